@@ -1,0 +1,17 @@
+execute_process(COMMAND nm -D --defined-only ${LIB} OUTPUT_VARIABLE out RESULT_VARIABLE rc)
+if(NOT rc EQUAL 0)
+  message(FATAL_ERROR "nm failed on ${LIB}")
+endif()
+string(REGEX MATCHALL " T [A-Za-z_0-9]+" syms "${out}")
+list(TRANSFORM syms REPLACE " T " "")
+list(SORT syms)
+set(want UZDST_CIPHER_KEY_generate UZDST_CIPHER_cbc UZDST_CIPHER_dec UZDST_CIPHER_enc
+    UZDST_CIPHER_init UZDST_DIADH_generate UZDST_HASH_data UZDST_HASH_final UZDST_HASH_init
+    UZDST_HASH_update UZDST_SIGNATURE_generate UZDST_SIGNATURE_verify)
+list(SORT want)
+string(REGEX MATCHALL "\n[0-9a-f]+ [A-Za-z] [^\n]+" all "\n${out}")
+list(LENGTH all n)
+if(NOT syms STREQUAL want OR NOT n EQUAL 12)
+  message(FATAL_ERROR "exports differ:\n${out}")
+endif()
+message(STATUS "12 exports as expected")
