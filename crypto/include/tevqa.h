@@ -58,8 +58,8 @@ TEVQA_API int UZDST_CIPHER_init(void* ctx, const void* key, int encrypt);
 TEVQA_API void UZDST_CIPHER_enc(const void* ctx, const void* chain, void* block);
 /* block := D(block) XOR chain. */
 TEVQA_API void UZDST_CIPHER_dec(const void* ctx, const void* chain, void* block);
-/* CBC over whole blocks from a private copy of iv. Encryption may run in
- * place; for decryption out must not overlap in. */
+/* CBC over whole blocks from a private copy of iv. Both directions may run
+ * in place (out == in); other overlaps are not allowed. */
 TEVQA_API void UZDST_CIPHER_cbc(const void* ctx, const void* iv, const void* in, void* out,
                                 uint32_t blocks, int encrypt);
 

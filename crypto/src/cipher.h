@@ -17,11 +17,11 @@ constexpr size_t kCipherContextSize = 832;
 // Building blocks of the context, shared with the vector code and the tests.
 
 // Context offsets.
-constexpr size_t kCipherRoundKeys = 0;   // nine 32-byte round keys in use order
-constexpr size_t kCipherTableA = 288;    // table A (its inverse when decrypting)
-constexpr size_t kCipherTableB = 544;    // table B (its inverse when decrypting)
-constexpr size_t kCipherMatrix1 = 800;   // matrix for bytes 0-15
-constexpr size_t kCipherMatrix2 = 816;   // matrix for bytes 16-31
+constexpr size_t kCipherRoundKeys = 0;  // nine 32-byte round keys in use order
+constexpr size_t kCipherTableA = 288;   // table A (its inverse when decrypting)
+constexpr size_t kCipherTableB = 544;   // table B (its inverse when decrypting)
+constexpr size_t kCipherMatrix1 = 800;  // matrix for bytes 0-15
+constexpr size_t kCipherMatrix2 = 816;  // matrix for bytes 16-31
 
 // Output byte j of the transposition is input byte kCipherTransposition[j].
 extern const uint8_t kCipherTransposition[32];
@@ -41,8 +41,10 @@ void CipherMix(const uint8_t x[16], const uint8_t m[16], uint8_t out[16]);
 // order. Returns false, inv untouched, when m has no such inverse.
 [[nodiscard]] bool CipherInvertMatrix(const uint8_t m[16], uint8_t inv[16]);
 
-// Portable reference code. Blocks may be processed in place (out == in) in
-// both directions.
+// Portable reference code. Every CBC call below copies iv and leaves it
+// unchanged, writes nothing for 0 blocks, and accepts out == in in both
+// directions (each chain value is read before its block is written); other
+// overlaps of out and in are not allowed.
 void CipherEncryptBlockRef(const uint8_t* ctx, const uint8_t chain[32], uint8_t block[32]);
 void CipherDecryptBlockRef(const uint8_t* ctx, const uint8_t chain[32], uint8_t block[32]);
 void CipherCbcRef(const uint8_t* ctx, const uint8_t iv[32], const uint8_t* in, uint8_t* out,
