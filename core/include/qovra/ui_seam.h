@@ -1,0 +1,109 @@
+// The seam through which the core reaches windows.
+//
+// The core shows messages, drives the progress window and pauses the receive
+// timer only through these interfaces. The GUI installs its implementations
+// at start-up; tests install recording fakes (qovra/testing/fake_ui.h).
+// While nothing is installed, a headless default is used: messages go to
+// stderr and are answered with kMsgResultCancel, progress is ignored and the
+// timer reads as disabled.
+//
+// Texts are UTF-8. All calls come from the interface thread.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace qovra {
+
+// An owner window as the GUI knows it; the core only passes it through.
+// Null means "no particular window".
+using TWindowHandle = void*;
+
+// Message dialog flags: one icon and one button set, added together. The
+// button bits are the dialog's own (8 is tested before 4), not the system
+// message box's: e.g. 36 = question + Yes/No, 40 = question + Yes/No/Cancel.
+constexpr int kMsgIconError = 16;        // 0x10
+constexpr int kMsgIconQuestion = 32;     // 0x20
+constexpr int kMsgIconWarning = 48;      // 0x30
+constexpr int kMsgIconInformation = 64;  // 0x40
+constexpr int kMsgButtonsOk = 0;
+constexpr int kMsgButtonsYesNo = 4;
+constexpr int kMsgButtonsYesNoCancel = 8;
+
+// Message dialog results.
+constexpr int kMsgResultOk = 1;
+constexpr int kMsgResultCancel = 2;
+constexpr int kMsgResultYes = 6;
+constexpr int kMsgResultNo = 7;
+
+class IMessageUi {
+ public:
+  virtual ~IMessageUi() = default;
+  // Shows the modal message dialog over owner and returns the chosen result
+  // (kMsgResult*; Esc gives kMsgResultCancel). The captions are final texts;
+  // an empty caption hides its button.
+  virtual int ShowMsgDialog(TWindowHandle owner, const std::string& text, int flags,
+                            const std::string& ok_caption, const std::string& no_caption,
+                            const std::string& cancel_caption) = 0;
+  // The window that is active now, and the active form's window: the owners
+  // used when a caller names none.
+  virtual TWindowHandle ActiveWindow() = 0;
+  virtual TWindowHandle ActiveFormWindow() = 0;
+};
+
+class IProgressUi {
+ public:
+  virtual ~IProgressUi() = default;
+  // Shows the shared progress window with a title and a status line, with
+  // or without its bar.
+  virtual void ShowProgress(TWindowHandle owner, bool show_bar, const std::string& title,
+                            const std::string& status) = 0;
+  // Hides it unless keep is true.
+  virtual void HideProgress(TWindowHandle owner, bool keep) = 0;
+  // Moves a bar: bar is the data pointer that the caller gave along with
+  // ProgressCallback.
+  virtual void ReportProgress(void* bar, int64_t total, int64_t done) = 0;
+};
+
+class IReceiveTimer {
+ public:
+  virtual ~IReceiveTimer() = default;
+  virtual bool IsEnabled() = 0;
+  virtual void SetEnabled(bool enabled) = 0;
+};
+
+// Installs an implementation; null restores the headless default. The
+// caller keeps ownership and must keep it alive while it is installed.
+void SetMessageUi(IMessageUi* ui);
+void SetProgressUi(IProgressUi* ui);
+void SetReceiveTimer(IReceiveTimer* timer);
+
+// The installed implementation (or the headless default); never null.
+IMessageUi& MessageUi();
+IProgressUi& ProgressUi();
+IReceiveTimer& ReceiveTimer();
+
+// Forwarders to the installed progress implementation.
+void ShowProgress(TWindowHandle owner, bool show_bar, const std::string& title,
+                  const std::string& status);
+void HideProgress(TWindowHandle owner, bool keep);
+
+// The program's TProgressProc: forwards to IProgressUi::ReportProgress with
+// data as the bar.
+void ProgressCallback(void* data, int64_t total, int64_t done);
+
+// Disables the receive timer while it lives, when it was enabled, and
+// enables it again on destruction.
+class TReceiveTimerPause {
+ public:
+  TReceiveTimerPause();
+  ~TReceiveTimerPause();
+  TReceiveTimerPause(const TReceiveTimerPause&) = delete;
+  TReceiveTimerPause& operator=(const TReceiveTimerPause&) = delete;
+  bool WasEnabled() const { return was_enabled_; }
+
+ private:
+  bool was_enabled_;
+};
+
+}  // namespace qovra

@@ -1,0 +1,83 @@
+#include "qovra/ui_seam.h"
+
+#include <cstdio>
+
+namespace qovra {
+namespace {
+
+class HeadlessMessageUi : public IMessageUi {
+ public:
+  int ShowMsgDialog(TWindowHandle, const std::string& text, int, const std::string&,
+                    const std::string&, const std::string&) override {
+    std::fprintf(stderr, "%s\n", text.c_str());
+    return kMsgResultCancel;
+  }
+  TWindowHandle ActiveWindow() override { return nullptr; }
+  TWindowHandle ActiveFormWindow() override { return nullptr; }
+};
+
+class HeadlessProgressUi : public IProgressUi {
+ public:
+  void ShowProgress(TWindowHandle, bool, const std::string&, const std::string&) override {}
+  void HideProgress(TWindowHandle, bool) override {}
+  void ReportProgress(void*, int64_t, int64_t) override {}
+};
+
+class HeadlessTimer : public IReceiveTimer {
+ public:
+  bool IsEnabled() override { return false; }
+  void SetEnabled(bool) override {}
+};
+
+HeadlessMessageUi g_headless_message;
+HeadlessProgressUi g_headless_progress;
+HeadlessTimer g_headless_timer;
+
+IMessageUi* g_message_ui = nullptr;
+IProgressUi* g_progress_ui = nullptr;
+IReceiveTimer* g_receive_timer = nullptr;
+
+}  // namespace
+
+void SetMessageUi(IMessageUi* ui) {
+  g_message_ui = ui;
+}
+void SetProgressUi(IProgressUi* ui) {
+  g_progress_ui = ui;
+}
+void SetReceiveTimer(IReceiveTimer* timer) {
+  g_receive_timer = timer;
+}
+
+IMessageUi& MessageUi() {
+  return g_message_ui ? *g_message_ui : g_headless_message;
+}
+IProgressUi& ProgressUi() {
+  return g_progress_ui ? *g_progress_ui : g_headless_progress;
+}
+IReceiveTimer& ReceiveTimer() {
+  return g_receive_timer ? *g_receive_timer : g_headless_timer;
+}
+
+void ShowProgress(TWindowHandle owner, bool show_bar, const std::string& title,
+                  const std::string& status) {
+  ProgressUi().ShowProgress(owner, show_bar, title, status);
+}
+
+void HideProgress(TWindowHandle owner, bool keep) {
+  ProgressUi().HideProgress(owner, keep);
+}
+
+void ProgressCallback(void* data, int64_t total, int64_t done) {
+  ProgressUi().ReportProgress(data, total, done);
+}
+
+TReceiveTimerPause::TReceiveTimerPause() : was_enabled_(ReceiveTimer().IsEnabled()) {
+  if (was_enabled_) ReceiveTimer().SetEnabled(false);
+}
+
+TReceiveTimerPause::~TReceiveTimerPause() {
+  if (was_enabled_) ReceiveTimer().SetEnabled(true);
+}
+
+}  // namespace qovra
