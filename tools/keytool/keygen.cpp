@@ -27,8 +27,12 @@ struct CtxDel {
 using Bn = std::unique_ptr<BIGNUM, BnDel>;
 using Ctx = std::unique_ptr<BN_CTX, CtxDel>;
 
-Bn New() { return Bn(BN_new()); }
-Bn FromBytes(const Bytes& b) { return Bn(BN_bin2bn(b.data(), static_cast<int>(b.size()), nullptr)); }
+Bn New() {
+  return Bn(BN_new());
+}
+Bn FromBytes(const Bytes& b) {
+  return Bn(BN_bin2bn(b.data(), static_cast<int>(b.size()), nullptr));
+}
 Bytes ToBytes(const BIGNUM* b, size_t len) {
   Bytes out(len);
   if (BN_bn2binpad(b, out.data(), static_cast<int>(len)) != static_cast<int>(len)) out.clear();
@@ -182,16 +186,15 @@ bool CheckDomain(const Domain& dom, std::string* error) {
   }
   Ctx ctx(BN_CTX_new());
   Bn p = FromBytes(dom.p), q = FromBytes(dom.q), R = FromBytes(dom.R), d = FromBytes(dom.d),
-     P = FromBytes(dom.ka_mod), Q = FromBytes(dom.ka_order), g = FromBytes(dom.ka_base),
-     t = New();
+     P = FromBytes(dom.ka_mod), Q = FromBytes(dom.ka_order), g = FromBytes(dom.ka_base), t = New();
   if (!ctx || !p || !q || !R || !d || !P || !Q || !g || !t) return Fail(error, "out of memory");
   if (BN_num_bits(p.get()) != 1024 || BN_num_bits(q.get()) != 256)
     return Fail(error, "p must have 1024 bits and q 256");
   if (BN_check_prime(p.get(), ctx.get(), nullptr) != 1 ||
       BN_check_prime(q.get(), ctx.get(), nullptr) != 1)
     return Fail(error, "p and q must be prime");
-  if (!BN_sub(t.get(), p.get(), BN_value_one()) ||
-      !BN_mod(t.get(), t.get(), q.get(), ctx.get()) || !BN_is_zero(t.get()))
+  if (!BN_sub(t.get(), p.get(), BN_value_one()) || !BN_mod(t.get(), t.get(), q.get(), ctx.get()) ||
+      !BN_is_zero(t.get()))
     return Fail(error, "q must divide p - 1");
   if (BN_is_zero(R.get())) return Fail(error, "R must be nonzero");
   if (!HasOrder(d.get(), q.get(), R.get(), p.get(), ctx.get()))
