@@ -3,7 +3,8 @@
 // Every way that text enters a field (construction, assignment, Assign) cuts
 // it to the field's limit, so a field can never hold more than it may.
 // Wide fields count UTF-16 code units and never keep half of a surrogate
-// pair: a pair that would straddle the limit is dropped whole.
+// pair: a pair that would straddle the limit is dropped whole. UTF-8 fields
+// count characters, not bytes, and never keep part of a character.
 #pragma once
 
 #include <cstddef>
@@ -55,6 +56,84 @@ class BoundedText {
   operator std::string_view() const { return value_; }  // NOLINT
 
   friend bool operator==(const BoundedText& a, std::string_view b) { return a.value_ == b; }
+
+ private:
+  std::string value_;
+};
+
+// Length in bytes of the longest prefix of text that holds at most
+// max_chars characters. A character is one well-formed UTF-8 sequence; each
+// byte of an ill-formed sequence counts as a character of its own, so the
+// cut never falls inside a well-formed sequence.
+inline size_t Utf8CutLength(std::string_view text, size_t max_chars) {
+  size_t pos = 0;
+  for (size_t chars = 0; chars < max_chars && pos < text.size(); ++chars) {
+    const auto lead = static_cast<unsigned char>(text[pos]);
+    size_t len = 1;
+    unsigned char lo = 0x80, hi = 0xBF;  // range of the second byte
+    if (lead >= 0xC2 && lead <= 0xDF) {
+      len = 2;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+      len = 3;
+      if (lead == 0xE0) lo = 0xA0;
+      if (lead == 0xED) hi = 0x9F;
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+      len = 4;
+      if (lead == 0xF0) lo = 0x90;
+      if (lead == 0xF4) hi = 0x8F;
+    }
+    bool whole = pos + len <= text.size();
+    for (size_t i = 1; whole && i < len; ++i) {
+      const auto c = static_cast<unsigned char>(text[pos + i]);
+      whole = i == 1 ? (c >= lo && c <= hi) : (c >= 0x80 && c <= 0xBF);
+    }
+    pos += whole ? len : 1;
+  }
+  return pos;
+}
+
+// UTF-8 text of at most MaxChars characters (see Utf8CutLength); size()
+// counts bytes.
+template <size_t MaxChars>
+class BoundedUtf8Text {
+ public:
+  static constexpr size_t kMaxChars = MaxChars;
+
+  BoundedUtf8Text() = default;
+  BoundedUtf8Text(std::string_view text) { Assign(text); }  // NOLINT: implicit on purpose
+  BoundedUtf8Text(const char* text) { Assign(text ? std::string_view(text) : std::string_view()); }
+  BoundedUtf8Text(const std::string& text) { Assign(text); }
+
+  BoundedUtf8Text& operator=(std::string_view text) {
+    Assign(text);
+    return *this;
+  }
+  BoundedUtf8Text& operator=(const char* text) {
+    Assign(text ? std::string_view(text) : std::string_view());
+    return *this;
+  }
+  BoundedUtf8Text& operator=(const std::string& text) {
+    Assign(text);
+    return *this;
+  }
+
+  // Stores text, cut to kMaxChars characters. Returns true when it was kept
+  // whole.
+  bool Assign(std::string_view text) {
+    const size_t keep = Utf8CutLength(text, MaxChars);
+    value_.assign(text.substr(0, keep));
+    return keep == text.size();
+  }
+
+  const std::string& str() const { return value_; }
+  std::string_view view() const { return value_; }
+  const char* c_str() const { return value_.c_str(); }
+  size_t size() const { return value_.size(); }
+  bool empty() const { return value_.empty(); }
+  void clear() { value_.clear(); }
+  operator std::string_view() const { return value_; }  // NOLINT
+
+  friend bool operator==(const BoundedUtf8Text& a, std::string_view b) { return a.value_ == b; }
 
  private:
   std::string value_;

@@ -120,15 +120,22 @@ struct TContact {
   bool IsContact = true;  // false for a group
 };
 
+// The settings' text fields srvaddr, prxaddr, prxuser, prxpass and lastlgn
+// hold UTF-8 text in memory, as typed. The settings file stores them as
+// Windows-1251 bytes (characters without a byte as character references),
+// so they read back unchanged. Where the 8-bit bytes of such a text are
+// needed (the proxy's Basic credentials, a login hashed with a password),
+// the caller converts it with Utf8ToCp1251 (cp1251.h). The proxy fields keep
+// at most 127 characters (a 128-character field with its terminator).
 struct TConnOpts {
   std::string srvaddr;    // host, optionally ":port"
   std::string ServerUrl;  // "http://" + srvaddr + "/qovra4/"
   uint8_t useprxy = 0;
-  BoundedText<127> prxaddr;
+  BoundedUtf8Text<127> prxaddr;
   uint16_t prxport = 0;
   uint8_t prxauth = 0;
-  BoundedText<127> prxuser;
-  BoundedText<127> prxpass;
+  BoundedUtf8Text<127> prxuser;
+  BoundedUtf8Text<127> prxpass;
   uint8_t useiewc = 0;  // below 2: socket-library client; 2: the other client
 };
 
@@ -143,13 +150,13 @@ struct TMailOpts {
   int32_t sendmode = 0;
   int32_t reffreq = 0;  // seconds; 0 = off
   uint8_t playsnd = 0;
-  std::u16string sndpath;
+  std::u16string sndpath;  // stored in the settings file as UTF-8 bytes
   uint8_t showgrp = 0;
   uint8_t sdownld = 0;
 };
 
 struct TOtherOpts {
-  std::string lastlgn;
+  std::string lastlgn;  // UTF-8, see TConnOpts
   uint8_t chkupdt = 0;
   uint8_t traymin = 0;
 };
