@@ -1,0 +1,26 @@
+#!/usr/bin/env bash
+# Renders chosen windows under Xvfb into PNG files, for review.
+#
+#   scripts/screenshots.sh <out folder> [window ...]
+#
+# Windows: msg-error msg-question msg-info msg-plain progress about menu (all
+# when none is named). QOVRA_PRESET picks the build (default: debug); the
+# screenshots program is built first.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+if [ $# -lt 1 ]; then
+  echo "usage: $0 <out folder> [window ...]" >&2
+  exit 2
+fi
+out=$1
+shift
+preset=${QOVRA_PRESET:-debug}
+
+cmake --preset "$preset" >/dev/null
+cmake --build --preset "$preset" --target screenshots qelto_rcc >&2
+mkdir -p "$out"
+xvfb-run -a -s "-screen 0 1280x800x24" \
+  env QT_QPA_PLATFORM=xcb ASAN_OPTIONS=detect_leaks=0 \
+  "build/$preset/bin/screenshots" --out "$out" "$@"
+scripts/screenshots-controls.sh "$out"  # the gallery of the own controls: controls.png
