@@ -4,6 +4,7 @@
 #include <mutex>
 
 #include "qovra/base64.h"
+#include "qovra/cp1251.h"
 #include "qovra/http_timeouts.h"
 #include "qovra/proxy_env.h"
 
@@ -80,9 +81,13 @@ bool SetProxy(CURL* easy, const TProxyChoice& proxy) {
   return ok;
 }
 
+std::string ProxyUserBytes(const TConnOpts& conn) { return Utf8ToCp1251(conn.prxuser.str()); }
+
+std::string ProxyPasswordBytes(const TConnOpts& conn) { return Utf8ToCp1251(conn.prxpass.str()); }
+
 std::string ProxyAuthorizationLine(const TConnOpts& conn) {
   return "Proxy-Authorization: Basic " +
-         Base64Encode(conn.prxuser.str() + ":" + conn.prxpass.str());
+         Base64Encode(ProxyUserBytes(conn) + ":" + ProxyPasswordBytes(conn));
 }
 
 std::string ErrorDetail(const char* error_buffer) {

@@ -68,6 +68,10 @@ TProxyChoice SettingsProxy(const TConnOpts& conn);
 
 // "Proxy-Authorization: Basic " + Base64 of prxuser ":" prxpass, the bytes
 // of the settings as they are.
+// The settings' proxy user and password (UTF-8 text) as the 8-bit bytes that
+// go on the wire.
+std::string ProxyUserBytes(const TConnOpts& conn);
+std::string ProxyPasswordBytes(const TConnOpts& conn);
 std::string ProxyAuthorizationLine(const TConnOpts& conn);
 
 // libcurl's detail text of the last failure, without a trailing line break.

@@ -119,9 +119,12 @@ struct TIdHttpClient::Impl {
     ok = ok && curl_easy_setopt(e, CURLOPT_URL, url_text.c_str()) == CURLE_OK;
     ok = ok && http_detail::SetProxy(e, proxy);
     if (ok && !proxy.Host.empty() && conn.prxauth) {
+      // The proxy credentials go out as their Windows-1251 bytes.
+      const std::string user = http_detail::ProxyUserBytes(conn);
+      const std::string pass = http_detail::ProxyPasswordBytes(conn);
       ok = curl_easy_setopt(e, CURLOPT_PROXYAUTH, static_cast<long>(CURLAUTH_BASIC)) == CURLE_OK &&
-           curl_easy_setopt(e, CURLOPT_PROXYUSERNAME, conn.prxuser.c_str()) == CURLE_OK &&
-           curl_easy_setopt(e, CURLOPT_PROXYPASSWORD, conn.prxpass.c_str()) == CURLE_OK;
+           curl_easy_setopt(e, CURLOPT_PROXYUSERNAME, user.c_str()) == CURLE_OK &&
+           curl_easy_setopt(e, CURLOPT_PROXYPASSWORD, pass.c_str()) == CURLE_OK;
     }
     xfer.proc = progress;
     xfer.data = progress_data;

@@ -63,11 +63,12 @@ const ProxyCase kCases[] = {
 };
 
 TEST(HttpProxy, SelectionAndAuthorization) {
-  // User and password are 8-bit settings bytes; the password holds a colon.
-  const std::string user = "us\xE9r";
+  // The settings hold UTF-8 text; the header carries its Windows-1251 bytes
+  // (Cyrillic U+0435 is 0xE5). The password holds a colon.
+  const std::string user = "us\xD0\xB5r";
   const std::string pass = "p:w";
-  const std::string expected_auth = "Basic " + qovra::Base64Encode(user + ":" + pass);
-  ASSERT_EQ(expected_auth, "Basic dXPpcjpwOnc=");
+  const std::string expected_auth = "Basic " + qovra::Base64Encode("us\xE5r:p:w");
+  ASSERT_EQ(expected_auth, "Basic dXPlcjpwOnc=");
 
   for (const ProxyCase& c : kCases) {
     SCOPED_TRACE(c.name);

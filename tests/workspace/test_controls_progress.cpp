@@ -8,6 +8,8 @@
 #include <memory>
 
 #include "qovra/controls/progress_bar_ex.h"
+#include "qovra/ui/progress.h"
+#include "qovra/ui_seam.h"
 
 namespace qovra::ui {
 namespace {
@@ -198,6 +200,25 @@ TEST(ProgressBar, TextIsCombinedByExclusiveOr) {
   }
   EXPECT_GT(over_fill, 0);
   EXPECT_GT(over_back, 0);
+}
+
+TEST(ProgressBar, ProgressWindowDrivesItThroughTheCallback) {
+  TfrmProgress::SetProgressBarFactory(
+      [](QWidget* parent) -> QWidget* { return new TProgressBarEx(parent); });
+  TProgressDisplay display;
+  qovra::SetProgressUi(&display);
+  TfrmProgress window;
+  auto* bar = qobject_cast<TProgressBarEx*>(window.progBar);
+  ASSERT_NE(bar, nullptr);
+  // The display scales done/total onto the bar's own range.
+  qovra::ProgressCallback(bar, 4000, 0);
+  EXPECT_EQ(bar->Percentage(), 0);
+  qovra::ProgressCallback(bar, 4000, 1000);
+  EXPECT_EQ(bar->Percentage(), 25);
+  qovra::ProgressCallback(bar, 4000, 4000);
+  EXPECT_EQ(bar->Progress(), bar->MaxValue());
+  qovra::SetProgressUi(nullptr);
+  TfrmProgress::SetProgressBarFactory(nullptr);
 }
 
 }  // namespace

@@ -19,6 +19,14 @@ enum class TBorderStyle { bsNone, bsSingle };
 
 class TProgressBarEx : public QWidget {
   Q_OBJECT
+  // Properties through which the progress window drives the bar.
+  Q_PROPERTY(int MaxValue READ MaxValue WRITE SetMaxValueProperty)
+  Q_PROPERTY(int Progress READ Progress WRITE SetProgress)
+  Q_PROPERTY(QColor BackColor READ BackColor WRITE SetBackColor)
+  Q_PROPERTY(QColor LTColor READ LTColor WRITE SetLTColor)
+  Q_PROPERTY(QColor RBColor READ RBColor WRITE SetRBColor)
+  Q_PROPERTY(QColor AColor READ AColor WRITE SetAColor)
+  Q_PROPERTY(QColor BColor READ BColor WRITE SetBColor)
 
  public:
   explicit TProgressBarEx(QWidget* parent = nullptr);
@@ -38,6 +46,8 @@ class TProgressBarEx : public QWidget {
   // Refuses a value below MinValue the same way, with the range
   // <MinValue + 1> to 2147483647.
   [[nodiscard]] bool SetMaxValue(int value, QString* error = nullptr);
+  // The property setter: a refused value leaves the bar as it was.
+  void SetMaxValueProperty(int value) { (void)SetMaxValue(value); }
 
   // (Progress - MinValue) * 100 / (MaxValue - MinValue), truncated; 0 when
   // MaxValue equals MinValue.
