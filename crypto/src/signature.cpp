@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "bn_group.h"
+#include "fixed_base.h"
 #include "gost_hash.h"
 #include "signature_internal.h"
 #include "tevqa.h"
@@ -48,13 +49,26 @@ bool ComputeRLiteral(BIGNUM* r, const BIGNUM* e, const BIGNUM* d, const BIGNUM* 
 }
 
 // The same through phi: phi(T) = phi(d)^k (R + 1 for k = 0), and
-// r = (phi(e) - phi(T)) * (R * phi(T))^-1 mod p.
+// r = (phi(e) - phi(T)) * (R * phi(T))^-1 mod p. For k >= 2 the table of
+// phi(d)^-1 gives phi(T)^-1 directly: r = (phi(e) * phi(d)^-k - 1) * R^-1.
 bool ComputeRFast(BIGNUM* r, const BIGNUM* e, const BIGNUM* d, const BIGNUM* k,
-                  const ModulusInfo& m, BN_CTX* ctx) {
+                  const ModulusInfo& m, const uint8_t* p_bytes, BN_CTX* ctx) {
   const BIGNUM* p = m.p.get();
   const BIGNUM* R = m.R.get();
   Bn phi_t = NewBn(), phi_e = NewBn(), den = NewBn();
   if (!phi_t || !phi_e || !den) return false;
+  if (!BN_is_zero(k) && !BN_is_one(k)) {
+    Bn phi_d = NewBn();
+    if (!phi_d || !BN_mod_mul(phi_d.get(), R, d, p, ctx) || !BN_add_word(phi_d.get(), 1) ||
+        !BN_nnmod(phi_d.get(), phi_d.get(), p, ctx))
+      return false;
+    const FixedBase* fb = LookupInverseBase(p_bytes, kPLen, phi_d.get(), ctx);
+    if (fb && InverseBasePower(*fb, k, phi_t.get(), ctx)) {
+      return BN_mod_mul(phi_e.get(), R, e, p, ctx) && BN_add_word(phi_e.get(), 1) &&
+             BN_mod_mul(r, phi_e.get(), phi_t.get(), p, ctx) && BN_sub_word(r, 1) &&
+             BN_mod_mul(r, r, m.r_inv.get(), p, ctx);
+    }
+  }
   if (BN_is_zero(k)) {
     if (!BN_copy(phi_t.get(), R) || !BN_add_word(phi_t.get(), 1)) return false;
     if (!BN_nnmod(phi_t.get(), phi_t.get(), p, ctx)) return false;
@@ -101,7 +115,7 @@ int SignatureGenerate(const uint8_t* hash, const uint8_t* priv, const uint8_t* p
       // k := (k + 1) mod p
       if (!BN_add_word(k.get(), 1) || !BN_nnmod(k.get(), k.get(), p.get(), ctx.get())) return 0;
     }
-    const bool ok = m ? ComputeRFast(r.get(), e.get(), d.get(), k.get(), *m, ctx.get())
+    const bool ok = m ? ComputeRFast(r.get(), e.get(), d.get(), k.get(), *m, pub + kPOff, ctx.get())
                       : ComputeRLiteral(r.get(), e.get(), d.get(), k.get(), R.get(), p.get(),
                                         ctx.get());
     if (!ok) return 0;
