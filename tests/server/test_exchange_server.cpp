@@ -64,8 +64,8 @@ TEST_F(ExchangeServerTest, PostsOfEveryShapeAreAcceptedFromBothClients) {
       TMemoryStream reply;
       const auto out = qovra_test::PostWith(kind, qovra::TConnOpts(), server_.Url(), parts, reply);
       ASSERT_TRUE(out.ok) << out.error;
-      // Parsed, with a header part: the exchange itself is not served yet.
-      EXPECT_EQ(reply.Data(), exchange::PlainReply(4));
+      // Parsed, with a header part, which is no protocol header: code 2.
+      EXPECT_EQ(reply.Data(), exchange::PlainReply(2));
     }
   }
 }

@@ -6,15 +6,15 @@ namespace exchange {
 
 namespace {
 
-bool ParsePort(std::string_view text, uint16_t& port) {
-  if (text.empty() || text.size() > 5) return false;
-  uint32_t v = 0;
+bool ParseUnsigned(std::string_view text, uint64_t max, uint64_t& out) {
+  if (text.empty() || text.size() > 12) return false;
+  uint64_t v = 0;
   for (char c : text) {
     if (c < '0' || c > '9') return false;
-    v = v * 10 + static_cast<uint32_t>(c - '0');
+    v = v * 10 + static_cast<uint64_t>(c - '0');
   }
-  if (v > 65535) return false;
-  port = static_cast<uint16_t>(v);
+  if (v > max) return false;
+  out = v;
   return true;
 }
 
@@ -33,26 +33,49 @@ std::vector<std::string> SplitList(std::string_view text) {
 
 }  // namespace
 
+bool ParseSeedSpec(const std::string& text, SeedSpec& out) {
+  const size_t colon = text.find(':');
+  if (colon == std::string::npos) return false;
+  const std::string address = text.substr(0, colon);
+  const size_t at = address.find('@');
+  if (at == std::string::npos || at == 0 || at + 1 == address.size() ||
+      address.find('@', at + 1) != std::string::npos)
+    return false;
+  const std::string rest = text.substr(colon + 1);
+  const size_t colon2 = rest.find(':');
+  out.login = address.substr(0, at);
+  out.domain = address.substr(at + 1);
+  out.password = rest.substr(0, colon2);
+  out.cert_path = colon2 == std::string::npos ? std::string() : rest.substr(colon2 + 1);
+  return !out.password.empty();
+}
+
 bool ParseCommandLine(int argc, char** argv, ServerConfig& config, std::string& error) {
   bool have_data = false;
   for (int i = 1; i < argc; ++i) {
     const std::string_view arg = argv[i];
+    if (arg == "--test-commands") {
+      config.test_commands = true;
+      continue;
+    }
     if (i + 1 >= argc) {
       error = "missing value after " + std::string(arg);
       return false;
     }
-    const std::string_view value = argv[++i];
+    const std::string value = argv[++i];
+    uint64_t number = 0;
     if (arg == "--port") {
-      if (!ParsePort(value, config.port)) {
-        error = "bad port: " + std::string(value);
+      if (!ParseUnsigned(value, 65535, number)) {
+        error = "bad port: " + value;
         return false;
       }
+      config.port = static_cast<uint16_t>(number);
     } else if (arg == "--data") {
       if (value.empty()) {
         error = "empty data folder";
         return false;
       }
-      config.data_dir = std::string(value);
+      config.data_dir = value;
       have_data = true;
     } else if (arg == "--domains") {
       config.domains = SplitList(value);
@@ -60,6 +83,35 @@ bool ParseCommandLine(int argc, char** argv, ServerConfig& config, std::string& 
         error = "no domains given";
         return false;
       }
+    } else if (arg == "--registry") {
+      config.registry_dir = value;
+    } else if (arg == "--authority") {
+      config.authority_path = value;
+    } else if (arg == "--server-cert") {
+      config.server_cert_path = value;
+    } else if (arg == "--server-key") {
+      config.server_key_path = value;
+    } else if (arg == "--seed-account") {
+      SeedSpec seed;
+      if (!ParseSeedSpec(value, seed)) {
+        error = "--seed-account takes login@domain:password[:certfile]";
+        return false;
+      }
+      config.seeds.push_back(seed);
+    } else if (arg == "--session-timeout") {
+      if (!ParseUnsigned(value, 10'000'000, number) || number == 0) {
+        error = "--session-timeout takes 1 to 10000000 seconds";
+        return false;
+      }
+      config.session_timeout = static_cast<int64_t>(number);
+    } else if (arg == "--fault") {
+      config.fault = value;
+    } else if (arg == "--client-version") {
+      config.client_version = value;
+    } else if (arg == "--update-url") {
+      config.update_url = value;
+    } else if (arg == "--update-rule") {
+      config.update_rule_path = value;
     } else {
       error = "unknown option: " + std::string(arg);
       return false;
@@ -67,6 +119,18 @@ bool ParseCommandLine(int argc, char** argv, ServerConfig& config, std::string& 
   }
   if (!have_data) {
     error = "--data DIR is required";
+    return false;
+  }
+  if (config.registry_dir.empty() != config.authority_path.empty()) {
+    error = "--registry and --authority go together";
+    return false;
+  }
+  if (config.server_cert_path.empty() != config.server_key_path.empty()) {
+    error = "--server-cert and --server-key go together";
+    return false;
+  }
+  if (!config.seeds.empty() && config.registry_dir.empty()) {
+    error = "--seed-account needs --registry";
     return false;
   }
   return true;

@@ -6,34 +6,39 @@
 #include <vector>
 
 #include "multipart.h"
+#include "reply.h"
 
 namespace exchange {
 
 namespace {
 
-// Result codes of plain replies.
-constexpr int kResMalformed = 2;     // no usable header part
-constexpr int kResNotAvailable = 4;  // the exchange is not served yet
-
 constexpr const char* kTestPage =
     "<html><head><title>Qovra exchange server</title></head>"
     "<body><p>Qovra exchange server</p></body></html>";
 
-HttpReply NotFound() {
+HttpReply TextReply(int status, std::string text) {
   HttpReply r;
-  r.status = 404;
+  r.status = status;
   r.content_type = "text/plain";
-  r.body = "not found";
+  r.body = std::move(text);
   return r;
+}
+
+HttpReply NotFound() {
+  return TextReply(404, "not found");
 }
 
 }  // namespace
 
 std::string PlainReply(int code) {
-  return "<reply><res val=\"" + std::to_string(code) + "\"/></reply>";
+  return PlainReplyText(code);
 }
 
-Dispatcher::Dispatcher(ServerConfig config) : config_(std::move(config)) {}
+Dispatcher::Dispatcher(ServerConfig config) : exchange_(std::move(config)) {}
+
+bool Dispatcher::Init(std::string& error, std::vector<std::string>& warnings) {
+  return exchange_.Init(error, warnings);
+}
 
 HttpReply Dispatcher::Handle(const HttpRequest& request) {
   if (request.path == kProtocolPath) {
@@ -46,6 +51,8 @@ HttpReply Dispatcher::Handle(const HttpRequest& request) {
     }
     return NotFound();
   }
+  if (request.method == "POST" && request.path == kFaultPath && exchange_.config().test_commands)
+    return HandleFault(request);
   if (request.method == "GET") {
     if (request.path == "/client/contacts_uzc.ecx") return HandleContacts("contacts_uzc.ecx");
     if (request.path == "/client/contacts_ru.ecx") return HandleContacts("contacts_ru.ecx");
@@ -54,33 +61,34 @@ HttpReply Dispatcher::Handle(const HttpRequest& request) {
 }
 
 HttpReply Dispatcher::HandleExchange(const HttpRequest& request) {
-  HttpReply reply;
   std::string boundary;
   std::vector<MultipartPart> parts;
-  if (ParseMultipartBoundary(request.content_type, boundary) != MultipartStatus::Ok ||
-      ParseMultipartBody(request.body, boundary, parts) != MultipartStatus::Ok) {
-    reply.body = PlainReply(kResMalformed);
-    return reply;
-  }
   const MultipartPart* header = nullptr;
-  for (const MultipartPart& p : parts) {
-    if (p.name == "header") {
-      header = &p;
-      break;
+  if (ParseMultipartBoundary(request.content_type, boundary) == MultipartStatus::Ok &&
+      ParseMultipartBody(request.body, boundary, parts) == MultipartStatus::Ok) {
+    for (const MultipartPart& p : parts) {
+      if (p.name == "header") {
+        header = &p;
+        break;
+      }
     }
   }
-  if (!header) {
-    reply.body = PlainReply(kResMalformed);
-    return reply;
-  }
-  std::lock_guard<std::mutex> lock(mutex_);
-  reply.body = PlainReply(kResNotAvailable);
+  ExchangeReply out = exchange_.Handle(header ? &header->data : nullptr);
+  HttpReply reply;
+  reply.body = std::move(out.body);
+  reply.delivery = out.delivery;
   return reply;
+}
+
+HttpReply Dispatcher::HandleFault(const HttpRequest& request) {
+  std::string error;
+  if (!exchange_.SetFault(request.body, error)) return TextReply(400, error);
+  return TextReply(200, "ok");
 }
 
 HttpReply Dispatcher::HandleContacts(const std::string& file_name) {
   // Only the two fixed names reach here, so the path stays in the folder.
-  std::ifstream in(config_.data_dir + "/client/" + file_name, std::ios::binary);
+  std::ifstream in(exchange_.config().data_dir + "/client/" + file_name, std::ios::binary);
   if (!in) return NotFound();
   std::ostringstream content;
   content << in.rdbuf();

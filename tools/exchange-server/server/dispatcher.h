@@ -2,14 +2,18 @@
 //
 // The HTTP layer hands over each request whole (method, path, the
 // request's Content-Type and the raw body) and sends back what Handle
-// returns. The dispatcher holds the server's state; Handle may be called
-// from several connection threads at once and serialises where it must.
+// returns, delivered as the reply's delivery says. Handle may be called
+// from several connection threads at once; the exchange serialises where
+// it must.
 #pragma once
 
-#include <mutex>
+#include <chrono>
 #include <string>
+#include <vector>
 
 #include "config.h"
+#include "exchange.h"
+#include "fault.h"
 
 namespace exchange {
 
@@ -24,6 +28,7 @@ struct HttpReply {
   int status = 200;
   std::string content_type = "application/octet-stream";
   std::string body;
+  Delivery delivery = Delivery::Normal;
 };
 
 // The plain reply form: "<reply><res val="code"/></reply>".
@@ -32,19 +37,33 @@ std::string PlainReply(int code);
 // Protocol exchanges: every one is answered with status 200; protocol errors
 // travel as the reply's result code.
 inline constexpr const char* kProtocolPath = "/qovra4/";
+// Test-only (with --test-commands): POST a fault spec to change the switch.
+inline constexpr const char* kFaultPath = "/test/fault";
+
+// The longest a stalled request waits when the server is not stopped.
+inline constexpr std::chrono::seconds kMaxStall{600};
 
 class Dispatcher {
  public:
   explicit Dispatcher(ServerConfig config);
 
+  // Prepares the server's state (see Exchange::Init).
+  [[nodiscard]] bool Init(std::string& error, std::vector<std::string>& warnings);
+
   HttpReply Handle(const HttpRequest& request);
+
+  // Blocks a stalled request until Shutdown or kMaxStall.
+  void Stall() { stall_gate_.Wait(kMaxStall); }
+  // Releases every stalled request, for good.
+  void Shutdown() { stall_gate_.ReleaseAll(); }
 
  private:
   HttpReply HandleExchange(const HttpRequest& request);
+  HttpReply HandleFault(const HttpRequest& request);
   HttpReply HandleContacts(const std::string& file_name);
 
-  ServerConfig config_;
-  std::mutex mutex_;  // guards the server's state
+  Exchange exchange_;
+  StallGate stall_gate_;
 };
 
 }  // namespace exchange

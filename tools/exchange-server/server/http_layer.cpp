@@ -6,9 +6,31 @@ namespace exchange {
 
 namespace {
 
-void SendReply(const HttpReply& reply, httplib::Response& res) {
+void SendReply(Dispatcher& dispatcher, const HttpReply& reply, httplib::Response& res) {
   res.status = reply.status;
-  res.set_content(reply.body, reply.content_type.c_str());
+  switch (reply.delivery) {
+    case Delivery::Normal:
+      res.set_content(reply.body, reply.content_type.c_str());
+      return;
+    case Delivery::Stall:
+      dispatcher.Stall();
+      // Released at shutdown: close without a body.
+      res.set_content_provider(1, reply.content_type,
+                               [](size_t, size_t, httplib::DataSink&) { return false; });
+      return;
+    case Delivery::Drop: {
+      // The full length is announced, half the bytes are sent, then the
+      // provider fails and the library closes the connection.
+      const std::string body = reply.body;
+      res.set_content_provider(body.size(), reply.content_type,
+                               [body](size_t offset, size_t, httplib::DataSink& sink) {
+                                 if (offset == 0 && body.size() > 1)
+                                   sink.write(body.data(), body.size() / 2);
+                                 return false;
+                               });
+      return;
+    }
+  }
 }
 
 }  // namespace
@@ -30,7 +52,7 @@ HttpLayer::HttpLayer(Dispatcher& dispatcher) : impl_(std::make_unique<Impl>(disp
     HttpRequest r;
     r.method = "GET";
     r.path = req.path;
-    SendReply(impl_->dispatcher.Handle(r), res);
+    SendReply(impl_->dispatcher, impl_->dispatcher.Handle(r), res);
   });
 
   s.Post(".*", [this](const httplib::Request& req, httplib::Response& res,
@@ -60,7 +82,7 @@ HttpLayer::HttpLayer(Dispatcher& dispatcher) : impl_(std::make_unique<Impl>(disp
       res.status = 400;
       return;
     }
-    SendReply(impl_->dispatcher.Handle(r), res);
+    SendReply(impl_->dispatcher, impl_->dispatcher.Handle(r), res);
   });
 }
 
@@ -88,6 +110,7 @@ bool HttpLayer::Serve() {
 }
 
 void HttpLayer::Stop() {
+  impl_->dispatcher.Shutdown();
   impl_->server.stop();
 }
 

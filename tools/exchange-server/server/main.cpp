@@ -1,4 +1,21 @@
-// exchange-server --port N --data DIR [--domains localhost,127.0.0.1]
+// exchange-server --port N --data DIR [options]
+//
+//   --domains a,b                mail domains served (localhost,127.0.0.1)
+//   --registry DIR --authority FILE
+//                                accept the certificates in DIR that FILE's
+//                                authority issued
+//   --server-cert FILE --server-key FILE
+//                                the server's certificate and its 256-byte
+//                                private record (needed for handshakes)
+//   --seed-account login@domain:password[:certfile]
+//                                create or refresh an account bound to the
+//                                certificate (default: the registry's
+//                                login@domain.cer); repeatable
+//   --session-timeout SECONDS    idle time after which a session ends (1800)
+//   --client-version A.B.C.D --update-url URL --update-rule FILE
+//                                the update offered at login
+//   --fault SPEC                 the fault switch at start (tests only)
+//   --test-commands              the test command and POST /test/fault
 //
 // The local exchange server for tests and the demo. It serves 127.0.0.1
 // only and prints "listening on 127.0.0.1:PORT" once it accepts
@@ -15,6 +32,7 @@
 #include <string>
 #include <system_error>
 #include <thread>
+#include <vector>
 
 #include "config.h"
 #include "dispatcher.h"
@@ -25,7 +43,7 @@ int main(int argc, char** argv) {
   std::string error;
   if (!exchange::ParseCommandLine(argc, argv, config, error)) {
     std::fprintf(stderr, "exchange-server: %s\n", error.c_str());
-    std::fprintf(stderr, "usage: exchange-server --port N --data DIR [--domains a,b]\n");
+    std::fprintf(stderr, "usage: exchange-server --port N --data DIR [options]\n");
     return 2;
   }
   std::error_code ec;
@@ -45,6 +63,14 @@ int main(int argc, char** argv) {
   signal(SIGPIPE, SIG_IGN);
 
   exchange::Dispatcher dispatcher(config);
+  std::vector<std::string> warnings;
+  const bool ready = dispatcher.Init(error, warnings);
+  for (const std::string& w : warnings)
+    std::fprintf(stderr, "exchange-server: registry: skipped %s\n", w.c_str());
+  if (!ready) {
+    std::fprintf(stderr, "exchange-server: %s\n", error.c_str());
+    return 1;
+  }
   exchange::HttpLayer http(dispatcher);
   const int port = http.Bind(config.port, error);
   if (port < 0) {

@@ -1,0 +1,74 @@
+// The server's accounts, in SQLite (DATA/server.db).
+//
+// One connection, used by one thread at a time: the exchange holds its own
+// lock around every call. Every value is bound as a parameter; writes of
+// more than one statement run in a transaction that rolls back on failure.
+#pragma once
+
+#include <sqlite3.h>
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "server_crypto.h"
+
+namespace exchange {
+
+struct Account {
+  int64_t id = 0;
+  std::string login;
+  std::string domain;
+  crypto::Hash32 password_hash{};                      // HASH of the password bytes
+  crypto::Hash32 cert_hash{};                          // HASH of the bound certificate's record
+  std::string certificate;                             // its bytes
+  std::string dhkey;                                   // 128 bytes from registration; empty = none
+  std::string fname, mname, lname, company, jobtitle;  // UTF-8
+  int question = 0;
+  std::string answer;  // Base64 of the UTF-8 answer, as sent
+  int recovery_count = 0;
+  int level = 0;
+  int64_t upload_limit = 0;  // bytes; 0 = no limit
+};
+
+// An account to create or refresh at start: login and domain name it; the
+// password hash and certificate are set, everything else stays as stored
+// (or empty for a new account).
+struct SeedAccount {
+  std::string login;
+  std::string domain;
+  crypto::Hash32 password_hash{};
+  crypto::Hash32 cert_hash{};
+  std::string certificate;
+};
+
+class AccountStore {
+ public:
+  AccountStore() = default;
+  ~AccountStore();
+  AccountStore(const AccountStore&) = delete;
+  AccountStore& operator=(const AccountStore&) = delete;
+
+  // Opens (creating when missing) the database file and its tables.
+  [[nodiscard]] bool Open(const std::string& path, std::string& error);
+
+  // Creates or refreshes every account in one transaction; nothing changes
+  // when one of them fails (for example a certificate bound elsewhere).
+  [[nodiscard]] bool Seed(const std::vector<SeedAccount>& accounts, std::string& error);
+
+  // The account bound to a certificate, or by login and domain (both
+  // compared without case).
+  std::optional<Account> FindByCertificate(const crypto::Hash32& cert_hash);
+  std::optional<Account> FindByLogin(const std::string& login, const std::string& domain);
+
+ private:
+  // args bound in order, as text or as blobs.
+  std::optional<Account> FindWhere(const char* where, const std::vector<std::string>& args,
+                                   bool as_text);
+  bool Exec(const char* sql, std::string& error);
+
+  sqlite3* db_ = nullptr;
+};
+
+}  // namespace exchange

@@ -1,0 +1,76 @@
+#include "base64.h"
+
+#include <cstdint>
+
+namespace exchange {
+
+namespace {
+
+constexpr char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+
+int Value(char c) {
+  if (c >= 'A' && c <= 'Z') return c - 'A';
+  if (c >= 'a' && c <= 'z') return c - 'a' + 26;
+  if (c >= '0' && c <= '9') return c - '0' + 52;
+  if (c == '+') return 62;
+  if (c == '/') return 63;
+  return -1;
+}
+
+}  // namespace
+
+std::string Base64Encode(std::string_view bytes) {
+  std::string out;
+  out.reserve((bytes.size() + 2) / 3 * 4);
+  size_t i = 0;
+  for (; i + 3 <= bytes.size(); i += 3) {
+    const uint32_t v = uint32_t{static_cast<uint8_t>(bytes[i])} << 16 |
+                       uint32_t{static_cast<uint8_t>(bytes[i + 1])} << 8 |
+                       static_cast<uint8_t>(bytes[i + 2]);
+    out += kAlphabet[v >> 18];
+    out += kAlphabet[(v >> 12) & 63];
+    out += kAlphabet[(v >> 6) & 63];
+    out += kAlphabet[v & 63];
+  }
+  const size_t rest = bytes.size() - i;
+  if (rest > 0) {
+    uint32_t v = uint32_t{static_cast<uint8_t>(bytes[i])} << 16;
+    if (rest == 2) v |= uint32_t{static_cast<uint8_t>(bytes[i + 1])} << 8;
+    out += kAlphabet[v >> 18];
+    out += kAlphabet[(v >> 12) & 63];
+    out += rest == 2 ? kAlphabet[(v >> 6) & 63] : '=';
+    out += '=';
+  }
+  return out;
+}
+
+bool Base64Decode(std::string_view text, std::string& out) {
+  out.clear();
+  if (text.size() % 4 != 0) return false;
+  out.reserve(text.size() / 4 * 3);
+  for (size_t i = 0; i < text.size(); i += 4) {
+    const bool last = i + 4 == text.size();
+    size_t pad = 0;
+    if (last && text[i + 3] == '=') pad = text[i + 2] == '=' ? 2 : 1;
+    uint32_t v = 0;
+    for (size_t k = 0; k < 4; ++k) {
+      const int d = k < 4 - pad ? Value(text[i + k]) : 0;
+      if (d < 0) {
+        out.clear();
+        return false;
+      }
+      v = v << 6 | static_cast<uint32_t>(d);
+    }
+    // The bits below the last kept byte must be zero in canonical input.
+    if ((pad == 1 && (v & 0xFF) != 0) || (pad == 2 && (v & 0xFFFF) != 0)) {
+      out.clear();
+      return false;
+    }
+    out += static_cast<char>(v >> 16);
+    if (pad < 2) out += static_cast<char>((v >> 8) & 0xFF);
+    if (pad < 1) out += static_cast<char>(v & 0xFF);
+  }
+  return true;
+}
+
+}  // namespace exchange

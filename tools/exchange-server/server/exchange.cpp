@@ -1,0 +1,232 @@
+#include "exchange.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "commands.h"
+#include "request_xml.h"
+#include "string_form.h"
+
+namespace exchange {
+
+namespace {
+
+bool IsServedDomain(const ServerConfig& config, const std::string& domain) {
+  for (const std::string& d : config.domains) {
+    if (d.size() == domain.size() &&
+        std::equal(d.begin(), d.end(), domain.begin(), [](char a, char b) {
+          return std::tolower(static_cast<unsigned char>(a)) ==
+                 std::tolower(static_cast<unsigned char>(b));
+        }))
+      return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+Exchange::Exchange(ServerConfig config)
+    : config_(std::move(config)), sessions_(std::chrono::seconds(config_.session_timeout)) {}
+
+bool Exchange::Init(std::string& error, std::vector<std::string>& warnings) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (!config_.server_cert_path.empty()) {
+    identity_ = std::make_unique<ServerIdentity>();
+    if (!LoadServerIdentity(config_.server_cert_path, config_.server_key_path, *identity_, error))
+      return false;
+  }
+  if (!config_.registry_dir.empty() &&
+      !registry_.Load(config_.registry_dir, config_.authority_path, warnings, error))
+    return false;
+  if (!accounts_.Open(config_.data_dir + "/server.db", error) || !SeedAccounts(error)) return false;
+  if (!config_.update_rule_path.empty() && !ReadWholeFile(config_.update_rule_path, update_rule_)) {
+    error = "cannot read " + config_.update_rule_path;
+    return false;
+  }
+  Fault f;
+  if (!config_.fault.empty()) {
+    if (!ParseFault(config_.fault, f, error)) return false;
+    fault_.Set(f);
+  }
+  return true;
+}
+
+bool Exchange::SeedAccounts(std::string& error) {
+  std::vector<SeedAccount> seeds;
+  for (const SeedSpec& spec : config_.seeds) {
+    const std::string address = spec.login + "@" + spec.domain;
+    if (!IsServedDomain(config_, spec.domain)) {
+      error = address + ": the domain is not served";
+      return false;
+    }
+    const RegisteredCertificate* cert = nullptr;
+    if (spec.cert_path.empty()) {
+      cert = registry_.FindFile(address + ".cer");
+    } else {
+      std::string bytes;
+      crypto::Record record{};
+      int64_t valid_to = 0;
+      if (!ReadWholeFile(spec.cert_path, bytes) || !ParseCertificate(bytes, record, valid_to)) {
+        error = address + ": cannot read the certificate " + spec.cert_path;
+        return false;
+      }
+      cert = registry_.Find(crypto::Hash(crypto::View(record)));
+    }
+    if (!cert) {
+      error = address + ": its certificate is not in the registry";
+      return false;
+    }
+    SeedAccount a;
+    a.login = spec.login;
+    a.domain = spec.domain;
+    a.password_hash = crypto::Hash(spec.password);
+    a.cert_hash = cert->hash;
+    a.certificate = cert->bytes;
+    seeds.push_back(std::move(a));
+  }
+  return seeds.empty() || accounts_.Seed(seeds, error);
+}
+
+bool Exchange::SetFault(std::string_view spec, std::string& error) {
+  Fault f;
+  if (!ParseFault(spec, f, error)) return false;
+  std::lock_guard<std::mutex> lock(mutex_);
+  fault_.Set(f);
+  return true;
+}
+
+ExchangeReply Exchange::Handle(const std::string* header) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  ExchangeReply out;
+  const Fault& f = fault_.Current();
+  switch (f.kind) {
+    case FaultKind::PlainCode:
+      out.body = PlainReplyText(f.code);
+      fault_.Applied();
+      return out;
+    case FaultKind::PlainLength:
+      if (!PaddedPlainReply(f.code, f.length, out.body)) out.body = PlainReplyText(f.code);
+      fault_.Applied();
+      return out;
+    case FaultKind::Stall:
+      out.delivery = Delivery::Stall;
+      fault_.Applied();
+      return out;
+    default:
+      break;
+  }
+  out.body = header ? Process(*header) : PlainReplyText(kResMalformed);
+  const FaultKind kind = fault_.Current().kind;
+  if ((kind == FaultKind::CheckByte || kind == FaultKind::PayloadByte ||
+       kind == FaultKind::SignatureByte) &&
+      CorruptEnvelope(kind, out.body)) {
+    fault_.Applied();
+  } else if (kind == FaultKind::Drop) {
+    out.delivery = Delivery::Drop;
+    fault_.Applied();
+  }
+  return out;
+}
+
+std::string Exchange::Process(const std::string& part) {
+  RequestHeader h;
+  if (ParseRequestHeader(part, h) != HeaderStatus::Ok) return PlainReplyText(kResMalformed);
+  return h.form == RequestForm::Handshake ? Handshake(h) : SessionRequest(part, h);
+}
+
+std::string Exchange::Handshake(const RequestHeader& h) {
+  if (!identity_) return PlainReplyText(kResKeyAgreementFailed);
+  const ServerIdentity& id = *identity_;
+  crypto::Hash32 cert_hash{};
+  std::copy_n(h.material, cert_hash.size(), cert_hash.begin());
+  const RegisteredCertificate* cert = registry_.Find(cert_hash);
+  if (!cert) return PlainReplyText(kResUnknownCertificate);
+  if (!crypto::Verify(crypto::Hash(h.signed_bytes), cert->record, h.signature))
+    return PlainReplyText(kResBadSignature);
+  // Keys of another domain cannot agree a key with the server's.
+  if (std::memcmp(cert->record.data(), id.record.data(), 160) != 0 ||
+      std::memcmp(cert->record.data() + 448, id.record.data() + 448, 32) != 0)
+    return PlainReplyText(kResUnknownCertificate);
+
+  // The client's key-agreement value: appended, else registered with the
+  // account, else the certificate's own.
+  const std::optional<Account> account = accounts_.FindByCertificate(cert_hash);
+  std::array<uint8_t, kDhValueSize> y{};
+  if (h.dh_appended) {
+    std::copy_n(h.material + kSidSize, y.size(), y.begin());
+  } else if (account && account->dhkey.size() == y.size()) {
+    std::copy(account->dhkey.begin(), account->dhkey.end(), y.begin());
+  } else {
+    std::copy_n(cert->record.begin() + 288, y.size(), y.begin());
+  }
+  // Refuse 0, 1 and values not below the modulus (record bytes 0-127).
+  static constexpr uint8_t kOne[kDhValueSize - 1] = {};
+  const bool small = std::memcmp(y.data(), kOne, sizeof kOne) == 0 && y.back() <= 1;
+  if (small || std::memcmp(y.data(), id.record.data(), y.size()) >= 0)
+    return PlainReplyText(kResUnknownCertificate);
+
+  crypto::Record client = id.record;
+  std::copy(y.begin(), y.end(), client.begin() + 288);
+  Session s;
+  if (!crypto::AgreeKey(id.priv, id.record, client, s.key) || !crypto::KeyUsable(s.key.data()))
+    return PlainReplyText(kResKeyAgreementFailed);
+
+  // Bytes 0 and 8 non-zero keep the share of the session id long in the
+  // keys made from it.
+  const SessionClock::time_point now = SessionClock::now();
+  sessions_.Sweep(now);
+  do {
+    crypto::RandomBytes(s.sid.data(), s.sid.size());
+  } while (s.sid[0] == 0 || s.sid[8] == 0 || sessions_.Contains(s.sid));
+  s.cert_hash = cert_hash;
+  s.user_record = cert->record;
+  s.y = y;
+  if (account) s.account = account->id;
+  s.last_use = now;
+
+  std::string body;
+  if (!BuildHandshakeReply(id, s.sid.data(), body)) return PlainReplyText(kResKeyAgreementFailed);
+  sessions_.Add(std::move(s));
+  return body;
+}
+
+std::string Exchange::SessionRequest(const std::string& part, const RequestHeader& h) {
+  SessionId sid{};
+  std::copy(h.sid.begin(), h.sid.end(), sid.begin());
+  const SessionClock::time_point now = SessionClock::now();
+  Session* s = sessions_.Find(sid, now);
+  if (!s) return PlainReplyText(kResSessionExpired);
+  if (!crypto::Verify(crypto::Hash(h.signed_bytes), s->user_record, h.signature))
+    return PlainReplyText(kResBadSignature);
+  // The request carries no counter: a repeat of an accepted one is refused.
+  if (!s->seen.insert(crypto::Hash(part)).second) return PlainReplyText(kResBadSignature);
+  s->last_use = now;
+
+  std::string xml;
+  if (UnsealString(s->key.data(), sid.data(), h.sealed_xml, xml) != UnsealStatus::Ok)
+    return PlainReplyText(kResMalformed);
+
+  CommandReply reply;
+  RequestXml request;
+  std::string why;
+  const Fault& f = fault_.Current();
+  if (f.kind == FaultKind::EncipheredCode) {
+    reply = CommandReply::Enciphered(f.code);
+    reply.registered = f.registered;
+    fault_.Applied();
+  } else if (!ParseRequestXml(xml, request, why)) {
+    reply = CommandReply::Enciphered(kResMalformed);
+  } else {
+    CommandContext ctx{config_, registry_, accounts_, *s, request, update_rule_};
+    reply = RunCommand(ctx);
+  }
+  // A plain reply never carries success: the client would take it as a
+  // silent failure.
+  if (reply.plain && reply.code != kResOk) return PlainReplyText(reply.code);
+  std::string body;
+  if (!identity_ || !BuildSessionReply(*identity_, s->key.data(), sid.data(), reply, body))
+    return PlainReplyText(kResMalformed);
+  return body;
+}
+
+}  // namespace exchange
