@@ -29,13 +29,42 @@ class HeadlessTimer : public IReceiveTimer {
   void SetEnabled(bool) override {}
 };
 
+class HeadlessPasswordPrompt : public IPasswordPromptUi {
+ public:
+  std::optional<std::string> AskSecret(TWindowHandle, const std::string&, const std::string&,
+                                       const std::string&) override {
+    return std::nullopt;
+  }
+  int Reauthenticate(TWindowHandle, const std::string&, const std::string&,
+                     const std::string&) override {
+    return 2;
+  }
+};
+
+class HeadlessSettingsDialog : public ISettingsDialogUi {
+ public:
+  bool ShowOptions(TWindowHandle, int) override { return false; }
+  void ApplyLanguageToWindow(TWindowHandle) override {}
+};
+
+class HeadlessLoginDialog : public ILoginDialogUi {
+ public:
+  int ShowLoginWindow() override { return 2; }
+};
+
 HeadlessMessageUi g_headless_message;
 HeadlessProgressUi g_headless_progress;
 HeadlessTimer g_headless_timer;
+HeadlessPasswordPrompt g_headless_password;
+HeadlessSettingsDialog g_headless_settings;
+HeadlessLoginDialog g_headless_login;
 
 IMessageUi* g_message_ui = nullptr;
 IProgressUi* g_progress_ui = nullptr;
 IReceiveTimer* g_receive_timer = nullptr;
+IPasswordPromptUi* g_password_ui = nullptr;
+ISettingsDialogUi* g_settings_ui = nullptr;
+ILoginDialogUi* g_login_ui = nullptr;
 
 }  // namespace
 
@@ -48,6 +77,15 @@ void SetProgressUi(IProgressUi* ui) {
 void SetReceiveTimer(IReceiveTimer* timer) {
   g_receive_timer = timer;
 }
+void SetPasswordPromptUi(IPasswordPromptUi* ui) {
+  g_password_ui = ui;
+}
+void SetSettingsDialogUi(ISettingsDialogUi* ui) {
+  g_settings_ui = ui;
+}
+void SetLoginDialogUi(ILoginDialogUi* ui) {
+  g_login_ui = ui;
+}
 
 IMessageUi& MessageUi() {
   return g_message_ui ? *g_message_ui : g_headless_message;
@@ -57,6 +95,15 @@ IProgressUi& ProgressUi() {
 }
 IReceiveTimer& ReceiveTimer() {
   return g_receive_timer ? *g_receive_timer : g_headless_timer;
+}
+IPasswordPromptUi& PasswordPromptUi() {
+  return g_password_ui ? *g_password_ui : g_headless_password;
+}
+ISettingsDialogUi& SettingsDialogUi() {
+  return g_settings_ui ? *g_settings_ui : g_headless_settings;
+}
+ILoginDialogUi& LoginDialogUi() {
+  return g_login_ui ? *g_login_ui : g_headless_login;
 }
 
 void ShowProgress(TWindowHandle owner, bool show_bar, const std::string& title,

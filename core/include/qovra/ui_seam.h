@@ -1,16 +1,19 @@
 // The seam through which the core reaches windows.
 //
-// The core shows messages, drives the progress window and pauses the receive
-// timer only through these interfaces. The GUI installs its implementations
-// at start-up; tests install recording fakes (qovra/testing/fake_ui.h).
-// While nothing is installed, a headless default is used: messages go to
-// stderr and are answered with kMsgResultCancel, progress is ignored and the
-// timer reads as disabled.
+// The core shows messages, drives the progress window, pauses the receive
+// timer and opens the password prompt, the settings dialog and the login
+// window only through these interfaces. The GUI installs its
+// implementations at start-up; tests install recording fakes
+// (qovra/testing/fake_ui.h). While nothing is installed, a headless default
+// is used: messages go to stderr and are answered with kMsgResultCancel,
+// progress is ignored, the timer reads as disabled, and every prompt and
+// dialog reads as cancelled.
 //
 // Texts are UTF-8. All calls come from the interface thread.
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 namespace qovra {
@@ -72,16 +75,64 @@ class IReceiveTimer {
   virtual void SetEnabled(bool enabled) = 0;
 };
 
+// The password window (TfrmPassword) in its two uses.
+class IPasswordPromptUi {
+ public:
+  virtual ~IPasswordPromptUi() = default;
+  // Plain asking mode: shows the prompt over owner with caption, prompt
+  // text and the icon resource icon_name, and returns the text typed (UTF-8,
+  // untrimmed, never blank), or nothing when the user cancelled.
+  virtual std::optional<std::string> AskSecret(TWindowHandle owner, const std::string& caption,
+                                               const std::string& prompt,
+                                               const std::string& icon_name) = 0;
+  // Re-authentication mode: the window runs the short login
+  // (ReauthenticateSession, login_command.h) with each password the user
+  // confirms. Returns the window's result: 1 once a login succeeded, 2 when
+  // the user cancelled or after the third refusal.
+  virtual int Reauthenticate(TWindowHandle owner, const std::string& caption,
+                             const std::string& prompt, const std::string& icon_name) = 0;
+};
+
+// The settings dialog (TfrmOptions).
+class ISettingsDialogUi {
+ public:
+  virtual ~ISettingsDialogUi() = default;
+  // Shows the dialog modally over owner at page and lets the user edit
+  // Options. True when the user confirmed it (OK); the dialog itself does
+  // what its OK does to Options. Pages: 1 connection, 2 keys, 6 keys and
+  // interface, 7 connection, keys and interface; other values as the
+  // dialog defines them.
+  virtual bool ShowOptions(TWindowHandle owner, int page) = 0;
+  // Applies the current language file to window (captions and hints).
+  virtual void ApplyLanguageToWindow(TWindowHandle window) = 0;
+};
+
+// The login window (TfrmLogin).
+class ILoginDialogUi {
+ public:
+  virtual ~ILoginDialogUi() = default;
+  // Shows the login window modally with the application as owner and
+  // returns its result: 1 when it closed with the session online or
+  // offline, 2 when the user gave up.
+  virtual int ShowLoginWindow() = 0;
+};
+
 // Installs an implementation; null restores the headless default. The
 // caller keeps ownership and must keep it alive while it is installed.
 void SetMessageUi(IMessageUi* ui);
 void SetProgressUi(IProgressUi* ui);
 void SetReceiveTimer(IReceiveTimer* timer);
+void SetPasswordPromptUi(IPasswordPromptUi* ui);
+void SetSettingsDialogUi(ISettingsDialogUi* ui);
+void SetLoginDialogUi(ILoginDialogUi* ui);
 
 // The installed implementation (or the headless default); never null.
 IMessageUi& MessageUi();
 IProgressUi& ProgressUi();
 IReceiveTimer& ReceiveTimer();
+IPasswordPromptUi& PasswordPromptUi();
+ISettingsDialogUi& SettingsDialogUi();
+ILoginDialogUi& LoginDialogUi();
 
 // Forwarders to the installed progress implementation.
 void ShowProgress(TWindowHandle owner, bool show_bar, const std::string& title,

@@ -1,8 +1,10 @@
 // Recording fakes of the window seam, for tests.
 //
 // FakeUi implements every seam interface, records every call and answers
-// message dialogs from a queue of scripted results. ScopedFakeUi installs
-// one for the life of a scope and restores the headless default after.
+// message dialogs, password prompts, the settings dialog and the login
+// window from queues of scripted answers (or from a hook the test sets).
+// ScopedFakeUi installs one for the life of a scope and restores the
+// headless default after.
 //
 //   qovra::testing::ScopedFakeUi ui;
 //   ui->QueueAnswer(qovra::kMsgResultYes);
@@ -12,6 +14,8 @@
 
 #include <cstdint>
 #include <deque>
+#include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -41,7 +45,26 @@ struct ProgressEvent {
   int64_t done = 0;               // Report
 };
 
-class FakeUi : public IMessageUi, public IProgressUi, public IReceiveTimer {
+// One opening of the password window.
+struct PromptCall {
+  TWindowHandle owner = nullptr;
+  std::string caption;
+  std::string prompt;
+  std::string icon_name;
+  bool reauthenticate = false;  // false: plain asking mode
+};
+
+struct OptionsCall {
+  TWindowHandle owner = nullptr;
+  int page = 0;
+};
+
+class FakeUi : public IMessageUi,
+               public IProgressUi,
+               public IReceiveTimer,
+               public IPasswordPromptUi,
+               public ISettingsDialogUi,
+               public ILoginDialogUi {
  public:
   // Message dialogs answer with the queued results in order; once the queue
   // is empty, with fallback_answer (Esc, by default).
@@ -93,14 +116,72 @@ class FakeUi : public IMessageUi, public IProgressUi, public IReceiveTimer {
     timer_changes.push_back(enabled);
   }
 
+  // Plain asking mode: the queued texts in order (nothing = cancel); an
+  // empty queue cancels.
+  void QueueSecret(std::optional<std::string> text) { secrets.push_back(std::move(text)); }
+  std::optional<std::string> AskSecret(TWindowHandle owner, const std::string& caption,
+                                       const std::string& prompt,
+                                       const std::string& icon_name) override {
+    prompts.push_back({owner, caption, prompt, icon_name, false});
+    if (secrets.empty()) return std::nullopt;
+    std::optional<std::string> text = secrets.front();
+    secrets.pop_front();
+    return text;
+  }
+  // Re-authentication mode: on_reauthenticate when set (it plays the
+  // window: runs the login and returns 1 or 2), else the queued results,
+  // else 2.
+  int Reauthenticate(TWindowHandle owner, const std::string& caption, const std::string& prompt,
+                     const std::string& icon_name) override {
+    prompts.push_back({owner, caption, prompt, icon_name, true});
+    if (on_reauthenticate) return on_reauthenticate();
+    return PopOr(reauth_answers, 2);
+  }
+
+  // Settings dialog: on_options when set (it may change Options like the
+  // user would), else the queued answers, else false (cancelled).
+  bool ShowOptions(TWindowHandle owner, int page) override {
+    options_calls.push_back({owner, page});
+    if (on_options) return on_options(page);
+    return PopOr(options_answers, false);
+  }
+  void ApplyLanguageToWindow(TWindowHandle window) override { language_applied.push_back(window); }
+
+  // Login window: on_login when set, else the queued results, else 2.
+  int ShowLoginWindow() override {
+    ++login_windows;
+    if (on_login) return on_login();
+    return PopOr(login_answers, 2);
+  }
+
   std::deque<int> answers;
   int fallback_answer = kMsgResultCancel;
+  std::deque<std::optional<std::string>> secrets;
+  std::deque<int> reauth_answers;
+  std::function<int()> on_reauthenticate;
+  std::vector<PromptCall> prompts;
+  std::deque<bool> options_answers;
+  std::function<bool(int page)> on_options;
+  std::vector<OptionsCall> options_calls;
+  std::vector<TWindowHandle> language_applied;
+  std::deque<int> login_answers;
+  std::function<int()> on_login;
+  int login_windows = 0;
   TWindowHandle active_window = nullptr;
   TWindowHandle active_form_window = nullptr;
   std::vector<MessageCall> messages;
   std::vector<ProgressEvent> progress;
   bool timer_enabled = false;
   std::vector<bool> timer_changes;
+
+ private:
+  template <typename T>
+  static T PopOr(std::deque<T>& queue, T fallback) {
+    if (queue.empty()) return fallback;
+    T value = queue.front();
+    queue.pop_front();
+    return value;
+  }
 };
 
 // Installs a FakeUi for every seam while it lives.
@@ -110,11 +191,17 @@ class ScopedFakeUi {
     SetMessageUi(&ui_);
     SetProgressUi(&ui_);
     SetReceiveTimer(&ui_);
+    SetPasswordPromptUi(&ui_);
+    SetSettingsDialogUi(&ui_);
+    SetLoginDialogUi(&ui_);
   }
   ~ScopedFakeUi() {
     SetMessageUi(nullptr);
     SetProgressUi(nullptr);
     SetReceiveTimer(nullptr);
+    SetPasswordPromptUi(nullptr);
+    SetSettingsDialogUi(nullptr);
+    SetLoginDialogUi(nullptr);
   }
   ScopedFakeUi(const ScopedFakeUi&) = delete;
   ScopedFakeUi& operator=(const ScopedFakeUi&) = delete;
