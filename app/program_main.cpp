@@ -1,0 +1,139 @@
+#include "program_main.h"
+
+#include <QApplication>
+#include <utility>
+
+#include "login_window_link.h"
+#include "main_window.h"
+#include "qovra/language.h"
+#include "qovra/messages.h"
+#include "qovra/random_text.h"
+#include "qovra/records.h"
+#include "qovra/run_thread.h"
+#include "qovra/session_setup.h"
+#include "qovra/startup.h"
+#include "qovra/startup_files.h"
+#include "qovra/temp_files.h"
+#include "qovra/ui/msg_dialog.h"
+#include "qovra/ui/progress.h"
+#include "qovra/ui/sound.h"
+#include "refresh_timer.h"
+#include "single_instance_guard.h"
+
+namespace qovra::app {
+namespace {
+
+// Runs a clean-up step when the scope ends, however it ends.
+template <typename F>
+class ScopeExit {
+ public:
+  explicit ScopeExit(F f) : f_(std::move(f)) {}
+  ~ScopeExit() { f_(); }
+  ScopeExit(const ScopeExit&) = delete;
+  ScopeExit& operator=(const ScopeExit&) = delete;
+
+ private:
+  F f_;
+};
+
+void ShowFailure(std::string_view key, std::string_view subject = {}) {
+  std::string text = GetMsg(key);
+  if (!subject.empty()) text += "\n" + std::string(subject);
+  (void)ShowMessageText(nullptr, text, kMsgIconError);
+}
+
+}  // namespace
+
+int ExitCodeOf(ProgramEnd end) {
+  switch (end) {
+    case ProgramEnd::MainWindowClosed:
+    case ProgramEnd::AnotherCopy:
+    case ProgramEnd::LoginCancelled:
+      return 0;
+    default:
+      return 1;
+  }
+}
+
+ProgramEnd ProgramMain(const TProgramSetup& setup) {
+  // Declared first, so run last: the session's secrets go with the program.
+  ScopeExit wipe_session([] { Session.Clear(); });
+  RandomModuleScope random;
+
+  // Only the main window's close ends the event loop, not the login
+  // window's or a message's.
+  const bool quit_on_last = QApplication::quitOnLastWindowClosed();
+  QApplication::setQuitOnLastWindowClosed(false);
+  ScopeExit restore_quit([quit_on_last] { QApplication::setQuitOnLastWindowClosed(quit_on_last); });
+
+  SetMessageUi(setup.message_ui ? setup.message_ui : &ui::MessageDialogUi());
+  ScopeExit message_ui([] { SetMessageUi(nullptr); });
+
+  const std::string program_path =
+      setup.program_path.empty() ? CurrentProgramPath() : setup.program_path;
+  if (setup.settings) {
+    InitAppSettings(program_path, *setup.settings);
+  } else {
+    InitAppSettings(program_path);
+  }
+  ApplyLanguageMessages();
+
+  TPrivateTempFolder private_temp;
+  if (!private_temp.Valid()) {
+    ShowFailure("msgCannotCreateFolder", GetTempFolder());
+    return ProgramEnd::NoTempFolder;
+  }
+
+  ui::ExtractDialogSounds(QString::fromStdString(ProgramDir));
+  ScopeExit sounds([] { ui::DeleteDialogSounds(); });
+
+  TSingleInstanceGuard guard;
+  const TSingleInstanceGuard::Outcome outcome = guard.Check(setup.instance_folder);
+  if (outcome == TSingleInstanceGuard::Outcome::AnotherCopy) return ProgramEnd::AnotherCopy;
+  if (outcome != TSingleInstanceGuard::Outcome::OnlyCopy) {
+    ReportGuardFailure(outcome);
+    return ProgramEnd::GuardFailed;
+  }
+
+  ui::TProgressDisplay progress;
+  SetProgressUi(&progress);
+  ScopeExit progress_ui([] { SetProgressUi(nullptr); });
+
+  TRefreshTimer timer;
+  Session.CertValidityRemain = 0;
+  timer.SetEnabled(false);
+  RefreshTimer = &timer;
+  SetReceiveTimer(&timer);
+  ScopeExit timer_ui([] {
+    SetReceiveTimer(nullptr);
+    RefreshTimer = nullptr;
+  });
+
+  // Runs after the started programs are ended (declared before them): the
+  // files they show live in the temporary folder it empties.
+  ScopeExit user_data([] { TearDownUserData(); });
+  TRunThreadList programs(setup.document_opener);
+  RunThreadList = &programs;
+  ScopeExit programs_global([] { RunThreadList = nullptr; });
+
+  ILoginDialogUi* login = setup.login_ui ? setup.login_ui : ProgramLoginWindow();
+  if (!login) {
+    ShowFailure("msgLoginWindowNotAvailable");
+    return ProgramEnd::NoLoginWindow;
+  }
+  SetLoginDialogUi(login);
+  ScopeExit login_ui([] { SetLoginDialogUi(nullptr); });
+  if (!ShowLoginDialog(true)) return ProgramEnd::LoginCancelled;
+
+  if (!SetUpUserData(ProgramDir)) return ProgramEnd::UserDataFailed;
+
+  TfrmMain main_window;
+  QObject::connect(&main_window, &TfrmMain::closed, qApp, &QCoreApplication::quit,
+                   Qt::QueuedConnection);
+  main_window.show();
+  if (setup.on_main_window) setup.on_main_window(main_window);
+  if (main_window.isVisible()) QApplication::exec();
+  return ProgramEnd::MainWindowClosed;
+}
+
+}  // namespace qovra::app

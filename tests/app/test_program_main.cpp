@@ -1,0 +1,217 @@
+// The main block end to end, offscreen: start-up in order, the ways it
+// ends early, and what shut-down leaves behind.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+
+#include <QTest>
+#include <QTimer>
+#include <algorithm>
+#include <array>
+#include <filesystem>
+#include <optional>
+#include <string>
+
+#include "app/app_test_support.h"
+#include "main_window.h"
+#include "program_main.h"
+#include "qovra/records.h"
+#include "qovra/run_thread.h"
+#include "qovra/single_instance.h"
+#include "qovra/startup.h"
+#include "qovra/temp_files.h"
+#include "qovra/testing/fake_ui.h"
+#include "qovra/ui/progress.h"
+#include "qovra/ui/sound.h"
+#include "qovra/utf.h"
+#include "refresh_timer.h"
+#include "single_instance_guard.h"
+
+namespace qovra::app {
+namespace {
+
+namespace fs = std::filesystem;
+using qovra::testing::ScratchDir;
+
+bool Gone(pid_t pid) {
+  int status = 0;
+  const bool unreaped = waitpid(pid, &status, WNOHANG) != -1 || errno != ECHILD;
+  return !unreaped && kill(pid, 0) == -1 && errno == ESRCH;
+}
+
+template <size_t N>
+bool AllZero(const std::array<uint8_t, N>& bytes) {
+  return std::all_of(bytes.begin(), bytes.end(), [](uint8_t b) { return b == 0; });
+}
+
+class ProgramMainTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    home_.emplace("HOME", dir_.File("home"));
+    config_.emplace("XDG_CONFIG_HOME", dir_.File("config"));
+    fs::create_directories(dir_.File("home"));
+    mail_ = dir_.File("mail");
+    fs::create_directories(mail_);
+    run_ = dir_.File("run") + "/";
+    fs::create_directories(run_);
+    fs::permissions(run_, fs::perms::owner_all);
+    setup_.program_path =
+        testing::MakeProgramDir(dir_, {"ecm.edb", "eca.edb", "qelto.rcc"}) + "qovra";
+    setup_.settings = TSettingsPaths{dir_.File("qovra.xml"), "", true};
+    setup_.instance_folder = run_;
+    setup_.message_ui = &ui_;
+    setup_.login_ui = &ui_;
+    // The login window: records what start-up had set up before it, then
+    // logs in as alice with the mail folder of the test.
+    ui_.on_login = [this] {
+      login_temp_ = GetTempFolder();
+      login_temp_mode_ = testing::ModeOf(login_temp_);
+      login_sounds_ = ui::DialogSoundFiles();
+      had_programs_ = RunThreadList != nullptr;
+      had_progress_ = frmProgress != nullptr;
+      timer_ready_ =
+          RefreshTimer && !RefreshTimer->IsEnabled() && RefreshTimer->Timer().interval() == 2000;
+      Options.Folders.maildir = Utf8ToUtf16(mail_);
+      Session.State = 1;
+      Session.Login = "alice";
+      Session.OwnContact.Email = "alice@localhost";
+      Session.PrivateKeyPassword = "key password";
+      Session.DevicePin = "1234";
+      Session.SessionKey.fill(0xAB);
+      Session.OwnPrivateKey.fill(0xCD);
+      return login_answer_;
+    };
+  }
+  void TearDown() override { Session.Clear(); }
+
+  ScratchDir dir_;
+  std::optional<qovra::testing::ScopedEnv> home_, config_;
+  qovra::testing::FakeUi ui_;
+  TProgramSetup setup_;
+  std::string mail_, run_;
+  int login_answer_ = 1;
+  std::string login_temp_;
+  int login_temp_mode_ = -1;
+  std::array<QString, 3> login_sounds_;
+  bool had_programs_ = false, had_progress_ = false, timer_ready_ = false;
+};
+
+TEST_F(ProgramMainTest, RunsToTheMainWindowAndCleansUpAfterIt) {
+  std::string session_temp;
+  pid_t helper = -1;
+  bool databases_open = false;
+  QString window_class, window_name;
+  setup_.on_main_window = [&](TfrmMain& window) {
+    window_class = QString::fromLatin1(window.metaObject()->className());
+    window_name = window.objectName();
+    databases_open = MailDb.IsOpen() && AddrBookDb.IsOpen();
+    session_temp = GetTempFolder();
+    std::ofstream(session_temp + "attachment.pdf") << "decrypted";
+    fs::create_directories(session_temp + "folder");
+    helper = RunThreadList->Run("sleep", {"30"}).Pid();
+    QTimer::singleShot(0, &window, &QWidget::close);
+  };
+
+  EXPECT_EQ(ProgramMain(setup_), ProgramEnd::MainWindowClosed);
+  EXPECT_TRUE(ui_.messages.empty());
+  EXPECT_EQ(ui_.login_windows, 1);
+
+  // What start-up had set up before the login.
+  EXPECT_TRUE(had_programs_);
+  EXPECT_TRUE(had_progress_);
+  EXPECT_TRUE(timer_ready_);
+  EXPECT_FALSE(login_temp_.empty());
+  EXPECT_EQ(login_temp_mode_, 0700) << "the temporary folder before login is private";
+  for (const QString& sound : login_sounds_) {
+    EXPECT_EQ(sound.toStdString().rfind(login_temp_, 0), 0u) << sound.toStdString();
+  }
+  EXPECT_EQ(window_class, QStringLiteral("TfrmMain"));
+  EXPECT_EQ(window_name, QStringLiteral("frmMain"));
+  EXPECT_TRUE(databases_open);
+  EXPECT_EQ(session_temp, mail_ + "/alice@localhost/temp/");
+
+  // Shut-down.
+  EXPECT_TRUE(Gone(helper)) << "the started program was ended";
+  EXPECT_TRUE(fs::is_directory(session_temp));
+  EXPECT_TRUE(fs::is_empty(session_temp)) << "the temporary folder was emptied";
+  EXPECT_FALSE(testing::Exists(login_temp_)) << "the private folder was removed";
+  for (const QString& sound : login_sounds_) EXPECT_FALSE(testing::Exists(sound.toStdString()));
+  EXPECT_FALSE(MailDb.IsOpen());
+  EXPECT_FALSE(AddrBookDb.IsOpen());
+  EXPECT_EQ(RunThreadList, nullptr);
+  EXPECT_EQ(RefreshTimer, nullptr);
+  EXPECT_EQ(frmProgress, nullptr);
+  EXPECT_EQ(Session.State, 0);
+  EXPECT_TRUE(Session.PrivateKeyPassword.empty());
+  EXPECT_TRUE(Session.DevicePin.empty());
+  EXPECT_TRUE(AllZero(Session.SessionKey));
+  EXPECT_TRUE(AllZero(Session.OwnPrivateKey));
+  TInstanceLock lock;
+  EXPECT_EQ(lock.Acquire(run_), TInstanceLock::Result::Acquired) << "the lock was released";
+
+  // The databases came from the templates; the login was saved.
+  EXPECT_EQ(ScratchDir::Read(mail_ + "/alice@localhost/ecm.edb"),
+            ScratchDir::Read(testing::BuiltTemplate("ecm.edb")));
+  Options.Other.lastlgn.clear();
+  LoadOptions();
+  EXPECT_EQ(Options.Other.lastlgn, "alice");
+}
+
+TEST_F(ProgramMainTest, CancelledLoginTouchesNoUserDataAndStillCleansUp) {
+  login_answer_ = 2;
+  bool main_window = false;
+  setup_.on_main_window = [&](TfrmMain&) { main_window = true; };
+  EXPECT_EQ(ProgramMain(setup_), ProgramEnd::LoginCancelled);
+  EXPECT_EQ(ExitCodeOf(ProgramEnd::LoginCancelled), 0);
+  EXPECT_FALSE(main_window);
+  EXPECT_TRUE(fs::is_empty(mail_));
+  EXPECT_FALSE(testing::Exists(login_temp_));
+  for (const QString& sound : login_sounds_) EXPECT_FALSE(testing::Exists(sound.toStdString()));
+  EXPECT_TRUE(AllZero(Session.SessionKey));
+}
+
+TEST_F(ProgramMainTest, MissingTemplateIsReportedAndTheProgramEndsCleanly) {
+  fs::remove(fs::path(setup_.program_path).parent_path() / "eca.edb");
+  bool main_window = false;
+  setup_.on_main_window = [&](TfrmMain&) { main_window = true; };
+  const ProgramEnd end = ProgramMain(setup_);
+  EXPECT_EQ(end, ProgramEnd::UserDataFailed);
+  EXPECT_EQ(ExitCodeOf(end), 1);
+  EXPECT_FALSE(main_window);
+  ASSERT_EQ(ui_.messages.size(), 1u);
+  EXPECT_NE(ui_.messages[0].text.find("eca.edb"), std::string::npos);
+  EXPECT_FALSE(testing::Exists(mail_ + "/alice@localhost/eca.edb"));
+  EXPECT_FALSE(MailDb.IsOpen());
+  EXPECT_FALSE(testing::Exists(login_temp_));
+  EXPECT_TRUE(AllZero(Session.OwnPrivateKey));
+}
+
+TEST_F(ProgramMainTest, WithoutALoginWindowTheProgramSaysSoAndEnds) {
+  setup_.login_ui = nullptr;  // this build links no login window
+  const ProgramEnd end = ProgramMain(setup_);
+  EXPECT_EQ(end, ProgramEnd::NoLoginWindow);
+  EXPECT_EQ(ExitCodeOf(end), 1);
+  EXPECT_EQ(ui_.login_windows, 0);
+  ASSERT_EQ(ui_.messages.size(), 1u);
+  EXPECT_EQ(ui_.messages[0].flags, kMsgIconError);
+}
+
+TEST_F(ProgramMainTest, SecondCopyActivatesTheFirstAndEndsBeforeTheLogin) {
+  TSingleInstanceGuard first;
+  ASSERT_EQ(first.Check(run_), TSingleInstanceGuard::Outcome::OnlyCopy);
+  EXPECT_EQ(ProgramMain(setup_), ProgramEnd::AnotherCopy);
+  EXPECT_EQ(ui_.login_windows, 0);
+  EXPECT_TRUE(ui_.messages.empty());
+  EXPECT_TRUE(QTest::qWaitFor([&] { return first.ActivationCount() == 1; }, 5000));
+}
+
+TEST_F(ProgramMainTest, UnusableInstanceFolderIsReported) {
+  setup_.instance_folder = dir_.File("missing") + "/";
+  EXPECT_EQ(ProgramMain(setup_), ProgramEnd::GuardFailed);
+  EXPECT_EQ(ui_.login_windows, 0);
+  ASSERT_EQ(ui_.messages.size(), 1u);
+  EXPECT_EQ(ui_.messages[0].text, "Ошибка создания Mutex.");
+}
+
+}  // namespace
+}  // namespace qovra::app
