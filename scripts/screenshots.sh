@@ -24,3 +24,15 @@ xvfb-run -a -s "-screen 0 1280x800x24" \
   env QT_QPA_PLATFORM=xcb ASAN_OPTIONS=detect_leaks=0 \
   "build/$preset/bin/screenshots" --out "$out" "$@"
 scripts/screenshots-controls.sh "$out"  # the gallery of the own controls: controls.png
+
+# The certificate viewer on a certificate of a fresh test authority: jorvik.png
+cmake --build --preset "$preset" --target jorvik keytool >&2
+certs=$(mktemp -d)
+trap 'rm -rf "$certs"' EXIT
+"build/$preset/bin/keytool" authority --domain tests/fixtures/keys/domain.dom \
+  --name "Qovra Test Authority" --out "$certs/ca" >/dev/null
+"build/$preset/bin/keytool" cert --authority "$certs/ca" --pub tests/fixtures/keys/alice.pub \
+  --name "Alice Example" --out "$certs/alice.cer" >/dev/null
+xvfb-run -a -s "-screen 0 1280x800x24" \
+  env QT_QPA_PLATFORM=xcb ASAN_OPTIONS=detect_leaks=0 \
+  "build/$preset/bin/jorvik" "$certs/alice.cer" --render "$out/jorvik.png" >/dev/null

@@ -2,7 +2,10 @@
 // arguments, and hold every key the program looks up.
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <fstream>
+#include <iterator>
+#include <regex>
 #include <map>
 #include <pugixml.hpp>
 #include <set>
@@ -104,8 +107,8 @@ const char* const kProgramKeys[] = {
 };
 // clang-format on
 
-// Keys that core/ looks up by name (the message-box buttons); extend as code
-// comes in.
+// Keys that core/ looks up by name without a "msg" literal (the message-box
+// buttons). Every "msg..." literal in the sources is found by the scan below.
 const char* const kCodeKeys[] = {"btnYes", "btnNo", "btnCancel"};
 
 // The format arguments each key is filled with, as conversion letters in
@@ -237,6 +240,32 @@ TEST_F(LangFiles, EveryKeyTheProgramUsesExists) {
     EXPECT_TRUE(uz_.text.count(key)) << key << " missing in Uzbek";
     EXPECT_TRUE(ru_.text.count(key)) << key << " missing in Russian";
   }
+}
+
+// Every "msgXxx" string literal in the program's sources names a key of both
+// files; "msgServerError" alone is the prefix of the numbered family.
+TEST_F(LangFiles, EveryMessageLiteralInTheSourcesExists) {
+  namespace fs = std::filesystem;
+  const fs::path root = fs::path(QOVRA_LANG_DIR).parent_path();
+  const std::regex literal("\"(msg[A-Z][A-Za-z0-9]*)\"");
+  size_t found = 0;
+  for (const char* dir : {"core", "app", "workspace", "addressbook", "account"}) {
+    if (!fs::exists(root / dir)) continue;
+    for (const auto& entry : fs::recursive_directory_iterator(root / dir)) {
+      const auto ext = entry.path().extension();
+      if (!entry.is_regular_file() || (ext != ".cpp" && ext != ".h")) continue;
+      std::ifstream in(entry.path());
+      const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+      for (std::sregex_iterator it(text.begin(), text.end(), literal), end; it != end; ++it) {
+        const std::string key = (*it)[1];
+        if (key == "msgServerError") continue;
+        ++found;
+        EXPECT_TRUE(uz_.text.count(key)) << key << " (" << entry.path() << ") missing in Uzbek";
+        EXPECT_TRUE(ru_.text.count(key)) << key << " (" << entry.path() << ") missing in Russian";
+      }
+    }
+  }
+  EXPECT_GT(found, 20u);
 }
 
 // The send result list ends with its last entry's separator turned into ".",
