@@ -71,18 +71,8 @@ bool TMailReader::LoadPlainCopy(TProgressProc progress, void* progress_data) {
     return Fail("container shorter than two bytes");
   }
   if (magic[0] == 0x78 && magic[1] == 0xDA) {
-    switch (ZDecompressStream(source_, *scratch_, progress, progress_data, inflate_cap_)) {
-      case ZStatus::Ok:
-        break;
-      case ZStatus::Corrupt:
-        return Fail("corrupt zlib stream");
-      case ZStatus::Truncated:
-        return Fail("truncated zlib stream");
-      case ZStatus::TooLarge:
-        return Fail("inflated container larger than the cap");
-      case ZStatus::WriteFailed:
-        return Fail("scratch file full");
-    }
+    const ZStatus status = ZDecompressStream(source_, *scratch_, progress, progress_data, inflate_cap_);
+    if (status != ZStatus::Ok) return Fail(ZStatusText(status));
   } else {
     const int64_t size = source_.Size();
     if (size < 0 || CopyStreamWithProgress(source_, *scratch_, progress, progress_data) != size) {

@@ -31,18 +31,8 @@ bool TSignReader::LoadPlain(std::string& data) {
   }
   if (magic[0] == 0x78 && magic[1] == 0xDA) {
     TMemoryStream plain;
-    switch (ZDecompressStream(source_, plain, nullptr, nullptr, kMaxSignContainerSize)) {
-      case ZStatus::Ok:
-        break;
-      case ZStatus::Corrupt:
-        return Fail("corrupt zlib stream");
-      case ZStatus::Truncated:
-        return Fail("truncated zlib stream");
-      case ZStatus::TooLarge:
-        return Fail("inflated container larger than the cap");
-      case ZStatus::WriteFailed:
-        return Fail("inflation failed");
-    }
+    const ZStatus status = ZDecompressStream(source_, plain, nullptr, nullptr, kMaxSignContainerSize);
+    if (status != ZStatus::Ok) return Fail(ZStatusText(status));
     data = plain.Data();
     return true;
   }

@@ -75,4 +75,20 @@ ZStatus ZDecompressStream(TStream& source, TStream& dest, TProgressProc progress
   }
 }
 
+const char* ZStatusText(ZStatus status) {
+  switch (status) {
+    case ZStatus::Ok:
+      return "no error";
+    case ZStatus::Corrupt:
+      return "corrupt zlib stream";
+    case ZStatus::Truncated:
+      return "truncated zlib stream";
+    case ZStatus::TooLarge:
+      return "inflated data larger than the cap";
+    case ZStatus::WriteFailed:
+      return "inflated data could not be written";
+  }
+  return "unknown zlib status";
+}
+
 }  // namespace qovra

@@ -5,7 +5,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
-#include <regex>
+#include <cctype>
 #include <map>
 #include <pugixml.hpp>
 #include <set>
@@ -51,7 +51,7 @@ const char* const kProgramKeys[] = {
     // Account, update and download commands
     "msgChangingPassword", "msgRegisteringUser", "msgGetControlQuestion", "msgSetPassword",
     "msgUpdatingMail", "msgChangingProfile", "msgCheckingUpdate", "msgMailNotFound",
-    "msgNoNeedUpdate", "msgNewVersionAvailable2", "msgNewVersionAvailable",
+    "msgNoNeedUpdate", "msgNewVersionAvailable2", "msgNewVersionAvailable", "msgUpdaterNotStarted",
     // Sending protocol and workflow
     "msgGettingUsersCertificates", "msgSendingMailMessage", "msgPreparing", "msgSigning",
     "msgSending", "msgEncryptingFor", "msgCannotSignFile", "msgCannotEncryptFile",
@@ -247,7 +247,6 @@ TEST_F(LangFiles, EveryKeyTheProgramUsesExists) {
 TEST_F(LangFiles, EveryMessageLiteralInTheSourcesExists) {
   namespace fs = std::filesystem;
   const fs::path root = fs::path(QOVRA_LANG_DIR).parent_path();
-  const std::regex literal("\"(msg[A-Z][A-Za-z0-9]*)\"");
   size_t found = 0;
   for (const char* dir : {"core", "app", "workspace", "addressbook", "account"}) {
     if (!fs::exists(root / dir)) continue;
@@ -256,8 +255,13 @@ TEST_F(LangFiles, EveryMessageLiteralInTheSourcesExists) {
       if (!entry.is_regular_file() || (ext != ".cpp" && ext != ".h")) continue;
       std::ifstream in(entry.path());
       const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-      for (std::sregex_iterator it(text.begin(), text.end(), literal), end; it != end; ++it) {
-        const std::string key = (*it)[1];
+      // "msg" + a capital + letters and digits + a closing quote.
+      for (size_t at = text.find("\"msg"); at != std::string::npos; at = text.find("\"msg", at + 1)) {
+        size_t end = at + 4;
+        if (end >= text.size() || !std::isupper(static_cast<unsigned char>(text[end]))) continue;
+        while (end < text.size() && std::isalnum(static_cast<unsigned char>(text[end]))) ++end;
+        if (end >= text.size() || text[end] != '"') continue;
+        const std::string key = text.substr(at + 1, end - at - 1);
         if (key == "msgServerError") continue;
         ++found;
         EXPECT_TRUE(uz_.text.count(key)) << key << " (" << entry.path() << ") missing in Uzbek";

@@ -96,6 +96,12 @@ std::string CbcDecrypt(const uint8_t* key, const uint8_t* iv, std::string_view d
   return Cbc(key, iv, data, 0);
 }
 
+std::string CbcEncrypt(const uint8_t* key, const uint8_t* iv, std::string_view data) {
+  std::string padded(data);
+  padded.resize((padded.size() + 31) / 32 * 32, '\0');
+  return Cbc(key, iv, padded, 1);
+}
+
 uint32_t ReadLength(std::string_view h) {
   auto le = [&h](size_t i) {
     return uint32_t{static_cast<uint8_t>(h[i])} | uint32_t{static_cast<uint8_t>(h[i + 1])} << 8 |
@@ -142,12 +148,19 @@ std::string SessionPart(const keytool::KeyPair& signer, std::string_view sid,
   return part + Sign(signer, Hash(part));
 }
 
-std::string MultipartBody(std::string_view header) {
+std::string MultipartBody(std::string_view header, const std::string* content) {
   std::string b = "--";
   b += kBoundary;
   b += "\r\nContent-Disposition: form-data; name=\"header\"; filename=\"-\"\r\n";
   b += "Content-Type: qovra/enc-data\r\n\r\n";
   b += header;
+  if (content) {
+    b += "\r\n--";
+    b += kBoundary;
+    b += "\r\nContent-Disposition: form-data; name=\"content\"; filename=\"-\"\r\n";
+    b += "Content-Type: qovra/enc-data\r\n\r\n";
+    b += *content;
+  }
   b += "\r\n--";
   b += kBoundary;
   b += "--";
@@ -263,10 +276,11 @@ std::string PlainText(int code) {
   return "<reply><res val=\"" + std::to_string(code) + "\"/></reply>";
 }
 
-qovra_test::RawHttpResult TestClient::PostPart(const std::string& part, int timeout_ms) {
+qovra_test::RawHttpResult TestClient::PostPart(const std::string& part, int timeout_ms,
+                                               const std::string* content) {
   return qovra_test::RawHttpPost(port_, "/qovra4/",
                                  std::string("multipart/form-data; boundary=") + kBoundary,
-                                 MultipartBody(part), timeout_ms);
+                                 MultipartBody(part, content), timeout_ms);
 }
 
 bool TestClient::Handshake(bool append_dh, std::string* why) {
@@ -304,8 +318,8 @@ std::string TestClient::Part(const std::string& xml, uint8_t extra_flags) const 
   return SessionPart(keys_, sid_, Seal(key_.data(), sid, xml), extra_flags);
 }
 
-void TestClient::Send(const std::string& part, SessionReply& out) {
-  const qovra_test::RawHttpResult http = PostPart(part);
+void TestClient::Send(const std::string& part, SessionReply& out, const std::string* content) {
+  const qovra_test::RawHttpResult http = PostPart(part, 10000, content);
   if (!http.complete || http.status != 200) {
     out.error = "http";
     return;
@@ -314,8 +328,8 @@ void TestClient::Send(const std::string& part, SessionReply& out) {
                    reinterpret_cast<const uint8_t*>(sid_.data()), out);
 }
 
-void TestClient::Request(const std::string& xml, SessionReply& out) {
-  Send(Part(xml), out);
+void TestClient::Request(const std::string& xml, SessionReply& out, const std::string* content) {
+  Send(Part(xml), out, content);
 }
 
 std::string TestClient::LoginXml(const std::string& login, const std::string& password,

@@ -30,6 +30,8 @@ std::string Seal(const uint8_t* key, const uint8_t* iv, std::string_view text);
 // Empty on any malformation.
 std::string Unseal(const uint8_t* key, const uint8_t* iv, std::string_view sealed);
 std::string CbcDecrypt(const uint8_t* key, const uint8_t* iv, std::string_view data);
+// CBC of data zero-padded to whole blocks.
+std::string CbcEncrypt(const uint8_t* key, const uint8_t* iv, std::string_view data);
 uint32_t ReadLength(std::string_view header8);
 
 // ---- request parts ---------------------------------------------------------
@@ -44,8 +46,9 @@ std::string HandshakePart(const HandshakeSpec& spec);
 // A session request part around already sealed XML.
 std::string SessionPart(const keytool::KeyPair& signer, std::string_view sid,
                         std::string_view sealed, uint8_t extra_flags = 0);
-// The WinINet-style multipart body with one header part.
-std::string MultipartBody(std::string_view header);
+// The WinINet-style multipart body with the header part and, when given,
+// the content part.
+std::string MultipartBody(std::string_view header, const std::string* content = nullptr);
 inline constexpr const char* kBoundary = "------------240102030405006";
 
 // ---- replies -----------------------------------------------------------------
@@ -88,7 +91,8 @@ class TestClient {
  public:
   TestClient(uint16_t port, const keytool::KeyPair& keys) : port_(port), keys_(keys) {}
 
-  qovra_test::RawHttpResult PostPart(const std::string& part, int timeout_ms = 10000);
+  qovra_test::RawHttpResult PostPart(const std::string& part, int timeout_ms = 10000,
+                                     const std::string* content = nullptr);
 
   // A handshake with the key-agreement value appended or not; on success
   // the session id, server record and session key are set. Otherwise
@@ -99,10 +103,11 @@ class TestClient {
   bool Handshake(const HandshakeSpec& spec, const keytool::KeyPair& agree_with,
                  std::string* why = nullptr);
 
-  // A session request with xml; the reply read into out.
-  void Request(const std::string& xml, SessionReply& out);
+  // A session request with xml (and a content part when given); the reply
+  // read into out.
+  void Request(const std::string& xml, SessionReply& out, const std::string* content = nullptr);
   // Sends a prepared part and reads the reply as a session reply.
-  void Send(const std::string& part, SessionReply& out);
+  void Send(const std::string& part, SessionReply& out, const std::string* content = nullptr);
   // The part of a session request for xml (signed with the client's keys).
   std::string Part(const std::string& xml, uint8_t extra_flags = 0) const;
 

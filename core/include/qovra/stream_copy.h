@@ -41,6 +41,9 @@ enum class ZStatus {
   WriteFailed  // dest took fewer bytes than it was given
 };
 
+// A short English description of a failed status, for error texts.
+const char* ZStatusText(ZStatus status);
+
 // Default cap of inflated output.
 constexpr int64_t kDefaultInflateCap = int64_t{1} << 30;
 

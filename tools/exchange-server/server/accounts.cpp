@@ -6,7 +6,8 @@ namespace exchange {
 
 namespace {
 
-constexpr int kSchemaVersion = 1;
+// 2: the mail table (mail_store.cpp), made when the mail store opens.
+constexpr int kSchemaVersion = 2;
 
 constexpr const char* kSchema =
     "CREATE TABLE IF NOT EXISTS accounts ("
@@ -207,6 +208,62 @@ std::optional<Account> AccountStore::FindByCertificate(const crypto::Hash32& cer
 std::optional<Account> AccountStore::FindByLogin(const std::string& login,
                                                  const std::string& domain) {
   return FindWhere("login = ?1 AND domain = ?2", {login, domain}, true);
+}
+
+bool AccountStore::Create(const Account& a) {
+  Statement s(db_,
+              "INSERT INTO accounts (login, domain, password_hash, cert_hash, certificate, dhkey,"
+              " fname, mname, lname, company, jobtitle, question, answer)"
+              " VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, ?13)");
+  if (!s.ok()) return false;
+  s.Text(1, a.login);
+  s.Text(2, a.domain);
+  s.Blob(3, a.password_hash.data(), a.password_hash.size());
+  s.Blob(4, a.cert_hash.data(), a.cert_hash.size());
+  s.Blob(5, a.certificate.data(), a.certificate.size());
+  s.Blob(6, a.dhkey.data(), a.dhkey.size());
+  s.Text(7, a.fname);
+  s.Text(8, a.mname);
+  s.Text(9, a.lname);
+  s.Text(10, a.company);
+  s.Text(11, a.jobtitle);
+  sqlite3_bind_int(s.get(), 12, a.question);
+  s.Text(13, a.answer);
+  return sqlite3_step(s.get()) == SQLITE_DONE;
+}
+
+bool AccountStore::SetPassword(int64_t id, const crypto::Hash32& password_hash) {
+  Statement s(db_, "UPDATE accounts SET password_hash = ?1 WHERE id = ?2");
+  if (!s.ok()) return false;
+  s.Blob(1, password_hash.data(), password_hash.size());
+  sqlite3_bind_int64(s.get(), 2, id);
+  return sqlite3_step(s.get()) == SQLITE_DONE && sqlite3_changes(db_) == 1;
+}
+
+bool AccountStore::RecoverPassword(int64_t id, const crypto::Hash32& password_hash,
+                                   int max_recoveries) {
+  Statement s(db_,
+              "UPDATE accounts SET password_hash = ?1, recovery_count = recovery_count + 1"
+              " WHERE id = ?2 AND recovery_count < ?3");
+  if (!s.ok()) return false;
+  s.Blob(1, password_hash.data(), password_hash.size());
+  sqlite3_bind_int64(s.get(), 2, id);
+  sqlite3_bind_int(s.get(), 3, max_recoveries);
+  return sqlite3_step(s.get()) == SQLITE_DONE && sqlite3_changes(db_) == 1;
+}
+
+bool AccountStore::SetProfile(int64_t id, const Account& names) {
+  Statement s(db_,
+              "UPDATE accounts SET fname = ?1, mname = ?2, lname = ?3, company = ?4, jobtitle = ?5"
+              " WHERE id = ?6");
+  if (!s.ok()) return false;
+  s.Text(1, names.fname);
+  s.Text(2, names.mname);
+  s.Text(3, names.lname);
+  s.Text(4, names.company);
+  s.Text(5, names.jobtitle);
+  sqlite3_bind_int64(s.get(), 6, id);
+  return sqlite3_step(s.get()) == SQLITE_DONE && sqlite3_changes(db_) == 1;
 }
 
 }  // namespace exchange

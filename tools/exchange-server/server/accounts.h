@@ -62,6 +62,24 @@ class AccountStore {
   std::optional<Account> FindByCertificate(const crypto::Hash32& cert_hash);
   std::optional<Account> FindByLogin(const std::string& login, const std::string& domain);
 
+  // Creates an account from login, domain, password_hash, cert_hash,
+  // certificate, dhkey, the names, question and answer (id, level, the
+  // recovery count and the upload limit start at their defaults). False
+  // when the database refuses it (login or certificate taken).
+  [[nodiscard]] bool Create(const Account& a);
+  // Replaces the password hash of account id.
+  [[nodiscard]] bool SetPassword(int64_t id, const crypto::Hash32& password_hash);
+  // Replaces the password hash and counts one recovery, only while fewer
+  // than max_recoveries were made; false otherwise.
+  [[nodiscard]] bool RecoverPassword(int64_t id, const crypto::Hash32& password_hash,
+                                     int max_recoveries);
+  // Replaces the names, company and job title (UTF-8) of account id.
+  [[nodiscard]] bool SetProfile(int64_t id, const Account& names);
+
+  // The open connection, shared by the mail store (mail_store.h) under the
+  // same lock; nullptr before Open.
+  sqlite3* Database() const { return db_; }
+
  private:
   // args bound in order, as text or as blobs.
   std::optional<Account> FindWhere(const char* where, const std::vector<std::string>& args,

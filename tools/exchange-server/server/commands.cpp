@@ -1,5 +1,8 @@
 #include "commands.h"
 
+#include "account_commands.h"
+#include "mail_commands.h"
+
 namespace exchange {
 
 namespace {
@@ -13,9 +16,18 @@ struct CommandEntry {
 };
 
 constexpr CommandEntry kCommands[] = {
-    {161, false, &LoginCommand}, {162, true, nullptr}, {163, true, nullptr},  {164, true, nullptr},
-    {165, true, nullptr},        {166, true, nullptr}, {167, false, nullptr}, {168, false, nullptr},
-    {169, false, nullptr},       {170, true, nullptr}, {171, true, nullptr},  {172, true, nullptr},
+    {161, false, &LoginCommand},
+    {162, true, &ChangePasswordCommand},
+    {163, true, &RecipientCertificatesCommand},
+    {164, true, &SendMailCommand},
+    {165, true, &NewMailsCommand},
+    {166, true, &DownloadMailCommand},
+    {167, false, &RegisterCommand},
+    {168, false, &ControlQuestionCommand},
+    {169, false, &SetNewPasswordCommand},
+    {170, true, &MailFlagsCommand},
+    {171, true, &ChangeProfileCommand},
+    {172, true, &UpdateCheckCommand},
 };
 
 }  // namespace

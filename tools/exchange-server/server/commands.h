@@ -8,6 +8,7 @@
 
 #include "accounts.h"
 #include "config.h"
+#include "mail_store.h"
 #include "registry.h"
 #include "reply.h"
 #include "request_xml.h"
@@ -29,6 +30,8 @@ struct CommandContext {
   Session& session;
   const RequestXml& request;
   const std::string& update_rule;  // the updater rule document offered at login
+  MailStore& mail;
+  const std::string* content;  // the request's content part; nullptr when it had none
 };
 
 // Runs the request's command: an unknown command gets the enciphered 4, a

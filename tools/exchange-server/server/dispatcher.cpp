@@ -64,16 +64,16 @@ HttpReply Dispatcher::HandleExchange(const HttpRequest& request) {
   std::string boundary;
   std::vector<MultipartPart> parts;
   const MultipartPart* header = nullptr;
+  const MultipartPart* content = nullptr;
   if (ParseMultipartBoundary(request.content_type, boundary) == MultipartStatus::Ok &&
       ParseMultipartBody(request.body, boundary, parts) == MultipartStatus::Ok) {
     for (const MultipartPart& p : parts) {
-      if (p.name == "header") {
-        header = &p;
-        break;
-      }
+      if (p.name == "header" && !header) header = &p;
+      if (p.name == "content" && !content) content = &p;
     }
   }
-  ExchangeReply out = exchange_.Handle(header ? &header->data : nullptr);
+  ExchangeReply out =
+      exchange_.Handle(header ? &header->data : nullptr, content ? &content->data : nullptr);
   HttpReply reply;
   reply.body = std::move(out.body);
   reply.delivery = out.delivery;

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "commands.h"
+#include "request_log.h"
 #include "request_xml.h"
 #include "string_form.h"
 
@@ -38,7 +39,9 @@ bool Exchange::Init(std::string& error, std::vector<std::string>& warnings) {
   if (!config_.registry_dir.empty() &&
       !registry_.Load(config_.registry_dir, config_.authority_path, warnings, error))
     return false;
-  if (!accounts_.Open(config_.data_dir + "/server.db", error) || !SeedAccounts(error)) return false;
+  if (!accounts_.Open(config_.data_dir + "/server.db", error) ||
+      !mail_.Open(accounts_.Database(), config_.data_dir + "/mail", error) || !SeedAccounts(error))
+    return false;
   if (!config_.update_rule_path.empty() && !ReadWholeFile(config_.update_rule_path, update_rule_)) {
     error = "cannot read " + config_.update_rule_path;
     return false;
@@ -95,7 +98,7 @@ bool Exchange::SetFault(std::string_view spec, std::string& error) {
   return true;
 }
 
-ExchangeReply Exchange::Handle(const std::string* header) {
+ExchangeReply Exchange::Handle(const std::string* header, const std::string* content) {
   std::lock_guard<std::mutex> lock(mutex_);
   ExchangeReply out;
   const Fault& f = fault_.Current();
@@ -115,7 +118,7 @@ ExchangeReply Exchange::Handle(const std::string* header) {
     default:
       break;
   }
-  out.body = header ? Process(*header) : PlainReplyText(kResMalformed);
+  out.body = header ? Process(*header, content) : PlainReplyText(kResMalformed);
   const FaultKind kind = fault_.Current().kind;
   if ((kind == FaultKind::CheckByte || kind == FaultKind::PayloadByte ||
        kind == FaultKind::SignatureByte) &&
@@ -128,10 +131,10 @@ ExchangeReply Exchange::Handle(const std::string* header) {
   return out;
 }
 
-std::string Exchange::Process(const std::string& part) {
+std::string Exchange::Process(const std::string& part, const std::string* content) {
   RequestHeader h;
   if (ParseRequestHeader(part, h) != HeaderStatus::Ok) return PlainReplyText(kResMalformed);
-  return h.form == RequestForm::Handshake ? Handshake(h) : SessionRequest(part, h);
+  return h.form == RequestForm::Handshake ? Handshake(h) : SessionRequest(part, h, content);
 }
 
 std::string Exchange::Handshake(const RequestHeader& h) {
@@ -190,7 +193,8 @@ std::string Exchange::Handshake(const RequestHeader& h) {
   return body;
 }
 
-std::string Exchange::SessionRequest(const std::string& part, const RequestHeader& h) {
+std::string Exchange::SessionRequest(const std::string& part, const RequestHeader& h,
+                                     const std::string* content) {
   SessionId sid{};
   std::copy(h.sid.begin(), h.sid.end(), sid.begin());
   const SessionClock::time_point now = SessionClock::now();
@@ -205,6 +209,7 @@ std::string Exchange::SessionRequest(const std::string& part, const RequestHeade
   std::string xml;
   if (UnsealString(s->key.data(), sid.data(), h.sealed_xml, xml) != UnsealStatus::Ok)
     return PlainReplyText(kResMalformed);
+  if (config_.test_commands) AppendRequestLog(config_.data_dir, xml);
 
   CommandReply reply;
   RequestXml request;
@@ -217,7 +222,7 @@ std::string Exchange::SessionRequest(const std::string& part, const RequestHeade
   } else if (!ParseRequestXml(xml, request, why)) {
     reply = CommandReply::Enciphered(kResMalformed);
   } else {
-    CommandContext ctx{config_, registry_, accounts_, *s, request, update_rule_};
+    CommandContext ctx{config_, registry_, accounts_, *s, request, update_rule_, mail_, content};
     reply = RunCommand(ctx);
   }
   // A plain reply never carries success: the client would take it as a

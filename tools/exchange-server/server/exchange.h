@@ -17,6 +17,7 @@
 #include "envelope.h"
 #include "fault.h"
 #include "identity.h"
+#include "mail_store.h"
 #include "registry.h"
 #include "reply.h"
 #include "sessions.h"
@@ -46,8 +47,9 @@ class Exchange {
   [[nodiscard]] bool Init(std::string& error, std::vector<std::string>& warnings);
 
   // Answers one protocol exchange. header is the header part, or nullptr
-  // when the request had none or its body was not readable multipart.
-  ExchangeReply Handle(const std::string* header);
+  // when the request had none or its body was not readable multipart;
+  // content is the content part, or nullptr when there was none.
+  ExchangeReply Handle(const std::string* header, const std::string* content = nullptr);
 
   // Changes the fault switch (spec as in fault.h).
   [[nodiscard]] bool SetFault(std::string_view spec, std::string& error);
@@ -55,9 +57,10 @@ class Exchange {
   const ServerConfig& config() const { return config_; }
 
  private:
-  std::string Process(const std::string& part);
+  std::string Process(const std::string& part, const std::string* content);
   std::string Handshake(const RequestHeader& h);
-  std::string SessionRequest(const std::string& part, const RequestHeader& h);
+  std::string SessionRequest(const std::string& part, const RequestHeader& h,
+                             const std::string* content);
   bool SeedAccounts(std::string& error);
 
   std::mutex mutex_;
@@ -65,6 +68,7 @@ class Exchange {
   std::unique_ptr<ServerIdentity> identity_;  // null: no handshakes served
   CertificateRegistry registry_;
   AccountStore accounts_;
+  MailStore mail_;
   SessionTable sessions_;
   FaultSwitch fault_;
   std::string update_rule_;

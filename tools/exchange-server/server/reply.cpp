@@ -33,7 +33,8 @@ void AppendEscaped(std::string& out, std::string_view text) {
 }
 
 void AppendElement(std::string& out, std::string_view name,
-                   const std::vector<std::pair<std::string, std::string>>& attrs) {
+                   const std::vector<std::pair<std::string, std::string>>& attrs,
+                   const std::vector<ReplyElement>& children = {}) {
   out += '<';
   out += name;
   for (const auto& [key, value] : attrs) {
@@ -43,7 +44,15 @@ void AppendElement(std::string& out, std::string_view name,
     AppendEscaped(out, value);
     out += '"';
   }
-  out += "/>";
+  if (children.empty()) {
+    out += "/>";
+    return;
+  }
+  out += '>';
+  for (const ReplyElement& c : children) AppendElement(out, c.name, c.attrs, c.children);
+  out += "</";
+  out += name;
+  out += '>';
 }
 
 bool SignInto(const ServerIdentity& id, std::initializer_list<std::string_view> pieces,
@@ -90,7 +99,7 @@ std::string ReplyXml(const CommandReply& reply) {
                      {"name", f.name},
                      {"type", std::to_string(f.type)}});
     }
-    for (const ReplyElement& e : reply.elements) AppendElement(out, e.name, e.attrs);
+    for (const ReplyElement& e : reply.elements) AppendElement(out, e.name, e.attrs, e.children);
   } else if (reply.code == 15 || reply.code == 16) {
     AppendElement(out, "registered", {{"val", reply.registered}});
   }

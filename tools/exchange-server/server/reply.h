@@ -29,10 +29,16 @@ enum ResultCode : int {
 struct ReplyElement {
   std::string name;
   std::vector<std::pair<std::string, std::string>> attrs;
+  std::vector<ReplyElement> children;  // written inside, in order
 
   ReplyElement& Attr(std::string key, std::string value) {
     attrs.emplace_back(std::move(key), std::move(value));
     return *this;
+  }
+  // A new last child. The reference lasts until the next Child call here.
+  ReplyElement& Child(std::string child_name) {
+    children.push_back(ReplyElement{std::move(child_name), {}, {}});
+    return children.back();
   }
 };
 
@@ -69,7 +75,7 @@ struct CommandReply {
   }
 
   ReplyElement& Add(std::string name) {
-    elements.push_back(ReplyElement{std::move(name), {}});
+    elements.push_back(ReplyElement{std::move(name), {}, {}});
     return elements.back();
   }
 

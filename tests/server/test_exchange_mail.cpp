@@ -1,0 +1,445 @@
+// The mail commands of the running exchange server against the test
+// client: recipients' certificates (163), send in both modes (164), new
+// mails and reports (165), download (166) and flags (170).
+#include <gtest/gtest.h>
+
+#include <map>
+#include <string>
+#include <vector>
+
+#include "exchange_pki.h"
+#include "exchange_test_client.h"
+#include "support/exchange_server.h"
+
+namespace {
+
+using qovra_test::ExchangePki;
+using qovra_test::ExchangeServer;
+using qovra_test::ExchangeServerOptions;
+using qovra_test::Party;
+using xs_test::SessionReply;
+using xs_test::TestClient;
+
+constexpr const char* kZero = "0000-00-00 00:00:00";
+constexpr const char* kUuid1 = "0123456789ABCDEF0123456789ABCDEF";
+constexpr const char* kUuid2 = "FEDCBA9876543210FEDCBA9876543210";
+
+std::string CertText(const Party& p) {
+  return std::string(p.cert.begin(), p.cert.end());
+}
+
+std::string Section(const std::string& b, const std::string& name, const std::string& data) {
+  return "\r\n--" + b + "\r\nContent-Disposition: form-data; name=\"" + name +
+         "\"\r\nContent-Size: " + std::to_string(data.size()) + "\r\n\r\n" + data;
+}
+
+// A signature container as a sender writes it.
+std::string SignContainer(const std::string& uuid, const Party& sender, size_t sign_size = 160) {
+  const std::string b = "----------------AbCdEfGhIjKlMnOp";
+  return "MailUID: " + uuid + "\r\nSignedDate: 2026-12-01 10:00:00\r\n" +
+         "Content-Type: multipart/form-data; boundary=" + b + "\r\n" +
+         Section(b, "sign", std::string(sign_size, 'S')) + Section(b, "cer0", CertText(sender)) +
+         Section(b, "dhk", std::string(128, 'D')) + "\r\n--" + b + "--";
+}
+
+bool IsHexText(const std::string& s, size_t n) {
+  return s.size() == n && s.find_first_not_of("0123456789ABCDEF") == std::string::npos;
+}
+bool IsTimeText(const std::string& s) {
+  return s.size() == 19 && s[4] == '-' && s[7] == '-' && s[10] == ' ' && s[13] == ':' &&
+         s[16] == ':';
+}
+
+struct Sent {
+  std::string suid, ymbox, sent_time;
+};
+
+class ExchangeMail : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    pki_ = new ExchangePki;
+    pki_->AddUser("alice@localhost");
+    pki_->AddUser("bob@localhost");
+    pki_->AddUser("carol@127.0.0.1");
+  }
+  static void TearDownTestSuite() {
+    delete pki_;
+    pki_ = nullptr;
+  }
+
+  void SetUp() override {
+    ExchangeServerOptions o = pki_->Options();
+    o.seed_accounts = {"alice@localhost:pa", "bob@localhost:pb", "carol@127.0.0.1:pc"};
+    ASSERT_TRUE(server_.Start(o)) << server_.error();
+  }
+  void TearDown() override {
+    server_.Stop();
+    EXPECT_TRUE(server_.EndedCleanly()) << server_.Log();
+  }
+
+  static const Party& User(const std::string& a) { return pki_->User(a); }
+
+  TestClient LoggedIn(const std::string& address, const std::string& password) {
+    TestClient c(server_.Port(), User(address).keys);
+    EXPECT_TRUE(c.Handshake(false));
+    SessionReply r;
+    c.Request(c.LoginXml(address.substr(0, address.find('@')), password, true), r);
+    EXPECT_EQ(r.res, 1) << r.plain << r.error;
+    return c;
+  }
+
+  static std::string SendXml(const std::string& from, const std::string& id, int mode, size_t size,
+                             size_t csize, const std::string& sign,
+                             const std::string& emails = "") {
+    return "<request><cmd val=\"164\"/><from val=\"" + from + "\"/><id val=\"" + id +
+           "\"/><mode val=\"" + std::to_string(mode) + "\"/><size val=\"" + std::to_string(size) +
+           "\"/><csize val=\"" + std::to_string(csize) + "\"/><sign val=\"" + xs_test::B64(sign) +
+           "\"/><flag val=\"9\"/><priority val=\"1\"/><nodec val=\"1\"/>" + emails + "</request>";
+  }
+
+  // Secure mode: one recipient, eme sent as is.
+  void SendSecure(TestClient& c, const std::string& uuid, const std::string& eme, size_t size,
+                  const std::string& login, const std::string& domain, SessionReply& r) {
+    const std::string emails = "<emails><domain val=\"" + domain + "\" prx=\"1\"><login val=\"" +
+                               login + "\"/></domain></emails>";
+    c.Request(SendXml("alice@localhost", uuid, 0, size, eme.size(),
+                      SignContainer(uuid, User("alice@localhost")), emails),
+              r, &eme);
+  }
+
+  // Fast mode: container and recipient list under the session key.
+  void SendFast(TestClient& c, const std::string& uuid, const std::string& container,
+                const std::string& recipients, SessionReply& r) {
+    const std::string content = xs_test::CbcEncrypt(
+        c.key().data(), reinterpret_cast<const uint8_t*>(c.sid().data()), container + recipients);
+    c.Request(
+        SendXml("alice@localhost", uuid, 1, container.size(), container.size() + recipients.size(),
+                SignContainer(uuid, User("alice@localhost"))),
+        r, &content);
+  }
+
+  // The login element of the reply's emails for domain and login.
+  static pugi::xml_node LoginOf(const SessionReply& r, const std::string& domain,
+                                const std::string& login) {
+    return r.doc.document_element()
+        .child("emails")
+        .find_child_by_attribute("domain", "val", domain.c_str())
+        .find_child_by_attribute("login", "val", login.c_str());
+  }
+  static Sent SentOf(const SessionReply& r, const std::string& domain, const std::string& login) {
+    const pugi::xml_node l = LoginOf(r, domain, login);
+    return {l.attribute("suid").value(), l.attribute("ymbox").value(),
+            l.attribute("sent_time").value()};
+  }
+
+  static ExchangePki* pki_;
+  ExchangeServer server_;
+};
+
+ExchangePki* ExchangeMail::pki_ = nullptr;
+
+TEST_F(ExchangeMail, RecipientCertificates) {
+  TestClient a = LoggedIn("alice@localhost", "pa");
+  const std::string emails =
+      "<emails><domain val=\"127.0.0.1\"><login val=\"carol\" /></domain>"
+      "<domain val=\"example.org\"><login val=\"x\"/></domain>"
+      "<domain val=\"localhost\"><login val=\"bob\"/><login val=\"nobody\"/></domain></emails>";
+  const auto* sid = reinterpret_cast<const uint8_t*>(a.sid().data());
+  const std::string content = xs_test::CbcEncrypt(a.key().data(), sid, emails);
+  const std::string sign =
+      xs_test::B64(xs_test::Sign(User("alice@localhost").keys, xs_test::Hash(emails)));
+  auto request = [&](const std::string& s, size_t size) {
+    return "<request><cmd val=\"163\"/><mode val=\"0\"/><size val=\"" + std::to_string(size) +
+           "\"/><sign val=\"" + s + "\"/></request>";
+  };
+
+  SessionReply r;
+  a.Request(request(sign, emails.size()), r, &content);
+  ASSERT_EQ(r.res, 1) << r.xml;
+  const pugi::xml_node list = r.doc.document_element().child("emails");
+  EXPECT_STREQ(list.find_child_by_attribute("domain", "val", "localhost").attribute("prx").value(),
+               "1");
+  EXPECT_STREQ(list.find_child_by_attribute("domain", "val", "127.0.0.1").attribute("prx").value(),
+               "1");
+  const pugi::xml_node foreign = list.find_child_by_attribute("domain", "val", "example.org");
+  EXPECT_STREQ(foreign.attribute("prx").value(), "0");
+  EXPECT_FALSE(foreign.first_child());
+  const pugi::xml_node bob = LoginOf(r, "localhost", "bob");
+  EXPECT_EQ(xs_test::UnB64(bob.attribute("cert").value()), CertText(User("bob@localhost")));
+  for (const char* a_name : {"dhk", "fn", "mn", "ln", "co", "jt"})
+    EXPECT_TRUE(bob.attribute(a_name)) << a_name;
+  EXPECT_EQ(xs_test::UnB64(LoginOf(r, "127.0.0.1", "carol").attribute("cert").value()),
+            CertText(User("carol@127.0.0.1")));
+  EXPECT_STREQ(LoginOf(r, "localhost", "nobody").attribute("cert").value(), "3");
+
+  // Refusals: a signature over other bytes, content of the wrong length.
+  const std::string other_sign =
+      xs_test::B64(xs_test::Sign(User("alice@localhost").keys, xs_test::Hash("other")));
+  const std::string short_content = content.substr(32);
+  struct Row {
+    const char* name;
+    std::string xml;
+    const std::string* content;
+    int res;
+  } rows[] = {
+      {"bad signature", request(other_sign, emails.size()), &content, 7},
+      {"size beyond the content", request(sign, content.size() + 1), &content, 2},
+      {"content shorter than size", request(sign, emails.size()), &short_content, 2},
+      {"no content part", request(sign, emails.size()), nullptr, 2},
+  };
+  for (const Row& row : rows) {
+    SessionReply rr;
+    a.Request(row.xml, rr, row.content);
+    EXPECT_EQ(rr.res, row.res) << row.name << " " << rr.xml << rr.plain;
+  }
+}
+
+TEST_F(ExchangeMail, SecureAndFastMailReachRecipientsAndReportsFlowBack) {
+  TestClient a = LoggedIn("alice@localhost", "pa");
+  std::string eme(64, '\0');
+  for (size_t i = 0; i < eme.size(); ++i) eme[i] = static_cast<char>(i * 7 + 3);
+  std::string container(70, '\0');
+  for (size_t i = 0; i < container.size(); ++i) container[i] = static_cast<char>(255 - i);
+
+  // Secure: bob and carol (two domains), then bob again.
+  SessionReply r;
+  SendSecure(a, kUuid1, eme, 50, "bob", "localhost", r);
+  ASSERT_EQ(r.res, 1) << r.xml;
+  EXPECT_STREQ(r.doc.document_element().name(), "response");
+  EXPECT_STREQ(r.doc.document_element().child("emails").first_child().attribute("ok").value(), "1");
+  EXPECT_STREQ(LoginOf(r, "localhost", "bob").attribute("ok").value(), "1");
+  const Sent bob1 = SentOf(r, "localhost", "bob");
+  EXPECT_TRUE(IsHexText(bob1.suid, 32)) << bob1.suid;
+  EXPECT_EQ(bob1.ymbox, bob1.sent_time.substr(0, 4) + bob1.sent_time.substr(5, 2));
+  EXPECT_TRUE(IsTimeText(bob1.sent_time)) << bob1.sent_time;
+
+  SessionReply rc;
+  SendSecure(a, kUuid1, eme, 50, "carol", "127.0.0.1", rc);
+  ASSERT_EQ(rc.res, 1) << rc.xml;
+  const Sent carol1 = SentOf(rc, "127.0.0.1", "carol");
+  EXPECT_TRUE(IsHexText(carol1.suid, 32));
+  EXPECT_NE(carol1.suid, bob1.suid);
+
+  SessionReply again;
+  SendSecure(a, kUuid1, eme, 50, "bob", "localhost", again);
+  ASSERT_EQ(again.res, 1);
+  EXPECT_STREQ(LoginOf(again, "localhost", "bob").attribute("ok").value(), "2");
+  EXPECT_FALSE(LoginOf(again, "localhost", "bob").attribute("suid"));
+
+  // Fast: one package for everybody, unknown and foreign recipients too.
+  const std::string recipients =
+      "<emails><domain val=\"localhost\" prx=\"1\"><login val=\"bob\" pbk=\"AAAA\"/>"
+      "<login val=\"nobody\" pbk=\"AAAA\"/></domain><domain val=\"127.0.0.1\" prx=\"1\">"
+      "<login val=\"carol\" pbk=\"AAAA\"/></domain><domain val=\"example.org\" prx=\"2\">"
+      "<login val=\"x\" pbk=\"AAAA\"/></domain></emails>";
+  SessionReply rf;
+  SendFast(a, kUuid2, container, recipients, rf);
+  ASSERT_EQ(rf.res, 1) << rf.xml;
+  EXPECT_STREQ(LoginOf(rf, "localhost", "bob").attribute("ok").value(), "1");
+  EXPECT_STREQ(LoginOf(rf, "localhost", "nobody").attribute("ok").value(), "0");
+  EXPECT_STREQ(LoginOf(rf, "127.0.0.1", "carol").attribute("ok").value(), "1");
+  EXPECT_STREQ(LoginOf(rf, "example.org", "x").attribute("ok").value(), "0");
+  const pugi::xml_node domains = rf.doc.document_element().child("emails");
+  EXPECT_STREQ(
+      domains.find_child_by_attribute("domain", "val", "example.org").attribute("ok").value(), "0");
+  EXPECT_STREQ(
+      domains.find_child_by_attribute("domain", "val", "localhost").attribute("ok").value(), "1");
+  const Sent bob2 = SentOf(rf, "localhost", "bob");
+  const Sent carol2 = SentOf(rf, "127.0.0.1", "carol");
+
+  // Bob lists his new mails.
+  TestClient b = LoggedIn("bob@localhost", "pb");
+  const std::string list_xml =
+      "<request><cmd val=\"165\"/><user val=\"bob@localhost\"/><emails></emails></request>";
+  SessionReply nl;
+  b.Request(list_xml, nl);
+  ASSERT_EQ(nl.res, 1) << nl.xml;
+  std::vector<pugi::xml_node> mails;
+  for (pugi::xml_node m : nl.doc.document_element().child("new_mails_list").children())
+    mails.push_back(m);
+  ASSERT_EQ(mails.size(), 2u) << nl.xml;
+  EXPECT_STREQ(mails[0].attribute("uuid").value(), kUuid1);
+  EXPECT_STREQ(mails[0].attribute("mode").value(), "0");
+  EXPECT_STREQ(mails[0].attribute("size").value(), "50");
+  EXPECT_EQ(mails[0].attribute("suid").value(), bob1.suid);
+  EXPECT_EQ(mails[0].attribute("ymbox").value(), bob1.ymbox);
+  EXPECT_STREQ(mails[0].attribute("from").value(), "alice@localhost");
+  EXPECT_STREQ(mails[1].attribute("uuid").value(), kUuid2);
+  EXPECT_STREQ(mails[1].attribute("mode").value(), "1");
+  EXPECT_STREQ(mails[1].attribute("size").value(), "70");
+
+  auto download = [&](const char* uuid, const Sent& s, SessionReply& out) {
+    b.Request("<request><cmd val=\"166\"/><uuid val=\"" + std::string(uuid) + "\"/><suid val=\"" +
+                  s.suid + "\"/><ymbox val=\"" + s.ymbox + "\"/><skip val=\"1\"/></request>",
+              out);
+  };
+  // Secure copy: the upload as sent, and the signature container.
+  SessionReply d1;
+  download(kUuid1, bob1, d1);
+  ASSERT_EQ(d1.res, 1) << d1.xml;
+  EXPECT_EQ(d1.Attr("rep", "size"), "50");
+  EXPECT_EQ(d1.Attr("rep", "flag"), "9");
+  EXPECT_EQ(d1.Attr("rep", "priority"), "1");
+  EXPECT_EQ(d1.Attr("rep", "sent_time"), bob1.sent_time);
+  ASSERT_EQ(d1.files.size(), 2u);
+  EXPECT_EQ(d1.file_attrs[0].name, std::string(kUuid1) + ".eme");
+  EXPECT_EQ(d1.file_attrs[1].name, std::string(kUuid1) + ".ems");
+  EXPECT_EQ(d1.file_attrs[0].type, 1);
+  EXPECT_TRUE(d1.file_attrs[0].skip);
+  EXPECT_EQ(d1.files[0], eme);
+  EXPECT_EQ(d1.files[1], SignContainer(kUuid1, User("alice@localhost")));
+  EXPECT_EQ(d1.trailing, 0u);
+
+  // Fast copy: enciphered for bob's session from the hash of the uuid.
+  SessionReply d2;
+  download(kUuid2, bob2, d2);
+  ASSERT_EQ(d2.res, 1) << d2.xml;
+  EXPECT_EQ(d2.Attr("rep", "size"), "70");
+  ASSERT_EQ(d2.files.size(), 2u);
+  ASSERT_EQ(d2.files[0].size(), 96u);
+  const std::string iv = xs_test::Hash(kUuid2);
+  std::string plain =
+      xs_test::CbcDecrypt(b.key().data(), reinterpret_cast<const uint8_t*>(iv.data()), d2.files[0]);
+  plain.resize(70);
+  EXPECT_EQ(plain, container);
+
+  // Another uuid, or carol's copy, is not bob's to fetch.
+  SessionReply wrong;
+  download(kUuid2, bob1, wrong);
+  EXPECT_EQ(wrong.res, 13);
+  SessionReply not_his;
+  download(kUuid1, carol1, not_his);
+  EXPECT_EQ(not_his.res, 13);
+
+  // Flags: delivered, then delivered and read.
+  auto flags = [&](const char* uuid, const Sent& s, int flag, SessionReply& out) {
+    b.Request("<request><cmd val=\"170\"/><to val=\"bob@localhost\"/><uuid val=\"" +
+                  std::string(uuid) + "\"/><ymbox val=\"" + s.ymbox + "\"/><flag val=\"" +
+                  std::to_string(flag) + "\"/></request>",
+              out);
+  };
+  SessionReply f1;
+  flags(kUuid1, bob1, 0x40, f1);
+  ASSERT_EQ(f1.res, 1) << f1.xml;
+  const std::string received1 = f1.Attr("msg", "received_time");
+  EXPECT_TRUE(IsTimeText(received1) && received1 != kZero) << received1;
+  EXPECT_EQ(f1.Attr("msg", "read_time"), kZero);
+  EXPECT_EQ(f1.Attr("rep", "suid"), bob1.suid);
+  EXPECT_EQ(f1.Attr("rep", "flag"), std::to_string(0x01 | 0x10));  // 0x08 cleared
+  SessionReply nl2;
+  b.Request(list_xml, nl2);
+  ASSERT_EQ(nl2.res, 1);
+  const pugi::xml_node left = nl2.doc.document_element().child("new_mails_list");
+  EXPECT_STREQ(left.first_child().attribute("uuid").value(), kUuid2);
+  EXPECT_FALSE(left.first_child().next_sibling());
+
+  SessionReply f2;
+  flags(kUuid2, bob2, 0xC0, f2);
+  ASSERT_EQ(f2.res, 1) << f2.xml;
+  EXPECT_NE(f2.Attr("rep", "read_time"), kZero);
+  EXPECT_EQ(f2.Attr("rep", "flag"), std::to_string(0x01 | 0x10 | 0x20));
+  SessionReply f3;  // a second report keeps the first times
+  flags(kUuid1, bob1, 0x40, f3);
+  EXPECT_EQ(f3.Attr("msg", "received_time"), received1);
+
+  // Alice asks for her reports: bob's copies reported, carol's not yet;
+  // a malformed value and someone else's suid are passed over.
+  std::string ask = "<request><cmd val=\"165\"/><user val=\"alice@localhost\"/><emails>";
+  ask += "<domain val=\"localhost\"><suid val=\"" + bob1.ymbox + bob1.suid + "\" /><suid val=\"" +
+         bob2.ymbox + bob2.suid + "\"/><suid val=\"" + bob1.suid + "\"/><suid val=\"" + bob1.ymbox +
+         std::string(32, 'A') + "\"/></domain>";
+  ask += "<domain val=\"127.0.0.1\"><suid val=\"" + carol2.ymbox + carol2.suid + "\"/></domain>";
+  ask += "</emails></request>";
+  SessionReply rep;
+  a.Request(ask, rep);
+  ASSERT_EQ(rep.res, 1) << rep.xml;
+  std::map<std::string, pugi::xml_node> reports;
+  for (pugi::xml_node n : rep.doc.document_element().child("mails_report").children())
+    reports[n.attribute("suid").value()] = n;
+  ASSERT_EQ(reports.size(), 3u) << rep.xml;
+  EXPECT_EQ(reports[bob1.suid].attribute("received_time").value(), received1);
+  EXPECT_STREQ(reports[bob1.suid].attribute("read_time").value(), kZero);
+  EXPECT_NE(std::string(reports[bob2.suid].attribute("read_time").value()), kZero);
+  EXPECT_STREQ(reports[carol2.suid].attribute("received_time").value(), kZero);
+  // Alice's own list of new mails is empty.
+  EXPECT_FALSE(rep.doc.document_element().child("new_mails_list").first_child());
+
+  // Bob cannot ask for alice's reports or flag as somebody else.
+  SessionReply other;
+  b.Request("<request><cmd val=\"165\"/><user val=\"alice@localhost\"/><emails></emails></request>",
+            other);
+  EXPECT_EQ(other.res, 14);
+  SessionReply as_alice;
+  b.Request("<request><cmd val=\"170\"/><to val=\"alice@localhost\"/><uuid val=\"" +
+                std::string(kUuid1) + "\"/><ymbox val=\"" + bob1.ymbox +
+                "\"/><flag val=\"64\"/></request>",
+            as_alice);
+  EXPECT_EQ(as_alice.res, 14);
+  SessionReply unknown;
+  flags(kUuid1, Sent{"", "199901", ""}, 0x40, unknown);
+  EXPECT_EQ(unknown.res, 13);
+}
+
+TEST_F(ExchangeMail, SendRefusals) {
+  TestClient a = LoggedIn("alice@localhost", "pa");
+  const Party& alice = User("alice@localhost");
+  const std::string eme(64, 'E');
+  const std::string to_bob =
+      "<emails><domain val=\"localhost\" prx=\"1\"><login val=\"bob\"/></domain></emails>";
+  const std::string two =
+      "<emails><domain val=\"localhost\" prx=\"1\"><login val=\"bob\"/><login val=\"x\"/>"
+      "</domain></emails>";
+  const std::string good = SignContainer(kUuid1, alice);
+  const std::string short_eme = eme.substr(0, 32);
+  std::string truncated = good;
+  truncated.resize(truncated.size() - 10);
+  struct Row {
+    const char* name;
+    std::string xml;
+    const std::string* content;
+    int res;
+  } rows[] = {
+      {"from another account", SendXml("bob@localhost", kUuid1, 0, 50, 64, good, to_bob), &eme, 14},
+      {"id not hex",
+       SendXml("alice@localhost", "0123456789ABCDEF0123456789ABCDEG", 0, 50, 64,
+               SignContainer("0123456789ABCDEF0123456789ABCDEG", alice), to_bob),
+       &eme, 18},
+      {"id too short",
+       SendXml("alice@localhost", "ABC", 0, 50, 64, SignContainer("ABC", alice), to_bob), &eme, 18},
+      {"sign of another mail",
+       SendXml("alice@localhost", kUuid1, 0, 50, 64, SignContainer(kUuid2, alice), to_bob), &eme,
+       18},
+      {"sign with another certificate",
+       SendXml("alice@localhost", kUuid1, 0, 50, 64, SignContainer(kUuid1, User("bob@localhost")),
+               to_bob),
+       &eme, 18},
+      {"sign section not 160 bytes",
+       SendXml("alice@localhost", kUuid1, 0, 50, 64, SignContainer(kUuid1, alice, 159), to_bob),
+       &eme, 18},
+      {"sign container truncated", SendXml("alice@localhost", kUuid1, 0, 50, 64, truncated, to_bob),
+       &eme, 18},
+      {"csize not the padded size", SendXml("alice@localhost", kUuid1, 0, 50, 96, good, to_bob),
+       &eme, 2},
+      {"content shorter than csize", SendXml("alice@localhost", kUuid1, 0, 50, 64, good, to_bob),
+       &short_eme, 2},
+      {"no content part", SendXml("alice@localhost", kUuid1, 0, 50, 64, good, to_bob), nullptr, 2},
+      {"two recipients in secure mode", SendXml("alice@localhost", kUuid1, 0, 50, 64, good, two),
+       &eme, 2},
+      {"fast content not the padded csize", SendXml("alice@localhost", kUuid1, 1, 50, 70, good),
+       &eme, 2},
+  };
+  for (const Row& row : rows) {
+    SessionReply r;
+    a.Request(row.xml, r, row.content);
+    EXPECT_EQ(r.res, row.res) << row.name << " " << r.xml << r.plain;
+  }
+  // None of them delivered anything.
+  TestClient b = LoggedIn("bob@localhost", "pb");
+  SessionReply nl;
+  b.Request("<request><cmd val=\"165\"/><user val=\"bob@localhost\"/><emails></emails></request>",
+            nl);
+  ASSERT_EQ(nl.res, 1);
+  EXPECT_FALSE(nl.doc.document_element().child("new_mails_list").first_child()) << nl.xml;
+}
+
+}  // namespace

@@ -1,0 +1,88 @@
+// Delivered mail: one row per recipient's copy in the server database
+// (table mails, schema version 2) and the copy's files under DATA/mail/,
+// named by the copy's suid: "<suid>.eme" (a secure copy's upload as sent,
+// or a fast copy's plain container) and "<suid>.ems" (the signature
+// container).
+//
+// Shares the account store's connection; like it, one thread at a time
+// (the exchange holds its lock around every call).
+#pragma once
+
+#include <sqlite3.h>
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace exchange {
+
+// The time text of a report not made yet.
+inline constexpr const char* kZeroTime = "0000-00-00 00:00:00";
+
+struct MailCopy {
+  int64_t id = 0;
+  std::string suid;   // 32 upper-case hex digits
+  std::string ymbox;  // delivery month, "yyyymm"
+  std::string uuid;   // the mail's id, 32 hex digits
+  int64_t sender_account = 0;
+  std::string sender;  // "login@domain"
+  int64_t recipient_account = 0;
+  int mode = 0;      // 0 secure, 1 fast
+  int64_t size = 0;  // plain container size
+  int64_t flag = 0;  // the sender's flag word
+  int priority = 0;
+  std::string sent_time, received_time = kZeroTime, read_time = kZeroTime;
+  bool acknowledged = false;
+};
+
+enum class DeliverStatus { Ok, AlreadyHeld, Failed };
+
+class MailStore {
+ public:
+  // Creates the mail table in db (not owned; must outlive the store) and
+  // the folder dir. False with a message when either fails.
+  [[nodiscard]] bool Open(sqlite3* db, const std::string& dir, std::string& error);
+
+  // Stores a new copy for copy.recipient_account: draws its suid, writes
+  // both files, then the row. AlreadyHeld when that recipient holds a copy
+  // of this uuid (nothing written). On Failed nothing is left behind.
+  // copy.suid and copy.id are set on Ok.
+  [[nodiscard]] DeliverStatus Deliver(MailCopy& copy, std::string_view body,
+                                      std::string_view signature);
+
+  // The recipient's copies not yet acknowledged, in delivery order.
+  std::vector<MailCopy> NewMails(int64_t recipient);
+  // A copy sent by sender, by suid and ymbox.
+  std::optional<MailCopy> FindSent(int64_t sender, const std::string& suid,
+                                   const std::string& ymbox);
+  // A copy held by recipient, by suid and ymbox.
+  std::optional<MailCopy> FindReceived(int64_t recipient, const std::string& suid,
+                                       const std::string& ymbox);
+  // A copy held by recipient, by uuid (any case) and ymbox.
+  std::optional<MailCopy> FindByUuid(int64_t recipient, const std::string& uuid,
+                                     const std::string& ymbox);
+
+  // The copy's two files; false when either cannot be read.
+  [[nodiscard]] bool ReadFiles(const MailCopy& copy, std::string& body, std::string& signature);
+
+  // Records the recipient's report: received sets received_time (when
+  // still zero) and acknowledges the copy; read sets read_time (when still
+  // zero) and received_time when that is still zero. copy is updated.
+  [[nodiscard]] bool Report(MailCopy& copy, bool received, bool read, const std::string& now);
+
+ private:
+  std::optional<MailCopy> FindOne(const char* where, int64_t account, const std::string& a,
+                                  const std::string& b);
+  std::string PathOf(const std::string& suid, const char* ext) const;
+
+  sqlite3* db_ = nullptr;
+  std::string dir_;
+};
+
+// Server local time as "yyyy-mm-dd hh:nn:ss", and its month as "yyyymm".
+std::string NowTimeText();
+std::string MonthText(const std::string& time_text);
+
+}  // namespace exchange
