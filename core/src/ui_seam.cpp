@@ -52,7 +52,17 @@ class HeadlessLoginDialog : public ILoginDialogUi {
   int ShowLoginWindow() override { return 2; }
 };
 
+class HeadlessReceiveNotices : public IReceiveNotices {
+ public:
+  bool ApplicationActive() override { return true; }
+  bool MainWindowHidden() override { return false; }
+  void PlaySoundFile(const std::u16string&) override {}
+  void ShowTrayNotice(const std::string&, const std::string&, int) override {}
+  void RefreshFolders(int32_t) override {}
+};
+
 HeadlessMessageUi g_headless_message;
+HeadlessReceiveNotices g_headless_notices;
 HeadlessProgressUi g_headless_progress;
 HeadlessTimer g_headless_timer;
 HeadlessPasswordPrompt g_headless_password;
@@ -65,6 +75,7 @@ IReceiveTimer* g_receive_timer = nullptr;
 IPasswordPromptUi* g_password_ui = nullptr;
 ISettingsDialogUi* g_settings_ui = nullptr;
 ILoginDialogUi* g_login_ui = nullptr;
+IReceiveNotices* g_receive_notices = nullptr;
 
 }  // namespace
 
@@ -86,6 +97,9 @@ void SetSettingsDialogUi(ISettingsDialogUi* ui) {
 void SetLoginDialogUi(ILoginDialogUi* ui) {
   g_login_ui = ui;
 }
+void SetReceiveNotices(IReceiveNotices* notices) {
+  g_receive_notices = notices;
+}
 
 IMessageUi& MessageUi() {
   return g_message_ui ? *g_message_ui : g_headless_message;
@@ -104,6 +118,9 @@ ISettingsDialogUi& SettingsDialogUi() {
 }
 ILoginDialogUi& LoginDialogUi() {
   return g_login_ui ? *g_login_ui : g_headless_login;
+}
+IReceiveNotices& ReceiveNotices() {
+  return g_receive_notices ? *g_receive_notices : g_headless_notices;
 }
 
 void ShowProgress(TWindowHandle owner, bool show_bar, const std::string& title,

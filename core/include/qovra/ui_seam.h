@@ -117,6 +117,24 @@ class ILoginDialogUi {
   virtual int ShowLoginWindow() = 0;
 };
 
+// What a receiving run signals besides messages and progress. Headless
+// default: the application reads as active and shown, the rest does nothing.
+class IReceiveNotices {
+ public:
+  virtual ~IReceiveNotices() = default;
+  // Whether the application is the active one (no new-mail sound then).
+  virtual bool ApplicationActive() = 0;
+  // Whether the main window is hidden in the tray.
+  virtual bool MainWindowHidden() = 0;
+  // Plays the new-mail sound file.
+  virtual void PlaySoundFile(const std::u16string& path) = 0;
+  // Shows the tray balloon with the information icon for timeout_ms.
+  virtual void ShowTrayNotice(const std::string& title, const std::string& text,
+                              int timeout_ms) = 0;
+  // Recounts the folders' mails and selects folder_id.
+  virtual void RefreshFolders(int32_t folder_id) = 0;
+};
+
 // Installs an implementation; null restores the headless default. The
 // caller keeps ownership and must keep it alive while it is installed.
 void SetMessageUi(IMessageUi* ui);
@@ -125,6 +143,7 @@ void SetReceiveTimer(IReceiveTimer* timer);
 void SetPasswordPromptUi(IPasswordPromptUi* ui);
 void SetSettingsDialogUi(ISettingsDialogUi* ui);
 void SetLoginDialogUi(ILoginDialogUi* ui);
+void SetReceiveNotices(IReceiveNotices* notices);
 
 // The installed implementation (or the headless default); never null.
 IMessageUi& MessageUi();
@@ -133,6 +152,7 @@ IReceiveTimer& ReceiveTimer();
 IPasswordPromptUi& PasswordPromptUi();
 ISettingsDialogUi& SettingsDialogUi();
 ILoginDialogUi& LoginDialogUi();
+IReceiveNotices& ReceiveNotices();
 
 // Forwarders to the installed progress implementation.
 void ShowProgress(TWindowHandle owner, bool show_bar, const std::string& title,

@@ -54,6 +54,12 @@ struct PromptCall {
   bool reauthenticate = false;  // false: plain asking mode
 };
 
+struct TrayNoticeCall {
+  std::string title;
+  std::string text;
+  int timeout_ms = 0;
+};
+
 struct OptionsCall {
   TWindowHandle owner = nullptr;
   int page = 0;
@@ -64,7 +70,8 @@ class FakeUi : public IMessageUi,
                public IReceiveTimer,
                public IPasswordPromptUi,
                public ISettingsDialogUi,
-               public ILoginDialogUi {
+               public ILoginDialogUi,
+               public IReceiveNotices {
  public:
   // Message dialogs answer with the queued results in order; once the queue
   // is empty, with fallback_answer (Esc, by default).
@@ -154,6 +161,14 @@ class FakeUi : public IMessageUi,
     return PopOr(login_answers, 2);
   }
 
+  bool ApplicationActive() override { return application_active; }
+  bool MainWindowHidden() override { return main_window_hidden; }
+  void PlaySoundFile(const std::u16string& path) override { sounds.push_back(path); }
+  void ShowTrayNotice(const std::string& title, const std::string& text, int timeout_ms) override {
+    tray_notices.push_back({title, text, timeout_ms});
+  }
+  void RefreshFolders(int32_t folder_id) override { folder_refreshes.push_back(folder_id); }
+
   std::deque<int> answers;
   int fallback_answer = kMsgResultCancel;
   std::deque<std::optional<std::string>> secrets;
@@ -173,6 +188,11 @@ class FakeUi : public IMessageUi,
   std::vector<ProgressEvent> progress;
   bool timer_enabled = false;
   std::vector<bool> timer_changes;
+  bool application_active = true;
+  bool main_window_hidden = false;
+  std::vector<std::u16string> sounds;
+  std::vector<TrayNoticeCall> tray_notices;
+  std::vector<int32_t> folder_refreshes;
 
  private:
   template <typename T>
@@ -194,6 +214,7 @@ class ScopedFakeUi {
     SetPasswordPromptUi(&ui_);
     SetSettingsDialogUi(&ui_);
     SetLoginDialogUi(&ui_);
+    SetReceiveNotices(&ui_);
   }
   ~ScopedFakeUi() {
     SetMessageUi(nullptr);
@@ -202,6 +223,7 @@ class ScopedFakeUi {
     SetPasswordPromptUi(nullptr);
     SetSettingsDialogUi(nullptr);
     SetLoginDialogUi(nullptr);
+    SetReceiveNotices(nullptr);
   }
   ScopedFakeUi(const ScopedFakeUi&) = delete;
   ScopedFakeUi& operator=(const ScopedFakeUi&) = delete;
