@@ -15,52 +15,6 @@
 
 namespace qovra {
 
-// 8-bit text of at most MaxLen bytes (a field of MaxLen + 1 bytes with its
-// terminating zero, or of MaxLen bytes where the field has none).
-template <size_t MaxLen>
-class BoundedText {
- public:
-  static constexpr size_t kMaxLen = MaxLen;
-
-  BoundedText() = default;
-  BoundedText(std::string_view text) { Assign(text); }  // NOLINT: implicit on purpose
-  BoundedText(const char* text) { Assign(text ? std::string_view(text) : std::string_view()); }
-  BoundedText(const std::string& text) { Assign(text); }
-
-  BoundedText& operator=(std::string_view text) {
-    Assign(text);
-    return *this;
-  }
-  BoundedText& operator=(const char* text) {
-    Assign(text ? std::string_view(text) : std::string_view());
-    return *this;
-  }
-  BoundedText& operator=(const std::string& text) {
-    Assign(text);
-    return *this;
-  }
-
-  // Stores text, cut to kMaxLen bytes. Returns true when it was kept whole.
-  bool Assign(std::string_view text) {
-    const bool whole = text.size() <= MaxLen;
-    value_.assign(text.substr(0, MaxLen));
-    return whole;
-  }
-
-  const std::string& str() const { return value_; }
-  std::string_view view() const { return value_; }
-  const char* c_str() const { return value_.c_str(); }
-  size_t size() const { return value_.size(); }
-  bool empty() const { return value_.empty(); }
-  void clear() { value_.clear(); }
-  operator std::string_view() const { return value_; }  // NOLINT
-
-  friend bool operator==(const BoundedText& a, std::string_view b) { return a.value_ == b; }
-
- private:
-  std::string value_;
-};
-
 // Length in bytes of the longest prefix of text that holds at most
 // max_chars characters. A character is one well-formed UTF-8 sequence; each
 // byte of an ill-formed sequence counts as a character of its own, so the
@@ -92,35 +46,44 @@ inline size_t Utf8CutLength(std::string_view text, size_t max_chars) {
   return pos;
 }
 
-// UTF-8 text of at most MaxChars characters (see Utf8CutLength); size()
-// counts bytes.
-template <size_t MaxChars>
-class BoundedUtf8Text {
+// How much of a text a field keeps: bytes, or whole UTF-8 characters.
+struct ByteLimit {
+  static size_t Keep(std::string_view text, size_t max) {
+    return text.size() < max ? text.size() : max;
+  }
+};
+struct Utf8CharLimit {
+  static size_t Keep(std::string_view text, size_t max) { return Utf8CutLength(text, max); }
+};
+
+// 8-bit text cut by Limit to at most Max units when it enters the field.
+// size() counts bytes.
+template <size_t Max, class Limit>
+class BoundedString {
  public:
-  static constexpr size_t kMaxChars = MaxChars;
+  static constexpr size_t kMax = Max;
 
-  BoundedUtf8Text() = default;
-  BoundedUtf8Text(std::string_view text) { Assign(text); }  // NOLINT: implicit on purpose
-  BoundedUtf8Text(const char* text) { Assign(text ? std::string_view(text) : std::string_view()); }
-  BoundedUtf8Text(const std::string& text) { Assign(text); }
+  BoundedString() = default;
+  BoundedString(std::string_view text) { Assign(text); }  // NOLINT: implicit on purpose
+  BoundedString(const char* text) { Assign(text ? std::string_view(text) : std::string_view()); }
+  BoundedString(const std::string& text) { Assign(text); }
 
-  BoundedUtf8Text& operator=(std::string_view text) {
+  BoundedString& operator=(std::string_view text) {
     Assign(text);
     return *this;
   }
-  BoundedUtf8Text& operator=(const char* text) {
+  BoundedString& operator=(const char* text) {
     Assign(text ? std::string_view(text) : std::string_view());
     return *this;
   }
-  BoundedUtf8Text& operator=(const std::string& text) {
+  BoundedString& operator=(const std::string& text) {
     Assign(text);
     return *this;
   }
 
-  // Stores text, cut to kMaxChars characters. Returns true when it was kept
-  // whole.
+  // Stores text, cut to the limit. Returns true when it was kept whole.
   bool Assign(std::string_view text) {
-    const size_t keep = Utf8CutLength(text, MaxChars);
+    const size_t keep = Limit::Keep(text, Max);
     value_.assign(text.substr(0, keep));
     return keep == text.size();
   }
@@ -133,11 +96,20 @@ class BoundedUtf8Text {
   void clear() { value_.clear(); }
   operator std::string_view() const { return value_; }  // NOLINT
 
-  friend bool operator==(const BoundedUtf8Text& a, std::string_view b) { return a.value_ == b; }
+  friend bool operator==(const BoundedString& a, std::string_view b) { return a.value_ == b; }
 
  private:
   std::string value_;
 };
+
+// 8-bit text of at most MaxLen bytes (a field of MaxLen + 1 bytes with its
+// terminating zero, or of MaxLen bytes where the field has none).
+template <size_t MaxLen>
+using BoundedText = BoundedString<MaxLen, ByteLimit>;
+
+// UTF-8 text of at most MaxChars characters (see Utf8CutLength).
+template <size_t MaxChars>
+using BoundedUtf8Text = BoundedString<MaxChars, Utf8CharLimit>;
 
 // UTF-16 text of at most MaxLen code units.
 template <size_t MaxLen>
