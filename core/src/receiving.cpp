@@ -98,6 +98,28 @@ std::vector<TListEntry> ReadList(const pugi::xml_node& list) {
   return entries;
 }
 
+// True when the entry names a mail whose files the user already holds
+// (<uuid>.emz or <uuid>.eme in MessagesDir).
+bool AlreadyHeld(const TListEntry& e) {
+  if (!IsHexId(e.Uuid) || !IsYmboxText(e.Ymbox)) return false;  // DownloadMail refuses it
+  for (const char* ext : {".emz", ".eme"})
+    if (::access((MessagesDir + e.Uuid + ext).c_str(), F_OK) == 0) return true;
+  return false;
+}
+
+// The flag report for a held mail, as for a stored one: 0x40, plus 0x80
+// when its stored row did not ask for a read report. Without a row only
+// the delivery is reported.
+uint16_t HeldMailFlagValue(const std::string& uuid) {
+  uint16_t value = mfDeliveryReport;
+  if (!MailDb.IsOpen()) return value;
+  SqliteStatement q = MailDb.Prepare("SELECT flag FROM ecm_mails WHERE uuid=? LIMIT 1");
+  q.Bind(1, uuid);
+  if (q.Step() == SqliteStatement::StepResult::Row && (q.ColumnInt(0) & mfReadReport) == 0)
+    value |= mfReadReport;
+  return value;
+}
+
 bool Receiver::RequestList(pugi::xml_document& reply) {
   TMemoryStream out;
   TXMLMaker xml(out, "request");
@@ -133,6 +155,16 @@ void Receiver::DownloadAll(const std::vector<TListEntry>& list) {
         GetMsg("msgDownloadingMail"),
         {static_cast<int64_t>(i + 1), FormatByteSizeKB(padded), n, FormatByteSizeKB(total)});
     TMailMessage& mail = mails_[i];
+    if (AlreadyHeld(e)) {
+      // A second download would replace the files kept for this mail
+      // (the .eme of a mail for administrative use, the .ems): the copy is
+      // only reported as received.
+      Status(title, "msgGettingReport");
+      pugi::xml_document flag_reply;
+      (void)UpdateMailFlag(status, e.Uuid, std::stoi(e.Ymbox), flag_reply,
+                           !run_.FirstActivationDone, HeldMailFlagValue(e.Uuid));
+      continue;
+    }
     if (!DownloadMail(run_.Owner, e.From, e.Uuid, mail, title, e.Ymbox, e.Suid)) {
       mail = TMailMessage{};
       continue;

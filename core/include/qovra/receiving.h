@@ -17,7 +17,9 @@
 // decryption, length, signature or container check) is reported and
 // skipped; the run goes on with the next mail and the reports. Decrypted
 // data is written under a temporary name and renamed only after every
-// check passed; an existing mail file is never overwritten. A failed 165
+// check passed; an existing mail file is never overwritten. A listed mail
+// whose <uuid>.emz or <uuid>.eme is already held is not downloaded again;
+// it is only reported to the server as received. A failed 165
 // exchange ends the run with nothing stored.
 //
 // Reads Session (own address, keys, session key), Options (Mail.playsnd,

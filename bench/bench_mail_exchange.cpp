@@ -1,0 +1,237 @@
+// A 100 MiB attachment through the local exchange server over loopback:
+// alice sends it in secure mode to one recipient and to three, and each
+// recipient receives it with the receiving run. Prints seconds, MB/s and
+// this process's peak resident memory for every step (the server runs as
+// its own process and is not counted).
+//
+//   bench_mail_exchange [MiB]
+#include <algorithm>
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "bench_peak_memory.h"
+#include "core/scratch_dir.h"
+#include "qovra/file_stream.h"
+#include "qovra/login_command.h"
+#include "qovra/mail_container_writer.h"
+#include "qovra/mail_db.h"
+#include "qovra/messages.h"
+#include "qovra/receiving.h"
+#include "qovra/records.h"
+#include "qovra/sending.h"
+#include "qovra/server_request.h"
+#include "qovra/server_request_folders.h"
+#include "qovra/startup.h"
+#include "qovra/temp_files.h"
+#include "qovra/testing/fake_ui.h"
+#include "qovra/utf.h"
+#include "qovra/xml_maker_addresses.h"
+#include "server/exchange_pki.h"
+#include "support/exchange_server.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr char kPassword[] = "secret";
+const std::vector<std::string> kUsers = {"alice@127.0.0.1", "bob@127.0.0.1", "carol@127.0.0.1",
+                                         "dave@127.0.0.1"};
+
+std::string Login(const std::string& address) {
+  return address.substr(0, address.find('@'));
+}
+
+class Bench {
+ public:
+  Bench() {
+    for (const std::string& user : kUsers) {
+      const qovra_test::Party& p = pki_.AddUser(user);
+      qovra_test::WriteAll(pki_.File(user + ".prk"),
+                           keytool::Bytes(p.keys.priv.begin(), p.keys.priv.end()));
+      fs::create_directories(dir_.File(Login(user) + "-messages"));
+      fs::copy_file(std::string(QOVRA_BIN_DIR) + "/ecm.edb", dir_.File(Login(user) + ".edb"));
+    }
+    fs::create_directories(dir_.File("tmp"));
+    qovra::SetTempFolder(dir_.File("tmp") + "/");
+    qovra::Options = qovra::TOptions{};
+    qovra::Options.Conn.useiewc = 2;
+  }
+  ~Bench() {
+    qovra::MailDb.Close();
+    qovra::Session.Clear();
+  }
+
+  bool Start() {
+    qovra_test::ExchangeServerOptions o = pki_.Options();
+    for (const std::string& user : kUsers) o.seed_accounts.push_back(user + ":" + kPassword);
+    if (!server_.Start(o)) {
+      std::fprintf(stderr, "exchange server: %s\n", server_.error().c_str());
+      return false;
+    }
+    qovra::Options.Conn.srvaddr = "127.0.0.1:" + std::to_string(server_.Port());
+    qovra::Options.Conn.ServerUrl = "http://" + qovra::Options.Conn.srvaddr + "/qovra4/";
+    return true;
+  }
+
+  bool BecomeClient(const std::string& address) {
+    qovra::MailDb.Close();
+    if (!qovra::MailDb.Open(dir_.File(Login(address) + ".edb"))) return false;
+    qovra::MessagesDir = dir_.File(Login(address) + "-messages") + "/";
+    qovra::Options.Keys.keyssrc = 0;
+    qovra::Options.Keys.crtpath = qovra::Utf8ToUtf16(pki_.CertPath(address));
+    qovra::Options.Keys.pvkpath = qovra::Utf8ToUtf16(pki_.File(address + ".prk"));
+    qovra::Session.Clear();
+    qovra::HandshakeDone = false;
+    return qovra::LoginSession(Login(address), kPassword, {&owner_, "TfrmLogin", nullptr}) == 1;
+  }
+
+  // Writes alice's mail with one attachment of size bytes into a file;
+  // returns the container's size (0 on failure).
+  int64_t WriteMail(const std::string& path, int64_t size) {
+    qovra::TEFileStream out(path, true, false, qovra::fmCreate);
+    if (!out.Opened()) return 0;
+    qovra::TMailWriter w(out);
+    w.AddMailHeaders(kUsers[0], u"Large file", "bob@127.0.0.1");
+    w.AddField("body", "The file is attached.");
+    w.AddAttachmentHeader(u"large.bin", size);
+    std::vector<uint64_t> block(1 << 16);
+    uint64_t x = 0x9E3779B97F4A7C15ull;
+    for (int64_t left = size; left > 0;) {
+      for (uint64_t& v : block) {  // incompressible bytes
+        x ^= x << 13;
+        x ^= x >> 7;
+        x ^= x << 17;
+        v = x;
+      }
+      const size_t n = static_cast<size_t>(
+          std::min<int64_t>(left, static_cast<int64_t>(block.size() * sizeof(uint64_t))));
+      w.WriteBuffer(block.data(), n);
+      left -= static_cast<int64_t>(n);
+    }
+    if (!w.Finish()) return 0;
+    return out.Size();
+  }
+
+  // Sends the container file to recipients in secure mode; false when the
+  // send did not complete for all of them.
+  bool Send(const std::string& path, int n, const std::vector<std::string>& recipients) {
+    qovra::TEFileStream container(path, true, false, qovra::fmOpenRead);
+    if (!container.Opened()) return false;
+    char uuid[33];
+    std::snprintf(uuid, sizeof uuid, "%032X", 0xBE000 + n);
+    qovra::TMailMessage mail;
+    mail.Uuid = uuid;
+    mail.FromAddress = kUsers[0];
+    std::string to;
+    for (const std::string& r : recipients) to += (to.empty() ? "" : ";") + r;
+    if (!qovra::SplitAddressList(mail.Recipients, to, ';')) return false;
+    const qovra::TEMailList entries = mail.Recipients;
+    mail.Subject = u"Large file";
+    mail.FolderId = qovra::kFolderOutbox;
+    mail.Flags = qovra::mfAttachments;
+    mail.MailSize = container.Size();
+    mail.Id = qovra::SaveMailToDatabase(qovra::MailDb, mail, kUsers[0], nullptr, nullptr, false);
+    // Stay in secure mode when the fast mode is offered.
+    ui_->QueueAnswer(qovra::kMsgResultNo);
+    const qovra::TSendPlace place{qovra::MessagesDir, qovra::GetTempFolder(), &qovra::MailDb};
+    const qovra::TSendOutcome out =
+        qovra::RunSendSteps({&owner_, "TfrmMain", nullptr}, place, mail, qovra::kSendModeSecure,
+                            entries, container, [](std::string_view) { return true; });
+    ui_->answers.clear();
+    return out.Sent && !out.PartialFailure && out.Mode == qovra::kSendModeSecure;
+  }
+
+  // One receiving run; the number of mails kept.
+  int Receive() {
+    qovra::TReceiveRun run;
+    run.Owner = {&owner_, "TfrmMain", &bar_};
+    run.StatusBar = &bar_;
+    return qovra::ReceiveMails(run).Stored;
+  }
+
+  std::string File(const std::string& name) const { return dir_.File(name); }
+  void ShowMessages() {
+    for (const auto& m : ui_->messages) std::fprintf(stderr, "  message: %s\n", m.text.c_str());
+    ui_->messages.clear();
+  }
+  void ClearMessages() { ui_->messages.clear(); }
+
+ private:
+  qovra::testing::ScopedFakeUi ui_;
+  qovra::testing::ScratchDir dir_;
+  qovra_test::ExchangePki pki_;
+  qovra_test::ExchangeServer server_;
+  int owner_ = 0;
+  int bar_ = 0;
+};
+
+struct Timer {
+  std::chrono::steady_clock::time_point start = std::chrono::steady_clock::now();
+  double Seconds() const {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  }
+};
+
+void Print(const char* step, double seconds, int64_t bytes) {
+  std::printf("%-34s %8.2f s %9.1f MB/s  peak %7.1f MiB\n", step, seconds,
+              static_cast<double>(bytes) / 1e6 / seconds,
+              static_cast<double>(qovra_bench::PeakRssKiB()) / 1024.0);
+  std::fflush(stdout);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const int64_t mib = argc > 1 ? std::atoll(argv[1]) : 100;
+  if (mib <= 0) return 2;
+  Bench bench;
+  if (!bench.Start()) return 1;
+  const std::string path = bench.File("mail.emz");
+
+  if (!bench.BecomeClient(kUsers[0])) return 1;
+  qovra_bench::ResetPeakRss();
+  Timer write;
+  const int64_t size = bench.WriteMail(path, mib << 20);
+  if (size == 0) return 1;
+  std::printf("attachment %lld MiB, container %lld bytes\n", static_cast<long long>(mib),
+              static_cast<long long>(size));
+  Print("write container", write.Seconds(), size);
+
+  const struct {
+    const char* name;
+    std::vector<std::string> to;
+  } rounds[] = {{"1 recipient", {kUsers[1]}}, {"3 recipients", {kUsers[1], kUsers[2], kUsers[3]}}};
+  int n = 0;
+  for (const auto& round : rounds) {
+    if (!bench.BecomeClient(kUsers[0])) return 1;
+    qovra_bench::ResetPeakRss();
+    Timer send;
+    if (!bench.Send(path, ++n, round.to)) {
+      std::fprintf(stderr, "send to %s failed\n", round.name);
+      bench.ShowMessages();
+      return 1;
+    }
+    const std::string step = std::string("send secure, ") + round.name;
+    Print(step.c_str(), send.Seconds(), size * static_cast<int64_t>(round.to.size()));
+    bench.ClearMessages();
+    for (const std::string& who : round.to) {
+      if (!bench.BecomeClient(who)) return 1;
+      qovra_bench::ResetPeakRss();
+      Timer receive;
+      if (bench.Receive() != 1) {
+        std::fprintf(stderr, "%s did not receive the mail\n", who.c_str());
+        bench.ShowMessages();
+        return 1;
+      }
+      Print(("receive, " + who).c_str(), receive.Seconds(), size);
+      bench.ClearMessages();
+    }
+  }
+  return 0;
+}
