@@ -204,32 +204,34 @@ bool TIdHttpClient::Post(std::string_view url, TStream& dest) {
   return false;
 }
 
-bool TIdHttpClient::Download(std::string_view url, TStream& dest) {
+// One GET with the settings' proxy; transfer stores the body (into a stream
+// or a file) and fills the result.
+template <class Transfer>
+bool TIdHttpClient::DownloadWith(std::string_view url, Transfer&& transfer) {
+  Impl& impl = *impl_;
   char error_buffer[CURL_ERROR_SIZE] = {};
   XferProgress xfer;
-  CurlEasy easy = impl_->NewHandle(url, error_buffer, xfer);
+  CurlEasy easy = impl.NewHandle(url, error_buffer, xfer);
   if (!easy || curl_easy_setopt(easy.get(), CURLOPT_HTTPGET, 1L) != CURLE_OK) {
-    impl_->last_error_text = HttpErrorText(CURLE_FAILED_INIT);
+    impl.last_error_text = HttpErrorText(CURLE_FAILED_INIT);
     return false;
   }
   http_detail::TTransferResult r;
-  if (http_detail::TransferToStream(easy.get(), error_buffer, dest, {}, r)) return true;
-  impl_->TakeFailure(r);
+  if (transfer(easy.get(), error_buffer, r)) return true;
+  impl.TakeFailure(r);
   return false;
 }
 
+bool TIdHttpClient::Download(std::string_view url, TStream& dest) {
+  return DownloadWith(url, [&](CURL* e, const char* err, auto& r) {
+    return http_detail::TransferToStream(e, err, dest, {}, r);
+  });
+}
+
 bool TIdHttpClient::DownloadToFile(std::string_view url, const std::string& file_name) {
-  char error_buffer[CURL_ERROR_SIZE] = {};
-  XferProgress xfer;
-  CurlEasy easy = impl_->NewHandle(url, error_buffer, xfer);
-  if (!easy || curl_easy_setopt(easy.get(), CURLOPT_HTTPGET, 1L) != CURLE_OK) {
-    impl_->last_error_text = HttpErrorText(CURLE_FAILED_INIT);
-    return false;
-  }
-  http_detail::TTransferResult r;
-  if (http_detail::TransferToFile(easy.get(), error_buffer, file_name, {}, r)) return true;
-  impl_->TakeFailure(r);
-  return false;
+  return DownloadWith(url, [&](CURL* e, const char* err, auto& r) {
+    return http_detail::TransferToFile(e, err, file_name, {}, r);
+  });
 }
 
 const std::string& TIdHttpClient::GetLastErrorText() const {

@@ -353,32 +353,34 @@ CurlEasy NewDownloadHandle(std::string_view url, char* error_buffer) {
 
 }  // namespace
 
-bool TIEHttpClient::Download(std::string_view url, TStream& dest) {
+// One GET through the desktop proxy; transfer stores the body (into a
+// stream or a file) and fills the result.
+template <class Transfer>
+bool TIEHttpClient::DownloadWith(std::string_view url, Transfer&& transfer) {
+  Impl& impl = *impl_;
   char error_buffer[CURL_ERROR_SIZE] = {};
   CurlEasy easy = NewDownloadHandle(url, error_buffer);
   if (!easy) {
-    impl_->Fail(CURLE_FAILED_INIT, "");
+    impl.Fail(CURLE_FAILED_INIT, "");
     return false;
   }
   http_detail::TTransferResult r;
-  const bool ok = http_detail::TransferToStream(easy.get(), error_buffer, dest,
-                                                {impl_->progress, impl_->progress_data}, r);
-  if (!ok) impl_->Fail(r.Error, r.Detail);
+  const bool ok = transfer(easy.get(), error_buffer,
+                           http_detail::TReceiveProgress{impl.progress, impl.progress_data}, r);
+  if (!ok) impl.Fail(r.Error, r.Detail);
   return ok;
 }
 
+bool TIEHttpClient::Download(std::string_view url, TStream& dest) {
+  return DownloadWith(url, [&](CURL* e, const char* err, const auto& progress, auto& r) {
+    return http_detail::TransferToStream(e, err, dest, progress, r);
+  });
+}
+
 bool TIEHttpClient::DownloadToFile(std::string_view url, const std::string& file_name) {
-  char error_buffer[CURL_ERROR_SIZE] = {};
-  CurlEasy easy = NewDownloadHandle(url, error_buffer);
-  if (!easy) {
-    impl_->Fail(CURLE_FAILED_INIT, "");
-    return false;
-  }
-  http_detail::TTransferResult r;
-  const bool ok = http_detail::TransferToFile(easy.get(), error_buffer, file_name,
-                                              {impl_->progress, impl_->progress_data}, r);
-  if (!ok) impl_->Fail(r.Error, r.Detail);
-  return ok;
+  return DownloadWith(url, [&](CURL* e, const char* err, const auto& progress, auto& r) {
+    return http_detail::TransferToFile(e, err, file_name, progress, r);
+  });
 }
 
 int TIEHttpClient::LastError() const {

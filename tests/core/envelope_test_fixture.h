@@ -88,11 +88,7 @@ class EnvelopeFixture : public ::testing::Test {
   }
 
   // The texts of the message boxes shown so far.
-  std::vector<std::string> Shown() {
-    std::vector<std::string> texts;
-    for (const auto& m : ui_->messages) texts.push_back(m.text);
-    return texts;
-  }
+  std::vector<std::string> Shown() { return ui_->ShownTexts(); }
   // One message box with the text of key.
   std::vector<std::string> Only(std::string_view key) const { return {qovra::GetMsg(key)}; }
 

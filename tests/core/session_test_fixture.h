@@ -58,11 +58,7 @@ class SessionFixture : public ::testing::Test {
     WriteAll(KeyFile(), bytes);
   }
 
-  std::vector<std::string> Shown() {
-    std::vector<std::string> texts;
-    for (const auto& m : ui_->messages) texts.push_back(m.text);
-    return texts;
-  }
+  std::vector<std::string> Shown() { return ui_->ShownTexts(); }
   std::vector<std::string> Only(std::string_view key) const { return {qovra::GetMsg(key)}; }
 
   qovra::testing::ScopedFakeUi ui_;

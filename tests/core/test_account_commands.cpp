@@ -50,9 +50,7 @@ class AccountCommandsTest : public ::testing::Test {
   static void SetUpTestSuite() {
     pki_ = new qovra_test::ExchangePki;
     for (const char* user : {"alice@127.0.0.1", "bob@127.0.0.1", "carol@127.0.0.1"}) {
-      const qovra_test::Party& p = pki_->AddUser(user);
-      qovra_test::WriteAll(pki_->File(std::string(user) + ".prk"),
-                           keytool::Bytes(p.keys.priv.begin(), p.keys.priv.end()));
+      pki_->AddUserWithKeyFile(user);
     }
     qovra_test::WriteAll(pki_->File("rule.xml"),
                          keytool::Bytes{'<', 'u', 'p', 'd', 'a', 't', 'e', '/', '>'});
@@ -108,11 +106,7 @@ class AccountCommandsTest : public ::testing::Test {
     return qovra::RegisterUser(Owner(), login, qovra::Options.Conn.srvaddr, 2, "Тошкент", "dev",
                                "Qovra", "Smith", "", "Боб", kBobPassword);
   }
-  std::vector<std::string> Shown() {
-    std::vector<std::string> texts;
-    for (const auto& m : ui_->messages) texts.push_back(m.text);
-    return texts;
-  }
+  std::vector<std::string> Shown() { return ui_->ShownTexts(); }
   std::vector<std::string> RequestLog() {
     std::vector<std::string> lines;
     std::ifstream in(server_.DataDir() + "/requests.log");

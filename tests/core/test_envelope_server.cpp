@@ -170,11 +170,7 @@ class EnvelopeServerTest : public ::testing::TestWithParam<int> {
     EXPECT_TRUE(ui_->messages.empty()) << testing::PrintToString(Shown());
   }
 
-  std::vector<std::string> Shown() {
-    std::vector<std::string> texts;
-    for (const auto& m : ui_->messages) texts.push_back(m.text);
-    return texts;
-  }
+  std::vector<std::string> Shown() { return ui_->ShownTexts(); }
 
   static qovra_test::ExchangePki* pki_;
   static qovra_test::ExchangeServer* server_;

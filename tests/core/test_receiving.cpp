@@ -97,9 +97,7 @@ class ReceivingTest : public ::testing::Test {
   static void SetUpTestSuite() {
     pki_ = new qovra_test::ExchangePki;
     for (const char* user : {kAlice, kBob}) {
-      const qovra_test::Party& p = pki_->AddUser(user);
-      qovra_test::WriteAll(pki_->File(std::string(user) + ".prk"),
-                           keytool::Bytes(p.keys.priv.begin(), p.keys.priv.end()));
+      pki_->AddUserWithKeyFile(user);
     }
   }
   static void TearDownTestSuite() {
@@ -236,11 +234,7 @@ class ReceivingTest : public ::testing::Test {
     return qovra::ReceiveMails(run);
   }
 
-  std::vector<std::string> Shown() {
-    std::vector<std::string> texts;
-    for (const auto& m : ui_->messages) texts.push_back(m.text);
-    return texts;
-  }
+  std::vector<std::string> Shown() { return ui_->ShownTexts(); }
   std::vector<std::string> Logged(const std::string& needle) {
     std::vector<std::string> lines;
     std::ifstream in(server_.DataDir() + "/requests.log");

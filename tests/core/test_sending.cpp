@@ -158,9 +158,7 @@ class SendingTest : public ::testing::Test {
   static void SetUpTestSuite() {
     pki_ = new qovra_test::ExchangePki;
     for (const char* user : {kAlice, kBob, kCarol}) {
-      const qovra_test::Party& p = pki_->AddUser(user);
-      qovra_test::WriteAll(pki_->File(std::string(user) + ".prk"),
-                           keytool::Bytes(p.keys.priv.begin(), p.keys.priv.end()));
+      pki_->AddUserWithKeyFile(user);
     }
     pki_->AddForeignUser(kEve);
   }
@@ -290,11 +288,7 @@ class SendingTest : public ::testing::Test {
       return {};
     return out.Data();
   }
-  std::vector<std::string> Shown() {
-    std::vector<std::string> texts;
-    for (const auto& m : ui_->messages) texts.push_back(m.text);
-    return texts;
-  }
+  std::vector<std::string> Shown() { return ui_->ShownTexts(); }
 
   static qovra_test::ExchangePki* pki_;
   qovra::testing::ScopedFakeUi ui_;

@@ -131,11 +131,7 @@ class SessionServerTest : public ::testing::Test {
     qovra::Session.Clear();
   }
 
-  std::vector<std::string> Shown() {
-    std::vector<std::string> texts;
-    for (const auto& m : ui_->messages) texts.push_back(m.text);
-    return texts;
-  }
+  std::vector<std::string> Shown() { return ui_->ShownTexts(); }
 
   qovra::TLoginRequestForm LoginForm() { return {owner_, "TfrmLogin", nullptr}; }
 

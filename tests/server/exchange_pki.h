@@ -44,6 +44,14 @@ class ExchangePki {
     return Keep(address, MakeParty(address), registered);
   }
 
+  // As AddUser, with the private record also written to File(address +
+  // ".prk") as a clear key file, for the client's key loading.
+  const Party& AddUserWithKeyFile(const std::string& address) {
+    const Party& p = AddUser(address);
+    WriteAll(File(address + ".prk"), keytool::Bytes(p.keys.priv.begin(), p.keys.priv.end()));
+    return p;
+  }
+
   // A user whose keys belong to another domain (the committed
   // other-domain.dom), still issued by the authority.
   const Party& AddForeignUser(const std::string& address) {

@@ -56,6 +56,10 @@ class TIdHttpClient {
 
  private:
   struct Impl;
+  // One GET; transfer stores the body (into a stream or a file).
+  template <class Transfer>
+  bool DownloadWith(std::string_view url, Transfer&& transfer);
+
   std::unique_ptr<Impl> impl_;
 };
 

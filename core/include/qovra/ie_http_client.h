@@ -93,6 +93,10 @@ class TIEHttpClient {
 
  private:
   struct Impl;
+  // One GET; transfer stores the body (into a stream or a file).
+  template <class Transfer>
+  bool DownloadWith(std::string_view url, Transfer&& transfer);
+
   std::unique_ptr<Impl> impl_;
 };
 

@@ -185,6 +185,12 @@ class FakeUi : public IMessageUi,
   TWindowHandle active_window = nullptr;
   TWindowHandle active_form_window = nullptr;
   std::vector<MessageCall> messages;
+  // The texts of the messages shown so far, in order.
+  std::vector<std::string> ShownTexts() const {
+    std::vector<std::string> texts;
+    for (const auto& m : messages) texts.push_back(m.text);
+    return texts;
+  }
   std::vector<ProgressEvent> progress;
   bool timer_enabled = false;
   std::vector<bool> timer_changes;
