@@ -3,8 +3,9 @@
 #include <QApplication>
 #include <utility>
 
-#include "login_window_link.h"
-#include "main_window.h"
+#include "qovra/account/login_dialog_ui.h"
+#include "qovra/apply_language.h"
+#include "qovra/controls/progress_bar_ex.h"
 #include "qovra/language.h"
 #include "qovra/messages.h"
 #include "qovra/random_text.h"
@@ -14,9 +15,12 @@
 #include "qovra/startup.h"
 #include "qovra/startup_files.h"
 #include "qovra/temp_files.h"
+#include "qovra/ui/main_window.h"
 #include "qovra/ui/msg_dialog.h"
+#include "qovra/ui/password_prompt.h"
 #include "qovra/ui/progress.h"
 #include "qovra/ui/sound.h"
+#include "qovra/ui/widgets.h"
 #include "refresh_timer.h"
 #include "single_instance_guard.h"
 
@@ -78,6 +82,14 @@ ProgramEnd ProgramMain(const TProgramSetup& setup) {
   }
   ApplyLanguageMessages();
 
+  // Every form applies the language file when it is built.
+  ui::SetApplyLanguageFn([](QWidget* form) { ApplyLanguage(form); });
+  ScopeExit language_hook([] { ui::SetApplyLanguageFn(nullptr); });
+  // Progress windows get the program's own gradient bar.
+  TfrmProgress::SetProgressBarFactory(
+      [](QWidget* parent) -> QWidget* { return new ui::TProgressBarEx(parent); });
+  ScopeExit bar_factory([] { TfrmProgress::SetProgressBarFactory(nullptr); });
+
   TPrivateTempFolder private_temp;
   if (!private_temp.Valid()) {
     ShowFailure("msgCannotCreateFolder", GetTempFolder());
@@ -99,6 +111,11 @@ ProgramEnd ProgramMain(const TProgramSetup& setup) {
   SetProgressUi(&progress);
   ScopeExit progress_ui([] { SetProgressUi(nullptr); });
 
+  // The password prompt: the key password and PIN, and expired sessions.
+  ui::TPasswordPromptUi password_prompt;
+  SetPasswordPromptUi(&password_prompt);
+  ScopeExit password_ui([] { SetPasswordPromptUi(nullptr); });
+
   TRefreshTimer timer;
   Session.CertValidityRemain = 0;
   timer.SetEnabled(false);
@@ -116,12 +133,7 @@ ProgramEnd ProgramMain(const TProgramSetup& setup) {
   RunThreadList = &programs;
   ScopeExit programs_global([] { RunThreadList = nullptr; });
 
-  ILoginDialogUi* login = setup.login_ui ? setup.login_ui : ProgramLoginWindow();
-  if (!login) {
-    ShowFailure("msgLoginWindowNotAvailable");
-    return ProgramEnd::NoLoginWindow;
-  }
-  SetLoginDialogUi(login);
+  SetLoginDialogUi(setup.login_ui ? setup.login_ui : &account::LoginWindowUi());
   ScopeExit login_ui([] { SetLoginDialogUi(nullptr); });
   if (!ShowLoginDialog(true)) return ProgramEnd::LoginCancelled;
 

@@ -45,7 +45,6 @@ enum class ProgramEnd {
   AnotherCopy,       // another copy runs and was brought forward
   GuardFailed,       // the single-instance guard could not be set up (shown)
   NoTempFolder,      // the private temporary folder could not be made (shown)
-  NoLoginWindow,     // the program has no login window (shown)
   LoginCancelled,    // the login window closed without a session
   UserDataFailed,    // the user's folders or databases failed (shown)
 };
@@ -65,7 +64,7 @@ struct TProgramSetup {
   std::string instance_folder;
   // The message seam; null: the message dialog.
   IMessageUi* message_ui = nullptr;
-  // The login window; null: ProgramLoginWindow().
+  // The login window; null: the program's own (TfrmLogin).
   ILoginDialogUi* login_ui = nullptr;
   // The program that opens documents.
   std::string document_opener = "xdg-open";

@@ -10,7 +10,7 @@ packages=(
   libssl-dev zlib1g-dev libsqlite3-dev libcurl4-openssl-dev libpugixml-dev libp11-kit-dev
   libcpp-httplib-dev
   # windows
-  qt6-base-dev qt6-multimedia-dev libqt6svg6-dev tango-icon-theme librsvg2-bin
+  qt6-base-dev qt6-multimedia-dev libqt6svg6-dev tango-icon-theme librsvg2-bin libx11-dev
   # tests and benchmarks
   googletest libgtest-dev libbenchmark-dev rhash libengine-gost-openssl openssl
   sqlite3 softhsm2 opensc xxd p11-kit-modules xvfb xauth fonts-dejavu-core fonts-liberation2

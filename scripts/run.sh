@@ -1,22 +1,56 @@
 #!/usr/bin/env bash
-# Installs what is needed, builds and starts qovra. Until the program's
-# windows exist this runs the library demonstration (two key pairs of the
-# committed demo domain, a signature and its check, a key agreement) and
-# the mail demonstration: two demo users made with keytool, the exchange
-# server started for them on 127.0.0.1, one mail sent and received with
-# mail-demo, and the server stopped again.
+# Installs what is needed, builds and starts qovra against a local exchange
+# server:
+#   - two demo users, alice and bob, are made with keytool (key files that
+#     need no password);
+#   - the exchange server is started for them on 127.0.0.1;
+#   - alice sends bob one mail (mail-demo --send-only), so bob has mail to
+#     receive;
+#   - a settings file for bob is written beside the program
+#     (build/release/bin/qovra.xml): the server, bob's key files, his login;
+#   - qovra starts with its login window. The server stops when qovra ends.
+#
+#   scripts/run.sh          the program, as above
+#   scripts/run.sh --demo   the window-less demonstrations instead: the
+#                           libraries, and one mail sent and received by
+#                           mail-demo
 set -euo pipefail
 cd "$(dirname "$0")/.."
+
+mode=program
+case "${1:-}" in
+  "") ;;
+  --demo) mode=demo ;;
+  *) echo "usage: $0 [--demo]" >&2; exit 2 ;;
+esac
+
+if [[ $mode == program && -z "${DISPLAY:-}" && -z "${WAYLAND_DISPLAY:-}" &&
+      -z "${QT_QPA_PLATFORM:-}" ]]; then
+  cat >&2 <<'MSG'
+qovra is a desktop program and no display was found ($DISPLAY and
+$WAYLAND_DISPLAY are empty). Run it on a desktop, or under a virtual
+display:
+    xvfb-run -a scripts/run.sh
+(with x11vnc or a screenshot tool to look at it), or choose a Qt platform
+yourself, e.g. QT_QPA_PLATFORM=vnc scripts/run.sh. The window-less
+demonstration needs no display:
+    scripts/run.sh --demo
+MSG
+  exit 1
+fi
 
 scripts/install-deps.sh
 cmake --preset release >/dev/null
 cmake --build --preset release
 bin=build/release/bin
 domain=tests/fixtures/keys/domain.dom
-"$bin/keytool" demo "$domain"
 
-echo
-echo "== mail demo"
+if [[ $mode == demo ]]; then
+  "$bin/keytool" demo "$domain"
+  echo
+  echo "== mail demo"
+fi
+
 demo=$(mktemp -d "${TMPDIR:-/tmp}/qovra-run-XXXXXX")
 server_pid=
 stop_server() {
@@ -28,15 +62,16 @@ stop_server() {
 }
 trap 'stop_server; rm -rf "$demo"' EXIT
 
-"$bin/keytool" authority --domain "$domain" --name "Qovra Demo Authority" --out "$demo/ca"
+"$bin/keytool" authority --domain "$domain" --name "Qovra Demo Authority" --out "$demo/ca" \
+  >/dev/null
 "$bin/keytool" server --domain "$domain" --authority "$demo/ca" --name "Qovra Demo Server" \
-  --out "$demo/server"
-mkdir -p "$demo/registry" "$demo/data"
+  --out "$demo/server" >/dev/null
+mkdir -p "$demo/registry" "$demo/data" "$demo/mail"
 for user in alice bob; do
   "$bin/keytool" user --domain "$domain" --authority "$demo/ca" --name "$user@127.0.0.1" \
-    --out "$demo/$user"
+    --out "$demo/$user" >/dev/null
   "$bin/keytool" register --registry "$demo/registry" --authority "$demo/ca" \
-    --address "$user@127.0.0.1" --cert "$demo/$user.cer"
+    --address "$user@127.0.0.1" --cert "$demo/$user.cer" >/dev/null
 done
 
 "$bin/exchange-server" --port 0 --data "$demo/data" --registry "$demo/registry" \
@@ -57,9 +92,43 @@ if [[ -z "$port" ]]; then
   cat "$demo/server.log" >&2
   exit 1
 fi
+url="http://127.0.0.1:$port"
 echo "exchange server listening on 127.0.0.1:$port"
 
-"$bin/mail-demo" "http://127.0.0.1:$port" \
+if [[ $mode == demo ]]; then
+  "$bin/mail-demo" "$url" \
+    alice@127.0.0.1 "$demo/alice.cer" "$demo/alice.prk" alice-demo \
+    bob@127.0.0.1 "$demo/bob.cer" "$demo/bob.prk" bob-demo
+  exit 0
+fi
+
+# A mail for bob to receive.
+"$bin/mail-demo" --send-only "$url" \
   alice@127.0.0.1 "$demo/alice.cer" "$demo/alice.prk" alice-demo \
-  bob@127.0.0.1 "$demo/bob.cer" "$demo/bob.prk" bob-demo
+  bob@127.0.0.1 "$demo/bob.cer" "$demo/bob.prk" bob-demo >"$demo/send.log" 2>&1 || {
+  cat "$demo/send.log" >&2
+  echo "alice's mail to bob could not be sent" >&2
+  exit 1
+}
+echo "alice sent bob a mail"
+
+# The settings beside the program (a copy of the previous one is kept).
+settings="$bin/qovra.xml"
+[[ -f "$settings" ]] && cp -p "$settings" "$settings.before-run"
+"$bin/mail-demo" --write-settings "$settings" "$url" bob@127.0.0.1 \
+  "$demo/bob.cer" "$demo/bob.prk" "$demo/mail" >/dev/null
+
+cat <<MSG
+
+Demo users of this run (server 127.0.0.1:$port):
+    login bob    password bob-demo     (filled in: type the password)
+    login alice  password alice-demo   (key files $demo/alice.cer, .prk)
+The key files need no password. The server stops when qovra ends.
+
+MSG
+set +e
+"$bin/qovra"
+status=$?
+set -e
 stop_server
+exit $status

@@ -3,9 +3,9 @@
 #
 #   scripts/screenshots.sh <out folder> [window ...]
 #
-# Windows: msg-error msg-question msg-info msg-plain progress about menu (all
-# when none is named). QOVRA_PRESET picks the build (default: debug); the
-# screenshots program is built first.
+# Windows: msg-error msg-question msg-info msg-plain progress about menu main login
+# password (all when none is named). QOVRA_PRESET picks the build (default:
+# debug); the screenshots program is built first.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 

@@ -77,17 +77,4 @@ bool UpgradeMailSchema(SqliteDb& db, std::string* error) {
   return true;
 }
 
-std::vector<std::pair<std::string, int>> LoadRecipientSendFlags(SqliteDb& db, int32_t mail_id) {
-  std::vector<std::pair<std::string, int>> rows;
-  if (!db.IsOpen()) return rows;
-  SqliteStatement query =
-      db.Prepare("SELECT to_address,send_flag FROM ecm_recipients WHERE mail_id=?1 ORDER BY id");
-  if (!query.Valid()) return rows;
-  query.Bind(1, int64_t{mail_id});
-  while (query.Step() == SqliteStatement::StepResult::Row) {
-    rows.emplace_back(query.ColumnText(0), static_cast<int>(query.ColumnInt(1)));
-  }
-  return rows;
-}
-
 }  // namespace qovra

@@ -4,6 +4,7 @@
 #include <signal.h>
 #include <sys/wait.h>
 
+#include <QApplication>
 #include <QTest>
 #include <QTimer>
 #include <algorithm>
@@ -13,7 +14,6 @@
 #include <string>
 
 #include "app/app_test_support.h"
-#include "main_window.h"
 #include "program_main.h"
 #include "qovra/records.h"
 #include "qovra/run_thread.h"
@@ -21,6 +21,7 @@
 #include "qovra/startup.h"
 #include "qovra/temp_files.h"
 #include "qovra/testing/fake_ui.h"
+#include "qovra/ui/main_window.h"
 #include "qovra/ui/progress.h"
 #include "qovra/ui/sound.h"
 #include "qovra/utf.h"
@@ -186,14 +187,22 @@ TEST_F(ProgramMainTest, MissingTemplateIsReportedAndTheProgramEndsCleanly) {
   EXPECT_TRUE(AllZero(Session.OwnPrivateKey));
 }
 
-TEST_F(ProgramMainTest, WithoutALoginWindowTheProgramSaysSoAndEnds) {
-  setup_.login_ui = nullptr;  // this build links no login window
+TEST_F(ProgramMainTest, EscapeInTheProgramsOwnLoginWindowEndsWithoutUserData) {
+  setup_.login_ui = nullptr;  // the real TfrmLogin
+  QString shown_class;
+  QTimer::singleShot(0, [&] {
+    QWidget* window = QApplication::activeModalWidget();
+    if (!window) return;
+    shown_class = QString::fromLatin1(window->metaObject()->className());
+    QTest::keyClick(window, Qt::Key_Escape);
+  });
   const ProgramEnd end = ProgramMain(setup_);
-  EXPECT_EQ(end, ProgramEnd::NoLoginWindow);
-  EXPECT_EQ(ExitCodeOf(end), 1);
-  EXPECT_EQ(ui_.login_windows, 0);
-  ASSERT_EQ(ui_.messages.size(), 1u);
-  EXPECT_EQ(ui_.messages[0].flags, kMsgIconError);
+  EXPECT_EQ(end, ProgramEnd::LoginCancelled);
+  EXPECT_EQ(ExitCodeOf(end), 0);
+  EXPECT_TRUE(shown_class.endsWith(QStringLiteral("TfrmLogin"))) << shown_class.toStdString();
+  EXPECT_TRUE(ui_.messages.empty());
+  EXPECT_FALSE(testing::Exists(mail_ + "/alice@localhost"));
+  EXPECT_EQ(Session.State, 0);
 }
 
 TEST_F(ProgramMainTest, SecondCopyActivatesTheFirstAndEndsBeforeTheLogin) {

@@ -2,10 +2,10 @@
 // arguments, and hold every key the program looks up.
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
-#include <cctype>
 #include <map>
 #include <pugixml.hpp>
 #include <set>
@@ -114,6 +114,7 @@ const char* const kCodeKeys[] = {"btnYes", "btnNo", "btnCancel"};
 // The format arguments each key is filled with, as conversion letters in
 // order; every key not listed here is shown without arguments.
 const std::map<std::string, std::string> kFormats = {
+    {"msgFunctionNotAvailable", "s"},      // caption of the action or link
     {"msgUnreachableHost", "s"},           // host
     {"msgServerError15", "s"},             // login the certificate is registered to
     {"msgServerError16", "s"},             // login that is taken
@@ -255,9 +256,11 @@ TEST_F(LangFiles, EveryMessageLiteralInTheSourcesExists) {
       const auto ext = entry.path().extension();
       if (!entry.is_regular_file() || (ext != ".cpp" && ext != ".h")) continue;
       std::ifstream in(entry.path());
-      const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+      const std::string text((std::istreambuf_iterator<char>(in)),
+                             std::istreambuf_iterator<char>());
       // "msg" + a capital + letters and digits + a closing quote.
-      for (size_t at = text.find("\"msg"); at != std::string::npos; at = text.find("\"msg", at + 1)) {
+      for (size_t at = text.find("\"msg"); at != std::string::npos;
+           at = text.find("\"msg", at + 1)) {
         size_t end = at + 4;
         if (end >= text.size() || !std::isupper(static_cast<unsigned char>(text[end]))) continue;
         while (end < text.size() && std::isalnum(static_cast<unsigned char>(text[end]))) ++end;

@@ -1,9 +1,8 @@
-// Bringing older mail databases up to date, and the recipients' send flags.
+// Bringing older mail databases up to date.
 #include <gtest/gtest.h>
 
 #include <filesystem>
 #include <string>
-#include <utility>
 #include <vector>
 
 #include "qovra/mail_db_upgrade.h"
@@ -105,22 +104,6 @@ TEST(UpgradeMailSchema, MissingTablesOrAClosedDatabaseFailWithAReason) {
   error.clear();
   EXPECT_FALSE(qovra::UpgradeMailSchema(db, &error));
   EXPECT_NE(error.find("ecm_recipients"), std::string::npos) << error;
-}
-
-TEST(LoadRecipientSendFlags, RowsOfOneMailInOrder) {
-  ScratchDir dir;
-  SqliteDb db;
-  EXPECT_TRUE(qovra::LoadRecipientSendFlags(db, 1).empty());  // not open
-
-  ASSERT_TRUE(OpenCopy(dir, std::string(QOVRA_BIN_DIR) + "/ecm.edb", db)) << db.LastError();
-  ASSERT_TRUE(db.Exec(
-      "INSERT INTO ecm_recipients (mail_id, to_address, send_flag) VALUES (7, 'b@x', 1);"
-      "INSERT INTO ecm_recipients (mail_id, to_address, send_flag) VALUES (8, 'other@x', 1);"
-      "INSERT INTO ecm_recipients (mail_id, to_address, send_flag) VALUES (7, 'a@x', NULL);"
-      "INSERT INTO ecm_recipients (mail_id, to_address, send_flag) VALUES (7, 'c@x', 'x');"));
-  const std::vector<std::pair<std::string, int>> expected = {{"b@x", 1}, {"a@x", 0}, {"c@x", 0}};
-  EXPECT_EQ(qovra::LoadRecipientSendFlags(db, 7), expected);
-  EXPECT_TRUE(qovra::LoadRecipientSendFlags(db, 9).empty());
 }
 
 }  // namespace

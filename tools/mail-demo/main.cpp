@@ -2,7 +2,15 @@
 // the second through a running exchange server, then receives it as the
 // second user and checks it, printing each step. Starts nothing itself.
 //
-//   mail-demo URL FROM CERT KEY PASSWORD TO CERT KEY PASSWORD
+//   mail-demo [--send-only] URL FROM CERT KEY PASSWORD TO CERT KEY PASSWORD
+//
+// --send-only stops once the mail is sent: it waits on the server for the
+// second user, who receives it in the program.
+//
+//   mail-demo --write-settings FILE URL ADDRESS CERT KEY MAILDIR
+//
+// writes a settings file for the program that logs ADDRESS in to the
+// server at URL with the key files CERT and KEY, its mail kept in MAILDIR.
 //
 // URL is the server's origin ("http://127.0.0.1:8480"); FROM and TO are
 // the users' addresses; PASSWORD opens the account and, when the key file
@@ -31,6 +39,7 @@
 #include "qovra/sending.h"
 #include "qovra/server_request.h"
 #include "qovra/server_request_folders.h"
+#include "qovra/settings.h"
 #include "qovra/startup.h"
 #include "qovra/stream.h"
 #include "qovra/temp_files.h"
@@ -135,7 +144,8 @@ bool BecomeUser(const DemoUser& user, const std::string& work) {
   return true;
 }
 
-int Run(const std::string& url, const DemoUser& from, const DemoUser& to, const std::string& work) {
+int Run(const std::string& url, const DemoUser& from, const DemoUser& to, const std::string& work,
+        bool send_only) {
   const std::string attachment = "Hello from the mail demo.\n" + std::string(4000, '*') + "\n";
   const std::u16string subject = u"Demo mail";
   const std::string body = "This mail went through the exchange server.";
@@ -175,6 +185,7 @@ int Run(const std::string& url, const DemoUser& from, const DemoUser& to, const 
     return 1;
   }
   std::printf("   sent\n");
+  if (send_only) return 0;
 
   if (!BecomeUser(to, work)) return 1;
   std::printf("-- %s receives\n", to.address.c_str());
@@ -212,17 +223,58 @@ int Run(const std::string& url, const DemoUser& from, const DemoUser& to, const 
 
 }  // namespace
 
+// Normalises URL to its origin without a trailing "/"; false when it is
+// not "http://...".
+bool ServerOrigin(std::string& url) {
+  while (!url.empty() && url.back() == '/') url.pop_back();
+  const std::string scheme = "http://";
+  return url.rfind(scheme, 0) == 0 && url.size() > scheme.size();
+}
+
+int WriteSettings(char** args) {
+  const std::string file = args[0];
+  std::string url = args[1];
+  const DemoUser user{args[2], args[3], args[4], ""};
+  if (!ServerOrigin(url)) {
+    std::fprintf(stderr, "mail-demo: URL must start with http://\n");
+    return 2;
+  }
+  qovra::InitAppSettings(file, qovra::TSettingsPaths{file, "", false});
+  qovra::Options.langid = 1;
+  qovra::Options.Conn.useiewc = 1;
+  qovra::Options.Conn.srvaddr = url.substr(std::string_view("http://").size());
+  qovra::Options.Conn.ServerUrl = url + "/qovra4/";
+  qovra::Options.Keys.keyssrc = 0;
+  qovra::Options.Keys.crtpath = qovra::Utf8ToUtf16(fs::absolute(user.cert).string());
+  qovra::Options.Keys.pvkpath = qovra::Utf8ToUtf16(fs::absolute(user.key).string());
+  qovra::Options.Keys.offpass.clear();
+  qovra::Options.Other.lastlgn = user.Login();
+  qovra::Options.Folders.maildir = qovra::Utf8ToUtf16(fs::absolute(args[5]).string());
+  if (!qovra::SaveOptions()) {
+    std::fprintf(stderr, "mail-demo: cannot write %s\n", file.c_str());
+    return 1;
+  }
+  std::printf("settings for %s written to %s\n", user.address.c_str(), file.c_str());
+  return 0;
+}
+
 int main(int argc, char** argv) {
+  if (argc == 8 && std::string_view(argv[1]) == "--write-settings") return WriteSettings(argv + 2);
+  const bool send_only = argc > 1 && std::string_view(argv[1]) == "--send-only";
+  if (send_only) {
+    --argc;
+    ++argv;
+  }
   if (argc != 10) {
     std::fprintf(stderr,
-                 "usage: mail-demo URL FROM CERT KEY PASSWORD TO CERT KEY PASSWORD\n"
+                 "usage: mail-demo [--send-only] URL FROM CERT KEY PASSWORD TO CERT KEY PASSWORD\n"
+                 "       mail-demo --write-settings FILE URL ADDRESS CERT KEY MAILDIR\n"
                  "  URL: the exchange server's origin, e.g. http://127.0.0.1:8480\n");
     return 2;
   }
   std::string url = argv[1];
-  while (!url.empty() && url.back() == '/') url.pop_back();
   const std::string scheme = "http://";
-  if (url.rfind(scheme, 0) != 0 || url.size() == scheme.size()) {
+  if (!ServerOrigin(url)) {
     std::fprintf(stderr, "mail-demo: URL must start with http://\n");
     return 2;
   }
@@ -250,13 +302,17 @@ int main(int argc, char** argv) {
   qovra::Options.Conn.srvaddr = url.substr(scheme.size());
   qovra::Options.Conn.ServerUrl = url + "/qovra4/";
 
-  const int rc = Run(url, from, to, work);
+  const int rc = Run(url, from, to, work, send_only);
   qovra::MailDb.Close();
   qovra::Session.Clear();
   qovra::SetMessageUi(nullptr);
   qovra::SetProgressUi(nullptr);
   qovra::SetPasswordPromptUi(nullptr);
   fs::remove_all(work, ec);
-  std::printf("%s\n", rc == 0 ? "demo finished: the mail arrived intact" : "demo failed");
+  if (send_only) {
+    std::printf("%s\n", rc == 0 ? "mail sent: it waits on the server" : "sending failed");
+  } else {
+    std::printf("%s\n", rc == 0 ? "demo finished: the mail arrived intact" : "demo failed");
+  }
   return rc;
 }

@@ -3,33 +3,46 @@
 //   screenshots --out <folder> [window ...]
 //
 // Windows: msg-error, msg-question, msg-info, msg-plain, progress, about,
-// menu (all of them when none is named). Each window is shown over an owner
+// menu, main, login, password (all of them when none is named). Each window is shown over an owner
 // window and saved twice: <name>.png holds the window alone, and
 // <name>-screen.png the part of the screen around the owner, showing where
 // the window sits. Run it under Xvfb (scripts/screenshots.sh).
 #include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
 #include <QPixmap>
 #include <QScreen>
+#include <QTemporaryDir>
 #include <QTextStream>
 #include <QThread>
+#include <QTimer>
+#include <QTreeView>
 #include <QWindow>
 #include <cstdio>
 #include <functional>
 #include <map>
 
+#include "qovra/account/login_window.h"
+#include "qovra/language.h"
+#include "qovra/mail_db.h"
 #include "qovra/records.h"
+#include "qovra/settings.h"
+#include "qovra/startup.h"
 #include "qovra/ui/about_box.h"
+#include "qovra/ui/mail_list_model.h"
+#include "qovra/ui/main_window.h"
 #include "qovra/ui/menu_style.h"
 #include "qovra/ui/msg_dialog.h"
+#include "qovra/ui/password_prompt.h"
 #include "qovra/ui/png_resources.h"
 #include "qovra/ui/progress.h"
 #include "qovra/ui/testing/fake_audio_backend.h"
 #include "qovra/ui/widgets.h"
+#include "qovra/xml_maker_addresses.h"
 
 namespace {
 
@@ -151,6 +164,106 @@ bool ShootMenu(const QString& dir) {
   return ok;
 }
 
+// The main window of a demo user whose inbox holds a few mails.
+bool ShootMain(const QString& dir) {
+  QTemporaryDir user;
+  if (!user.isValid()) return false;
+  const QString bin = QCoreApplication::applicationDirPath();
+  const QString db = user.filePath(QStringLiteral("ecm.edb"));
+  if (!QFile::copy(bin + QStringLiteral("/ecm.edb"), db)) {
+    std::fprintf(stderr, "screenshots: no template %s/ecm.edb\n", qPrintable(bin));
+    return false;
+  }
+  qovra::ProgramDir = bin.toStdString() + "/";
+  qovra::Options.langid = 1;
+  qovra::ApplyLanguageMessages();
+  qovra::AppTitle = "Qovra";
+  qovra::Session.State = 1;
+  qovra::Session.OwnContact.Email = "bob@localhost";
+  qovra::Session.OwnContact.FirstName = u"Bob";
+  qovra::Session.OwnContact.LastName = u"Demo";
+  if (!qovra::MailDb.Open(db.toStdString())) return false;
+  struct Seed {
+    int32_t folder;
+    const char* from;
+    const char* to;
+    const char16_t* subject;
+    uint16_t flags;
+    uint8_t priority;
+    double sent;
+  };
+  const Seed seeds[] = {
+      {0, "alice@localhost", "bob@localhost", u"Квартальный отчёт", 0x11, 2, 45650.40},
+      {0, "carol@127.0.0.1", "bob@localhost", u"Q&A <agenda>", 0x10, 1, 45650.38},
+      {0, "alice@localhost", "bob@localhost;dave@localhost;erin@localhost", u"Голосовое сообщение",
+       0x32, 1, 45649.71},
+      {0, "dave@localhost", "bob@localhost", u"Обед в пятницу", 0x30, 0, 45648.55},
+      {2, "bob@localhost", "alice@localhost", u"Re: Квартальный отчёт", 0x08, 1, 45650.45},
+  };
+  int n = 0;
+  for (const Seed& s : seeds) {
+    qovra::TMailMessage m;
+    char uuid[33];
+    std::snprintf(uuid, sizeof uuid, "%032X", 0xD0000 + ++n);
+    m.Uuid = uuid;
+    m.FromAddress = s.from;
+    (void)qovra::SplitAddressList(m.Recipients, s.to, ';');
+    m.Subject = std::u16string(s.subject);
+    m.FolderId = s.folder;
+    m.Flags = s.flags;
+    m.Priority = s.priority;
+    m.SentTime = s.sent;
+    m.ReceivedTime = s.folder == 0 ? s.sent + 0.001 : 0;
+    (void)qovra::SaveMailToDatabase(qovra::MailDb, m, "bob@localhost", nullptr, nullptr, false);
+  }
+  bool ok = false;
+  {
+    TfrmMain window;
+    window.setGeometry(40, 40, 1100, 640);
+    window.show();
+    Settle(300);
+    window.lvMain->setCurrentIndex(window.model->index(0, 2));
+    Settle();
+    ok = Save(window.grab(), dir + QStringLiteral("/main.png"));
+  }
+  qovra::MailDb.Close();
+  return ok;
+}
+
+// The login window of a user whose last login was bob, on a configured server.
+bool ShootLogin(const QString& dir) {
+  qovra::ProgramDir = QCoreApplication::applicationDirPath().toStdString() + "/";
+  qovra::Options.langid = 1;
+  qovra::ApplyLanguageMessages();
+  qovra::Options.Conn.srvaddr = "127.0.0.1:8480";
+  qovra::Options.Other.lastlgn = "bob";
+  TfrmLogin window;
+  window.SetUsLayoutSwitch([] {});
+  window.RefreshFromOptions(false);
+  window.show();
+  Settle(400);  // the fade-in
+  return Save(window.grab(), dir + QStringLiteral("/login.png"));
+}
+
+// The password prompt asking for the key device's PIN.
+bool ShootPassword(const QString& dir) {
+  OwnerWindow owner;
+  owner.show();
+  Settle();
+  qovra::Options.langid = 1;
+  TfrmPassword prompt(&owner);
+  bool ok = false;
+  QTimer::singleShot(0, &prompt, [&] {
+    Settle(300);
+    ok = SaveBoth(&prompt, &owner, dir, QStringLiteral("password"));
+    prompt.reject();
+  });
+  (void)prompt.Execute(QStringLiteral("Ключевой носитель"),
+                       QStringLiteral("Введите PIN-код ключевого носителя:"), 2,
+                       QStringLiteral("ico_lock48"));
+  return ok;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -201,6 +314,9 @@ int main(int argc, char** argv) {
       {QStringLiteral("progress"), [&] { return ShootProgress(dir); }},
       {QStringLiteral("about"), [&] { return ShootAbout(dir); }},
       {QStringLiteral("menu"), [&] { return ShootMenu(dir); }},
+      {QStringLiteral("main"), [&] { return ShootMain(dir); }},
+      {QStringLiteral("login"), [&] { return ShootLogin(dir); }},
+      {QStringLiteral("password"), [&] { return ShootPassword(dir); }},
   };
   if (args.isEmpty()) {
     for (const auto& shot : shots) args << shot.first;

@@ -1,5 +1,4 @@
-// Bringing an older mail database up to date, and the recipients' send
-// flags.
+// Bringing an older mail database up to date.
 //
 // UpgradeMailSchema adds, one by one, the columns that older databases
 // lack: ecm_recipients.send_flag (INTEGER DEFAULT 0), ecm_mails.mail_size
@@ -10,8 +9,6 @@
 
 #include <cstdint>
 #include <string>
-#include <utility>
-#include <vector>
 
 #include "qovra/sqlite_db.h"
 
@@ -21,10 +18,5 @@ namespace qovra {
 // *error (when given), when the database is not open, a table is missing or
 // a statement failed; the steps done before the failure stay.
 [[nodiscard]] bool UpgradeMailSchema(SqliteDb& db, std::string* error = nullptr);
-
-// The recipient rows of mail_id in row order: address and send flag (0 when
-// not a number or null). Empty when the database is not open or the query
-// fails.
-std::vector<std::pair<std::string, int>> LoadRecipientSendFlags(SqliteDb& db, int32_t mail_id);
 
 }  // namespace qovra

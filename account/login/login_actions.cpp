@@ -1,0 +1,247 @@
+// TfrmLogin: the login online and offline, the failure count and the
+// connection test.
+#include <tevqa.h>
+#include <zarvo.h>
+
+#include <QCheckBox>
+#include <QString>
+#include <climits>
+#include <optional>
+#include <string>
+
+#include "qovra/account/login_window.h"
+#include "qovra/controls/edit_ex.h"
+#include "qovra/controls/web_link.h"
+#include "qovra/cp1251.h"
+#include "qovra/crypto_binding.h"
+#include "qovra/file_utils.h"
+#include "qovra/id_http_client.h"
+#include "qovra/ie_http_client.h"
+#include "qovra/login_command.h"
+#include "qovra/messages.h"
+#include "qovra/records.h"
+#include "qovra/secure_wipe.h"
+#include "qovra/server_request.h"
+#include "qovra/session_setup.h"
+#include "qovra/settings.h"
+#include "qovra/stream.h"
+#include "qovra/ui/progress.h"
+#include "qovra/ui/widgets.h"
+#include "qovra/url.h"
+
+using qovra::Options;
+using qovra::Session;
+using qovra::ui::HandleOf;
+
+namespace {
+
+constexpr size_t kOffpassSize = 160;
+// The server's refusal of a login: silent here, the window shakes.
+constexpr int kLoginRefused = 3;
+// The product's name that the server's page must hold.
+constexpr std::string_view kProductName = "Qovra";
+// How much of a wrong page the connection test shows.
+constexpr qsizetype kShownBodyChars = 1024;
+
+// A secret typed into a field, as 8-bit text, wiped when it goes.
+struct SecretBytes {
+  std::string bytes;
+  explicit SecretBytes(const QString& typed) : bytes(qovra::Utf8ToCp1251(typed.toStdString())) {}
+  ~SecretBytes() { qovra::WipeString(bytes); }
+  SecretBytes(const SecretBytes&) = delete;
+  SecretBytes& operator=(const SecretBytes&) = delete;
+};
+
+}  // namespace
+
+void TfrmLogin::btnOKClick() {
+  Session.MaxUploadSize = 0;
+  if (chkOfflineWork->isChecked()) {
+    OfflineLogin();
+  } else {
+    OnlineLogin();
+  }
+}
+
+void TfrmLogin::OnlineLogin() {
+  if (!ServerSettingsReady()) return;
+
+  const QString login = eLogin->text();
+  if (login.isEmpty()) {
+    FieldBalloon(eLogin, "msgLoginNotSpecified");
+    return;
+  }
+  if (login.compare(QString::fromStdString(qovra::GetMsg("msgLogin")), Qt::CaseInsensitive) == 0) {
+    eLogin->setFocus();
+    FieldBalloon(eLogin, "msgLoginNotSpecified");
+    return;
+  }
+  const QString password = ePassword->text();
+  if (password.isEmpty()) {
+    ePassword->setFocus();
+    FieldBalloon(ePassword, "msgPasswordNotSpecified");
+    return;
+  }
+  if (SecretBytes(password).bytes.size() <= 3) {
+    ePassword->setFocus();
+    FieldBalloon(ePassword, "msgPasswordLengthMismatch");
+    return;
+  }
+
+  const qovra::TLoginRequestForm form{
+      HandleOf(this), qovra::kLoginFormClass,
+      frmProgress ? static_cast<void*>(frmProgress->progBar) : nullptr};
+  std::string typed = password.toStdString();
+  const int result = qovra::LoginSession(login.toStdString(), typed, form);
+  qovra::WipeString(typed);
+  if (result == 1) {
+    ePassword->clear();
+    done(kResultLoggedIn);
+    return;
+  }
+  if (result == kLoginRefused) StartShake();
+  FailureStep();
+}
+
+bool TfrmLogin::VerifyOfflinePassword(const std::string& password_bytes, bool keep_hash) {
+  qovra::THashValue hash = qovra::HashString(password_bytes);
+  int verdict = 0;
+  const bool ok = UZDST_SIGNATURE_verify(hash.data(), Session.OwnPublicKey.data(),
+                                         Options.Keys.offpass.data(), &verdict) == 1 &&
+                  verdict == 1;
+  if (ok && keep_hash) Session.OfflinePasswordHash = hash;
+  qovra::SecureWipe(hash.data(), hash.size());
+  return ok;
+}
+
+void TfrmLogin::OfflineLogin() {
+  if (qovra::CheckKeyFiles(HandleOf(this)) != qovra::kCheckOk) return;
+  const QString password = ePassword->text();
+  if (password.isEmpty()) {
+    ePassword->setFocus();
+    FieldBalloon(ePassword, "msgPasswordNotSpecified");
+    return;
+  }
+  // Without the signature of an earlier online login, or without the name
+  // of that login, there is nothing to log in offline to.
+  if (Options.Keys.offpass.size() != kOffpassSize || Options.Other.lastlgn.empty()) {
+    (void)qovra::ShowMessageText(HandleOf(this),
+                                 Options.langid != 0
+                                     ? "Требуется авторизация в онлайн режиме."
+                                     : "Аввал онлайн тартибда тизимга кириш талаб қилинади.",
+                                 qovra::kMsgIconWarning);
+    return;
+  }
+  const SecretBytes secret(password);
+
+  if (Options.Keys.keyssrc == 0) {
+    const std::string cert = qovra::LoadFileToString(Options.Keys.crtpath);
+    if (cert.empty() || cert.size() > INT32_MAX ||
+        initBPb(cert.data(), static_cast<int32_t>(cert.size()), Session.OwnPublicKey.data()) == 0) {
+      qovra::ShowWarning(HandleOf(this), "msgUserCertificateInvalid");
+      return;
+    }
+    if (VerifyOfflinePassword(secret.bytes, true)) {
+      OfflineSuccess();
+      return;
+    }
+    StartShake();
+    FailureStep();
+    return;
+  }
+
+  // The key device.
+  if (initDev() == 0) {
+    qovra::ShowWarning(HandleOf(this), "msgMurvexNotFound");
+    return;
+  }
+  if (Session.DevicePin.empty()) {
+    std::optional<std::string> pin = qovra::PasswordPromptUi().AskSecret(
+        HandleOf(this), qovra::GetMsg("msgMurvexPasswordCaption"),
+        qovra::GetMsg("msgMurvexPasswordPrompt"), "ico_lock48");
+    if (!pin) {
+      closeDev();
+      return;
+    }
+    Session.DevicePin = qovra::Utf8ToCp1251(*pin);
+    qovra::WipeString(*pin);
+  }
+  const int read = initDPr(Session.DevicePin.c_str(), Session.OwnPrivateKey.data(),
+                           Session.OwnDhKey.data(), Session.OwnPublicKey.data());
+  const int error = getErr();
+  // Nothing holds the device between uses; the records are read.
+  closeDev();
+  if (read == 0) {
+    // A wrong PIN is said as such and forgotten, so the next attempt asks again.
+    Session.ClearDevicePin();
+    (void)qovra::ShowMessageText(
+        HandleOf(this), qovra::GetMsg("msgMurvexPasswordIncorrect") + std::to_string(error),
+        qovra::kMsgIconWarning);
+    FailureStep();
+    return;
+  }
+  if (VerifyOfflinePassword(secret.bytes, false)) {
+    OfflineSuccess();
+    return;
+  }
+  FailureStep();
+}
+
+void TfrmLogin::OfflineSuccess() {
+  Session.State = 2;
+  Session.Login = Options.Other.lastlgn;
+  qovra::TUrlParts url;
+  if (qovra::CrackUrl(Options.Conn.ServerUrl, url)) {
+    Session.Host = url.HostName;
+    Session.OwnContact.Email = Options.Other.lastlgn + "@" + url.HostName;
+  }
+  ePassword->clear();
+  done(kResultLoggedIn);
+}
+
+void TfrmLogin::FailureStep() {
+  ePassword->clear();
+  ePassword->setFocus();
+  const int before = login_failures_++;
+  if (before == 2) done(kResultCancelled);
+}
+
+void TfrmLogin::ConnectionTest() {
+  const uint8_t client = Options.Conn.useiewc;
+  if (client > 2) return;
+  qovra::ui::ShowProgress(
+      this, false, QString::fromStdString(qovra::GetMsg("msgConnectingToServer")), QString());
+  qovra::TMemoryStream body;
+  bool downloaded = false;
+  std::string failure;
+  if (client < 2) {
+    qovra::TIdHttpClient http(nullptr, nullptr, Options.Conn);
+    downloaded = http.Download(Options.Conn.ServerUrl, body);
+    if (!downloaded) failure = http.GetLastErrorText();
+  } else {
+    qovra::TIEHttpClient http(nullptr, nullptr, Options.Conn);
+    downloaded = http.Download(Options.Conn.ServerUrl, body);
+    if (!downloaded) failure = http.LastErrorText();
+  }
+  qovra::ui::HideProgress(this, false);
+
+  if (!downloaded && client == 2) {
+    (void)qovra::ShowMessageText(nullptr, failure, qovra::kMsgIconError);
+    return;
+  }
+  const std::string& page = body.Data();
+  if (downloaded && page.find(kProductName) != std::string::npos) {
+    (void)qovra::ShowMessageText(HandleOf(this), qovra::GetMsg("msgConnectionOK"),
+                                 qovra::kMsgIconInformation);
+    return;
+  }
+  // The page, or the reason none came, under the error text; a page is cut
+  // short and shown as text.
+  const QString detail = downloaded
+                             ? QString::fromUtf8(page.data(), static_cast<qsizetype>(page.size()))
+                                   .left(kShownBodyChars)
+                             : QString::fromStdString(failure);
+  (void)qovra::ShowMessageText(HandleOf(this),
+                               qovra::GetMsg("msgConnectionError") + "\n" + detail.toStdString(),
+                               client == 2 ? qovra::kMsgIconError : qovra::kMsgIconWarning);
+}

@@ -1,0 +1,131 @@
+// The login window against the local exchange server: a user alice with a
+// clear key file and a certificate, a scratch settings file, and the fake
+// window seam for messages, prompts and the settings dialog.
+#pragma once
+
+#include <gtest/gtest.h>
+#include <tevqa.h>
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QPushButton>
+#include <QTest>
+#include <QTimer>
+#include <memory>
+#include <string>
+
+#include "core/scratch_dir.h"
+#include "qovra/account/login_window.h"
+#include "qovra/controls/balloon_tip.h"
+#include "qovra/controls/edit_ex.h"
+#include "qovra/controls/web_link.h"
+#include "qovra/cp1251.h"
+#include "qovra/crypto_binding.h"
+#include "qovra/messages.h"
+#include "qovra/records.h"
+#include "qovra/server_request.h"
+#include "qovra/settings.h"
+#include "qovra/testing/fake_ui.h"
+#include "qovra/utf.h"
+#include "server/exchange_pki.h"
+#include "support/exchange_server.h"
+
+namespace qovra_test {
+
+inline constexpr char kAlice[] = "alice@127.0.0.1";
+inline constexpr char kAlicePassword[] = "alice-secret";
+
+class LoginWindowFixture : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    pki_ = new ExchangePki;
+    pki_->AddUserWithKeyFile(kAlice);
+  }
+  static void TearDownTestSuite() {
+    delete pki_;
+    pki_ = nullptr;
+  }
+
+  void SetUp() override {
+    qovra::Session.Clear();
+    qovra::HandshakeDone = false;
+    qovra::InitAppSettings(dir_.File("qovra"), SettingsPaths());
+    qovra::Options = qovra::TOptions{};
+    qovra::Options.langid = 1;
+    qovra::Options.Conn.useiewc = 1;
+    qovra::Options.Keys.keyssrc = 0;
+    qovra::Options.Keys.crtpath = qovra::Utf8ToUtf16(pki_->CertPath(kAlice));
+    qovra::Options.Keys.pvkpath = qovra::Utf8ToUtf16(pki_->File(std::string(kAlice) + ".prk"));
+    qovra::Options.Other.lastlgn = "alice";
+    PointAt("127.0.0.1:1");
+  }
+  void TearDown() override {
+    form_.reset();
+    qovra::ui::HideBalloon();
+    qovra::Session.Clear();
+    qovra::HandshakeDone = false;
+    qovra::Options = qovra::TOptions{};
+    qovra::ClearMsgTable();
+  }
+
+  qovra::TSettingsPaths SettingsPaths() const { return {dir_.File("qovra.xml"), "", true}; }
+
+  void PointAt(const std::string& srvaddr) {
+    qovra::Options.Conn.srvaddr = srvaddr;
+    qovra::Options.Conn.ServerUrl = "http://" + srvaddr + "/qovra4/";
+  }
+
+  // Starts the exchange server with alice's account and points the
+  // settings at it.
+  void StartServer() {
+    ExchangeServerOptions o = pki_->Options();
+    o.seed_accounts = {std::string(kAlice) + ":" + kAlicePassword};
+    o.test_commands = true;
+    ASSERT_TRUE(server_.Start(o)) << server_.error();
+    PointAt("127.0.0.1:" + std::to_string(server_.Port()));
+  }
+
+  // A shown login window filled from the settings.
+  TfrmLogin& Form() {
+    if (!form_) {
+      form_ = std::make_unique<TfrmLogin>();
+      form_->SetUsLayoutSwitch([this] { ++layout_switches_; });
+      form_->RefreshFromOptions(false);
+      form_->show();
+    }
+    return *form_;
+  }
+
+  // Types login and password and presses OK.
+  void TryLogin(const QString& login, const QString& password) {
+    TfrmLogin& f = Form();
+    f.eLogin->setText(login);
+    f.ePassword->setText(password);
+    f.btnOKClick();
+  }
+
+  // The offline password signature of password for alice (what an online
+  // login leaves in the settings).
+  static std::string OfflineSignature(const std::string& password_utf8) {
+    const qovra::THashValue hash = qovra::HashString(qovra::Utf8ToCp1251(password_utf8));
+    const Party& alice = pki_->User(kAlice);
+    std::string signature(160, '\0');
+    EXPECT_EQ(UZDST_SIGNATURE_generate(hash.data(), alice.keys.priv.data(), alice.keys.pub.data(),
+                                       signature.data()),
+              1);
+    return signature;
+  }
+
+  std::vector<std::string> Shown() { return ui_->ShownTexts(); }
+
+  static ExchangePki* pki_;
+  qovra::testing::ScopedFakeUi ui_;
+  qovra::testing::ScratchDir dir_;
+  ExchangeServer server_;
+  std::unique_ptr<TfrmLogin> form_;
+  int layout_switches_ = 0;
+};
+
+inline ExchangePki* LoginWindowFixture::pki_ = nullptr;
+
+}  // namespace qovra_test

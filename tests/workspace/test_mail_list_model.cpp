@@ -1,0 +1,421 @@
+// TMailListModel over a copy of the shipped mail template filled through
+// SaveMailToDatabase: the rows of Fill, the display roles, sorting and
+// searching. Every model runs under QAbstractItemModelTester.
+#include <gtest/gtest.h>
+
+#include <QAbstractItemModelTester>
+#include <QBrush>
+#include <QFont>
+#include <QGuiApplication>
+#include <QPalette>
+#include <QPersistentModelIndex>
+#include <filesystem>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "core/scratch_dir.h"
+#include "qovra/base64.h"
+#include "qovra/mail_db.h"
+#include "qovra/messages.h"
+#include "qovra/sqlite_db.h"
+#include "qovra/time_stamp.h"
+#include "qovra/ui/mail_list_model.h"
+
+namespace qovra::ui {
+namespace {
+
+constexpr const char* kOwn = "alice@localhost";
+using Col = TMailListModel::Column;
+
+TDateTime Time(int y, int mo, int d, int h, int mi, int s) {
+  TDateTime t = 0;
+  EXPECT_TRUE(TryEncodeDateTime(y, mo, d, h, mi, s, 0, t));
+  return t;
+}
+
+// A mail whose uuid starts with tag (the tests name rows by it).
+TMailMessage Mail(char tag, int32_t folder, const std::string& from,
+                  std::vector<std::string> to = {"bob@localhost"}) {
+  TMailMessage m;
+  m.Uuid = std::string(1, tag) + std::string(31, '0');
+  m.Suid = std::string(32, 'F');
+  m.Ymbox = 3;
+  m.FromAddress = from;
+  m.Subject = u"Subject";
+  m.FolderId = folder;
+  m.Priority = kPriorityNormal;
+  m.Flags = mfReceived;
+  for (const std::string& a : to) m.Recipients.Add(a);
+  return m;
+}
+
+class MailListTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    const std::string path = dir.File("ecm.edb");
+    std::filesystem::copy_file(std::string(QOVRA_BIN_DIR) + "/ecm.edb", path);
+    ASSERT_TRUE(db.Open(path)) << db.LastError();
+  }
+  int32_t Save(const TMailMessage& m) {
+    const int32_t id = SaveMailToDatabase(db, m, kOwn, nullptr, nullptr, false);
+    EXPECT_GT(id, 0) << db.LastError();
+    return id;
+  }
+  void SetColumn(int32_t id, const char* column, const std::string& value) {
+    SqliteStatement update =
+        db.Prepare(std::string("UPDATE ecm_mails SET ") + column + "=? WHERE id=?");
+    update.Bind(1, value).Bind(2, int64_t{id});
+    ASSERT_TRUE(update.Run()) << db.LastError();
+  }
+  void Fill(int32_t folder) {
+    ASSERT_TRUE(model.Fill(db, folder, kOwn)) << model.error().toStdString();
+  }
+  // The rows' tags (first uuid character) in list order.
+  std::string Tags() const {
+    std::string tags;
+    for (int r = 0; r < model.Count(); ++r) tags += model.Row(r).Uuid.substr(0, 1);
+    return tags;
+  }
+  int RowOf(char tag) const {
+    for (int r = 0; r < model.Count(); ++r) {
+      if (model.Row(r).Uuid[0] == tag) return r;
+    }
+    ADD_FAILURE() << "no row " << tag;
+    return 0;
+  }
+  QVariant Data(char tag, int column, int role = Qt::DisplayRole) const {
+    return model.data(model.index(RowOf(tag), column), role);
+  }
+
+  testing::ScratchDir dir;
+  SqliteDb db;
+  TMailListModel model;
+  QAbstractItemModelTester tester{&model, QAbstractItemModelTester::FailureReportingMode::Fatal};
+};
+
+TEST_F(MailListTest, RecipientRowsJoinIntoOneRowPerMail) {
+  const TDateTime sent = Time(2024, 3, 5, 14, 7, 9);
+  TMailMessage three = Mail('A', kFolderOutbox, kOwn, {"a@x.uz", "b@y.uz", "c@z.uz"});
+  three.SentTime = sent;
+  three.MailSize = 4321;
+  three.SendMode = kSendModeFast;
+  three.Flags = mfSent | mfAttachments;
+  const int32_t id = Save(three);
+  Save(Mail('B', kFolderOutbox, kOwn, {}));  // no recipient rows at all
+  Save(Mail('C', kFolderInbox, "bob@localhost"));
+  Save(Mail('D', kFolderOutbox, kOwn, {"", " d@x.uz "}));  // blank rows are left out
+
+  std::vector<std::pair<int64_t, int64_t>> progress;
+  ASSERT_TRUE(model.Fill(db, kFolderOutbox, kOwn,
+                         [&](int64_t done, int64_t total) { progress.emplace_back(done, total); }));
+  ASSERT_EQ(model.Count(), 3);
+  EXPECT_EQ(model.headerData(Col::kColAddress, Qt::Horizontal).toString(),
+            QString::fromStdString(GetMsg("msgTo")));
+  ASSERT_FALSE(progress.empty());
+  EXPECT_EQ(progress.front(), std::make_pair(int64_t{0}, int64_t{6}));  // 3 + 1 + 2 query rows
+  EXPECT_EQ(progress.back(), std::make_pair(int64_t{6}, int64_t{6}));
+
+  const int a = RowOf('A');
+  const TMailListRow& row = model.Row(a);
+  EXPECT_EQ(row.Id, id);
+  EXPECT_EQ(row.Recipients, (std::vector<std::string>{"a@x.uz", "b@y.uz", "c@z.uz"}));
+  EXPECT_EQ(model.AddressText(a), "a@x.uz; b@y.uz; c@z.uz");
+  EXPECT_EQ(Data('A', Col::kColAddress).toString(), "a@x.uz; b@y.uz; c@z.uz");
+  EXPECT_EQ(row.Suid, std::string(32, 'F'));
+  EXPECT_EQ(row.Ymbox, 3);
+  EXPECT_EQ(row.MailSize, 4321);
+  EXPECT_EQ(row.SendMode, kSendModeFast);
+  EXPECT_EQ(row.FolderId, kFolderOutbox);
+  EXPECT_EQ(row.SentTime, sent);
+  EXPECT_EQ(Data('A', Col::kColSent).toString(), "2024.03.05 14:07:09");
+  EXPECT_EQ(Data('A', Col::kColReceived).toString(), "");
+  EXPECT_EQ(Data('A', Col::kColRead).toString(), "");
+  EXPECT_TRUE(model.Row(RowOf('B')).Recipients.empty());
+  EXPECT_EQ(Data('B', Col::kColAddress).toString(), "");
+  EXPECT_EQ(model.Row(RowOf('D')).Recipients, std::vector<std::string>{"d@x.uz"});
+
+  const TMailMessage copy = row.ToMailMessage();
+  EXPECT_EQ(copy.Id, id);
+  EXPECT_EQ(copy.Uuid.str(), three.Uuid.str());
+  ASSERT_EQ(copy.Recipients.Count(), 3u);
+  EXPECT_EQ(copy.Recipients[2], "c@z.uz");
+  EXPECT_EQ(copy.Subject.str(), u"Subject");
+  EXPECT_EQ(copy.Flags, mfSent | mfAttachments);
+}
+
+TEST_F(MailListTest, SentFolderListsOwnInboxMailsAsSent) {
+  Save(Mail('S', kFolderSent, kOwn));
+  Save(Mail('O', kFolderInbox, kOwn, {kOwn}));  // sent to oneself
+  Save(Mail('I', kFolderInbox, "bob@localhost", {kOwn}));
+  Save(Mail('T', kFolderTrash, kOwn));
+
+  Fill(kFolderSent);
+  ASSERT_EQ(model.Count(), 2);
+  EXPECT_EQ(model.Row(RowOf('S')).FolderId, kFolderSent);
+  EXPECT_EQ(model.Row(RowOf('O')).FolderId, kFolderSent);
+  EXPECT_EQ(Data('O', Col::kColAddress).toString(), kOwn);
+
+  Fill(kFolderInbox);
+  EXPECT_EQ(model.Count(), 2);
+  EXPECT_EQ(model.Row(RowOf('O')).FolderId, kFolderInbox);
+  EXPECT_EQ(Data('I', Col::kColAddress).toString(), "bob@localhost");
+  EXPECT_EQ(model.headerData(Col::kColAddress, Qt::Horizontal).toString(),
+            QString::fromStdString(GetMsg("msgFrom")));
+}
+
+TEST_F(MailListTest, ColoursBoldAndImages) {
+  struct Case {
+    char tag;
+    uint8_t priority;
+    uint16_t flags;
+    int state_image;
+    int kind_image;
+  };
+  const Case cases[] = {
+      {'a', kPriorityLow, 0, 3, -1},
+      {'b', kPriorityNormal, mfReceived, 1, -1},
+      {'c', kPriorityHigh, mfReceived | mfSent, 2, -1},
+      {'d', kPriorityNormal, mfReceived | mfRead, 0, -1},
+      {'e', kPriorityNormal, mfSent | mfRead | mfAttachments, 0, 5},
+      {'f', kPriorityNormal, mfVoice, 3, 4},
+      {'g', kPriorityNormal, mfVoice | mfAttachments, 3, 4},
+  };
+  for (const Case& c : cases) {
+    TMailMessage m = Mail(c.tag, kFolderInbox, kOwn);
+    m.Priority = c.priority;
+    m.Flags = c.flags;
+    Save(m);
+  }
+  const QPalette palette = QGuiApplication::palette();
+  const QColor colours[] = {palette.color(QPalette::Disabled, QPalette::Text),
+                            palette.color(QPalette::Active, QPalette::WindowText),
+                            QColor(202, 0, 0)};
+  for (int32_t folder : {kFolderInbox, kFolderSent}) {
+    SCOPED_TRACE(folder);
+    Fill(folder);
+    ASSERT_EQ(model.Count(), 7);
+    for (const Case& c : cases) {
+      SCOPED_TRACE(c.tag);
+      EXPECT_EQ(Data(c.tag, Col::kColState, TMailListModel::kImageIndexRole).toInt(),
+                c.state_image);
+      EXPECT_EQ(Data(c.tag, Col::kColKind, TMailListModel::kImageIndexRole).toInt(), c.kind_image);
+      EXPECT_FALSE(Data(c.tag, Col::kColSubject, TMailListModel::kImageIndexRole).isValid());
+      EXPECT_FALSE(Data(c.tag, Col::kColState, Qt::DecorationRole).isValid());  // no images set
+      const QVariant fg = Data(c.tag, Col::kColSubject, Qt::ForegroundRole);
+      EXPECT_EQ(fg.value<QBrush>().color(), colours[c.priority]);
+      const bool bold = folder == kFolderInbox && !(c.flags & mfRead);
+      EXPECT_EQ(Data(c.tag, Col::kColAddress, Qt::FontRole).value<QFont>().bold(), bold);
+    }
+  }
+}
+
+TEST_F(MailListTest, SubjectAndSealedKeyAsStored) {
+  const std::string key65 = [] {
+    std::string k;
+    for (int i = 0; i < 65; ++i) k += static_cast<char>(i * 3 + 1);
+    return k;
+  }();
+  struct Case {
+    char tag;
+    std::u16string saved_subject;  // through SaveMailToDatabase
+    std::string raw_subject;       // written as stored text when not empty
+    QString shown;
+    std::string fau_data;
+    std::string key;  // expected FauKey bytes; empty: all zero
+  };
+  const Case cases[] = {
+      {'a', u"<b>\"Tom's\" & Co</b>", "", QString::fromUtf8("<b>\"Tom's\" & Co</b>"), "", ""},
+      {'b', u"Салом", "", QString::fromUtf8("Салом"), std::string(64, 'A'), ""},
+      {'c', u"", std::string(1100, 'y'), QString(1023, QLatin1Char('y')), Base64Encode(key65),
+       key65},
+      {'d', u"", "a &amp;lt; b", QString::fromUtf8("a &lt; b"), std::string(88, '*'), ""},
+      {'e', u"", std::string(1022, 'x') + "\xF0\x9F\x98\x80z", QString(1022, QLatin1Char('x')),
+       std::string(65, 'A'), ""},  // over 64 characters but no Base64
+  };
+  for (const Case& c : cases) {
+    TMailMessage m = Mail(c.tag, kFolderInbox, "bob@localhost");
+    m.Subject = c.saved_subject;
+    const int32_t id = Save(m);
+    if (!c.raw_subject.empty()) SetColumn(id, "subject", c.raw_subject);
+    SetColumn(id, "fau_data", c.fau_data);
+  }
+  Fill(kFolderInbox);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.tag);
+    EXPECT_EQ(Data(c.tag, Col::kColSubject).toString().toStdString(), c.shown.toStdString());
+    std::array<uint8_t, 65> expected{};
+    for (size_t i = 0; i < c.key.size(); ++i) expected[i] = static_cast<uint8_t>(c.key[i]);
+    EXPECT_EQ(model.Row(RowOf(c.tag)).FauKey, expected);
+  }
+}
+
+TEST_F(MailListTest, DatabaseWithoutTablesFailsWithAnError) {
+  Save(Mail('A', kFolderInbox, "bob@localhost"));
+  Fill(kFolderInbox);
+  ASSERT_EQ(model.Count(), 1);
+
+  SqliteDb empty;
+  ASSERT_TRUE(empty.Open(dir.File("empty.edb"), true));
+  EXPECT_FALSE(model.Fill(empty, kFolderInbox, kOwn));
+  EXPECT_EQ(model.Count(), 0);
+  EXPECT_TRUE(model.error().contains("ecm_mails")) << model.error().toStdString();
+  EXPECT_EQ(model.FindNext("bob", 0), -1);
+  model.sort(Col::kColSubject, Qt::AscendingOrder);
+
+  SqliteDb closed;
+  EXPECT_FALSE(model.Fill(closed, kFolderSent, kOwn));
+  EXPECT_FALSE(model.error().isEmpty());
+  EXPECT_EQ(model.Folder(), kFolderSent);
+
+  Fill(kFolderInbox);  // a good fill afterwards clears the error
+  EXPECT_EQ(model.Count(), 1);
+  EXPECT_TRUE(model.error().isEmpty());
+}
+
+// Inbox mails for sorting: tag, sender, subject, sent, received, read (days).
+class MailListSortTest : public MailListTest {
+ protected:
+  void SetUp() override {
+    MailListTest::SetUp();
+    struct Seed {
+      char tag;
+      const char* from;
+      const char16_t* subject;
+      int sent, received, read;
+    };
+    const Seed seeds[] = {
+        {'A', "bob@x.uz", u"beta", 3, 1, 0},
+        {'B', "Alice@x.uz", u"Alpha", 1, 2, 5},
+        {'C', "_carl@x.uz", u"alpha", 2, 2, 0},
+        {'D', "dave@x.uz", u"Gamma", 4, 3, 6},
+    };
+    const TDateTime base = Time(2024, 1, 1, 0, 0, 0);
+    for (const Seed& s : seeds) {
+      TMailMessage m = Mail(s.tag, kFolderInbox, s.from);
+      m.Subject = s.subject;
+      m.SentTime = base + s.sent;
+      m.ReceivedTime = base + s.received;
+      m.ReadTime = s.read ? base + s.read : 0;
+      Save(m);
+    }
+  }
+};
+
+TEST_F(MailListSortTest, SortTable) {
+  struct Case {
+    const char* name;
+    std::vector<std::pair<int, Qt::SortOrder>> clicks;
+    std::string expected;
+    int sort_column;
+  };
+  constexpr auto kAsc = Qt::AscendingOrder;
+  constexpr auto kDesc = Qt::DescendingOrder;
+  const Case cases[] = {
+      {"fill sorts by sent time, newest first", {}, "DACB", Col::kColSent},
+      {"column 1 does nothing", {{Col::kColKind, kAsc}}, "DACB", Col::kColSent},
+      {"column 0 does nothing", {{Col::kColState, kAsc}}, "DACB", Col::kColSent},
+      {"subject, equal keys keep their order",
+       {{Col::kColSubject, kAsc}},
+       "CBAD",
+       Col::kColSubject},
+      {"subject twice flips",
+       {{Col::kColSubject, kAsc}, {Col::kColSubject, kDesc}},
+       "DACB",
+       Col::kColSubject},
+      {"subject after sent ascending",
+       {{Col::kColSent, kAsc}, {Col::kColSubject, kAsc}},
+       "BCAD",
+       Col::kColSubject},
+      {"sent ascending", {{Col::kColSent, kAsc}}, "BCAD", Col::kColSent},
+      {"received, ties stay", {{Col::kColReceived, kAsc}}, "ACBD", Col::kColReceived},
+      {"read, unread first", {{Col::kColRead, kAsc}}, "ACBD", Col::kColRead},
+      {"sender ignores case, _ after letters",
+       {{Col::kColAddress, kAsc}},
+       "BADC",
+       Col::kColAddress},
+      {"sender descending", {{Col::kColAddress, kDesc}}, "CDAB", Col::kColAddress},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    model.sort(Col::kColSent, Qt::DescendingOrder);
+    Fill(kFolderInbox);
+    for (const auto& [column, order] : c.clicks) model.sort(column, order);
+    EXPECT_EQ(Tags(), c.expected);
+    EXPECT_EQ(model.SortColumn(), c.sort_column);
+  }
+}
+
+TEST_F(MailListSortTest, FillKeepsSortAndPersistentIndexesFollowRows) {
+  model.sort(Col::kColSubject, Qt::DescendingOrder);
+  Fill(kFolderInbox);
+  EXPECT_EQ(Tags(), "DABC");
+  const QPersistentModelIndex a(model.index(RowOf('A'), Col::kColSubject));
+  model.sort(Col::kColSent, Qt::AscendingOrder);
+  ASSERT_TRUE(a.isValid());
+  EXPECT_EQ(a.row(), RowOf('A'));
+  EXPECT_EQ(a.data().toString(), "beta");
+}
+
+TEST_F(MailListSortTest, UpdateRowRepaintsInPlace) {
+  Fill(kFolderInbox);
+  const int row = RowOf('C');
+  TMailListRow changed = model.Row(row);
+  changed.Flags |= mfRead;
+  changed.Subject = QStringLiteral("Zeta");
+  changed.FolderId = kFolderTrash;
+  EXPECT_TRUE(model.UpdateRow(changed));
+  EXPECT_EQ(model.Row(row).Flags & mfRead, mfRead);
+  EXPECT_EQ(model.Row(row).FolderId, kFolderInbox);
+  EXPECT_EQ(model.FindNext("zeta", 0), row);
+  model.sort(Col::kColSubject, Qt::AscendingOrder);
+  EXPECT_EQ(Tags(), "BADC");
+
+  changed.Id = 999999;
+  EXPECT_FALSE(model.UpdateRow(changed));
+  EXPECT_EQ(model.RowOfId(999999), -1);
+}
+
+TEST_F(MailListTest, SearchTable) {
+  struct Seed {
+    char tag;
+    std::vector<std::string> to;
+    const char16_t* subject;
+  };
+  const Seed seeds[] = {
+      {'0', {"x@a.uz", "y@b.uz"}, u"Report ABC"},
+      {'1', {"zed@c.uz"}, u"Привет мир"},
+      {'2', {"ABC.team@d.uz"}, u"misc"},
+      {'3', {"q@e.uz"}, u"abcdef"},
+  };
+  const TDateTime base = Time(2024, 1, 1, 0, 0, 0);
+  for (const Seed& s : seeds) {
+    TMailMessage m = Mail(s.tag, kFolderOutbox, kOwn, s.to);
+    m.Subject = s.subject;
+    m.SentTime = base + (s.tag - '0');
+    Save(m);
+  }
+  Fill(kFolderOutbox);
+  model.sort(Col::kColSent, Qt::AscendingOrder);
+  ASSERT_EQ(Tags(), "0123");
+
+  struct Case {
+    const char* needle;
+    int from;
+    int expected;
+  };
+  const Case cases[] = {
+      {"abc", 0, 2},                      // recipients before any subject
+      {"ABC", 0, 2},     {"abc", 3, 3},   // no recipient hit from row 3: the subject
+      {"abc", -5, 2},    {"abc", 4, -1},  // past the end, no wrap
+      {"report", 1, -1}, {"; y@", 0, 0},  // the recipients as shown, joined by "; "
+      {"МИР", 0, 1},     {"nothing", 0, -1}, {"", 0, -1},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(model.FindNext(QString::fromUtf8(c.needle), c.from), c.expected)
+        << c.needle << " from " << c.from;
+  }
+}
+
+}  // namespace
+}  // namespace qovra::ui

@@ -1,0 +1,127 @@
+// Shared set-up of the main window tests: a user folder with its mail
+// database (a copy of the template, or any file the test names), a logged-in
+// session, the fake seams (messages, audio, tray) and mails stored the way
+// the program stores them.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QItemSelectionModel>
+#include <QTreeView>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "core/scratch_dir.h"
+#include "qovra/address_list.h"
+#include "qovra/mail_db.h"
+#include "qovra/messages.h"
+#include "qovra/records.h"
+#include "qovra/server_request_folders.h"
+#include "qovra/settings.h"
+#include "qovra/startup.h"
+#include "qovra/temp_files.h"
+#include "qovra/testing/fake_ui.h"
+#include "qovra/time_stamp.h"
+#include "qovra/ui/mail_list_model.h"
+#include "qovra/ui/main_window.h"
+#include "qovra/ui/testing/fake_audio_backend.h"
+#include "qovra/ui/testing/fake_tray_icon.h"
+#include "qovra/xml_maker_addresses.h"
+
+namespace qovra_test {
+
+class MainWindowFixture : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    qovra::Options = qovra::TOptions{};
+    qovra::Session.Clear();
+    qovra::ClearMsgTable();
+    qovra::SetMsg("msgFunctionNotAvailable", "not yet: %s");
+    qovra::SetMsg("msgNewMailNotice", "%d new mails");
+    qovra::SetMsg("msgFrom", "From");
+    qovra::SetMsg("msgTo", "To");
+    qovra::SetMsg("msgDownloadingMail", "mail %d (%s) of %d (%s)");
+    qovra::SetMsg("msgProcessingMail", "processing %d of %d");
+  }
+  void TearDown() override {
+    window_.reset();
+    qovra::MailDb.Close();
+    qovra::UserDir.clear();
+    qovra::MessagesDir.clear();
+    qovra::SetTempFolder("");
+    qovra::Options = qovra::TOptions{};
+    qovra::Session.Clear();
+    qovra::ClearMsgTable();
+  }
+
+  // The user's folder for address, with messages/ and temp/, and its mail
+  // database copied from db_source (default: the template).
+  void MakeUser(const std::string& address, std::string db_source = {}) {
+    namespace fs = std::filesystem;
+    qovra::MailDb.Close();
+    qovra::UserDir = dir_.File(address) + "/";
+    fs::create_directories(qovra::UserDir + "messages");
+    fs::create_directories(qovra::UserDir + "temp");
+    qovra::MessagesDir = qovra::UserDir + "messages/";
+    qovra::SetTempFolder(qovra::UserDir + "temp/");
+    if (db_source.empty()) db_source = std::string(QOVRA_BIN_DIR) + "/ecm.edb";
+    const std::string db = qovra::UserDir + "ecm.edb";
+    if (!fs::exists(db)) fs::copy_file(db_source, db);
+    ASSERT_TRUE(qovra::MailDb.Open(db));
+    qovra::Session.OwnContact.Email = address;
+    if (qovra::Session.State == 0) qovra::Session.State = 1;
+  }
+
+  // Stores a mail in folder and returns its row id.
+  int32_t Store(int32_t folder, const std::string& from, const std::string& to,
+                const std::u16string& subject, uint16_t flags = 0, uint8_t priority = 1,
+                double sent = 45000.0) {
+    static int n = 0;
+    qovra::TMailMessage m;
+    char uuid[33];
+    std::snprintf(uuid, sizeof uuid, "%032X", 0xE000 + ++n);
+    m.Uuid = uuid;
+    m.FromAddress = from;
+    EXPECT_TRUE(qovra::SplitAddressList(m.Recipients, to, ';'));
+    m.Subject = subject;
+    m.FolderId = folder;
+    m.Flags = flags;
+    m.Priority = priority;
+    m.SentTime = sent;
+    const int32_t id = qovra::SaveMailToDatabase(qovra::MailDb, m, qovra::Session.OwnContact.Email,
+                                                 nullptr, nullptr, false);
+    EXPECT_GT(id, 0);
+    return id;
+  }
+
+  TfrmMain& Window() {
+    if (!window_) window_ = std::make_unique<TfrmMain>(&tray_);
+    return *window_;
+  }
+  void NewWindow() {
+    window_.reset();
+    window_ = std::make_unique<TfrmMain>(&tray_);
+  }
+
+  // Selects exactly the given list rows.
+  void SelectRows(const std::vector<int>& rows) {
+    QItemSelectionModel* sel = Window().lvMain->selectionModel();
+    sel->clearSelection();
+    for (int r : rows)
+      sel->select(Window().model->index(r, 0),
+                  QItemSelectionModel::Select | QItemSelectionModel::Rows);
+  }
+
+  std::vector<std::string> Shown() { return ui_->ShownTexts(); }
+
+  qovra::testing::ScopedFakeUi ui_;
+  qovra::ui::testing::ScopedFakeAudio audio_;
+  qovra::ui::testing::FakeTrayIcon tray_;
+  qovra::testing::ScratchDir dir_;
+  std::unique_ptr<TfrmMain> window_;
+};
+
+}  // namespace qovra_test

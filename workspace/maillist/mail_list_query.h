@@ -1,0 +1,38 @@
+// Reading one folder's mails for the mail list.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "qovra/sqlite_db.h"
+#include "qovra/ui/mail_list_model.h"
+
+namespace qovra::ui {
+
+// Reads the mails of folder from db in one transaction, in id order, one
+// TMailListRow per mail with the recipients of all its recipient rows. For
+// the sent folder the inbox mails from own_address are read too. Every row
+// gets FolderId = folder. progress, when set, is called with (done, total)
+// query rows: once with done 0, then now and then, last with done = total.
+//
+// REQUIRES: rows is empty. On failure rows is left empty and error holds
+// SQLite's reason (the database not open, a missing table, a failed step).
+[[nodiscard]] bool LoadMailListRows(SqliteDb& db, int32_t folder, std::string_view own_address,
+                                    const std::function<void(int64_t, int64_t)>& progress,
+                                    std::vector<TMailListRow>& rows, std::string& error);
+
+// The subject as the list shows it: the stored text with its XML entities
+// decoded, read as UTF-8, cut to 1023 UTF-16 units (a surrogate pair is
+// never split).
+QString MailListSubject(std::string_view stored);
+
+// The sealed key from fau_data: zero when the text has 64 characters or
+// fewer, else the first 65 bytes of its Base64 decoding (zero-padded; all
+// zero when it does not decode).
+std::array<uint8_t, 65> MailListFauKey(std::string_view fau_data);
+
+}  // namespace qovra::ui

@@ -1,0 +1,44 @@
+// The main window's status bar (pnlStatusBar): the status text lblStatus,
+// the list progress bar pbStatus beside it, a second bar pbStatus2, the
+// update link wlUpdate and the size grip in the corner.
+//
+// GUI thread only.
+#pragma once
+
+#include <QLabel>
+#include <QString>
+
+#include "qovra/controls/panel_ex.h"
+
+namespace qovra::ui {
+
+class TProgressBarEx;
+class TSizeGrip;
+class TWebLink;
+
+class TMainStatusBar : public TPanelEx {
+  Q_OBJECT
+
+ public:
+  // The grip resizes form.
+  explicit TMainStatusBar(QWidget* form);
+
+  // Shows text, repaints the bar, sizes pbStatus to the text's width + 4
+  // and shows it at 0; the cursor becomes the hourglass until StatusReady.
+  void StatusBusy(const QString& text);
+  // Restores the cursor, hides both bars at 0 and shows msgReady. Does
+  // nothing to the cursor unless StatusBusy set it.
+  void StatusReady();
+  bool Busy() const { return busy_; }
+
+  QLabel* lblStatus;
+  TProgressBarEx* pbStatus;
+  TProgressBarEx* pbStatus2;
+  TWebLink* wlUpdate;
+  TSizeGrip* grip;
+
+ private:
+  bool busy_ = false;
+};
+
+}  // namespace qovra::ui

@@ -1,0 +1,73 @@
+#include "qovra/ui/main_status_bar.h"
+
+#include <QApplication>
+#include <QFontMetrics>
+#include <QHBoxLayout>
+
+#include "qovra/controls/progress_bar_ex.h"
+#include "qovra/controls/size_grip.h"
+#include "qovra/controls/web_link.h"
+#include "qovra/messages.h"
+
+namespace qovra::ui {
+
+TMainStatusBar::TMainStatusBar(QWidget* form) : TPanelEx(form) {
+  setObjectName(QStringLiteral("pnlStatusBar"));
+  SetBorders(beTop);
+  SetInnerMargin(2);
+  setFixedHeight(24);
+
+  lblStatus = new QLabel(this);
+  lblStatus->setObjectName(QStringLiteral("lblStatus"));
+  pbStatus = new TProgressBarEx(this);
+  pbStatus->setObjectName(QStringLiteral("pbStatus"));
+  pbStatus2 = new TProgressBarEx(this);
+  pbStatus2->setObjectName(QStringLiteral("pbStatus2"));
+  for (TProgressBarEx* bar : {pbStatus, pbStatus2}) {
+    bar->setFixedHeight(16);
+    bar->SetAColor(QColor(158, 180, 194));
+    bar->SetBColor(QColor(92, 124, 148));
+    bar->hide();
+  }
+  pbStatus2->setFixedWidth(120);
+  wlUpdate = new TWebLink(this);
+  wlUpdate->setObjectName(QStringLiteral("wlUpdate"));
+  wlUpdate->SetFontColor(QColor(0, 128, 0));
+  wlUpdate->SetHotFontColor(QColor(50, 205, 50));
+  wlUpdate->hide();
+
+  auto* row = new QHBoxLayout(this);
+  row->setContentsMargins(4, 0, TSizeGrip::kSize + 2, 0);
+  row->setSpacing(6);
+  row->addWidget(lblStatus);
+  row->addWidget(pbStatus);
+  row->addStretch(1);
+  row->addWidget(pbStatus2);
+  row->addWidget(wlUpdate);
+
+  grip = new TSizeGrip(form);
+  grip->setObjectName(QStringLiteral("grip"));
+  grip->PlaceOnPanel(this);
+}
+
+void TMainStatusBar::StatusBusy(const QString& text) {
+  lblStatus->setText(text);
+  repaint();
+  pbStatus->setFixedWidth(lblStatus->fontMetrics().horizontalAdvance(text) + 4);
+  pbStatus->SetProgress(0);
+  pbStatus->show();
+  if (!busy_) QApplication::setOverrideCursor(Qt::WaitCursor);
+  busy_ = true;
+}
+
+void TMainStatusBar::StatusReady() {
+  if (busy_) QApplication::restoreOverrideCursor();
+  busy_ = false;
+  for (TProgressBarEx* bar : {pbStatus, pbStatus2}) {
+    bar->SetProgress(0);
+    bar->hide();
+  }
+  lblStatus->setText(QString::fromStdString(GetMsg("msgReady")));
+}
+
+}  // namespace qovra::ui

@@ -1,0 +1,192 @@
+// TfrmMain: the actions' handlers and enabling, the list's mouse and key
+// handling, and the edit menu.
+#include <QApplication>
+#include <QClipboard>
+#include <QHeaderView>
+#include <QItemSelectionModel>
+#include <QKeyEvent>
+#include <QLineEdit>
+#include <QMenu>
+#include <QTreeView>
+
+#include "qovra/controls/search_edit_frame.h"
+#include "qovra/messages.h"
+#include "qovra/msg_format.h"
+#include "qovra/records.h"
+#include "qovra/ui/about_box.h"
+#include "qovra/ui/mail_list_model.h"
+#include "qovra/ui/main_window.h"
+#include "qovra/ui/widgets.h"
+
+using qovra::ui::TMailListModel;
+
+void TfrmMain::ConnectActions() {
+  auto* a = alMain;
+  // Workflows that later parts of the program bring.
+  for (QAction* action :
+       {a->acMailNew, a->acMailNewVoice, a->acMailOpen, a->acMailSend, a->acMailForward,
+        a->acMailSaveAs, a->acMailReply, a->acMailReplyVoice, a->acMailDelete,
+        a->acMailSaveToDrafts, a->acMailSignDetails, a->acMailAttachmentsSave, a->acMailReport,
+        a->acMailPrint, a->acMailImport, a->acToolsContactsBook, a->acToolsOptions,
+        a->acToolUserProfile, a->acHelpCheckUpdate}) {
+    connect(action, &QAction::triggered, this, [this, action] { NotAvailable(action); });
+  }
+  connect(a->acMailReceive, &QAction::triggered, this, [this] { (void)acMailReceiveExecute(); });
+  connect(a->acWorkOffline, &QAction::triggered, this, &TfrmMain::acWorkOfflineExecute);
+  connect(a->acToolsChangePassword, &QAction::triggered, this,
+          &TfrmMain::acToolsChangePasswordExecute);
+  connect(a->acToolsFind, &QAction::triggered, this, &TfrmMain::acToolsFindExecute);
+  connect(a->acHelpAbout, &QAction::triggered, this, [this] { qovra::ui::ShowAboutBox(this); });
+  connect(a->acExit, &QAction::triggered, this, &QWidget::close);
+
+  connect(tvMain, &QTreeWidget::currentItemChanged, this, [this] { tvMainChange(); });
+  connect(lvMain->header(), &QHeaderView::sectionClicked, this, &TfrmMain::lvMainHeaderClick);
+  connect(lvMain, &QAbstractItemView::doubleClicked, this, [this](const QModelIndex& index) {
+    if (index.isValid()) alMain->acMailOpen->trigger();
+  });
+  connect(lvMain, &QWidget::customContextMenuRequested, this, &TfrmMain::lvMainContextPopup);
+  connect(lvMain->selectionModel(), &QItemSelectionModel::selectionChanged, this,
+          [this] { UpdateSelectionActions(); });
+  connect(model, &QAbstractItemModel::modelReset, this, [this] { UpdateSelectionActions(); });
+
+  QLineEdit* edit = frameSearchEdit1->eSearch();
+  connect(edit, &QLineEdit::textChanged, this, [this] { eSearchChange(); });
+  edit->setContextMenuPolicy(Qt::CustomContextMenu);
+  connect(edit, &QWidget::customContextMenuRequested, this,
+          [this, edit](const QPoint& pos) { pmEdit->popup(edit->mapToGlobal(pos)); });
+
+  // The edit menu works on the focused line edit.
+  auto focused = [] { return qobject_cast<QLineEdit*>(QApplication::focusWidget()); };
+  QAction* undo = pmEdit->addAction(QStringLiteral("&Undo"));
+  pmEdit->addSeparator();
+  QAction* cut = pmEdit->addAction(QStringLiteral("Cu&t"));
+  QAction* copy = pmEdit->addAction(QStringLiteral("&Copy"));
+  QAction* paste = pmEdit->addAction(QStringLiteral("&Paste"));
+  QAction* del = pmEdit->addAction(QStringLiteral("&Delete"));
+  pmEdit->addSeparator();
+  QAction* all = pmEdit->addAction(QStringLiteral("Select &all"));
+  connect(undo, &QAction::triggered, this, [focused] {
+    if (auto* e = focused()) e->undo();
+  });
+  connect(cut, &QAction::triggered, this, [focused] {
+    if (auto* e = focused()) e->cut();
+  });
+  connect(copy, &QAction::triggered, this, [focused] {
+    if (auto* e = focused()) e->copy();
+  });
+  connect(paste, &QAction::triggered, this, [focused] {
+    if (auto* e = focused()) e->paste();
+  });
+  connect(del, &QAction::triggered, this, [focused] {
+    if (auto* e = focused()) e->del();
+  });
+  connect(all, &QAction::triggered, this, [focused] {
+    if (auto* e = focused()) e->selectAll();
+  });
+  connect(pmEdit, &QMenu::aboutToShow, this, [=] {
+    QLineEdit* e = focused();
+    const bool has_selection = e && e->hasSelectedText();
+    undo->setEnabled(e && e->isUndoAvailable());
+    cut->setEnabled(has_selection);
+    copy->setEnabled(has_selection);
+    del->setEnabled(has_selection);
+    const QClipboard* clip = QApplication::clipboard();
+    paste->setEnabled(e && clip && !clip->text().isEmpty());
+    all->setEnabled(e && e->selectedText().size() < e->text().size());
+  });
+}
+
+void TfrmMain::NotAvailable(QAction* action) {
+  const std::string caption = qovra::ui::PlainActionCaption(action).toStdString();
+  (void)qovra::ShowMessageText(
+      qovra::ui::HandleOf(this),
+      qovra::FormatMsgArgs(qovra::GetMsg("msgFunctionNotAvailable"), caption),
+      qovra::kMsgIconInformation);
+}
+
+void TfrmMain::UpdateOnlineActions() {
+  UpdateSelectionActions();
+}
+
+void TfrmMain::UpdateSelectionActions() {
+  qovra::ui::TActionContext context;
+  context.online = qovra::Session.State == 1;
+  const std::vector<int> rows = SelectedRows();
+  context.selected = static_cast<int>(rows.size());
+  if (rows.size() == 1) {
+    const qovra::ui::TMailListRow& row = model->Row(rows.front());
+    context.single_replyable =
+        qovra::ui::MailCanBeReplied(row.FromAddress, row.Flags, OwnAddress());
+  }
+  alMain->Apply(context);
+}
+
+std::vector<int> TfrmMain::SelectedRows() const {
+  std::vector<int> rows;
+  if (!lvMain->selectionModel()) return rows;
+  for (const QModelIndex& index : lvMain->selectionModel()->selectedRows())
+    if (index.row() >= 0 && index.row() < model->Count()) rows.push_back(index.row());
+  std::sort(rows.begin(), rows.end());
+  return rows;
+}
+
+std::optional<qovra::TMailMessage> TfrmMain::SelectedMailCopy() const {
+  const std::vector<int> rows = SelectedRows();
+  if (rows.size() != 1) return std::nullopt;
+  return model->Row(rows.front()).ToMailMessage();
+}
+
+void TfrmMain::lvMainHeaderClick(int column) {
+  if (column < TMailListModel::kColAddress || column > TMailListModel::kColRead) {
+    // Columns 0 and 1 do not sort; keep the indicator where it was.
+    lvMain->header()->setSortIndicator(model->SortColumn(), model->SortOrder());
+    return;
+  }
+  const Qt::SortOrder order =
+      model->SortOrder() == Qt::AscendingOrder ? Qt::DescendingOrder : Qt::AscendingOrder;
+  model->sort(column, order);
+  lvMain->header()->setSortIndicator(column, order);
+}
+
+void TfrmMain::lvMainContextPopup(const QPoint& pos) {
+  const QModelIndex hit = lvMain->indexAt(pos);
+  if (!hit.isValid() && SelectedRows().empty()) return;
+  pmList->popup(lvMain->viewport()->mapToGlobal(pos));
+}
+
+bool TfrmMain::eventFilter(QObject* watched, QEvent* event) {
+  if (event->type() == QEvent::KeyPress) {
+    const int key = static_cast<QKeyEvent*>(event)->key();
+    if (watched == lvMain && (key == Qt::Key_Return || key == Qt::Key_Enter)) {
+      if (alMain->acMailOpen->isEnabled()) alMain->acMailOpen->trigger();
+      return true;
+    }
+    if (watched == frameSearchEdit1->eSearch() && eSearchKeyPress(key)) return true;
+  }
+  return QMainWindow::eventFilter(watched, event);
+}
+
+void TfrmMain::acToolsFindExecute(bool checked) {
+  frameSearchEdit1->setVisible(checked);
+  if (checked) {
+    frameSearchEdit1->eSearch()->setFocus();
+  } else {
+    frameSearchEdit1->eSearch()->clear();
+    lvMain->setFocus();
+  }
+}
+
+void TfrmMain::acWorkOfflineExecute(bool checked) {
+  // Switching between online and offline work comes with its own part of
+  // the program; until then the state stays as it is.
+  alMain->acWorkOffline->setChecked(!checked);
+  NotAvailable(alMain->acWorkOffline);
+}
+
+void TfrmMain::acToolsChangePasswordExecute() {
+  if (qovra::Session.State == 2 && qovra::Options.Keys.keyssrc == 1) {
+    qovra::ShowWarning(qovra::ui::HandleOf(this), "msgChangingPasswordNotAvailable");
+    return;
+  }
+  NotAvailable(alMain->acToolsChangePassword);
+}

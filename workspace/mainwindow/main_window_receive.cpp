@@ -1,0 +1,40 @@
+// TfrmMain: receiving from the main window and the first activation.
+#include "qovra/controls/progress_bar_ex.h"
+#include "qovra/receiving.h"
+#include "qovra/records.h"
+#include "qovra/ui/main_status_bar.h"
+#include "qovra/ui/main_window.h"
+#include "qovra/ui/progress.h"
+#include "qovra/ui/widgets.h"
+
+bool TfrmMain::acMailReceiveExecute() {
+  // One run at a time: a receive asked for from inside a running one (a
+  // shortcut or a timer tick while a message shows) is refused.
+  if (receiving_) return false;
+  receiving_ = true;
+  struct Reset {
+    bool& flag;
+    ~Reset() { flag = false; }
+  } reset{receiving_};
+
+  qovra::TReceiveRun run;
+  run.Owner = {qovra::ui::HandleOf(this), "TfrmMain",
+               frmProgress ? static_cast<void*>(frmProgress->progBar) : nullptr};
+  run.StatusBar = static_cast<QWidget*>(pnlStatusBar->pbStatus);
+  run.Silent = qovra::ui::SilentReceive;
+  run.FirstActivationDone = first_activation_done_;
+  last_receive_ = qovra::ReceiveMails(run);
+  return true;
+}
+
+void TfrmMain::FormActivate() {
+  if (first_activation_done_ || activating_) return;
+  activating_ = true;
+  showMaximized();
+  if (qovra::Options.Mail.sdownld) {
+    repaint();
+    (void)acMailReceiveExecute();
+  }
+  first_activation_done_ = true;
+  activating_ = false;
+}
