@@ -143,6 +143,7 @@ ProgramEnd ProgramMain(const TProgramSetup& setup) {
   QObject::connect(&main_window, &TfrmMain::closed, qApp, &QCoreApplication::quit,
                    Qt::QueuedConnection);
   main_window.show();
+  main_window.activateWindow();
   if (setup.on_main_window) setup.on_main_window(main_window);
   if (main_window.isVisible()) QApplication::exec();
   return ProgramEnd::MainWindowClosed;

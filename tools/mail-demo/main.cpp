@@ -249,6 +249,7 @@ int WriteSettings(char** args) {
   qovra::Options.Keys.pvkpath = qovra::Utf8ToUtf16(fs::absolute(user.key).string());
   qovra::Options.Keys.offpass.clear();
   qovra::Options.Other.lastlgn = user.Login();
+  qovra::Options.Mail.sdownld = 1;  // receive when the main window first shows
   qovra::Options.Folders.maildir = qovra::Utf8ToUtf16(fs::absolute(args[5]).string());
   if (!qovra::SaveOptions()) {
     std::fprintf(stderr, "mail-demo: cannot write %s\n", file.c_str());
