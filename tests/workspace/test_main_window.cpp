@@ -5,6 +5,7 @@
 // without tables, copies of mail records, and the temporary folder emptied
 // on close.
 #include <QAbstractItemModelTester>
+#include <QCursor>
 #include <QHeaderView>
 #include <QLineEdit>
 #include <QSignalSpy>
@@ -14,10 +15,14 @@
 #include <filesystem>
 #include <fstream>
 
+#include "qovra/controls/progress_bar_ex.h"
 #include "qovra/controls/search_edit_frame.h"
+#include "qovra/controls/web_link.h"
+#include "qovra/login_command.h"
 #include "qovra/mail_db_upgrade.h"
 #include "qovra/ui/about_box.h"
 #include "qovra/ui/folder_tree.h"
+#include "qovra/ui/main_status_bar.h"
 #include "qovra/ui/temp_folder_cleanup.h"
 #include "test_main_window_fixture.h"
 
@@ -428,6 +433,56 @@ TEST_F(MainWindowTest, TitleShowsTheUserOnlineAndTheOfflineText) {
   NewWindow();
   EXPECT_EQ(Window().windowTitle(), QStringLiteral("Qovra - offline"));
   EXPECT_TRUE(Window().alMain->acWorkOffline->isChecked());
+}
+
+TEST_F(MainWindowTest, StatusBarBusyAndReady) {
+  MakeUser(kBob);
+  qovra::SetMsg("msgReady", "ready");
+  TfrmMain& w = Window();
+  w.show();
+  qovra::ui::TMainStatusBar& bar = *w.pnlStatusBar;
+  EXPECT_EQ(bar.lblStatus->text(), QStringLiteral("ready"));
+  EXPECT_FALSE(bar.pbStatus->isVisible());
+
+  w.StatusBusy(QStringLiteral("building the list"));
+  EXPECT_EQ(bar.lblStatus->text(), QStringLiteral("building the list"));
+  EXPECT_TRUE(bar.pbStatus->isVisible());
+  EXPECT_EQ(bar.pbStatus->width(),
+            bar.lblStatus->fontMetrics().horizontalAdvance(bar.lblStatus->text()) + 4);
+  ASSERT_NE(QApplication::overrideCursor(), nullptr);
+  EXPECT_EQ(QApplication::overrideCursor()->shape(), Qt::WaitCursor);
+  w.StatusBusy(QStringLiteral("again"));  // nested: one cursor to restore
+
+  bar.pbStatus2->show();
+  w.StatusReady();
+  EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+  EXPECT_FALSE(bar.pbStatus->isVisible());
+  EXPECT_FALSE(bar.pbStatus2->isVisible());
+  EXPECT_EQ(bar.lblStatus->text(), QStringLiteral("ready"));
+}
+
+TEST_F(MainWindowTest, UpdateLinkShowsOnlyForANewerVersion) {
+  MakeUser(kBob);
+  qovra::SetMsg("msgNewVersionAvailable", "version %s is out");
+  struct Case {
+    uint32_t current, latest;
+    bool shown;
+  };
+  for (const Case& c : {Case{0x04000000, 0x04000100, true}, Case{0x04000100, 0x04000100, false},
+                        Case{0x04000200, 0x04000100, false}}) {
+    qovra::CurrentVersionCode = c.current;
+    qovra::LatestVersionCode = c.latest;
+    qovra::LatestClientVersion = "4.0.1.0";
+    NewWindow();
+    Window().show();
+    EXPECT_EQ(Window().pnlStatusBar->wlUpdate->isVisible(), c.shown) << c.current;
+    if (c.shown) {
+      EXPECT_EQ(Window().pnlStatusBar->wlUpdate->Caption(),
+                QStringLiteral("version 4.0.1.0 is out"));
+    }
+  }
+  qovra::CurrentVersionCode = qovra::LatestVersionCode = 0;
+  qovra::LatestClientVersion.clear();
 }
 
 }  // namespace
