@@ -44,22 +44,6 @@ std::string ProgramFolder() {
   return std::filesystem::path(std::string(buf, static_cast<size_t>(n))).parent_path().string();
 }
 
-// VmRSS of /proc/self/status in KiB.
-long RssKiB() {
-  std::ifstream status("/proc/self/status");
-  std::string key;
-  while (status >> key) {
-    if (key == "VmRSS:") {
-      long kib = 0;
-      status >> kib;
-      return kib;
-    }
-    std::string rest;
-    std::getline(status, rest);
-  }
-  return 0;
-}
-
 double MiB(long kib) {
   return static_cast<double>(kib) / 1024.0;
 }
@@ -117,14 +101,14 @@ bool Seed(qovra::SqliteDb& db, int count, int recipients, int32_t folder) {
 bool MeasureFill(TMailListModel& model, qovra::SqliteDb& db, int32_t folder, bool with_progress) {
   model.Clear();
   malloc_trim(0);  // hand the previous rows back, so "before" is a clean base
-  const long before = RssKiB();
+  const long before = qovra_bench::RssKiB();
   qovra_bench::ResetPeakRss();
   int64_t reports = 0;
   const auto start = Clock::now();
   const bool ok = with_progress ? model.Fill(db, folder, kOwn, [&](int64_t, int64_t) { ++reports; })
                                 : model.Fill(db, folder, kOwn);
   const double ms = Ms(start);
-  const long after = RssKiB();
+  const long after = qovra_bench::RssKiB();
   const long peak = qovra_bench::PeakRssKiB();
   if (!ok) {
     std::fprintf(stderr, "fill failed: %s\n", model.error().toStdString().c_str());

@@ -6,12 +6,13 @@
 
 namespace qovra_bench {
 
-// VmHWM of /proc/self/status in KiB; 0 when unknown.
-inline long PeakRssKiB() {
+// A size line of /proc/self/status ("VmRSS:", "VmHWM:") in KiB; 0 when
+// unknown.
+inline long StatusKiB(const std::string& field) {
   std::ifstream status("/proc/self/status");
   std::string key;
   while (status >> key) {
-    if (key == "VmHWM:") {
+    if (key == field) {
       long kib = 0;
       status >> kib;
       return kib;
@@ -20,6 +21,14 @@ inline long PeakRssKiB() {
     std::getline(status, rest);
   }
   return 0;
+}
+
+// Resident memory now and at its peak, in KiB.
+inline long RssKiB() {
+  return StatusKiB("VmRSS:");
+}
+inline long PeakRssKiB() {
+  return StatusKiB("VmHWM:");
 }
 
 // Starts a new peak measurement (Linux: writing 5 to clear_refs resets

@@ -47,25 +47,6 @@ constexpr int kShakeOffset = 5;
 constexpr int kFadeStep = 25;
 constexpr int kLinkRed = 34, kLinkGreen = 70, kLinkBlue = 136;
 
-// The window's own texts in the two languages (langid 0 Uzbek, else
-// Russian); the language file may replace them.
-struct LoginTexts {
-  const char* caption;
-  const char* subtitle;
-  const char* ok;
-  const char* offline;
-  const char* register_link;
-  const char* forget_link;
-  const char* settings_link;
-};
-
-constexpr LoginTexts kUzbekTexts = {"Тизимга кириш", "ҳимояланган почта", "Кириш",
-                                    "Автоном ишлаш", "Рўйхатдан ўтиш",    "Паролни унутдингизми?",
-                                    "Созламалар"};
-constexpr LoginTexts kRussianTexts = {"Вход в систему",     "защищённая почта", "Войти",
-                                      "Работать автономно", "Регистрация",      "Забыли пароль?",
-                                      "Настройки"};
-
 QString Msg(const char* key) {
   return QString::fromStdString(qovra::GetMsg(key));
 }
@@ -227,15 +208,15 @@ void TfrmLogin::BuildLayout() {
 }
 
 void TfrmLogin::ApplyTexts() {
-  const LoginTexts& t = Options.langid == 0 ? kUzbekTexts : kRussianTexts;
-  setWindowTitle(QString::fromUtf8(t.caption));
-  TntLabel3->setText(QString::fromUtf8(t.subtitle));
-  btnOK->setText(QString::fromUtf8(t.ok));
+  // Built-in defaults; the language file replaces them.
+  setWindowTitle(QStringLiteral("Log in"));
+  TntLabel3->setText(QStringLiteral("protected mail"));
+  btnOK->setText(QStringLiteral("Log in"));
   btnCancel->setText(QStringLiteral("Cancel"));
-  chkOfflineWork->setText(QString::fromUtf8(t.offline));
-  wlRegister->SetCaption(QString::fromUtf8(t.register_link));
-  wlForgetPassword->SetCaption(QString::fromUtf8(t.forget_link));
-  wlSettings->SetCaption(QString::fromUtf8(t.settings_link));
+  chkOfflineWork->setText(QStringLiteral("Work offline"));
+  wlRegister->SetCaption(QStringLiteral("Register"));
+  wlForgetPassword->SetCaption(QStringLiteral("Forgot your password?"));
+  wlSettings->SetCaption(QStringLiteral("Settings"));
 }
 
 void TfrmLogin::RefreshFromOptions(bool keep_login) {

@@ -28,6 +28,7 @@
 #include "qovra/testing/fake_ui.h"
 #include "qovra/utf.h"
 #include "server/exchange_pki.h"
+#include "support/client_settings.h"
 #include "support/exchange_server.h"
 
 namespace qovra_test {
@@ -53,9 +54,7 @@ class LoginWindowFixture : public ::testing::Test {
     qovra::Options = qovra::TOptions{};
     qovra::Options.langid = 1;
     qovra::Options.Conn.useiewc = 1;
-    qovra::Options.Keys.keyssrc = 0;
-    qovra::Options.Keys.crtpath = qovra::Utf8ToUtf16(pki_->CertPath(kAlice));
-    qovra::Options.Keys.pvkpath = qovra::Utf8ToUtf16(pki_->File(std::string(kAlice) + ".prk"));
+    qovra_test::UseKeyFilesOf(*pki_, kAlice);
     qovra::Options.Other.lastlgn = "alice";
     PointAt("127.0.0.1:1");
   }

@@ -8,6 +8,7 @@
 #include "qovra/mail_db.h"
 #include "qovra/startup.h"
 #include "qovra/ui/main_window.h"
+#include "support/client_settings.h"
 
 namespace qovra_test {
 namespace {
@@ -34,9 +35,7 @@ TEST_F(LoginProgramTest, RealLoginWindowLogsInToTheMainWindow) {
   qovra::InitAppSettings(prog + "qovra", SettingsPaths());
   qovra::Options.Conn.srvaddr = "127.0.0.1:" + std::to_string(server_.Port());
   qovra::Options.Conn.ServerUrl = server_.Url();
-  qovra::Options.Keys.keyssrc = 0;
-  qovra::Options.Keys.crtpath = qovra::Utf8ToUtf16(pki_->CertPath(kAlice));
-  qovra::Options.Keys.pvkpath = qovra::Utf8ToUtf16(pki_->File(std::string(kAlice) + ".prk"));
+  qovra_test::UseKeyFilesOf(*pki_, kAlice);
   qovra::Options.Other.lastlgn = "alice";
   qovra::Options.Folders.maildir = qovra::Utf8ToUtf16(mail);
   ASSERT_TRUE(qovra::SaveOptions());

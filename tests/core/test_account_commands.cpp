@@ -29,6 +29,7 @@
 #include "qovra/utf.h"
 #include "qovra/version.h"
 #include "server/exchange_pki.h"
+#include "support/client_settings.h"
 #include "support/exchange_server.h"
 
 namespace {
@@ -86,14 +87,12 @@ class AccountCommandsTest : public ::testing::Test {
     o.client_version = client_version;
     if (rule) o.update_rule = pki_->File("rule.xml");
     ASSERT_TRUE(server_.Start(o)) << server_.error();
-    qovra::Options.Conn.srvaddr = "127.0.0.1:" + std::to_string(server_.Port());
-    qovra::Options.Conn.ServerUrl = "http://" + qovra::Options.Conn.srvaddr + "/qovra4/";
+    qovra_test::UseServerAddress("127.0.0.1", server_.Port());
   }
   // A new session with the keys of user ("bob" for bob@127.0.0.1).
   void UseKeys(const std::string& user) {
     const std::string address = user + "@127.0.0.1";
-    qovra::Options.Keys.crtpath = qovra::Utf8ToUtf16(pki_->CertPath(address));
-    qovra::Options.Keys.pvkpath = qovra::Utf8ToUtf16(pki_->File(address + ".prk"));
+    qovra_test::UseKeyFilesOf(*pki_, address);
     qovra::Session.Clear();
     qovra::HandshakeDone = false;
   }

@@ -27,6 +27,7 @@
 #include "qovra/testing/fake_ui.h"
 #include "qovra/utf.h"
 #include "server/exchange_pki.h"
+#include "support/client_settings.h"
 #include "support/exchange_server.h"
 #include "support/http_clients.h"
 
@@ -106,11 +107,8 @@ class EnvelopeServerTest : public ::testing::TestWithParam<int> {
     qovra::Session.Clear();
     qovra::HandshakeDone = false;
     qovra::Options.Conn.useiewc = static_cast<uint8_t>(GetParam());
-    qovra::Options.Conn.srvaddr = "127.0.0.1:" + std::to_string(server_->Port());
-    qovra::Options.Conn.ServerUrl = "http://" + qovra::Options.Conn.srvaddr + "/qovra4/";
-    qovra::Options.Keys.keyssrc = 0;
-    qovra::Options.Keys.crtpath = qovra::Utf8ToUtf16(pki_->CertPath(kAddress));
-    qovra::Options.Keys.pvkpath = qovra::Utf8ToUtf16(pki_->File("ann.prk"));
+    qovra_test::UseServerAddress("127.0.0.1", server_->Port());
+    qovra_test::UseKeyFiles(pki_->CertPath(kAddress), pki_->File("ann.prk"));
     qovra::Options.Other.lastlgn = "ann";
     qovra::SetMsg("msgServerError15", "bound to %s");
     qovra::SetMsg("msgServerError16", "taken: %s");

@@ -11,6 +11,7 @@
 #include "qovra/cp1251.h"
 #include "qovra/login_command.h"
 #include "qovra/version.h"
+#include "support/client_settings.h"
 #include "support/http_clients.h"
 
 namespace {
@@ -133,8 +134,7 @@ class LoginCommandTest : public EnvelopeFixture {
     EnvelopeFixture::TearDown();
   }
   void PointAt(const LoopbackListener& peer) {
-    qovra::Options.Conn.srvaddr = "127.0.0.1:" + std::to_string(peer.Port());
-    qovra::Options.Conn.ServerUrl = "http://" + qovra::Options.Conn.srvaddr + "/qovra4/";
+    qovra_test::UseServerAddress("127.0.0.1", peer.Port());
   }
   std::string Reply(const std::string& elements) {
     return qovra_test::HttpReplyText(

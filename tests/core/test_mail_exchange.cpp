@@ -41,6 +41,7 @@
 #include "qovra/utf.h"
 #include "qovra/xml_maker_addresses.h"
 #include "server/exchange_pki.h"
+#include "support/client_settings.h"
 #include "support/exchange_server.h"
 #include "tevqa.h"
 
@@ -118,11 +119,8 @@ class MailExchangeTest : public ::testing::Test {
     qovra::MailDb.Close();
     ASSERT_TRUE(qovra::MailDb.Open(dir_.File(Login(address) + ".edb")));
     qovra::MessagesDir = Messages(address);
-    qovra::Options.Conn.srvaddr = Domain(address) + ":" + std::to_string(server_.Port());
-    qovra::Options.Conn.ServerUrl = "http://" + qovra::Options.Conn.srvaddr + "/qovra4/";
-    qovra::Options.Keys.keyssrc = 0;
-    qovra::Options.Keys.crtpath = qovra::Utf8ToUtf16(pki_->CertPath(address));
-    qovra::Options.Keys.pvkpath = qovra::Utf8ToUtf16(pki_->File(address + ".prk"));
+    qovra_test::UseServerAddress(Domain(address), server_.Port());
+    qovra_test::UseKeyFilesOf(*pki_, address);
     qovra::Session.Clear();
     qovra::HandshakeDone = false;
     ASSERT_EQ(qovra::LoginSession(Login(address), kPassword, {owner_, "TfrmLogin", nullptr}), 1)

@@ -38,6 +38,7 @@
 #include "receiving_reports.h"
 #include "server/exchange_pki.h"
 #include "server/exchange_test_client.h"
+#include "support/client_settings.h"
 #include "support/exchange_server.h"
 #include "tevqa.h"
 
@@ -124,8 +125,7 @@ class ReceivingTest : public ::testing::Test {
     o.seed_accounts = {std::string(kAlice) + ":pa", std::string(kBob) + ":pb"};
     o.test_commands = true;
     ASSERT_TRUE(server_.Start(o)) << server_.error();
-    qovra::Options.Conn.srvaddr = "127.0.0.1:" + std::to_string(server_.Port());
-    qovra::Options.Conn.ServerUrl = "http://" + qovra::Options.Conn.srvaddr + "/qovra4/";
+    qovra_test::UseServerAddress("127.0.0.1", server_.Port());
 
     sender_ = std::make_unique<TestClient>(server_.Port(), pki_->User(kAlice).keys);
     ASSERT_TRUE(sender_->Handshake(false));
@@ -148,9 +148,7 @@ class ReceivingTest : public ::testing::Test {
     const std::string address = who + "@127.0.0.1";
     qovra::MailDb.Close();
     ASSERT_TRUE(qovra::MailDb.Open(dir_.File(who + ".edb")));
-    qovra::Options.Keys.keyssrc = 0;
-    qovra::Options.Keys.crtpath = qovra::Utf8ToUtf16(pki_->CertPath(address));
-    qovra::Options.Keys.pvkpath = qovra::Utf8ToUtf16(pki_->File(address + ".prk"));
+    qovra_test::UseKeyFilesOf(*pki_, address);
     qovra::Session.Clear();
     qovra::HandshakeDone = false;
     ASSERT_EQ(qovra::LoginSession(who, password, {owner_, "TfrmLogin", nullptr}), 1)

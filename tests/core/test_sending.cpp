@@ -31,6 +31,7 @@
 #include "qovra/utf.h"
 #include "qovra/xml_maker_addresses.h"
 #include "server/exchange_pki.h"
+#include "support/client_settings.h"
 #include "support/exchange_server.h"
 
 namespace {
@@ -191,10 +192,8 @@ class SendingTest : public ::testing::Test {
       o.seed_accounts.push_back(std::string(user) + ":" + kPassword);
     o.test_commands = true;
     ASSERT_TRUE(server_.Start(o)) << server_.error();
-    qovra::Options.Conn.srvaddr = "127.0.0.1:" + std::to_string(server_.Port());
-    qovra::Options.Conn.ServerUrl = "http://" + qovra::Options.Conn.srvaddr + "/qovra4/";
-    qovra::Options.Keys.crtpath = qovra::Utf8ToUtf16(pki_->CertPath(kAlice));
-    qovra::Options.Keys.pvkpath = qovra::Utf8ToUtf16(pki_->File(std::string(kAlice) + ".prk"));
+    qovra_test::UseServerAddress("127.0.0.1", server_.Port());
+    qovra_test::UseKeyFilesOf(*pki_, kAlice);
     ASSERT_EQ(qovra::LoginSession("alice", kPassword, {owner_, "TfrmLogin", nullptr}), 1);
 
     const std::string db_path = dir_.File("ecm.edb");

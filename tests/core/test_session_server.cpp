@@ -19,6 +19,7 @@
 #include "qovra/temp_files.h"
 #include "qovra/testing/fake_ui.h"
 #include "qovra/utf.h"
+#include "support/client_settings.h"
 #include "support/exchange_server.h"
 #include "support/http_clients.h"
 #include "support/key_fixtures.h"
@@ -121,8 +122,7 @@ class SessionServerTest : public ::testing::Test {
   }
 
   static void UseServer(const qovra_test::ExchangeServer& server) {
-    qovra::Options.Conn.srvaddr = "127.0.0.1:" + std::to_string(server.Port());
-    qovra::Options.Conn.ServerUrl = "http://" + qovra::Options.Conn.srvaddr + "/qovra4/";
+    qovra_test::UseServerAddress("127.0.0.1", server.Port());
   }
 
   void UseKeys(const std::string& user) {

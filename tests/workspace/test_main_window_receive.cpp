@@ -17,6 +17,7 @@
 #include "qovra/ui/main_receive_notices.h"
 #include "qovra/utf.h"
 #include "server/exchange_pki.h"
+#include "support/client_settings.h"
 #include "support/exchange_server.h"
 #include "test_main_window_fixture.h"
 
@@ -61,11 +62,8 @@ class MainWindowReceiveTest : public qovra_test::MainWindowFixture {
   void BecomeClient(const std::string& address) {
     window_.reset();
     qovra::Options.Conn.useiewc = 2;
-    qovra::Options.Conn.srvaddr = "127.0.0.1:" + std::to_string(server_.Port());
-    qovra::Options.Conn.ServerUrl = "http://" + qovra::Options.Conn.srvaddr + "/qovra4/";
-    qovra::Options.Keys.keyssrc = 0;
-    qovra::Options.Keys.crtpath = qovra::Utf8ToUtf16(pki_->CertPath(address));
-    qovra::Options.Keys.pvkpath = qovra::Utf8ToUtf16(pki_->File(address + ".prk"));
+    qovra_test::UseServerAddress("127.0.0.1", server_.Port());
+    qovra_test::UseKeyFilesOf(*pki_, address);
     qovra::Session.Clear();
     qovra::HandshakeDone = false;
     ASSERT_NO_FATAL_FAILURE(MakeUser(address));

@@ -35,6 +35,7 @@
 #include "qovra/ui/password_prompt.h"
 #include "qovra/utf.h"
 #include "server/exchange_pki.h"
+#include "support/client_settings.h"
 #include "support/exchange_server.h"
 #include "support/http_clients.h"
 
@@ -278,8 +279,7 @@ class ReauthTest : public ::testing::Test {
   }
 
   static void UseServer(const qovra_test::ExchangeServer& server) {
-    qovra::Options.Conn.srvaddr = "127.0.0.1:" + std::to_string(server.Port());
-    qovra::Options.Conn.ServerUrl = "http://" + qovra::Options.Conn.srvaddr + "/qovra4/";
+    qovra_test::UseServerAddress("127.0.0.1", server.Port());
   }
   std::vector<std::string> Times(int n, std::string_view key) const {
     return std::vector<std::string>(static_cast<size_t>(n), qovra::GetMsg(key));

@@ -21,7 +21,6 @@
 #include "qovra/language.h"
 #include "qovra/messages.h"
 #include "qovra/records.h"
-#include "qovra/session_setup.h"
 #include "qovra/settings.h"
 #include "qovra/testing/fake_ui.h"
 #include "qovra/ui/about_box.h"
@@ -143,7 +142,8 @@ class WindowTextsTest : public ::testing::TestWithParam<int> {
   QSet<QString> FileTexts(const char* class_name) const {
     QSet<QString> texts;
     for (const auto& [key, text] : file_->Messages()) texts.insert(Plain(Q(text)));
-    for (const qovra::TLanguageEntry& e : file_->Entries(class_name)) texts.insert(Plain(Q(e.text)));
+    for (const qovra::TLanguageEntry& e : file_->Entries(class_name))
+      texts.insert(Plain(Q(e.text)));
     return texts;
   }
 
@@ -153,7 +153,8 @@ class WindowTextsTest : public ::testing::TestWithParam<int> {
                            const std::function<bool(const QObject*)>& picked) const {
     const QSet<QString> file_texts = FileTexts(w.class_name);
     for (const ShownText& shown : ShownTexts(window)) {
-      if (!picked(shown.object) || w.filled_by_window.contains(shown.object->objectName())) continue;
+      if (!picked(shown.object) || w.filled_by_window.contains(shown.object->objectName()))
+        continue;
       if (!HasLetters(shown.text)) continue;
       EXPECT_TRUE(file_texts.contains(Plain(shown.text)))
           << Describe(shown.object).toStdString() << " shows \"" << shown.text.toStdString()
@@ -198,7 +199,9 @@ TEST_P(WindowTextsTest, WindowsShowTheFileTextsAndNamesMatchComponents) {
       }
       if (auto* action = qobject_cast<QAction*>(component)) {
         EXPECT_EQ(action->text(), Q(e.text)) << e.name;
-        if (e.has_hint) EXPECT_EQ(action->toolTip(), Q(e.hint)) << e.name;
+        if (e.has_hint) {
+          EXPECT_EQ(action->toolTip(), Q(e.hint)) << e.name;
+        }
       } else if (auto* button = qobject_cast<QAbstractButton*>(component)) {
         EXPECT_EQ(button->text(), Q(e.text)) << e.name;
       } else if (auto* label = qobject_cast<QLabel*>(component)) {
@@ -214,7 +217,7 @@ TEST_P(WindowTextsTest, WindowsShowTheFileTextsAndNamesMatchComponents) {
 // QMenu's title) and captions of components without an object name (the
 // edit menu's commands, the toolbar's show/hide command). Enable once the
 // windows and ApplyLanguage cover them.
-TEST_P(WindowTextsTest, DISABLED_MenuTitlesAndUnnamedCommandsShowTheFileTexts) {
+TEST_P(WindowTextsTest, MenuTitlesAndUnnamedCommandsShowTheFileTexts) {
   ASSERT_TRUE(file_);
   for (const WindowCase& w : kWindows) {
     SCOPED_TRACE(w.class_name);

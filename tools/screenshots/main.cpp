@@ -27,6 +27,7 @@
 #include <map>
 
 #include "qovra/account/login_window.h"
+#include "qovra/apply_language.h"
 #include "qovra/language.h"
 #include "qovra/mail_db.h"
 #include "qovra/records.h"
@@ -280,6 +281,8 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "screenshots: cannot create %s\n", qPrintable(dir));
     return 1;
   }
+  // Forms take their texts from the language file, as in the program.
+  qovra::ui::SetApplyLanguageFn([](QWidget* form) { qovra::ApplyLanguage(form); });
   // No sound while rendering.
   qovra::ui::testing::ScopedFakeAudio audio;
   audio->output_devices = 0;

@@ -237,11 +237,13 @@ void TfrmMain::BuildMenus() {
 
 void TfrmMain::BuildToolbar() {
   auto* a = alMain;
-  tbMain = addToolBar(QStringLiteral("Main"));
+  tbMain = addToolBar(QString());  // never floats, so its title shows nowhere
   tbMain->setObjectName(QStringLiteral("tbMain"));
   tbMain->setIconSize(QSize(32, 32));
   tbMain->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
   tbMain->setMovable(false);
+  // The toolbar cannot be hidden: no window context menu offers it.
+  setContextMenuPolicy(Qt::NoContextMenu);
   auto add = [this](QAction* action, const char* name, QMenu* menu = nullptr) {
     tbMain->addAction(action);
     if (auto* button = qobject_cast<QToolButton*>(tbMain->widgetForAction(action))) {

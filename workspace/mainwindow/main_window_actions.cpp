@@ -65,6 +65,12 @@ void TfrmMain::ConnectActions() {
   QAction* del = pmEdit->addAction(QStringLiteral("&Delete"));
   pmEdit->addSeparator();
   QAction* all = pmEdit->addAction(QStringLiteral("Select &all"));
+  undo->setObjectName(QStringLiteral("mnuEditUndo"));
+  cut->setObjectName(QStringLiteral("mnuEditCut"));
+  copy->setObjectName(QStringLiteral("mnuEditCopy"));
+  paste->setObjectName(QStringLiteral("mnuEditPaste"));
+  del->setObjectName(QStringLiteral("mnuEditDelete"));
+  all->setObjectName(QStringLiteral("mnuEditSelectAll"));
   connect(undo, &QAction::triggered, this, [focused] {
     if (auto* e = focused()) e->undo();
   });

@@ -6,6 +6,7 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QListWidget>
+#include <QMenu>
 #include <QStackedWidget>
 #include <QTabWidget>
 #include <QToolButton>
@@ -64,6 +65,12 @@ void SetComponent(QObject* object, const TLanguageEntry& e) {
   }
   auto* widget = qobject_cast<QWidget*>(object);
   if (!widget) return;
+  // The program's own controls with a text publish it as "Caption".
+  if (const int caption = widget->metaObject()->indexOfProperty("Caption"); caption >= 0) {
+    widget->setProperty("Caption", Q(e.text));
+    if (e.has_hint) widget->setToolTip(Q(e.hint));
+    return;
+  }
   int tab_index = -1;
   if (QTabWidget* tabs = TabOf(widget, tab_index)) {
     tabs->setTabText(tab_index, Q(e.text));
@@ -77,6 +84,8 @@ void SetComponent(QObject* object, const TLanguageEntry& e) {
     }
   } else if (auto* button = qobject_cast<QAbstractButton*>(widget)) {
     SetButton(button, e);
+  } else if (auto* menu = qobject_cast<QMenu*>(widget)) {
+    menu->setTitle(Q(e.text));
   } else if (auto* group = qobject_cast<QGroupBox*>(widget)) {
     group->setTitle(Q(e.text));
   } else if (auto* combo = qobject_cast<QComboBox*>(widget)) {

@@ -23,6 +23,10 @@
 //   QAction                               text; with a hint attribute also
 //                                         tool tip and status tip
 //   QGroupBox                             title
+//   QMenu                                 title (a menu of a menu bar or
+//                                         a submenu)
+//   a widget with a "Caption" property    Caption; tool tip = hint when
+//     (the program's own links)           the attribute is given
 //   QComboBox, QListWidget                with item children: the items are
 //                                         replaced and the first selected
 // Names that match no object, and objects of other kinds, are skipped.

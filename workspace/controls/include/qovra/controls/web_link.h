@@ -13,6 +13,7 @@ namespace qovra::ui {
 
 class TWebLink : public QWidget {
   Q_OBJECT
+  Q_PROPERTY(QString Caption READ Caption WRITE SetCaption)
 
  public:
   explicit TWebLink(QWidget* parent = nullptr);

@@ -1,0 +1,31 @@
+// Points the client's settings at a test exchange server and at a test
+// user's key files.
+#pragma once
+
+#include <string>
+
+#include "qovra/settings.h"
+#include "qovra/utf.h"
+
+namespace qovra_test {
+
+// srvaddr "host:port" and the server URL built from it.
+inline void UseServerAddress(const std::string& host, int port) {
+  qovra::Options.Conn.srvaddr = host + ":" + std::to_string(port);
+  qovra::Options.Conn.ServerUrl = "http://" + qovra::Options.Conn.srvaddr + "/qovra4/";
+}
+
+// Key files (keyssrc 0): the certificate and the private-key file.
+inline void UseKeyFiles(const std::string& cert_path, const std::string& key_path) {
+  qovra::Options.Keys.keyssrc = 0;
+  qovra::Options.Keys.crtpath = qovra::Utf8ToUtf16(cert_path);
+  qovra::Options.Keys.pvkpath = qovra::Utf8ToUtf16(key_path);
+}
+
+// The key files an ExchangePki made for address.
+template <typename Pki>
+void UseKeyFilesOf(const Pki& pki, const std::string& address) {
+  UseKeyFiles(pki.CertPath(address), pki.File(address + ".prk"));
+}
+
+}  // namespace qovra_test
