@@ -8,7 +8,8 @@
 #     receive;
 #   - a settings file for bob is written beside the program
 #     (build/release/bin/qovra.xml): the server, bob's key files, his login;
-#   - qovra starts with its login window. The server stops when qovra ends.
+#   - qovra starts with its login window. The server stops when qovra ends,
+#     and the settings file that was there before comes back.
 #
 #   scripts/run.sh          the program, as above
 #   scripts/run.sh --demo   the window-less demonstrations instead: the
@@ -60,7 +61,19 @@ stop_server() {
     server_pid=
   fi
 }
-trap 'stop_server; rm -rf "$demo"' EXIT
+# The demo's settings beside the program live as long as the demo: the
+# file that was there before comes back at the end.
+settings_written=
+saved_settings=
+restore_settings() {
+  [[ -n "$settings_written" ]] || return 0
+  if [[ -n "$saved_settings" ]]; then
+    cp -p "$saved_settings" "$settings"
+  else
+    rm -f "$settings"
+  fi
+}
+trap 'stop_server; restore_settings; rm -rf "$demo"' EXIT
 
 "$bin/keytool" authority --domain "$domain" --name "Qovra Demo Authority" --out "$demo/ca" \
   >/dev/null
@@ -112,9 +125,13 @@ fi
 }
 echo "alice sent bob a mail"
 
-# The settings beside the program (a copy of the previous one is kept).
+# The settings beside the program, for bob.
 settings="$bin/qovra.xml"
-[[ -f "$settings" ]] && cp -p "$settings" "$settings.before-run"
+if [[ -f "$settings" ]]; then
+  saved_settings="$demo/qovra.xml.saved"
+  cp -p "$settings" "$saved_settings"
+fi
+settings_written=1
 "$bin/mail-demo" --write-settings "$settings" "$url" bob@127.0.0.1 \
   "$demo/bob.cer" "$demo/bob.prk" "$demo/mail" >/dev/null
 

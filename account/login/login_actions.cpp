@@ -76,26 +76,35 @@ void TfrmLogin::OnlineLogin() {
     FieldBalloon(eLogin, "msgLoginNotSpecified");
     return;
   }
-  const QString password = ePassword->text();
-  if (password.isEmpty()) {
-    ePassword->setFocus();
-    FieldBalloon(ePassword, "msgPasswordNotSpecified");
-    return;
-  }
-  if (SecretBytes(password).bytes.size() <= 3) {
-    ePassword->setFocus();
-    FieldBalloon(ePassword, "msgPasswordLengthMismatch");
-    return;
+  // No copy of the typed password outlives these checks, so the field's
+  // own buffer can be wiped afterwards.
+  std::string typed;
+  {
+    const QString password = ePassword->text();
+    if (password.isEmpty()) {
+      ePassword->setFocus();
+      FieldBalloon(ePassword, "msgPasswordNotSpecified");
+      return;
+    }
+    if (SecretBytes(password).bytes.size() <= 3) {
+      ePassword->setFocus();
+      FieldBalloon(ePassword, "msgPasswordLengthMismatch");
+      return;
+    }
+    QByteArray utf8 = password.toUtf8();
+    typed.assign(utf8.constData(), static_cast<size_t>(utf8.size()));
+    utf8.fill('\0');
   }
 
   const qovra::TLoginRequestForm form{
       HandleOf(this), qovra::kLoginFormClass,
       frmProgress ? static_cast<void*>(frmProgress->progBar) : nullptr};
-  std::string typed = password.toStdString();
   const int result = qovra::LoginSession(login.toStdString(), typed, form);
   qovra::WipeString(typed);
+  // No session could be agreed (or no request made): reported, not an attempt.
+  if (result == qovra::kLoginNotSent) return;
   if (result == 1) {
-    ePassword->clear();
+    qovra::ui::WipeEditText(ePassword);
     done(kResultLoggedIn);
     return;
   }
@@ -116,8 +125,7 @@ bool TfrmLogin::VerifyOfflinePassword(const std::string& password_bytes, bool ke
 
 void TfrmLogin::OfflineLogin() {
   if (qovra::CheckKeyFiles(HandleOf(this)) != qovra::kCheckOk) return;
-  const QString password = ePassword->text();
-  if (password.isEmpty()) {
+  if (ePassword->text().isEmpty()) {
     ePassword->setFocus();
     FieldBalloon(ePassword, "msgPasswordNotSpecified");
     return;
@@ -132,7 +140,7 @@ void TfrmLogin::OfflineLogin() {
                                  qovra::kMsgIconWarning);
     return;
   }
-  const SecretBytes secret(password);
+  const SecretBytes secret(ePassword->text());
 
   if (Options.Keys.keyssrc == 0) {
     const std::string cert = qovra::LoadFileToString(Options.Keys.crtpath);
@@ -195,12 +203,12 @@ void TfrmLogin::OfflineSuccess() {
     Session.Host = url.HostName;
     Session.OwnContact.Email = Options.Other.lastlgn + "@" + url.HostName;
   }
-  ePassword->clear();
+  qovra::ui::WipeEditText(ePassword);
   done(kResultLoggedIn);
 }
 
 void TfrmLogin::FailureStep() {
-  ePassword->clear();
+  qovra::ui::WipeEditText(ePassword);
   ePassword->setFocus();
   const int before = login_failures_++;
   if (before == 2) done(kResultCancelled);

@@ -108,6 +108,7 @@ TfrmLogin::TfrmLogin(QWidget* owner) : QDialog(owner) {
 }
 
 TfrmLogin::~TfrmLogin() {
+  qovra::ui::WipeEditText(ePassword);
   // A balloon pointing into this window goes with it.
   if (const auto balloon = qovra::ui::CurrentBalloon()) {
     if (balloon->field && isAncestorOf(balloon->field)) qovra::ui::HideBalloon();

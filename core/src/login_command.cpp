@@ -73,17 +73,17 @@ int RunLogin(const std::string& login, std::string_view password_utf8, bool full
   TUrlParts url;
   if (!CrackUrl(Options.Conn.ServerUrl, url)) {
     ShowWarning(form.Form, "msgSpecifiedServerURLInvalid");
-    return 0;
+    return kLoginNotSent;
   }
   LoginSecrets secrets;
   secrets.password = Utf8ToCp1251(password_utf8);
-  if (!HandshakeDone && !ServerHandshake(form.Form, false)) return 0;
+  if (!HandshakeDone && !ServerHandshake(form.Form, false)) return kLoginNotSent;
 
   secrets.hash = HashString(secrets.password);
   const std::string value = LoginValue(login, secrets.hash, Session.SessionId);
   if (value.empty()) {
     ShowWarning(form.Form, "msgCannotEncryptRequest");
-    return 0;
+    return kLoginNotSent;
   }
   const std::string own_version(ClientVersionString());
   if (full_form) LatestClientVersion = own_version;

@@ -20,6 +20,16 @@ constexpr ColumnStep kSteps[] = {
 
 enum class Probe { Present, Absent, NoTable, Failed };
 
+// SQLite compares column names without regard to ASCII case.
+bool SameAsciiName(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; };
+    if (lower(a[i]) != lower(b[i])) return false;
+  }
+  return true;
+}
+
 // Whether table has column, from the table's own column list (a text
 // search of its definition would also match a column name inside another
 // name or a default value).
@@ -42,7 +52,7 @@ Probe HasColumn(SqliteDb& db, std::string_view table, std::string_view column) {
   for (;;) {
     switch (columns.Step()) {
       case SqliteStatement::StepResult::Row:
-        if (columns.ColumnText(0) == column) return Probe::Present;
+        if (SameAsciiName(columns.ColumnText(0), column)) return Probe::Present;
         break;
       case SqliteStatement::StepResult::Done:
         return Probe::Absent;

@@ -138,6 +138,22 @@ TEST_F(LoginOnlineTest, ThirdWrongPasswordClosesWithTwo) {
   EXPECT_TRUE(qovra::Options.Keys.offpass.empty());
 }
 
+TEST_F(LoginOnlineTest, UnreachableServerIsReportedButCountsNoAttempt) {
+  // The settings point at a closed port: no session can be agreed, so no
+  // login request is ever made.
+  for (int attempt = 1; attempt <= 4; ++attempt) {
+    SCOPED_TRACE(attempt);
+    ui_->messages.clear();
+    TryLogin("alice", kAlicePassword);
+    EXPECT_FALSE(ui_->messages.empty()) << "the failed connection is reported";
+    EXPECT_EQ(Form().LoginFailures(), 0);
+    EXPECT_EQ(Form().ePassword->text(), kAlicePassword) << "the password stays for a retry";
+    EXPECT_TRUE(Form().isVisible());
+  }
+  EXPECT_EQ(qovra::Session.State, 0);
+  EXPECT_FALSE(qovra::HandshakeDone);
+}
+
 TEST_F(LoginOnlineTest, RefusalIsSilentAndShakesOtherCodesAreShownWithoutShake) {
   StartServer();
   TfrmLogin& f = Form();

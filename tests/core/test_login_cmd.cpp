@@ -244,4 +244,25 @@ TEST_F(LoginCommandTest, RefusedLoginAtTheLoginWindowIsSilent) {
   EXPECT_EQ(qovra::Session.State, 0);
 }
 
+TEST_F(LoginCommandTest, StopsBeforeTheRequestAreToldApartFromServerResults) {
+  const qovra::TLoginRequestForm prompt{form_, "TfrmPassword", nullptr};
+  qovra::Options.Other.lastlgn = "ann";
+  struct Case {
+    const char* what;
+    std::string url;
+  };
+  // A closed port: no session can be agreed. A URL that does not parse.
+  for (const Case& c :
+       {Case{"no session", "http://127.0.0.1:1/qovra4/"}, Case{"no URL", "not a url"}}) {
+    SCOPED_TRACE(c.what);
+    qovra::HandshakeDone = false;
+    qovra::Options.Conn.ServerUrl = c.url;
+    ui_->messages.clear();
+    EXPECT_EQ(qovra::LoginSession("ann", "pw", form_info_), qovra::kLoginNotSent);
+    EXPECT_EQ(qovra::ReauthenticateSession("pw", prompt), qovra::kLoginNotSent);
+    EXPECT_FALSE(ui_->messages.empty()) << "the stop is reported";
+    EXPECT_EQ(qovra::Session.State, 0);
+  }
+}
+
 }  // namespace

@@ -78,6 +78,20 @@ TEST(UpgradeMailSchema, RunningAgainOrOnTheTemplateChangesNothing) {
   }
 }
 
+TEST(UpgradeMailSchema, ColumnsAreFoundByNameInAnyCase) {
+  // SQLite names are case-blind: a column spelled otherwise is there.
+  ScratchDir dir;
+  SqliteDb db;
+  ASSERT_TRUE(db.Open(dir.File("cased.edb"), true));
+  ASSERT_TRUE(db.Exec(
+      "CREATE TABLE ecm_mails (id INTEGER PRIMARY KEY, Mail_Size INTEGER, FAU_DATA TEXT);"
+      "CREATE TABLE ecm_recipients (id INTEGER PRIMARY KEY, mail_id INTEGER, Send_Flag INTEGER);"));
+  const std::string before = Schema(db);
+  std::string error;
+  ASSERT_TRUE(qovra::UpgradeMailSchema(db, &error)) << error;
+  EXPECT_EQ(Schema(db), before);
+}
+
 TEST(UpgradeMailSchema, ColumnNameInsideAnotherTextDoesNotCount) {
   // A definition that mentions the names only in a default value still
   // lacks the columns.

@@ -273,13 +273,23 @@ TEST_F(MainWindowReceiveTest, SecondReceiveIsRefusedWhileOneRuns) {
   EXPECT_EQ(Window().LastReceive().NewMails, 0);
 }
 
-TEST_F(MainWindowReceiveTest, FirstActivationReceivesOnlyWhenSet) {
+TEST_F(MainWindowReceiveTest, FirstActivationReceivesOnlyWhenSetAndOnline) {
   AliceSendsThenBobOpens(1);
   Window().FormActivate();
   EXPECT_TRUE(Window().FirstActivationDone());
   EXPECT_EQ(Window().LastReceive().NewMails, 0) << "sdownld off: no receive";
 
+  // An offline session has no server to ask.
   qovra::Options.Mail.sdownld = 1;
+  qovra::Session.State = 2;
+  NewWindow();
+  Window().show();
+  Window().FormActivate();
+  EXPECT_TRUE(Window().FirstActivationDone());
+  EXPECT_FALSE(Window().LastReceive().Listed) << "offline: no receive";
+  EXPECT_TRUE(ui_->messages.empty()) << testing::PrintToString(Shown());
+
+  qovra::Session.State = 1;
   NewWindow();
   Window().show();
   Window().FormActivate();

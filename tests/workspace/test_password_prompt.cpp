@@ -33,6 +33,7 @@
 #include "qovra/temp_files.h"
 #include "qovra/testing/fake_ui.h"
 #include "qovra/ui/password_prompt.h"
+#include "qovra/ui/widgets.h"
 #include "qovra/utf.h"
 #include "server/exchange_pki.h"
 #include "support/client_settings.h"
@@ -194,10 +195,20 @@ TEST(PasswordPrompt, AskSecretThroughTheSeam) {
   EXPECT_EQ(prompts.AskSecret(nullptr, "c", "p", "ico_lock48"), std::nullopt);
 }
 
-TEST(PasswordPrompt, WipeEditText) {
+TEST(PasswordPrompt, WipeEditTextOverwritesTheWholeBufferOnlyWhenItIsTheEditsAlone) {
   qovra::ui::TEditEx edit;
   edit.setEchoMode(QLineEdit::Password);
   TypeInto(&edit, "secret");
+  EXPECT_TRUE(qovra::ui::WipeEditText(&edit));
+  EXPECT_TRUE(edit.text().isEmpty());
+
+  // Characters removed at the front leave free space before the text; the
+  // whole allocation is wiped, and nothing outside it.
+  TypeInto(&edit, "secretpassword");
+  QTest::keyClick(&edit, Qt::Key_Home);
+  QTest::keyClick(&edit, Qt::Key_Delete);
+  QTest::keyClick(&edit, Qt::Key_Delete);
+  ASSERT_EQ(edit.text(), QStringLiteral("cretpassword"));
   EXPECT_TRUE(qovra::ui::WipeEditText(&edit));
   EXPECT_TRUE(edit.text().isEmpty());
 

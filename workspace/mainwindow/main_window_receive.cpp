@@ -31,7 +31,8 @@ void TfrmMain::FormActivate() {
   if (first_activation_done_ || activating_) return;
   activating_ = true;
   showMaximized();
-  if (qovra::Options.Mail.sdownld) {
+  // Only an online session has a server to receive from.
+  if (qovra::Options.Mail.sdownld && qovra::Session.State == 1) {
     repaint();
     (void)acMailReceiveExecute();
   }

@@ -153,6 +153,8 @@ void TfrmPassword::Reauthenticate() {
       std::string_view(password.constData(), static_cast<size_t>(password.size())), form);
   password.fill('\0');
 
+  // No session could be agreed (or no request made): reported, not an attempt.
+  if (result == qovra::kLoginNotSent) return;
   if (result == 1) {
     done(kResultAccepted);
     return;

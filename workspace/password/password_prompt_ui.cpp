@@ -1,7 +1,6 @@
-// The prompt seam on top of TfrmPassword, and the wiping of an edit's text.
+// The prompt seam on top of TfrmPassword.
 #include <QApplication>
 #include <QLineEdit>
-#include <cstring>
 #include <utility>
 
 #include "qovra/controls/edit_ex.h"
@@ -26,24 +25,6 @@ QString FromUtf8(const std::string& text) {
 }
 
 }  // namespace
-
-bool WipeEditText(QLineEdit* edit) {
-  bool wiped = false;
-  {
-    // A copy of text() shares the edit's buffer. When this copy and the
-    // edit are its only holders, the whole allocation is overwritten;
-    // otherwise someone else still reads it and it is left alone.
-    QString text = edit->text();
-    auto& data = text.data_ptr();
-    if (data.isMutable() && data.d_ptr()->ref_.loadRelaxed() == 2) {
-      std::memset(static_cast<void*>(const_cast<QChar*>(text.constData())), 0,
-                  static_cast<size_t>(text.capacity()) * sizeof(QChar));
-      wiped = true;
-    }
-  }
-  edit->clear();
-  return wiped;
-}
 
 std::optional<std::string> TPasswordPromptUi::AskSecret(TWindowHandle owner,
                                                         const std::string& caption,

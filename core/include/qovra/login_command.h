@@ -12,7 +12,10 @@
 // The window checks (empty fields, password length, the server-settings
 // loop, the shake and the failure count) belong to the windows; these
 // routines do the rest and return ServerRequest's result (1 / 0 / server
-// code; everything already reported). Interface thread only.
+// code), or kLoginNotSent when they stopped before the request (the server
+// URL does not parse, no session could be agreed, the login value could not
+// be made): the windows count that as no attempt. Everything is reported
+// already. Interface thread only.
 #pragma once
 
 #include <array>
@@ -33,6 +36,9 @@ extern std::string UpdateUrl;
 extern std::string UpdateRule;
 extern uint32_t CurrentVersionCode;
 extern uint32_t LatestVersionCode;
+
+// The login stopped before its request was sent.
+constexpr int kLoginNotSent = -1;
 
 // The window a login request runs for, and the progress window's bar.
 struct TLoginRequestForm {

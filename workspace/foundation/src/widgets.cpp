@@ -1,5 +1,8 @@
 #include "qovra/ui/widgets.h"
 
+#include <QLineEdit>
+#include <cstring>
+
 namespace qovra::ui {
 
 namespace {
@@ -23,6 +26,26 @@ void SetApplyLanguageFn(ApplyLanguageFn fn) {
 
 void ApplyLanguageToForm(QWidget* form) {
   if (g_apply_language && form) g_apply_language(form);
+}
+
+bool WipeEditText(QLineEdit* edit) {
+  bool wiped = false;
+  {
+    // A copy of text() shares the edit's buffer. When this copy and the
+    // edit are its only holders, the whole allocation is overwritten: from
+    // the free space a removal at the front left before the text to the
+    // end of its capacity.
+    QString text = edit->text();
+    auto& data = text.data_ptr();
+    if (data.isMutable() && data.d_ptr()->ref_.loadRelaxed() == 2) {
+      QChar* begin = const_cast<QChar*>(text.constData()) - data.freeSpaceAtBegin();
+      std::memset(static_cast<void*>(begin), 0,
+                  static_cast<size_t>(data.allocatedCapacity()) * sizeof(QChar));
+      wiped = true;
+    }
+  }
+  edit->clear();
+  return wiped;
 }
 
 }  // namespace qovra::ui

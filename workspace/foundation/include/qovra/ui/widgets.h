@@ -1,10 +1,13 @@
 // Small helpers every window uses: the core's window handles, recursive
-// enabling of a container's controls, and the language hook of new forms.
+// enabling of a container's controls, the language hook of new forms and
+// the wiping of a typed secret.
 //
 // GUI thread only.
 #pragma once
 
 #include <QWidget>
+
+class QLineEdit;
 
 #include "qovra/ui_seam.h"
 
@@ -31,5 +34,11 @@ void DisableChildControls(QWidget* container, bool disable);
 using ApplyLanguageFn = void (*)(QWidget* form);
 void SetApplyLanguageFn(ApplyLanguageFn fn);
 void ApplyLanguageToForm(QWidget* form);
+
+// Overwrites the whole text buffer of edit (a typed secret) with zeros when
+// nobody but the edit holds it, then clears the edit. True when the buffer
+// was overwritten; false when it was not (an empty or static text, or a
+// copy of text() still alive elsewhere, which keeps its content).
+bool WipeEditText(QLineEdit* edit);
 
 }  // namespace qovra::ui

@@ -93,7 +93,7 @@ class TMailListModel : public QAbstractTableModel {
   const QString& error() const { return error_; }
 
   int32_t Folder() const { return folder_; }
-  int Count() const { return static_cast<int>(rows_.size()); }
+  int Count() const { return static_cast<int>(order_.size()); }
   // REQUIRES: 0 <= row < Count().
   const TMailListRow& Row(int row) const { return rows_[order_[row]]; }
   // The list row of a mail id; -1 when it is not listed.

@@ -82,12 +82,6 @@ class TfrmPassword : public QDialog {
 
 namespace qovra::ui {
 
-// Overwrites the text buffer of edit with zeros when nobody but the edit
-// holds it, then clears the edit. Returns true when the buffer was
-// overwritten; false when it was not (an empty or static text, or a copy of
-// text() still alive elsewhere, which keeps its content).
-bool WipeEditText(QLineEdit* edit);
-
 // The core's password-prompt seam served by TfrmPassword. Install it with
 // qovra::SetPasswordPromptUi for as long as it lives.
 class TPasswordPromptUi : public qovra::IPasswordPromptUi {
