@@ -170,6 +170,7 @@ int Run(const std::string& url, const DemoUser& from, const DemoUser& to, const 
   const qovra::TEMailList entries = mail.Recipients;
   mail.Subject = subject;
   mail.FolderId = qovra::kFolderOutbox;
+  mail.Priority = qovra::kPriorityNormal;
   mail.Flags = qovra::mfAttachments | qovra::mfDeliveryReport;  // asks a delivery report
   mail.MailSize = container.Size();
   mail.Id = qovra::SaveMailToDatabase(qovra::MailDb, mail, from.address, nullptr, nullptr, false);
