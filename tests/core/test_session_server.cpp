@@ -5,6 +5,7 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
@@ -23,6 +24,7 @@
 #include "support/exchange_server.h"
 #include "support/http_clients.h"
 #include "support/key_fixtures.h"
+#include "support/suite_world.h"
 
 namespace {
 
@@ -86,21 +88,12 @@ class ServerWorld {
   qovra_test::ExchangeServer short_lived_;
 };
 
-ServerWorld* g_world = nullptr;
+std::unique_ptr<ServerWorld> g_world;
 
 class SessionServerTest : public ::testing::Test {
  protected:
-  static void SetUpTestSuite() {
-    g_world = new ServerWorld;
-    if (!g_world->Make()) {
-      delete g_world;
-      g_world = nullptr;
-    }
-  }
-  static void TearDownTestSuite() {
-    delete g_world;
-    g_world = nullptr;
-  }
+  static void SetUpTestSuite() { g_world = qovra_test::MakeWorld<ServerWorld>(); }
+  static void TearDownTestSuite() { g_world.reset(); }
 
   void SetUp() override {
     ASSERT_NE(g_world, nullptr) << "the exchange server or the test PKI could not be made";
@@ -110,7 +103,7 @@ class SessionServerTest : public ::testing::Test {
     qovra::Session.Clear();
     qovra::HandshakeDone = false;
     qovra::Options.Conn.useiewc = 2;
-    UseServer(g_world->server());
+    qovra_test::UseServer(g_world->server());
     UseKeys("ann");
   }
   void TearDown() override {
@@ -121,13 +114,8 @@ class SessionServerTest : public ::testing::Test {
     qovra::HandshakeDone = false;
   }
 
-  static void UseServer(const qovra_test::ExchangeServer& server) {
-    qovra_test::UseServerAddress("127.0.0.1", server.Port());
-  }
-
   void UseKeys(const std::string& user) {
-    qovra::Options.Keys.crtpath = qovra::Utf8ToUtf16(g_world->dir().File(user + ".cer"));
-    qovra::Options.Keys.pvkpath = qovra::Utf8ToUtf16(g_world->dir().File(user + ".prk"));
+    qovra_test::UseKeyFiles(g_world->dir().File(user + ".cer"), g_world->dir().File(user + ".prk"));
     qovra::Session.Clear();
   }
 
@@ -231,7 +219,7 @@ TEST_F(SessionServerTest, UnknownCertificateKeepsTheOldSession) {
 }
 
 TEST_F(SessionServerTest, ExpiredSessionIsRenewedByThePrompt) {
-  UseServer(g_world->short_lived());
+  qovra_test::UseServer(g_world->short_lived());
   qovra::Options.Other.lastlgn = "ann";
   ASSERT_EQ(qovra::LoginSession("ann", kAnnPassword, LoginForm()), 1);
   const std::array<uint8_t, 32> old_id = qovra::Session.SessionId;

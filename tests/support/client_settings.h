@@ -15,6 +15,12 @@ inline void UseServerAddress(const std::string& host, int port) {
   qovra::Options.Conn.ServerUrl = "http://" + qovra::Options.Conn.srvaddr + "/qovra4/";
 }
 
+// The loopback exchange server of a test (anything with Port()).
+template <typename Server>
+void UseServer(const Server& server) {
+  UseServerAddress("127.0.0.1", server.Port());
+}
+
 // Key files (keyssrc 0): the certificate and the private-key file.
 inline void UseKeyFiles(const std::string& cert_path, const std::string& key_path) {
   qovra::Options.Keys.keyssrc = 0;

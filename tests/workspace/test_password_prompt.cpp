@@ -15,6 +15,7 @@
 #include <deque>
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
@@ -39,6 +40,7 @@
 #include "support/client_settings.h"
 #include "support/exchange_server.h"
 #include "support/http_clients.h"
+#include "support/suite_world.h"
 
 namespace {
 
@@ -250,21 +252,12 @@ class ReauthWorld {
   qovra_test::ExchangeServer short_lived_;
 };
 
-ReauthWorld* g_world = nullptr;
+std::unique_ptr<ReauthWorld> g_world;
 
 class ReauthTest : public ::testing::Test {
  protected:
-  static void SetUpTestSuite() {
-    g_world = new ReauthWorld;
-    if (!g_world->Make()) {
-      delete g_world;
-      g_world = nullptr;
-    }
-  }
-  static void TearDownTestSuite() {
-    delete g_world;
-    g_world = nullptr;
-  }
+  static void SetUpTestSuite() { g_world = qovra_test::MakeWorld<ReauthWorld>(); }
+  static void TearDownTestSuite() { g_world.reset(); }
 
   void SetUp() override {
     ASSERT_NE(g_world, nullptr) << "the exchange server or the test PKI could not be made";
@@ -273,10 +266,8 @@ class ReauthTest : public ::testing::Test {
     qovra::Options = qovra::TOptions{};
     qovra::Options.Conn.useiewc = 2;
     qovra::Options.Other.lastlgn = "ann";
-    qovra::Options.Keys.keyssrc = 0;
-    qovra::Options.Keys.crtpath = qovra::Utf8ToUtf16(g_world->pki().CertPath("ann@127.0.0.1"));
-    qovra::Options.Keys.pvkpath = qovra::Utf8ToUtf16(g_world->pki().File("ann@127.0.0.1.prk"));
-    UseServer(g_world->server());
+    qovra_test::UseKeyFilesOf(g_world->pki(), "ann@127.0.0.1");
+    qovra_test::UseServer(g_world->server());
     qovra::Session.Clear();
     qovra::HandshakeDone = false;
     qovra::SetPasswordPromptUi(&prompts_);
@@ -289,9 +280,6 @@ class ReauthTest : public ::testing::Test {
     qovra::HandshakeDone = false;
   }
 
-  static void UseServer(const qovra_test::ExchangeServer& server) {
-    qovra_test::UseServerAddress("127.0.0.1", server.Port());
-  }
   std::vector<std::string> Times(int n, std::string_view key) const {
     return std::vector<std::string>(static_cast<size_t>(n), qovra::GetMsg(key));
   }
@@ -368,7 +356,7 @@ TEST_F(ReauthTest, SettingsLoopRunsBeforeTheRequest) {
   qovra::Options.Conn.srvaddr.clear();
   bool fix = false;
   ui_->on_options = [&fix](int) {
-    if (fix) UseServer(g_world->server());
+    if (fix) qovra_test::UseServer(g_world->server());
     return fix;
   };
   TfrmPassword form;
@@ -391,7 +379,7 @@ TEST_F(ReauthTest, SettingsLoopRunsBeforeTheRequest) {
 TEST_F(ReauthTest, ExpiredSessionAtThePromptCountsAsAFailure) {
   // Logged in, then idle past the session's end, as when going online
   // again: the prompt is opened directly, not by the envelope.
-  UseServer(g_world->short_lived());
+  qovra_test::UseServer(g_world->short_lived());
   ASSERT_EQ(qovra::LoginSession("ann", kPassword, {nullptr, "TfrmLogin", nullptr}), 1)
       << testing::PrintToString(ui_->ShownTexts());
   const std::array<uint8_t, 32> old_id = qovra::Session.SessionId;
