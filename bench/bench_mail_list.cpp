@@ -9,7 +9,6 @@
 // (entity-coded UTF-8 subjects, time texts, Base64 sealed keys), which is
 // much faster than saving mail by mail and gives the same rows.
 #include <malloc.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
@@ -19,6 +18,7 @@
 #include <fstream>
 #include <string>
 
+#include "bench_mail_db.h"
 #include "bench_peak_memory.h"
 #include "qovra/base64.h"
 #include "qovra/sqlite_db.h"
@@ -35,13 +35,6 @@ constexpr const char* kOwn = "alice@localhost";
 
 double Ms(Clock::time_point since) {
   return std::chrono::duration<double, std::milli>(Clock::now() - since).count();
-}
-
-std::string ProgramFolder() {
-  char buf[4096];
-  const ssize_t n = readlink("/proc/self/exe", buf, sizeof buf - 1);
-  if (n <= 0) return ".";
-  return std::filesystem::path(std::string(buf, static_cast<size_t>(n))).parent_path().string();
 }
 
 double MiB(long kib) {
@@ -160,17 +153,11 @@ void MeasureSearch(const TMailListModel& model) {
 int main(int argc, char** argv) {
   const int count = argc > 1 ? std::max(1, std::atoi(argv[1])) : 100000;
   const int recipients = argc > 2 ? std::max(0, std::atoi(argv[2])) : 3;
-  const std::string dir = qovra::MakePrivateTempFolder("qovra-bench-");
-  if (dir.empty()) return 1;
+  qovra_bench::BenchMailDb bench_db;
+  if (!bench_db.Open()) return 1;
+  qovra::SqliteDb& db = bench_db.db;
   int rc = 0;
   {
-    const std::string path = dir + "ecm.edb";
-    std::filesystem::copy_file(ProgramFolder() + "/ecm.edb", path);
-    qovra::SqliteDb db;
-    if (!db.Open(path)) {
-      std::fprintf(stderr, "%s\n", db.LastError().c_str());
-      return 1;
-    }
     auto start = Clock::now();
     if (!Seed(db, count, recipients, qovra::kFolderSent)) {
       std::fprintf(stderr, "seeding failed: %s\n", db.LastError().c_str());
@@ -192,7 +179,5 @@ int main(int argc, char** argv) {
     MeasureSearch(model);
     std::printf("peak RSS of the process: %.1f MiB\n", MiB(qovra_bench::PeakRssKiB()));
   }
-  std::error_code ec;
-  std::filesystem::remove_all(dir, ec);
   return rc;
 }

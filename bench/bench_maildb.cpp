@@ -7,7 +7,6 @@
 // The first 1,000 mails are saved one transaction each (as receiving does);
 // the rest inside outer transactions of 1,000 mails (as a bulk import
 // would), so both costs show.
-#include <unistd.h>
 
 #include <chrono>
 #include <cstdio>
@@ -15,6 +14,7 @@
 #include <filesystem>
 #include <string>
 
+#include "bench_mail_db.h"
 #include "bench_peak_memory.h"
 #include "qovra/mail_db.h"
 #include "qovra/random_text.h"
@@ -27,13 +27,6 @@ using Clock = std::chrono::steady_clock;
 
 double Seconds(Clock::time_point since) {
   return std::chrono::duration<double>(Clock::now() - since).count();
-}
-
-std::string ProgramFolder() {
-  char buf[4096];
-  const ssize_t n = readlink("/proc/self/exe", buf, sizeof buf - 1);
-  if (n <= 0) return ".";
-  return std::filesystem::path(std::string(buf, static_cast<size_t>(n))).parent_path().string();
 }
 
 qovra::TMailMessage MakeMail(int i) {
@@ -60,17 +53,11 @@ qovra::TMailMessage MakeMail(int i) {
 int main(int argc, char** argv) {
   const int count = argc > 1 ? std::atoi(argv[1]) : 100000;
   const int single = count < 1000 ? count : 1000;
-  const std::string dir = qovra::MakePrivateTempFolder("qovra-bench-");
-  if (dir.empty()) return 1;
+  qovra_bench::BenchMailDb bench_db;
+  if (!bench_db.Open()) return 1;
+  qovra::SqliteDb& db = bench_db.db;
   int rc = 0;
   {
-    const std::string path = dir + "ecm.edb";
-    std::filesystem::copy_file(ProgramFolder() + "/ecm.edb", path);
-    qovra::SqliteDb db;
-    if (!db.Open(path)) {
-      std::fprintf(stderr, "%s\n", db.LastError().c_str());
-      return 1;
-    }
     qovra::RandomStartup();
 
     auto start = Clock::now();
@@ -113,11 +100,9 @@ int main(int argc, char** argv) {
     std::printf("pending-report list:    %8.2f ms (%zu bytes)\n", Seconds(start) * 1000.0,
                 reports.size());
     std::printf("database file: %.1f MiB, peak RSS %.1f MiB\n",
-                static_cast<double>(std::filesystem::file_size(path)) / 1048576.0,
+                static_cast<double>(std::filesystem::file_size(bench_db.path())) / 1048576.0,
                 static_cast<double>(qovra_bench::PeakRssKiB()) / 1024.0);
     qovra::RandomShutdown();
   }
-  std::error_code ec;
-  std::filesystem::remove_all(dir, ec);
   return rc;
 }

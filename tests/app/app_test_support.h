@@ -11,35 +11,9 @@
 #include <vector>
 
 #include "core/scratch_dir.h"
+#include "support/scoped_env.h"
 
 namespace qovra::testing {
-
-// Sets (or, with nullopt, unsets) an environment variable for the life of
-// the object.
-class ScopedEnv {
- public:
-  ScopedEnv(const char* name, std::optional<std::string> value) : name_(name) {
-    if (const char* old = std::getenv(name)) old_ = old;
-    if (value) {
-      setenv(name, value->c_str(), 1);
-    } else {
-      unsetenv(name);
-    }
-  }
-  ~ScopedEnv() {
-    if (old_) {
-      setenv(name_, old_->c_str(), 1);
-    } else {
-      unsetenv(name_);
-    }
-  }
-  ScopedEnv(const ScopedEnv&) = delete;
-  ScopedEnv& operator=(const ScopedEnv&) = delete;
-
- private:
-  const char* name_;
-  std::optional<std::string> old_;
-};
 
 // The permission bits of path (not following a link); -1 when it is missing.
 inline int ModeOf(const std::string& path) {

@@ -62,12 +62,7 @@ class AccountCommandsTest : public ::testing::Test {
   }
 
   void SetUp() override {
-    std::filesystem::create_directories(dir_.File("tmp"));
-    qovra::SetTempFolder(dir_.File("tmp") + "/");
-    qovra::Options = qovra::TOptions{};
-    qovra::Session.Clear();
-    qovra::HandshakeDone = false;
-    qovra::Options.Conn.useiewc = 2;
+    qovra_test::ResetClient(dir_.File("tmp"));
     qovra::SetMsg("msgServerError15", "bound to %s");
     qovra::SetMsg("msgServerError16", "taken: %s");
     qovra::SetMsg("msgNewVersionAvailable2", "new version %s?");

@@ -99,13 +99,7 @@ class EnvelopeServerTest : public ::testing::TestWithParam<int> {
   void SetUp() override {
     ASSERT_NE(server_->Port(), 0) << "the exchange server is not running";
     ASSERT_TRUE(server_->SetFault("off"));
-    fs::create_directories(TempFolder());
-    fs::create_directories(MessagesFolder());
-    qovra::SetTempFolder(TempFolder() + "/");
-    qovra::MessagesDir = MessagesFolder() + "/";
-    qovra::Options = qovra::TOptions{};
-    qovra::Session.Clear();
-    qovra::HandshakeDone = false;
+    qovra_test::ResetClient(TempFolder(), MessagesFolder());
     qovra::Options.Conn.useiewc = static_cast<uint8_t>(GetParam());
     qovra_test::UseServerAddress("127.0.0.1", server_->Port());
     qovra_test::UseKeyFiles(pki_->CertPath(kAddress), pki_->File("ann.prk"));

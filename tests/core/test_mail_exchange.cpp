@@ -88,12 +88,7 @@ class MailExchangeTest : public ::testing::Test {
   }
 
   void SetUp() override {
-    fs::create_directories(dir_.File("tmp"));
-    qovra::SetTempFolder(dir_.File("tmp") + "/");
-    qovra::Options = qovra::TOptions{};
-    qovra::Options.Conn.useiewc = 2;
-    qovra::Session.Clear();
-    qovra::HandshakeDone = false;
+    qovra_test::ResetClient(dir_.File("tmp"));
     for (const char* user : {kAlice, kBob, kCarol}) {
       fs::create_directories(dir_.File(Login(user) + "-messages"));
       fs::copy_file(std::string(QOVRA_BIN_DIR) + "/ecm.edb", dir_.File(Login(user) + ".edb"));

@@ -107,14 +107,7 @@ class ReceivingTest : public ::testing::Test {
   }
 
   void SetUp() override {
-    fs::create_directories(dir_.File("tmp"));
-    fs::create_directories(dir_.File("messages"));
-    qovra::SetTempFolder(dir_.File("tmp") + "/");
-    qovra::MessagesDir = dir_.File("messages") + "/";
-    qovra::Options = qovra::TOptions{};
-    qovra::Options.Conn.useiewc = 2;
-    qovra::Session.Clear();
-    qovra::HandshakeDone = false;
+    qovra_test::ResetClient(dir_.File("tmp"), dir_.File("messages"));
     qovra::SetMsg("msgDownloadingMail", "mail %d (%s) of %d (%s)");
     qovra::SetMsg("msgProcessingMail", "processing %d of %d");
     qovra::SetMsg("msgNewMailNotice", "%d new mails");

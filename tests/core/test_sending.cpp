@@ -169,14 +169,7 @@ class SendingTest : public ::testing::Test {
   }
 
   void SetUp() override {
-    fs::create_directories(dir_.File("tmp"));
-    fs::create_directories(dir_.File("messages"));
-    qovra::SetTempFolder(dir_.File("tmp") + "/");
-    qovra::MessagesDir = dir_.File("messages") + "/";
-    qovra::Options = qovra::TOptions{};
-    qovra::Session.Clear();
-    qovra::HandshakeDone = false;
-    qovra::Options.Conn.useiewc = 2;
+    qovra_test::ResetClient(dir_.File("tmp"), dir_.File("messages"));
     qovra::SetMsg("msgInvalidEmailsSpecified", "Refused:");
     qovra::SetMsg("msgInvalidEmail3", "no such user");
     qovra::SetMsg("msgInvalidEmail4", "no certificate");

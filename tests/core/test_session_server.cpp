@@ -97,12 +97,7 @@ class SessionServerTest : public ::testing::Test {
 
   void SetUp() override {
     ASSERT_NE(g_world, nullptr) << "the exchange server or the test PKI could not be made";
-    std::filesystem::create_directories(dir_.File("tmp"));
-    qovra::SetTempFolder(dir_.File("tmp") + "/");
-    qovra::Options = qovra::TOptions{};
-    qovra::Session.Clear();
-    qovra::HandshakeDone = false;
-    qovra::Options.Conn.useiewc = 2;
+    qovra_test::ResetClient(dir_.File("tmp"));
     qovra_test::UseServer(g_world->server());
     UseKeys("ann");
   }

@@ -20,33 +20,13 @@
 #include "qovra/records.h"
 #include "qovra/settings.h"
 #include "qovra/utf.h"
+#include "support/scoped_env.h"
 
 namespace qovra {
 namespace {
 
+using testing::ScopedEnv;
 using testing::ScratchDir;
-
-// Sets an environment variable for the life of the object.
-class ScopedEnv {
- public:
-  ScopedEnv(const char* name, const std::string& value) : name_(name) {
-    if (const char* old = std::getenv(name)) old_ = old;
-    setenv(name, value.c_str(), 1);
-  }
-  ~ScopedEnv() {
-    if (old_) {
-      setenv(name_, old_->c_str(), 1);
-    } else {
-      unsetenv(name_);
-    }
-  }
-  ScopedEnv(const ScopedEnv&) = delete;
-  ScopedEnv& operator=(const ScopedEnv&) = delete;
-
- private:
-  const char* name_;
-  std::optional<std::string> old_;
-};
 
 std::string Join(const std::vector<std::string>& lines) {
   std::string out;

@@ -1,13 +1,34 @@
-// Points the client's settings at a test exchange server and at a test
-// user's key files.
+// A test client as at start, and its settings pointed at a test exchange
+// server and at a test user's key files.
 #pragma once
 
+#include <filesystem>
 #include <string>
 
+#include "qovra/records.h"
+#include "qovra/server_request.h"
+#include "qovra/server_request_folders.h"
 #include "qovra/settings.h"
+#include "qovra/temp_files.h"
 #include "qovra/utf.h"
 
 namespace qovra_test {
+
+// Default settings with the client that posts our own multipart body
+// (useiewc 2), no session, and temp_folder (created) as the temporary
+// folder; messages_folder, when given, is created and becomes MessagesDir.
+inline void ResetClient(const std::string& temp_folder, const std::string& messages_folder = {}) {
+  std::filesystem::create_directories(temp_folder);
+  qovra::SetTempFolder(temp_folder + "/");
+  if (!messages_folder.empty()) {
+    std::filesystem::create_directories(messages_folder);
+    qovra::MessagesDir = messages_folder + "/";
+  }
+  qovra::Options = qovra::TOptions{};
+  qovra::Options.Conn.useiewc = 2;
+  qovra::Session.Clear();
+  qovra::HandshakeDone = false;
+}
 
 // srvaddr "host:port" and the server URL built from it.
 inline void UseServerAddress(const std::string& host, int port) {

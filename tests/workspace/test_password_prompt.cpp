@@ -261,15 +261,10 @@ class ReauthTest : public ::testing::Test {
 
   void SetUp() override {
     ASSERT_NE(g_world, nullptr) << "the exchange server or the test PKI could not be made";
-    std::filesystem::create_directories(dir_.File("tmp"));
-    qovra::SetTempFolder(dir_.File("tmp") + "/");
-    qovra::Options = qovra::TOptions{};
-    qovra::Options.Conn.useiewc = 2;
+    qovra_test::ResetClient(dir_.File("tmp"));
     qovra::Options.Other.lastlgn = "ann";
     qovra_test::UseKeyFilesOf(g_world->pki(), "ann@127.0.0.1");
     qovra_test::UseServer(g_world->server());
-    qovra::Session.Clear();
-    qovra::HandshakeDone = false;
     qovra::SetPasswordPromptUi(&prompts_);
   }
   void TearDown() override {
