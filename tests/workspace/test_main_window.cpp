@@ -7,8 +7,10 @@
 #include <QAbstractItemModelTester>
 #include <QCursor>
 #include <QHeaderView>
+#include <QLabel>
 #include <QLineEdit>
 #include <QSignalSpy>
+#include <QStatusTipEvent>
 #include <QTest>
 #include <QTimer>
 #include <QTreeWidgetItem>
@@ -459,6 +461,26 @@ TEST_F(MainWindowTest, StatusBarBusyAndReady) {
   EXPECT_FALSE(bar.pbStatus->isVisible());
   EXPECT_FALSE(bar.pbStatus2->isVisible());
   EXPECT_EQ(bar.lblStatus->text(), QStringLiteral("ready"));
+}
+
+TEST_F(MainWindowTest, ActionHintsShowInTheStatusText) {
+  MakeUser(kBob);
+  qovra::SetMsg("msgReady", "ready");
+  TfrmMain& w = Window();
+  w.show();
+  QLabel* status = w.pnlStatusBar->lblStatus;
+  w.alMain->acMailReceive->setStatusTip(QStringLiteral("receive new mails"));
+  w.alMain->acMailReceive->showStatusText(&w);
+  EXPECT_EQ(status->text(), QStringLiteral("receive new mails"));
+  QStatusTipEvent leave{QString()};
+  QApplication::sendEvent(&w, &leave);
+  EXPECT_EQ(status->text(), QStringLiteral("ready"));
+
+  // A busy status keeps its text.
+  w.StatusBusy(QStringLiteral("building the list"));
+  w.alMain->acMailReceive->showStatusText(&w);
+  EXPECT_EQ(status->text(), QStringLiteral("building the list"));
+  w.StatusReady();
 }
 
 TEST_F(MainWindowTest, UpdateLinkShowsOnlyForANewerVersion) {

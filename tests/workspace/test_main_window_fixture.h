@@ -36,6 +36,10 @@ namespace qovra_test {
 class MainWindowFixture : public ::testing::Test {
  protected:
   void SetUp() override {
+    // No language file: the window keeps the messages the tests set,
+    // whatever folder the test runs from.
+    saved_program_dir_ = qovra::ProgramDir;
+    qovra::ProgramDir = dir_.path() + "/";
     qovra::Options = qovra::TOptions{};
     qovra::Session.Clear();
     qovra::ClearMsgTable();
@@ -48,6 +52,7 @@ class MainWindowFixture : public ::testing::Test {
   }
   void TearDown() override {
     window_.reset();
+    qovra::ProgramDir = saved_program_dir_;
     qovra::MailDb.Close();
     qovra::UserDir.clear();
     qovra::MessagesDir.clear();
@@ -122,6 +127,7 @@ class MainWindowFixture : public ::testing::Test {
   qovra::ui::testing::FakeTrayIcon tray_;
   qovra::testing::ScratchDir dir_;
   std::unique_ptr<TfrmMain> window_;
+  std::string saved_program_dir_;
 };
 
 }  // namespace qovra_test

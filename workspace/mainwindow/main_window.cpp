@@ -6,6 +6,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QSplitter>
+#include <QStatusTipEvent>
 #include <QToolBar>
 #include <QToolButton>
 #include <QTreeView>
@@ -146,6 +147,7 @@ void TfrmMain::BuildCentre() {
   lvMain->setModel(model);
   lvMain->setRootIsDecorated(false);
   lvMain->setUniformRowHeights(true);
+  lvMain->setStyleSheet(QStringLiteral("QTreeView::item { height: 20px; }"));
   lvMain->setAllColumnsShowFocus(true);
   lvMain->setSelectionMode(QAbstractItemView::ExtendedSelection);
   lvMain->setSelectionBehavior(QAbstractItemView::SelectRows);
@@ -376,6 +378,17 @@ void TfrmMain::FormShow() {
   model->sort(TMailListModel::kColSent, Qt::DescendingOrder);
   SelectFolder(qovra::kFolderInbox);
   qovra::ReceiveTimer().SetEnabled(true);
+}
+
+bool TfrmMain::event(QEvent* event) {
+  if (event->type() == QEvent::StatusTip) {
+    if (!pnlStatusBar->Busy()) {
+      const QString tip = static_cast<QStatusTipEvent*>(event)->tip();
+      pnlStatusBar->lblStatus->setText(tip.isEmpty() ? Msg("msgReady") : tip);
+    }
+    return true;
+  }
+  return QMainWindow::event(event);
 }
 
 void TfrmMain::changeEvent(QEvent* event) {

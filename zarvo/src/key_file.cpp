@@ -13,12 +13,6 @@
 namespace zarvo {
 namespace {
 
-struct Secrets {
-  uint8_t key[32];
-  uint8_t plain[kKeyFilePlainSize];
-  ~Secrets() { OPENSSL_cleanse(this, sizeof *this); }
-};
-
 int ReadKeyFile(const void* data, int32_t len, const char* password, void* private_record,
                 void* agreement_record) {
   if ((!data && len != 0) || len < 0 || !password || !private_record || !agreement_record) {
@@ -48,7 +42,7 @@ int ReadKeyFile(const void* data, int32_t len, const char* password, void* priva
     SetError(ZARVO_ERR_PASSWORD);
     return 0;
   }
-  auto s = std::make_unique<Secrets>();
+  auto s = std::make_unique<KeyFileSecrets>();
   if (!DeriveFileKey(pw, file + kOffSalt, kKeyFileSaltSize, iterations, s->key)) {
     SetError(ZARVO_ERR_INTERNAL);
     return 0;

@@ -1,11 +1,23 @@
 // PBKDF2 and AES-256-GCM for the protected key file.
 #pragma once
 
+#include <openssl/crypto.h>
+
 #include <cstddef>
 #include <cstdint>
 #include <string_view>
 
+#include "key_file_layout.h"
+
 namespace zarvo {
+
+// The file key and the plain records while a key file is read or written;
+// wiped when it goes.
+struct KeyFileSecrets {
+  uint8_t key[32];
+  uint8_t plain[kKeyFilePlainSize];
+  ~KeyFileSecrets() { OPENSSL_cleanse(this, sizeof *this); }
+};
 
 // 32-byte key from password and salt. Returns false on a library failure.
 [[nodiscard]] bool DeriveFileKey(std::string_view password, const uint8_t* salt, size_t salt_size,

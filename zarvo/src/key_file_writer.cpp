@@ -10,15 +10,7 @@
 #include "key_file_layout.h"
 
 namespace zarvo {
-namespace {
-
-struct Secrets {
-  uint8_t key[32];
-  uint8_t plain[kKeyFilePlainSize];
-  ~Secrets() { OPENSSL_cleanse(this, sizeof *this); }
-};
-
-}  // namespace
+namespace {}  // namespace
 
 bool SealKeyFile(const uint8_t* private_record, const uint8_t* agreement_record,
                  std::string_view password, uint32_t iterations, std::vector<uint8_t>* out) {
@@ -31,7 +23,7 @@ bool SealKeyFile(const uint8_t* private_record, const uint8_t* agreement_record,
   file[kOffVersion] = kKeyFileVersion;
   WriteBe32(file.data() + kOffIterations, iterations);
   if (RAND_bytes(file.data() + kOffSalt, kKeyFileSaltSize + kKeyFileNonceSize) != 1) return false;
-  auto s = std::make_unique<Secrets>();
+  auto s = std::make_unique<KeyFileSecrets>();
   std::memcpy(s->plain, private_record, kPrivateRecordSize);
   std::memcpy(s->plain + kPrivateRecordSize, agreement_record, kPublicRecordSize);
   if (!DeriveFileKey(password, file.data() + kOffSalt, kKeyFileSaltSize, iterations, s->key) ||

@@ -154,6 +154,9 @@ class TfrmMain : public QMainWindow {
   void closeEvent(QCloseEvent* event) override;
   void showEvent(QShowEvent* event) override;
   void changeEvent(QEvent* event) override;
+  // Hints of menus and actions show in the status text (AppHint); an empty
+  // hint brings msgReady back. Not while a list operation is busy.
+  bool event(QEvent* event) override;
   bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
