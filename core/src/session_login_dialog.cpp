@@ -8,22 +8,24 @@
 namespace qovra {
 namespace {
 
-// True while a login window or a re-authentication prompt is open.
-bool g_login_open = false;
-
-class LoginOpenMark {
- public:
-  LoginOpenMark() { g_login_open = true; }
-  ~LoginOpenMark() { g_login_open = false; }
-  LoginOpenMark(const LoginOpenMark&) = delete;
-  LoginOpenMark& operator=(const LoginOpenMark&) = delete;
-};
+// Login windows and re-authentication prompts open now.
+int g_login_open = 0;
 
 }  // namespace
 
+TLoginOpenMark::TLoginOpenMark() {
+  ++g_login_open;
+}
+TLoginOpenMark::~TLoginOpenMark() {
+  --g_login_open;
+}
+bool TLoginOpenMark::AnyOpen() {
+  return g_login_open > 0;
+}
+
 bool ShowLoginDialog(bool startup) {
-  if (g_login_open) return false;
-  LoginOpenMark mark;
+  if (TLoginOpenMark::AnyOpen()) return false;
+  TLoginOpenMark mark;
   if (startup) {
     const int result = LoginDialogUi().ShowLoginWindow();
     return result == 1 && (Session.State == 1 || Session.State == 2);

@@ -2,6 +2,7 @@
 
 #include <QLabel>
 #include <QPushButton>
+#include <optional>
 
 #include "qovra/controls/balloon_tip.h"
 #include "qovra/controls/edit_ex.h"
@@ -20,24 +21,6 @@ constexpr int kResultAccepted = 1;
 constexpr int kResultCancelled = 2;
 constexpr uint8_t kModeReauthenticate = 0;
 constexpr int kMaxFailures = 3;
-
-// Windows in mode 0 being executed now.
-int g_reauth_open = 0;
-
-class ReauthOpenMark {
- public:
-  explicit ReauthOpenMark(bool active) : active_(active) {
-    if (active_) ++g_reauth_open;
-  }
-  ~ReauthOpenMark() {
-    if (active_) --g_reauth_open;
-  }
-  ReauthOpenMark(const ReauthOpenMark&) = delete;
-  ReauthOpenMark& operator=(const ReauthOpenMark&) = delete;
-
- private:
-  bool active_;
-};
 
 bool IsBlank(const QString& text) {
   return text.trimmed().isEmpty();
@@ -89,10 +72,6 @@ TfrmPassword::~TfrmPassword() {
   qovra::ui::WipeEditText(ePassword);
 }
 
-bool TfrmPassword::ReauthenticationOpen() {
-  return g_reauth_open > 0;
-}
-
 int TfrmPassword::Execute(const QString& caption, const QString& prompt, uint8_t mode,
                           const QString& icon_name) {
   setWindowTitle(caption);
@@ -104,7 +83,8 @@ int TfrmPassword::Execute(const QString& caption, const QString& prompt, uint8_t
     imgLogo->setPixmap(QPixmap::fromImage(icon));
   }
   mode_ = mode;
-  ReauthOpenMark mark(mode == kModeReauthenticate);
+  std::optional<qovra::TLoginOpenMark> mark;
+  if (mode == kModeReauthenticate) mark.emplace();
   ePassword->setFocus();
   return exec();
 }

@@ -13,7 +13,6 @@ namespace {
 constexpr uint8_t kModePlain = 2;
 constexpr uint8_t kModeReauthenticate = 0;
 constexpr int kResultAccepted = 1;
-constexpr int kResultCancelled = 2;
 
 QWidget* OwnerOrActive(TWindowHandle owner) {
   QWidget* widget = WidgetOf(owner);
@@ -43,7 +42,6 @@ std::optional<std::string> TPasswordPromptUi::AskSecret(TWindowHandle owner,
 
 int TPasswordPromptUi::Reauthenticate(TWindowHandle owner, const std::string& caption,
                                       const std::string& prompt, const std::string& icon_name) {
-  if (TfrmPassword::ReauthenticationOpen()) return kResultCancelled;
   TfrmPassword form(OwnerOrActive(owner));
   return form.Execute(FromUtf8(caption), FromUtf8(prompt), kModeReauthenticate,
                       FromUtf8(icon_name));

@@ -58,4 +58,18 @@ bool ShowOptionsDialog(TWindowHandle owner, int page);
 // prompt is open, a second one is never opened: the call returns false.
 bool ShowLoginDialog(bool startup);
 
+// Marks a login window or re-authentication prompt as open while it lives
+// (marks nest). ShowLoginDialog holds one itself; a prompt opened another
+// way holds its own, so that an expired session met by its own request
+// never opens a second prompt.
+class TLoginOpenMark {
+ public:
+  TLoginOpenMark();
+  ~TLoginOpenMark();
+  TLoginOpenMark(const TLoginOpenMark&) = delete;
+  TLoginOpenMark& operator=(const TLoginOpenMark&) = delete;
+  // Whether any mark lives.
+  static bool AnyOpen();
+};
+
 }  // namespace qovra

@@ -56,10 +56,6 @@ class TfrmPassword : public QDialog {
   // Failed re-authentication attempts of this window (its own count).
   int PasswordFailures() const { return password_failures_; }
 
-  // True while a window in mode 0 is being executed. While it is, the
-  // program's prompt seam refuses to open a second re-authentication.
-  static bool ReauthenticationOpen();
-
   QLabel* imgLogo;
   QLabel* lblPassword;
   qovra::ui::TEditEx* ePassword;
@@ -91,10 +87,10 @@ class TPasswordPromptUi : public qovra::IPasswordPromptUi {
   std::optional<std::string> AskSecret(qovra::TWindowHandle owner, const std::string& caption,
                                        const std::string& prompt,
                                        const std::string& icon_name) override;
-  // Mode 0 over owner (null: the active window); the window's result. While
-  // another window in mode 0 is open, none is opened and the result is 2:
-  // an expired session reported to the prompt's own request counts as one
-  // of its failures instead of opening a prompt inside the prompt.
+  // Mode 0 over owner (null: the active window); the window's result. The
+  // window holds a TLoginOpenMark while it runs, so an expired session
+  // reported to its own request counts as one of its failures instead of
+  // opening a prompt inside the prompt.
   int Reauthenticate(qovra::TWindowHandle owner, const std::string& caption,
                      const std::string& prompt, const std::string& icon_name) override;
 };
