@@ -28,6 +28,7 @@
 #include "qovra/settings.h"
 #include "qovra/text_utils.h"
 #include "qovra/ui/about_box.h"
+#include "qovra/ui/msg_dialog.h"
 #include "qovra/ui/png_resources.h"
 #include "qovra/ui/widgets.h"
 #include "qovra/utf.h"
@@ -354,9 +355,7 @@ void TfrmLogin::wlDomainClick() {
 }
 
 void TfrmLogin::FunctionNotAvailable(const TWebLink* link) {
-  const std::string text =
-      qovra::FormatMsg(qovra::GetMsg("msgFunctionNotAvailable"), {link->Caption().toStdString()});
-  (void)qovra::ShowMessageText(HandleOf(this), text, qovra::kMsgIconInformation);
+  qovra::ui::ShowNotAvailable(this, link->Caption());
 }
 
 void TfrmLogin::wlRegisterClick() {

@@ -16,6 +16,7 @@
 #include "qovra/ui/about_box.h"
 #include "qovra/ui/mail_list_model.h"
 #include "qovra/ui/main_window.h"
+#include "qovra/ui/msg_dialog.h"
 #include "qovra/ui/widgets.h"
 
 using qovra::ui::TMailListModel;
@@ -103,11 +104,7 @@ void TfrmMain::ConnectActions() {
 }
 
 void TfrmMain::NotAvailable(QAction* action) {
-  const std::string caption = qovra::ui::PlainActionCaption(action).toStdString();
-  (void)qovra::ShowMessageText(
-      qovra::ui::HandleOf(this),
-      qovra::FormatMsgArgs(qovra::GetMsg("msgFunctionNotAvailable"), caption),
-      qovra::kMsgIconInformation);
+  qovra::ui::ShowNotAvailable(this, qovra::ui::PlainActionCaption(action));
 }
 
 void TfrmMain::UpdateOnlineActions() {

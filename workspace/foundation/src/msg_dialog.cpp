@@ -11,6 +11,8 @@
 #include <QTimer>
 #include <algorithm>
 
+#include "qovra/messages.h"
+#include "qovra/msg_format.h"
 #include "qovra/ui/audio_backend.h"
 #include "qovra/ui/png_resources.h"
 #include "qovra/ui/sound.h"
@@ -314,6 +316,13 @@ TWindowHandle TMsgDialogUi::ActiveFormWindow() {
 TMsgDialogUi& MessageDialogUi() {
   static TMsgDialogUi ui;
   return ui;
+}
+
+void ShowNotAvailable(QWidget* owner, const QString& caption) {
+  (void)qovra::ShowMessageText(
+      HandleOf(owner),
+      qovra::FormatMsgArgs(qovra::GetMsg("msgFunctionNotAvailable"), caption.toStdString()),
+      qovra::kMsgIconInformation);
 }
 
 }  // namespace qovra::ui

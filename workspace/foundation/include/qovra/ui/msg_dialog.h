@@ -137,4 +137,9 @@ class TMsgDialogUi : public IMessageUi {
 
 TMsgDialogUi& MessageDialogUi();
 
+// Tells through the message seam that the function named caption (a
+// link's or an action's text) is not in this build: msgFunctionNotAvailable,
+// information icon.
+void ShowNotAvailable(QWidget* owner, const QString& caption);
+
 }  // namespace qovra::ui
