@@ -32,8 +32,8 @@
 #include <optional>
 #include <string>
 
-#include "qovra/settings.h"
-#include "qovra/ui_seam.h"
+#include "seam/ui_seam.h"
+#include "settings/settings.h"
 
 class TfrmMain;
 

@@ -8,7 +8,7 @@
 #include <QObject>
 #include <QTimer>
 
-#include "qovra/ui_seam.h"
+#include "seam/ui_seam.h"
 
 namespace qovra::app {
 

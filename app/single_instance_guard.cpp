@@ -9,7 +9,7 @@
 #include <QWidget>
 #include <cstring>
 
-#include "qovra/messages.h"
+#include "base/messages.h"
 
 namespace qovra::app {
 namespace {
@@ -128,12 +128,10 @@ void BringApplicationForward() {
 }
 
 void ReportGuardFailure(TSingleInstanceGuard::Outcome outcome) {
-  // The guard's own texts are fixed, not taken from the language files.
   if (outcome == TSingleInstanceGuard::Outcome::LockFailed) {
-    (void)ShowMessageText(nullptr, "Ошибка создания Mutex.", kMsgIconError);
+    (void)ShowMessageText(nullptr, GetMsg("msgInstanceLockError"), kMsgIconError);
   } else if (outcome == TSingleInstanceGuard::Outcome::ListenFailed) {
-    (void)ShowMessageText(nullptr, "Ошибка поиска стандартного обработчика сообщений приложения.",
-                          kMsgIconError);
+    (void)ShowMessageText(nullptr, GetMsg("msgInstanceListenError"), kMsgIconError);
   }
 }
 

@@ -15,7 +15,7 @@
 #include <QString>
 #include <string>
 
-#include "qovra/single_instance.h"
+#include "platform/single_instance.h"
 
 class QLocalServer;
 class QLocalSocket;

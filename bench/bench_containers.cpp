@@ -14,12 +14,12 @@
 #include <string>
 #include <vector>
 
+#include "base/file_stream.h"
+#include "base/utf.h"
 #include "bench_peak_memory.h"
-#include "qovra/file_stream.h"
-#include "qovra/mail_container_reader.h"
-#include "qovra/mail_container_writer.h"
-#include "qovra/temp_files.h"
-#include "qovra/utf.h"
+#include "platform/temp_files.h"
+#include "store/mail_container_reader.h"
+#include "store/mail_container_writer.h"
 
 namespace {
 

@@ -7,9 +7,9 @@
 #include <string>
 #include <system_error>
 
-#include "qovra/settings.h"
-#include "qovra/sqlite_db.h"
-#include "qovra/temp_files.h"
+#include "platform/temp_files.h"
+#include "settings/settings.h"
+#include "store/sqlite_db.h"
 
 namespace qovra_bench {
 

@@ -18,13 +18,13 @@
 #include <fstream>
 #include <string>
 
+#include "base/base64.h"
+#include "base/time_stamp.h"
 #include "bench_mail_db.h"
 #include "bench_peak_memory.h"
-#include "qovra/base64.h"
-#include "qovra/sqlite_db.h"
-#include "qovra/temp_files.h"
-#include "qovra/time_stamp.h"
-#include "qovra/ui/mail_list_model.h"
+#include "platform/temp_files.h"
+#include "qovra/workspace/mail_list_model.h"
+#include "store/sqlite_db.h"
 
 namespace {
 

@@ -16,10 +16,10 @@
 
 #include "bench_mail_db.h"
 #include "bench_peak_memory.h"
-#include "qovra/mail_db.h"
-#include "qovra/random_text.h"
-#include "qovra/sqlite_db.h"
-#include "qovra/temp_files.h"
+#include "keys/random_text.h"
+#include "platform/temp_files.h"
+#include "store/mail_db.h"
+#include "store/sqlite_db.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 #include <cstring>
 #include <string_view>
 
-#include "qovra/cert_owner.h"
+#include "keys/cert_owner.h"
 #include "zarvo.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {

@@ -7,9 +7,9 @@
 #include <cstdlib>
 #include <string>
 
-#include "qovra/mail_container_reader.h"
-#include "qovra/stream.h"
-#include "qovra/temp_files.h"
+#include "base/stream.h"
+#include "platform/temp_files.h"
+#include "store/mail_container_reader.h"
 
 // The reader makes a scratch file per input: keep them in memory when the
 // system offers a memory-backed folder.

@@ -5,8 +5,8 @@
 #include <cstdint>
 #include <string>
 
-#include "qovra/envelope_reply.h"
-#include "qovra/stream.h"
+#include "base/stream.h"
+#include "net/envelope_reply.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static const std::array<uint8_t, 64> kSessionKey = [] {

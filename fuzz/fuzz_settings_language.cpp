@@ -7,10 +7,10 @@
 #include <string>
 #include <string_view>
 
-#include "qovra/language.h"
-#include "qovra/messages.h"
-#include "qovra/records.h"
-#include "qovra/settings_xml.h"
+#include "base/messages.h"
+#include "base/records.h"
+#include "settings/language.h"
+#include "settings/settings_xml.h"
 
 namespace {
 

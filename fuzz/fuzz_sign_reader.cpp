@@ -3,8 +3,8 @@
 #include <cstdint>
 #include <string>
 
-#include "qovra/sign_container_reader.h"
-#include "qovra/stream.h"
+#include "base/stream.h"
+#include "store/sign_container_reader.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   qovra::TMemoryStream source(std::string(reinterpret_cast<const char*>(data), size));

@@ -9,25 +9,25 @@
 #include <optional>
 #include <string>
 
+#include "base/cp1251.h"
+#include "base/messages.h"
+#include "base/records.h"
+#include "base/secure_wipe.h"
+#include "base/stream.h"
+#include "commands/login_command.h"
+#include "keys/crypto_binding.h"
+#include "net/id_http_client.h"
+#include "net/ie_http_client.h"
+#include "net/server_request.h"
+#include "net/session_setup.h"
+#include "net/url.h"
+#include "platform/file_utils.h"
 #include "qovra/account/login_window.h"
 #include "qovra/controls/edit_ex.h"
 #include "qovra/controls/web_link.h"
-#include "qovra/cp1251.h"
-#include "qovra/crypto_binding.h"
-#include "qovra/file_utils.h"
-#include "qovra/id_http_client.h"
-#include "qovra/ie_http_client.h"
-#include "qovra/login_command.h"
-#include "qovra/messages.h"
-#include "qovra/records.h"
-#include "qovra/secure_wipe.h"
-#include "qovra/server_request.h"
-#include "qovra/session_setup.h"
-#include "qovra/settings.h"
-#include "qovra/stream.h"
 #include "qovra/ui/progress.h"
 #include "qovra/ui/widgets.h"
-#include "qovra/url.h"
+#include "settings/settings.h"
 
 using qovra::Options;
 using qovra::Session;
@@ -133,11 +133,7 @@ void TfrmLogin::OfflineLogin() {
   // Without the signature of an earlier online login, or without the name
   // of that login, there is nothing to log in offline to.
   if (Options.Keys.offpass.size() != kOffpassSize || Options.Other.lastlgn.empty()) {
-    (void)qovra::ShowMessageText(HandleOf(this),
-                                 Options.langid != 0
-                                     ? "Требуется авторизация в онлайн режиме."
-                                     : "Аввал онлайн тартибда тизимга кириш талаб қилинади.",
-                                 qovra::kMsgIconWarning);
+    qovra::ShowWarning(HandleOf(this), "msgOnlineLoginRequired");
     return;
   }
   const SecretBytes secret(ePassword->text());

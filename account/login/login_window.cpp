@@ -15,24 +15,24 @@
 #include <filesystem>
 #include <string>
 
+#include "base/messages.h"
+#include "base/msg_format.h"
+#include "base/records.h"
+#include "base/text_utils.h"
+#include "base/utf.h"
+#include "base/version.h"
+#include "net/session_setup.h"
+#include "platform/run_thread.h"
 #include "qovra/account/us_keyboard.h"
 #include "qovra/controls/balloon_tip.h"
 #include "qovra/controls/char_set.h"
 #include "qovra/controls/edit_ex.h"
 #include "qovra/controls/web_link.h"
-#include "qovra/messages.h"
-#include "qovra/msg_format.h"
-#include "qovra/records.h"
-#include "qovra/run_thread.h"
-#include "qovra/session_setup.h"
-#include "qovra/settings.h"
-#include "qovra/text_utils.h"
 #include "qovra/ui/about_box.h"
 #include "qovra/ui/msg_dialog.h"
 #include "qovra/ui/png_resources.h"
 #include "qovra/ui/widgets.h"
-#include "qovra/utf.h"
-#include "qovra/version.h"
+#include "settings/settings.h"
 
 using qovra::Options;
 using qovra::ui::HandleOf;
@@ -63,14 +63,10 @@ TfrmLogin::TfrmLogin(QWidget* owner) : QDialog(owner) {
 
   // FormCreate.
   eLogin->SetAcceptableChars(qovra::ui::LoginCharSet());
-  eLogin->SetPasteErrorTitle(QStringLiteral("Буфер обмена содержит недопустимый символ"));
-  eLogin->SetPasteErrorText(QStringLiteral(
-      "Допускается вставить слово состоящий из следующих символов: буквы латиницы, цифры, символ "
-      "нижной подчеркивании (_) и точка"));
-  eLogin->SetCharErrorTitle(QStringLiteral("Недопустимый символ"));
-  eLogin->SetCharErrorText(QStringLiteral(
-      "Допускается ввести следующие символы: буквы латиницы, цифры, символ нижной подчеркивании "
-      "(_) и точка"));
+  eLogin->SetPasteErrorTitle(Msg("msgLoginPasteErrorTitle"));
+  eLogin->SetPasteErrorText(Msg("msgLoginPasteErrorText"));
+  eLogin->SetCharErrorTitle(Msg("msgLoginCharErrorTitle"));
+  eLogin->SetCharErrorText(Msg("msgLoginCharErrorText"));
   for (TWebLink* link : {wlRegister, wlDomain, wlForgetPassword, wlSettings}) {
     link->SetFontColor(QColor(kLinkRed, kLinkGreen, kLinkBlue));
   }
@@ -365,14 +361,7 @@ void TfrmLogin::wlRegisterClick() {
 
 void TfrmLogin::wlForgetPasswordClick() {
   if (chkOfflineWork->isChecked()) {
-    const char* text =
-        Options.langid != 0
-            ? "Войдите в систему в онлайн режиме и перейдите в \"Автономный режим\" (Письмо > "
-              "Работать автономно). Затем измените пароль (Сервис > Смена пароля...)."
-            : "Аввал онлайн тартибда тизимга киринг ва \"Автоном ишлаш тартиби\"га ўтинг (Хат > "
-              "Автоном ишлаш тартиби). Кейин паролни ўзгартиринг (Сервис > Паролни "
-              "ўзгартириш...).";
-    (void)qovra::ShowMessageText(HandleOf(this), text, qovra::kMsgIconInformation);
+    qovra::ShowInfo(HandleOf(this), "msgOfflinePasswordRecovery");
     return;
   }
   // The password recovery window is not part of this build.

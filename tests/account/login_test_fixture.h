@@ -14,22 +14,22 @@
 #include <memory>
 #include <string>
 
-#include "core/scratch_dir.h"
+#include "base/cp1251.h"
+#include "base/messages.h"
+#include "base/records.h"
+#include "base/utf.h"
+#include "keys/crypto_binding.h"
+#include "net/server_request.h"
 #include "qovra/account/login_window.h"
 #include "qovra/controls/balloon_tip.h"
 #include "qovra/controls/edit_ex.h"
 #include "qovra/controls/web_link.h"
-#include "qovra/cp1251.h"
-#include "qovra/crypto_binding.h"
-#include "qovra/messages.h"
-#include "qovra/records.h"
-#include "qovra/server_request.h"
-#include "qovra/settings.h"
-#include "qovra/testing/fake_ui.h"
-#include "qovra/utf.h"
+#include "seam/fake_ui.h"
 #include "server/exchange_pki.h"
+#include "settings/settings.h"
 #include "support/client_settings.h"
 #include "support/exchange_server.h"
+#include "support/scratch_dir.h"
 
 namespace qovra_test {
 

@@ -5,10 +5,11 @@
 #include <fstream>
 
 #include "account/login_test_fixture.h"
+#include "base/messages.h"
+#include "base/msg_format.h"
+#include "platform/run_thread.h"
 #include "qovra/account/us_keyboard.h"
 #include "qovra/controls/web_link.h"
-#include "qovra/msg_format.h"
-#include "qovra/run_thread.h"
 #include "support/loopback_listener.h"
 
 namespace qovra_test {
@@ -122,7 +123,7 @@ TEST_F(LoginLinksTest, WindowsNotBuiltYetSaySo) {
   f.chkOfflineWorkClick();
   f.wlForgetPasswordClick();
   ASSERT_EQ(ui_->messages.size(), 1u);
-  EXPECT_EQ(ui_->messages[0].text.rfind("Войдите в систему в онлайн режиме", 0), 0u);
+  EXPECT_EQ(ui_->messages[0].text, qovra::GetMsg("msgOfflinePasswordRecovery"));
 }
 
 TEST_F(LoginLinksTest, LogoStartsTheCertificateViewerWithoutAShell) {

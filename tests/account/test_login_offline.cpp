@@ -75,11 +75,11 @@ TEST_F(LoginOfflineTest, RefusedBeforeAnyCheck) {
     bool bad_certificate;
     std::string message;
   } rows[] = {
-      {"NoSignature", "", "alice", false, "Требуется авторизация в онлайн режиме."},
+      {"NoSignature", "", "alice", false, qovra::GetMsg("msgOnlineLoginRequired")},
       {"ShortSignature", std::string(159, 'x'), "alice", false,
-       "Требуется авторизация в онлайн режиме."},
+       qovra::GetMsg("msgOnlineLoginRequired")},
       {"NoLastLogin", OfflineSignature(kOfflinePassword), "", false,
-       "Требуется авторизация в онлайн режиме."},
+       qovra::GetMsg("msgOnlineLoginRequired")},
       {"BadCertificate", OfflineSignature(kOfflinePassword), "alice", true,
        qovra::GetMsg("msgUserCertificateInvalid")},
   };

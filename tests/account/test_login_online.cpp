@@ -6,11 +6,12 @@
 #include <vector>
 
 #include "account/login_test_fixture.h"
+#include "base/messages.h"
+#include "base/version.h"
+#include "commands/login_command.h"
+#include "net/session_setup.h"
 #include "qovra/account/login_dialog_ui.h"
-#include "qovra/login_command.h"
-#include "qovra/session_setup.h"
 #include "qovra/ui/widgets.h"
-#include "qovra/version.h"
 
 namespace qovra_test {
 namespace {
@@ -63,18 +64,18 @@ TEST_F(LoginOnlineTest, FieldChecksStopBeforeTheServer) {
 TEST_F(LoginOnlineTest, LoginFieldTakesOnlyLoginCharacters) {
   TfrmLogin& f = Form();
   EXPECT_EQ(f.eLogin->maxLength(), 32);
-  EXPECT_EQ(f.eLogin->CharErrorTitle(), QStringLiteral("Недопустимый символ"));
-  EXPECT_EQ(f.eLogin->PasteErrorTitle(),
-            QStringLiteral("Буфер обмена содержит недопустимый символ"));
-  EXPECT_TRUE(f.eLogin->CharErrorText().startsWith(QStringLiteral("Допускается ввести")));
-  EXPECT_TRUE(f.eLogin->PasteErrorText().startsWith(QStringLiteral("Допускается вставить")));
+  const auto msg = [](const char* key) { return QString::fromStdString(qovra::GetMsg(key)); };
+  EXPECT_EQ(f.eLogin->CharErrorTitle(), msg("msgLoginCharErrorTitle"));
+  EXPECT_EQ(f.eLogin->PasteErrorTitle(), msg("msgLoginPasteErrorTitle"));
+  EXPECT_EQ(f.eLogin->CharErrorText(), msg("msgLoginCharErrorText"));
+  EXPECT_EQ(f.eLogin->PasteErrorText(), msg("msgLoginPasteErrorText"));
   f.eLogin->clear();
   f.eLogin->setFocus();
   QTest::keyClicks(f.eLogin, QStringLiteral("a.b_c-9 !"));
   EXPECT_EQ(f.eLogin->text(), QStringLiteral("a.b_c-9"));
   const auto balloon = CurrentBalloon();
   ASSERT_TRUE(balloon.has_value());
-  EXPECT_EQ(balloon->title, QStringLiteral("Недопустимый символ"));
+  EXPECT_EQ(balloon->title, msg("msgLoginCharErrorTitle"));
 }
 
 TEST_F(LoginOnlineTest, SuccessFillsTheSessionAndWritesTheOfflineSignatureOnce) {

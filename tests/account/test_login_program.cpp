@@ -4,10 +4,10 @@
 #include <filesystem>
 
 #include "account/login_test_fixture.h"
+#include "mail/startup.h"
 #include "program_main.h"
-#include "qovra/mail_db.h"
-#include "qovra/startup.h"
-#include "qovra/ui/main_window.h"
+#include "qovra/workspace/main_window.h"
+#include "store/mail_db.h"
 #include "support/client_settings.h"
 
 namespace qovra_test {

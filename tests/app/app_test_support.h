@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "core/scratch_dir.h"
 #include "support/scoped_env.h"
+#include "support/scratch_dir.h"
 
 namespace qovra::testing {
 

@@ -8,8 +8,8 @@
 #include <string>
 
 #include "app/app_test_support.h"
-#include "qovra/run_thread.h"
-#include "qovra/single_instance.h"
+#include "platform/run_thread.h"
+#include "platform/single_instance.h"
 
 namespace qovra {
 namespace {

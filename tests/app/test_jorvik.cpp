@@ -7,8 +7,8 @@
 #include <QProcess>
 #include <string>
 
+#include "base/utf.h"
 #include "cert_info.h"
-#include "qovra/utf.h"
 #include "zarvo/pki_fixtures.h"
 
 namespace jorvik {

@@ -14,18 +14,19 @@
 #include <string>
 
 #include "app/app_test_support.h"
+#include "base/messages.h"
+#include "base/records.h"
+#include "base/utf.h"
+#include "mail/startup.h"
+#include "platform/run_thread.h"
+#include "platform/single_instance.h"
+#include "platform/temp_files.h"
 #include "program_main.h"
-#include "qovra/records.h"
-#include "qovra/run_thread.h"
-#include "qovra/single_instance.h"
-#include "qovra/startup.h"
-#include "qovra/temp_files.h"
-#include "qovra/testing/fake_ui.h"
-#include "qovra/ui/main_window.h"
 #include "qovra/ui/progress.h"
 #include "qovra/ui/sound.h"
-#include "qovra/utf.h"
+#include "qovra/workspace/main_window.h"
 #include "refresh_timer.h"
+#include "seam/fake_ui.h"
 #include "single_instance_guard.h"
 
 namespace qovra::app {
@@ -219,7 +220,7 @@ TEST_F(ProgramMainTest, UnusableInstanceFolderIsReported) {
   EXPECT_EQ(ProgramMain(setup_), ProgramEnd::GuardFailed);
   EXPECT_EQ(ui_.login_windows, 0);
   ASSERT_EQ(ui_.messages.size(), 1u);
-  EXPECT_EQ(ui_.messages[0].text, "Ошибка создания Mutex.");
+  EXPECT_EQ(ui_.messages[0].text, qovra::GetMsg("msgInstanceLockError"));
 }
 
 }  // namespace

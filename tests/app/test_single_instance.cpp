@@ -13,8 +13,9 @@
 #include <string>
 
 #include "app/app_test_support.h"
-#include "qovra/single_instance.h"
-#include "qovra/testing/fake_ui.h"
+#include "base/messages.h"
+#include "platform/single_instance.h"
+#include "seam/fake_ui.h"
 #include "single_instance_guard.h"
 
 namespace qovra::app {
@@ -165,7 +166,7 @@ TEST(SingleInstance, GuardFailuresAreShownAndEndTheProgram) {
     TSingleInstanceGuard guard;
     EXPECT_FALSE(CheckSingleInstance(guard, dir.File("missing") + "/"));
     ASSERT_EQ(ui->messages.size(), 1u);
-    EXPECT_EQ(ui->messages[0].text, "Ошибка создания Mutex.");
+    EXPECT_EQ(ui->messages[0].text, qovra::GetMsg("msgInstanceLockError"));
   }
   // A socket path too long for the system: the lock was ours, the socket
   // cannot be made; the lock is given back.
@@ -175,7 +176,7 @@ TEST(SingleInstance, GuardFailuresAreShownAndEndTheProgram) {
     TSingleInstanceGuard guard;
     EXPECT_FALSE(CheckSingleInstance(guard, deep + "/"));
     ASSERT_EQ(ui->messages.size(), 2u);
-    EXPECT_EQ(ui->messages[1].text, "Ошибка поиска стандартного обработчика сообщений приложения.");
+    EXPECT_EQ(ui->messages[1].text, qovra::GetMsg("msgInstanceListenError"));
     TInstanceLock lock;
     EXPECT_EQ(lock.Acquire(deep + "/"), TInstanceLock::Result::Acquired);
   }

@@ -10,14 +10,14 @@
 #include <vector>
 
 #include "app/app_test_support.h"
-#include "qovra/records.h"
-#include "qovra/server_request_folders.h"
-#include "qovra/settings.h"
-#include "qovra/startup.h"
-#include "qovra/startup_files.h"
-#include "qovra/temp_files.h"
-#include "qovra/testing/fake_ui.h"
-#include "qovra/utf.h"
+#include "base/records.h"
+#include "base/utf.h"
+#include "mail/startup.h"
+#include "mail/startup_files.h"
+#include "net/server_request_folders.h"
+#include "platform/temp_files.h"
+#include "seam/fake_ui.h"
+#include "settings/settings.h"
 
 namespace qovra {
 namespace {

@@ -10,7 +10,7 @@
 
 #include "dispatcher.h"
 #include "multipart.h"
-#include "qovra/ie_http_client.h"
+#include "net/ie_http_client.h"
 #include "support/exchange_server.h"
 #include "support/http_clients.h"
 #include "support/loopback_listener.h"

@@ -5,12 +5,12 @@
 #include <filesystem>
 #include <string>
 
-#include "qovra/records.h"
-#include "qovra/server_request.h"
-#include "qovra/server_request_folders.h"
-#include "qovra/settings.h"
-#include "qovra/temp_files.h"
-#include "qovra/utf.h"
+#include "base/records.h"
+#include "base/utf.h"
+#include "net/server_request.h"
+#include "net/server_request_folders.h"
+#include "platform/temp_files.h"
+#include "settings/settings.h"
 
 namespace qovra_test {
 

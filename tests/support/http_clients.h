@@ -8,10 +8,10 @@
 #include <string>
 #include <vector>
 
-#include "qovra/id_http_client.h"
-#include "qovra/ie_http_client.h"
-#include "qovra/records.h"
-#include "qovra/stream.h"
+#include "base/records.h"
+#include "base/stream.h"
+#include "net/id_http_client.h"
+#include "net/ie_http_client.h"
 
 namespace qovra_test {
 

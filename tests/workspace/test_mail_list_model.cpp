@@ -14,13 +14,13 @@
 #include <utility>
 #include <vector>
 
-#include "core/scratch_dir.h"
-#include "qovra/base64.h"
-#include "qovra/mail_db.h"
-#include "qovra/messages.h"
-#include "qovra/sqlite_db.h"
-#include "qovra/time_stamp.h"
-#include "qovra/ui/mail_list_model.h"
+#include "base/base64.h"
+#include "base/messages.h"
+#include "base/time_stamp.h"
+#include "qovra/workspace/mail_list_model.h"
+#include "store/mail_db.h"
+#include "store/sqlite_db.h"
+#include "support/scratch_dir.h"
 
 namespace qovra::ui {
 namespace {
@@ -255,17 +255,23 @@ TEST_F(MailListTest, DatabaseWithoutTablesFailsWithAnError) {
   Fill(kFolderInbox);
   ASSERT_EQ(model.Count(), 1);
 
+  // The message comes from the language file; SQLite's reason goes to the log.
   SqliteDb empty;
   ASSERT_TRUE(empty.Open(dir.File("empty.edb"), true));
+  ::testing::internal::CaptureStderr();
   EXPECT_FALSE(model.Fill(empty, kFolderInbox, kOwn));
+  const std::string log = ::testing::internal::GetCapturedStderr();
   EXPECT_EQ(model.Count(), 0);
-  EXPECT_TRUE(model.error().contains("ecm_mails")) << model.error().toStdString();
+  EXPECT_EQ(model.error().toStdString(), qovra::GetMsg("msgDatabaseError"));
+  EXPECT_NE(log.find("no such table: ecm_mails"), std::string::npos) << log;
   EXPECT_EQ(model.FindNext("bob", 0), -1);
   model.sort(Col::kColSubject, Qt::AscendingOrder);
 
   SqliteDb closed;
+  ::testing::internal::CaptureStderr();
   EXPECT_FALSE(model.Fill(closed, kFolderSent, kOwn));
-  EXPECT_FALSE(model.error().isEmpty());
+  EXPECT_NE(::testing::internal::GetCapturedStderr().find("not open"), std::string::npos);
+  EXPECT_EQ(model.error().toStdString(), qovra::GetMsg("msgDatabaseError"));
   EXPECT_EQ(model.Folder(), kFolderSent);
 
   Fill(kFolderInbox);  // a good fill afterwards clears the error

@@ -17,15 +17,15 @@
 #include <filesystem>
 #include <fstream>
 
+#include "commands/login_command.h"
 #include "qovra/controls/progress_bar_ex.h"
 #include "qovra/controls/search_edit_frame.h"
 #include "qovra/controls/web_link.h"
-#include "qovra/login_command.h"
-#include "qovra/mail_db_upgrade.h"
 #include "qovra/ui/about_box.h"
-#include "qovra/ui/folder_tree.h"
-#include "qovra/ui/main_status_bar.h"
-#include "qovra/ui/temp_folder_cleanup.h"
+#include "qovra/workspace/folder_tree.h"
+#include "qovra/workspace/main_status_bar.h"
+#include "qovra/workspace/temp_folder_cleanup.h"
+#include "store/mail_db_upgrade.h"
 #include "test_main_window_fixture.h"
 
 namespace {

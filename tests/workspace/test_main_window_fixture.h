@@ -14,22 +14,22 @@
 #include <string>
 #include <vector>
 
-#include "core/scratch_dir.h"
-#include "qovra/address_list.h"
-#include "qovra/mail_db.h"
-#include "qovra/messages.h"
-#include "qovra/records.h"
-#include "qovra/server_request_folders.h"
-#include "qovra/settings.h"
-#include "qovra/startup.h"
-#include "qovra/temp_files.h"
-#include "qovra/testing/fake_ui.h"
-#include "qovra/time_stamp.h"
-#include "qovra/ui/mail_list_model.h"
-#include "qovra/ui/main_window.h"
+#include "base/address_list.h"
+#include "base/messages.h"
+#include "base/records.h"
+#include "base/time_stamp.h"
+#include "mail/startup.h"
+#include "net/server_request_folders.h"
+#include "net/xml_maker_addresses.h"
+#include "platform/temp_files.h"
 #include "qovra/ui/testing/fake_audio_backend.h"
-#include "qovra/ui/testing/fake_tray_icon.h"
-#include "qovra/xml_maker_addresses.h"
+#include "qovra/workspace/mail_list_model.h"
+#include "qovra/workspace/main_window.h"
+#include "qovra/workspace/testing/fake_tray_icon.h"
+#include "seam/fake_ui.h"
+#include "settings/settings.h"
+#include "store/mail_db.h"
+#include "support/scratch_dir.h"
 
 namespace qovra_test {
 

@@ -8,15 +8,15 @@
 #include <filesystem>
 #include <fstream>
 
-#include "qovra/login_command.h"
-#include "qovra/mail_container_writer.h"
-#include "qovra/sending.h"
-#include "qovra/server_request.h"
-#include "qovra/sqlite_db.h"
-#include "qovra/stream.h"
-#include "qovra/ui/main_receive_notices.h"
-#include "qovra/utf.h"
+#include "base/stream.h"
+#include "base/utf.h"
+#include "commands/login_command.h"
+#include "mail/sending.h"
+#include "net/server_request.h"
+#include "qovra/workspace/main_receive_notices.h"
 #include "server/exchange_pki.h"
+#include "store/mail_container_writer.h"
+#include "store/sqlite_db.h"
 #include "support/client_settings.h"
 #include "support/exchange_server.h"
 #include "test_main_window_fixture.h"

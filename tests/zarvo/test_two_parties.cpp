@@ -6,8 +6,8 @@
 #include <cstring>
 #include <string>
 
+#include "keys/crypto_binding.h"
 #include "pki.h"
-#include "qovra/crypto_binding.h"
 #include "tevqa.h"
 #include "zarvo.h"
 #include "zarvo/formats.h"

@@ -12,7 +12,7 @@
 #include <limits>
 #include <memory>
 
-#include "qovra/cert_owner.h"
+#include "keys/cert_owner.h"
 #include "zarvo.h"
 
 namespace jorvik {

@@ -1,9 +1,9 @@
 // ems-dump.
 #include <string>
 
+#include "base/time_stamp.h"
 #include "commands.h"
-#include "qovra/sign_container_reader.h"
-#include "qovra/time_stamp.h"
+#include "store/sign_container_reader.h"
 #include "tool_io.h"
 
 namespace qovra_tool {

@@ -5,12 +5,12 @@
 #include <set>
 #include <string>
 
+#include "base/file_stream.h"
+#include "base/utf.h"
 #include "commands.h"
-#include "qovra/file_stream.h"
-#include "qovra/mail_container_date.h"
-#include "qovra/mail_container_names.h"
-#include "qovra/mail_container_reader.h"
-#include "qovra/utf.h"
+#include "store/mail_container_date.h"
+#include "store/mail_container_names.h"
+#include "store/mail_container_reader.h"
 #include "tool_io.h"
 
 namespace qovra_tool {

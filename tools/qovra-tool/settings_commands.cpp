@@ -1,11 +1,11 @@
 // settings-dump.
 #include <string>
 
+#include "base/records.h"
+#include "base/utf.h"
 #include "commands.h"
-#include "qovra/file_utils.h"
-#include "qovra/records.h"
-#include "qovra/settings_xml.h"
-#include "qovra/utf.h"
+#include "platform/file_utils.h"
+#include "settings/settings_xml.h"
 #include "tool_io.h"
 
 namespace qovra_tool {

@@ -6,7 +6,7 @@
 #include <ostream>
 #include <string>
 
-#include "qovra/file_stream.h"
+#include "base/file_stream.h"
 
 namespace qovra_tool {
 

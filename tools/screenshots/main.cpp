@@ -26,24 +26,24 @@
 #include <functional>
 #include <map>
 
+#include "base/records.h"
+#include "mail/startup.h"
+#include "net/xml_maker_addresses.h"
 #include "qovra/account/login_window.h"
-#include "qovra/apply_language.h"
-#include "qovra/language.h"
-#include "qovra/mail_db.h"
-#include "qovra/records.h"
-#include "qovra/settings.h"
-#include "qovra/startup.h"
+#include "qovra/account/password_prompt.h"
 #include "qovra/ui/about_box.h"
-#include "qovra/ui/mail_list_model.h"
-#include "qovra/ui/main_window.h"
+#include "qovra/ui/apply_language.h"
 #include "qovra/ui/menu_style.h"
 #include "qovra/ui/msg_dialog.h"
-#include "qovra/ui/password_prompt.h"
 #include "qovra/ui/png_resources.h"
 #include "qovra/ui/progress.h"
 #include "qovra/ui/testing/fake_audio_backend.h"
 #include "qovra/ui/widgets.h"
-#include "qovra/xml_maker_addresses.h"
+#include "qovra/workspace/mail_list_model.h"
+#include "qovra/workspace/main_window.h"
+#include "settings/language.h"
+#include "settings/settings.h"
+#include "store/mail_db.h"
 
 namespace {
 

@@ -1,18 +1,19 @@
 // The mail list model: display roles, sorting and searching over the rows
 // that mail_list_query.cpp reads.
-#include "qovra/ui/mail_list_model.h"
+#include "qovra/workspace/mail_list_model.h"
 
 #include <QBrush>
 #include <QFont>
 #include <QGuiApplication>
 #include <QPalette>
 #include <algorithm>
+#include <cstdio>
 #include <numeric>
 #include <string>
 
+#include "base/messages.h"
+#include "base/time_stamp.h"
 #include "mail_list_query.h"
-#include "qovra/messages.h"
-#include "qovra/time_stamp.h"
 #include "qovra/ui/png_resources.h"
 
 namespace qovra::ui {
@@ -160,7 +161,9 @@ bool TMailListModel::Fill(SqliteDb& db, int32_t folder, std::string_view own_add
     SortRows(sort_column_, sort_order_);
   } else {
     rows_.clear();
-    error_ = QString::fromStdString(GetMsg("msgDatabaseError")) + QLatin1Char(' ') + Utf8(error);
+    error_ = QString::fromStdString(GetMsg("msgDatabaseError"));
+    std::fprintf(stderr, "qovra: mail list of folder %d: %s\n", folder,
+                 error.empty() ? "the mail database is not open" : error.c_str());
   }
   endResetModel();
   emit headerDataChanged(Qt::Horizontal, kColAddress, kColAddress);

@@ -5,10 +5,10 @@
 #include <charconv>
 #include <cstring>
 
-#include "qovra/base64.h"
-#include "qovra/quoting.h"
-#include "qovra/text_utils.h"
-#include "qovra/time_stamp.h"
+#include "base/base64.h"
+#include "base/quoting.h"
+#include "base/text_utils.h"
+#include "base/time_stamp.h"
 
 namespace qovra::ui {
 namespace {
@@ -108,7 +108,6 @@ bool Fail(SqliteDb& db, std::vector<TMailListRow>& rows, std::string& error) {
   rows.clear();
   rows.shrink_to_fit();
   error = db.LastError();
-  if (error.empty()) error = "The mail list could not be read.";
   return false;
 }
 
@@ -139,10 +138,7 @@ bool LoadMailListRows(SqliteDb& db, int32_t folder, std::string_view own_address
                       std::vector<TMailListRow>& rows, std::string& error) {
   rows.clear();
   error.clear();
-  if (!db.IsOpen()) {
-    error = "The mail database is not open.";
-    return false;
-  }
+  if (!db.IsOpen()) return false;
   SqliteTransaction transaction(db);
   if (!transaction.Active()) return Fail(db, rows, error);
 

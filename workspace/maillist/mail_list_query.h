@@ -8,8 +8,8 @@
 #include <string_view>
 #include <vector>
 
-#include "qovra/sqlite_db.h"
-#include "qovra/ui/mail_list_model.h"
+#include "qovra/workspace/mail_list_model.h"
+#include "store/sqlite_db.h"
 
 namespace qovra::ui {
 
@@ -20,7 +20,8 @@ namespace qovra::ui {
 // query rows: once with done 0, then now and then, last with done = total.
 //
 // REQUIRES: rows is empty. On failure rows is left empty and error holds
-// SQLite's reason (the database not open, a missing table, a failed step).
+// SQLite's reason for the log (a missing table, a failed step), empty when
+// the database is not open.
 [[nodiscard]] bool LoadMailListRows(SqliteDb& db, int32_t folder, std::string_view own_address,
                                     const std::function<void(int64_t, int64_t)>& progress,
                                     std::vector<TMailListRow>& rows, std::string& error);

@@ -1,12 +1,12 @@
-#include "qovra/ui/folder_tree.h"
+#include "qovra/workspace/folder_tree.h"
 
 #include <QFont>
 #include <QHeaderView>
 
-#include "qovra/mail_db.h"
-#include "qovra/messages.h"
-#include "qovra/records.h"
+#include "base/messages.h"
+#include "base/records.h"
 #include "qovra/ui/png_resources.h"
+#include "store/mail_db.h"
 
 namespace qovra::ui {
 namespace {

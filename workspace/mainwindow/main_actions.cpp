@@ -1,4 +1,4 @@
-#include "qovra/ui/main_actions.h"
+#include "qovra/workspace/main_actions.h"
 
 #include <QRegularExpression>
 #include <QWidget>

@@ -1,10 +1,10 @@
-#include "qovra/ui/main_receive_notices.h"
+#include "qovra/workspace/main_receive_notices.h"
 
 #include <QGuiApplication>
 
-#include "qovra/ui/main_window.h"
 #include "qovra/ui/sound.h"
-#include "qovra/ui/tray_icon.h"
+#include "qovra/workspace/main_window.h"
+#include "qovra/workspace/tray_icon.h"
 
 namespace qovra::ui {
 

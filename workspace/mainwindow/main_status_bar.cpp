@@ -1,13 +1,13 @@
-#include "qovra/ui/main_status_bar.h"
+#include "qovra/workspace/main_status_bar.h"
 
 #include <QApplication>
 #include <QFontMetrics>
 #include <QHBoxLayout>
 
+#include "base/messages.h"
 #include "qovra/controls/progress_bar_ex.h"
 #include "qovra/controls/size_grip.h"
 #include "qovra/controls/web_link.h"
-#include "qovra/messages.h"
 
 namespace qovra::ui {
 

@@ -1,4 +1,4 @@
-#include "qovra/ui/main_window.h"
+#include "qovra/workspace/main_window.h"
 
 #include <QCloseEvent>
 #include <QHeaderView>
@@ -12,27 +12,27 @@
 #include <QTreeView>
 #include <QVBoxLayout>
 
-#include "qovra/apply_language.h"
+#include "base/messages.h"
+#include "base/msg_format.h"
+#include "base/text_utils.h"
+#include "base/utf.h"
+#include "commands/login_command.h"
+#include "mail/startup.h"
 #include "qovra/controls/progress_bar_ex.h"
 #include "qovra/controls/search_edit_frame.h"
 #include "qovra/controls/web_link.h"
-#include "qovra/login_command.h"
-#include "qovra/mail_db_upgrade.h"
-#include "qovra/messages.h"
-#include "qovra/msg_format.h"
-#include "qovra/settings.h"
-#include "qovra/startup.h"
-#include "qovra/text_utils.h"
-#include "qovra/ui/mail_list_model.h"
-#include "qovra/ui/main_receive_notices.h"
-#include "qovra/ui/main_status_bar.h"
+#include "qovra/ui/apply_language.h"
 #include "qovra/ui/menu_style.h"
 #include "qovra/ui/msg_dialog.h"
-#include "qovra/ui/temp_folder_cleanup.h"
-#include "qovra/ui/tray_icon.h"
 #include "qovra/ui/widgets.h"
-#include "qovra/ui_seam.h"
-#include "qovra/utf.h"
+#include "qovra/workspace/mail_list_model.h"
+#include "qovra/workspace/main_receive_notices.h"
+#include "qovra/workspace/main_status_bar.h"
+#include "qovra/workspace/temp_folder_cleanup.h"
+#include "qovra/workspace/tray_icon.h"
+#include "seam/ui_seam.h"
+#include "settings/settings.h"
+#include "store/mail_db_upgrade.h"
 
 using qovra::ui::TFolderNodeData;
 using qovra::ui::TMailListModel;

@@ -9,15 +9,15 @@
 #include <QMenu>
 #include <QTreeView>
 
+#include "base/messages.h"
+#include "base/msg_format.h"
+#include "base/records.h"
 #include "qovra/controls/search_edit_frame.h"
-#include "qovra/messages.h"
-#include "qovra/msg_format.h"
-#include "qovra/records.h"
 #include "qovra/ui/about_box.h"
-#include "qovra/ui/mail_list_model.h"
-#include "qovra/ui/main_window.h"
 #include "qovra/ui/msg_dialog.h"
 #include "qovra/ui/widgets.h"
+#include "qovra/workspace/mail_list_model.h"
+#include "qovra/workspace/main_window.h"
 
 using qovra::ui::TMailListModel;
 

@@ -1,11 +1,11 @@
 // TfrmMain: receiving from the main window and the first activation.
+#include "base/records.h"
+#include "mail/receiving.h"
 #include "qovra/controls/progress_bar_ex.h"
-#include "qovra/receiving.h"
-#include "qovra/records.h"
-#include "qovra/ui/main_status_bar.h"
-#include "qovra/ui/main_window.h"
 #include "qovra/ui/progress.h"
 #include "qovra/ui/widgets.h"
+#include "qovra/workspace/main_status_bar.h"
+#include "qovra/workspace/main_window.h"
 
 bool TfrmMain::acMailReceiveExecute() {
   // One run at a time: a receive asked for from inside a running one (a

@@ -4,8 +4,8 @@
 #include <QTreeView>
 
 #include "qovra/controls/search_edit_frame.h"
-#include "qovra/ui/mail_list_model.h"
-#include "qovra/ui/main_window.h"
+#include "qovra/workspace/mail_list_model.h"
+#include "qovra/workspace/main_window.h"
 
 void TfrmMain::eSearchChange() {
   const QString needle = frameSearchEdit1->eSearch()->text().toLower();

@@ -1,9 +1,9 @@
-#include "qovra/ui/temp_folder_cleanup.h"
+#include "qovra/workspace/temp_folder_cleanup.h"
 
 #include <string_view>
 
-#include "qovra/startup.h"
-#include "qovra/startup_files.h"
+#include "mail/startup.h"
+#include "mail/startup_files.h"
 
 namespace qovra::ui {
 

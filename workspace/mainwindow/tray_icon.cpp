@@ -1,4 +1,4 @@
-#include "qovra/ui/tray_icon.h"
+#include "qovra/workspace/tray_icon.h"
 
 namespace qovra::ui {
 namespace {

@@ -4,7 +4,7 @@
 // (the program's main block does so). GUI thread only.
 #pragma once
 
-#include "qovra/ui_seam.h"
+#include "seam/ui_seam.h"
 
 namespace qovra::account {
 

@@ -1,0 +1,13 @@
+#include "net/http_online_state.h"
+
+namespace qovra {
+
+bool IsHttpOffline() {
+  return false;
+}
+
+bool SetHttpOnline() {
+  return true;
+}
+
+}  // namespace qovra

@@ -1,0 +1,606 @@
+// The receiving run against the local exchange server: mails that the
+// test's own protocol client sends from alice (secure and fast mode, for
+// administrative use, with and without a read report) are received by the
+// client core as bob, and alice's next run picks up the reports. A table of
+// spoiled mails (changed in the server's store) shows that each bad mail
+// is reported and skipped while the run goes on; server faults end the
+// run without storing anything half-done.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <array>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "base/messages.h"
+#include "base/records.h"
+#include "base/time_stamp.h"
+#include "base/utf.h"
+#include "commands/login_command.h"
+#include "commands/mail_commands_client.h"
+#include "keys/crypto_binding.h"
+#include "mail/receiving.h"
+#include "mail/receiving_reports.h"
+#include "mail/startup.h"
+#include "net/server_request.h"
+#include "net/server_request_folders.h"
+#include "platform/temp_files.h"
+#include "seam/fake_ui.h"
+#include "server/exchange_pki.h"
+#include "server/exchange_test_client.h"
+#include "store/mail_container_writer.h"
+#include "store/mail_db.h"
+#include "store/sign_container.h"
+#include "store/sqlite_db.h"
+#include "support/client_settings.h"
+#include "support/exchange_server.h"
+#include "support/scratch_dir.h"
+#include "tevqa.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using qovra::SqliteDb;
+using qovra::testing::ScratchDir;
+using xs_test::SessionReply;
+using xs_test::TestClient;
+
+constexpr char kAlice[] = "alice@127.0.0.1";
+constexpr char kBob[] = "bob@127.0.0.1";
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+void WriteFile(const std::string& path, const std::string& bytes) {
+  std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
+}
+
+std::string Uuid(int n) {
+  char buf[33];
+  std::snprintf(buf, sizeof buf, "%032X", n);
+  return buf;
+}
+
+// A mail container from alice to bob.
+std::string Container(const std::u16string& subject, const std::string& body) {
+  qovra::TMemoryStream s;
+  {
+    qovra::TMailWriter w(s, "", [] { return 46000.5; });
+    w.AddMailHeaders(kAlice, subject, kBob);
+    w.AddField("body", body);
+    EXPECT_TRUE(w.Finish());
+  }
+  return s.Data();
+}
+
+// One mail as alice's side makes it.
+struct Outgoing {
+  std::string uuid;
+  std::string container;     // plain
+  std::string signed_bytes;  // what the signature covers (normally the container)
+  std::string certificate;   // the sender certificate put into the .ems
+  int flag = qovra::mfSent | qovra::mfAttachments;
+  int mode = qovra::kSendModeSecure;
+};
+
+struct Delivered {
+  std::string suid, ymbox;
+};
+
+class ReceivingTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    pki_ = new qovra_test::ExchangePki;
+    for (const char* user : {kAlice, kBob}) {
+      pki_->AddUserWithKeyFile(user);
+    }
+  }
+  static void TearDownTestSuite() {
+    delete pki_;
+    pki_ = nullptr;
+  }
+
+  void SetUp() override {
+    qovra_test::ResetClient(dir_.File("tmp"), dir_.File("messages"));
+    qovra::SetMsg("msgDownloadingMail", "mail %d (%s) of %d (%s)");
+    qovra::SetMsg("msgProcessingMail", "processing %d of %d");
+    qovra::SetMsg("msgNewMailNotice", "%d new mails");
+    for (const char* who : {"alice", "bob"})
+      fs::copy_file(std::string(QOVRA_BIN_DIR) + "/ecm.edb", dir_.File(std::string(who) + ".edb"));
+
+    qovra_test::ExchangeServerOptions o = pki_->Options();
+    o.seed_accounts = {std::string(kAlice) + ":pa", std::string(kBob) + ":pb"};
+    o.test_commands = true;
+    ASSERT_TRUE(server_.Start(o)) << server_.error();
+    qovra_test::UseServerAddress("127.0.0.1", server_.Port());
+
+    sender_ = std::make_unique<TestClient>(server_.Port(), pki_->User(kAlice).keys);
+    ASSERT_TRUE(sender_->Handshake(false));
+    SessionReply r;
+    sender_->Request(sender_->LoginXml("alice", "pa", true), r);
+    ASSERT_EQ(r.res, 1) << r.plain << r.error;
+  }
+  void TearDown() override {
+    qovra::MailDb.Close();
+    qovra::MessagesDir.clear();
+    qovra::SetTempFolder("");
+    qovra::Options = qovra::TOptions{};
+    qovra::Session.Clear();
+    qovra::HandshakeDone = false;
+    qovra::ClearMsgTable();
+  }
+
+  // The client core logged in as who ("alice" or "bob") with its database.
+  void BecomeClient(const std::string& who, const std::string& password) {
+    const std::string address = who + "@127.0.0.1";
+    qovra::MailDb.Close();
+    ASSERT_TRUE(qovra::MailDb.Open(dir_.File(who + ".edb")));
+    qovra_test::UseKeyFilesOf(*pki_, address);
+    qovra::Session.Clear();
+    qovra::HandshakeDone = false;
+    ASSERT_EQ(qovra::LoginSession(who, password, {owner_, "TfrmLogin", nullptr}), 1)
+        << testing::PrintToString(Shown());
+    ASSERT_EQ(qovra::Session.OwnContact.Email, address);
+    ui_->messages.clear();
+  }
+
+  Outgoing Mail(int n, const std::string& body) {
+    Outgoing m;
+    m.uuid = Uuid(n);
+    m.container = Container(u"Тема " + qovra::Utf8ToUtf16(std::to_string(n)), body);
+    m.signed_bytes = m.container;
+    const auto& cert = pki_->User(kAlice).cert;
+    m.certificate.assign(cert.begin(), cert.end());
+    return m;
+  }
+
+  std::string SignContainer(const Outgoing& m) const {
+    const keytool::KeyPair& alice = pki_->User(kAlice).keys;
+    const std::string sig = xs_test::Sign(alice, xs_test::Hash(m.signed_bytes));
+    std::array<uint8_t, qovra::kSignatureSize> s{};
+    std::copy(sig.begin(), sig.end(), s.begin());
+    return qovra::BuildSignatureRecord(m.uuid, s, m.certificate, alice.pub, 46000.5);
+  }
+
+  // Sends m to bob through the test client; bob's copy as the server named it.
+  Delivered Send(const Outgoing& m, const std::string& to = "bob") {
+    const keytool::KeyPair& alice = pki_->User(kAlice).keys;
+    const std::string to_bob =
+        "<emails><domain val=\"127.0.0.1\" prx=\"1\"><login val=\"" + to + "\"/></domain></emails>";
+    std::string content;
+    std::string emails;
+    size_t csize = 0;
+    if (m.mode == qovra::kSendModeSecure) {
+      std::array<uint8_t, 64> key{};
+      EXPECT_EQ(
+          UZDST_CIPHER_KEY_generate(alice.priv.data(), alice.pub.data(),
+                                    pki_->User(to + "@127.0.0.1").keys.pub.data(), key.data()),
+          1);
+      const std::string iv = xs_test::Hash(m.uuid);
+      content =
+          xs_test::CbcEncrypt(key.data(), reinterpret_cast<const uint8_t*>(iv.data()), m.container);
+      csize = content.size();
+      emails = to_bob;
+    } else {
+      const std::string recipients =
+          "<emails><domain val=\"127.0.0.1\" prx=\"1\"><login val=\"bob\" pbk=\"AAAA\"/>"
+          "</domain></emails>";
+      content = xs_test::CbcEncrypt(sender_->key().data(),
+                                    reinterpret_cast<const uint8_t*>(sender_->sid().data()),
+                                    m.container + recipients);
+      csize = m.container.size() + recipients.size();
+    }
+    const std::string xml =
+        "<request><cmd val=\"164\"/><from val=\"" + std::string(kAlice) + "\"/><id val=\"" +
+        m.uuid + "\"/><mode val=\"" + std::to_string(m.mode) + "\"/><size val=\"" +
+        std::to_string(m.container.size()) + "\"/><csize val=\"" + std::to_string(csize) +
+        "\"/><sign val=\"" + xs_test::B64(SignContainer(m)) + "\"/><flag val=\"" +
+        std::to_string(m.flag) + "\"/><priority val=\"2\"/><nodec val=\"1\"/>" + emails +
+        "</request>";
+    SessionReply r;
+    sender_->Request(xml, r, &content);
+    EXPECT_EQ(r.res, 1) << r.xml << r.plain << r.error;
+    const pugi::xml_node login = r.doc.document_element()
+                                     .child("emails")
+                                     .find_child_by_attribute("domain", "val", "127.0.0.1")
+                                     .find_child_by_attribute("login", "val", to.c_str());
+    return {login.attribute("suid").value(), login.attribute("ymbox").value()};
+  }
+
+  // The server's stored files of a copy.
+  std::string StoreFile(const Delivered& d, const char* ext) const {
+    return server_.DataDir() + "/mail/" + d.suid + ext;
+  }
+
+  qovra::TReceiveSummary Receive() {
+    qovra::TReceiveRun run;
+    run.Owner = {owner_, "TfrmMain", &bar_};
+    run.StatusBar = &status_bar_;
+    return qovra::ReceiveMails(run);
+  }
+
+  std::vector<std::string> Shown() { return ui_->ShownTexts(); }
+  std::vector<std::string> Logged(const std::string& needle) {
+    std::vector<std::string> lines;
+    std::ifstream in(server_.DataDir() + "/requests.log");
+    for (std::string line; std::getline(in, line);)
+      if (line.find(needle) != std::string::npos) lines.push_back(line);
+    return lines;
+  }
+  // One column of the first row of sql on the open mail database.
+  static std::string Value(const std::string& sql) {
+    qovra::SqliteStatement st = qovra::MailDb.Prepare(sql);
+    if (st.Step() != qovra::SqliteStatement::StepResult::Row) return "<none>";
+    return st.ColumnText(0);
+  }
+  std::vector<std::string> MessageFiles() const {
+    std::vector<std::string> names;
+    for (const auto& e : fs::directory_iterator(dir_.File("messages")))
+      names.push_back(e.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+  }
+
+  static qovra_test::ExchangePki* pki_;
+  qovra::testing::ScopedFakeUi ui_;
+  ScratchDir dir_;
+  qovra_test::ExchangeServer server_;
+  std::unique_ptr<TestClient> sender_;
+  int owner_dummy_ = 0;
+  qovra::TWindowHandle owner_ = &owner_dummy_;
+  int bar_ = 0;
+  int status_bar_ = 0;
+};
+
+qovra_test::ExchangePki* ReceivingTest::pki_ = nullptr;
+
+TEST_F(ReceivingTest, SecureFastAndAdministrativeMailsAreReceivedAndReportsFlowBack) {
+  Outgoing secure = Mail(1, "secure body");
+  secure.flag |= qovra::mfDeliveryReport | qovra::mfReadReport;  // asks a read report
+  Outgoing fast = Mail(2, std::string(1000, 'f'));
+  fast.mode = qovra::kSendModeFast;
+  Outgoing admin = Mail(3, "for administrative use only");
+  admin.flag |= qovra::mfAdminOnly;
+  const Delivered d1 = Send(secure);
+  Send(fast);
+  Send(admin);
+
+  // Alice keeps her sent copy, awaiting reports.
+  ASSERT_NO_FATAL_FAILURE(BecomeClient("alice", "pa"));
+  qovra::TMailMessage sent;
+  sent.Uuid = secure.uuid;
+  sent.Suid = d1.suid;
+  sent.Ymbox = std::stoi(d1.ymbox);
+  sent.FromAddress = kAlice;
+  sent.Recipients.Add(kBob);
+  sent.FolderId = qovra::kFolderSent;
+  sent.Flags = static_cast<uint16_t>(secure.flag);
+  ASSERT_NE(qovra::SaveMailToDatabase(qovra::MailDb, sent, kAlice, nullptr, nullptr, false), 0);
+
+  ASSERT_NO_FATAL_FAILURE(BecomeClient("bob", "pb"));
+  qovra::Options.Mail.playsnd = 1;
+  qovra::Options.Mail.sndpath = u"/sounds/new.wav";
+  qovra::Options.Other.traymin = 1;
+  ui_->application_active = false;
+  ui_->main_window_hidden = true;
+  const qovra::TReceiveSummary s = Receive();
+  EXPECT_TRUE(s.Listed);
+  EXPECT_EQ(s.NewMails, 3);
+  EXPECT_EQ(s.Downloaded, 3);
+  EXPECT_EQ(s.Stored, 3) << testing::PrintToString(Shown());
+  EXPECT_TRUE(ui_->messages.empty()) << testing::PrintToString(Shown());
+
+  // Bytes as sent; admin mail kept enciphered, its key sealed.
+  const std::string msgs = dir_.File("messages") + "/";
+  EXPECT_EQ(ReadFile(msgs + secure.uuid + ".emz"), secure.container);
+  EXPECT_EQ(ReadFile(msgs + fast.uuid + ".emz"), fast.container);
+  EXPECT_FALSE(fs::exists(msgs + secure.uuid + ".eme"));
+  EXPECT_FALSE(fs::exists(msgs + admin.uuid + ".emz"));
+  EXPECT_TRUE(fs::exists(msgs + admin.uuid + ".eme"));
+  std::vector<std::string> expected = {secure.uuid + ".emz", secure.uuid + ".ems",
+                                       fast.uuid + ".emz",   fast.uuid + ".ems",
+                                       admin.uuid + ".eme",  admin.uuid + ".ems"};
+  std::sort(expected.begin(), expected.end());
+  EXPECT_EQ(MessageFiles(), expected);
+  for (const std::string& f : MessageFiles()) EXPECT_EQ(f.find(".part"), std::string::npos) << f;
+  EXPECT_EQ(Value("SELECT length(fau_data) FROM ecm_mails WHERE uuid='" + admin.uuid + "'"), "88");
+
+  // Rows: subject, inbox, received bit, sent bit cleared, mode, priority.
+  const std::string where = " FROM ecm_mails WHERE uuid='" + secure.uuid + "'";
+  EXPECT_EQ(Value("SELECT subject" + where), "Тема 1");
+  EXPECT_EQ(Value("SELECT folder_id" + where), "0");
+  EXPECT_EQ(Value("SELECT flag" + where),
+            std::to_string((secure.flag | qovra::mfReceived) & ~qovra::mfSent));
+  EXPECT_EQ(Value("SELECT priority" + where), "2");
+  EXPECT_EQ(Value("SELECT send_mode FROM ecm_mails WHERE uuid='" + fast.uuid + "'"), "1");
+  EXPECT_EQ(Value("SELECT mail_size FROM ecm_mails WHERE uuid='" + fast.uuid + "'"),
+            std::to_string(fast.container.size()));
+  EXPECT_TRUE(qovra::IsTimeText(
+      Value("SELECT r.received_time FROM ecm_recipients r JOIN ecm_mails m ON m.id=r.mail_id WHERE "
+            "m.uuid='" +
+            secure.uuid + "'")));
+  EXPECT_NE(Value("SELECT r.received_time FROM ecm_recipients r JOIN ecm_mails m ON "
+                  "m.id=r.mail_id WHERE m.uuid='" +
+                  secure.uuid + "'"),
+            std::string(qovra::kZeroTimeText));
+  EXPECT_EQ(Value("SELECT r.suid FROM ecm_recipients r JOIN ecm_mails m ON m.id=r.mail_id WHERE "
+                  "m.uuid='" +
+                  secure.uuid + "'"),
+            d1.suid);
+
+  // Flags told to the server: a read report asked gets 0x40 only.
+  const std::vector<std::string> flags = Logged("<cmd val=\"170\"/>");
+  ASSERT_EQ(flags.size(), 3u);
+  EXPECT_NE(flags[0].find("<flag val=\"64\"/>"), std::string::npos) << flags[0];
+  EXPECT_NE(flags[1].find("<flag val=\"192\"/>"), std::string::npos) << flags[1];
+  EXPECT_NE(flags[0].find("<to val=\"bob@127.0.0.1\"/>"), std::string::npos) << flags[0];
+
+  // Sound, tray notice, folder refresh.
+  EXPECT_EQ(ui_->sounds, (std::vector<std::u16string>{u"/sounds/new.wav"}));
+  ASSERT_EQ(ui_->tray_notices.size(), 1u);
+  EXPECT_EQ(ui_->tray_notices[0].text, "3 new mails");
+  EXPECT_EQ(ui_->tray_notices[0].timeout_ms, 10000);
+  EXPECT_EQ(ui_->folder_refreshes, (std::vector<int32_t>{0}));
+
+  // A second run finds nothing new: no sound, no refresh.
+  ui_->sounds.clear();
+  ui_->folder_refreshes.clear();
+  const qovra::TReceiveSummary again = Receive();
+  EXPECT_TRUE(again.Listed);
+  EXPECT_EQ(again.NewMails, 0);
+  EXPECT_TRUE(ui_->sounds.empty());
+  EXPECT_TRUE(ui_->folder_refreshes.empty());
+
+  // Alice's next run: delivery time on her recipient row, read time still zero.
+  ASSERT_NO_FATAL_FAILURE(BecomeClient("alice", "pa"));
+  const qovra::TReceiveSummary a = Receive();
+  EXPECT_TRUE(a.Listed);
+  EXPECT_EQ(a.Reports, 1);
+  const std::string row = " FROM ecm_recipients WHERE suid='" + d1.suid + "'";
+  EXPECT_TRUE(qovra::IsTimeText(Value("SELECT received_time" + row)));
+  EXPECT_NE(Value("SELECT received_time" + row), std::string(qovra::kZeroTimeText));
+  EXPECT_EQ(Value("SELECT read_time" + row), std::string(qovra::kZeroTimeText));
+  EXPECT_NE(Logged("<suid val=\"" + d1.ymbox + d1.suid + "\"").size(), 0u);
+
+  // Bob reads it: the next report carries the read time too.
+  ASSERT_NO_FATAL_FAILURE(BecomeClient("bob", "pb"));
+  pugi::xml_document reply;
+  ASSERT_TRUE(qovra::UpdateMailFlag({owner_, "TfrmMain", nullptr}, secure.uuid, std::stoi(d1.ymbox),
+                                    reply, false, qovra::mfReadReport));
+  ASSERT_NO_FATAL_FAILURE(BecomeClient("alice", "pa"));
+  EXPECT_EQ(Receive().Reports, 1);
+  EXPECT_NE(Value("SELECT read_time" + row), std::string(qovra::kZeroTimeText));
+}
+
+// Spoils for the bad-mail table, applied to the server's store.
+enum class Spoil {
+  None,
+  WrongSignature,
+  LongerFile,
+  CorruptContainer,
+  NoSignContainer,
+  BadCert,
+  DotDotUuid,
+  QuoteUuid
+};
+
+struct BadRow {
+  const char* name;
+  Spoil spoil;
+  const char* message;  // the warning key; empty: another report (the file stream's)
+};
+
+TEST_F(ReceivingTest, BadMailsAreReportedAndSkippedWhileTheRunGoesOn) {
+  const std::vector<BadRow> rows = {
+      {"wrong signature", Spoil::WrongSignature, "msgUnauthenticSignature"},
+      {"one block longer", Spoil::LongerFile, "msgMessageSizeIncorrect"},
+      {"corrupt container", Spoil::CorruptContainer, "msgMailFileCorrupted"},
+      {"no signature container", Spoil::NoSignContainer, ""},
+      {"unreadable certificate", Spoil::BadCert, "msgInvalidSenderCertificate"},
+      {"uuid ../x", Spoil::DotDotUuid, "msgMailNotFound"},
+      {"uuid with quotes", Spoil::QuoteUuid, "msgMailNotFound"},
+  };
+  std::vector<Outgoing> mails;
+  std::vector<Delivered> copies;
+  for (size_t i = 0; i < rows.size(); ++i) {
+    Outgoing m = Mail(static_cast<int>(10 + i), "body " + std::to_string(i));
+    if (rows[i].spoil == Spoil::WrongSignature) m.signed_bytes += "x";
+    if (rows[i].spoil == Spoil::CorruptContainer) {
+      m.container = "not a container at all";
+      m.signed_bytes = m.container;
+    }
+    copies.push_back(Send(m));
+    mails.push_back(m);
+  }
+  const Outgoing good = Mail(99, "the good one");
+  Send(good);
+
+  SqliteDb store;
+  ASSERT_TRUE(store.Open(server_.DataDir() + "/server.db"));
+  for (size_t i = 0; i < rows.size(); ++i) {
+    const Delivered& d = copies[i];
+    switch (rows[i].spoil) {
+      case Spoil::LongerFile:
+        WriteFile(StoreFile(d, ".eme"), ReadFile(StoreFile(d, ".eme")) + std::string(32, 'z'));
+        break;
+      case Spoil::NoSignContainer:
+        WriteFile(StoreFile(d, ".ems"), "");
+        break;
+      case Spoil::BadCert: {
+        Outgoing bad = mails[i];
+        bad.certificate = "definitely not a certificate";
+        WriteFile(StoreFile(d, ".ems"), SignContainer(bad));
+        break;
+      }
+      case Spoil::DotDotUuid:
+      case Spoil::QuoteUuid: {
+        const char* uuid = rows[i].spoil == Spoil::DotDotUuid ? "../x" : "AB\"C'<x/>";
+        ASSERT_TRUE(store.Prepare("UPDATE mails SET uuid=? WHERE suid=?")
+                        .Bind(1, uuid)
+                        .Bind(2, d.suid)
+                        .Run());
+        break;
+      }
+      default:
+        break;
+    }
+  }
+  store.Close();
+
+  ASSERT_NO_FATAL_FAILURE(BecomeClient("bob", "pb"));
+  const qovra::TReceiveSummary s = Receive();
+  EXPECT_TRUE(s.Listed);
+  EXPECT_EQ(s.NewMails, static_cast<int>(rows.size()) + 1);
+  EXPECT_EQ(s.Stored, 1) << testing::PrintToString(Shown());
+  EXPECT_EQ(ReadFile(dir_.File("messages") + "/" + good.uuid + ".emz"), good.container);
+  EXPECT_EQ(Value("SELECT subject FROM ecm_mails WHERE uuid='" + good.uuid + "'"), "Тема 99");
+
+  const std::vector<std::string> shown = Shown();
+  ASSERT_EQ(shown.size(), rows.size()) << testing::PrintToString(shown);
+  for (size_t i = 0; i < rows.size(); ++i) {
+    SCOPED_TRACE(rows[i].name);
+    if (rows[i].message[0]) {
+      EXPECT_NE(std::find(shown.begin(), shown.end(), qovra::GetMsg(rows[i].message)), shown.end());
+    }
+    const std::string base = dir_.File("messages") + "/" + mails[i].uuid;
+    EXPECT_FALSE(fs::exists(base + ".emz"));
+    EXPECT_FALSE(fs::exists(base + ".eme"));  // ordinary mails lose it
+  }
+  // Nothing but the good mail's and the spoiled mails' .ems in the folder,
+  // nothing outside it.
+  for (const std::string& f : MessageFiles()) {
+    EXPECT_EQ(f.find(".part"), std::string::npos) << f;
+    EXPECT_EQ(f.size(), 36u) << f;
+  }
+  EXPECT_FALSE(fs::exists(dir_.File("x.eme")));
+  EXPECT_FALSE(fs::exists(dir_.File("x.ems")));
+  // The refused uuids never reached a download request.
+  EXPECT_EQ(Logged("<cmd val=\"166\"/>").size(), rows.size() - 1);
+}
+
+TEST_F(ReceivingTest, ServerFaultsEndTheRunWithNothingHalfDone) {
+  const Outgoing m1 = Mail(1, "first");
+  const Outgoing m2 = Mail(2, "second");
+  Send(m1);
+  Send(m2);
+  ASSERT_NO_FATAL_FAILURE(BecomeClient("bob", "pb"));
+
+  // Garbage reply to the list request.
+  ASSERT_TRUE(server_.SetFault("once:payload"));
+  qovra::TReceiveSummary s = Receive();
+  EXPECT_FALSE(s.Listed);
+  EXPECT_EQ(ui_->messages.size(), 1u) << testing::PrintToString(Shown());
+  EXPECT_TRUE(MessageFiles().empty());
+
+  // Plain 6 on the first download: that mail is skipped, the run ends
+  // normally; the mail stays new on the server and comes again.
+  ui_->messages.clear();
+  ASSERT_TRUE(server_.SetFault("off"));
+  struct FaultOnDownload : qovra::IProgressUi {
+    qovra_test::ExchangeServer* server;
+    qovra::IProgressUi* next;
+    bool armed = true;
+    void ShowProgress(qovra::TWindowHandle o, bool b, const std::string& t,
+                      const std::string& st) override {
+      if (armed && t.rfind("mail 1 ", 0) == 0) {
+        armed = false;
+        EXPECT_TRUE(server->SetFault("once:plain:6"));
+      }
+      next->ShowProgress(o, b, t, st);
+    }
+    void HideProgress(qovra::TWindowHandle o, bool k) override { next->HideProgress(o, k); }
+    void ReportProgress(void* bar, int64_t total, int64_t done) override {
+      next->ReportProgress(bar, total, done);
+    }
+  } hook;
+  hook.server = &server_;
+  hook.next = &*ui_;
+  qovra::SetProgressUi(&hook);
+  s = Receive();
+  qovra::SetProgressUi(&*ui_);
+  EXPECT_FALSE(hook.armed);
+  EXPECT_TRUE(s.Listed);
+  EXPECT_EQ(s.NewMails, 2);
+  EXPECT_FALSE(fs::exists(dir_.File("messages") + "/" + m1.uuid + ".emz"));
+  EXPECT_GE(ui_->messages.size(), 1u);
+  for (const std::string& f : MessageFiles()) EXPECT_EQ(f.find(".part"), std::string::npos) << f;
+
+  // Server down: reported, nothing stored.
+  ui_->messages.clear();
+  server_.Stop();
+  s = Receive();
+  EXPECT_FALSE(s.Listed);
+  EXPECT_EQ(ui_->messages.size(), 1u);
+  EXPECT_TRUE(ui_->sounds.empty());
+}
+
+TEST_F(ReceivingTest, MailToOneselfKeepsItsSentBit) {
+  Outgoing self = Mail(5, "note to self");
+  Send(self, "alice");
+  ASSERT_NO_FATAL_FAILURE(BecomeClient("alice", "pa"));
+  EXPECT_EQ(Receive().Stored, 1) << testing::PrintToString(Shown());
+  EXPECT_EQ(Value("SELECT flag FROM ecm_mails WHERE uuid='" + self.uuid + "'"),
+            std::to_string(self.flag | qovra::mfReceived));
+}
+
+// The report section alone: only well-formed entries reach the rows.
+TEST(MailReports, OnlyWellFormedEntriesAreApplied) {
+  ScratchDir dir;
+  SqliteDb db;
+  fs::copy_file(std::string(QOVRA_BIN_DIR) + "/ecm.edb", dir.File("ecm.edb"));
+  ASSERT_TRUE(db.Open(dir.File("ecm.edb")));
+  const std::string a(32, 'A'), b(32, 'B'), c(32, 'C');
+  for (const std::string& suid : {a, b, c}) {
+    qovra::TMailMessage m;
+    m.Uuid = suid;
+    m.Suid = suid;
+    m.Ymbox = 202612;
+    m.FromAddress = kAlice;
+    m.Recipients.Add(kBob);
+    m.FolderId = qovra::kFolderSent;
+    ASSERT_NE(qovra::SaveMailToDatabase(db, m, kAlice, nullptr, nullptr, false), 0);
+  }
+  const std::string t1 = "2026-12-01 10:00:00", t2 = "2026-12-02 11:00:00";
+  const std::string zero(qovra::kZeroTimeText);
+  pugi::xml_document doc;
+  ASSERT_TRUE(doc.load_string(("<mails_report>"
+                               "<report suid=\"" +
+                               a + "\" received_time=\"" + t1 + "\" read_time=\"" + zero +
+                               "\"/>"
+                               "<report suid=\"" +
+                               b + "\" received_time=\"" + t1 + "\" read_time=\"" + t2 +
+                               "\"/>"
+                               "<report suid=\"" +
+                               c + "\" received_time=\"" + zero + "\" read_time=\"" + t2 +
+                               "\"/>"
+                               "<report suid=\"" +
+                               c + "\" received_time=\"x' OR '1'='1\" read_time=\"" + t2 +
+                               "\"/>"
+                               "<report suid=\"" +
+                               c + "' OR '1'='1\" received_time=\"" + t1 +
+                               "\"/>"
+                               "<report suid=\"\" received_time=\"" +
+                               t1 +
+                               "\"/>"
+                               "</mails_report>")
+                                  .c_str()));
+  EXPECT_EQ(qovra::ApplyMailReports(db, doc.document_element(), nullptr), 2);
+  auto times = [&](const std::string& suid) {
+    qovra::SqliteStatement st =
+        db.Prepare("SELECT received_time, read_time FROM ecm_recipients WHERE suid=?");
+    st.Bind(1, suid);
+    EXPECT_EQ(st.Step(), qovra::SqliteStatement::StepResult::Row);
+    return st.ColumnText(0) + "|" + st.ColumnText(1);
+  };
+  EXPECT_EQ(times(a), t1 + "|" + zero);
+  EXPECT_EQ(times(b), t1 + "|" + t2);
+  EXPECT_EQ(times(c), zero + "|" + zero);
+}
+
+}  // namespace

@@ -1,0 +1,499 @@
+// Sending against the local exchange server: the certificates request and
+// its check, secure and fast sends, the refusals, a server error for one
+// recipient, the stored copies, the database rows and the files left.
+#include <gtest/gtest.h>
+#include <tevqa.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "base/address_list.h"
+#include "base/base64.h"
+#include "base/messages.h"
+#include "base/records.h"
+#include "base/utf.h"
+#include "commands/login_command.h"
+#include "keys/crypto_binding.h"
+#include "mail/sending.h"
+#include "mail/sending_values.h"
+#include "net/server_request.h"
+#include "net/server_request_folders.h"
+#include "net/xml_maker_addresses.h"
+#include "platform/temp_files.h"
+#include "seam/fake_ui.h"
+#include "server/exchange_pki.h"
+#include "store/mail_container_writer.h"
+#include "store/mail_db.h"
+#include "store/sqlite_db.h"
+#include "support/client_settings.h"
+#include "support/exchange_server.h"
+#include "support/scratch_dir.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using qovra::testing::ScratchDir;
+
+constexpr char kPassword[] = "secret";
+constexpr char kAlice[] = "alice@127.0.0.1";
+constexpr char kBob[] = "bob@localhost";
+constexpr char kCarol[] = "carol@127.0.0.1";
+constexpr char kEve[] = "eve@localhost";  // another key domain
+constexpr char kNobody[] = "nobody@localhost";
+constexpr char kForeign[] = "x@example.org";
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+std::vector<std::string> FilesIn(const std::string& dir, const std::string& ext = "") {
+  std::vector<std::string> names;
+  if (!fs::exists(dir)) return names;
+  for (const auto& e : fs::directory_iterator(dir)) {
+    const std::string name = e.path().filename().string();
+    if (ext.empty() || e.path().extension() == ext) names.push_back(name);
+  }
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+TEST(BuildLoginListXml, GroupsAndSorts) {
+  struct Case {
+    std::vector<std::string> entries;
+    std::string want;
+  } cases[] = {
+      {{"Zed@b.uz", "amy@B.uz", "me@a.uz", "kim@a.uz"},
+       "<domain val=\"a.uz\"><login val=\"kim\" /></domain>"
+       "<domain val=\"B.uz\"><login val=\"amy\"/><login val=\"Zed\"/></domain>"},
+      {{"ME@A.UZ"}, ""},
+      {{}, ""},
+      {{"a&b@x.uz"}, "<domain val=\"x.uz\"><login val=\"a&amp;b\" /></domain>"},
+  };
+  for (const Case& c : cases) {
+    qovra::TEMailList list;
+    for (const auto& e : c.entries) list.Add(e);
+    EXPECT_EQ(qovra::BuildLoginListXml(list, "me@a.uz"), c.want);
+  }
+}
+
+TEST(OfferFastMode, AskedOnlyAboveTheLimitWithTwoRecipients) {
+  struct Case {
+    int mode;
+    int64_t size;
+    size_t recipients;
+    bool asked;
+  } cases[] = {
+      {0, 200'000'000, 1, false}, {0, 15'728'640, 2, false},  {0, 15'728'641, 2, true},
+      {0, 10'485'761, 3, true},   {1, 200'000'000, 5, false}, {0, INT64_MAX / 2, 4, true},
+  };
+  for (const Case& c : cases) {
+    for (int answer : {qovra::kMsgResultYes, qovra::kMsgResultNo}) {
+      qovra::testing::ScopedFakeUi ui;
+      ui->QueueAnswer(answer);
+      const int mode = qovra::OfferFastMode(nullptr, c.mode, c.size, c.recipients);
+      EXPECT_EQ(ui->messages.size(), c.asked ? 1u : 0u) << c.size << " x " << c.recipients;
+      EXPECT_EQ(mode, c.asked && answer == qovra::kMsgResultYes ? 1 : c.mode);
+    }
+  }
+}
+
+TEST(RemoveNodeAndAdvance, MovesOnAndRemoves) {
+  pugi::xml_document doc;
+  ASSERT_TRUE(doc.load_string("<r><a/><b/></r>"));
+  pugi::xml_node n = doc.child("r").first_child();
+  qovra::RemoveNodeAndAdvance(n);
+  EXPECT_STREQ(n.name(), "b");
+  qovra::RemoveNodeAndAdvance(n);
+  EXPECT_FALSE(n);
+  EXPECT_FALSE(doc.child("r").first_child());
+}
+
+// A fast-mode reply is copied element by element; a delivered login whose
+// values are not of their form counts as failed, so no server text reaches
+// a file name, the result document or the database unchecked.
+TEST(CopyResultDocument, KeepsOnlyWellFormedValues) {
+  pugi::xml_document reply;
+  ASSERT_TRUE(reply.load_string(
+      "<response><res val=\"1\"/><emails><domain val=\"a.uz\" ok=\"1\" extra=\"x\">"
+      "<login val=\"good\" ok=\"1\" suid=\"0123456789abcdef0123456789ABCDEF\" "
+      "ymbox=\"202612\" sent_time=\"2026-12-09 10:11:12\" other=\"1\"/>"
+      "<login val=\"path\" ok=\"1\" suid=\"../../../../etc/passwd0123456789\" "
+      "ymbox=\"202612\" sent_time=\"2026-12-09 10:11:12\"/>"
+      "<login val=\"sql\" ok=\"1\" suid=\"0123456789abcdef0123456789ABCDEF\" "
+      "ymbox=\"2026&quot;\" sent_time=\"2026-12-09 10:11:12\"/>"
+      "<login val=\"time\" ok=\"1\" suid=\"0123456789abcdef0123456789ABCDEF\" "
+      "ymbox=\"202612\" sent_time=\"2026-12-09&quot; OR 1\"/>"
+      "<login val=\"held\" ok=\"2\"/><login val=\"odd\" ok=\"yes\"/>"
+      "</domain></emails></response>"));
+  pugi::xml_document result;
+  bool partial = false;
+  qovra::CopyResultDocument(reply, result, partial);
+  EXPECT_TRUE(partial);
+  std::vector<std::string> got;
+  const pugi::xml_node d = result.child("response").child("emails").child("domain");
+  EXPECT_FALSE(d.attribute("extra"));
+  for (pugi::xml_node l : d.children("login"))
+    got.push_back(std::string(l.attribute("val").value()) + "=" + l.attribute("ok").value() +
+                  (l.attribute("suid") ? "+" : ""));
+  EXPECT_EQ(got,
+            (std::vector<std::string>{"good=1+", "path=0", "sql=0", "time=0", "held=2", "odd=0"}));
+  EXPECT_FALSE(d.first_child().attribute("other"));
+
+  pugi::xml_document clean;
+  ASSERT_TRUE(
+      clean.load_string("<response><emails><domain val=\"a.uz\" ok=\"1\">"
+                        "<login val=\"b\" ok=\"2\"/></domain></emails></response>"));
+  partial = false;
+  qovra::CopyResultDocument(clean, result, partial);
+  EXPECT_FALSE(partial);
+}
+
+class SendingTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    pki_ = new qovra_test::ExchangePki;
+    for (const char* user : {kAlice, kBob, kCarol}) {
+      pki_->AddUserWithKeyFile(user);
+    }
+    pki_->AddForeignUser(kEve);
+  }
+  static void TearDownTestSuite() {
+    delete pki_;
+    pki_ = nullptr;
+  }
+
+  void SetUp() override {
+    qovra_test::ResetClient(dir_.File("tmp"), dir_.File("messages"));
+    qovra::SetMsg("msgInvalidEmailsSpecified", "Refused:");
+    qovra::SetMsg("msgInvalidEmail3", "no such user");
+    qovra::SetMsg("msgInvalidEmail4", "no certificate");
+    qovra::SetMsg("msgInvalidEmail5", "other key domain");
+    qovra::SetMsg("msgLoginMailSended", "sent %s@%s,\r");
+    qovra::SetMsg("msgLoginMailSendingSkipped", "skipped %s@%s,\r");
+    qovra::SetMsg("msgLoginMailSendError", "failed %s@%s,\r");
+    qovra::SetMsg("msgDomainMailSendError", "domain %s failed,\r");
+    qovra::SetMsg("msgMailSendResult", "Result:\r");
+
+    qovra_test::ExchangeServerOptions o = pki_->Options();
+    for (const char* user : {kAlice, kBob, kCarol, kEve})
+      o.seed_accounts.push_back(std::string(user) + ":" + kPassword);
+    o.test_commands = true;
+    ASSERT_TRUE(server_.Start(o)) << server_.error();
+    qovra_test::UseServerAddress("127.0.0.1", server_.Port());
+    qovra_test::UseKeyFilesOf(*pki_, kAlice);
+    ASSERT_EQ(qovra::LoginSession("alice", kPassword, {owner_, "TfrmLogin", nullptr}), 1);
+
+    const std::string db_path = dir_.File("ecm.edb");
+    fs::copy_file(std::string(QOVRA_BIN_DIR) + "/ecm.edb", db_path);
+    ASSERT_TRUE(db_.Open(db_path)) << db_.LastError();
+    ui_->messages.clear();
+  }
+  void TearDown() override {
+    db_.Close();
+    qovra::SetTempFolder("");
+    qovra::MessagesDir.clear();
+    qovra::Options = qovra::TOptions{};
+    qovra::Session.Clear();
+    qovra::HandshakeDone = false;
+    qovra::ClearMsgTable();
+  }
+
+  // A text mail with two attachments to recipients, stored in the outbox.
+  void PrepareMail(const std::vector<std::string>& recipients, uint16_t flags = 0) {
+    std::string to;
+    for (const auto& r : recipients) to += (to.empty() ? "" : ";") + r;
+    mail_ = qovra::TMailMessage{};
+    mail_.Uuid = "0123456789ABCDEF0123456789abcdef";
+    mail_.FromAddress = kAlice;
+    ASSERT_TRUE(qovra::SplitAddressList(mail_.Recipients, to, ';'));
+    entries_ = mail_.Recipients;
+    mail_.Subject = u"Отчёт";
+    mail_.FolderId = qovra::kFolderOutbox;
+    mail_.Flags = static_cast<uint16_t>(qovra::mfAttachments | flags);
+    container_.Clear();
+    {
+      qovra::TMailWriter w(container_);
+      w.AddMailHeaders(kAlice, u"Отчёт", to);
+      w.AddField("body", "Салом, see the two files.");
+      const std::string a(5000, 'a'), b = "second file\n";
+      w.AddAttachmentHeader(u"a.bin", static_cast<int64_t>(a.size()));
+      w.WriteBuffer(a.data(), a.size());
+      w.AddAttachmentHeader(u"b.txt", static_cast<int64_t>(b.size()));
+      w.WriteBuffer(b.data(), b.size());
+      ASSERT_TRUE(w.Finish());
+    }
+    mail_.MailSize = container_.Size();
+    mail_.Id = qovra::SaveMailToDatabase(db_, mail_, kAlice, nullptr, nullptr, false);
+    ASSERT_GT(mail_.Id, 0) << db_.LastError();
+  }
+
+  qovra::TSendPlace Place() { return {qovra::MessagesDir, qovra::GetTempFolder(), &db_}; }
+  qovra::TCommandOwner Owner() { return {owner_, "TfrmMain", nullptr}; }
+
+  qovra::TSendOutcome Run(int mode) {
+    return qovra::RunSendSteps(Owner(), Place(), mail_, mode, entries_, container_,
+                               [](std::string_view a) { return a == kCarol; });
+  }
+
+  struct Row {
+    std::string suid, sent_time;
+    int64_t ymbox = 0, send_flag = 0;
+  };
+  std::map<std::string, Row> Recipients() {
+    std::map<std::string, Row> rows;
+    qovra::SqliteStatement q = db_.Prepare(
+        "SELECT to_address,suid,ymbox,sent_time,send_flag FROM ecm_recipients WHERE mail_id=?");
+    q.Bind(1, int64_t{mail_.Id});
+    while (q.Step() == qovra::SqliteStatement::StepResult::Row)
+      rows[q.ColumnText(0)] = {q.ColumnText(1), q.ColumnText(3), q.ColumnInt(2), q.ColumnInt(4)};
+    return rows;
+  }
+  std::vector<int64_t> MailRow() {
+    qovra::SqliteStatement q =
+        db_.Prepare("SELECT folder_id,flag,send_mode FROM ecm_mails WHERE id=?");
+    q.Bind(1, int64_t{mail_.Id});
+    if (q.Step() != qovra::SqliteStatement::StepResult::Row) return {};
+    return {q.ColumnInt(0), q.ColumnInt(1), q.ColumnInt(2)};
+  }
+  std::string ServerCopy(const std::string& suid) {
+    return ReadFile(server_.DataDir() + "/mail/" + suid + ".eme");
+  }
+  // The copy deciphered with the key user agrees with the sender.
+  std::string Decipher(const std::string& copy, const std::string& user) {
+    const qovra_test::Party& me = pki_->User(user);
+    const qovra_test::Party& sender = pki_->User(kAlice);
+    std::array<uint8_t, 64> key{};
+    if (UZDST_CIPHER_KEY_generate(me.keys.priv.data(), me.keys.pub.data(), sender.keys.pub.data(),
+                                  key.data()) != 1)
+      return {};
+    const qovra::THashValue iv = qovra::HashString(mail_.Uuid.view());
+    qovra::TMemoryStream in(copy), out;
+    const auto last = static_cast<uint8_t>(mail_.MailSize % 32);
+    if (!qovra::CryptStreamWithHash(in, static_cast<int64_t>(copy.size()), out, nullptr, nullptr,
+                                    nullptr, key, iv, qovra::CryptLastLengthFlags(last)))
+      return {};
+    return out.Data();
+  }
+  std::vector<std::string> Shown() { return ui_->ShownTexts(); }
+
+  static qovra_test::ExchangePki* pki_;
+  qovra::testing::ScopedFakeUi ui_;
+  ScratchDir dir_;
+  qovra_test::ExchangeServer server_;
+  qovra::SqliteDb db_;
+  qovra::TMailMessage mail_;
+  qovra::TEMailList entries_;
+  qovra::TMemoryStream container_;
+  int owner_dummy_ = 0;
+  qovra::TWindowHandle owner_ = &owner_dummy_;
+};
+
+qovra_test::ExchangePki* SendingTest::pki_ = nullptr;
+
+TEST_F(SendingTest, SecureModeEnciphersOneCopyPerRecipient) {
+  PrepareMail({kBob, kCarol});
+  const qovra::TSendOutcome out = Run(qovra::kSendModeSecure);
+  ASSERT_TRUE(out.Sent) << testing::PrintToString(Shown());
+  EXPECT_FALSE(out.PartialFailure);
+  EXPECT_EQ(out.Mode, 0);
+  EXPECT_EQ(Shown(), (std::vector<std::string>{"Result:\rsent carol@127.0.0.1,\rsent "
+                                               "bob@localhost.\r"}));
+  // Carol is in the address book; Bob is offered with his names.
+  ASSERT_EQ(out.Unknown.size(), 1u);
+  EXPECT_EQ(out.Unknown[0].Email, kBob);
+
+  const auto rows = Recipients();
+  ASSERT_EQ(rows.size(), 2u);
+  EXPECT_EQ(FilesIn(server_.DataDir() + "/mail", ".eme").size(), 2u);
+  for (const auto& [address, row] : rows) {
+    SCOPED_TRACE(address);
+    EXPECT_EQ(row.send_flag, 1);
+    ASSERT_EQ(row.suid.size(), 32u);
+    EXPECT_EQ(row.sent_time.size(), 19u);
+    EXPECT_GT(row.ymbox, 202000);
+    const std::string copy = ServerCopy(row.suid);
+    ASSERT_EQ(static_cast<int64_t>(copy.size()), qovra::PaddedBlockLength(mail_.MailSize));
+    EXPECT_EQ(Decipher(copy, address), container_.Data());
+    EXPECT_NE(Decipher(copy, address == kBob ? kCarol : kBob), container_.Data());
+  }
+  EXPECT_EQ(MailRow(), (std::vector<int64_t>{2, qovra::mfAttachments | qovra::mfSent, 0}));
+  EXPECT_EQ(mail_.FolderId, qovra::kFolderSent);
+
+  // Only the signature container stays; no copy, no temporary file.
+  EXPECT_EQ(FilesIn(qovra::MessagesDir), (std::vector<std::string>{mail_.Uuid.str() + ".ems"}));
+  EXPECT_EQ(FilesIn(qovra::GetTempFolder()), std::vector<std::string>{});
+  const std::string ems = ReadFile(qovra::MessagesDir + mail_.Uuid.str() + ".ems");
+  EXPECT_EQ(ems.rfind("MailUID: " + mail_.Uuid.str() + "\r\n", 0), 0u);
+
+  // A second send skips both without a request.
+  ui_->messages.clear();
+  const qovra::TSendOutcome again = Run(qovra::kSendModeSecure);
+  ASSERT_TRUE(again.Sent);
+  EXPECT_EQ(Shown(), (std::vector<std::string>{"Result:\rskipped carol@127.0.0.1,\rskipped "
+                                               "bob@localhost.\r"}));
+  EXPECT_EQ(FilesIn(server_.DataDir() + "/mail", ".eme").size(), 2u);
+  EXPECT_EQ(Recipients().at(kBob).suid, rows.at(kBob).suid);
+}
+
+TEST_F(SendingTest, AdminOnlyMailKeepsTheLastAcceptedCopyAndItsKey) {
+  PrepareMail({kBob, kCarol}, qovra::mfAdminOnly);
+  ASSERT_TRUE(Run(qovra::kSendModeSecure).Sent) << testing::PrintToString(Shown());
+  const std::string eme = ReadFile(qovra::MessagesDir + mail_.Uuid.str() + ".eme");
+  // Bob's domain sorts last: the kept copy and the sealed key are his.
+  EXPECT_EQ(Decipher(eme, kBob), container_.Data());
+  qovra::SqliteStatement q = db_.Prepare("SELECT fau_data FROM ecm_mails WHERE id=?");
+  q.Bind(1, int64_t{mail_.Id});
+  ASSERT_EQ(q.Step(), qovra::SqliteStatement::StepResult::Row);
+  EXPECT_EQ(q.ColumnText(0).size(), 88u);
+  EXPECT_EQ(FilesIn(qovra::MessagesDir).size(), 2u);  // .eme and .ems, no temporary copy
+}
+
+TEST_F(SendingTest, FastModeSendsOnePackage) {
+  PrepareMail({kBob, kCarol});
+  const qovra::TSendOutcome out = Run(qovra::kSendModeFast);
+  ASSERT_TRUE(out.Sent) << testing::PrintToString(Shown());
+  EXPECT_FALSE(out.PartialFailure);
+  const auto rows = Recipients();
+  ASSERT_EQ(rows.size(), 2u);
+  for (const auto& [address, row] : rows) {
+    SCOPED_TRACE(address);
+    EXPECT_EQ(row.send_flag, 1);
+    EXPECT_EQ(ServerCopy(row.suid), container_.Data());
+  }
+  EXPECT_EQ(FilesIn(server_.DataDir() + "/mail", ".eme").size(), 2u);
+  EXPECT_EQ(MailRow(), (std::vector<int64_t>{2, qovra::mfAttachments | qovra::mfSent, 1}));
+  EXPECT_EQ(FilesIn(qovra::GetTempFolder()), std::vector<std::string>{});
+  EXPECT_EQ(FilesIn(qovra::MessagesDir), (std::vector<std::string>{mail_.Uuid.str() + ".ems"}));
+}
+
+TEST_F(SendingTest, RefusedRecipientsAreListedAndTheRestSent) {
+  PrepareMail({kNobody, kEve, kForeign, kBob});
+  const qovra::TSendOutcome out = Run(qovra::kSendModeSecure);
+  ASSERT_TRUE(out.Sent) << testing::PrintToString(Shown());
+  ASSERT_EQ(Shown().size(), 2u);
+  EXPECT_EQ(Shown()[0],
+            "Refused:\r  example.org - no certificate\r  eve@localhost - other key domain\r"
+            "  nobody@localhost - no such user");
+  EXPECT_EQ(Shown()[1], "Result:\rsent bob@localhost.\r");
+  const auto rows = Recipients();
+  EXPECT_EQ(rows.at(kBob).send_flag, 1);
+  EXPECT_EQ(rows.at(kEve).send_flag, 0);
+  EXPECT_EQ(FilesIn(server_.DataDir() + "/mail", ".eme").size(), 1u);
+}
+
+TEST_F(SendingTest, AllRefusedStopsBeforeSending) {
+  PrepareMail({kNobody, kForeign});
+  const qovra::TSendOutcome out = Run(qovra::kSendModeSecure);
+  EXPECT_FALSE(out.Sent);
+  ASSERT_EQ(Shown().size(), 2u);
+  EXPECT_EQ(Shown()[1], qovra::GetMsg("msgEMailAddressesIsInvalid"));
+  EXPECT_EQ(MailRow()[0], qovra::kFolderOutbox);
+  EXPECT_EQ(FilesIn(qovra::MessagesDir), std::vector<std::string>{});
+}
+
+TEST_F(SendingTest, ServerErrorForOneRecipientKeepsTheMailInTheOutbox) {
+  PrepareMail({kBob, kCarol});
+  const std::string list = qovra::BuildLoginListXml(entries_, kAlice);
+  pugi::xml_document doc;
+  ASSERT_TRUE(qovra::GetRecipientCertificates(Owner(), list, false, doc, 0));
+  const qovra::TRecipientCheck check = qovra::CheckRecipients(doc, qovra::Session.OwnDhKey, {});
+  ASSERT_TRUE(check.AnyAccepted);
+  EXPECT_EQ(check.Unknown.size(), 2u);
+  // Carol sorts first and meets the fault.
+  ASSERT_TRUE(server_.SetFault("once:enc:13"));
+  bool partial = false;
+  pugi::xml_document result;
+  ASSERT_TRUE(
+      qovra::SendMailMessage(Owner(), Place(), mail_, partial, 0, {}, doc, container_, result));
+  EXPECT_TRUE(partial);
+  std::string results;
+  ASSERT_TRUE(qovra::RecordSendResults(db_, mail_, 0, partial, result, results));
+  EXPECT_EQ(results, "failed carol@127.0.0.1,\rsent bob@localhost,\r");
+  EXPECT_EQ(MailRow(), (std::vector<int64_t>{1, qovra::mfAttachments, 0}));
+  EXPECT_EQ(Recipients().at(kCarol).send_flag, 0);
+  EXPECT_EQ(Recipients().at(kBob).send_flag, 1);
+
+  // The next send goes to Carol only.
+  ui_->messages.clear();
+  ASSERT_TRUE(Run(qovra::kSendModeSecure).Sent);
+  EXPECT_EQ(Shown(), (std::vector<std::string>{"Result:\rsent carol@127.0.0.1,\rskipped "
+                                               "bob@localhost.\r"}));
+  EXPECT_EQ(MailRow()[0], qovra::kFolderSent);
+}
+
+TEST_F(SendingTest, CopyTheServerAlreadyHoldsIsSkipped) {
+  PrepareMail({kBob});
+  ASSERT_TRUE(Run(qovra::kSendModeSecure).Sent);
+  pugi::xml_document doc;
+  ASSERT_TRUE(qovra::GetRecipientCertificates(Owner(), qovra::BuildLoginListXml(entries_, kAlice),
+                                              false, doc, 0));
+  ASSERT_TRUE(qovra::CheckRecipients(doc, qovra::Session.OwnDhKey, {}).AnyAccepted);
+  // Without the send flags the copy goes out again; the server refuses a
+  // second copy and the recipient is reported as skipped.
+  bool partial = true;
+  pugi::xml_document result;
+  ASSERT_TRUE(
+      qovra::SendMailMessage(Owner(), Place(), mail_, partial, 0, {}, doc, container_, result));
+  EXPECT_FALSE(partial);
+  EXPECT_STREQ(result.child("response")
+                   .child("emails")
+                   .child("domain")
+                   .child("login")
+                   .attribute("ok")
+                   .value(),
+               "2");
+  EXPECT_EQ(FilesIn(server_.DataDir() + "/mail", ".eme").size(), 1u);
+}
+
+TEST_F(SendingTest, MailWithoutAValidUuidIsNotSent) {
+  PrepareMail({kBob});
+  pugi::xml_document doc;
+  ASSERT_TRUE(qovra::GetRecipientCertificates(Owner(), qovra::BuildLoginListXml(entries_, kAlice),
+                                              false, doc, 0));
+  ASSERT_TRUE(qovra::CheckRecipients(doc, qovra::Session.OwnDhKey, {}).AnyAccepted);
+  mail_.Uuid = "../../0123456789ABCDEF0123456789";
+  bool partial = false;
+  pugi::xml_document result;
+  EXPECT_FALSE(
+      qovra::SendMailMessage(Owner(), Place(), mail_, partial, 0, {}, doc, container_, result));
+  EXPECT_EQ(FilesIn(server_.DataDir() + "/mail", ".eme").size(), 0u);
+  EXPECT_EQ(FilesIn(qovra::MessagesDir), std::vector<std::string>{});
+}
+
+TEST_F(SendingTest, BadPeerKeyAndMissingPrxInTheCheckedDocument) {
+  PrepareMail({kBob, kCarol});
+  pugi::xml_document doc;
+  ASSERT_TRUE(qovra::GetRecipientCertificates(Owner(), qovra::BuildLoginListXml(entries_, kAlice),
+                                              false, doc, 0));
+  ASSERT_TRUE(qovra::CheckRecipients(doc, qovra::Session.OwnDhKey, {}).AnyAccepted);
+  pugi::xml_node emails = doc.document_element().child("emails");
+  // Carol's key is cut short; Bob's domain loses its prx.
+  pugi::xml_node carol =
+      emails.find_child_by_attribute("domain", "val", "127.0.0.1").child("login");
+  carol.attribute("pbk") = qovra::Base64Encode(std::string(700, 'k')).c_str();
+  emails.find_child_by_attribute("domain", "val", "localhost").remove_attribute("prx");
+  bool partial = false;
+  pugi::xml_document result;
+  ASSERT_TRUE(
+      qovra::SendMailMessage(Owner(), Place(), mail_, partial, 0, {}, doc, container_, result));
+  EXPECT_TRUE(partial);
+  const pugi::xml_node r = result.child("response").child("emails");
+  EXPECT_STREQ(r.find_child_by_attribute("domain", "val", "127.0.0.1")
+                   .child("login")
+                   .attribute("ok")
+                   .value(),
+               "0");
+  const pugi::xml_node bob = r.find_child_by_attribute("domain", "val", "localhost").child("login");
+  EXPECT_STREQ(bob.attribute("ok").value(), "1");
+  EXPECT_EQ(std::string(bob.attribute("suid").value()).size(), 32u);
+  // The caller's document keeps its pbk values.
+  EXPECT_TRUE(carol.attribute("pbk"));
+}
+
+}  // namespace

@@ -1,0 +1,237 @@
+// Mail container reader against damaged input, and attachment names that
+// try to leave the target folder.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <functional>
+#include <string>
+
+#include "base/utf.h"
+#include "seam/fake_ui.h"
+#include "store/mail_container_names.h"
+#include "store/mail_container_reader.h"
+#include "store/mail_container_writer.h"
+#include "support/scratch_dir.h"
+#include "test_mail_container_util.h"
+
+namespace {
+
+using qovra::TMailReader;
+using qovra::TMemoryStream;
+using qovra::Utf8ToUtf16;
+using qovra::testing::ScratchDir;
+using qovra_test::kBoundary;
+
+// A valid container: body "Body text", attachments "a.txt" (10 bytes) and
+// "b.bin" (b_size bytes).
+std::string Good(size_t b_size = 3000) {
+  TMemoryStream out;
+  {
+    qovra::TMailWriter writer(out, kBoundary, qovra_test::FixedTime);
+    writer.AddMailHeaders("alice@localhost", u"Subject", "bob@localhost");
+    writer.AddField("body", "Body text");
+    writer.AddAttachmentHeader(u"a.txt", 10);
+    writer.WriteString("0123456789");
+    writer.AddAttachmentHeader(u"b.bin", static_cast<int64_t>(b_size));
+    writer.WriteString(std::string(b_size, 'b'));
+    EXPECT_TRUE(writer.Finish());
+  }
+  return out.Data();
+}
+
+std::string Replace(std::string s, const std::string& from, const std::string& to) {
+  const size_t at = s.find(from);
+  EXPECT_NE(at, std::string::npos) << from;
+  if (at != std::string::npos) s.replace(at, from.size(), to);
+  return s;
+}
+
+std::string ClosingLine() {
+  return "\r\n--" + kBoundary + "--";
+}
+
+bool Parses(const std::string& bytes, int64_t cap = qovra::kMailInflateCap,
+            std::string* error = nullptr) {
+  TMemoryStream source(bytes);
+  TMailReader reader(source);
+  reader.SetInflateCap(cap);
+  const bool ok = reader.Parse(nullptr, nullptr);
+  if (error) *error = reader.Error();
+  EXPECT_EQ(ok, reader.Parsed());
+  return ok;
+}
+
+TEST(MailContainerCorrupt, GoodContainerParses) {
+  EXPECT_TRUE(Parses(Good()));
+}
+
+TEST(MailContainerCorrupt, TrailingBytesAfterTheClosingLineAreIgnored) {
+  EXPECT_TRUE(Parses(Good() + "\r\ntrailing garbage"));
+}
+
+TEST(MailContainerCorrupt, DamagedContainersFail) {
+  const std::string good = Good();
+  const std::string zgood = qovra_test::ZCompress(good);
+  const size_t a_data = good.find("0123456789");
+  struct Case {
+    const char* name;
+    std::string bytes;
+    int64_t cap = qovra::kMailInflateCap;
+  };
+  const Case cases[] = {
+      {"Empty", ""},
+      {"OneByte", "F"},
+      {"FirstSectionNotBody", Replace(good, "name=\"body\"", "name=\"text\"")},
+      {"NoClosingLine", good.substr(0, good.size() - ClosingLine().size())},
+      {"ClosingLineWithoutDashes", Replace(good, ClosingLine(), "\r\n--" + kBoundary + "\r\n")},
+      {"CutMidData", good.substr(0, a_data + 5)},
+      {"CutInBoundaryLine", good.substr(0, good.size() - 10)},
+      {"CutInSectionHeader", good.substr(0, good.find("filename=\"YS50eHQ=\"") + 5)},
+      {"NegativeSize", Replace(good, "Content-Size: 10", "Content-Size: -1")},
+      {"NonNumericSize", Replace(good, "Content-Size: 10", "Content-Size: ten")},
+      {"EmptySize", Replace(good, "Content-Size: 10", "Content-Size: ")},
+      {"HexSize", Replace(good, "Content-Size: 10", "Content-Size: 0xA")},
+      {"SizeTooLarge", Replace(good, "Content-Size: 3000", "Content-Size: 3001")},
+      {"SizeOverflows", Replace(good, "Content-Size: 3000", "Content-Size: 99999999999999999999")},
+      {"BodySizeTooLarge", Replace(good, "Content-Size: 9", "Content-Size: 999999")},
+      {"SizeTooSmall", Replace(good, "Content-Size: 10", "Content-Size: 9")},
+      {"NoContentSize", Replace(good, "Content-Size: 10\r\n", "")},
+      {"NoBoundaryHeader",
+       Replace(good, "Content-Type: multipart/form-data; boundary=" + kBoundary + "\r\n", "")},
+      {"EmptyBoundary", Replace(good, "boundary=" + kBoundary, "boundary=")},
+      {"WrongBoundaryLater",
+       Replace(good,
+               "\r\n--" + kBoundary + "\r\nContent-Disposition: form-data; name=\"attachment2\"",
+               "\r\n--" + kBoundary.substr(0, 31) +
+                   "X\r\nContent-Disposition: form-data; name=\"attachment2\"")},
+      {"SectionWithoutName", Replace(good, "name=\"attachment1\"", "name=\"\"")},
+      {"HeaderLinesNeverEnd", std::string(9000, 'x')},
+      {"GarbageAfter78DA", std::string("\x78\xDA") + "this is not deflate data at all"},
+      {"TruncatedZlib", zgood.substr(0, zgood.size() / 2)},
+      {"ZlibChecksumBroken", zgood.substr(0, zgood.size() - 1) + "\x01"},
+      {"ZlibOfGarbage", qovra_test::ZCompress("no container inside")},
+      {"BombOverTheCap", qovra_test::ZCompress(good + std::string(2 << 20, '\0')), 1 << 20},
+  };
+  for (const Case& c : cases) {
+    std::string error;
+    EXPECT_FALSE(Parses(c.bytes, c.cap, &error)) << c.name;
+    EXPECT_FALSE(error.empty()) << c.name;
+  }
+}
+
+TEST(MailContainerCorrupt, CompressedFormWithinTheCapParses) {
+  EXPECT_TRUE(Parses(qovra_test::ZCompress(Good() + std::string(1000, '\0')), 1 << 20));
+}
+
+// Any single damaged byte gives a clean verdict: no crash, no exception,
+// attachments only within the file.
+TEST(MailContainerCorrupt, EveryFlippedByteIsHandled) {
+  const std::string good = Good(20);
+  const std::string zgood = qovra_test::ZCompress(good);
+  for (const std::string* base : {&good, &zgood}) {
+    for (size_t i = 0; i < base->size(); i += (base == &good ? 1 : 3)) {
+      std::string bytes = *base;
+      bytes[i] = static_cast<char>(bytes[i] ^ 0x41);
+      TMemoryStream source(bytes);
+      TMailReader reader(source);
+      if (reader.Parse(nullptr, nullptr)) {
+        for (const auto& a : reader.Attachments()) {
+          EXPECT_GE(a.DataOffset, 0);
+          EXPECT_GE(a.DataSize, 0);
+        }
+      }
+    }
+  }
+}
+
+// --- Names ----------------------------------------------------------------------
+
+TEST(BareFileName, ReducesToTheLastComponent) {
+  struct Case {
+    std::u16string in;
+    std::u16string out;
+  };
+  const Case cases[] = {
+      {u"report.pdf", u"report.pdf"},
+      {u"../../evil.txt", u"evil.txt"},
+      {u"/etc/passwd", u"passwd"},
+      {u"..\\..\\win.ini", u"win.ini"},
+      {u"C:\\Users\\x\\doc.txt", u"doc.txt"},
+      {u"a/b/", u""},
+      {u"..", u""},
+      {u".", u""},
+      {u"", u""},
+      {u"line\nbreak\x01.txt", u"line_break_.txt"},
+      {u"Ҳисобот.docx", u"Ҳисобот.docx"},
+  };
+  for (const Case& c : cases)
+    EXPECT_EQ(qovra::BareFileName(c.in), c.out) << qovra::Utf16ToUtf8(c.in);
+  EXPECT_EQ(qovra::BareFileNameOr(u"../", u"attachment"), u"attachment");
+}
+
+TEST(BareFileName, LongNamesFitAFileNameAndKeepTheirExtension) {
+  const std::u16string longname = std::u16string(200, u'ж') + u".pdf";  // 404 UTF-8 bytes
+  const std::u16string bare = qovra::BareFileName(longname);
+  EXPECT_LE(qovra::Utf16ToUtf8(bare).size(), 255u);
+  EXPECT_EQ(bare.substr(bare.size() - 4), u".pdf");
+  EXPECT_EQ(bare.substr(0, 10), std::u16string(10, u'ж'));
+}
+
+TEST(MailContainerNames, SavedAttachmentsStayInTheTargetFolder) {
+  const std::u16string names[] = {
+      u"../../escape.txt", u"/tmp/absolute.txt", u"..\\back.txt", u"..", u"", u"sub/dir/inner.txt"};
+  const std::u16string expected[] = {u"escape.txt", u"absolute.txt", u"back.txt",
+                                     u"attachment", u"attachment",   u"inner.txt"};
+  ScratchDir root;
+  const std::string target = root.File("a/b");
+  std::filesystem::create_directories(target);
+  for (size_t i = 0; i < std::size(names); ++i) {
+    TMemoryStream out;
+    {
+      qovra::TMailWriter writer(out, kBoundary);
+      writer.WriteContentType();
+      writer.AddField("body", "");
+      writer.AddAttachmentHeader(names[i], 4);
+      writer.WriteString("data");
+    }
+    TMemoryStream source(out.Data());
+    TMailReader reader(source);
+    ASSERT_TRUE(reader.Parse(nullptr, nullptr));
+    ASSERT_EQ(reader.Attachments()[0].FileName.str(), names[i]);  // shown as sent
+    ASSERT_TRUE(reader.SaveAttachment(0, true, nullptr, nullptr, true, Utf8ToUtf16(target)));
+    const std::string saved = target + "/" + qovra::Utf16ToUtf8(expected[i]);
+    EXPECT_EQ(ScratchDir::Read(saved), "data") << saved;
+    std::filesystem::remove(saved);
+  }
+  // Nothing anywhere but in the target folder.
+  size_t files = 0;
+  for (const auto& e : std::filesystem::recursive_directory_iterator(root.path())) {
+    if (e.is_regular_file()) ++files;
+  }
+  EXPECT_EQ(files, 0u);
+}
+
+TEST(MailContainerNames, SymbolicLinkAtTheTargetNameIsNotFollowed) {
+  ScratchDir root;
+  const std::string outside = root.Write("outside.txt", "keep");
+  std::filesystem::create_directory(root.File("in"));
+  std::filesystem::create_symlink(outside, root.File("in/link.txt"));
+  TMemoryStream out;
+  {
+    qovra::TMailWriter writer(out, kBoundary);
+    writer.WriteContentType();
+    writer.AddField("body", "");
+    writer.AddAttachmentHeader(u"link.txt", 4);
+    writer.WriteString("evil");
+  }
+  TMemoryStream source(out.Data());
+  TMailReader reader(source);
+  ASSERT_TRUE(reader.Parse(nullptr, nullptr));
+  qovra::testing::ScopedFakeUi ui;
+  EXPECT_FALSE(
+      reader.SaveAttachment(0, true, nullptr, nullptr, true, Utf8ToUtf16(root.File("in"))));
+  EXPECT_EQ(ScratchDir::Read(outside), "keep");
+  EXPECT_EQ(ui->messages.size(), 1u);  // the file stream tells the user
+}
+
+}  // namespace

@@ -1,0 +1,193 @@
+// TfrmMain, the program's main window: the folder tree, the mail list,
+// the toolbar, the main menu and pop-up menus, the status bar, the hidden
+// search line and the action list alMain (main_actions.h).
+//
+// Created once after a successful login with Session, Options, UserDir and
+// MailDb set up (startup.h), alive until the program ends; closing it ends
+// the program and empties the user's temporary folder. Without an open
+// MailDb the window builds no folders and its list stays empty.
+//
+// Creation brings the mail database up to date (UpgradeMailSchema; a
+// failure is shown and the window carries on) and installs the window's
+// receive notices (IReceiveNotices) until it is destroyed.
+//
+// Receiving (acMailReceive, F5) runs ReceiveMails with the window as
+// owner; one run at a time: a receive asked for while one runs is refused.
+// The first activation receives when Options.Mail.sdownld is set.
+//
+// Actions whose workflows the program does not have yet keep their
+// enabling rules and, when triggered, say so with msgFunctionNotAvailable.
+//
+// GUI thread only.
+#pragma once
+
+#include <QMainWindow>
+#include <QString>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "base/records.h"
+#include "mail/receiving.h"
+#include "mail/sending.h"
+#include "qovra/ui/png_resources.h"
+#include "qovra/workspace/folder_tree.h"
+#include "qovra/workspace/main_actions.h"
+
+class QMenu;
+class QSplitter;
+class QToolBar;
+class QTreeView;
+
+namespace qovra::ui {
+class ITrayIcon;
+class TMailListModel;
+class TMainReceiveNotices;
+class TMainStatusBar;
+class TframeSearchEdit;
+}  // namespace qovra::ui
+
+// Which modal mail window is open.
+enum class TActiveFormKind : uint8_t {
+  None = 0,
+  TextCompose = 1,
+  VoiceCompose = 2,
+  TextViewer = 3,
+  VoiceViewer = 4,
+};
+
+class TfrmMain : public QMainWindow {
+  Q_OBJECT
+
+ public:
+  // tray: the notification-area icon (not owned; must outlive the window);
+  // null: none.
+  explicit TfrmMain(qovra::ui::ITrayIcon* tray = nullptr, QWidget* parent = nullptr);
+  ~TfrmMain() override;
+
+  // Folders.
+  void BuildFolderTree();
+  void RefreshFolderCounters();
+  QTreeWidgetItem* FindFolderNode(int32_t folder_id) const;
+  // Selects the folder's node and refills the list for it.
+  void SelectFolder(int32_t folder_id);
+  qovra::ui::TFolderNodeData CurrentFolder() const;
+  // Refills the list from MailDb; a failed query is shown and leaves the
+  // list empty.
+  void FillMailList(int32_t folder, bool show_progress);
+  void ApplyFolderCaptions();
+
+  // Status bar.
+  void StatusBusy(const QString& text);
+  void StatusReady();
+
+  // Enables the online-only actions and applies the selection rules.
+  void UpdateOnlineActions();
+  // The window title for the session's state (online: the user's name and
+  // address; offline: msgOfflineMode).
+  void UpdateTitle();
+
+  // The recipient rows of a mail with their send flags.
+  qovra::TSendFlags LoadRecipientSendFlags(int32_t mail_id) const;
+
+  // The selected mails' list rows, in list order.
+  std::vector<int> SelectedRows() const;
+  // A copy of the only selected mail, for a mail window; nothing unless
+  // exactly one mail is selected.
+  std::optional<qovra::TMailMessage> SelectedMailCopy() const;
+
+  // Receiving: false when refused because a receive runs already.
+  bool acMailReceiveExecute();
+  bool Receiving() const { return receiving_; }
+  // The window's receive notices (tests set the activity check there).
+  qovra::ui::TMainReceiveNotices& ReceiveNotices() { return *notices_; }
+  // What the last receive did.
+  const qovra::TReceiveSummary& LastReceive() const { return last_receive_; }
+
+  // The first activation (also run from the window's activation).
+  void FormActivate();
+  bool FirstActivationDone() const { return first_activation_done_; }
+
+  // The search line.
+  void SearchNext();
+
+  TActiveFormKind ActiveFormKind() const { return active_form_kind_; }
+  // Marks a mail window open while it lives; resets ActiveFormKind to None
+  // when it ends, however the window closed.
+  class TActiveFormScope {
+   public:
+    TActiveFormScope(TfrmMain& form, TActiveFormKind kind);
+    ~TActiveFormScope();
+    TActiveFormScope(const TActiveFormScope&) = delete;
+    TActiveFormScope& operator=(const TActiveFormScope&) = delete;
+
+   private:
+    TfrmMain& form_;
+  };
+
+  // Components.
+  qovra::ui::TMainActions* alMain;
+  QToolBar* tbMain;
+  qovra::ui::TFolderTree* tvMain;
+  QTreeView* lvMain;
+  qovra::ui::TMailListModel* model;
+  qovra::ui::TframeSearchEdit* frameSearchEdit1;
+  qovra::ui::TMainStatusBar* pnlStatusBar;
+  QMenu* pmList;
+  QMenu* pmNew;
+  QMenu* pmReply;
+  QMenu* pmEdit;
+  QMenu* pmTray;
+  qovra::ui::TImageList imglistMain32;
+  qovra::ui::TImageList imglistDisable32;
+  qovra::ui::TImageList imgFolders24;
+  qovra::ui::TImageList imgListMain16;
+
+ signals:
+  // The window has closed: the program's event loop ends.
+  void closed();
+
+ protected:
+  void closeEvent(QCloseEvent* event) override;
+  void showEvent(QShowEvent* event) override;
+  void changeEvent(QEvent* event) override;
+  // Hints of menus and actions show in the status text (AppHint); an empty
+  // hint brings msgReady back. Not while a list operation is busy.
+  bool event(QEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
+
+ private:
+  void FormCreate();
+  void LoadImages();
+  void BuildActions();
+  void BuildMenus();
+  void BuildToolbar();
+  void BuildCentre();
+  void ConnectActions();
+  void FormShow();
+  void tvMainChange();
+  void lvMainHeaderClick(int column);
+  void lvMainContextPopup(const QPoint& pos);
+  void UpdateSelectionActions();
+  void eSearchChange();
+  bool eSearchKeyPress(int key);
+  void acToolsFindExecute(bool checked);
+  void acWorkOfflineExecute(bool checked);
+  void acToolsChangePasswordExecute();
+  void NotAvailable(QAction* action);
+  void SetColumnCaption();
+  std::string OwnAddress() const;
+
+  qovra::ui::ITrayIcon* tray_;
+  std::unique_ptr<qovra::ui::TMainReceiveNotices> notices_;
+  bool receiving_ = false;
+  bool first_activation_done_ = false;
+  bool activating_ = false;
+  bool search_again_ = false;
+  int32_t last_found_id_ = 0;  // the mail the last search hit; 0: none
+  TActiveFormKind active_form_kind_ = TActiveFormKind::None;
+  qovra::TReceiveSummary last_receive_;
+};
