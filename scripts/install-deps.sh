@@ -14,6 +14,8 @@ packages=(
   # tests and benchmarks
   googletest libgtest-dev libbenchmark-dev rhash libengine-gost-openssl openssl
   sqlite3 softhsm2 opensc xxd p11-kit-modules xvfb xauth fonts-dejavu-core fonts-liberation2
+  # screenshots and driving windows by hand
+  openbox xdotool
 )
 
 missing=()

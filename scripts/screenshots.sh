@@ -5,7 +5,9 @@
 #
 # Windows: msg-error msg-question msg-info msg-plain progress about menu main login
 # password (all when none is named). QOVRA_PRESET picks the build (default:
-# debug); the screenshots program is built first.
+# debug); the screenshots program is built first. QOVRA_LANGID picks the
+# language file (0 Uzbek, 1 Russian; default 1). The windows run under a
+# window manager (openbox) on the virtual display, as on a desktop.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -20,8 +22,16 @@ preset=${QOVRA_PRESET:-debug}
 cmake --preset "$preset" >/dev/null
 cmake --build --preset "$preset" --target screenshots qelto_rcc >&2
 mkdir -p "$out"
-xvfb-run -a -s "-screen 0 1280x800x24" \
-  env QT_QPA_PLATFORM=xcb ASAN_OPTIONS=detect_leaks=0 \
+# Under the window manager: started first, given a moment to take the screen.
+with_wm() {
+  if command -v openbox >/dev/null; then
+    xvfb-run -a -s "-screen 0 1280x800x24" \
+      sh -c 'openbox >/dev/null 2>&1 & wm=$!; sleep 0.5; "$@"; rc=$?; kill $wm; exit $rc' sh "$@"
+  else
+    xvfb-run -a -s "-screen 0 1280x800x24" "$@"
+  fi
+}
+with_wm env QT_QPA_PLATFORM=xcb ASAN_OPTIONS=detect_leaks=0 QOVRA_LANGID="${QOVRA_LANGID:-1}" \
   "build/$preset/bin/screenshots" --out "$out" "$@"
 scripts/screenshots-controls.sh "$out"  # the gallery of the own controls: controls.png
 

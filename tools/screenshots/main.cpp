@@ -103,6 +103,12 @@ bool ShootMessage(const QString& dir, const QString& name, int flags, const QStr
   return SaveBoth(&dialog, &owner, dir, name);
 }
 
+// The language of the shots: QOVRA_LANGID (0 Uzbek, 1 Russian; default 1).
+int ShotLangId() {
+  return qEnvironmentVariableIsSet("QOVRA_LANGID") ? qEnvironmentVariableIntValue("QOVRA_LANGID")
+                                                   : 1;
+}
+
 bool ShootProgress(const QString& dir) {
   OwnerWindow owner;
   owner.show();
@@ -127,7 +133,7 @@ bool ShootAbout(const QString& dir) {
   OwnerWindow owner;
   owner.show();
   Settle();
-  qovra::Options.langid = 1;
+  qovra::Options.langid = ShotLangId();
   TfrmAbout box(&owner);
   box.show();
   Settle();
@@ -176,7 +182,7 @@ bool ShootMain(const QString& dir) {
     return false;
   }
   qovra::ProgramDir = bin.toStdString() + "/";
-  qovra::Options.langid = 1;
+  qovra::Options.langid = ShotLangId();
   qovra::ApplyLanguageMessages();
   qovra::AppTitle = "Qovra";
   qovra::Session.State = 1;
@@ -234,7 +240,7 @@ bool ShootMain(const QString& dir) {
 // The login window of a user whose last login was bob, on a configured server.
 bool ShootLogin(const QString& dir) {
   qovra::ProgramDir = QCoreApplication::applicationDirPath().toStdString() + "/";
-  qovra::Options.langid = 1;
+  qovra::Options.langid = ShotLangId();
   qovra::ApplyLanguageMessages();
   qovra::Options.Conn.srvaddr = "127.0.0.1:8480";
   qovra::Options.Other.lastlgn = "bob";
@@ -251,7 +257,7 @@ bool ShootPassword(const QString& dir) {
   OwnerWindow owner;
   owner.show();
   Settle();
-  qovra::Options.langid = 1;
+  qovra::Options.langid = ShotLangId();
   TfrmPassword prompt(&owner);
   bool ok = false;
   QTimer::singleShot(0, &prompt, [&] {
@@ -281,7 +287,11 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "screenshots: cannot create %s\n", qPrintable(dir));
     return 1;
   }
-  // Forms take their texts from the language file, as in the program.
+  // Forms take their texts from the language file, as in the program, and
+  // the messages come from it too.
+  qovra::ProgramDir = QCoreApplication::applicationDirPath().toStdString() + "/";
+  qovra::Options.langid = ShotLangId();
+  qovra::ApplyLanguageMessages();
   qovra::ui::SetApplyLanguageFn([](QWidget* form) { qovra::ApplyLanguage(form); });
   // No sound while rendering.
   qovra::ui::testing::ScopedFakeAudio audio;
