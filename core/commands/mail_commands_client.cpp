@@ -45,6 +45,15 @@ bool IsHexId(std::string_view text) {
          text.find_first_not_of("0123456789ABCDEFabcdef") == std::string_view::npos;
 }
 
+bool IsServerCopyId(std::string_view text) {
+  if (text.empty() || text.size() > 32) return false;
+  for (const char c : text) {
+    const bool alnum = (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
+    if (!alnum) return false;
+  }
+  return true;
+}
+
 bool IsYmboxText(std::string_view text) {
   return !text.empty() && text.size() <= 9 && AllDigits(text);
 }

@@ -19,6 +19,11 @@ namespace qovra {
 // True when text is exactly 32 hexadecimal digits (a uuid or a suid).
 [[nodiscard]] bool IsHexId(std::string_view text);
 
+// True when text can be stored as the server's id of a delivered copy: 1 to
+// 32 ASCII letters and digits. The server may choose other forms than the
+// 32 hexadecimal digits of IsHexId.
+[[nodiscard]] bool IsServerCopyId(std::string_view text);
+
 // True when text is a mailbox number: 1 to 9 decimal digits.
 [[nodiscard]] bool IsYmboxText(std::string_view text);
 

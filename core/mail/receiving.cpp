@@ -5,6 +5,7 @@
 
 #include <array>
 #include <cerrno>
+#include <cstdio>
 #include <memory>
 #include <pugixml.hpp>
 #include <string>
@@ -61,6 +62,8 @@ class Receiver {
   void DownloadAll(const std::vector<TListEntry>& list);
   void ProcessAll();
   bool ProcessMail(TMailMessage& mail);
+  // A checked mail the database did not take: logged, shown, false.
+  bool NotStored(const TMailMessage& mail);
   void Notify();
 
   const TReceiveRun& run_;
@@ -98,13 +101,24 @@ std::vector<TListEntry> ReadList(const pugi::xml_node& list) {
   return entries;
 }
 
-// True when the entry names a mail whose files the user already holds
-// (<uuid>.emz or <uuid>.eme in MessagesDir).
+// True when the stored row of uuid holds a sealed key, which only a mail
+// that passed every check gets.
+bool HasSealedKey(const std::string& uuid) {
+  if (!MailDb.IsOpen()) return false;
+  SqliteStatement q = MailDb.Prepare(
+      "SELECT 1 FROM ecm_mails WHERE uuid=? AND fau_data IS NOT NULL AND fau_data<>'' LIMIT 1");
+  q.Bind(1, uuid);
+  return q.Step() == SqliteStatement::StepResult::Row;
+}
+
+// True when the entry names a mail the user already holds checked: its
+// <uuid>.emz in MessagesDir, or (for administrative use only) its <uuid>.eme
+// beside a sealed key. An .eme without that key was never checked (a run
+// that stopped after the download): the mail is fetched and checked again.
 bool AlreadyHeld(const TListEntry& e) {
   if (!IsHexId(e.Uuid) || !IsYmboxText(e.Ymbox)) return false;  // DownloadMail refuses it
-  for (const char* ext : {".emz", ".eme"})
-    if (::access((MessagesDir + e.Uuid + ext).c_str(), F_OK) == 0) return true;
-  return false;
+  if (::access((MessagesDir + e.Uuid + ".emz").c_str(), F_OK) == 0) return true;
+  return ::access((MessagesDir + e.Uuid + ".eme").c_str(), F_OK) == 0 && HasSealedKey(e.Uuid);
 }
 
 // The flag report for a held mail, as for a stored one: 0x40, plus 0x80
@@ -121,15 +135,22 @@ uint16_t HeldMailFlagValue(const std::string& uuid) {
 }
 
 bool Receiver::RequestList(pugi::xml_document& reply) {
+  // A database that cannot list the awaited reports would not keep the
+  // mails either: nothing is fetched (and acknowledged) until it reads.
+  std::string reports;
+  if (!BuildPendingReportList(MailDb, reports)) {
+    std::fprintf(stderr, "qovra: awaited reports not listed: %s\n", MailDb.LastError().c_str());
+    Warn("msgDatabaseError");
+    return false;
+  }
   TMemoryStream out;
   TXMLMaker xml(out, "request");
   xml.OpenRoot();
   xml.AddInteger("cmd", 165, true);
   xml.AddString("user", Session.OwnContact.Email, false, true);
   xml.OpenTag("emails");
-  // Built by us from bound database values: hex suids, digits, domains
-  // escaped by the list builder.
-  xml.WriteRaw(BuildPendingReportList(MailDb));
+  // Built by us from bound database values, escaped by the list builder.
+  xml.WriteRaw(reports);
   xml.CloseTag("emails");
   xml.CloseRoot();
   out.SetPosition(0);
@@ -315,18 +336,26 @@ bool Receiver::ProcessMail(TMailMessage& mail) {
         Warn("msgMailFileCorrupted");
         return false;
       }
+      // The key first: without it the kept copy cannot be opened, and the
+      // mail stays a header without its subject, fetched again when listed.
+      const std::span<const uint8_t, 256> priv(Session.OwnPrivateKey);
+      if (admin && !StoreMailKey(MailDb, mail, key, priv)) return NotStored(mail);
       mail.Subject = reader.Subject();
       mail.Id = SaveMailToDatabase(MailDb, mail, Session.OwnContact.Email, ProgressCallback,
                                    run_.Owner.ProgressBar, false);
-      if (admin) {
-        const std::span<const uint8_t, 256> priv(Session.OwnPrivateKey);
-        if (!StoreMailKey(MailDb, mail, key, priv)) return false;
-      }
-      return mail.Id != 0;
+      if (mail.Id == 0) return NotStored(mail);
+      return true;
     }();
   }
   if (!admin) ::unlink(eme_name.c_str());
   return ok;
+}
+
+bool Receiver::NotStored(const TMailMessage& mail) {
+  std::fprintf(stderr, "qovra: mail %s not stored: %s\n", mail.Uuid.str().c_str(),
+               MailDb.LastError().c_str());
+  Warn("msgDatabaseError");
+  return false;
 }
 
 void Receiver::ProcessAll() {

@@ -15,12 +15,17 @@
 // A bad mail (unusable values in the list, failed download, unreadable
 // signature container or sender certificate, failed key agreement,
 // decryption, length, signature or container check) is reported and
-// skipped; the run goes on with the next mail and the reports. Decrypted
-// data is written under a temporary name and renamed only after every
-// check passed; an existing mail file is never overwritten. A listed mail
-// whose <uuid>.emz or <uuid>.eme is already held is not downloaded again;
-// it is only reported to the server as received. A failed 165
-// exchange ends the run with nothing stored.
+// skipped, and so is a checked mail whose subject or sealed key the
+// database does not take ("msgDatabaseError"); the run goes on with the
+// next mail and the reports. A skipped mail keeps only its header row, no
+// subject. Decrypted data is written under a temporary name and renamed
+// only after every check passed; an existing mail file is never
+// overwritten. A listed mail already held checked (its <uuid>.emz, or its
+// <uuid>.eme with a sealed key) is not downloaded again; it is only
+// reported to the server as received. An <uuid>.eme without that key was
+// never checked and is fetched again. A failed 165 exchange ends the run
+// with nothing stored; so does a mail database that cannot list the
+// awaited reports ("msgDatabaseError", before any request).
 //
 // Reads Session (own address, keys, session key), Options (Mail.playsnd,
 // Mail.sndpath, Other.traymin), MessagesDir and MailDb. Messages, progress,

@@ -26,7 +26,7 @@ int ApplyMailReports(SqliteDb& db, const pugi::xml_node& report, void* bar) {
     const pugi::xml_attribute d = n.attribute("read_time");
     const std::string_view received = r ? std::string_view(r.value()) : kZeroTimeText;
     const std::string_view read = d ? std::string_view(d.value()) : kZeroTimeText;
-    if (suid.empty() || !IsHexId(suid) || !IsTimeText(received) || !IsTimeText(read) ||
+    if (!IsServerCopyId(suid) || !IsTimeText(received) || !IsTimeText(read) ||
         received == kZeroTimeText)
       continue;
     SqliteStatement st =

@@ -111,11 +111,16 @@ struct TSendPlace {
 // (mode 0) sends one request per recipient with a copy enciphered for it;
 // fast mode one package under the session key. On true result holds the
 // result document (response/emails/domain/login with ok 1 sent, 2
-// skipped or already held by the server, 0 failed) and <uuid>.ems is written; partial_failure tells
-// whether some recipient failed. False: nothing was sent in fast mode, or
-// the mail could not be signed (shown); the progress window is hidden in
-// every case. Temporary files are gone on return; <uuid>.eme remains only
-// for mfAdminOnly mails.
+// skipped or already held by the server, 0 failed) and <uuid>.ems is
+// written. partial_failure tells whether the mail must stay in the outbox:
+// a recipient failed in secure mode, or the mail's key could not be sealed
+// into place.Db ("msgDatabaseError", shown once; those recipients count as
+// failed). A login the server refuses in fast mode is only a failed line.
+// False: the mail could not be signed ("msgCannotSignFile"), its fast-mode
+// package or kept copy could not be written ("msgCannotEncryptFile"), or
+// the fast-mode request failed (shown by ServerRequest). The progress
+// window is hidden in every case. Temporary files are gone on return;
+// <uuid>.eme remains only for mfAdminOnly mails, beside its sealed key.
 [[nodiscard]] bool SendMailMessage(const TCommandOwner& owner, const TSendPlace& place,
                                    const TMailMessage& mail, bool& partial_failure, int mode,
                                    const TSendFlags& send_flags,

@@ -1,8 +1,6 @@
 // Recording and showing the outcome of a send; the sending steps in order.
 #include "base/messages.h"
 #include "base/msg_format.h"
-#include "base/time_stamp.h"
-#include "keys/random_text.h"
 #include "mail/sending.h"
 #include "mail/sending_values.h"
 #include "store/mail_container_date.h"
@@ -50,13 +48,10 @@ bool RecordSendResults(SqliteDb& db, TMailMessage& mail, int mode, bool partial_
       if (ok == 1) {
         results += FormatMsgArgs(GetMsg("msgLoginMailSended"), lv, dv);
         if (!open) continue;
-        TSentValues v;
-        if (!ReadSentValues(l, v)) {
-          // Absent values get the defaults; malformed ones never reach here.
-          v.Suid = RandomHexString(16);
-          v.SentTime = DateTimeToStamp(true, LocalNow());
-          v.Ymbox = v.SentTime.substr(0, 4) + v.SentTime.substr(5, 2);
-        }
+        // Values the server left out, or sent in a form that is not safe
+        // to store, get their defaults.
+        TSentValues v = ReadSentValues(l);
+        FillSentDefaults(v);
         SqliteStatement r = db.Prepare(
             "UPDATE ecm_recipients SET suid=?1,ymbox=?2,sent_time=?3,send_flag=1 "
             "WHERE mail_id=?4 AND to_address=?5");

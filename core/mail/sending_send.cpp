@@ -80,15 +80,41 @@ bool WriteWholeFile(const std::string& path, std::string_view bytes) {
   return ok;
 }
 
+// What every copy of one send shares.
+struct TSendJob {
+  const TCommandOwner& owner;
+  const TSendPlace& place;
+  const TMailMessage& mail;
+  const std::string& sign_text;
+  int64_t size;
+  TStream& mail_stream;
+  TCipherIvView iv;
+  bool seal_failure_shown = false;
+};
+
+// Seals key into the mail's row, which the sender needs to open the kept
+// <uuid>.eme again (nothing to do while the database is closed). A failure
+// is logged, shown once per send and gives false.
+bool SealSentKey(TSendJob& job, std::span<const uint8_t, kCipherKeySize> key) {
+  SqliteDb* db = job.place.Db;
+  if (!db || !db->IsOpen() || StoreMailKey(*db, job.mail, key, Session.OwnPrivateKey)) return true;
+  std::fprintf(stderr, "qovra: key of mail %s not stored: %s\n", job.mail.Uuid.str().c_str(),
+               db->LastError().c_str());
+  if (!job.seal_failure_shown) ShowWarning(job.owner.Form, "msgDatabaseError");
+  job.seal_failure_shown = true;
+  return false;
+}
+
 // One recipient in secure mode; the login element of result gets its ok
-// and values. True when the server accepted the copy.
-bool SendSecureCopy(const TCommandOwner& owner, const TSendPlace& place, const TMailMessage& mail,
-                    const std::string& sign_text, int64_t size, TStream& mail_stream,
-                    TCipherIvView iv, const pugi::xml_node& domain, const pugi::xml_node& login,
+// and values. True when the server took the copy (or already held it) and
+// its key was sealed.
+bool SendSecureCopy(TSendJob& job, const pugi::xml_node& domain, const pugi::xml_node& login,
                     const std::string& address, const std::string& peer_key, pugi::xml_node& out) {
+  const TCommandOwner& owner = job.owner;
+  const TMailMessage& mail = job.mail;
   Progress(owner.Form, "msgEncryptingFor", address);
   const std::string eme =
-      place.MessagesDir + MailFileName(mail.Uuid.view(), MailFileKind::Enciphered);
+      job.place.MessagesDir + MailFileName(mail.Uuid.view(), MailFileKind::Enciphered);
   const std::string tmp = eme + "." + RandomString(8, kRandomUpperNum) + ".tmp";
   std::array<uint8_t, kCipherKeySize> key{};
   bool accepted = false;
@@ -98,13 +124,15 @@ bool SendSecureCopy(const TCommandOwner& owner, const TSendPlace& place, const T
     std::array<uint8_t, 768> peer{};
     std::copy(peer_key.begin(), peer_key.end(), peer.begin());
     if (!EncryptFileForRecipient(owner.Form, Session.OwnPrivateKey, Session.OwnDhKey, peer, key,
-                                 owner.ProgressBar, ProgressCallback, copy, mail_stream, iv)) {
+                                 owner.ProgressBar, ProgressCallback, copy, job.mail_stream,
+                                 job.iv)) {
       SecureWipe(key.data(), key.size());
       return false;
     }
     TMemoryStream header;
     TXMLMaker xml(header, "request");
-    WriteSendHeader(xml, mail, kSendModeSecure, size, PaddedBlockLength(size), true, sign_text);
+    WriteSendHeader(xml, mail, kSendModeSecure, job.size, PaddedBlockLength(job.size), true,
+                    job.sign_text);
     const pugi::xml_attribute prx = domain.attribute("prx");
     xml.WriteRaw("<emails><domain val=\"" + XmlEscapeValue(domain.attribute("val").value()) +
                  "\" prx=\"" + XmlEscapeValue(prx ? prx.value() : "0") + "\">" + NodeXml(login) +
@@ -115,23 +143,15 @@ bool SendSecureCopy(const TCommandOwner& owner, const TSendPlace& place, const T
     if (xml.Ok() && SendParts(owner, header, copy, true, reply) == 1) {
       const pugi::xml_node rd = reply.document_element().child("emails").first_child();
       const pugi::xml_node rl = rd.first_child();
-      TSentValues values;
-      if (rd && rl && ReadOkAttr(rd) != 0 && ReadOkAttr(rl) == 2) {
-        // The recipient already holds this mail: skipped, not failed.
-        out.append_attribute("ok") = "2";
+      // Sealed before the copy is kept: a failed seal leaves the earlier
+      // kept copy and its key together.
+      if (rd && rl && ReadOkAttr(rd) != 0 && ReadOkAttr(rl) != 0 && SealSentKey(job, key)) {
+        // ok 2: the recipient already holds this mail; skipped, not failed.
+        SetLoginResult(out, ReadOkAttr(rl) == 2 ? 2 : 1, rl);
         accepted = true;
-      } else if (rd && rl && ReadOkAttr(rd) != 0 && ReadOkAttr(rl) != 0 &&
-                 ReadSentValues(rl, values)) {
-        out.append_attribute("ok") = "1";
-        out.append_attribute("suid") = values.Suid.c_str();
-        out.append_attribute("ymbox") = values.Ymbox.c_str();
-        out.append_attribute("sent_time") = values.SentTime.c_str();
-        accepted = true;
-        if (place.Db && place.Db->IsOpen())
-          (void)StoreMailKey(*place.Db, mail, key, Session.OwnPrivateKey);
       }
     }
-    // Only a copy the server accepted becomes the kept <uuid>.eme.
+    // Only a copy the server took becomes the kept <uuid>.eme.
     if (accepted && (mail.Flags & mfAdminOnly) && std::rename(tmp.c_str(), eme.c_str()) == 0)
       copy.SetDeleteOnFree(false);
   }
@@ -139,10 +159,8 @@ bool SendSecureCopy(const TCommandOwner& owner, const TSendPlace& place, const T
   return accepted;
 }
 
-bool SendSecure(const TCommandOwner& owner, const TSendPlace& place, const TMailMessage& mail,
-                bool& partial_failure, const TSendFlags& send_flags, const pugi::xml_node& emails,
-                const std::string& sign_text, int64_t size, TStream& mail_stream, TCipherIvView iv,
-                pugi::xml_document& result) {
+bool SendSecure(TSendJob& job, bool& partial_failure, const TSendFlags& send_flags,
+                const pugi::xml_node& emails, pugi::xml_document& result) {
   pugi::xml_node out_emails = result.append_child("response").append_child("emails");
   for (pugi::xml_node domain : emails.children("domain")) {
     const std::string d = domain.attribute("val").value();
@@ -161,9 +179,7 @@ bool SendSecure(const TCommandOwner& owner, const TSendPlace& place, const TMail
         out.append_attribute("ok") = "2";
         continue;
       }
-      if (peer_key.size() != 768 ||
-          !SendSecureCopy(owner, place, mail, sign_text, size, mail_stream, iv, domain, login,
-                          address, peer_key, out)) {
+      if (peer_key.size() != 768 || !SendSecureCopy(job, domain, login, address, peer_key, out)) {
         if (!out.attribute("ok")) out.append_attribute("ok") = "0";
         partial_failure = true;
       }
@@ -172,59 +188,78 @@ bool SendSecure(const TCommandOwner& owner, const TSendPlace& place, const TMail
   return true;
 }
 
-bool SendFast(const TCommandOwner& owner, const TSendPlace& place, const TMailMessage& mail,
-              bool& partial_failure, int mode, const pugi::xml_node& emails,
-              const std::string& sign_text, int64_t size, TStream& mail_stream, TCipherIvView iv,
+// The package (container, then the recipients text) and, for a mail for
+// administrative use only, the kept copy under the session key in
+// eme_tmp. False when either cannot be written in full.
+bool WriteFastFiles(TSendJob& job, TStream& package, const std::string& recipients,
+                    const std::string& eme_tmp) {
+  TStream& mail_stream = job.mail_stream;
+  if (mail_stream.Seek(0, SeekOrigin::Beginning) != 0 ||
+      CopyStreamWithHash(mail_stream, job.size, package, job.owner.ProgressBar, ProgressCallback,
+                         nullptr, nullptr) != job.size ||
+      package.Write(recipients.data(), recipients.size()) != recipients.size())
+    return false;
+  if (eme_tmp.empty()) return true;
+  TEFileStream copy(eme_tmp, true, false, fmCreate);
+  return copy.Opened() && mail_stream.Seek(0, SeekOrigin::Beginning) == 0 &&
+         CryptStreamWithHash(mail_stream, job.size, copy, nullptr, nullptr, nullptr,
+                             Session.SessionKey, job.iv, csEncrypt);
+}
+
+bool SendFast(TSendJob& job, bool& partial_failure, int mode, const pugi::xml_node& emails,
               pugi::xml_document& result) {
+  const TCommandOwner& owner = job.owner;
+  const TMailMessage& mail = job.mail;
   const std::string recipients = NodeXml(emails);
-  const int64_t csize = size + static_cast<int64_t>(recipients.size());
+  const int64_t csize = job.size + static_cast<int64_t>(recipients.size());
   if (csize > INT32_MAX) {
     ShowWarning(owner.Form, "msgCannotEncryptFile");
     return false;
   }
   TMemoryStream header;
   TXMLMaker xml(header, "request");
-  WriteSendHeader(xml, mail, mode, size, csize, false, sign_text);
+  WriteSendHeader(xml, mail, mode, job.size, csize, false, job.sign_text);
   xml.CloseRoot();
   if (!xml.Ok()) return false;
 
   Progress(owner.Form, "msgSending");
-  const std::string package_name = place.TempDir + RandomString(16, kRandomUpperNum) + ".emm";
+  const std::string package_name = job.place.TempDir + RandomString(16, kRandomUpperNum) + ".emm";
   TEFileStream package(package_name, false, true, fmCreate);
-  if (!package.Opened()) return false;
-  if (mail_stream.Seek(0, SeekOrigin::Beginning) != 0 ||
-      CopyStreamWithHash(mail_stream, size, package, owner.ProgressBar, ProgressCallback, nullptr,
-                         nullptr) != size ||
-      package.Write(recipients.data(), recipients.size()) != recipients.size())
-    return false;
-
-  // The kept copy of an administrative mail, under the session key.
-  std::string eme_tmp;
+  if (!package.Opened()) return false;  // shown by the stream
   const std::string eme =
-      place.MessagesDir + MailFileName(mail.Uuid.view(), MailFileKind::Enciphered);
-  if (mail.Flags & mfAdminOnly) {
-    eme_tmp = eme + "." + RandomString(8, kRandomUpperNum) + ".tmp";
-    TEFileStream copy(eme_tmp, true, false, fmCreate);
-    if (!copy.Opened() || mail_stream.Seek(0, SeekOrigin::Beginning) != 0 ||
-        !CryptStreamWithHash(mail_stream, size, copy, nullptr, nullptr, nullptr, Session.SessionKey,
-                             iv, csEncrypt)) {
-      std::remove(eme_tmp.c_str());
-      eme_tmp.clear();
-    }
+      job.place.MessagesDir + MailFileName(mail.Uuid.view(), MailFileKind::Enciphered);
+  const std::string eme_tmp =
+      (mail.Flags & mfAdminOnly) ? eme + "." + RandomString(8, kRandomUpperNum) + ".tmp" : "";
+  if (!WriteFastFiles(job, package, recipients, eme_tmp)) {
+    if (!eme_tmp.empty()) std::remove(eme_tmp.c_str());
+    ShowWarning(owner.Form, "msgCannotEncryptFile");
+    return false;
   }
 
   pugi::xml_document reply;
   const bool sent = SendParts(owner, header, package, false, reply) == 1;
+  // The kept copy of an administrative mail is under the session key; it is
+  // kept only once that key is sealed.
+  bool sealed = true;
   if (!eme_tmp.empty()) {
-    if (sent && std::rename(eme_tmp.c_str(), eme.c_str()) == 0) {
-      if (place.Db && place.Db->IsOpen())
-        (void)StoreMailKey(*place.Db, mail, Session.SessionKey, Session.OwnPrivateKey);
-    } else {
-      std::remove(eme_tmp.c_str());
-    }
+    sealed = sent && SealSentKey(job, Session.SessionKey);
+    if (!sealed || std::rename(eme_tmp.c_str(), eme.c_str()) != 0) std::remove(eme_tmp.c_str());
   }
   if (!sent) return false;
-  CopyResultDocument(reply, result, partial_failure);
+  CopyResultDocument(reply, result);
+  if (!sealed) {
+    // Without its key the mail cannot be opened again: it counts as sent
+    // to nobody, and the next send keeps a new copy and seals its key.
+    for (pugi::xml_node d : result.document_element().child("emails").children("domain")) {
+      for (pugi::xml_node l : d.children("login")) {
+        const std::string val = l.attribute("val").value();
+        while (l.first_attribute()) l.remove_attribute(l.first_attribute());
+        l.append_attribute("val") = val.c_str();
+        l.append_attribute("ok") = "0";
+      }
+    }
+    partial_failure = true;
+  }
   return true;
 }
 
@@ -282,11 +317,10 @@ bool SendMailMessage(const TCommandOwner& owner, const TSendPlace& place, const 
 
   Progress(owner.Form, "msgEncrypting");
   result.reset();
+  TSendJob job{owner, place, mail, sign_text, size, mail_stream, iv};
   const bool completed = mode == kSendModeSecure
-                             ? SendSecure(owner, place, mail, partial_failure, send_flags, emails,
-                                          sign_text, size, mail_stream, iv, result)
-                             : SendFast(owner, place, mail, partial_failure, mode, emails,
-                                        sign_text, size, mail_stream, iv, result);
+                             ? SendSecure(job, partial_failure, send_flags, emails, result)
+                             : SendFast(job, partial_failure, mode, emails, result);
   HideProgress(owner.Form, false);
   if (!completed) return false;
   const std::string ems =

@@ -3,30 +3,32 @@
 #include <charconv>
 #include <cstdint>
 
+#include "base/time_stamp.h"
+#include "commands/mail_commands_client.h"
+#include "keys/random_text.h"
+#include "store/mail_container_date.h"
+
 namespace qovra {
 
 namespace {
 
-bool AllOf(std::string_view s, bool (*pred)(char)) {
-  for (char c : s)
-    if (!pred(c)) return false;
-  return true;
-}
+constexpr size_t kMaxSuid = 32;
+constexpr size_t kMaxYmbox = 6;
+
 bool IsDigit(char c) {
   return c >= '0' && c <= '9';
 }
-bool IsHexDigit(char c) {
-  return IsDigit(c) || (c >= 'A' && c <= 'F') || (c >= 'a' && c <= 'f');
+
+bool IsYmbox(std::string_view s) {
+  if (s.empty() || s.size() > kMaxYmbox) return false;
+  for (char c : s)
+    if (!IsDigit(c)) return false;
+  return true;
 }
 
-// "yyyy-mm-dd hh:nn:ss" with digits in every field.
-bool IsTimeText(std::string_view s) {
-  if (s.size() != 19) return false;
-  for (size_t i = 0; i < s.size(); ++i) {
-    const char want = i == 4 || i == 7 ? '-' : i == 10 ? ' ' : i == 13 || i == 16 ? ':' : '0';
-    if (want == '0' ? !IsDigit(s[i]) : s[i] != want) return false;
-  }
-  return true;
+// A time text whose fields make a date and time (the zero time is none).
+bool IsSentTime(std::string_view s) {
+  return IsTimeText(s) && s != kZeroTimeText && StampToDateTime(s) != 0;
 }
 
 }  // namespace
@@ -39,17 +41,32 @@ int64_t ReadOkAttr(const pugi::xml_node& node) {
   return v;
 }
 
-bool ReadSentValues(const pugi::xml_node& login, TSentValues& out) {
-  const std::string_view suid = login.attribute("suid").value();
+TSentValues ReadSentValues(const pugi::xml_node& login) {
+  TSentValues out;
+  const std::string_view suid =
+      std::string_view(login.attribute("suid").value()).substr(0, kMaxSuid);
   const std::string_view ymbox = login.attribute("ymbox").value();
   const std::string_view sent = login.attribute("sent_time").value();
-  if (suid.size() != 32 || !AllOf(suid, IsHexDigit)) return false;
-  if (ymbox.size() != 6 || !AllOf(ymbox, IsDigit)) return false;
-  if (!IsTimeText(sent)) return false;
-  out.Suid = suid;
-  out.Ymbox = ymbox;
-  out.SentTime = sent;
-  return true;
+  if (IsServerCopyId(suid)) out.Suid = suid;
+  if (IsYmbox(ymbox)) out.Ymbox = ymbox;
+  if (IsSentTime(sent)) out.SentTime = sent;
+  return out;
+}
+
+void FillSentDefaults(TSentValues& values) {
+  const std::string now = DateTimeToStamp(true, LocalNow());
+  if (values.Suid.empty()) values.Suid = RandomHexString(16);
+  if (values.Ymbox.empty()) values.Ymbox = now.substr(0, 4) + now.substr(5, 2);
+  if (values.SentTime.empty()) values.SentTime = now;
+}
+
+void SetLoginResult(pugi::xml_node& out, int64_t ok, const pugi::xml_node& reply_login) {
+  out.append_attribute("ok") = static_cast<long long>(ok);
+  if (ok != 1) return;
+  const TSentValues values = ReadSentValues(reply_login);
+  if (!values.Suid.empty()) out.append_attribute("suid") = values.Suid.c_str();
+  if (!values.Ymbox.empty()) out.append_attribute("ymbox") = values.Ymbox.c_str();
+  if (!values.SentTime.empty()) out.append_attribute("sent_time") = values.SentTime.c_str();
 }
 
 std::string LowerAddress(std::string_view address) {
@@ -59,8 +76,7 @@ std::string LowerAddress(std::string_view address) {
   return out;
 }
 
-void CopyResultDocument(const pugi::xml_document& reply, pugi::xml_document& result,
-                        bool& partial_failure) {
+void CopyResultDocument(const pugi::xml_document& reply, pugi::xml_document& result) {
   result.reset();
   pugi::xml_node out_emails = result.append_child("response").append_child("emails");
   for (pugi::xml_node d : reply.document_element().child("emails").children("domain")) {
@@ -70,16 +86,7 @@ void CopyResultDocument(const pugi::xml_document& reply, pugi::xml_document& res
     for (pugi::xml_node l : d.children("login")) {
       pugi::xml_node ol = od.append_child("login");
       ol.append_attribute("val") = l.attribute("val").value();
-      int64_t ok = ReadOkAttr(l);
-      TSentValues values;
-      if (ok == 1 && !ReadSentValues(l, values)) ok = 0;
-      ol.append_attribute("ok") = static_cast<long long>(ok);
-      if (ok == 1) {
-        ol.append_attribute("suid") = values.Suid.c_str();
-        ol.append_attribute("ymbox") = values.Ymbox.c_str();
-        ol.append_attribute("sent_time") = values.SentTime.c_str();
-      }
-      if (ok != 1 && ok != 2) partial_failure = true;
+      SetLoginResult(ol, ReadOkAttr(l), l);
     }
   }
 }

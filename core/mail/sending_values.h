@@ -8,27 +8,36 @@
 
 namespace qovra {
 
+// The values the server gave a delivered copy, each in a form that is safe
+// to store; an empty field was absent or of another form.
 struct TSentValues {
-  std::string Suid;      // 32 hexadecimal digits
-  std::string Ymbox;     // "yyyymm"
-  std::string SentTime;  // "yyyy-mm-dd hh:nn:ss"
+  std::string Suid;      // ASCII letters and digits, at most 32
+  std::string Ymbox;     // 1 to 6 decimal digits
+  std::string SentTime;  // "yyyy-mm-dd hh:nn:ss" of a real date and time
 };
 
 // The ok attribute as an integer; 0 when absent or not a number.
 int64_t ReadOkAttr(const pugi::xml_node& node);
 
-// suid, ymbox and sent_time of login; false when one is absent or not of
-// its form.
-[[nodiscard]] bool ReadSentValues(const pugi::xml_node& login, TSentValues& out);
+// suid (cut to 32 characters first), ymbox and sent_time of login, each
+// kept when it has the form of TSentValues and left empty otherwise.
+[[nodiscard]] TSentValues ReadSentValues(const pugi::xml_node& login);
+
+// Gives every empty field its default: 32 random hexadecimal digits, the
+// current year and month "yyyymm", the current local time text.
+void FillSentDefaults(TSentValues& values);
+
+// Gives out, a login element of the result document, the attribute ok and,
+// for ok 1, those values of reply_login that ReadSentValues keeps (the
+// others get their defaults when the outcome is recorded).
+void SetLoginResult(pugi::xml_node& out, int64_t ok, const pugi::xml_node& reply_login);
 
 // address lower-cased (ASCII), the key of TSendFlags.
 std::string LowerAddress(std::string_view address);
 
 // Builds result from a fast-mode reply, element by element: domain val and
-// ok, login val, ok and, for ok 1, the three values. A login with ok 1
-// whose values are malformed is given ok 0. partial_failure is set when a
-// login's ok is neither 1 nor 2.
-void CopyResultDocument(const pugi::xml_document& reply, pugi::xml_document& result,
-                        bool& partial_failure);
+// ok, login val and its SetLoginResult. A login the server refused is a
+// line of the result, not a partial failure: the mail itself was sent.
+void CopyResultDocument(const pugi::xml_document& reply, pugi::xml_document& result);
 
 }  // namespace qovra

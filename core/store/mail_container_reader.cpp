@@ -131,6 +131,9 @@ bool TMailReader::ParseSections(int64_t next) {
     if (tail != "\r\n") return Fail("malformed boundary line");
 
     const int64_t header_at = pos + static_cast<int64_t>(line_len);
+    // A file that ends right after a boundary line is complete: some writers
+    // leave out the closing line.
+    if (header_at == scratch_size_) return true;
     const std::string buffer = ReadAt(header_at, kHeaderBuffer);
     if (buffer.empty()) return Fail("section header missing");
     container::SectionHeader section;

@@ -45,7 +45,8 @@ constexpr int64_t kMailInflateCap = int64_t{4} << 30;
 // content type; a first section named "body"; every section announced by
 // the boundary line, with a decimal Content-Size that fits what remains of
 // the file; the closing line CR LF "--" boundary "--" (bytes after it are
-// ignored). Sections that have a name but no file name are skipped.
+// ignored), or a boundary line CR LF "--" boundary CR LF that ends the file.
+// Sections that have a name but no file name are skipped.
 class TMailReader {
  public:
   // clock stands for "now" when the Date header cannot be read (empty:

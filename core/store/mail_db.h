@@ -34,8 +34,10 @@ int32_t CountUnreadMails(SqliteDb& db);
 // the user and has no complete report, with a suid and a mailbox number
 // above 0, grouped by the recipient's domain (text order, case ignored):
 //   <domain val="D"><suid val="<ymbox><suid>" /><suid val="..."/></domain>...
-// Empty when nothing is awaited (or on failure).
-std::string BuildPendingReportList(SqliteDb& db);
+// xml is empty when nothing is awaited or the database is not open. False,
+// with xml empty, when the query fails (db.LastError() says why): an
+// empty list would ask the server for no reports at all.
+[[nodiscard]] bool BuildPendingReportList(SqliteDb& db, std::string& xml);
 
 // Stores the header of mail: a new row when its uuid is not stored yet,
 // else (unless keep_existing) an update of every header column of that row

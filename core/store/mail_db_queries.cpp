@@ -60,8 +60,9 @@ int32_t CountUnreadMails(SqliteDb& db) {
   return CountOf(query);
 }
 
-std::string BuildPendingReportList(SqliteDb& db) {
-  if (!db.IsOpen()) return {};
+bool BuildPendingReportList(SqliteDb& db, std::string& xml) {
+  xml.clear();
+  if (!db.IsOpen()) return true;
   SqliteStatement query = db.Prepare(
       "SELECT r.to_address,r.ymbox,r.suid FROM ecm_mails AS m LEFT JOIN ecm_recipients AS r "
       "ON m.id=r.mail_id WHERE (((m.flag & ?1)=?1) OR ((m.flag & ?2)=?2)) AND "
@@ -73,7 +74,7 @@ std::string BuildPendingReportList(SqliteDb& db) {
   std::vector<PendingReport> reports;
   for (;;) {
     const SqliteStatement::StepResult step = query.Step();
-    if (step == SqliteStatement::StepResult::Error) return {};
+    if (step == SqliteStatement::StepResult::Error) return false;
     if (step == SqliteStatement::StepResult::Done) break;
     const std::string suid = query.ColumnText(2);
     const int32_t ymbox = VarToIntDef(query.ColumnText(1), 0);
@@ -87,7 +88,6 @@ std::string BuildPendingReportList(SqliteDb& db) {
   std::stable_sort(reports.begin(), reports.end(),
                    [](const PendingReport& a, const PendingReport& b) { return a.key < b.key; });
 
-  std::string xml;
   for (size_t i = 0; i < reports.size(); ++i) {
     const std::string domain = XmlEntities(reports[i].domain, true);
     const std::string value = XmlEntities(reports[i].value, true);
@@ -100,7 +100,7 @@ std::string BuildPendingReportList(SqliteDb& db) {
     }
   }
   if (!xml.empty()) xml += "</domain>";
-  return xml;
+  return true;
 }
 
 }  // namespace qovra

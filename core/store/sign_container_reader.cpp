@@ -83,6 +83,9 @@ bool TSignReader::ParseData(std::string_view data) {
     if (tail != "\r\n") return Fail(first ? "no sign section" : "malformed boundary line");
 
     const size_t header_at = pos + line_len;
+    // After the signature, a boundary line that ends the file completes it,
+    // as in a mail container.
+    if (header_at == data.size() && !first) return true;
     container::SectionHeader section;
     std::string reason;
     if (!container::ParseSectionHeader(data.substr(header_at, kHeaderBuffer), section, reason)) {

@@ -24,7 +24,8 @@ constexpr int64_t kMaxSignContainerSize = int64_t{1} << 20;
 // Parse returns. Parsing is strict in the way the mail container reader is:
 // headers MailUID, SignedDate and the content type in this order; a first
 // section "sign" of exactly 160 bytes; every further section announced by
-// the boundary line with a decimal size that fits; the closing line.
+// the boundary line with a decimal size that fits; the closing line, or a
+// boundary line after the signature that ends the data.
 // Sections after "sign" may be of any size within the container's cap.
 class TSignReader {
  public:

@@ -3,8 +3,10 @@
 // administrative use, with and without a read report) are received by the
 // client core as bob, and alice's next run picks up the reports. A table of
 // spoiled mails (changed in the server's store) shows that each bad mail
-// is reported and skipped while the run goes on; server faults end the
-// run without storing anything half-done.
+// is reported and skipped while the run goes on; server faults and a
+// database that cannot list the awaited reports end the run without
+// storing anything half-done; a copy left unchecked on disk, or one whose
+// key could not be sealed, is fetched and checked again.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -385,6 +387,7 @@ enum class Spoil {
   LongerFile,
   CorruptContainer,
   NoSignContainer,
+  GarbageSignContainer,
   BadCert,
   DotDotUuid,
   QuoteUuid
@@ -402,6 +405,9 @@ TEST_F(ReceivingTest, BadMailsAreReportedAndSkippedWhileTheRunGoesOn) {
       {"one block longer", Spoil::LongerFile, "msgMessageSizeIncorrect"},
       {"corrupt container", Spoil::CorruptContainer, "msgMailFileCorrupted"},
       {"no signature container", Spoil::NoSignContainer, ""},
+      // Not a signature container: told like an unreadable certificate.
+      {"garbage signature container", Spoil::GarbageSignContainer, "msgInvalidSenderCertificate"},
+      // The run goes on after a sender certificate it cannot read.
       {"unreadable certificate", Spoil::BadCert, "msgInvalidSenderCertificate"},
       {"uuid ../x", Spoil::DotDotUuid, "msgMailNotFound"},
       {"uuid with quotes", Spoil::QuoteUuid, "msgMailNotFound"},
@@ -431,6 +437,9 @@ TEST_F(ReceivingTest, BadMailsAreReportedAndSkippedWhileTheRunGoesOn) {
         break;
       case Spoil::NoSignContainer:
         WriteFile(StoreFile(d, ".ems"), "");
+        break;
+      case Spoil::GarbageSignContainer:
+        WriteFile(StoreFile(d, ".ems"), "not a signature container");
         break;
       case Spoil::BadCert: {
         Outgoing bad = mails[i];
@@ -471,6 +480,11 @@ TEST_F(ReceivingTest, BadMailsAreReportedAndSkippedWhileTheRunGoesOn) {
     const std::string base = dir_.File("messages") + "/" + mails[i].uuid;
     EXPECT_FALSE(fs::exists(base + ".emz"));
     EXPECT_FALSE(fs::exists(base + ".eme"));  // ordinary mails lose it
+    // Never stored as a checked mail: a downloaded one keeps the header row
+    // without its subject; a refused uuid has no row at all.
+    const bool refused = rows[i].spoil == Spoil::DotDotUuid || rows[i].spoil == Spoil::QuoteUuid;
+    EXPECT_EQ(Value("SELECT subject FROM ecm_mails WHERE uuid='" + mails[i].uuid + "'"),
+              refused ? "<none>" : "");
   }
   // Nothing but the good mail's and the spoiled mails' .ems in the folder,
   // nothing outside it.
@@ -540,6 +554,77 @@ TEST_F(ReceivingTest, ServerFaultsEndTheRunWithNothingHalfDone) {
   EXPECT_TRUE(ui_->sounds.empty());
 }
 
+// The awaited reports cannot be listed: the error is shown and nothing is
+// fetched, so no mail is acknowledged into a database that fails.
+TEST_F(ReceivingTest, UnreadableReportListEndsTheRunBeforeTheRequest) {
+  Send(Mail(7, "waits on the server"));
+  ASSERT_NO_FATAL_FAILURE(BecomeClient("bob", "pb"));
+  ASSERT_TRUE(qovra::MailDb.Exec("ALTER TABLE ecm_recipients RENAME TO ecm_recipients_gone"));
+  const qovra::TReceiveSummary s = Receive();
+  EXPECT_FALSE(s.Listed);
+  EXPECT_EQ(Shown(), std::vector<std::string>{qovra::GetMsg("msgDatabaseError")});
+  EXPECT_TRUE(Logged("<cmd val=\"165\"/>").empty());
+  EXPECT_TRUE(MessageFiles().empty());
+
+  // Once the database reads again the mail comes.
+  ASSERT_TRUE(qovra::MailDb.Exec("ALTER TABLE ecm_recipients_gone RENAME TO ecm_recipients"));
+  ui_->messages.clear();
+  EXPECT_EQ(Receive().Stored, 1) << testing::PrintToString(Shown());
+}
+
+// A copy on disk that was never checked (the run before stopped between
+// the download and the check) is no reason to skip the mail: it is fetched
+// and checked again rather than reported as received unchecked.
+TEST_F(ReceivingTest, UncheckedCopyOnDiskIsFetchedAndCheckedAgain) {
+  Outgoing plain = Mail(21, "plain");
+  Outgoing admin = Mail(22, "for administrative use only");
+  admin.flag |= qovra::mfAdminOnly;
+  Send(plain);
+  Send(admin);
+  ASSERT_NO_FATAL_FAILURE(BecomeClient("bob", "pb"));
+  const std::string msgs = dir_.File("messages") + "/";
+  for (const Outgoing* m : {&plain, &admin}) WriteFile(msgs + m->uuid + ".eme", "half a copy");
+  const qovra::TReceiveSummary s = Receive();
+  EXPECT_EQ(s.Downloaded, 2);
+  EXPECT_EQ(s.Stored, 2) << testing::PrintToString(Shown());
+  EXPECT_EQ(ReadFile(msgs + plain.uuid + ".emz"), plain.container);
+  EXPECT_FALSE(fs::exists(msgs + plain.uuid + ".eme"));
+  EXPECT_EQ(Value("SELECT length(fau_data) FROM ecm_mails WHERE uuid='" + admin.uuid + "'"), "88");
+  EXPECT_EQ(Value("SELECT subject FROM ecm_mails WHERE uuid='" + admin.uuid + "'"), "Тема 22");
+}
+
+// A mail for administrative use only whose key cannot be sealed could not
+// be opened: the failure is shown and the mail is not kept as checked, so
+// when the server lists it again it is fetched and checked again.
+TEST_F(ReceivingTest, KeyThatCannotBeSealedIsReportedAndTheMailFetchedAgain) {
+  Outgoing admin = Mail(23, "for administrative use only");
+  admin.flag |= qovra::mfAdminOnly;
+  Send(admin);
+  ASSERT_NO_FATAL_FAILURE(BecomeClient("bob", "pb"));
+  ASSERT_TRUE(
+      qovra::MailDb.Exec("CREATE TRIGGER no_key BEFORE UPDATE OF fau_data ON ecm_mails "
+                         "BEGIN SELECT RAISE(ABORT, 'no key'); END"));
+  qovra::TReceiveSummary s = Receive();
+  EXPECT_EQ(s.Downloaded, 1);
+  EXPECT_EQ(s.Stored, 0);
+  EXPECT_EQ(Shown(), std::vector<std::string>{qovra::GetMsg("msgDatabaseError")});
+  const std::string where = " FROM ecm_mails WHERE uuid='" + admin.uuid + "'";
+  EXPECT_EQ(Value("SELECT subject" + where), "");
+  EXPECT_EQ(Value("SELECT fau_data" + where), "");
+
+  ASSERT_TRUE(qovra::MailDb.Exec("DROP TRIGGER no_key"));
+  SqliteDb store;
+  ASSERT_TRUE(store.Open(server_.DataDir() + "/server.db"));
+  ASSERT_TRUE(store.Exec("UPDATE mails SET acknowledged=0"));
+  store.Close();
+  ui_->messages.clear();
+  s = Receive();
+  EXPECT_EQ(s.Downloaded, 1);
+  EXPECT_EQ(s.Stored, 1) << testing::PrintToString(Shown());
+  EXPECT_EQ(Value("SELECT subject" + where), "Тема 23");
+  EXPECT_EQ(Value("SELECT length(fau_data)" + where), "88");
+}
+
 TEST_F(ReceivingTest, MailToOneselfKeepsItsSentBit) {
   Outgoing self = Mail(5, "note to self");
   Send(self, "alice");
@@ -555,10 +640,11 @@ TEST(MailReports, OnlyWellFormedEntriesAreApplied) {
   SqliteDb db;
   fs::copy_file(std::string(QOVRA_BIN_DIR) + "/ecm.edb", dir.File("ecm.edb"));
   ASSERT_TRUE(db.Open(dir.File("ecm.edb")));
-  const std::string a(32, 'A'), b(32, 'B'), c(32, 'C');
-  for (const std::string& suid : {a, b, c}) {
+  // d: a suid the server chose in another form, as a send stored it.
+  const std::string a(32, 'A'), b(32, 'B'), c(32, 'C'), d = "Ab12";
+  for (const std::string& suid : {a, b, c, d}) {
     qovra::TMailMessage m;
-    m.Uuid = suid;
+    m.Uuid = std::string(28, 'D') + (suid.size() == 32 ? suid.substr(0, 4) : "0d12");
     m.Suid = suid;
     m.Ymbox = 202612;
     m.FromAddress = kAlice;
@@ -588,9 +674,12 @@ TEST(MailReports, OnlyWellFormedEntriesAreApplied) {
                                "<report suid=\"\" received_time=\"" +
                                t1 +
                                "\"/>"
+                               "<report suid=\"" +
+                               d + "\" received_time=\"" + t1 +
+                               "\"/>"
                                "</mails_report>")
                                   .c_str()));
-  EXPECT_EQ(qovra::ApplyMailReports(db, doc.document_element(), nullptr), 2);
+  EXPECT_EQ(qovra::ApplyMailReports(db, doc.document_element(), nullptr), 3);
   auto times = [&](const std::string& suid) {
     qovra::SqliteStatement st =
         db.Prepare("SELECT received_time, read_time FROM ecm_recipients WHERE suid=?");
@@ -601,6 +690,7 @@ TEST(MailReports, OnlyWellFormedEntriesAreApplied) {
   EXPECT_EQ(times(a), t1 + "|" + zero);
   EXPECT_EQ(times(b), t1 + "|" + t2);
   EXPECT_EQ(times(c), zero + "|" + zero);
+  EXPECT_EQ(times(d), t1 + "|" + zero);
 }
 
 }  // namespace

@@ -1,14 +1,19 @@
 // Sending against the local exchange server: the certificates request and
 // its check, secure and fast sends, the refusals, a server error for one
-// recipient, the stored copies, the database rows and the files left.
+// recipient, the server's values as stored, a key that cannot be sealed,
+// the signing and enciphering errors, the stored copies, the database rows
+// and the files left.
 #include <gtest/gtest.h>
 #include <tevqa.h>
 
 #include <algorithm>
+#include <array>
+#include <cstdint>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <map>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -16,8 +21,10 @@
 #include "base/base64.h"
 #include "base/messages.h"
 #include "base/records.h"
+#include "base/time_stamp.h"
 #include "base/utf.h"
 #include "commands/login_command.h"
+#include "commands/mail_commands_client.h"
 #include "keys/crypto_binding.h"
 #include "mail/sending.h"
 #include "mail/sending_values.h"
@@ -27,8 +34,10 @@
 #include "platform/temp_files.h"
 #include "seam/fake_ui.h"
 #include "server/exchange_pki.h"
+#include "store/mail_container_date.h"
 #include "store/mail_container_writer.h"
 #include "store/mail_db.h"
+#include "store/mail_db_key.h"
 #include "store/sqlite_db.h"
 #include "support/client_settings.h"
 #include "support/exchange_server.h"
@@ -114,44 +123,129 @@ TEST(RemoveNodeAndAdvance, MovesOnAndRemoves) {
   EXPECT_FALSE(doc.child("r").first_child());
 }
 
-// A fast-mode reply is copied element by element; a delivered login whose
-// values are not of their form counts as failed, so no server text reaches
-// a file name, the result document or the database unchecked.
-TEST(CopyResultDocument, KeepsOnlyWellFormedValues) {
+// Server values of a delivered copy: kept when safe to store, else left to
+// their defaults; the copy stays delivered either way, in the result
+// document and in the recipient's row.
+TEST(SentValues, KeptWhenSafeToStoreElseTheirDefaults) {
+  const std::string hex = "0123456789abcdef0123456789ABCDEF";
+  const std::string t = "2026-12-09 10:11:12";
+  struct Case {
+    const char* name;
+    std::string suid, ymbox, sent;                 // as the server sent them ("-": absent)
+    std::string want_suid, want_ymbox, want_sent;  // empty: the default
+  };
+  const Case cases[] = {
+      {"AsTheLocalServerSends", hex, "202612", t, hex, "202612", t},
+      {"ShortLettersAndDigits", "Ab12", "2026", "2024-02-29 23:59:59", "Ab12", "2026",
+       "2024-02-29 23:59:59"},
+      {"LongSuidIsCut", hex + "XYZ9", "1", t, hex, "1", t},
+      {"PathAsSuid", "../../etc/passwd0123456789ab", "202612", t, "", "202612", t},
+      {"QuoteInSuid", "ab\"c' OR '1'='1", "202612", t, "", "202612", t},
+      {"CyrillicSuid", "абв", "202612", t, "", "202612", t},
+      {"SevenDigitYmbox", hex, "2026123", t, hex, "", t},
+      {"SignedYmbox", hex, "-20261", t, hex, "", t},
+      {"QuoteInYmbox", hex, "2026\"", t, hex, "", t},
+      {"ImpossibleDate", hex, "202612", "2026-02-30 10:00:00", hex, "202612", ""},
+      {"DateOnly", hex, "202612", "2026-12-09", hex, "202612", ""},
+      {"ZeroTime", hex, "202612", std::string(qovra::kZeroTimeText), hex, "202612", ""},
+      {"SqlInTime", hex, "202612", t + "' OR 1", hex, "202612", ""},
+      {"Absent", "-", "-", "-", "", "", ""},
+  };
+  ScratchDir dir;
+  fs::copy_file(std::string(QOVRA_BIN_DIR) + "/ecm.edb", dir.File("ecm.edb"));
+  qovra::SqliteDb db;
+  ASSERT_TRUE(db.Open(dir.File("ecm.edb")));
+  qovra::TMailMessage mail;
+  mail.Uuid = hex;
+  mail.FromAddress = "me@a.uz";
+  mail.FolderId = qovra::kFolderOutbox;
+  pugi::xml_document reply;
+  pugi::xml_node domain =
+      reply.append_child("response").append_child("emails").append_child("domain");
+  domain.append_attribute("val") = "a.uz";
+  domain.append_attribute("ok") = "1";
+  for (const Case& c : cases) {
+    mail.Recipients.Add(std::string(c.name) + "@a.uz");
+    pugi::xml_node l = domain.append_child("login");
+    l.append_attribute("val") = c.name;
+    l.append_attribute("ok") = "1";
+    if (c.suid != "-") l.append_attribute("suid") = c.suid.c_str();
+    if (c.ymbox != "-") l.append_attribute("ymbox") = c.ymbox.c_str();
+    if (c.sent != "-") l.append_attribute("sent_time") = c.sent.c_str();
+  }
+  mail.Id = qovra::SaveMailToDatabase(db, mail, "me@a.uz", nullptr, nullptr, false);
+  ASSERT_GT(mail.Id, 0);
+
+  // The fast-mode path: the server's reply becomes the result document.
+  pugi::xml_document result;
+  qovra::CopyResultDocument(reply, result);
+  std::string results;
+  const qovra::TDateTime before = qovra::LocalNow();
+  ASSERT_TRUE(qovra::RecordSendResults(db, mail, 1, false, result, results)) << db.LastError();
+  const qovra::TDateTime after = qovra::LocalNow();
+  const pugi::xml_node out = result.child("response").child("emails").child("domain");
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const pugi::xml_node l = out.find_child_by_attribute("login", "val", c.name);
+    EXPECT_STREQ(l.attribute("ok").value(), "1");
+    EXPECT_EQ(l.attribute("suid").value(), c.want_suid);
+    qovra::SqliteStatement q = db.Prepare(
+        "SELECT suid,ymbox,sent_time,send_flag FROM ecm_recipients WHERE mail_id=? AND "
+        "to_address=?");
+    q.Bind(1, int64_t{mail.Id}).Bind(2, std::string(c.name) + "@a.uz");
+    ASSERT_EQ(q.Step(), qovra::SqliteStatement::StepResult::Row);
+    const std::string suid = q.ColumnText(0), sent = q.ColumnText(2);
+    const int64_t ymbox = q.ColumnInt(1);
+    if (c.want_suid.empty()) {
+      EXPECT_TRUE(qovra::IsHexId(suid)) << suid;
+      EXPECT_NE(suid, hex);
+    } else {
+      EXPECT_EQ(suid, c.want_suid);
+    }
+    if (c.want_ymbox.empty()) {
+      // The default is the year and month of the default sent time.
+      const std::string now = qovra::DateTimeToStamp(true, after);
+      EXPECT_EQ(std::to_string(ymbox), now.substr(0, 4) + now.substr(5, 2));
+    } else {
+      EXPECT_EQ(std::to_string(ymbox), c.want_ymbox);
+    }
+    if (c.want_sent.empty()) {
+      ASSERT_TRUE(qovra::IsTimeText(sent)) << sent;
+      const qovra::TDateTime stored = qovra::StampToDateTime(sent);
+      EXPECT_GE(stored, before - 1.0 / 86400);
+      EXPECT_LE(stored, after + 1.0 / 86400);
+    } else {
+      EXPECT_EQ(sent, c.want_sent);
+    }
+    EXPECT_EQ(q.ColumnInt(3), 1);
+  }
+  EXPECT_EQ(results.find("failed"), std::string::npos) << results;
+}
+
+// The fast-mode reply: refusals and the server's "already held" are lines
+// of the result; nothing but the kept values is copied.
+TEST(CopyResultDocument, CopiesOutcomesAndOnlyTheKeptValues) {
   pugi::xml_document reply;
   ASSERT_TRUE(reply.load_string(
       "<response><res val=\"1\"/><emails><domain val=\"a.uz\" ok=\"1\" extra=\"x\">"
       "<login val=\"good\" ok=\"1\" suid=\"0123456789abcdef0123456789ABCDEF\" "
       "ymbox=\"202612\" sent_time=\"2026-12-09 10:11:12\" other=\"1\"/>"
-      "<login val=\"path\" ok=\"1\" suid=\"../../../../etc/passwd0123456789\" "
-      "ymbox=\"202612\" sent_time=\"2026-12-09 10:11:12\"/>"
-      "<login val=\"sql\" ok=\"1\" suid=\"0123456789abcdef0123456789ABCDEF\" "
-      "ymbox=\"2026&quot;\" sent_time=\"2026-12-09 10:11:12\"/>"
-      "<login val=\"time\" ok=\"1\" suid=\"0123456789abcdef0123456789ABCDEF\" "
-      "ymbox=\"202612\" sent_time=\"2026-12-09&quot; OR 1\"/>"
-      "<login val=\"held\" ok=\"2\"/><login val=\"odd\" ok=\"yes\"/>"
-      "</domain></emails></response>"));
+      "<login val=\"held\" ok=\"2\" suid=\"0123456789abcdef0123456789ABCDEF\"/>"
+      "<login val=\"refused\" ok=\"0\"/><login val=\"odd\" ok=\"yes\"/>"
+      "</domain><domain val=\"b.uz\" ok=\"0\"><login val=\"x\" ok=\"0\"/></domain>"
+      "</emails></response>"));
   pugi::xml_document result;
-  bool partial = false;
-  qovra::CopyResultDocument(reply, result, partial);
-  EXPECT_TRUE(partial);
-  std::vector<std::string> got;
-  const pugi::xml_node d = result.child("response").child("emails").child("domain");
-  EXPECT_FALSE(d.attribute("extra"));
-  for (pugi::xml_node l : d.children("login"))
-    got.push_back(std::string(l.attribute("val").value()) + "=" + l.attribute("ok").value() +
-                  (l.attribute("suid") ? "+" : ""));
-  EXPECT_EQ(got,
-            (std::vector<std::string>{"good=1+", "path=0", "sql=0", "time=0", "held=2", "odd=0"}));
-  EXPECT_FALSE(d.first_child().attribute("other"));
-
-  pugi::xml_document clean;
-  ASSERT_TRUE(
-      clean.load_string("<response><emails><domain val=\"a.uz\" ok=\"1\">"
-                        "<login val=\"b\" ok=\"2\"/></domain></emails></response>"));
-  partial = false;
-  qovra::CopyResultDocument(clean, result, partial);
-  EXPECT_FALSE(partial);
+  qovra::CopyResultDocument(reply, result);
+  std::ostringstream xml;
+  result.save(xml, "", pugi::format_raw | pugi::format_no_declaration);
+  EXPECT_EQ(xml.str(),
+            "<response><emails><domain val=\"a.uz\" ok=\"1\">"
+            "<login val=\"good\" ok=\"1\" suid=\"0123456789abcdef0123456789ABCDEF\" "
+            "ymbox=\"202612\" sent_time=\"2026-12-09 10:11:12\"/>"
+            "<login val=\"held\" ok=\"2\"/><login val=\"refused\" ok=\"0\"/>"
+            "<login val=\"odd\" ok=\"0\"/></domain>"
+            "<domain val=\"b.uz\" ok=\"0\"><login val=\"x\" ok=\"0\"/></domain>"
+            "</emails></response>");
 }
 
 class SendingTest : public ::testing::Test {
@@ -179,6 +273,10 @@ class SendingTest : public ::testing::Test {
     qovra::SetMsg("msgLoginMailSendError", "failed %s@%s,\r");
     qovra::SetMsg("msgDomainMailSendError", "domain %s failed,\r");
     qovra::SetMsg("msgMailSendResult", "Result:\r");
+    qovra::SetMsg("msgDatabaseError", "database error");
+    qovra::SetMsg("msgCannotSignFile", "cannot sign");
+    qovra::SetMsg("msgCannotGenerateEncKey", "no key agreed");
+    qovra::SetMsg("msgCannotEncryptFile", "cannot encipher");
 
     qovra_test::ExchangeServerOptions o = pki_->Options();
     for (const char* user : {kAlice, kBob, kCarol, kEve})
@@ -281,6 +379,44 @@ class SendingTest : public ::testing::Test {
     return out.Data();
   }
   std::vector<std::string> Shown() { return ui_->ShownTexts(); }
+  // The checked certificates reply for the prepared mail's recipients.
+  void Certificates(pugi::xml_document& doc) {
+    ASSERT_TRUE(qovra::GetRecipientCertificates(Owner(), qovra::BuildLoginListXml(entries_, kAlice),
+                                                false, doc, 0));
+    ASSERT_TRUE(qovra::CheckRecipients(doc, qovra::Session.OwnDhKey, {}).AnyAccepted);
+    ui_->messages.clear();
+  }
+  // Requests of command cmd that reached the server.
+  size_t Requests(int cmd) {
+    std::ifstream in(server_.DataDir() + "/requests.log");
+    const std::string needle = "<cmd val=\"" + std::to_string(cmd) + "\"/>";
+    size_t n = 0;
+    for (std::string line; std::getline(in, line);)
+      if (line.find(needle) != std::string::npos) ++n;
+    return n;
+  }
+  // "login=ok" of every login of a result document, in order.
+  static std::vector<std::string> Outcomes(const pugi::xml_document& result) {
+    std::vector<std::string> out;
+    for (pugi::xml_node d : result.child("response").child("emails").children("domain"))
+      for (pugi::xml_node l : d.children("login"))
+        out.push_back(std::string(l.attribute("val").value()) + "=" + l.attribute("ok").value());
+    return out;
+  }
+  std::string FauData() {
+    qovra::SqliteStatement q = db_.Prepare("SELECT fau_data FROM ecm_mails WHERE id=?");
+    q.Bind(1, int64_t{mail_.Id});
+    return q.Step() == qovra::SqliteStatement::StepResult::Row ? q.ColumnText(0) : "<none>";
+  }
+  // The key alice agrees with user.
+  std::array<uint8_t, 64> AgreedKey(const std::string& user) {
+    const qovra_test::Party& me = pki_->User(kAlice);
+    std::array<uint8_t, 64> key{};
+    EXPECT_EQ(UZDST_CIPHER_KEY_generate(me.keys.priv.data(), me.keys.pub.data(),
+                                        pki_->User(user).keys.pub.data(), key.data()),
+              1);
+    return key;
+  }
 
   static qovra_test::ExchangePki* pki_;
   qovra::testing::ScopedFakeUi ui_;
@@ -494,6 +630,196 @@ TEST_F(SendingTest, BadPeerKeyAndMissingPrxInTheCheckedDocument) {
   EXPECT_EQ(std::string(bob.attribute("suid").value()).size(), 32u);
   // The caller's document keeps its pbk values.
   EXPECT_TRUE(carol.attribute("pbk"));
+}
+
+// In fast mode the server passes the mail on: a login it refuses is a
+// failed line of the result, and the mail still moves to Sent.
+TEST_F(SendingTest, FastModeLoginRefusedByTheServerStillMovesTheMailToSent) {
+  PrepareMail({kBob, kCarol});
+  pugi::xml_document doc;
+  ASSERT_NO_FATAL_FAILURE(Certificates(doc));
+  pugi::xml_node localhost =
+      doc.document_element().child("emails").find_child_by_attribute("domain", "val", "localhost");
+  pugi::xml_node ghost = localhost.append_copy(localhost.child("login"));
+  ghost.attribute("val") = "ghost";
+  bool partial = true;
+  pugi::xml_document result;
+  ASSERT_TRUE(qovra::SendMailMessage(Owner(), Place(), mail_, partial, qovra::kSendModeFast, {},
+                                     doc, container_, result));
+  EXPECT_FALSE(partial);
+  EXPECT_EQ(Outcomes(result), (std::vector<std::string>{"carol=1", "bob=1", "ghost=0"}));
+  std::string results;
+  ASSERT_TRUE(qovra::RecordSendResults(db_, mail_, 1, partial, result, results));
+  EXPECT_EQ(results, "sent carol@127.0.0.1,\rsent bob@localhost,\rfailed ghost@localhost,\r");
+  EXPECT_EQ(MailRow(), (std::vector<int64_t>{2, qovra::mfAttachments | qovra::mfSent, 1}));
+  EXPECT_EQ(Recipients().at(kBob).send_flag, 1);
+}
+
+// A key that cannot be sealed leaves the mail unopenable for its sender:
+// the send counts as failed for those recipients (the mail stays in the
+// outbox, no copy is kept). Sent again, the server already holds the
+// copies; their key is sealed then and the kept copy opens with it.
+TEST_F(SendingTest, KeyThatCannotBeSealedFailsTheRecipientUntilSentAgain) {
+  for (const int mode : {qovra::kSendModeSecure, qovra::kSendModeFast}) {
+    SCOPED_TRACE(mode);
+    PrepareMail({kBob, kCarol}, qovra::mfAdminOnly);
+    mail_.Uuid = mode == qovra::kSendModeSecure ? "0123456789ABCDEF0123456789ABCDE0"
+                                                : "0123456789ABCDEF0123456789ABCDE1";
+    ASSERT_TRUE(db_.Prepare("UPDATE ecm_mails SET uuid=? WHERE id=?")
+                    .Bind(1, mail_.Uuid.view())
+                    .Bind(2, int64_t{mail_.Id})
+                    .Run());
+    ASSERT_TRUE(
+        db_.Exec("CREATE TRIGGER no_key BEFORE UPDATE OF fau_data ON ecm_mails "
+                 "BEGIN SELECT RAISE(ABORT, 'no key'); END"));
+    ui_->messages.clear();
+    qovra::TSendOutcome out = Run(mode);
+    ASSERT_TRUE(out.Sent);
+    EXPECT_TRUE(out.PartialFailure);
+    EXPECT_EQ(Shown(), (std::vector<std::string>{"database error",
+                                                 "Result:\rfailed carol@127.0.0.1,\rfailed "
+                                                 "bob@localhost.\r"}));
+    EXPECT_EQ(MailRow()[0], qovra::kFolderOutbox);
+    EXPECT_EQ(Recipients().at(kBob).send_flag, 0);
+    EXPECT_EQ(FauData(), "");
+    const std::string eme = qovra::MessagesDir + mail_.Uuid.str() + ".eme";
+    EXPECT_FALSE(fs::exists(eme));
+    EXPECT_EQ(FilesIn(qovra::MessagesDir, ".tmp"), std::vector<std::string>{});
+
+    ASSERT_TRUE(db_.Exec("DROP TRIGGER no_key"));
+    ui_->messages.clear();
+    out = Run(mode);
+    ASSERT_TRUE(out.Sent);
+    EXPECT_FALSE(out.PartialFailure);
+    EXPECT_EQ(Shown(), (std::vector<std::string>{"Result:\rskipped carol@127.0.0.1,\rskipped "
+                                                 "bob@localhost.\r"}));
+    EXPECT_EQ(MailRow()[0], qovra::kFolderSent);
+    // The kept copy and the sealed key belong together.
+    const std::array<uint8_t, 64> key =
+        mode == qovra::kSendModeSecure ? AgreedKey(kBob) : qovra::Session.SessionKey;
+    const std::array<uint8_t, 256>& priv = qovra::Session.OwnPrivateKey;
+    EXPECT_EQ(FauData(), qovra::Base64Encode(qovra::SealMailKey(mail_.Uuid.view(), key, priv)));
+    const std::string copy = ReadFile(eme);
+    qovra::TMemoryStream in(copy), plain;
+    const qovra::THashValue iv = qovra::HashString(mail_.Uuid.view());
+    ASSERT_TRUE(qovra::CryptStreamWithHash(
+        in, static_cast<int64_t>(copy.size()), plain, nullptr, nullptr, nullptr, key, iv,
+        qovra::CryptLastLengthFlags(static_cast<uint8_t>(mail_.MailSize % 32))));
+    EXPECT_EQ(plain.Data(), container_.Data());
+  }
+}
+
+// A stream that delivers only its first budget bytes, however often it is
+// read: the signing pass gets the mail, the enciphering pass gets nothing.
+class ReadBudgetStream : public qovra::TMemoryStream {
+ public:
+  ReadBudgetStream(std::string bytes, size_t budget)
+      : qovra::TMemoryStream(std::move(bytes)), budget_(budget) {}
+  size_t Read(void* buffer, size_t count) override {
+    const size_t n = qovra::TMemoryStream::Read(buffer, std::min(count, budget_));
+    budget_ -= n;
+    return n;
+  }
+
+ private:
+  size_t budget_;
+};
+
+// The error paths of signing and enciphering, each driven by an injected
+// fault: what is shown, what reaches the server, what is left behind.
+TEST_F(SendingTest, ErrorPathsOfSigningAndEnciphering) {
+  enum class Fault { SigningKeyRefused, EmptyMail, PeerOfAnotherKeyDomain, ReadFailsAfterSigning };
+  struct Case {
+    const char* name;
+    Fault fault;
+    int mode;
+    bool certificates;  // the fault meets the certificates request (163), not the send
+    bool sent;
+    std::vector<std::string> shown;
+    std::vector<std::string> outcomes;
+  };
+  const Case cases[] = {
+      // The certificates request is not signed: no request, no message.
+      {"CertificatesUnsigned", Fault::SigningKeyRefused, 0, true, false, {}, {}},
+      {"SecureUnsigned", Fault::SigningKeyRefused, 0, false, false, {"cannot sign"}, {}},
+      {"FastUnsigned", Fault::SigningKeyRefused, 1, false, false, {"cannot sign"}, {}},
+      {"EmptyMail", Fault::EmptyMail, 0, false, false, {"cannot sign"}, {}},
+      // One recipient fails, the other gets the mail.
+      {"KeyNotAgreed",
+       Fault::PeerOfAnotherKeyDomain,
+       0,
+       false,
+       true,
+       {"no key agreed"},
+       {"carol=0", "bob=1"}},
+      {"SecureNotEnciphered",
+       Fault::ReadFailsAfterSigning,
+       0,
+       false,
+       true,
+       {"cannot encipher", "cannot encipher"},
+       {"carol=0", "bob=0"}},
+      {"FastNotEnciphered", Fault::ReadFailsAfterSigning, 1, false, false, {"cannot encipher"}, {}},
+  };
+  const std::array<uint8_t, 768> public_key = qovra::Session.OwnPublicKey;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    PrepareMail({kBob, kCarol});
+    pugi::xml_document doc;
+    if (!c.certificates) {
+      ASSERT_NO_FATAL_FAILURE(Certificates(doc));
+    }
+    const size_t certificate_requests = Requests(163), send_requests = Requests(164);
+    ReadBudgetStream stream(container_.Data(), c.fault == Fault::ReadFailsAfterSigning
+                                                   ? container_.Data().size()
+                                                   : SIZE_MAX);
+    switch (c.fault) {
+      case Fault::SigningKeyRefused:
+        qovra::Session.OwnPublicKey.fill(0);
+        break;
+      case Fault::EmptyMail:
+        stream.Clear();
+        break;
+      case Fault::PeerOfAnotherKeyDomain: {
+        pugi::xml_attribute pbk = doc.document_element()
+                                      .child("emails")
+                                      .find_child_by_attribute("domain", "val", "127.0.0.1")
+                                      .child("login")
+                                      .attribute("pbk");
+        std::string peer = qovra::Base64Decode(pbk.value());
+        peer[0] = static_cast<char>(peer[0] ^ 1);
+        pbk = qovra::Base64Encode(peer).c_str();
+        break;
+      }
+      case Fault::ReadFailsAfterSigning:
+        break;
+    }
+    bool partial = false;
+    pugi::xml_document result;
+    if (c.certificates) {
+      EXPECT_FALSE(qovra::GetRecipientCertificates(
+          Owner(), qovra::BuildLoginListXml(entries_, kAlice), false, doc, 0));
+      EXPECT_EQ(Requests(163), certificate_requests);
+    } else {
+      EXPECT_EQ(
+          qovra::SendMailMessage(Owner(), Place(), mail_, partial, c.mode, {}, doc, stream, result),
+          c.sent);
+      EXPECT_EQ(Outcomes(result), c.outcomes);
+      EXPECT_EQ(partial, c.sent);  // every completed send here lost a recipient
+      const size_t copies = static_cast<size_t>(
+          std::count(c.outcomes.begin(), c.outcomes.end(), std::string("bob=1")));
+      EXPECT_EQ(Requests(164) - send_requests, c.mode == 0 ? copies : 0u);
+    }
+    qovra::Session.OwnPublicKey = public_key;
+    EXPECT_EQ(Shown(), c.shown);
+    // A signature container only for a completed send; nothing else left.
+    EXPECT_EQ(FilesIn(qovra::MessagesDir), c.sent
+                                               ? std::vector<std::string>{mail_.Uuid.str() + ".ems"}
+                                               : std::vector<std::string>{});
+    EXPECT_EQ(FilesIn(qovra::GetTempFolder()), std::vector<std::string>{});
+    for (const std::string& f : FilesIn(qovra::MessagesDir)) fs::remove(qovra::MessagesDir + f);
+    ui_->messages.clear();
+  }
 }
 
 }  // namespace

@@ -330,15 +330,25 @@ TEST_F(MailDbTest, PendingReportListText) {
   ASSERT_TRUE(db.Exec("INSERT INTO ecm_recipients (mail_id,suid,ymbox,to_address) VALUES (" +
                       std::to_string(m1) + ",'',9,'e@c.uz')"));  // empty suid
 
-  EXPECT_EQ(qovra::BuildPendingReportList(db),
-            "<domain val=\"a.uz\"><suid val=\"12" + s2 + "\" /><suid val=\"7" + s1 +
-                "\"/></domain><domain val=\"b.uz\"><suid val=\"7" + s1 + "\"/></domain>");
+  const auto list = [&] {
+    std::string xml = "stale";
+    EXPECT_TRUE(qovra::BuildPendingReportList(db, xml)) << db.LastError();
+    return xml;
+  };
+  EXPECT_EQ(list(), "<domain val=\"a.uz\"><suid val=\"12" + s2 + "\" /><suid val=\"7" + s1 +
+                        "\"/></domain><domain val=\"b.uz\"><suid val=\"7" + s1 + "\"/></domain>");
 
   ASSERT_TRUE(qovra::SetMailFlag(db, m1, sent | qovra::mfReadReport | qovra::mfReportDone));
-  EXPECT_EQ(qovra::BuildPendingReportList(db),
-            "<domain val=\"a.uz\"><suid val=\"12" + s2 + "\" /></domain>");
+  EXPECT_EQ(list(), "<domain val=\"a.uz\"><suid val=\"12" + s2 + "\" /></domain>");
   ASSERT_TRUE(db.Exec("UPDATE ecm_mails SET flag=flag|256"));
-  EXPECT_EQ(qovra::BuildPendingReportList(db), "");
+  EXPECT_EQ(list(), "");
+
+  // A query that fails is an error, not an empty list.
+  ASSERT_TRUE(db.Exec("ALTER TABLE ecm_recipients RENAME COLUMN suid TO gone"));
+  std::string xml = "stale";
+  EXPECT_FALSE(qovra::BuildPendingReportList(db, xml));
+  EXPECT_EQ(xml, "");
+  EXPECT_NE(db.LastError().find("suid"), std::string::npos) << db.LastError();
 }
 
 TEST(MailDbClosed, EveryRoutineGivesItsEmptyResult) {
@@ -348,7 +358,9 @@ TEST(MailDbClosed, EveryRoutineGivesItsEmptyResult) {
   EXPECT_FALSE(qovra::SetMailFlag(db, 1, 1));
   EXPECT_EQ(qovra::CountFolderMails(db, 2, kOwn), 0);
   EXPECT_EQ(qovra::CountUnreadMails(db), 0);
-  EXPECT_EQ(qovra::BuildPendingReportList(db), "");
+  std::string reports = "stale";
+  EXPECT_TRUE(qovra::BuildPendingReportList(db, reports));
+  EXPECT_EQ(reports, "");
   EXPECT_EQ(qovra::SaveMailHeader(db, m, nullptr, nullptr, false, existed), 0);
   EXPECT_FALSE(existed);
   EXPECT_EQ(qovra::SaveMailToDatabase(db, m, kOwn, nullptr, nullptr, false), 0);

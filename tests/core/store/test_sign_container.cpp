@@ -144,32 +144,64 @@ TEST(SignContainer, ItemsAreFoundByName) {
   EXPECT_EQ(reader.DhKey(), "D");
 }
 
-TEST(SignContainer, DamagedContainersFail) {
+// Ending right after a boundary line, without the closing line, is read as
+// complete; only a whole boundary line ends a container that way.
+TEST(SignContainer, ContainerEndingAfterABoundaryLineParses) {
+  const std::string closing = "\r\n--" + kBoundary + "--";
+  const std::string open_end = Replace(Record(), closing, "\r\n--" + kBoundary + "\r\n");
+  for (const std::string& bytes : {open_end, qovra_test::ZCompress(open_end)}) {
+    TMemoryStream source(bytes);
+    TSignReader reader(source);
+    ASSERT_TRUE(reader.Parse()) << reader.Error();
+    EXPECT_EQ(reader.Signature(), Signature());
+    EXPECT_EQ(reader.Certificate(), "CERTIFICATE");
+    EXPECT_EQ(reader.DhKey().size(), 128u);
+  }
+}
+
+TEST(SignContainer, DamagedContainersFailWithTheirReason) {
   const std::string good = Record();
   const std::string zgood = qovra_test::ZCompress(good);
   const auto sig = Signature();
   const std::string closing = "\r\n--" + kBoundary + "--";
+  const std::string last_line = "\r\n--" + kBoundary;
   struct Case {
     const char* name;
     std::string bytes;
+    const char* reason;  // empty: zlib's own wording
   };
   const Case cases[] = {
-      {"Empty", ""},
-      {"OneByte", "M"},
-      {"SignOf159Bytes", Head() + Section("sign", Bytes(sig.data(), 159)) + closing},
-      {"SignOf161Bytes", Head() + Section("sign", Bytes(sig.data(), 160) + "x") + closing},
-      {"FirstSectionNotSign", Head() + Section("cer0", "c") + closing},
-      {"NoSections", Head() + closing},
-      {"NoClosingLine", good.substr(0, good.size() - closing.size())},
-      {"CutMidData", good.substr(0, good.find("CERTIFICATE") + 4)},
-      {"SizeTooLarge", Replace(good, "Content-Size: 11", "Content-Size: 9999")},
-      {"NegativeSize", Replace(good, "Content-Size: 11", "Content-Size: -11")},
-      {"NonNumericSize", Replace(good, "Content-Size: 11", "Content-Size: 1l")},
-      {"NoBoundary", Replace(good, "boundary=" + kBoundary, "boundary=")},
-      {"GarbageAfter78DA", std::string("\x78\xDA") + "garbage garbage"},
-      {"TruncatedZlib", zgood.substr(0, zgood.size() - 8)},
-      {"BombOverTheCap", qovra_test::ZCompress(good + std::string(2 << 20, 'z'))},
-      {"PlainOverTheCap", good + std::string(2 << 20, 'z')},
+      {"Empty", "", "container shorter than two bytes"},
+      {"OneByte", "M", "container shorter than two bytes"},
+      {"SignOf159Bytes", Head() + Section("sign", Bytes(sig.data(), 159)) + closing,
+       "signature not 160 bytes"},
+      {"SignOf161Bytes", Head() + Section("sign", Bytes(sig.data(), 160) + "x") + closing,
+       "signature not 160 bytes"},
+      {"FirstSectionNotSign", Head() + Section("cer0", "c") + closing,
+       "first section is not the signature"},
+      {"NoSections", Head() + closing, "no sign section"},
+      {"OnlyABoundaryLine", Head() + last_line + "\r\n", "section header incomplete"},
+      {"NoClosingLine", good.substr(0, good.size() - closing.size()),
+       "closing boundary line missing"},
+      {"CutAfterTheBoundary", Replace(good, closing, last_line), "closing boundary line missing"},
+      {"CutAfterTheBoundaryAndCr", Replace(good, closing, last_line + "\r"),
+       "closing boundary line missing"},
+      {"BoundaryLineEndsInOtherBytes", Replace(good, closing, last_line + "xy"),
+       "malformed boundary line"},
+      {"CutInSectionHeaderAfterBoundaryLine",
+       Replace(good, closing, last_line + "\r\nContent-Disposition: form-da"),
+       "section header incomplete"},
+      {"CutMidData", good.substr(0, good.find("CERTIFICATE") + 4),
+       "section larger than the rest of the file"},
+      {"SizeTooLarge", Replace(good, "Content-Size: 11", "Content-Size: 9999"),
+       "section larger than the rest of the file"},
+      {"NegativeSize", Replace(good, "Content-Size: 11", "Content-Size: -11"), "bad Content-Size"},
+      {"NonNumericSize", Replace(good, "Content-Size: 11", "Content-Size: 1l"), "bad Content-Size"},
+      {"NoBoundary", Replace(good, "boundary=" + kBoundary, "boundary="), "no usable boundary"},
+      {"GarbageAfter78DA", std::string("\x78\xDA") + "garbage garbage", ""},
+      {"TruncatedZlib", zgood.substr(0, zgood.size() - 8), ""},
+      {"BombOverTheCap", qovra_test::ZCompress(good + std::string(2 << 20, 'z')), ""},
+      {"PlainOverTheCap", good + std::string(2 << 20, 'z'), "container too large"},
   };
   for (const Case& c : cases) {
     TMemoryStream source(c.bytes);
@@ -177,6 +209,9 @@ TEST(SignContainer, DamagedContainersFail) {
     EXPECT_FALSE(reader.Parse()) << c.name;
     EXPECT_FALSE(reader.Parsed()) << c.name;
     EXPECT_FALSE(reader.Error().empty()) << c.name;
+    if (c.reason[0]) {
+      EXPECT_EQ(reader.Error(), c.reason) << c.name;
+    }
   }
 }
 
