@@ -1,6 +1,9 @@
 #include "program_main.h"
 
 #include <QApplication>
+#include <cstdio>
+#include <exception>
+#include <string>
 #include <utility>
 
 #include "base/messages.h"
@@ -13,6 +16,8 @@
 #include "platform/temp_files.h"
 #include "qovra/account/login_dialog_ui.h"
 #include "qovra/account/password_prompt.h"
+#include "qovra/account/settings_dialog_ui.h"
+#include "qovra/addressbook/dup_dialog.h"
 #include "qovra/controls/progress_bar_ex.h"
 #include "qovra/ui/apply_language.h"
 #include "qovra/ui/msg_dialog.h"
@@ -46,35 +51,24 @@ void ShowFailure(std::string_view key, std::string_view subject = {}) {
   (void)ShowMessageText(nullptr, text, kMsgIconError);
 }
 
-}  // namespace
-
-int ExitCodeOf(ProgramEnd end) {
-  switch (end) {
-    case ProgramEnd::MainWindowClosed:
-    case ProgramEnd::AnotherCopy:
-    case ProgramEnd::LoginCancelled:
-      return 0;
-    default:
-      return 1;
-  }
+// An exception ended the steps, and everything they had set up is down
+// again: the reason goes to the log, the secrets are wiped before the user
+// is asked to read the message.
+void ReportUnexpectedError(const std::string& reason) {
+  std::fprintf(stderr, "qovra: the program ends after an unexpected error: %s\n", reason.c_str());
+  Session.Clear();
+  (void)ShowMessageText(nullptr, GetMsg("msgUnexpectedError"), kMsgIconError);
 }
 
-ProgramEnd ProgramMain(const TProgramSetup& setup) {
-  // Declared first, so run last: the session's secrets go with the program.
-  ScopeExit wipe_session([] { Session.Clear(); });
+// The steps of the main block, from the settings to the main window's end.
+// Whatever they set up is taken down in reverse order when they end, also
+// when an exception ends them.
+ProgramEnd RunProgram(const TProgramSetup& setup) {
   RandomModuleScope random;
-
-  // Only the main window's close ends the event loop, not the login
-  // window's or a message's.
-  const bool quit_on_last = QApplication::quitOnLastWindowClosed();
-  QApplication::setQuitOnLastWindowClosed(false);
-  ScopeExit restore_quit([quit_on_last] { QApplication::setQuitOnLastWindowClosed(quit_on_last); });
-
-  SetMessageUi(setup.message_ui ? setup.message_ui : &ui::MessageDialogUi());
-  ScopeExit message_ui([] { SetMessageUi(nullptr); });
 
   const std::string program_path =
       setup.program_path.empty() ? CurrentProgramPath() : setup.program_path;
+
   if (setup.settings) {
     InitAppSettings(program_path, *setup.settings);
   } else {
@@ -133,6 +127,13 @@ ProgramEnd ProgramMain(const TProgramSetup& setup) {
   RunThreadList = &programs;
   ScopeExit programs_global([] { RunThreadList = nullptr; });
 
+  // The settings dialog, asked for by the login window and the settings checks.
+  SetSettingsDialogUi(&account::SettingsDialogWindowUi());
+  ScopeExit settings_ui([] { SetSettingsDialogUi(nullptr); });
+  // The duplicate question of the address book's saves.
+  SetDupDialogUi(&addressbook::DupDialogWindowUi());
+  ScopeExit dup_ui([] { SetDupDialogUi(nullptr); });
+
   SetLoginDialogUi(setup.login_ui ? setup.login_ui : &account::LoginWindowUi());
   ScopeExit login_ui([] { SetLoginDialogUi(nullptr); });
   if (!ShowLoginDialog(true)) return ProgramEnd::LoginCancelled;
@@ -147,6 +148,44 @@ ProgramEnd ProgramMain(const TProgramSetup& setup) {
   if (setup.on_main_window) setup.on_main_window(main_window);
   if (main_window.isVisible()) QApplication::exec();
   return ProgramEnd::MainWindowClosed;
+}
+
+}  // namespace
+
+int ExitCodeOf(ProgramEnd end) {
+  switch (end) {
+    case ProgramEnd::MainWindowClosed:
+    case ProgramEnd::AnotherCopy:
+    case ProgramEnd::LoginCancelled:
+      return 0;
+    default:
+      return 1;
+  }
+}
+
+ProgramEnd ProgramMain(const TProgramSetup& setup) {
+  // Declared first, so run last: the session's secrets go with the program.
+  ScopeExit wipe_session([] { Session.Clear(); });
+
+  // Only the main window's close ends the event loop, not the login
+  // window's or a message's.
+  const bool quit_on_last = QApplication::quitOnLastWindowClosed();
+  QApplication::setQuitOnLastWindowClosed(false);
+  ScopeExit restore_quit([quit_on_last] { QApplication::setQuitOnLastWindowClosed(quit_on_last); });
+
+  SetMessageUi(setup.message_ui ? setup.message_ui : &ui::MessageDialogUi());
+  ScopeExit message_ui([] { SetMessageUi(nullptr); });
+
+  // An exception from a step, or from an event handler while a window
+  // runs (Qt passes it on out of its event loop), unwinds the steps first.
+  try {
+    return RunProgram(setup);
+  } catch (const std::exception& e) {
+    ReportUnexpectedError(e.what());
+  } catch (...) {
+    ReportUnexpectedError("an exception that is no std::exception");
+  }
+  return ProgramEnd::UnexpectedError;
 }
 
 }  // namespace qovra::app

@@ -11,7 +11,7 @@
 //   5. the single-instance guard: a second copy activates the first and
 //      ends here;
 //   6. the shared progress window and the receive timer (2000 ms,
-//      disabled); the list of started programs;
+//      disabled); the list of started programs; the settings dialog;
 //   7. the login window (ShowLoginDialog); cancelled: shut-down;
 //   8. the user's data (startup.h): last login saved, mail folder, user
 //      folders, databases copied from the templates where missing and
@@ -23,6 +23,10 @@
 // progress window are freed; the dialog sounds are deleted; the private
 // temporary folder is removed; the random pool and the session's secrets
 // are wiped; the instance lock is released.
+//
+// An exception that escapes a step, or an event handler while a window
+// runs, takes the same shut-down; then its reason goes to stderr and the
+// user reads "msgUnexpectedError".
 //
 // REQUIRES: a QApplication exists. GUI thread only.
 #pragma once
@@ -47,6 +51,7 @@ enum class ProgramEnd {
   NoTempFolder,      // the private temporary folder could not be made (shown)
   LoginCancelled,    // the login window closed without a session
   UserDataFailed,    // the user's folders or databases failed (shown)
+  UnexpectedError,   // an exception ended the steps (shown)
 };
 
 // The process exit code for an end: 0 for the normal ends, 1 for failures.

@@ -45,4 +45,5 @@ trap 'rm -rf "$certs"' EXIT
   --name "Alice Example" --out "$certs/alice.cer" >/dev/null
 xvfb-run -a -s "-screen 0 1280x800x24" \
   env QT_QPA_PLATFORM=xcb ASAN_OPTIONS=detect_leaks=0 \
-  "build/$preset/bin/jorvik" "$certs/alice.cer" --render "$out/jorvik.png" >/dev/null
+  "build/$preset/bin/jorvik" "/l${QOVRA_LANGID:-1}" "$certs/alice.cer" --render "$out/jorvik.png" \
+  >/dev/null

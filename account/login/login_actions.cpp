@@ -124,14 +124,18 @@ bool TfrmLogin::VerifyOfflinePassword(const std::string& password_bytes, bool ke
 }
 
 void TfrmLogin::OfflineLogin() {
-  if (qovra::CheckKeyFiles(HandleOf(this)) != qovra::kCheckOk) return;
+  // The offline session's own address, which names the user's folder, is
+  // the last online login at the server's host: the server settings must
+  // give the host (the loop checks the key files too).
+  if (!ServerSettingsReady()) return;
   if (ePassword->text().isEmpty()) {
     ePassword->setFocus();
     FieldBalloon(ePassword, "msgPasswordNotSpecified");
     return;
   }
   // Without the signature of an earlier online login, or without the name
-  // of that login, there is nothing to log in offline to.
+  // of that login, there is nothing to log in offline to: an empty login
+  // would make the own address "@host", a folder of no user.
   if (Options.Keys.offpass.size() != kOffpassSize || Options.Other.lastlgn.empty()) {
     qovra::ShowWarning(HandleOf(this), "msgOnlineLoginRequired");
     return;

@@ -383,7 +383,9 @@ void TfrmLogin::imgLogoClick() {
   }
   const std::string viewer = qovra::ProgramDir + "jorvik";
   if (!std::filesystem::is_regular_file(viewer, ec) || !qovra::RunThreadList) return;
-  (void)qovra::RunThreadList->Run(viewer, {"/h" + std::to_string(winId()), cert});
+  // The viewer shows its texts in the program's language.
+  (void)qovra::RunThreadList->Run(
+      viewer, {"/h" + std::to_string(winId()), "/l" + std::to_string(Options.langid), cert});
 }
 
 void TfrmLogin::lblAboutClick() {

@@ -81,6 +81,34 @@ bool SetProxy(CURL* easy, const TProxyChoice& proxy) {
   return ok;
 }
 
+std::string ProxyHostFor(const TProxyChoice& proxy, std::string_view host) {
+  if (proxy.Host.empty()) return {};
+  const auto lower = [](std::string_view s) {
+    std::string out(s);
+    for (char& c : out) {
+      if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    }
+    return out;
+  };
+  const std::string name = lower(host);
+  std::string_view list = proxy.NoProxy;
+  while (!list.empty()) {
+    const size_t end = list.find_first_of(", ");
+    std::string_view entry = list.substr(0, end);
+    list = end == std::string_view::npos ? std::string_view() : list.substr(end + 1);
+    if (entry == "*") return {};
+    while (!entry.empty() && entry.front() == '.') entry.remove_prefix(1);
+    if (entry.empty()) continue;
+    const std::string domain = lower(entry);
+    if (name == domain) return {};
+    if (name.size() > domain.size() && name.ends_with(domain) &&
+        name[name.size() - domain.size() - 1] == '.') {
+      return {};
+    }
+  }
+  return proxy.Host;
+}
+
 std::string ProxyUserBytes(const TConnOpts& conn) {
   return Utf8ToCp1251(conn.prxuser.str());
 }

@@ -5,6 +5,7 @@
 
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include "base/records.h"
 
@@ -65,6 +66,12 @@ TProxyChoice SettingsProxy(const TConnOpts& conn);
 // Sets the proxy explicitly, an empty one when there is none, so libcurl
 // never reads a proxy or a bypass list from the environment itself.
 [[nodiscard]] bool SetProxy(CURL* easy, const TProxyChoice& proxy);
+
+// The proxy's host when a request to host goes through proxy; empty when it
+// goes directly: no proxy, or host matched by an entry of proxy.NoProxy as
+// libcurl matches them ("*" for every host, else a name equal to host or a
+// domain that host lies in, a leading "." ignored, any case).
+std::string ProxyHostFor(const TProxyChoice& proxy, std::string_view host);
 
 // "Proxy-Authorization: Basic " + Base64 of prxuser ":" prxpass, the bytes
 // of the settings as they are.

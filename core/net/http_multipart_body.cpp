@@ -1,5 +1,6 @@
 #include "net/http_multipart_body.h"
 
+#include <algorithm>
 #include <ctime>
 
 namespace qovra {
@@ -65,6 +66,13 @@ std::string MultipartClosingText(std::string_view boundary) {
 
 std::string MultipartContentType(std::string_view boundary) {
   return "multipart/form-data; boundary=" + std::string(boundary);
+}
+
+bool ValidPartName(std::string_view name) {
+  if (name.empty()) return false;
+  return std::none_of(name.begin(), name.end(), [](char c) {
+    return c == '"' || static_cast<unsigned char>(c) < 0x20 || c == 0x7F;
+  });
 }
 
 }  // namespace qovra

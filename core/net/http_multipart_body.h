@@ -37,6 +37,10 @@ std::string MultipartPartHeader(std::string_view boundary, size_t index, std::st
 // CR LF "--" B "--".
 std::string MultipartClosingText(std::string_view boundary);
 
+// A part name that MultipartPartHeader may take: not empty, no quote and no
+// control character.
+bool ValidPartName(std::string_view name);
+
 // The value of the request's Content-Type header.
 std::string MultipartContentType(std::string_view boundary);
 

@@ -10,6 +10,7 @@
 #include "net/http_errors.h"
 #include "net/http_multipart_body.h"
 #include "net/http_transfer.h"
+#include "net/url.h"
 
 namespace qovra {
 
@@ -87,13 +88,6 @@ int OnXferInfo(void* user, curl_off_t dltotal, curl_off_t dlnow, curl_off_t ulto
   return 0;
 }
 
-bool ValidPartName(std::string_view name) {
-  if (name.empty()) return false;
-  return std::none_of(name.begin(), name.end(), [](char c) {
-    return c == '"' || static_cast<unsigned char>(c) < 0x20 || c == 0x7F;
-  });
-}
-
 }  // namespace
 
 struct TIdHttpClient::Impl {
@@ -106,15 +100,34 @@ struct TIdHttpClient::Impl {
   void* progress_data = nullptr;
   TConnOpts conn;
   std::vector<Field> fields;
+  // Where the last request went: the server's host and the proxy on the way.
+  std::string host;
+  std::string proxy_host;
   std::string last_error_text;
+
+  // Keeps the text of the failure for the user and writes its reason to
+  // the log.
+  void Fail(int code, std::string detail, long status = 0) {
+    THttpFailure failure;
+    failure.Code = code;
+    failure.Status = status;
+    failure.Host = host;
+    failure.ProxyHost = proxy_host;
+    failure.Detail = std::move(detail);
+    LogHttpFailure(failure);
+    last_error_text = HttpFailureMessage(failure);
+  }
 
   // A handle with the shared options, the settings' proxy and progress.
   CurlEasy NewHandle(std::string_view url, char* error_buffer, XferProgress& xfer) {
+    const http_detail::TProxyChoice proxy = http_detail::SettingsProxy(conn);
+    TUrlParts parts;
+    host = CrackUrl(url, parts) ? parts.HostName : std::string();
+    proxy_host = http_detail::ProxyHostFor(proxy, host);
     CurlEasy easy = http_detail::NewCurlEasy();
     if (!easy) return easy;
     CURL* e = easy.get();
     const std::string url_text(url);
-    const http_detail::TProxyChoice proxy = http_detail::SettingsProxy(conn);
     bool ok = http_detail::SetCommonOptions(e, error_buffer);
     ok = ok && curl_easy_setopt(e, CURLOPT_URL, url_text.c_str()) == CURLE_OK;
     ok = ok && http_detail::SetProxy(e, proxy);
@@ -135,11 +148,7 @@ struct TIdHttpClient::Impl {
     return easy;
   }
 
-  void TakeFailure(const http_detail::TTransferResult& r) {
-    last_error_text = r.Error == kHttpErrorStatus && !r.StatusLine.empty()
-                          ? r.StatusLine
-                          : HttpErrorText(r.Error, r.Detail);
-  }
+  void TakeFailure(const http_detail::TTransferResult& r) { Fail(r.Error, r.Detail, r.Status); }
 };
 
 TIdHttpClient::TIdHttpClient(TProgressProc progress, void* progress_data, const TConnOpts& conn)
@@ -169,7 +178,7 @@ bool TIdHttpClient::Post(std::string_view url, TStream& dest) {
   CurlEasy easy = m.NewHandle(url, error_buffer, xfer);
   if (easy) mime.reset(curl_mime_init(easy.get()));
   if (!easy || !mime) {
-    m.last_error_text = HttpErrorText(CURLE_FAILED_INIT);
+    m.Fail(CURLE_FAILED_INIT, "");
     return false;
   }
   bool ok = true;
@@ -178,7 +187,7 @@ bool TIdHttpClient::Post(std::string_view url, TStream& dest) {
     src.stream = m.fields[i].stream;
     src.size = src.stream->Size();
     if (src.size < 0 || !src.stream->SetPosition(0)) {
-      m.last_error_text = HttpErrorText(kHttpErrorStream, "a part's stream cannot be read");
+      m.Fail(kHttpErrorStream, "a part's stream cannot be read");
       return false;
     }
     curl_mimepart* part = curl_mime_addpart(mime.get());
@@ -191,7 +200,7 @@ bool TIdHttpClient::Post(std::string_view url, TStream& dest) {
   ok = ok && curl_easy_setopt(easy.get(), CURLOPT_HTTPHEADER, headers.get()) == CURLE_OK;
   ok = ok && curl_easy_setopt(easy.get(), CURLOPT_MIMEPOST, mime.get()) == CURLE_OK;
   if (!ok) {
-    m.last_error_text = HttpErrorText(CURLE_FAILED_INIT);
+    m.Fail(CURLE_FAILED_INIT, "");
     return false;
   }
   http_detail::TTransferResult r;
@@ -213,7 +222,7 @@ bool TIdHttpClient::DownloadWith(std::string_view url, Transfer&& transfer) {
   XferProgress xfer;
   CurlEasy easy = impl.NewHandle(url, error_buffer, xfer);
   if (!easy || curl_easy_setopt(easy.get(), CURLOPT_HTTPGET, 1L) != CURLE_OK) {
-    impl.last_error_text = HttpErrorText(CURLE_FAILED_INIT);
+    impl.Fail(CURLE_FAILED_INIT, "");
     return false;
   }
   http_detail::TTransferResult r;

@@ -8,8 +8,9 @@
 // play no part.
 //
 // Every call blocks; the time limits of http_timeouts.h apply. A failed call
-// returns false and keeps its error text for GetLastErrorText. Progress: at
-// the start of each direction (total, 0), then (total, bytes so far).
+// returns false, keeps its text for GetLastErrorText and writes libcurl's
+// reason to stderr. Progress: at the start of each direction (total, 0),
+// then (total, bytes so far).
 //
 // Not thread-safe: one client is used by one thread.
 #pragma once
@@ -50,8 +51,8 @@ class TIdHttpClient {
   // file_name is left as it was and no partial file remains.
   [[nodiscard]] bool DownloadToFile(std::string_view url, const std::string& file_name);
 
-  // The text of the last failure: the reply's status line for a status
-  // other than 200, else libcurl's error text. Empty before any failure.
+  // The text of the last failure for the user (HttpFailureMessage: the
+  // language file's text for its kind). Empty before any failure.
   const std::string& GetLastErrorText() const;
 
  private:

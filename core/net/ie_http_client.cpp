@@ -29,13 +29,6 @@ struct CurlMultiDeleter {
   void operator()(CURLM* multi) const { curl_multi_cleanup(multi); }
 };
 
-bool ValidPartName(std::string_view name) {
-  if (name.empty()) return false;
-  return std::none_of(name.begin(), name.end(), [](char c) {
-    return c == '"' || static_cast<unsigned char>(c) < 0x20 || c == 0x7F;
-  });
-}
-
 }  // namespace
 
 struct TIEHttpClient::Impl {
@@ -72,12 +65,19 @@ struct TIEHttpClient::Impl {
   bool done = false;
   CURLcode result = CURLE_OK;
 
-  int last_error = 0;
-  std::string last_detail;
+  // Where the request goes: the server's host and the proxy on the way.
+  std::string host;
+  std::string proxy_host;
+  THttpFailure last_failure;
 
-  void Fail(int code, std::string detail) {
-    last_error = code;
-    last_detail = std::move(detail);
+  // Keeps the failure and writes its reason to the log.
+  void Fail(int code, std::string detail, long status = 0) {
+    last_failure.Code = code;
+    last_failure.Status = status;
+    last_failure.Host = host;
+    last_failure.ProxyHost = proxy_host;
+    last_failure.Detail = std::move(detail);
+    LogHttpFailure(last_failure);
   }
 
   void Detach() {
@@ -167,7 +167,7 @@ struct TIEHttpClient::Impl {
       return false;
     }
     if (early_overflow) {
-      Fail(kHttpErrorStream, "the server sent a large reply before the request was out");
+      Fail(CURLE_WEIRD_SERVER_REPLY, "the server sent a large reply before the request was out");
       return false;
     }
     if (dest_failed) {
@@ -208,6 +208,8 @@ bool TIEHttpClient::AddPart(const TRequestPart& part) {
 bool TIEHttpClient::OpenRequest(std::string_view url, int verb) {
   Impl& m = *impl_;
   m.Detach();
+  m.host.clear();
+  m.proxy_host.clear();
   if (verb != kHttpVerbGet && verb != kHttpVerbPost) {
     m.Fail(CURLE_BAD_FUNCTION_ARGUMENT, "unknown verb");
     return false;
@@ -217,6 +219,7 @@ bool TIEHttpClient::OpenRequest(std::string_view url, int verb) {
     return false;
   }
   m.verb = verb;
+  m.host = m.url_parts.HostName;
   m.headers.Clear();
   m.proxy_headers.Clear();
   m.easy = http_detail::NewCurlEasy();
@@ -230,6 +233,7 @@ bool TIEHttpClient::OpenRequest(std::string_view url, int verb) {
   bool ok = http_detail::SetCommonOptions(e, m.error_buffer);
   ok = ok && curl_easy_setopt(e, CURLOPT_URL, url_text.c_str()) == CURLE_OK;
   const http_detail::TProxyChoice proxy = http_detail::DesktopProxy();
+  m.proxy_host = http_detail::ProxyHostFor(proxy, m.host);
   ok = ok && http_detail::SetProxy(e, proxy);
   // The header goes to a proxy only; without one it is never sent.
   if (ok && m.proxy_auth && !proxy.Host.empty()) {
@@ -328,7 +332,7 @@ bool TIEHttpClient::ReceiveToStream(TStream& dest) {
   }
   if (m.reply_headers.Status() != 200) {
     const std::string line = m.reply_headers.StatusLine();
-    m.Fail(kHttpErrorStatus, line.empty() ? "no HTTP status line" : line);
+    m.Fail(kHttpErrorStatus, line.empty() ? "no HTTP status line" : line, m.reply_headers.Status());
     ShowMessageText(nullptr, FormatMsgArgs(GetMsg("msgUnreachableHost"), m.url_parts.HostName),
                     kMsgIconWarning);
     return false;
@@ -339,13 +343,14 @@ bool TIEHttpClient::ReceiveToStream(TStream& dest) {
 namespace {
 
 // A GET handle for Download: the user agent, limits and the desktop proxy.
-CurlEasy NewDownloadHandle(std::string_view url, char* error_buffer) {
+CurlEasy NewDownloadHandle(std::string_view url, const http_detail::TProxyChoice& proxy,
+                           char* error_buffer) {
   CurlEasy easy = http_detail::NewCurlEasy();
   if (!easy) return easy;
   const std::string url_text(url);
   bool ok = http_detail::SetCommonOptions(easy.get(), error_buffer);
   ok = ok && curl_easy_setopt(easy.get(), CURLOPT_URL, url_text.c_str()) == CURLE_OK;
-  ok = ok && http_detail::SetProxy(easy.get(), http_detail::DesktopProxy());
+  ok = ok && http_detail::SetProxy(easy.get(), proxy);
   ok = ok && curl_easy_setopt(easy.get(), CURLOPT_HTTPGET, 1L) == CURLE_OK;
   if (!ok) easy.reset();
   return easy;
@@ -358,8 +363,12 @@ CurlEasy NewDownloadHandle(std::string_view url, char* error_buffer) {
 template <class Transfer>
 bool TIEHttpClient::DownloadWith(std::string_view url, Transfer&& transfer) {
   Impl& impl = *impl_;
+  TUrlParts parts;
+  impl.host = CrackUrl(url, parts) ? parts.HostName : std::string();
+  const http_detail::TProxyChoice proxy = http_detail::DesktopProxy();
+  impl.proxy_host = http_detail::ProxyHostFor(proxy, impl.host);
   char error_buffer[CURL_ERROR_SIZE] = {};
-  CurlEasy easy = NewDownloadHandle(url, error_buffer);
+  CurlEasy easy = NewDownloadHandle(url, proxy, error_buffer);
   if (!easy) {
     impl.Fail(CURLE_FAILED_INIT, "");
     return false;
@@ -367,7 +376,7 @@ bool TIEHttpClient::DownloadWith(std::string_view url, Transfer&& transfer) {
   http_detail::TTransferResult r;
   const bool ok = transfer(easy.get(), error_buffer,
                            http_detail::TReceiveProgress{impl.progress, impl.progress_data}, r);
-  if (!ok) impl.Fail(r.Error, r.Detail);
+  if (!ok) impl.Fail(r.Error, r.Detail, r.Status);
   return ok;
 }
 
@@ -384,11 +393,11 @@ bool TIEHttpClient::DownloadToFile(std::string_view url, const std::string& file
 }
 
 int TIEHttpClient::LastError() const {
-  return impl_->last_error;
+  return impl_->last_failure.Code;
 }
 
 std::string TIEHttpClient::LastErrorText() const {
-  return HttpErrorText(impl_->last_error, impl_->last_detail);
+  return HttpFailureMessage(impl_->last_failure);
 }
 
 const std::string& TIEHttpClient::Boundary() const {

@@ -11,9 +11,10 @@
 //
 // Use: AddPart for each part, OpenRequest, Send, ReceiveToStream. Every call
 // blocks; the time limits of http_timeouts.h apply. A failed step returns
-// false and leaves its code in LastError (see http_errors.h); the wording
-// is the caller's, except that ReceiveToStream itself shows
-// "msgUnreachableHost" for a reply status other than 200.
+// false, leaves its code in LastError (see http_errors.h) and writes
+// libcurl's reason to stderr; showing it is the caller's, except that
+// ReceiveToStream itself shows "msgUnreachableHost" for a reply status
+// other than 200.
 //
 // Not thread-safe: one client is used by one thread.
 #pragma once
@@ -82,8 +83,8 @@ class TIEHttpClient {
   // file_name is left as it was and no partial file remains.
   [[nodiscard]] bool DownloadToFile(std::string_view url, const std::string& file_name);
 
-  // The code of the last failure (0 none) and its text (HttpErrorText with
-  // libcurl's detail of that failure).
+  // The code of the last failure (0 none) and its text for the user
+  // (HttpFailureMessage: the language file's text for its kind).
   int LastError() const;
   std::string LastErrorText() const;
 

@@ -1,6 +1,7 @@
 #include "net/server_request_reply.h"
 
 #include <charconv>
+#include <cstdio>
 #include <string>
 
 #include "base/messages.h"
@@ -46,8 +47,9 @@ bool ParseReply(std::string_view xml, const TReplyContext& ctx, pugi::xml_docume
   const pugi::xml_parse_result parsed =
       doc.load_buffer(xml.data(), xml.size(), pugi::parse_default, pugi::encoding_auto);
   if (!parsed) {
-    ShowMessageText(ctx.Form, GetMsg("msgXmlParsingError") + "\r" + parsed.description(),
-                    kMsgIconError);
+    std::fprintf(stderr, "qovra: server reply: %s at offset %lld\n", parsed.description(),
+                 static_cast<long long>(parsed.offset));
+    ShowMessageText(ctx.Form, GetMsg("msgXmlParsingError"), kMsgIconError);
     return false;
   }
   return true;

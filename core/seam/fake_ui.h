@@ -60,6 +60,12 @@ struct TrayNoticeCall {
   int timeout_ms = 0;
 };
 
+struct DupDialogCall {
+  TWindowHandle owner = nullptr;
+  std::string text;
+  int result = 0;
+};
+
 struct OptionsCall {
   TWindowHandle owner = nullptr;
   int page = 0;
@@ -71,7 +77,8 @@ class FakeUi : public IMessageUi,
                public IPasswordPromptUi,
                public ISettingsDialogUi,
                public ILoginDialogUi,
-               public IReceiveNotices {
+               public IReceiveNotices,
+               public IDupDialogUi {
  public:
   // Message dialogs answer with the queued results in order; once the queue
   // is empty, with fallback_answer (Esc, by default).
@@ -169,6 +176,16 @@ class FakeUi : public IMessageUi,
   }
   void RefreshFolders(int32_t folder_id) override { folder_refreshes.push_back(folder_id); }
 
+  // Duplicate-contact question: on_dup_dialog when set, else the queued
+  // answers in order, else dup_fallback_answer (cancel).
+  void QueueDupAnswer(int result) { dup_answers.push_back(result); }
+  int ShowDupDialog(TWindowHandle owner, const std::string& text) override {
+    const int result =
+        on_dup_dialog ? on_dup_dialog(text) : PopOr(dup_answers, dup_fallback_answer);
+    dup_dialogs.push_back({owner, text, result});
+    return result;
+  }
+
   std::deque<int> answers;
   int fallback_answer = kMsgResultCancel;
   std::deque<std::optional<std::string>> secrets;
@@ -199,6 +216,10 @@ class FakeUi : public IMessageUi,
   std::vector<std::u16string> sounds;
   std::vector<TrayNoticeCall> tray_notices;
   std::vector<int32_t> folder_refreshes;
+  std::deque<int> dup_answers;
+  int dup_fallback_answer = kMsgResultCancel;
+  std::function<int(const std::string& text)> on_dup_dialog;
+  std::vector<DupDialogCall> dup_dialogs;
 
  private:
   template <typename T>
@@ -221,6 +242,7 @@ class ScopedFakeUi {
     SetSettingsDialogUi(&ui_);
     SetLoginDialogUi(&ui_);
     SetReceiveNotices(&ui_);
+    SetDupDialogUi(&ui_);
   }
   ~ScopedFakeUi() {
     SetMessageUi(nullptr);
@@ -230,6 +252,7 @@ class ScopedFakeUi {
     SetSettingsDialogUi(nullptr);
     SetLoginDialogUi(nullptr);
     SetReceiveNotices(nullptr);
+    SetDupDialogUi(nullptr);
   }
   ScopedFakeUi(const ScopedFakeUi&) = delete;
   ScopedFakeUi& operator=(const ScopedFakeUi&) = delete;

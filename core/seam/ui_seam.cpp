@@ -61,7 +61,16 @@ class HeadlessReceiveNotices : public IReceiveNotices {
   void RefreshFolders(int32_t) override {}
 };
 
+class HeadlessDupDialog : public IDupDialogUi {
+ public:
+  int ShowDupDialog(TWindowHandle, const std::string& text) override {
+    std::fprintf(stderr, "%s\n", text.c_str());
+    return kMsgResultCancel;
+  }
+};
+
 HeadlessMessageUi g_headless_message;
+HeadlessDupDialog g_headless_dup;
 HeadlessReceiveNotices g_headless_notices;
 HeadlessProgressUi g_headless_progress;
 HeadlessTimer g_headless_timer;
@@ -76,6 +85,7 @@ IPasswordPromptUi* g_password_ui = nullptr;
 ISettingsDialogUi* g_settings_ui = nullptr;
 ILoginDialogUi* g_login_ui = nullptr;
 IReceiveNotices* g_receive_notices = nullptr;
+IDupDialogUi* g_dup_dialog_ui = nullptr;
 
 }  // namespace
 
@@ -101,6 +111,10 @@ void SetReceiveNotices(IReceiveNotices* notices) {
   g_receive_notices = notices;
 }
 
+void SetDupDialogUi(IDupDialogUi* ui) {
+  g_dup_dialog_ui = ui;
+}
+
 IMessageUi& MessageUi() {
   return g_message_ui ? *g_message_ui : g_headless_message;
 }
@@ -121,6 +135,10 @@ ILoginDialogUi& LoginDialogUi() {
 }
 IReceiveNotices& ReceiveNotices() {
   return g_receive_notices ? *g_receive_notices : g_headless_notices;
+}
+
+IDupDialogUi& DupDialogUi() {
+  return g_dup_dialog_ui ? *g_dup_dialog_ui : g_headless_dup;
 }
 
 void ShowProgress(TWindowHandle owner, bool show_bar, const std::string& title,

@@ -7,7 +7,7 @@
 // (qovra/testing/fake_ui.h). While nothing is installed, a headless default
 // is used: messages go to stderr and are answered with kMsgResultCancel,
 // progress is ignored, the timer reads as disabled, and every prompt and
-// dialog reads as cancelled.
+// dialog (the duplicate-contact question too) reads as cancelled.
 //
 // Texts are UTF-8. All calls come from the interface thread.
 #pragma once
@@ -135,6 +135,18 @@ class IReceiveNotices {
   virtual void RefreshFolders(int32_t folder_id) = 0;
 };
 
+// The address book's duplicate-contact question (TfrmDupMsg). Headless
+// default: cancelled (2).
+class IDupDialogUi {
+ public:
+  virtual ~IDupDialogUi() = default;
+  // Asks over owner (null: the active window) what to do with a contact
+  // whose address is already in the group; text is the whole question.
+  // Returns 50 replace, 51 replace all, 52 skip, 53 skip all or 2 cancel
+  // (also Escape).
+  virtual int ShowDupDialog(TWindowHandle owner, const std::string& text) = 0;
+};
+
 // Installs an implementation; null restores the headless default. The
 // caller keeps ownership and must keep it alive while it is installed.
 void SetMessageUi(IMessageUi* ui);
@@ -144,6 +156,7 @@ void SetPasswordPromptUi(IPasswordPromptUi* ui);
 void SetSettingsDialogUi(ISettingsDialogUi* ui);
 void SetLoginDialogUi(ILoginDialogUi* ui);
 void SetReceiveNotices(IReceiveNotices* notices);
+void SetDupDialogUi(IDupDialogUi* ui);
 
 // The installed implementation (or the headless default); never null.
 IMessageUi& MessageUi();
@@ -153,6 +166,7 @@ IPasswordPromptUi& PasswordPromptUi();
 ISettingsDialogUi& SettingsDialogUi();
 ILoginDialogUi& LoginDialogUi();
 IReceiveNotices& ReceiveNotices();
+IDupDialogUi& DupDialogUi();
 
 // Forwarders to the installed progress implementation.
 void ShowProgress(TWindowHandle owner, bool show_bar, const std::string& title,

@@ -146,7 +146,8 @@ TEST_F(LoginLinksTest, LogoStartsTheCertificateViewerWithoutAShell) {
   TfrmLogin& f = Form();
   f.imgLogoClick();
   ASSERT_EQ(programs.Count(), 1u);
-  const std::string expected = "/h" + std::to_string(f.winId()) + "\n" + cert + "\n";
+  const std::string expected = "/h" + std::to_string(f.winId()) + "\n/l" +
+                               std::to_string(qovra::Options.langid) + "\n" + cert + "\n";
   EXPECT_TRUE(
       QTest::qWaitFor([&] { return qovra::testing::ScratchDir::Read(args) == expected; }, 5000))
       << qovra::testing::ScratchDir::Read(args);

@@ -68,19 +68,25 @@ TEST_F(LoginOfflineTest, KeyFilesWrongPasswordShakesAndCounts) {
 }
 
 TEST_F(LoginOfflineTest, RefusedBeforeAnyCheck) {
+  // Each would leave no own address of the form login@host: the login
+  // (lastlgn) or the host (the server address) is missing.
   const struct {
     const char* what;
     std::string offpass;
     std::string lastlgn;
+    std::string srvaddr;
     bool bad_certificate;
     std::string message;
   } rows[] = {
-      {"NoSignature", "", "alice", false, qovra::GetMsg("msgOnlineLoginRequired")},
-      {"ShortSignature", std::string(159, 'x'), "alice", false,
+      {"NoSignature", "", "alice", "127.0.0.1:8480", false,
        qovra::GetMsg("msgOnlineLoginRequired")},
-      {"NoLastLogin", OfflineSignature(kOfflinePassword), "", false,
+      {"ShortSignature", std::string(159, 'x'), "alice", "127.0.0.1:8480", false,
        qovra::GetMsg("msgOnlineLoginRequired")},
-      {"BadCertificate", OfflineSignature(kOfflinePassword), "alice", true,
+      {"NoLastLogin", OfflineSignature(kOfflinePassword), "", "127.0.0.1:8480", false,
+       qovra::GetMsg("msgOnlineLoginRequired")},
+      {"NoServer", OfflineSignature(kOfflinePassword), "alice", "", false,
+       qovra::GetMsg("msgServerURLNotSpecified")},
+      {"BadCertificate", OfflineSignature(kOfflinePassword), "alice", "127.0.0.1:8480", true,
        qovra::GetMsg("msgUserCertificateInvalid")},
   };
   for (const auto& r : rows) {
@@ -89,6 +95,8 @@ TEST_F(LoginOfflineTest, RefusedBeforeAnyCheck) {
     ui_->messages.clear();
     qovra::Options.Keys.offpass = r.offpass;
     qovra::Options.Other.lastlgn = r.lastlgn;
+    PointAt(r.srvaddr);
+    if (r.srvaddr.empty()) qovra::Options.Conn.ServerUrl.clear();
     if (r.bad_certificate) {
       std::ofstream(dir_.File("bad.cer")) << "not a certificate";
       qovra::Options.Keys.crtpath = qovra::Utf8ToUtf16(dir_.File("bad.cer"));
@@ -99,6 +107,8 @@ TEST_F(LoginOfflineTest, RefusedBeforeAnyCheck) {
     EXPECT_EQ(Form().LoginFailures(), 0);
     EXPECT_TRUE(Form().isVisible());
     EXPECT_EQ(qovra::Session.State, 0);
+    EXPECT_EQ(qovra::Session.Login.str(), "");
+    EXPECT_EQ(qovra::Session.OwnContact.Email, "");
   }
 }
 

@@ -10,8 +10,11 @@
 #include <algorithm>
 #include <array>
 #include <filesystem>
+#include <fstream>
 #include <optional>
+#include <stdexcept>
 #include <string>
+#include <vector>
 
 #include "app/app_test_support.h"
 #include "base/messages.h"
@@ -204,6 +207,96 @@ TEST_F(ProgramMainTest, EscapeInTheProgramsOwnLoginWindowEndsWithoutUserData) {
   EXPECT_TRUE(ui_.messages.empty());
   EXPECT_FALSE(testing::Exists(mail_ + "/alice@localhost"));
   EXPECT_EQ(Session.State, 0);
+}
+
+// Passes messages on to the fake and notes what was still up when the
+// first one was shown.
+class StateAtReport : public IMessageUi {
+ public:
+  explicit StateAtReport(qovra::testing::FakeUi& ui) : ui_(ui) {}
+  int ShowMsgDialog(TWindowHandle owner, const std::string& text, int flags,
+                    const std::string& ok_caption, const std::string& no_caption,
+                    const std::string& cancel_caption) override {
+    if (!seen) {
+      seen = true;
+      databases_open = MailDb.IsOpen() || AddrBookDb.IsOpen();
+      window_up = RunThreadList || RefreshTimer || frmProgress;
+      secrets_wiped = AllZero(Session.SessionKey) && AllZero(Session.OwnPrivateKey) &&
+                      Session.PrivateKeyPassword.empty() && Session.DevicePin.empty();
+    }
+    return ui_.ShowMsgDialog(owner, text, flags, ok_caption, no_caption, cancel_caption);
+  }
+  TWindowHandle ActiveWindow() override { return ui_.ActiveWindow(); }
+  TWindowHandle ActiveFormWindow() override { return ui_.ActiveFormWindow(); }
+
+  bool seen = false, databases_open = true, window_up = true, secrets_wiped = false;
+
+ private:
+  qovra::testing::FakeUi& ui_;
+};
+
+TEST_F(ProgramMainTest, AnExceptionIsReportedAfterTheShutDownInOrder) {
+  enum class Where { Login, MainWindow, EventHandler };
+  const struct {
+    const char* name;
+    Where where;
+    bool std_exception;
+    const char* reason;  // expected on stderr
+  } rows[] = {
+      {"login", Where::Login, true, "the login window broke"},
+      {"login_other_type", Where::Login, false, "no std::exception"},
+      {"main_window", Where::MainWindow, true, "the main window broke"},
+      {"event_handler", Where::EventHandler, true, "a handler broke"},
+  };
+  const auto login = ui_.on_login;
+  for (const auto& r : rows) {
+    SCOPED_TRACE(r.name);
+    ui_.messages.clear();
+    const auto fail = [&r] {
+      if (!r.std_exception) throw 42;
+      throw std::runtime_error(r.reason);
+    };
+    ui_.on_login = [&] {
+      const int answer = login();
+      if (r.where == Where::Login) fail();
+      return answer;
+    };
+    std::string session_temp;
+    pid_t helper = -1;
+    setup_.on_main_window = [&](TfrmMain& window) {
+      session_temp = GetTempFolder();
+      std::ofstream(session_temp + "attachment.pdf") << "decrypted";
+      helper = RunThreadList->Run("sleep", {"30"}).Pid();
+      if (r.where == Where::MainWindow) fail();
+      QTimer::singleShot(0, &window, fail);  // thrown inside the event loop
+    };
+    StateAtReport state(ui_);
+    setup_.message_ui = &state;
+
+    ::testing::internal::CaptureStderr();
+    const ProgramEnd end = ProgramMain(setup_);
+    const std::string log = ::testing::internal::GetCapturedStderr();
+
+    EXPECT_EQ(end, ProgramEnd::UnexpectedError);
+    EXPECT_EQ(ExitCodeOf(end), 1);
+    EXPECT_EQ(ui_.ShownTexts(), std::vector<std::string>{GetMsg("msgUnexpectedError")});
+    EXPECT_EQ(ui_.messages.empty() ? 0 : ui_.messages[0].flags, kMsgIconError);
+    EXPECT_NE(log.find(r.reason), std::string::npos) << log;
+    // Everything was down before the message asked for the user's time.
+    EXPECT_TRUE(state.seen);
+    EXPECT_FALSE(state.databases_open);
+    EXPECT_FALSE(state.window_up);
+    EXPECT_TRUE(state.secrets_wiped);
+    if (r.where != Where::Login) {
+      EXPECT_TRUE(Gone(helper)) << "the started program was ended";
+      EXPECT_TRUE(fs::is_empty(session_temp)) << "the temporary folder was emptied";
+    }
+    EXPECT_FALSE(testing::Exists(login_temp_)) << "the private folder was removed";
+    for (const QString& sound : login_sounds_) EXPECT_FALSE(testing::Exists(sound.toStdString()));
+    EXPECT_EQ(Session.State, 0);
+    TInstanceLock lock;
+    EXPECT_EQ(lock.Acquire(run_), TInstanceLock::Result::Acquired) << "the lock was released";
+  }
 }
 
 TEST_F(ProgramMainTest, SecondCopyActivatesTheFirstAndEndsBeforeTheLogin) {

@@ -4,6 +4,8 @@
 
 #include <QApplication>
 #include <QLabel>
+#include <QMainWindow>
+#include <QMenuBar>
 #include <QPushButton>
 #include <QScreen>
 #include <QScrollArea>
@@ -11,6 +13,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
+#include <QWindow>
 
 #include "base/messages.h"
 #include "platform/temp_files.h"
@@ -30,6 +33,17 @@ class ScopedAnswer {
  public:
   explicit ScopedAnswer(TfrmMsg::AnswerHook hook) { TfrmMsg::SetAnswerHook(std::move(hook)); }
   ~ScopedAnswer() { TfrmMsg::SetAnswerHook(nullptr); }
+};
+
+// Counts the resize events a widget receives.
+class ResizeCounter : public QObject {
+ public:
+  explicit ResizeCounter(QWidget* widget) { widget->installEventFilter(this); }
+  bool eventFilter(QObject*, QEvent* event) override {
+    if (event->type() == QEvent::Resize) ++count;
+    return false;
+  }
+  int count = 0;
 };
 
 bool InView(const QWidget* dialog, const QPushButton* button) {
@@ -202,6 +216,22 @@ TEST_F(MsgDialogTest, TextAreaFitsOneLineAndScrollsPastTwoHundredPixels) {
   EXPECT_EQ(two.lblPrompt->text(), QStringLiteral("first\nsecond <b>x</b>"));
   EXPECT_EQ(two.lblPrompt->textFormat(), Qt::PlainText);
   EXPECT_GT(two.lblPrompt->height(), one.lblPrompt->height());
+
+  // A lone CR (the server request joins its error texts with one) and CR LF
+  // break the line too.
+  const struct {
+    QString given;
+    QString shown;
+  } breaks[] = {
+      {QStringLiteral("connection error\rhost not found"),
+       QStringLiteral("connection error\nhost not found")},
+      {QStringLiteral("a\r\nb\rc\nd"), QStringLiteral("a\nb\nc\nd")},
+  };
+  for (const auto& b : breaks) {
+    TfrmMsg d;
+    d.Prepare(&owner_, b.given, 64, QStringLiteral("OK"), QString(), QString());
+    EXPECT_EQ(d.lblPrompt->text(), b.shown) << b.given.toStdString();
+  }
 }
 
 TEST_F(MsgDialogTest, SlidesOpenInTenPixelStepsThenPlacesTheButtons) {
@@ -209,13 +239,18 @@ TEST_F(MsgDialogTest, SlidesOpenInTenPixelStepsThenPlacesTheButtons) {
   d.Prepare(&owner_, QStringLiteral("Slide"), 36, QStringLiteral("Yes"), QStringLiteral("No"),
             QString());
   EXPECT_EQ(d.ClientHeight(), 0);
+  const int target = d.TargetHeight();
+  // The window is mapped at its full height and place; the slide only
+  // uncovers it, so a window manager never sees it resized.
+  EXPECT_EQ(d.height(), target);
   d.show();
   d.Timer1->stop();  // stepped by hand below
-  const int target = d.TargetHeight();
+  ResizeCounter resizes(&d);
   int steps = 0;
   while (!d.SlideDone()) {
     const int before = d.ClientHeight();
     EXPECT_LT(d.btnOK->x(), 0) << "buttons stay out of view while sliding";
+    EXPECT_EQ(d.mask().boundingRect(), QRect(0, 0, d.width(), std::max(before, 1)));
     d.Timer1Timer();
     ++steps;
     if (!d.SlideDone()) {
@@ -225,6 +260,8 @@ TEST_F(MsgDialogTest, SlidesOpenInTenPixelStepsThenPlacesTheButtons) {
   }
   EXPECT_EQ(d.ClientHeight(), target);
   EXPECT_EQ(d.height(), target);
+  EXPECT_TRUE(d.mask().isEmpty()) << "the whole window shows once open";
+  EXPECT_EQ(resizes.count, 0);
   EXPECT_EQ(steps, (target + 9) / 10);
   EXPECT_TRUE(InView(&d, d.btnOK));
   EXPECT_TRUE(InView(&d, d.btnNo));
@@ -243,10 +280,29 @@ TEST_F(MsgDialogTest, CoversTheOwnerOrFallsBackToTheScreen) {
   const QRect area = screen->availableGeometry();
 
   TfrmMsg over;
+  over.SetPlacement(TfrmMsg::TPlacement::kTopLevel);
   over.Prepare(&owner_, QStringLiteral("Over"), 64, QStringLiteral("OK"), QString(), QString());
   EXPECT_FALSE(over.CentredOnScreen());
   EXPECT_EQ(over.pos(), owner_.mapToGlobal(QPoint(0, 0)));
   EXPECT_EQ(over.width(), owner_.width());
+  // A transient of the owner's window, so that no window manager places it
+  // as a window of its own.
+  EXPECT_EQ(over.windowType(), Qt::Dialog);
+  ASSERT_NE(over.windowHandle(), nullptr);
+  EXPECT_EQ(over.windowHandle()->transientParent(), owner_.windowHandle());
+
+  // A main window's menu bar stays free, as its title bar does.
+  QMainWindow main;
+  main.setGeometry(120, 90, 640, 400);
+  main.menuBar()->addMenu(QStringLiteral("Mail"));
+  main.setCentralWidget(new QWidget);
+  main.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&main));
+  TfrmMsg below;
+  below.Prepare(&main, QStringLiteral("Below"), 64, QStringLiteral("OK"), QString(), QString());
+  EXPECT_GT(main.menuBar()->height(), 0);
+  EXPECT_EQ(below.pos(), main.mapToGlobal(QPoint(0, main.menuBar()->geometry().bottom() + 1)));
+  EXPECT_EQ(below.width(), main.width());
 
   QWidget wide;
   wide.setGeometry(area.x(), area.y(), area.width() + 500, 300);
@@ -278,6 +334,60 @@ TEST_F(MsgDialogTest, CoversTheOwnerOrFallsBackToTheScreen) {
     EXPECT_EQ(d.x(), area.x() + (area.width() - width) / 2);
     EXPECT_EQ(d.y(), area.y() + (area.height() - d.TargetHeight()) / 2);
   }
+}
+
+TEST_F(MsgDialogTest, WaylandOpensItAsAPopupOfTheOwner) {
+  struct Row {
+    const char* platform;
+    TfrmMsg::TPlacement placement;
+  } rows[] = {
+      {"wayland", TfrmMsg::TPlacement::kOwnerPopup},
+      {"wayland-egl", TfrmMsg::TPlacement::kOwnerPopup},
+      {"xcb", TfrmMsg::TPlacement::kTopLevel},
+      {"offscreen", TfrmMsg::TPlacement::kTopLevel},
+      {"", TfrmMsg::TPlacement::kTopLevel},
+  };
+  for (const Row& row : rows) {
+    EXPECT_EQ(TfrmMsg::PlacementFor(QString::fromLatin1(row.platform)), row.placement)
+        << row.platform;
+  }
+
+  // Where the client cannot place a top-level window it opens at once, at
+  // full height, as a pop-up of the owner's window over its client area.
+  TfrmMsg popup;
+  popup.SetPlacement(TfrmMsg::TPlacement::kOwnerPopup);
+  popup.Prepare(&owner_, QStringLiteral("Popup"), 36, QStringLiteral("Yes"), QStringLiteral("No"),
+                QString());
+  EXPECT_EQ(popup.windowType(), Qt::Popup);
+  ASSERT_NE(popup.windowHandle(), nullptr);
+  EXPECT_EQ(popup.windowHandle()->transientParent(), owner_.windowHandle());
+  EXPECT_EQ(popup.pos(), owner_.mapToGlobal(QPoint(0, 0)));
+  EXPECT_TRUE(popup.SlideDone());
+  EXPECT_EQ(popup.height(), popup.TargetHeight());
+  EXPECT_TRUE(InView(&popup, popup.btnOK));
+  EXPECT_TRUE(InView(&popup, popup.btnNo));
+
+  // Without an owner it stays a dialog of its own.
+  TfrmMsg alone;
+  alone.SetPlacement(TfrmMsg::TPlacement::kOwnerPopup);
+  alone.Prepare(nullptr, QStringLiteral("Alone"), 64, QStringLiteral("OK"), QString(), QString());
+  EXPECT_EQ(alone.windowType(), Qt::Dialog);
+  EXPECT_TRUE(alone.CentredOnScreen());
+
+  // The modal loop of the pop-up ends with Escape as the dialog's does.
+  QTimer poke;
+  poke.setInterval(5);
+  QObject::connect(&poke, &QTimer::timeout, [] {
+    if (auto* d = qobject_cast<TfrmMsg*>(QApplication::activePopupWidget())) {
+      QTest::keyClick(d, Qt::Key_Escape);
+    }
+  });
+  poke.start();
+  TfrmMsg modal;
+  modal.SetPlacement(TfrmMsg::TPlacement::kOwnerPopup);
+  EXPECT_EQ(modal.Execute(&owner_, QStringLiteral("Question?"), 36, QStringLiteral("Yes"),
+                          QStringLiteral("No"), QString()),
+            2);
 }
 
 TEST_F(MsgDialogTest, ServesTheCoreMessageSeam) {

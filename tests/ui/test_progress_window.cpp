@@ -7,6 +7,8 @@
 #include <QProgressBar>
 #include <QTest>
 #include <QThread>
+#include <QTimer>
+#include <QWindow>
 
 #include "qovra/ui/progress.h"
 #include "qovra/ui/widgets.h"
@@ -85,6 +87,23 @@ TEST_F(ProgressTest, CentresOnTheOwnerAtItsWidthRule) {
     EXPECT_EQ(Form()->lblStatus->width(), c.expected_width - 30);
     HideProgress(&owner, false);
   }
+
+  // Over a narrow owner a long line widens the window (up to 450) rather
+  // than being cut.
+  const QString long_title = QStringLiteral("Установка защищённого соединения с сервером");
+  for (int owner_width : {341, 200}) {
+    SCOPED_TRACE(owner_width);
+    QWidget owner;
+    owner.setGeometry(33, 47, owner_width, 216);
+    owner.show();
+    ShowProgress(&owner, true, long_title, QStringLiteral("Status"));
+    const int needed = Form()->lblTitle->fontMetrics().horizontalAdvance(long_title);
+    EXPECT_GE(Form()->lblTitle->width(), std::min(needed, 450 - 30));
+    EXPECT_LE(Form()->width(), 450);
+    const QRect r = owner.frameGeometry();
+    EXPECT_EQ(Form()->x(), r.x() + (r.width() - Form()->width()) / 2);
+    HideProgress(&owner, false);
+  }
 }
 
 TEST_F(ProgressTest, DisablesTheOwnerWhileShownAndEnablesItAgain) {
@@ -126,6 +145,47 @@ TEST_F(ProgressTest, DisablesTheOwnerWhileShownAndEnablesItAgain) {
   EXPECT_TRUE(owner.isEnabled());
   HideProgress(nullptr, false);
   EXPECT_FALSE(Form()->isVisible());
+}
+
+// Plays a window manager that exposes a newly mapped window a second time
+// shortly after the first (as when it reparents or redirects it).
+class LateExposer : public QObject {
+ public:
+  LateExposer(QWindow* window, int delay_ms) : window_(window), delay_ms_(delay_ms) {
+    window->installEventFilter(this);
+  }
+  bool eventFilter(QObject*, QEvent* event) override {
+    if (event->type() == QEvent::Expose && !scheduled_ && window_->isExposed()) {
+      scheduled_ = true;
+      QTimer::singleShot(delay_ms_, this, [this] {
+        QExposeEvent again(QRegion(QRect(QPoint(), window_->size())));
+        QCoreApplication::sendEvent(window_, &again);
+        late_expose_handled = true;
+      });
+    }
+    return false;
+  }
+  bool late_expose_handled = false;
+
+ private:
+  QWindow* window_;
+  int delay_ms_;
+  bool scheduled_ = false;
+};
+
+TEST_F(ProgressTest, FirstFrameIsPaintedBeforeTheCallerGoesBusy) {
+  QWidget owner;
+  owner.setGeometry(100, 100, 600, 400);
+  owner.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&owner));
+  Form()->winId();
+  LateExposer wm(Form()->windowHandle(), 10);
+  ShowProgress(&owner, true, QStringLiteral("Receiving"), QStringLiteral("Sending request..."));
+  // Whatever exposes the window around its mapping has been handled (and
+  // painted) before ShowProgress returns to work that runs no event loop.
+  EXPECT_TRUE(Form()->windowHandle()->isExposed());
+  EXPECT_TRUE(wm.late_expose_handled);
+  HideProgress(&owner, false);
 }
 
 TEST_F(ProgressTest, ShowsNothingDuringASilentRunOrWithoutAVisibleWindow) {

@@ -245,6 +245,36 @@ TEST_F(MainWindowTest, AddressColumnCaptionFollowsTheSelectedFolder) {
   EXPECT_EQ(caption(), QStringLiteral("From"));
 }
 
+// A mouse click on a folder node lists that folder's mails and names column
+// 2 after it, for each folder in turn (the press moves the current node
+// before the selection follows).
+TEST_F(MainWindowTest, MouseClickOnEachFolderListsThatFolder) {
+  MakeUser(kBob);
+  const std::u16string subjects[] = {u"in", u"out", u"sent", u"bin", u"draft"};
+  Store(qovra::kFolderInbox, kAlice, kBob, subjects[qovra::kFolderInbox]);
+  Store(qovra::kFolderOutbox, kBob, kAlice, subjects[qovra::kFolderOutbox]);
+  Store(qovra::kFolderSent, kBob, kAlice, subjects[qovra::kFolderSent]);
+  Store(qovra::kFolderTrash, kAlice, kBob, subjects[qovra::kFolderTrash]);
+  Store(qovra::kFolderDrafts, kBob, kAlice, subjects[qovra::kFolderDrafts]);
+  TfrmMain& w = Window();
+  w.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&w));
+  ASSERT_EQ(w.model->Folder(), qovra::kFolderInbox);
+  for (const int32_t folder : {1, 2, 3, 4, 0, 2, 4, 1}) {
+    SCOPED_TRACE(folder);
+    const QRect rect = w.tvMain->visualItemRect(w.FindFolderNode(folder));
+    ASSERT_FALSE(rect.isEmpty());
+    QTest::mouseClick(w.tvMain->viewport(), Qt::LeftButton, Qt::NoModifier, rect.center());
+    EXPECT_EQ(w.CurrentFolder().FolderId, folder);
+    EXPECT_EQ(w.model->Folder(), folder);
+    ASSERT_EQ(w.model->Count(), 1);
+    EXPECT_EQ(w.model->Row(0).Subject.toStdU16String(), subjects[folder]);
+    EXPECT_EQ(
+        w.model->headerData(TMailListModel::kColAddress, Qt::Horizontal).toString().toStdString(),
+        folder == qovra::kFolderInbox ? "From" : "To");
+  }
+}
+
 TEST_F(MainWindowTest, HeaderClicksSortColumnsTwoToSixOnly) {
   MakeUser(kBob);
   Store(qovra::kFolderInbox, kAlice, kBob, u"b", 0, 1, 45001);
@@ -273,6 +303,43 @@ TEST_F(MainWindowTest, HeaderClicksSortColumnsTwoToSixOnly) {
   emit header->sectionClicked(TMailListModel::kColSubject);
   EXPECT_EQ(subjects(), QStringLiteral("cba"));
   EXPECT_EQ(header->sortIndicatorSection(), TMailListModel::kColSubject);
+}
+
+// At first show the time columns are as wide as their texts (an unread
+// mail's bold time) and captions, and the width left over goes to the
+// subject, not to the last column.
+TEST_F(MainWindowTest, TimeColumnsFitTheirTextsAtFirstShow) {
+  MakeUser(kBob);
+  qovra::SetMsg("msgSentTime", "The time the mail was sent");
+  const int32_t id = Store(qovra::kFolderInbox, kAlice, kBob, u"unread", 0, 1, 45488.99998);
+  ASSERT_TRUE(
+      qovra::MailDb.Exec("UPDATE ecm_recipients SET received_time = '2024-07-15 "
+                         "23:59:58', read_time = '2024-07-16 08:08:08' WHERE mail_id = " +
+                         std::to_string(id)));
+  TfrmMain& w = Window();
+  w.tvMain->hide();  // room for every column on the small offscreen screen
+  w.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&w));
+  ASSERT_EQ(w.model->Count(), 1);
+  QHeaderView* header = w.lvMain->header();
+  for (const int column :
+       {TMailListModel::kColSent, TMailListModel::kColReceived, TMailListModel::kColRead}) {
+    SCOPED_TRACE(column);
+    ASSERT_FALSE(w.model->index(0, column).data().toString().isEmpty());
+    const int cells = static_cast<QAbstractItemView*>(w.lvMain)->sizeHintForColumn(column);
+    const int needed = std::max(cells, header->sectionSizeHint(column));
+    EXPECT_GE(header->sectionSize(column), needed);
+    EXPECT_LE(header->sectionSize(column), needed + 16);
+  }
+  // The last column ends at the list's right edge; a narrower address
+  // column gives its width to the subject.
+  EXPECT_EQ(header->length(), w.lvMain->viewport()->width());
+  const int subject = header->sectionSize(TMailListModel::kColSubject);
+  const int read = header->sectionSize(TMailListModel::kColRead);
+  header->resizeSection(TMailListModel::kColAddress,
+                        header->sectionSize(TMailListModel::kColAddress) - 50);
+  EXPECT_EQ(header->sectionSize(TMailListModel::kColSubject), subject + 50);
+  EXPECT_EQ(header->sectionSize(TMailListModel::kColRead), read);
 }
 
 TEST_F(MainWindowTest, SearchLineFindsSenderThenSubjectAndHidesWithEscape) {
@@ -307,6 +374,75 @@ TEST_F(MainWindowTest, SearchLineFindsSenderThenSubjectAndHidesWithEscape) {
   QTest::keyClick(edit, Qt::Key_Escape);  // empty: hides it
   EXPECT_FALSE(w.frameSearchEdit1->isVisibleTo(&w));
   EXPECT_FALSE(w.alMain->acToolsFind->isChecked());
+}
+
+// Where the next Enter continues: only keys that change the text start the
+// search over from the top; Enter with Ctrl or Alt (Send and Report, here
+// disabled) is neither the search's Enter nor the list's.
+TEST_F(MainWindowTest, SearchContinuesAfterKeysThatLeaveTheTextAlone) {
+  MakeUser(kBob);
+  Store(qovra::kFolderInbox, kCarol, kBob, u"lunch", 0, 1, 45004);
+  Store(qovra::kFolderInbox, kAlice, kBob, u"abc one", 0, 1, 45003);
+  Store(qovra::kFolderInbox, kAlice, kBob, u"abc two", 0, 1, 45002);
+  Store(qovra::kFolderInbox, kAlice, kBob, u"abc three", 0, 1, 45001);
+  qovra::Session.State = 2;  // offline: Send is disabled
+  TfrmMain& w = Window();
+  w.show();
+  QLineEdit* edit = w.frameSearchEdit1->eSearch();
+  auto selected_subject = [&w] {
+    const std::vector<int> rows = w.SelectedRows();
+    return rows.size() == 1 ? w.model->Row(rows[0]).Subject : QString();
+  };
+  w.alMain->acToolsFind->trigger();
+
+  struct Key {
+    Qt::Key key;
+    Qt::KeyboardModifiers modifiers;
+  };
+  const Key kLeaveText[] = {
+      {Qt::Key_Shift, Qt::ShiftModifier}, {Qt::Key_Control, Qt::ControlModifier},
+      {Qt::Key_Left, Qt::NoModifier},     {Qt::Key_Right, Qt::NoModifier},
+      {Qt::Key_Home, Qt::NoModifier},     {Qt::Key_End, Qt::ShiftModifier},
+      {Qt::Key_Up, Qt::NoModifier},       {Qt::Key_Return, Qt::ControlModifier},
+      {Qt::Key_Return, Qt::AltModifier},  {Qt::Key_Enter, Qt::ControlModifier | Qt::KeypadModifier},
+  };
+  for (const Key& k : kLeaveText) {
+    SCOPED_TRACE(QKeySequence(k.key | k.modifiers).toString().toStdString());
+    edit->clear();
+    QTest::keyClicks(edit, "abc");
+    ASSERT_EQ(selected_subject(), QStringLiteral("abc one"));
+    QTest::keyClick(edit, Qt::Key_Return);
+    ASSERT_EQ(selected_subject(), QStringLiteral("abc two"));
+    ASSERT_FALSE(w.alMain->acMailSend->isEnabled());
+    w.alMain->acMailReport->setEnabled(false);  // one mail selected would enable it
+    QTest::keyClick(edit, k.key, k.modifiers);
+    EXPECT_EQ(selected_subject(), QStringLiteral("abc two")) << "the key searched";
+    EXPECT_EQ(edit->text(), QStringLiteral("abc"));
+    QTest::keyClick(edit, Qt::Key_End);
+    QTest::keyClick(edit, Qt::Key_Return);
+    EXPECT_EQ(selected_subject(), QStringLiteral("abc three")) << "Enter started over";
+  }
+
+  // A key that changes the text starts over from the top.
+  QTest::keyClick(edit, Qt::Key_Backspace);
+  EXPECT_EQ(selected_subject(), QStringLiteral("abc one"));
+  QTest::keyClick(edit, Qt::Key_Return);
+  QTest::keyClick(edit, Qt::Key_Return);
+  EXPECT_EQ(selected_subject(), QStringLiteral("abc three"));
+  QTest::keyClick(edit, Qt::Key_C);
+  EXPECT_EQ(selected_subject(), QStringLiteral("abc one"));
+
+  // In the list too, only the plain Enter opens the selected mail.
+  w.lvMain->setFocus();
+  w.alMain->acMailReport->setEnabled(false);
+  ui_->messages.clear();
+  QTest::keyClick(w.lvMain, Qt::Key_Return, Qt::ControlModifier);
+  QTest::keyClick(w.lvMain, Qt::Key_Return, Qt::AltModifier);
+  EXPECT_TRUE(ui_->messages.empty()) << testing::PrintToString(Shown());
+  QTest::keyClick(w.lvMain, Qt::Key_Return);
+  ASSERT_EQ(ui_->messages.size(), 1u);
+  EXPECT_EQ(ui_->messages[0].text,
+            "not yet: " + qovra::ui::PlainActionCaption(w.alMain->acMailOpen).toStdString());
 }
 
 TEST_F(MainWindowTest, SchemaRepairAddsTheMissingColumnsOnceAndChangesNothingAfter) {
@@ -435,6 +571,22 @@ TEST_F(MainWindowTest, TitleShowsTheUserOnlineAndTheOfflineText) {
   NewWindow();
   EXPECT_EQ(Window().windowTitle(), QStringLiteral("Qovra - offline"));
   EXPECT_TRUE(Window().alMain->acWorkOffline->isChecked());
+
+  // Online with parts of the name or none: no double or stray blanks.
+  struct Case {
+    std::u16string first, last;
+    const char* title;
+  };
+  qovra::Session.State = 1;
+  for (const Case& c :
+       {Case{u"", u"", "Qovra - bob@127.0.0.1"}, Case{u"Bob", u"", "Qovra - Bob (bob@127.0.0.1)"},
+        Case{u"", u"Builder", "Qovra - Builder (bob@127.0.0.1)"}}) {
+    qovra::Session.OwnContact.FirstName = c.first;
+    qovra::Session.OwnContact.LastName = c.last;
+    Window().UpdateTitle();
+    EXPECT_EQ(Window().windowTitle().toStdString(), c.title);
+    EXPECT_EQ(tray_.hint, Window().windowTitle());
+  }
 }
 
 TEST_F(MainWindowTest, StatusBarBusyAndReady) {
@@ -461,6 +613,52 @@ TEST_F(MainWindowTest, StatusBarBusyAndReady) {
   EXPECT_FALSE(bar.pbStatus->isVisible());
   EXPECT_FALSE(bar.pbStatus2->isVisible());
   EXPECT_EQ(bar.lblStatus->text(), QStringLiteral("ready"));
+}
+
+// The list's progress is seen while the list fills (no event loop runs
+// then): the bar is shown and painted at 0 under the busy text, and
+// painted again as it moves, up to its end.
+TEST_F(MainWindowTest, StatusBarProgressIsPaintedWhileTheListFills) {
+  MakeUser(kBob);
+  qovra::SetMsg("msgBuildingList", "building the list");
+  for (int i = 0; i < 120; ++i) Store(qovra::kFolderSent, kBob, kAlice, u"s");
+  TfrmMain& w = Window();
+  w.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&w));
+  qovra::ui::TMainStatusBar& bar = *w.pnlStatusBar;
+
+  // Paints of the bar while the status bar is busy.
+  struct Paint {
+    bool visible;
+    int width;
+    int progress;
+    QString status;
+  };
+  struct Recorder : QObject {
+    qovra::ui::TMainStatusBar* bar;
+    std::vector<Paint> paints;
+    bool eventFilter(QObject*, QEvent* event) override {
+      if (event->type() == QEvent::Paint && bar->Busy())
+        paints.push_back({bar->pbStatus->isVisible(), bar->pbStatus->width(),
+                          bar->pbStatus->Progress(), bar->lblStatus->text()});
+      return false;
+    }
+  } recorder;
+  recorder.bar = &bar;
+  bar.pbStatus->installEventFilter(&recorder);
+
+  w.SelectFolder(qovra::kFolderSent);
+  ASSERT_EQ(w.model->Count(), 120);
+  ASSERT_GE(recorder.paints.size(), 2u) << "the bar was not painted while the list filled";
+  EXPECT_EQ(recorder.paints.front().progress, 0);
+  EXPECT_EQ(recorder.paints.back().progress, bar.pbStatus->MaxValue());
+  for (const Paint& p : recorder.paints) {
+    EXPECT_TRUE(p.visible);
+    EXPECT_EQ(p.width, bar.lblStatus->fontMetrics().horizontalAdvance(p.status) + 4);
+    EXPECT_EQ(p.status, QStringLiteral("building the list"));
+  }
+  EXPECT_FALSE(bar.pbStatus->isVisible());
+  EXPECT_FALSE(bar.Busy());
 }
 
 TEST_F(MainWindowTest, ActionHintsShowInTheStatusText) {
@@ -503,6 +701,25 @@ TEST_F(MainWindowTest, UpdateLinkShowsOnlyForANewerVersion) {
                 QStringLiteral("version 4.0.1.0 is out"));
     }
   }
+  qovra::CurrentVersionCode = qovra::LatestVersionCode = 0;
+  qovra::LatestClientVersion.clear();
+}
+
+// Updating comes later: a click on the link says so with its caption.
+TEST_F(MainWindowTest, UpdateLinkClickSaysItIsNotAvailable) {
+  MakeUser(kBob);
+  qovra::SetMsg("msgNewVersionAvailable", "version %s is out");
+  qovra::CurrentVersionCode = 0x04000000;
+  qovra::LatestVersionCode = 0x04000100;
+  qovra::LatestClientVersion = "4.0.1.0";
+  TfrmMain& w = Window();
+  w.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&w));
+  qovra::ui::TWebLink* link = w.pnlStatusBar->wlUpdate;
+  ASSERT_TRUE(link->isVisible());
+  QTest::mouseClick(link, Qt::LeftButton, Qt::NoModifier, QPoint(3, 3));
+  ASSERT_EQ(ui_->messages.size(), 1u);
+  EXPECT_EQ(ui_->messages[0].text, "not yet: version 4.0.1.0 is out");
   qovra::CurrentVersionCode = qovra::LatestVersionCode = 0;
   qovra::LatestClientVersion.clear();
 }

@@ -17,7 +17,6 @@
 #include <filesystem>
 #include <functional>
 #include <memory>
-#include <pugixml.hpp>
 #include <string>
 #include <vector>
 
@@ -26,6 +25,7 @@
 #include "qovra/account/login_window.h"
 #include "qovra/account/password_prompt.h"
 #include "qovra/controls/edit_ex.h"
+#include "qovra/controls/search_edit_frame.h"
 #include "qovra/ui/about_box.h"
 #include "qovra/ui/apply_language.h"
 #include "qovra/ui/widgets.h"
@@ -34,6 +34,7 @@
 #include "seam/fake_ui.h"
 #include "settings/language.h"
 #include "settings/settings.h"
+#include "support/marker_language.h"
 #include "support/scratch_dir.h"
 
 namespace {
@@ -41,31 +42,7 @@ namespace {
 const QString kMarkOpen = QStringLiteral("\u27E6");
 
 std::string Marker(const std::string& key) {
-  return "\u27E6" + key + "\u27E7";
-}
-
-// The shipped file of langid with every text replaced by its marker:
-// <Messages><msgX> by [msgX], <TfrmY><Z hint=".."> by [TfrmY.Z] and
-// [TfrmY.Z.hint].
-bool WriteMarkerFile(int langid, const std::string& program_dir) {
-  const std::string code(qovra::LanguageCode(langid));
-  pugi::xml_document doc;
-  const std::string shipped = std::string(QOVRA_SOURCE_DIR) + "/lang/lang." + code + ".xml";
-  if (!doc.load_file(shipped.c_str())) return false;
-  for (pugi::xml_node section : doc.document_element().children()) {
-    const std::string section_name = section.name();
-    for (pugi::xml_node entry : section.children()) {
-      if (entry.type() != pugi::node_element) continue;
-      const std::string key = section_name == "Messages" ? std::string(entry.name())
-                                                         : section_name + "." + entry.name();
-      entry.text().set(Marker(key).c_str());
-      if (pugi::xml_attribute hint = entry.attribute("hint"))
-        hint.set_value(Marker(key + ".hint").c_str());
-    }
-  }
-  std::filesystem::create_directories(program_dir + "lang");
-  return doc.save_file((program_dir + "lang/lang." + code + ".xml").c_str(), "  ",
-                       pugi::format_default, pugi::encoding_utf8);
+  return qovra::testing::LanguageMarker(key);
 }
 
 struct Shown {
@@ -160,7 +137,7 @@ class MarkerLanguageTest : public ::testing::TestWithParam<int> {
   void SetUp() override {
     saved_dir_ = qovra::ProgramDir;
     program_dir_ = dir_.File("prog") + "/";
-    ASSERT_TRUE(WriteMarkerFile(GetParam(), program_dir_));
+    ASSERT_TRUE(qovra::testing::WriteMarkerLanguageFile(GetParam(), program_dir_));
     qovra::ProgramDir = program_dir_;
     qovra::Options = qovra::TOptions{};
     qovra::Options.langid = GetParam();
@@ -206,6 +183,9 @@ class MarkerLanguageTest : public ::testing::TestWithParam<int> {
 TEST_P(MarkerLanguageTest, MainWindowShowsOnlyFileTexts) {
   TfrmMain main(&tray_);
   ExpectOnlyMarkedTexts(&main);
+  // The search line's grey hint.
+  EXPECT_EQ(main.frameSearchEdit1->eSearch()->placeholderText().toStdString(),
+            Marker("msgSearchMails"));
 }
 
 TEST_P(MarkerLanguageTest, LoginWindowShowsOnlyFileTexts) {

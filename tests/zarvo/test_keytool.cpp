@@ -1,6 +1,9 @@
 // keytool: certificate checking against the authority, and the program's
 // commands end to end (files that zarvo and openssl read).
 #include <gtest/gtest.h>
+#include <sys/inotify.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <array>
 #include <cstdlib>
@@ -8,8 +11,10 @@
 #include <ctime>
 #include <filesystem>
 #include <string>
+#include <vector>
 
 #include "cert.h"
+#include "keygen.h"
 #include "pki.h"
 #include "zarvo.h"
 #include "zarvo/formats.h"
@@ -88,6 +93,80 @@ TEST(KeytoolLibTest, RegistryAddresses) {
   for (const char* bad : {"", "user", "@host", "user@", "a@b@c", "../x@y", "x@..", ".x@y", "a/b@c",
                           "a b@c", "a\\b@c"})
     EXPECT_FALSE(keytool::IsRegistryAddress(bad)) << bad;
+}
+
+// Names in dir whose attributes (mode, owner) changed, as inotify saw them
+// since watch was set up on dir.
+std::vector<std::string> AttributeChanges(int watch_fd) {
+  std::vector<std::string> names;
+  alignas(inotify_event) char buf[4096];
+  for (;;) {
+    const ssize_t n = read(watch_fd, buf, sizeof buf);
+    if (n <= 0) break;
+    for (ssize_t at = 0; at < n;) {
+      const auto* ev = reinterpret_cast<const inotify_event*>(buf + at);
+      if ((ev->mask & IN_ATTRIB) && ev->len > 0) names.emplace_back(ev->name);
+      at += static_cast<ssize_t>(sizeof(inotify_event) + ev->len);
+    }
+  }
+  return names;
+}
+
+// Key files are made 0600 from the start under a name of their own: no
+// mode change after creation (another user could open the file before it),
+// and a link planted where a temporary file could be is never followed.
+TEST(KeytoolLibTest, WriteFileMakesAPrivateFileAndFollowsNoLink) {
+  const struct {
+    const char* what;
+    bool plant_link;     // a link at the path + ".tmp" name
+    bool target_exists;  // the link points at an existing file
+  } rows[] = {
+      {"NothingPlanted", false, false},
+      {"LinkToExistingFile", true, true},
+      {"LinkToMissingFile", true, false},
+  };
+  // The common umask, under which a file made without a mode of its own is
+  // readable by everyone.
+  struct UmaskScope {
+    mode_t old = umask(022);
+    ~UmaskScope() { umask(old); }
+  } umask_scope;
+  for (const auto& r : rows) {
+    SCOPED_TRACE(r.what);
+    TempDir dir;
+    const std::string path = dir.File("user.prk");
+    const std::string target = dir.File("elsewhere");
+    const Bytes before{'k', 'e', 'e', 'p'};
+    if (r.target_exists) qovra_test::WriteAll(target, before);
+    if (r.plant_link) {
+      ASSERT_EQ(symlink(target.c_str(), (path + ".tmp").c_str()), 0);
+    }
+
+    const int watch = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    ASSERT_GE(watch, 0);
+    ASSERT_GE(inotify_add_watch(watch, dir.path().c_str(), IN_ATTRIB), 0);
+    const Bytes secret(256, 0x5A);
+    std::string err;
+    ASSERT_TRUE(keytool::WriteFile(path, secret.data(), secret.size(), &err)) << err;
+    EXPECT_EQ(AttributeChanges(watch), std::vector<std::string>{});
+    close(watch);
+
+    struct stat st {};
+    ASSERT_EQ(lstat(path.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISREG(st.st_mode));
+    EXPECT_EQ(st.st_mode & 07777, 0600u);
+    EXPECT_EQ(ReadAll(path), secret);
+    if (r.target_exists) {
+      EXPECT_EQ(ReadAll(target), before);
+    } else {
+      EXPECT_FALSE(std::filesystem::exists(target));
+    }
+    // Nothing but the file (and the planted link) is left behind.
+    size_t entries = 0;
+    for ([[maybe_unused]] const auto& e : std::filesystem::directory_iterator(dir.path()))
+      ++entries;
+    EXPECT_EQ(entries, 1u + (r.plant_link ? 1u : 0u) + (r.target_exists ? 1u : 0u));
+  }
 }
 
 // The commands as the demo and the exchange server's tests use them.

@@ -124,17 +124,14 @@ bool ReadCertificateFile(const std::string& path, TCertificateInfo* out, std::st
 
 std::vector<TKeyField> KeyFields(const std::array<uint8_t, 768>& record) {
   static constexpr struct {
-    const char* name;
+    const char* name_key;
     size_t offset;
     size_t size;
   } kFields[] = {
-      {"Key-agreement modulus", 0, 128},
-      {"Signature modulus p", 160, 128},
-      {"Key-agreement public value", 288, 128},
-      {"Order q", 416, 32},
-      {"Coefficient R", 448, 32},
-      {"Public value Y1", 512, 128},
-      {"Public value Y2", 640, 128},
+      {"msgCertKeyAgreementModulus", 0, 128}, {"msgCertSignatureModulus", 160, 128},
+      {"msgCertKeyAgreementValue", 288, 128}, {"msgCertOrderQ", 416, 32},
+      {"msgCertCoefficientR", 448, 32},       {"msgCertPublicValueY1", 512, 128},
+      {"msgCertPublicValueY2", 640, 128},
   };
   static constexpr char kDigits[] = "0123456789ABCDEF";
   std::vector<TKeyField> fields;
@@ -143,7 +140,7 @@ std::vector<TKeyField> KeyFields(const std::array<uint8_t, 768>& record) {
     const size_t end = f.offset + f.size;
     while (first < end && record[first] == 0) ++first;
     TKeyField field;
-    field.name = f.name;
+    field.name_key = f.name_key;
     if (first == end) {
       field.hex = "00";
     } else {

@@ -38,9 +38,9 @@ struct TCertificateInfo {
 
 // One field of the public-key record, for display.
 struct TKeyField {
-  std::string name;
-  int bits = 0;     // size of the number (0 for zero)
-  std::string hex;  // upper-case hexadecimal without leading zero bytes ("00" for zero)
+  std::string name_key;  // the message key of the field's name
+  int bits = 0;          // size of the number (0 for zero)
+  std::string hex;       // upper-case hexadecimal without leading zero bytes ("00" for zero)
 };
 
 // The fields of the record: key-agreement modulus, signature modulus p,

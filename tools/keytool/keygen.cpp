@@ -1,11 +1,13 @@
 #include "keygen.h"
 
+#include <fcntl.h>
 #include <openssl/bn.h>
 #include <openssl/crypto.h>
 #include <openssl/rand.h>
-#include <sys/stat.h>
+#include <unistd.h>
 
 #include <cctype>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
@@ -279,13 +281,30 @@ bool GenerateKeyPair(const Domain& dom, KeyPair* out, std::string* error) {
 }
 
 bool WriteFile(const std::string& path, const uint8_t* data, size_t n, std::string* error) {
-  const std::string tmp = path + ".tmp";
-  FILE* f = std::fopen(tmp.c_str(), "wb");
-  if (!f) return Fail(error, "cannot create the file");
-  chmod(tmp.c_str(), 0600);
-  const bool ok = std::fwrite(data, 1, n, f) == n;
-  if (std::fclose(f) != 0 || !ok || std::rename(tmp.c_str(), path.c_str()) != 0) {
-    std::remove(tmp.c_str());
+  // A fresh name beside path, created 0600 and exclusively: nobody else can
+  // open the file while it is written, and a link planted there is refused
+  // rather than followed.
+  std::string tmp;
+  int fd = -1;
+  for (int attempt = 0; attempt < 16 && fd < 0; ++attempt) {
+    uint8_t random[8];
+    if (RAND_bytes(random, sizeof random) != 1) return Fail(error, "no random file name");
+    tmp = path + "." + ToHex(random, sizeof random) + ".tmp";
+    fd = open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd < 0 && errno != EEXIST) break;
+  }
+  if (fd < 0) return Fail(error, "cannot create the file");
+  bool ok = true;
+  for (size_t done = 0; ok && done < n;) {
+    const ssize_t w = write(fd, data + done, n - done);
+    if (w < 0 && errno == EINTR) continue;
+    ok = w > 0;
+    if (ok) done += static_cast<size_t>(w);
+  }
+  ok = fsync(fd) == 0 && ok;
+  ok = close(fd) == 0 && ok;
+  if (!ok || std::rename(tmp.c_str(), path.c_str()) != 0) {
+    unlink(tmp.c_str());
     return Fail(error, "cannot write the file");
   }
   return true;

@@ -46,7 +46,10 @@ struct KeyPair {
 // block cipher accepts as a key.
 [[nodiscard]] bool GenerateKeyPair(const Domain& d, KeyPair* out, std::string* error);
 
-// Raw files of exactly the record size.
+// Raw files of exactly the record size. WriteFile replaces path whole: the
+// bytes go to a new file of mode 0600 under a random name beside it (made
+// exclusively, never through a link) that is flushed and renamed over path.
+// On failure path is left as it was and the temporary file is removed.
 [[nodiscard]] bool WriteFile(const std::string& path, const uint8_t* data, size_t n,
                              std::string* error);
 [[nodiscard]] bool ReadFile(const std::string& path, Bytes* out, std::string* error);

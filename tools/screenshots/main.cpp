@@ -3,7 +3,8 @@
 //   screenshots --out <folder> [window ...]
 //
 // Windows: msg-error, msg-question, msg-info, msg-plain, progress, about,
-// menu, main, login, password (all of them when none is named). Each window is shown over an owner
+// menu, main, login, password, picker, dupdialog (all of them when none is
+// named). Each window is shown over an owner
 // window and saved twice: <name>.png holds the window alone, and
 // <name>-screen.png the part of the screen around the owner, showing where
 // the window sits. Run it under Xvfb (scripts/screenshots.sh).
@@ -26,11 +27,16 @@
 #include <functional>
 #include <map>
 
+#include "base/messages.h"
+#include "base/msg_format.h"
 #include "base/records.h"
 #include "mail/startup.h"
 #include "net/xml_maker_addresses.h"
 #include "qovra/account/login_window.h"
 #include "qovra/account/password_prompt.h"
+#include "qovra/addressbook/address_book_db.h"
+#include "qovra/addressbook/contacts_list.h"
+#include "qovra/addressbook/dup_dialog.h"
 #include "qovra/ui/about_box.h"
 #include "qovra/ui/apply_language.h"
 #include "qovra/ui/menu_style.h"
@@ -271,6 +277,131 @@ bool ShootPassword(const QString& dir) {
   return ok;
 }
 
+// A book of a few dozen contacts in nested groups (a contact in two
+// groups, some without a group) in a copy of the template.
+bool SeedAddressBook(qovra::SqliteDb& db, const QTemporaryDir& folder) {
+  const QString path = folder.filePath(QStringLiteral("eca.edb"));
+  if (!QFile::copy(QCoreApplication::applicationDirPath() + QStringLiteral("/eca.edb"), path) ||
+      !db.Open(path.toStdString())) {
+    std::fprintf(stderr, "screenshots: no template eca.edb\n");
+    return false;
+  }
+  const char* groups[][3] = {{"1", "Бухгалтерия", "0"}, {"2", "Отдел кадров", "0"},
+                             {"3", "Руководство", "0"}, {"4", "Филиал Самарканд", "1"},
+                             {"5", "Ревизия", "4"},     {"6", "Проекты", "0"}};
+  for (const auto& g : groups) {
+    qovra::SqliteStatement q =
+        db.Prepare("INSERT INTO eca_groups (id,name,parent_id) VALUES (?,?,?)");
+    if (!q.Bind(1, int64_t{std::atoi(g[0])})
+             .Bind(2, g[1])
+             .Bind(3, int64_t{std::atoi(g[2])})
+             .Run()) {
+      return false;
+    }
+  }
+  const char* names[][3] = {
+      {"Алишер", "Каримов", "alisher"},
+      {"Мадина", "Юсупова", "madina"},
+      {"Ольга", "Петрова", "olga"},
+      {"Тимур", "Рахимов", "timur"},
+      {"Дильноза", "Азимова", "dilnoza"},
+      {"Сергей", "Иванов", "sergey"},
+      {"Нодира", "Салимова", "nodira"},
+      {"Бахтиёр", "Усмонов", "bakhtiyor"},
+      {"Елена", "Ким", "elena"},
+      {"Жасур", "Тошматов", "jasur"},
+      {"Анна", "Ли", "anna"},
+      {"Рустам", "Холматов", "rustam"},
+      {"Гульнора", "Эргашева", "gulnora"},
+      {"Павел", "Смирнов", "pavel"},
+      {"Шахло", "Назарова", "shakhlo"},
+      {"Фаррух", "Мирзаев", "farrukh"},
+      {"Ирина", "Соколова", "irina"},
+      {"Отабек", "Нуриддинов", "otabek"},
+      {"Зарина", "Абдуллаева", "zarina"},
+      {"Дмитрий", "Орлов", "dmitry"},
+      {"Лола", "Хасанова", "lola"},
+      {"Улугбек", "Саидов", "ulugbek"},
+      {"Виктория", "Пак", "viktoria"},
+      {"Шерзод", "Алиев", "sherzod"},
+      {"Камола", "Турсунова", "kamola"},
+      {"Андрей", "Волков", "andrey"},
+      {"Малика", "Исмоилова", "malika"},
+      {"Санжар", "Юлдашев", "sanjar"},
+      {"Наталья", "Белова", "natalya"},
+      {"Азиз", "Гафуров", "aziz"},
+  };
+  int id = 0;
+  for (const auto& n : names) {
+    ++id;
+    qovra::SqliteStatement q = db.Prepare(
+        "INSERT INTO eca_contacts (id,first_name,last_name,email,company_id,job_title_id) "
+        "VALUES (?,?,?,?,0,0)");
+    const std::string email = std::string(n[2]) + (id % 3 ? "@localhost" : "@127.0.0.1");
+    if (!q.Bind(1, int64_t{id}).Bind(2, n[0]).Bind(3, n[1]).Bind(4, email).Run()) return false;
+    // Contacts 27..30 have no group: the root shows them.
+    if (id <= 26) {
+      qovra::SqliteStatement link = db.Prepare("INSERT INTO eca_group_contacts VALUES (?,?)");
+      if (!link.Bind(1, int64_t{1 + id % 6}).Bind(2, int64_t{id}).Run()) return false;
+    }
+  }
+  // Olga heads a project too.
+  return db.Exec("INSERT INTO eca_group_contacts VALUES (6,3)");
+}
+
+// The recipient picker over an owner, with the To text of a compose window
+// naming two contacts and one address that is not in the book. With
+// QOVRA_SHOT_WAIT=<ms> it stays open that long (for clicks from outside)
+// and saves picker-after.png too.
+bool ShootPicker(const QString& dir) {
+  QTemporaryDir folder;
+  qovra::SqliteDb db;
+  if (!folder.isValid() || !SeedAddressBook(db, folder)) return false;
+  OwnerWindow owner;
+  owner.show();
+  Settle();
+  TfrmContactsList picker(db, &owner);
+  picker.Prepare(QStringLiteral("olga@127.0.0.1; Тимур <timur@localhost>; guest@example.uz"));
+  picker.move(owner.geometry().center() - QPoint(picker.width() / 2, picker.height() / 2));
+  picker.show();
+  Settle(300);
+  bool ok = SaveBoth(&picker, &owner, dir, QStringLiteral("picker"));
+  const int wait = qEnvironmentVariableIntValue("QOVRA_SHOT_WAIT");
+  if (wait > 0) {
+    std::printf("picker: waiting %d ms\n", wait);
+    std::fflush(stdout);
+    Settle(wait);
+    ok = SaveBoth(&picker, &owner, dir, QStringLiteral("picker-after")) && ok;
+    if (picker.isVisible()) picker.CollectChecked();  // else OK was pressed
+    std::printf("picker result: %s\n", qPrintable(picker.ResultText));
+  }
+  picker.hide();
+  return ok;
+}
+
+// The duplicate question over the picker, opened to its full height.
+bool ShootDupDialog(const QString& dir) {
+  QTemporaryDir folder;
+  qovra::SqliteDb db;
+  if (!folder.isValid() || !SeedAddressBook(db, folder)) return false;
+  TfrmContactsList picker(db);
+  picker.Prepare(QString());
+  picker.move(120, 80);
+  picker.show();
+  Settle();
+  const QString text = QString::fromStdString(qovra::FormatMsgArgs(
+      qovra::GetMsg("msgUpdateContactInfoAs"), "Петрова Ольга", "olga@127.0.0.1", "ООО «Восток»",
+      "Бухгалтер", "Петрова Ольга Николаевна", "olga@127.0.0.1", "АО «Узбектелеком»",
+      "Главный бухгалтер"));
+  TfrmDupMsg dialog;
+  dialog.Prepare(&picker, text);
+  dialog.show();
+  Settle(600);  // the opening runs on its timer
+  dialog.FinishOpening();
+  Settle();
+  return SaveBoth(&dialog, &picker, dir, QStringLiteral("dupdialog"));
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -330,6 +461,8 @@ int main(int argc, char** argv) {
       {QStringLiteral("main"), [&] { return ShootMain(dir); }},
       {QStringLiteral("login"), [&] { return ShootLogin(dir); }},
       {QStringLiteral("password"), [&] { return ShootPassword(dir); }},
+      {QStringLiteral("picker"), [&] { return ShootPicker(dir); }},
+      {QStringLiteral("dupdialog"), [&] { return ShootDupDialog(dir); }},
   };
   if (args.isEmpty()) {
     for (const auto& shot : shots) args << shot.first;

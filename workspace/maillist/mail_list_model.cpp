@@ -142,14 +142,17 @@ void TMailListModel::SetImages(const TImageList* images) {
 
 bool TMailListModel::Fill(SqliteDb& db, int32_t folder, std::string_view own_address,
                           const std::function<void(int64_t, int64_t)>& progress) {
+  // The rows are read before the reset, so the list stays whole (and can
+  // be painted) while the progress is shown.
+  std::vector<TMailListRow> rows;
+  std::string error;
+  const bool ok = LoadMailListRows(db, folder, own_address, progress, rows, error);
   beginResetModel();
-  rows_.clear();
+  rows_ = std::move(rows);
   keys_.clear();
   order_.clear();
   folder_ = folder;
   error_.clear();
-  std::string error;
-  const bool ok = LoadMailListRows(db, folder, own_address, progress, rows_, error);
   if (ok) {
     keys_.resize(rows_.size());
     for (size_t i = 0; i < rows_.size(); ++i) {

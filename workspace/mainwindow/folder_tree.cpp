@@ -79,16 +79,20 @@ void TFolderTree::ApplyFolderCaptions() {
 QTreeWidgetItem* TFolderTree::FindFolderNode(int32_t folder_id) const {
   for (int i = 0; i < topLevelItemCount(); ++i) {
     QTreeWidgetItem* item = topLevelItem(i);
-    if (item->data(0, kFolderIdRole).toInt() == folder_id) return item;
+    if (FolderOf(item) == folder_id) return item;
   }
   return nullptr;
+}
+
+int32_t TFolderTree::FolderOf(const QTreeWidgetItem* node) {
+  return node->data(0, kFolderIdRole).toInt();
 }
 
 TFolderNodeData TFolderTree::CurrentFolder() const {
   const QList<QTreeWidgetItem*> selected = selectedItems();
   const QTreeWidgetItem* item = selected.isEmpty() ? currentItem() : selected.front();
   if (!item) return {};
-  const int id = item->data(0, kFolderIdRole).toInt();
+  const int id = FolderOf(item);
   if (id < 0 || id >= static_cast<int>(data_.size())) return {};
   return data_[id];
 }

@@ -8,8 +8,15 @@
 #include "qovra/controls/progress_bar_ex.h"
 #include "qovra/controls/size_grip.h"
 #include "qovra/controls/web_link.h"
+#include "qovra/ui/progress.h"
 
 namespace qovra::ui {
+namespace {
+
+// A bar moves on screen at most about 30 times a second.
+constexpr qint64 kPaintIntervalMs = 33;
+
+}  // namespace
 
 TMainStatusBar::TMainStatusBar(QWidget* form) : TPanelEx(form) {
   setObjectName(QStringLiteral("pnlStatusBar"));
@@ -52,12 +59,26 @@ TMainStatusBar::TMainStatusBar(QWidget* form) : TPanelEx(form) {
 
 void TMainStatusBar::StatusBusy(const QString& text) {
   lblStatus->setText(text);
-  repaint();
   pbStatus->setFixedWidth(lblStatus->fontMetrics().horizontalAdvance(text) + 4);
   pbStatus->SetProgress(0);
   pbStatus->show();
   if (!busy_) QApplication::setOverrideCursor(Qt::WaitCursor);
   busy_ = true;
+  // The work that follows runs no event loop: place the shown bar and
+  // paint the text and the bar now.
+  layout()->activate();
+  repaint();
+  pbStatus->repaint();
+  last_paint_.start();
+}
+
+void TMainStatusBar::SetBarProgress(TProgressBarEx* bar, int64_t done, int64_t total) {
+  const int before = bar->Percentage();
+  bar->SetProgress(ScaleProgress(done, total, bar->MaxValue()));
+  if (bar->Percentage() == before || !bar->isVisible()) return;
+  if (done < total && last_paint_.isValid() && last_paint_.elapsed() < kPaintIntervalMs) return;
+  bar->repaint();
+  last_paint_.start();
 }
 
 void TMainStatusBar::StatusReady() {

@@ -1,16 +1,19 @@
 #include "qovra/workspace/main_window.h"
 
 #include <QCloseEvent>
+#include <QFontMetrics>
 #include <QHeaderView>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
 #include <QSplitter>
 #include <QStatusTipEvent>
+#include <QStyle>
 #include <QToolBar>
 #include <QToolButton>
 #include <QTreeView>
 #include <QVBoxLayout>
+#include <algorithm>
 
 #include "base/messages.h"
 #include "base/msg_format.h"
@@ -80,10 +83,10 @@ void TfrmMain::FormCreate() {
 
   qovra::ApplyLanguage(this);
   UpdateTitle();
-  SetColumnCaption();
   StatusReady();
 
   BuildFolderTree();
+  ApplyFolderCaptions();
   alMain->acWorkOffline->setChecked(qovra::Session.State == 2);
   UpdateOnlineActions();
 
@@ -153,15 +156,16 @@ void TfrmMain::BuildCentre() {
   lvMain->setSelectionBehavior(QAbstractItemView::SelectRows);
   lvMain->setContextMenuPolicy(Qt::CustomContextMenu);
   lvMain->setIconSize(QSize(16, 16));
-  lvMain->header()->setSectionsClickable(true);
-  lvMain->header()->setSortIndicatorShown(true);
-  lvMain->header()->resizeSection(TMailListModel::kColState, 24);
-  lvMain->header()->resizeSection(TMailListModel::kColKind, 24);
-  lvMain->header()->resizeSection(TMailListModel::kColAddress, 200);
-  lvMain->header()->resizeSection(TMailListModel::kColSubject, 260);
-  for (int time_column :
-       {TMailListModel::kColSent, TMailListModel::kColReceived, TMailListModel::kColRead})
-    lvMain->header()->resizeSection(time_column, 140);
+  QHeaderView* header = lvMain->header();
+  header->setSectionsClickable(true);
+  header->setSortIndicatorShown(true);
+  header->resizeSection(TMailListModel::kColState, 24);
+  header->resizeSection(TMailListModel::kColKind, 24);
+  header->resizeSection(TMailListModel::kColAddress, 200);
+  // The subject takes the width the other columns leave; the time columns
+  // fit their texts from the first show on (SizeTimeColumns).
+  header->setStretchLastSection(false);
+  header->setSectionResizeMode(TMailListModel::kColSubject, QHeaderView::Stretch);
   lvMain->installEventFilter(this);
   right_column->addWidget(lvMain, 1);
 
@@ -276,8 +280,9 @@ void TfrmMain::UpdateTitle() {
   std::string title = qovra::AppTitle + " - ";
   if (qovra::Session.State == 1) {
     const auto& c = qovra::Session.OwnContact;
-    title += qovra::Utf16ToUtf8(qovra::JoinNameParts(c.LastName, u"", c.FirstName)) + " (" +
-             c.Email + ")";
+    const std::string name = qovra::Utf16ToUtf8(qovra::JoinNameParts(c.LastName, u"", c.FirstName));
+    // Without a name the address stands alone.
+    title += name.empty() ? c.Email : name + " (" + c.Email + ")";
   } else {
     title += qovra::GetMsg("msgOfflineMode");
   }
@@ -320,8 +325,16 @@ TFolderNodeData TfrmMain::CurrentFolder() const {
 void TfrmMain::tvMainChange() {
   search_again_ = false;
   last_found_id_ = 0;
-  if (!tvMain->currentItem()) return;
-  FillMailList(CurrentFolder().FolderId, true);
+  // The new current node: a mouse press makes it current before the
+  // selection follows, so the selection still names the folder left. It
+  // is selected now, so the tree shows it while the list fills.
+  QTreeWidgetItem* node = tvMain->currentItem();
+  if (!node) return;
+  if (!node->isSelected()) {
+    tvMain->clearSelection();
+    node->setSelected(true);
+  }
+  FillMailList(tvMain->FolderOf(node), true);
   SetColumnCaption();
 }
 
@@ -334,6 +347,7 @@ void TfrmMain::SetColumnCaption() {
 void TfrmMain::ApplyFolderCaptions() {
   tvMain->ApplyFolderCaptions();
   SetColumnCaption();
+  frameSearchEdit1->eSearch()->setPlaceholderText(Msg("msgSearchMails"));
 }
 
 void TfrmMain::FillMailList(int32_t folder, bool show_progress) {
@@ -345,8 +359,7 @@ void TfrmMain::FillMailList(int32_t folder, bool show_progress) {
       StatusBusy(Msg("msgBuildingList"));
       busy = true;
     }
-    pnlStatusBar->pbStatus->SetProgress(
-        static_cast<int>(done * pnlStatusBar->pbStatus->MaxValue() / total));
+    pnlStatusBar->SetBarProgress(pnlStatusBar->pbStatus, done, total);
   };
   const bool filled = model->Fill(qovra::MailDb, folder, OwnAddress(), progress);
   if (busy) StatusReady();
@@ -377,7 +390,38 @@ void TfrmMain::showEvent(QShowEvent* event) {
 void TfrmMain::FormShow() {
   model->sort(TMailListModel::kColSent, Qt::DescendingOrder);
   SelectFolder(qovra::kFolderInbox);
+  if (!time_columns_sized_) {
+    SizeTimeColumns();
+    time_columns_sized_ = true;
+  }
   qovra::ReceiveTimer().SetEnabled(true);
+}
+
+void TfrmMain::SizeTimeColumns() {
+  // Any time text: the widest digit in every place, in the bold font of an
+  // unread mail.
+  QFont bold = lvMain->font();
+  bold.setBold(true);
+  const QFontMetrics metrics(bold);
+  QChar widest = QLatin1Char('0');
+  for (char digit = '1'; digit <= '9'; ++digit) {
+    if (metrics.horizontalAdvance(QLatin1Char(digit)) > metrics.horizontalAdvance(widest))
+      widest = QLatin1Char(digit);
+  }
+  QString sample = QStringLiteral("0000.00.00 00:00:00");
+  sample.replace(QLatin1Char('0'), widest);
+  // The item's text margins, as the style sizes a cell.
+  const int margin =
+      lvMain->style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, lvMain) + 1;
+  const int text_width = metrics.horizontalAdvance(sample) + 2 * margin;
+
+  QHeaderView* header = lvMain->header();
+  auto* view = static_cast<QAbstractItemView*>(lvMain);
+  for (const int column :
+       {TMailListModel::kColSent, TMailListModel::kColReceived, TMailListModel::kColRead}) {
+    header->resizeSection(column, std::max({text_width, view->sizeHintForColumn(column),
+                                            header->sectionSizeHint(column)}));
+  }
 }
 
 bool TfrmMain::event(QEvent* event) {

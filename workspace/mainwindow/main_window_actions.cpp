@@ -13,10 +13,12 @@
 #include "base/msg_format.h"
 #include "base/records.h"
 #include "qovra/controls/search_edit_frame.h"
+#include "qovra/controls/web_link.h"
 #include "qovra/ui/about_box.h"
 #include "qovra/ui/msg_dialog.h"
 #include "qovra/ui/widgets.h"
 #include "qovra/workspace/mail_list_model.h"
+#include "qovra/workspace/main_status_bar.h"
 #include "qovra/workspace/main_window.h"
 
 using qovra::ui::TMailListModel;
@@ -39,6 +41,9 @@ void TfrmMain::ConnectActions() {
   connect(a->acToolsFind, &QAction::triggered, this, &TfrmMain::acToolsFindExecute);
   connect(a->acHelpAbout, &QAction::triggered, this, [this] { qovra::ui::ShowAboutBox(this); });
   connect(a->acExit, &QAction::triggered, this, &QWidget::close);
+  // Updating comes with the offline and tray part of the program.
+  connect(pnlStatusBar->wlUpdate, &qovra::ui::TWebLink::OnClick, this,
+          [this] { qovra::ui::ShowNotAvailable(this, pnlStatusBar->wlUpdate->Caption()); });
 
   connect(tvMain, &QTreeWidget::currentItemChanged, this, [this] { tvMainChange(); });
   connect(lvMain->header(), &QHeaderView::sectionClicked, this, &TfrmMain::lvMainHeaderClick);
@@ -51,7 +56,7 @@ void TfrmMain::ConnectActions() {
   connect(model, &QAbstractItemModel::modelReset, this, [this] { UpdateSelectionActions(); });
 
   QLineEdit* edit = frameSearchEdit1->eSearch();
-  connect(edit, &QLineEdit::textChanged, this, [this] { eSearchChange(); });
+  connect(edit, &QLineEdit::textChanged, this, [this] { eSearchTextChanged(); });
   edit->setContextMenuPolicy(Qt::CustomContextMenu);
   connect(edit, &QWidget::customContextMenuRequested, this,
           [this, edit](const QPoint& pos) { pmEdit->popup(edit->mapToGlobal(pos)); });
@@ -159,12 +164,14 @@ void TfrmMain::lvMainContextPopup(const QPoint& pos) {
 
 bool TfrmMain::eventFilter(QObject* watched, QEvent* event) {
   if (event->type() == QEvent::KeyPress) {
-    const int key = static_cast<QKeyEvent*>(event)->key();
-    if (watched == lvMain && (key == Qt::Key_Return || key == Qt::Key_Enter)) {
+    const auto* key_event = static_cast<QKeyEvent*>(event);
+    const int key = key_event->key();
+    if (watched == lvMain && (key == Qt::Key_Return || key == Qt::Key_Enter) &&
+        IsPlainKey(*key_event)) {
       if (alMain->acMailOpen->isEnabled()) alMain->acMailOpen->trigger();
       return true;
     }
-    if (watched == frameSearchEdit1->eSearch() && eSearchKeyPress(key)) return true;
+    if (watched == frameSearchEdit1->eSearch() && eSearchKeyPress(*key_event)) return true;
   }
   return QMainWindow::eventFilter(watched, event);
 }

@@ -1,5 +1,6 @@
 // TfrmMain: the search line over the mail list.
 #include <QItemSelectionModel>
+#include <QKeyEvent>
 #include <QLineEdit>
 #include <QTreeView>
 
@@ -24,14 +25,26 @@ void TfrmMain::eSearchChange() {
   last_found_id_ = model->Row(hit).Id;
 }
 
+void TfrmMain::eSearchTextChanged() {
+  // A changed text searches from the top again.
+  last_found_id_ = model->Count() > 0 ? model->Row(0).Id : 0;
+  search_again_ = false;
+  eSearchChange();
+}
+
 void TfrmMain::SearchNext() {
   if (frameSearchEdit1->eSearch()->text().isEmpty()) return;
   search_again_ = true;
   eSearchChange();
 }
 
-bool TfrmMain::eSearchKeyPress(int key) {
-  if (key == Qt::Key_Return || key == Qt::Key_Enter) {
+bool TfrmMain::IsPlainKey(const QKeyEvent& event) {
+  return (event.modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier)) == 0;
+}
+
+bool TfrmMain::eSearchKeyPress(const QKeyEvent& event) {
+  const int key = event.key();
+  if ((key == Qt::Key_Return || key == Qt::Key_Enter) && IsPlainKey(event)) {
     SearchNext();
     return true;
   }
@@ -41,7 +54,7 @@ bool TfrmMain::eSearchKeyPress(int key) {
     acToolsFindExecute(false);
     return true;
   }
-  last_found_id_ = model->Count() > 0 ? model->Row(0).Id : 0;
-  search_again_ = false;
+  // Other keys go to the edit; those that change the text start the search
+  // over (eSearchTextChanged).
   return false;
 }

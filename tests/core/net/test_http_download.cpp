@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "core/net/http_failure_markers.h"
 #include "net/http_errors.h"
 #include "net/http_timeouts.h"
 #include "support/http_clients.h"
@@ -56,6 +57,7 @@ class HttpDownload : public ::testing::Test {
     qovra::ResetHttpTimeouts();
   }
   qovra_test::ScopedProxyEnv env_;
+  qovra_test::ScopedHttpFailureMarkers markers_;
   fs::path dir_;
 };
 
@@ -85,7 +87,7 @@ TEST_F(HttpDownload, Status200IsSavedWhole) {
 struct FailCase {
   const char* name;
   ListenerScript script;
-  const char* error_part;  // expected in the Id client's text
+  const char* error;  // the text the user is told
 };
 
 TEST_F(HttpDownload, FailuresLeaveNothingBehind) {
@@ -98,13 +100,17 @@ TEST_F(HttpDownload, FailuresLeaveNothingBehind) {
   const FailCase cases[] = {
       {"404",
        {true, false, qovra_test::HttpReplyText(404, "Not Found", "no such file"), true},
-       "HTTP/1.1 404 Not Found"},
-      {"500", {true, false, qovra_test::HttpReplyText(500, "Oops", "err"), true}, "500"},
-      {"204", {true, false, "HTTP/1.1 204 No Content\r\n\r\n", true}, "204"},
-      {"dropped_mid_body", {true, false, partial, true}, "Transferred a partial file"},
-      {"stalled_mid_body", {true, false, trickle, false}, "Timeout was reached"},
-      {"never_answers", {false, false, "", false}, "Timeout was reached"},
-      {"garbage", {true, false, "this is no HTTP\r\n\r\n", true}, ""},
+       "msgHttpStatus 127.0.0.1 404"},
+      {"500",
+       {true, false, qovra_test::HttpReplyText(500, "Oops", "err"), true},
+       "msgHttpStatus 127.0.0.1 500"},
+      {"204",
+       {true, false, "HTTP/1.1 204 No Content\r\n\r\n", true},
+       "msgHttpStatus 127.0.0.1 204"},
+      {"dropped_mid_body", {true, false, partial, true}, "msgHttpConnectionLost 127.0.0.1"},
+      {"stalled_mid_body", {true, false, trickle, false}, "msgHttpTimedOut 127.0.0.1"},
+      {"never_answers", {false, false, "", false}, "msgHttpTimedOut 127.0.0.1"},
+      {"garbage", {true, false, "this is no HTTP\r\n\r\n", true}, "msgHttpBadReply 127.0.0.1"},
   };
   for (const FailCase& c : cases) {
     for (ClientKind kind : kKinds) {
@@ -119,7 +125,7 @@ TEST_F(HttpDownload, FailuresLeaveNothingBehind) {
       EXPECT_FALSE(s.ok);
       EXPECT_EQ(stream.Data(), "kept");
       EXPECT_EQ(stream.Position(), 4);
-      EXPECT_NE(s.error.find(c.error_part), std::string::npos) << s.error;
+      EXPECT_EQ(s.error, c.error);
 
       const fs::path file = dir_ / "contacts_ru.ecx";
       const auto f = qovra_test::DownloadFileWith(kind, qovra::TConnOpts(), url, file.string());
@@ -173,7 +179,7 @@ TEST_F(HttpDownload, StalledServerAbortsAPostWithinTheLimit) {
                                             {qovra_test::MakePart("header", header)}, reply);
       const auto took = std::chrono::steady_clock::now() - start;
       EXPECT_FALSE(out.ok);
-      EXPECT_NE(out.error.find("Timeout was reached"), std::string::npos) << out.error;
+      EXPECT_EQ(out.error, "msgHttpTimedOut 127.0.0.1");
       EXPECT_GE(took, std::chrono::milliseconds(1500));
       EXPECT_LT(took, std::chrono::seconds(6));
       EXPECT_EQ(reply.Data(), "");
@@ -245,7 +251,7 @@ TEST_F(HttpDownload, ConnectTimeOutEndsAHangingConnect) {
     const auto out = qovra_test::DownloadWith(kind, qovra::TConnOpts(), url, page);
     const auto took = std::chrono::steady_clock::now() - start;
     EXPECT_FALSE(out.ok);
-    EXPECT_NE(out.error.find("Timeout was reached"), std::string::npos) << out.error;
+    EXPECT_EQ(out.error, "msgHttpTimedOut 127.0.0.1");
     EXPECT_GE(took, std::chrono::milliseconds(600));
     EXPECT_LT(took, std::chrono::seconds(5));
   }
@@ -271,7 +277,7 @@ TEST_F(HttpDownload, RefusedConnectionIsAnError) {
     const auto out = qovra_test::PostWith(kind, qovra::TConnOpts(), url,
                                           {qovra_test::MakePart("header", header)}, reply);
     EXPECT_FALSE(out.ok);
-    EXPECT_NE(out.error.find("Couldn't connect to server"), std::string::npos) << out.error;
+    EXPECT_EQ(out.error, "msgHttpConnectFailed 127.0.0.1");
   }
 }
 

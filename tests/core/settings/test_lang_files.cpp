@@ -116,6 +116,17 @@ const char* const kCodeKeys[] = {"btnYes", "btnNo", "btnCancel"};
 const std::map<std::string, std::string> kFormats = {
     {"msgFunctionNotAvailable", "s"},      // caption of the action or link
     {"msgUnreachableHost", "s"},           // host
+    {"msgHttpHostNotFound", "s"},          // host
+    {"msgHttpConnectFailed", "s"},         // host
+    {"msgHttpProxyNotFound", "s"},         // proxy host
+    {"msgHttpProxyConnectFailed", "s"},    // proxy host
+    {"msgHttpProxyRefused", "s"},          // proxy host
+    {"msgHttpTimedOut", "s"},              // host
+    {"msgHttpTlsFailed", "s"},             // host
+    {"msgHttpStatus", "sd"},               // host, HTTP status
+    {"msgHttpConnectionLost", "s"},        // host
+    {"msgHttpBadReply", "s"},              // host
+    {"msgHttpRequestFailed", "sd"},        // host, error code
     {"msgServerError15", "s"},             // login the certificate is registered to
     {"msgServerError16", "s"},             // login that is taken
     {"msgPasswordPrompt", "s"},            // last login
@@ -142,6 +153,7 @@ const std::map<std::string, std::string> kFormats = {
     {"msgGroupExists", "s"},                 // group name
     {"msgUpdateGroupNameAs", "s"},           // group name
     {"msgPasswordSetButRemains", "dd"},      // recoveries used, recoveries allowed
+    {"msgCertKeyField", "sd"},               // key field name, its size in bits
 };
 
 struct Messages {

@@ -7,6 +7,7 @@
 #include <QStyleOptionMenuItem>
 
 #include "qovra/ui/drawing.h"
+#include "qovra/ui/key_names.h"
 
 namespace qovra::ui {
 
@@ -137,6 +138,11 @@ QSize TMenuStyle::sizeFromContents(ContentsType type, const QStyleOption* option
     const auto* item = qstyleoption_cast<const QStyleOptionMenuItem*>(option);
     const bool separator = item && item->menuItemType == QStyleOptionMenuItem::Separator;
     int width = size.width();
+    if (item && !separator) {
+      // size holds the text alone; the menu adds its shortcut column after.
+      if (item->text.contains(QLatin1Char('\t'))) width += kMenuShortcutGap;
+      if (item->menuItemType == QStyleOptionMenuItem::SubMenu) width += kMenuSubMenuArrowRoom;
+    }
     int height = size.height();
     MeasureMenuItem(width, height, separator);
     return QSize(width, height);
@@ -168,6 +174,7 @@ TMenuStyle* MenuStyle() {
 
 void ApplyMenuStyle(QWidget* widget) {
   if (!widget) return;
+  InstallKeyNames();
   TMenuStyle* style = MenuStyle();
   widget->setStyle(style);
   for (QMenu* menu : widget->findChildren<QMenu*>()) menu->setStyle(style);

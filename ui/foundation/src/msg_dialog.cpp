@@ -3,12 +3,14 @@
 #include <QApplication>
 #include <QFileInfo>
 #include <QLabel>
+#include <QMainWindow>
 #include <QPainter>
 #include <QPushButton>
 #include <QScreen>
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QTimer>
+#include <QWindow>
 #include <algorithm>
 
 #include "base/messages.h"
@@ -56,6 +58,7 @@ TfrmMsg::TfrmMsg(QWidget* parent)
       btnCancel(MakeButton(this, "btnCancel", QStringLiteral("Cancel"))),
       Timer1(new QTimer(this)) {
   setObjectName(QStringLiteral("frmMsg"));
+  placement_ = PlacementFor(QGuiApplication::platformName());
   setWindowOpacity(kAlpha / 255.0);
   back_color_ = kFormColor;
   frame_color_ = kFormFrame;
@@ -95,6 +98,11 @@ TfrmMsg::TfrmMsg(QWidget* parent)
   min_height_ = kIconSize + 8;
 }
 
+TfrmMsg::TPlacement TfrmMsg::PlacementFor(const QString& platform_name) {
+  return platform_name.startsWith(QLatin1String("wayland")) ? TPlacement::kOwnerPopup
+                                                            : TPlacement::kTopLevel;
+}
+
 void TfrmMsg::SetAnswerHook(AnswerHook hook) {
   g_answer_hook = std::move(hook);
 }
@@ -117,8 +125,11 @@ void TfrmMsg::Prepare(QWidget* owner, const QString& text, int flags, const QStr
                       const QString& no_caption, const QString& cancel_caption) {
   PlaySound(flags);
   PlaceOverOwner(owner);
+  // A written "\n", CR LF and a lone CR all break the line.
   QString shown = text;
   shown.replace(QStringLiteral("\\n"), QStringLiteral("\n"));
+  shown.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+  shown.replace(QLatin1Char('\r'), QLatin1Char('\n'));
   lblPrompt->setText(shown);
   btnOK->setText(ok_caption);
   btnNo->setText(no_caption);
@@ -133,9 +144,12 @@ void TfrmMsg::Prepare(QWidget* owner, const QString& text, int flags, const QStr
         (owner && owner->screen()) ? owner->screen() : QGuiApplication::primaryScreen();
     if (screen) {
       const QRect area = screen->availableGeometry();
-      move(x(), area.y() + std::max(0, (area.height() - target_height_) / 2));
+      wanted_pos_.setY(area.y() + std::max(0, (area.height() - target_height_) / 2));
+      move(wanted_pos_);
     }
   }
+  // The window has its full height before it is mapped; the slide uncovers it.
+  resize(width(), target_height_);
   ApplyLook(flags);
   if (flags & 8) {
     ok_result_ = qovra::kMsgResultYes;
@@ -146,6 +160,9 @@ void TfrmMsg::Prepare(QWidget* owner, const QString& text, int flags, const QStr
   }
   flags_ = flags;
   slide_done_ = false;
+  SetClientHeight(0);
+  // A pop-up cannot be moved or uncovered reliably once it is mapped.
+  if (placement_ == TPlacement::kOwnerPopup && !centred_on_screen_) FinishSlide();
 }
 
 void TfrmMsg::PlaceOverOwner(QWidget* owner) {
@@ -157,16 +174,37 @@ void TfrmMsg::PlaceOverOwner(QWidget* owner) {
   const QRect area = screen ? screen->availableGeometry() : QRect(0, 0, 1024, 768);
   int width = 0;
   if (usable) {
-    const QPoint top_left = window->mapToGlobal(QPoint(0, 0));
+    // The client area's corner: the owner's frame and title bar stay free,
+    // and so does a main window's menu bar, which is no client area either
+    // on the desktops the dialog was first drawn for.
+    int top = 0;
+    if (auto* main = qobject_cast<QMainWindow*>(window)) {
+      if (main->menuWidget() && main->menuWidget()->isVisible()) {
+        top = main->menuWidget()->geometry().bottom() + 1;
+      }
+    }
+    wanted_pos_ = window->mapToGlobal(QPoint(0, top));
     width = std::min(window->width(), area.width());
-    move(top_left);
     centred_on_screen_ = false;
   } else {
     width = std::min(kScreenDialogWidth, area.width());
-    move(area.x() + (area.width() - width) / 2, area.y() + area.height() / 2);
+    wanted_pos_ = QPoint(area.x() + (area.width() - width) / 2, area.y() + area.height() / 2);
     centred_on_screen_ = true;
   }
-  resize(width, 0);
+  const bool popup = usable && placement_ == TPlacement::kOwnerPopup;
+  const Qt::WindowFlags flags = (popup ? Qt::Popup : Qt::Dialog) | Qt::FramelessWindowHint;
+  if (windowFlags() != flags) setWindowFlags(flags);
+  move(wanted_pos_);
+  // Never 0 high: a top-level window of no height is unmapped and mapped
+  // again when it grows.
+  resize(width, std::max(height(), 1));
+  if (usable) {
+    // The native window names its owner (a transient, or a pop-up's parent).
+    winId();
+    if (windowHandle() && window->windowHandle()) {
+      windowHandle()->setTransientParent(window->windowHandle());
+    }
+  }
   client_height_ = 0;
 }
 
@@ -234,18 +272,32 @@ void TfrmMsg::PlaySound(int flags) {
 
 void TfrmMsg::SetClientHeight(int height) {
   client_height_ = height;
-  resize(width(), height);
+  if (slide_done_) {
+    clearMask();
+  } else {
+    // An empty region would clear the mask: at least one row shows.
+    setMask(QRegion(0, 0, width(), std::max(height, 1)));
+  }
+  update();
+}
+
+void TfrmMsg::KeepPlace() {
+  // A window manager may still have moved the mapped window: put it back.
+  if (placement_ == TPlacement::kTopLevel && isVisible() && pos() != wanted_pos_) {
+    move(wanted_pos_);
+  }
 }
 
 void TfrmMsg::Timer1Timer() {
   if (slide_done_) return;
+  KeepPlace();
   if (client_height_ + kSlideStep < target_height_) {
     SetClientHeight(client_height_ + kSlideStep);
     return;
   }
-  SetClientHeight(target_height_);
   Timer1->stop();
   slide_done_ = true;
+  SetClientHeight(target_height_);
   LayoutButtons();
   repaint();
 }
@@ -276,7 +328,9 @@ void TfrmMsg::paintEvent(QPaintEvent*) {
   painter.fillRect(rect(), back_color_);
   painter.setPen(frame_color_);
   painter.setBrush(Qt::NoBrush);
-  painter.drawRect(rect().adjusted(0, 0, -1, -1));
+  // The frame closes around the part uncovered so far.
+  const int shown = slide_done_ ? height() : std::max(client_height_, 1);
+  painter.drawRect(QRect(0, 0, width(), shown).adjusted(0, 0, -1, -1));
 }
 
 void TfrmMsg::showEvent(QShowEvent* event) {

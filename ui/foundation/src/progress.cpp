@@ -24,8 +24,11 @@ constexpr int kAlpha = 230;
 constexpr int kSharedAlpha = 200;
 // About 30 paints a second.
 constexpr qint64 kPaintIntervalMs = 33;
-// How long ShowProgress waits at most for the window system to expose it.
-constexpr qint64 kExposeWaitMs = 200;
+// How long ShowProgress waits at most for the window system to expose the
+// window and let it settle, and how long no expose must have come for it to
+// count as settled.
+constexpr qint64 kExposeWaitMs = 1000;
+constexpr qint64 kSettleMs = 40;
 
 TfrmProgress::ProgressBarFactory g_bar_factory = nullptr;
 
@@ -49,6 +52,36 @@ QElapsedTimer& Clock() {
   static QElapsedTimer clock;
   if (!clock.isValid()) clock.start();
   return clock;
+}
+
+// Notes when a window was last exposed.
+class ExposeWatch : public QObject {
+ public:
+  explicit ExposeWatch(QWindow* window) { window->installEventFilter(this); }
+  bool eventFilter(QObject*, QEvent* event) override {
+    if (event->type() == QEvent::Expose) last_ms_ = Clock().elapsed();
+    return false;
+  }
+  qint64 QuietMs() const { return last_ms_ < 0 ? 0 : Clock().elapsed() - last_ms_; }
+
+ private:
+  qint64 last_ms_ = -1;
+};
+
+// Lets the window system map and expose window and settle (a window manager
+// may reparent it or redirect it to a compositor and expose it again), user
+// input left aside: every expose handled here paints the window, while one
+// left for after the caller's busy work would leave it blank until then.
+void WaitUntilShown(QWindow* window) {
+  if (!window) return;
+  ExposeWatch watch(window);
+  QElapsedTimer waited;
+  waited.start();
+  while (waited.elapsed() < kExposeWaitMs) {
+    QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents, 10);
+    if (window->isExposed() && watch.QuietMs() >= kSettleMs) return;
+    QThread::msleep(1);
+  }
 }
 
 }  // namespace
@@ -190,6 +223,12 @@ void TProgressDisplay::ShowProgress(TWindowHandle owner, bool show_bar, const st
       const QRect r = target->frameGeometry();
       int width = r.width() >= kWidth ? kWidth : r.width() - 20;
       width = std::max(width, kDesignWidth);
+      // Over a narrow owner the window still shows its two lines whole, up
+      // to the width it has over a wide one.
+      const int lines =
+          std::max(form_->lblTitle->fontMetrics().horizontalAdvance(form_->lblTitle->text()),
+                   form_->lblStatus->fontMetrics().horizontalAdvance(form_->lblStatus->text()));
+      width = std::max(width, std::min(kWidth, lines + 2 * kMargin - 2));
       form_->setGeometry(r.x() + (r.width() - width) / 2, r.y() + (r.height() - kHeight) / 2, width,
                          kHeight);
       form_->winId();
@@ -199,14 +238,8 @@ void TProgressDisplay::ShowProgress(TWindowHandle owner, bool show_bar, const st
     }
     form_->show();
     form_->raise();
-    // Let the window system map and expose the window (briefly, user input
-    // left aside): the caller is about to keep the GUI thread busy.
-    QElapsedTimer exposing;
-    exposing.start();
-    do {
-      QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents, 10);
-    } while (form_->windowHandle() && !form_->windowHandle()->isExposed() &&
-             exposing.elapsed() < kExposeWaitMs);
+    // The caller is about to keep the GUI thread busy.
+    WaitUntilShown(form_->windowHandle());
   }
   form_->repaint();
   last_paint_ms_ = Clock().elapsed();

@@ -7,7 +7,9 @@
 // (LoginSession, login_command.h), which fills Session, makes the session
 // key when none exists and writes the offline password signature once.
 // Offline it checks the typed password against the settings' offpass with
-// the public key of the certificate file or of the key device.
+// the public key of the certificate file or of the key device; the session's
+// own address is then the settings' last login at the server's host, so an
+// offline login needs the server settings and refuses an empty lastlgn.
 //
 // Messages go through the core's message seam, questions for the device PIN
 // through the password-prompt seam, the settings dialog through

@@ -22,6 +22,13 @@
 // narrower than 300 pixels) is replaced by the screen: the dialog is then
 // 450 pixels wide (at most the work area) and centred on the work area.
 //
+// The window gets its place and its full height before it is mapped, as a
+// transient of the owner's window, and the slide only uncovers it (a mask
+// that grows): a window manager sees one placed window and never a stream
+// of resizes it might answer by moving it. Where no client can place a
+// top-level window (Wayland), the dialog opens at once at full height as a
+// pop-up of the owner's window, at the same place relative to it.
+//
 // GUI thread only.
 #pragma once
 
@@ -57,8 +64,19 @@ class TfrmMsg : public QDialog {
   void Prepare(QWidget* owner, const QString& text, int flags, const QString& ok_caption,
                const QString& no_caption, const QString& cancel_caption);
 
-  // Places the dialog over owner's client area with a client height of 0
-  // (or on the screen when owner cannot carry it).
+  // How the dialog is put over its owner: a top-level window that places
+  // itself, or a pop-up of the owner's window.
+  enum class TPlacement { kTopLevel, kOwnerPopup };
+  // The placement a platform plugin allows: kOwnerPopup for Wayland.
+  static TPlacement PlacementFor(const QString& platform_name);
+  // REQUIRES: called before Prepare. Default: PlacementFor(the running
+  // platform's name).
+  void SetPlacement(TPlacement placement) { placement_ = placement; }
+  TPlacement Placement() const { return placement_; }
+
+  // Places the dialog over owner's client area (below a main window's menu
+  // bar) with a client height of 0, or on the screen when owner cannot
+  // carry it, and makes it a transient (or a pop-up) of owner's window.
   void PlaceOverOwner(QWidget* owner);
   // Plays the sound of flags, or beeps (see above).
   void PlaySound(int flags);
@@ -70,6 +88,7 @@ class TfrmMsg : public QDialog {
   // State for tests and the screenshot tool.
   int TargetHeight() const { return target_height_; }
   int MinHeight() const { return min_height_; }
+  // The height uncovered so far; the window itself has its full height.
   int ClientHeight() const { return client_height_; }
   int Flags() const { return flags_; }
   bool SlideDone() const { return slide_done_; }
@@ -103,7 +122,10 @@ class TfrmMsg : public QDialog {
   void ApplyLook(int flags);
   void LayoutButtons();
   void SetClientHeight(int height);
+  void KeepPlace();
 
+  TPlacement placement_ = TPlacement::kTopLevel;
+  QPoint wanted_pos_;
   int target_height_ = 0;
   int min_height_ = 0;
   int flags_ = 0;

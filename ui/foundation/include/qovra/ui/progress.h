@@ -4,8 +4,9 @@
 // imports) shows TfrmProgress through ShowProgress, moves its bar through
 // the core's ProgressCallback and hides it through HideProgress. The
 // window is painted synchronously, so it is seen and its bar moves while
-// the GUI thread is busy: ShowProgress lets the window system expose it
-// (user input is not processed), and bar moves repaint at most about 30
+// the GUI thread is busy: ShowProgress lets the window system expose it and
+// settle (user input is not processed; one second at most), so that its
+// first frame has its content, and bar moves repaint at most about 30
 // times a second.
 //
 // Bars: a ProgressCallback data pointer is a QWidget* bar (passed as

@@ -83,11 +83,12 @@ class TMailListModel : public QAbstractTableModel {
 
   // Replaces the rows by the mails of folder (0 inbox .. 4 drafts) from db;
   // own_address decides the sent-folder rule. progress, when set, is called
-  // with (done, total) query rows while reading. The current sort column
-  // and order are applied to the new rows. False when the database is not
-  // open or the query failed: the list is then empty, error() holds the
-  // message to show (the caller shows it) and SQLite's reason goes to
-  // stderr; nothing is thrown.
+  // with (done, total) query rows while reading; the model keeps its old
+  // rows until the reading is done, so views may paint meanwhile. The
+  // current sort column and order are applied to the new rows. False when
+  // the database is not open or the query failed: the list is then empty,
+  // error() holds the message to show (the caller shows it) and SQLite's
+  // reason goes to stderr; nothing is thrown.
   [[nodiscard]] bool Fill(SqliteDb& db, int32_t folder, std::string_view own_address,
                           const std::function<void(int64_t, int64_t)>& progress = {});
   void Clear();

@@ -55,6 +55,8 @@ class TFolderTree : public QTreeWidget {
 
   // The node of a folder id; null when there is none.
   QTreeWidgetItem* FindFolderNode(int32_t folder_id) const;
+  // The folder id of a node of this tree.
+  static int32_t FolderOf(const QTreeWidgetItem* node);
   // The data of the first selected node, else of the current node; folder
   // 0 with zero counts when there is neither.
   TFolderNodeData CurrentFolder() const;

@@ -5,8 +5,10 @@
 // GUI thread only.
 #pragma once
 
+#include <QElapsedTimer>
 #include <QLabel>
 #include <QString>
+#include <cstdint>
 
 #include "qovra/controls/panel_ex.h"
 
@@ -23,9 +25,14 @@ class TMainStatusBar : public TPanelEx {
   // The grip resizes form.
   explicit TMainStatusBar(QWidget* form);
 
-  // Shows text, repaints the bar, sizes pbStatus to the text's width + 4
-  // and shows it at 0; the cursor becomes the hourglass until StatusReady.
+  // Shows text, sizes pbStatus to the text's width + 4 and shows it at 0,
+  // and paints them at once (the busy work runs no event loop); the cursor
+  // becomes the hourglass until StatusReady.
   void StatusBusy(const QString& text);
+  // Moves bar (pbStatus or pbStatus2) to done of total and, when its
+  // percentage changed and it is shown, paints it at once: at most about 30
+  // times a second, and always when done reaches total.
+  void SetBarProgress(TProgressBarEx* bar, int64_t done, int64_t total);
   // Restores the cursor, hides both bars at 0 and shows msgReady. Does
   // nothing to the cursor unless StatusBusy set it.
   void StatusReady();
@@ -39,6 +46,7 @@ class TMainStatusBar : public TPanelEx {
 
  private:
   bool busy_ = false;
+  QElapsedTimer last_paint_;  // the last bar paint
 };
 
 }  // namespace qovra::ui

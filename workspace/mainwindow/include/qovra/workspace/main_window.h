@@ -16,7 +16,8 @@
 // The first activation receives when Options.Mail.sdownld is set.
 //
 // Actions whose workflows the program does not have yet keep their
-// enabling rules and, when triggered, say so with msgFunctionNotAvailable.
+// enabling rules and, when triggered, say so with msgFunctionNotAvailable;
+// so does the status bar's update link.
 //
 // GUI thread only.
 #pragma once
@@ -37,6 +38,7 @@
 #include "qovra/workspace/folder_tree.h"
 #include "qovra/workspace/main_actions.h"
 
+class QKeyEvent;
 class QMenu;
 class QSplitter;
 class QToolBar;
@@ -78,6 +80,8 @@ class TfrmMain : public QMainWindow {
   // Refills the list from MailDb; a failed query is shown and leaves the
   // list empty.
   void FillMailList(int32_t folder, bool show_progress);
+  // Re-reads the folder and column captions and the search line's
+  // placeholder from the message table (after a language change).
   void ApplyFolderCaptions();
 
   // Status bar.
@@ -87,7 +91,8 @@ class TfrmMain : public QMainWindow {
   // Enables the online-only actions and applies the selection rules.
   void UpdateOnlineActions();
   // The window title for the session's state (online: the user's name and
-  // address; offline: msgOfflineMode).
+  // address in brackets, the address alone when the name is empty;
+  // offline: msgOfflineMode).
   void UpdateTitle();
 
   // The recipient rows of a mail with their send flags.
@@ -168,12 +173,23 @@ class TfrmMain : public QMainWindow {
   void BuildCentre();
   void ConnectActions();
   void FormShow();
+  // Widens the time columns to any time text and to their captions.
+  void SizeTimeColumns();
   void tvMainChange();
   void lvMainHeaderClick(int column);
   void lvMainContextPopup(const QPoint& pos);
   void UpdateSelectionActions();
+  // One search step from the top, or after the last hit when Enter asked
+  // for the next one.
   void eSearchChange();
-  bool eSearchKeyPress(int key);
+  // The search line's text changed (typed, pasted or cleared).
+  void eSearchTextChanged();
+  // Plain Enter searches again, Esc on an empty line hides it; true when
+  // the key was taken.
+  bool eSearchKeyPress(const QKeyEvent& event);
+  // Without Ctrl, Alt or Meta (Shift and the keypad allowed): Ctrl+Enter
+  // and Alt+Enter belong to Send and Report, not to Enter.
+  static bool IsPlainKey(const QKeyEvent& event);
   void acToolsFindExecute(bool checked);
   void acWorkOfflineExecute(bool checked);
   void acToolsChangePasswordExecute();
@@ -187,6 +203,7 @@ class TfrmMain : public QMainWindow {
   bool first_activation_done_ = false;
   bool activating_ = false;
   bool search_again_ = false;
+  bool time_columns_sized_ = false;
   int32_t last_found_id_ = 0;  // the mail the last search hit; 0: none
   TActiveFormKind active_form_kind_ = TActiveFormKind::None;
   qovra::TReceiveSummary last_receive_;
