@@ -3,10 +3,7 @@
 #include <QApplication>
 #include <QFileInfo>
 #include <QLabel>
-#include <QPainter>
 #include <QPushButton>
-#include <QScreen>
-#include <QTimer>
 #include <algorithm>
 
 #include "qovra/addressbook/address_book.h"
@@ -19,17 +16,14 @@
 namespace {
 
 constexpr int kLogoSize = 48;
-constexpr int kStep = 10;
-constexpr int kInterval = 15;
-constexpr int kAlpha = 230;
 constexpr int kButtonWidth = 100;
 constexpr int kButtonHeight = 25;
 constexpr int kOutOfView = -1000;
 // Without an owner the dialog stands in the screen's centre this wide.
 constexpr int kScreenWidth = 450;
 
-const QColor kPen(162, 162, 0);
-const QColor kBrush(255, 255, 128);
+const QColor kFrame(162, 162, 0);
+const QColor kBack(255, 255, 128);
 
 QPushButton* MakeButton(QWidget* parent, const char* name, int result, QDialog* dialog) {
   auto* button = new QPushButton(parent);
@@ -44,17 +38,16 @@ QPushButton* MakeButton(QWidget* parent, const char* name, int result, QDialog* 
 }  // namespace
 
 TfrmDupMsg::TfrmDupMsg(QWidget* parent)
-    : QDialog(parent, Qt::Dialog | Qt::FramelessWindowHint),
+    : TSlideDialog(parent, {.min_owner_width = 0, .screen_width = kScreenWidth}),
       imgLogo(new QLabel(this)),
       lblPrompt(new QLabel(this)),
       btnReplace(MakeButton(this, "btnReplace", qovra::kAbReplaced, this)),
       btnReplaceAll(MakeButton(this, "btnReplaceAll", qovra::kAbReplacedAll, this)),
       btnSkip(MakeButton(this, "btnSkip", qovra::kAbSkipped, this)),
       btnSkipAll(MakeButton(this, "btnSkipAll", qovra::kAbSkippedAll, this)),
-      btnCancel(MakeButton(this, "btnCancel", qovra::kAbRefused, this)),
-      Timer1(new QTimer(this)) {
+      btnCancel(MakeButton(this, "btnCancel", qovra::kAbRefused, this)) {
   setObjectName(QStringLiteral("frmDupMsg"));
-  setWindowOpacity(kAlpha / 255.0);
+  SetColors(kBack, kFrame);
 
   imgLogo->setObjectName(QStringLiteral("imgLogo"));
   imgLogo->setGeometry(4, 4, kLogoSize, kLogoSize);
@@ -73,10 +66,6 @@ TfrmDupMsg::TfrmDupMsg(QWidget* parent)
   setTabOrder(btnReplaceAll, btnSkip);
   setTabOrder(btnSkip, btnSkipAll);
   setTabOrder(btnSkipAll, btnCancel);
-
-  Timer1->setObjectName(QStringLiteral("Timer1"));
-  Timer1->setInterval(kInterval);
-  connect(Timer1, &QTimer::timeout, this, &TfrmDupMsg::Timer1Timer);
 
   min_height_ = kLogoSize + 8;
   qovra::ui::ApplyLanguageToForm(this);
@@ -102,8 +91,7 @@ void TfrmDupMsg::Prepare(QWidget* owner, const QString& text) {
   for (QPushButton* b : {btnReplace, btnReplaceAll, btnSkip, btnSkipAll, btnCancel}) {
     b->resize(button_width, kButtonHeight);
   }
-  target_height_ = std::max(lblPrompt->height() + 3 * btnReplace->height() + 20, min_height_);
-  opened_ = false;
+  StartSlide(std::max(lblPrompt->height() + 3 * btnReplace->height() + 20, min_height_));
 }
 
 void TfrmDupMsg::PlayQuestionSound() {
@@ -114,37 +102,6 @@ void TfrmDupMsg::PlayQuestionSound() {
   }
   const QString file = qovra::ui::DialogSoundFile(qovra::ui::kSoundQuestion);
   if (!file.isEmpty() && QFileInfo(file).isFile()) (void)audio.PlayFile(file);
-}
-
-void TfrmDupMsg::PlaceOverOwner(QWidget* owner) {
-  QWidget* window = owner ? owner->window() : nullptr;
-  if (window && window->isVisible()) {
-    move(window->mapToGlobal(QPoint(0, 0)));
-    resize(window->width(), 0);
-    return;
-  }
-  QScreen* screen = QGuiApplication::primaryScreen();
-  const QRect area = screen ? screen->availableGeometry() : QRect(0, 0, 1024, 768);
-  const int width = std::min(kScreenWidth, area.width());
-  move(area.x() + (area.width() - width) / 2, area.y() + area.height() / 3);
-  resize(width, 0);
-}
-
-void TfrmDupMsg::Timer1Timer() {
-  if (opened_) return;
-  if (height() + kStep < target_height_) {
-    resize(width(), height() + kStep);
-    return;
-  }
-  resize(width(), target_height_);
-  Timer1->stop();
-  opened_ = true;
-  LayoutButtons();
-  repaint();
-}
-
-void TfrmDupMsg::FinishOpening() {
-  while (!opened_) Timer1Timer();
 }
 
 void TfrmDupMsg::LayoutButtons() {
@@ -158,18 +115,6 @@ void TfrmDupMsg::LayoutButtons() {
   btnSkipAll->move(w - bw - 4, h - 2 * bh - 8);
   btnCancel->move(w - bw - 4, h - bh - 4);
   btnReplace->setFocus();
-}
-
-void TfrmDupMsg::paintEvent(QPaintEvent*) {
-  QPainter painter(this);
-  painter.setPen(kPen);
-  painter.setBrush(kBrush);
-  painter.drawRect(rect().adjusted(0, 0, -1, -1));
-}
-
-void TfrmDupMsg::showEvent(QShowEvent* event) {
-  QDialog::showEvent(event);
-  if (!opened_) Timer1->start();
 }
 
 void TfrmDupMsg::reject() {

@@ -113,7 +113,7 @@ TEST_P(AddressBookTexts, EveryWindowShowsOnlyFileTexts) {
 
   TfrmDupMsg dup;
   dup.Prepare(nullptr, QString::fromStdString(qovra::GetMsg("msgUpdateContactInfoAs")));
-  dup.FinishOpening();
+  dup.FinishSlide();
   ExpectOnlyMarkedTexts(&dup);
   EXPECT_EQ(dup.btnSkipAll->text().toStdString(), Marker("TfrmDupMsg.btnSkipAll"));
 }

@@ -9,6 +9,7 @@
 #include <QTest>
 #include <QTimer>
 #include <QTreeView>
+#include <QWindow>
 #include <functional>
 
 #include "address_book_fixture.h"
@@ -123,7 +124,7 @@ TEST_F(WindowsTest, DupDialogOpensDownwardsOverTheOwnerAndFitsLongText) {
   dialog.Prepare(&owner, text);
   EXPECT_EQ(dialog.width(), owner.width());
   EXPECT_EQ(dialog.pos(), owner.mapToGlobal(QPoint(0, 0)));
-  EXPECT_EQ(dialog.height(), 0);
+  EXPECT_EQ(dialog.ClientHeight(), 0);
   EXPECT_LE(dialog.lblPrompt->width(), dialog.width() - 48 - 8);
   EXPECT_GT(dialog.lblPrompt->height(), 4 * short_one.lblPrompt->height());  // wrapped
   EXPECT_EQ(dialog.TargetHeight(),
@@ -131,10 +132,10 @@ TEST_F(WindowsTest, DupDialogOpensDownwardsOverTheOwnerAndFitsLongText) {
 
   // Opening: 10 pixels a step; the buttons come only at full height.
   dialog.Timer1Timer();
-  EXPECT_EQ(dialog.height(), 10);
+  EXPECT_EQ(dialog.ClientHeight(), 10);
   EXPECT_LT(dialog.btnReplace->x(), 0);
-  dialog.FinishOpening();
-  EXPECT_EQ(dialog.height(), dialog.TargetHeight());
+  dialog.FinishSlide();
+  EXPECT_EQ(dialog.ClientHeight(), dialog.TargetHeight());
   const int w = dialog.width();
   const int h = dialog.height();
   const int bw = dialog.btnReplace->width();
@@ -146,6 +147,48 @@ TEST_F(WindowsTest, DupDialogOpensDownwardsOverTheOwnerAndFitsLongText) {
   EXPECT_EQ(dialog.btnCancel->pos(), QPoint(w - bw - 4, h - bh - 4));
   // The text ends above the first button row.
   EXPECT_LE(dialog.lblPrompt->geometry().bottom(), dialog.btnReplace->y());
+}
+
+// Like the message dialog: the window is mapped at its place and full
+// height as a transient of the owner, and the slide only uncovers it with a
+// growing mask, so a window manager never sees it resized (and moved).
+TEST_F(WindowsTest, DupDialogSlidesWithAMaskAtItsFullHeight) {
+  QWidget owner;
+  owner.setGeometry(100, 100, 520, 400);
+  owner.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&owner));
+
+  TfrmDupMsg dialog;
+  dialog.Prepare(&owner, QStringLiteral("Replace?"));
+  const int target = dialog.TargetHeight();
+  EXPECT_EQ(dialog.height(), target);
+  EXPECT_EQ(dialog.windowType(), Qt::Dialog);
+  ASSERT_NE(dialog.windowHandle(), nullptr);
+  EXPECT_EQ(dialog.windowHandle()->transientParent(), owner.windowHandle());
+  dialog.show();
+  dialog.Timer1->stop();  // stepped by hand below
+  int resizes = 0;
+  struct Counter : QObject {
+    int* count;
+    explicit Counter(int* c) : count(c) {}
+    bool eventFilter(QObject*, QEvent* event) override {
+      if (event->type() == QEvent::Resize) ++*count;
+      return false;
+    }
+  } counter(&resizes);
+  dialog.installEventFilter(&counter);
+  const int steps = (target + 9) / 10;
+  for (int step = 0; step < steps; ++step) {
+    SCOPED_TRACE(step);
+    EXPECT_EQ(dialog.mask().boundingRect(), QRect(0, 0, dialog.width(), std::max(step * 10, 1)));
+    EXPECT_LT(dialog.btnReplace->x(), 0) << "buttons stay out of view while sliding";
+    dialog.Timer1Timer();
+  }
+  EXPECT_TRUE(dialog.mask().isEmpty()) << "the whole window shows once open";
+  EXPECT_EQ(dialog.height(), target);
+  EXPECT_EQ(dialog.pos(), owner.mapToGlobal(QPoint(0, 0)));
+  EXPECT_EQ(resizes, 0);
+  EXPECT_TRUE(dialog.rect().contains(dialog.btnCancel->geometry()));
 }
 
 // SaveContact asks through the seam; the window answers it.

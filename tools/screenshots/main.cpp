@@ -397,7 +397,7 @@ bool ShootDupDialog(const QString& dir) {
   dialog.Prepare(&picker, text);
   dialog.show();
   Settle(600);  // the opening runs on its timer
-  dialog.FinishOpening();
+  dialog.FinishSlide();
   Settle();
   return SaveBoth(&dialog, &picker, dir, QStringLiteral("dupdialog"));
 }
@@ -428,9 +428,10 @@ int main(int argc, char** argv) {
   qovra::ui::testing::ScopedFakeAudio audio;
   audio->output_devices = 0;
 
-  const QString long_text = QStringLiteral(
-      "The server did not answer in time. Check the connection settings and the proxy, "
-      "then try again.\\nThe mail stays in the outbox and will be sent later.");
+  // The shots show texts of the language file, as the program would.
+  const auto msg = [](const char* key) { return QString::fromStdString(qovra::GetMsg(key)); };
+  const QString long_text =
+      msg("msgConnectionError") + QLatin1Char('\r') + msg("msgMailContentTooBigSwitchToFastMode");
   std::map<QString, std::function<bool()>> shots = {
       {QStringLiteral("msg-error"),
        [&] {
@@ -439,21 +440,18 @@ int main(int argc, char** argv) {
        }},
       {QStringLiteral("msg-question"),
        [&] {
-         return ShootMessage(dir, QStringLiteral("msg-question"), 40,
-                             QStringLiteral("Save the changes to this mail in the drafts folder?"),
-                             QStringLiteral("Yes"), QStringLiteral("No"), QStringLiteral("Cancel"));
+         return ShootMessage(dir, QStringLiteral("msg-question"), 40, msg("msgSaveToDraftsPrompt"),
+                             msg("btnYes"), msg("btnNo"), msg("btnCancel"));
        }},
       {QStringLiteral("msg-info"),
        [&] {
-         return ShootMessage(dir, QStringLiteral("msg-info"), 64,
-                             QStringLiteral("Письмо отправлено в защищённом режиме."),
+         return ShootMessage(dir, QStringLiteral("msg-info"), 64, msg("hintSecureSended"),
                              QStringLiteral("OK"), QString(), QString());
        }},
       {QStringLiteral("msg-plain"),
        [&] {
-         return ShootMessage(dir, QStringLiteral("msg-plain"), 0,
-                             QStringLiteral("A message without an icon."), QStringLiteral("OK"),
-                             QString(), QString());
+         return ShootMessage(dir, QStringLiteral("msg-plain"), 0, msg("msgOfflineMode"),
+                             QStringLiteral("OK"), QString(), QString());
        }},
       {QStringLiteral("progress"), [&] { return ShootProgress(dir); }},
       {QStringLiteral("about"), [&] { return ShootAbout(dir); }},

@@ -3,14 +3,9 @@
 #include <QApplication>
 #include <QFileInfo>
 #include <QLabel>
-#include <QMainWindow>
-#include <QPainter>
 #include <QPushButton>
-#include <QScreen>
 #include <QScrollArea>
 #include <QScrollBar>
-#include <QTimer>
-#include <QWindow>
 #include <algorithm>
 
 #include "base/messages.h"
@@ -24,12 +19,9 @@ namespace {
 
 constexpr int kIconSize = 48;
 constexpr int kMaxTextHeight = 200;
-constexpr int kSlideStep = 10;
-constexpr int kSlideInterval = 15;
 constexpr int kButtonWidth = 75;
 constexpr int kButtonHeight = 25;
 constexpr int kOutOfView = -1006;
-constexpr int kAlpha = 230;
 // Owners narrower than this cannot carry a readable dialog.
 constexpr int kMinOwnerWidth = 300;
 constexpr int kScreenDialogWidth = 450;
@@ -49,19 +41,15 @@ QPushButton* MakeButton(QWidget* parent, const char* name, const QString& captio
 }  // namespace
 
 TfrmMsg::TfrmMsg(QWidget* parent)
-    : QDialog(parent, Qt::Dialog | Qt::FramelessWindowHint),
+    : TSlideDialog(parent, {.min_owner_width = kMinOwnerWidth, .screen_width = kScreenDialogWidth}),
       imgLogo(new QLabel(this)),
       sbMsg(new QScrollArea(this)),
       lblPrompt(new QLabel),
       btnOK(MakeButton(this, "btnOK", QStringLiteral("OK"))),
       btnNo(MakeButton(this, "btnNo", QStringLiteral("No"))),
-      btnCancel(MakeButton(this, "btnCancel", QStringLiteral("Cancel"))),
-      Timer1(new QTimer(this)) {
+      btnCancel(MakeButton(this, "btnCancel", QStringLiteral("Cancel"))) {
   setObjectName(QStringLiteral("frmMsg"));
-  placement_ = PlacementFor(QGuiApplication::platformName());
-  setWindowOpacity(kAlpha / 255.0);
-  back_color_ = kFormColor;
-  frame_color_ = kFormFrame;
+  SetColors(kFormColor, kFormFrame);
   resize(141, 64);
 
   imgLogo->setObjectName(QStringLiteral("imgLogo"));
@@ -91,16 +79,7 @@ TfrmMsg::TfrmMsg(QWidget* parent)
   connect(btnNo, &QPushButton::clicked, this, [this] { done(qovra::kMsgResultNo); });
   connect(btnCancel, &QPushButton::clicked, this, [this] { done(qovra::kMsgResultCancel); });
 
-  Timer1->setObjectName(QStringLiteral("Timer1"));
-  Timer1->setInterval(kSlideInterval);
-  connect(Timer1, &QTimer::timeout, this, &TfrmMsg::Timer1Timer);
-
   min_height_ = kIconSize + 8;
-}
-
-TfrmMsg::TPlacement TfrmMsg::PlacementFor(const QString& platform_name) {
-  return platform_name.startsWith(QLatin1String("wayland")) ? TPlacement::kOwnerPopup
-                                                            : TPlacement::kTopLevel;
 }
 
 void TfrmMsg::SetAnswerHook(AnswerHook hook) {
@@ -138,18 +117,6 @@ void TfrmMsg::Prepare(QWidget* owner, const QString& text, int flags, const QStr
     button->resize(std::max(kButtonWidth, button->sizeHint().width()), kButtonHeight);
   }
   LayoutText();
-  target_height_ = std::max(sbMsg->height() + btnOK->height() + 12, min_height_);
-  if (centred_on_screen_) {
-    QScreen* screen =
-        (owner && owner->screen()) ? owner->screen() : QGuiApplication::primaryScreen();
-    if (screen) {
-      const QRect area = screen->availableGeometry();
-      wanted_pos_.setY(area.y() + std::max(0, (area.height() - target_height_) / 2));
-      move(wanted_pos_);
-    }
-  }
-  // The window has its full height before it is mapped; the slide uncovers it.
-  resize(width(), target_height_);
   ApplyLook(flags);
   if (flags & 8) {
     ok_result_ = qovra::kMsgResultYes;
@@ -159,53 +126,7 @@ void TfrmMsg::Prepare(QWidget* owner, const QString& text, int flags, const QStr
     ok_result_ = qovra::kMsgResultOk;
   }
   flags_ = flags;
-  slide_done_ = false;
-  SetClientHeight(0);
-  // A pop-up cannot be moved or uncovered reliably once it is mapped.
-  if (placement_ == TPlacement::kOwnerPopup && !centred_on_screen_) FinishSlide();
-}
-
-void TfrmMsg::PlaceOverOwner(QWidget* owner) {
-  QWidget* window = owner ? owner->window() : nullptr;
-  const bool usable =
-      window && window->isVisible() && !window->isMinimized() && window->width() >= kMinOwnerWidth;
-  QScreen* screen =
-      window && window->screen() ? window->screen() : QGuiApplication::primaryScreen();
-  const QRect area = screen ? screen->availableGeometry() : QRect(0, 0, 1024, 768);
-  int width = 0;
-  if (usable) {
-    // The client area's corner: the owner's frame and title bar stay free,
-    // and so does a main window's menu bar, which is no client area either
-    // on the desktops the dialog was first drawn for.
-    int top = 0;
-    if (auto* main = qobject_cast<QMainWindow*>(window)) {
-      if (main->menuWidget() && main->menuWidget()->isVisible()) {
-        top = main->menuWidget()->geometry().bottom() + 1;
-      }
-    }
-    wanted_pos_ = window->mapToGlobal(QPoint(0, top));
-    width = std::min(window->width(), area.width());
-    centred_on_screen_ = false;
-  } else {
-    width = std::min(kScreenDialogWidth, area.width());
-    wanted_pos_ = QPoint(area.x() + (area.width() - width) / 2, area.y() + area.height() / 2);
-    centred_on_screen_ = true;
-  }
-  const bool popup = usable && placement_ == TPlacement::kOwnerPopup;
-  const Qt::WindowFlags flags = (popup ? Qt::Popup : Qt::Dialog) | Qt::FramelessWindowHint;
-  if (windowFlags() != flags) setWindowFlags(flags);
-  move(wanted_pos_);
-  // Never 0 high: a top-level window of no height is unmapped and mapped
-  // again when it grows.
-  resize(width, std::max(height(), 1));
-  if (usable) {
-    // The native window names its owner (a transient, or a pop-up's parent).
-    winId();
-    if (windowHandle() && window->windowHandle()) {
-      windowHandle()->setTransientParent(window->windowHandle());
-    }
-  }
-  client_height_ = 0;
+  StartSlide(std::max(sbMsg->height() + btnOK->height() + 12, min_height_));
 }
 
 void TfrmMsg::LayoutText() {
@@ -226,12 +147,12 @@ void TfrmMsg::LayoutText() {
 
 void TfrmMsg::ApplyLook(int flags) {
   icon_name_.clear();
-  back_color_ = kFormColor;
-  frame_color_ = kFormFrame;
-  auto look = [this](const char* icon, QColor frame, QColor back) {
+  QColor back = kFormColor;
+  QColor frame = kFormFrame;
+  auto look = [&](const char* icon, QColor frame_color, QColor back_color) {
     icon_name_ = QString::fromLatin1(icon);
-    frame_color_ = frame;
-    back_color_ = back;
+    frame = frame_color;
+    back = back_color;
   };
   if (flags & 0x20) look("ico_confirm48", QColor(162, 162, 0), QColor(255, 255, 128));
   if ((flags & 0x30) == 0x30) look("ico_error48", QColor(162, 0, 0), QColor(255, 236, 236));
@@ -243,13 +164,13 @@ void TfrmMsg::ApplyLook(int flags) {
   } else {
     imgLogo->setPixmap(qovra::ui::WhiteAsTransparent(qovra::ui::AssignPngResource(icon_name_)));
   }
+  SetColors(back, frame);
   QPalette palette = sbMsg->palette();
-  palette.setColor(QPalette::Window, back_color_);
+  palette.setColor(QPalette::Window, back);
   sbMsg->setPalette(palette);
   sbMsg->viewport()->setPalette(palette);
   sbMsg->viewport()->setAutoFillBackground(true);
   lblPrompt->setPalette(palette);
-  update();
 }
 
 void TfrmMsg::PlaySound(int flags) {
@@ -270,42 +191,6 @@ void TfrmMsg::PlaySound(int flags) {
   audio.Beep(flags);
 }
 
-void TfrmMsg::SetClientHeight(int height) {
-  client_height_ = height;
-  if (slide_done_) {
-    clearMask();
-  } else {
-    // An empty region would clear the mask: at least one row shows.
-    setMask(QRegion(0, 0, width(), std::max(height, 1)));
-  }
-  update();
-}
-
-void TfrmMsg::KeepPlace() {
-  // A window manager may still have moved the mapped window: put it back.
-  if (placement_ == TPlacement::kTopLevel && isVisible() && pos() != wanted_pos_) {
-    move(wanted_pos_);
-  }
-}
-
-void TfrmMsg::Timer1Timer() {
-  if (slide_done_) return;
-  KeepPlace();
-  if (client_height_ + kSlideStep < target_height_) {
-    SetClientHeight(client_height_ + kSlideStep);
-    return;
-  }
-  Timer1->stop();
-  slide_done_ = true;
-  SetClientHeight(target_height_);
-  LayoutButtons();
-  repaint();
-}
-
-void TfrmMsg::FinishSlide() {
-  while (!slide_done_) Timer1Timer();
-}
-
 void TfrmMsg::LayoutButtons() {
   QList<QPushButton*> order;
   if (flags_ & 8) {
@@ -318,24 +203,9 @@ void TfrmMsg::LayoutButtons() {
   }
   int right = width() - 4;
   for (QPushButton* button : order) {
-    button->move(right - button->width(), client_height_ - 4 - button->height());
+    button->move(right - button->width(), ClientHeight() - 4 - button->height());
     right -= button->width() + 4;
   }
-}
-
-void TfrmMsg::paintEvent(QPaintEvent*) {
-  QPainter painter(this);
-  painter.fillRect(rect(), back_color_);
-  painter.setPen(frame_color_);
-  painter.setBrush(Qt::NoBrush);
-  // The frame closes around the part uncovered so far.
-  const int shown = slide_done_ ? height() : std::max(client_height_, 1);
-  painter.drawRect(QRect(0, 0, width(), shown).adjusted(0, 0, -1, -1));
-}
-
-void TfrmMsg::showEvent(QShowEvent* event) {
-  QDialog::showEvent(event);
-  if (!slide_done_) Timer1->start();
 }
 
 void TfrmMsg::reject() {

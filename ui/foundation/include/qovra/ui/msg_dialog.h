@@ -22,30 +22,23 @@
 // narrower than 300 pixels) is replaced by the screen: the dialog is then
 // 450 pixels wide (at most the work area) and centred on the work area.
 //
-// The window gets its place and its full height before it is mapped, as a
-// transient of the owner's window, and the slide only uncovers it (a mask
-// that grows): a window manager sees one placed window and never a stream
-// of resizes it might answer by moving it. Where no client can place a
-// top-level window (Wayland), the dialog opens at once at full height as a
-// pop-up of the owner's window, at the same place relative to it.
+// The placement and the slide are TSlideDialog's (see slide_dialog.h).
 //
 // GUI thread only.
 #pragma once
 
-#include <QColor>
-#include <QDialog>
 #include <QString>
 #include <functional>
 
+#include "qovra/ui/slide_dialog.h"
 #include "seam/ui_seam.h"
 
 class QLabel;
 class QPushButton;
 class QScrollArea;
-class QTimer;
 
 // Class and object names are those the language files address.
-class TfrmMsg : public QDialog {
+class TfrmMsg : public TSlideDialog {
   Q_OBJECT
 
  public:
@@ -64,38 +57,13 @@ class TfrmMsg : public QDialog {
   void Prepare(QWidget* owner, const QString& text, int flags, const QString& ok_caption,
                const QString& no_caption, const QString& cancel_caption);
 
-  // How the dialog is put over its owner: a top-level window that places
-  // itself, or a pop-up of the owner's window.
-  enum class TPlacement { kTopLevel, kOwnerPopup };
-  // The placement a platform plugin allows: kOwnerPopup for Wayland.
-  static TPlacement PlacementFor(const QString& platform_name);
-  // REQUIRES: called before Prepare. Default: PlacementFor(the running
-  // platform's name).
-  void SetPlacement(TPlacement placement) { placement_ = placement; }
-  TPlacement Placement() const { return placement_; }
-
-  // Places the dialog over owner's client area (below a main window's menu
-  // bar) with a client height of 0, or on the screen when owner cannot
-  // carry it, and makes it a transient (or a pop-up) of owner's window.
-  void PlaceOverOwner(QWidget* owner);
   // Plays the sound of flags, or beeps (see above).
   void PlaySound(int flags);
-  // One step of the slide.
-  void Timer1Timer();
-  // Runs the slide to its end at once.
-  void FinishSlide();
 
-  // State for tests and the screenshot tool.
-  int TargetHeight() const { return target_height_; }
+  // State for tests and the screenshot tool (the slide's is TSlideDialog's).
   int MinHeight() const { return min_height_; }
-  // The height uncovered so far; the window itself has its full height.
-  int ClientHeight() const { return client_height_; }
   int Flags() const { return flags_; }
-  bool SlideDone() const { return slide_done_; }
-  bool CentredOnScreen() const { return centred_on_screen_; }
   QString IconName() const { return icon_name_; }
-  QColor BackColor() const { return back_color_; }
-  QColor FrameColor() const { return frame_color_; }
 
   // Tests answer dialogs through this hook instead of a modal loop; null
   // restores the modal loop.
@@ -108,11 +76,6 @@ class TfrmMsg : public QDialog {
   QPushButton* btnOK;
   QPushButton* btnNo;
   QPushButton* btnCancel;
-  QTimer* Timer1;
-
- protected:
-  void paintEvent(QPaintEvent* event) override;
-  void showEvent(QShowEvent* event) override;
 
  public slots:
   void reject() override;
@@ -120,22 +83,12 @@ class TfrmMsg : public QDialog {
  private:
   void LayoutText();
   void ApplyLook(int flags);
-  void LayoutButtons();
-  void SetClientHeight(int height);
-  void KeepPlace();
+  void LayoutButtons() override;
 
-  TPlacement placement_ = TPlacement::kTopLevel;
-  QPoint wanted_pos_;
-  int target_height_ = 0;
   int min_height_ = 0;
   int flags_ = 0;
-  int client_height_ = 0;
   int ok_result_ = qovra::kMsgResultOk;
-  bool slide_done_ = false;
-  bool centred_on_screen_ = false;
   QString icon_name_;
-  QColor back_color_;
-  QColor frame_color_;
 };
 
 // Creates a TfrmMsg, runs Execute and frees it; returns 1 OK, 2 cancel
