@@ -5,7 +5,7 @@
 // once InstallKeyNames has run, each name the language file gives under
 // <Messages> (keyNameCtrl, keyNameAlt, keyNameReturn, ... as listed in
 // key_names.cpp) takes the place of Qt's English one, so "Alt+Return" reads
-// "Alt+Ввод" in the Russian file. Names the file lacks stay Qt's; letters,
+// with the Russian or Uzbek word for Return. Names the file lacks stay Qt's; letters,
 // digits and function keys are written as on the keyboard ("Ctrl+N", "F5").
 // The names are read at every use, so a newly loaded language applies at
 // once.
