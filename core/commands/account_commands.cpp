@@ -13,6 +13,7 @@
 #include "base/msg_format.h"
 #include "base/secure_wipe.h"
 #include "base/stream.h"
+#include "base/text_utils.h"
 #include "base/utf.h"
 #include "base/version.h"
 #include "keys/crypto_binding.h"
@@ -70,6 +71,14 @@ class Request {
   TMemoryStream out_;
   TXMLMaker xml_;
 };
+
+// The first child element of parent named name, compared without case.
+pugi::xml_node ChildNamed(const pugi::xml_node& parent, std::string_view name) {
+  for (const pugi::xml_node& child : parent.children()) {
+    if (child.type() == pugi::node_element && SameTextAscii(child.name(), name)) return child;
+  }
+  return {};
+}
 
 bool ParseInt(const char* text, int& out) {
   const std::string_view s(text);
@@ -162,13 +171,13 @@ bool GetControlQuestion(const TCommandOwner& owner, std::string_view login, int&
   pugi::xml_document reply;
   if (rq.Send(owner, "msgGetControlQuestion", reply) != 1) return false;
   const pugi::xml_node root = reply.document_element();
-  if (const pugi::xml_node q = root.child("question")) {
+  if (const pugi::xml_node q = ChildNamed(root, "question")) {
     int value = 0;
     question = ParseInt(q.attribute("val").value(), value) ? value : 0;
   }
-  if (const pugi::xml_node a = root.child("answer")) answer = a.attribute("val").value();
+  if (const pugi::xml_node a = ChildNamed(root, "answer")) answer = a.attribute("val").value();
   int value = 0;
-  const pugi::xml_node c = root.child("count");
+  const pugi::xml_node c = ChildNamed(root, "count");
   count = c && ParseInt(c.attribute("val").value(), value) ? value : -1;
   return true;
 }
@@ -203,7 +212,7 @@ bool CheckForUpdate(const TCommandOwner& owner, std::string_view current_version
   pugi::xml_document reply;
   if (rq.Send(owner, "msgCheckingUpdate", reply) != 1) return false;
 
-  const pugi::xml_node client = reply.document_element().child("qovra_client");
+  const pugi::xml_node client = ChildNamed(reply.document_element(), "qovra_client");
   std::string version(current_version);
   if (const pugi::xml_attribute ver = client.attribute("ver")) version = ver.value();
   const std::string rule = Base64Decode(client.attribute("rule").value());

@@ -4,8 +4,9 @@
 //
 // Each routine writes its request XML, sends it through ServerRequest in
 // session mode (server URL of the settings) and reads what it needs of the
-// reply. Result: true only for result 1; any other result has already been
-// shown to the user and leaves every output parameter untouched.
+// reply (element names compared without regard to ASCII case). Result: true
+// only for result 1; any other result has already been shown to the user
+// and leaves every output parameter untouched.
 //
 // Text parameters are UTF-8. Passwords never travel: they become Windows-
 // 1251 bytes (cp1251.h), are hashed and sent as 64 upper-case hexadecimal

@@ -128,7 +128,10 @@ bool DownloadMail(const TCommandOwner& owner, std::string_view from_address, std
 
 bool UpdateMailFlag(const TCommandOwner& owner, std::string_view uuid, int32_t ymbox,
                     pugi::xml_document& reply, bool visible, uint16_t flags) {
-  if (!IsHexId(uuid) || ymbox < 0) return false;
+  if (!IsHexId(uuid) || ymbox < 0) {
+    ShowWarning(owner.Form, "msgMailNotFound");
+    return false;
+  }
   TMemoryStream out;
   TXMLMaker xml(out, "request");
   xml.OpenRoot();

@@ -49,8 +49,9 @@ namespace qovra {
 
 // 170: reports flags for the own copy (uuid, ymbox). owner.ProgressBar is
 // the main window's status bar; visible is passed as both keep-open and
-// show-bar. The reply stays in reply for the caller. False without
-// sending when uuid is not 32 hexadecimal digits or ymbox is below 0.
+// show-bar. The reply stays in reply for the caller. When uuid is not 32
+// hexadecimal digits or ymbox is below 0 nothing is sent and the result is
+// false ("msgMailNotFound").
 [[nodiscard]] bool UpdateMailFlag(const TCommandOwner& owner, std::string_view uuid, int32_t ymbox,
                                   pugi::xml_document& reply, bool visible, uint16_t flags);
 

@@ -29,11 +29,19 @@ bool ParseWhole(std::string_view text, T& value) {
 // The `val` of a res element; missing or not a number reads as 0.
 int ResultCode(const pugi::xml_node& res) {
   int code = 0;
-  if (!ParseWhole(std::string_view(res.attribute("val").value()), code)) return 0;
+  const std::string_view val = res.attribute("val").value();
+  if (!ParseWhole(val, code)) {
+    std::fprintf(stderr, "qovra: server reply: result code \"%.*s\" is not a number\n",
+                 static_cast<int>(val.size()), val.data());
+    return 0;
+  }
   return code;
 }
 
+// Code 0 (a code that was not a number) is no server code and has no text
+// of its own: it reads as invalid data.
 std::string ServerErrorKey(int code) {
+  if (code == 0) return "msgInvalidData";
   return "msgServerError" + std::to_string(code);
 }
 

@@ -1,5 +1,6 @@
 // TEditEx: the character filter over every route text can enter by, the
-// refusal balloons, the numbers-only mode and the placeholder.
+// refusal balloons, the numbers-only mode, the multi-line mode and the
+// placeholder.
 #include <gtest/gtest.h>
 
 #include <QApplication>
@@ -8,6 +9,7 @@
 #include <QInputMethodEvent>
 #include <QMenu>
 #include <QMimeData>
+#include <QPlainTextEdit>
 #include <QStyleHints>
 #include <QTest>
 #include <QVBoxLayout>
@@ -91,6 +93,11 @@ class EditFilter : public ::testing::Test {
   // Brings text in by route; returns every balloon seen after each step.
   std::vector<TBalloonState> Deliver(Route route, const QString& text) {
     std::vector<TBalloonState> seen;
+    // A multi-line field takes keys in its editor and the mouse in its
+    // viewport.
+    QPlainTextEdit* multi = edit_->MultilineEditor();
+    QWidget* keys = multi ? static_cast<QWidget*>(multi) : edit_;
+    QWidget* area = multi ? multi->viewport() : edit_;
     auto note = [&seen] {
       if (auto b = CurrentBalloon()) seen.push_back(*b);
     };
@@ -102,19 +109,19 @@ class EditFilter : public ::testing::Test {
           const QString key = text.mid(i, n);
           i += n - 1;
           QKeyEvent press(QEvent::KeyPress, 0, Qt::NoModifier, key);
-          QApplication::sendEvent(edit_, &press);
+          QApplication::sendEvent(keys, &press);
           note();
           QKeyEvent release(QEvent::KeyRelease, 0, Qt::NoModifier, key);
-          QApplication::sendEvent(edit_, &release);
+          QApplication::sendEvent(keys, &release);
         }
         return seen;
       case Route::CtrlV:
         QGuiApplication::clipboard()->setText(text);
-        QTest::keyClick(edit_, Qt::Key_V, Qt::ControlModifier);
+        QTest::keyClick(keys, Qt::Key_V, Qt::ControlModifier);
         break;
       case Route::ShiftInsert:
         QGuiApplication::clipboard()->setText(text);
-        QTest::keyClick(edit_, Qt::Key_Insert, Qt::ShiftModifier);
+        QTest::keyClick(keys, Qt::Key_Insert, Qt::ShiftModifier);
         break;
       case Route::ContextMenu: {
         QGuiApplication::clipboard()->setText(text);
@@ -128,24 +135,24 @@ class EditFilter : public ::testing::Test {
       }
       case Route::MiddleClick:
         source_.selection = text;
-        QTest::mouseClick(edit_, Qt::MiddleButton, Qt::NoModifier, edit_->rect().center());
+        QTest::mouseClick(area, Qt::MiddleButton, Qt::NoModifier, area->rect().center());
         break;
       case Route::Drop: {
         // A drop goes to the widget that accepted the drag's entry.
         QMimeData mime;
         mime.setText(text);
-        QDragEnterEvent enter(edit_->rect().center(), Qt::CopyAction, &mime, Qt::LeftButton,
+        QDragEnterEvent enter(area->rect().center(), Qt::CopyAction, &mime, Qt::LeftButton,
                               Qt::NoModifier);
-        QApplication::sendEvent(edit_, &enter);
-        QDropEvent drop(QPointF(edit_->rect().center()), Qt::CopyAction, &mime, Qt::LeftButton,
+        QApplication::sendEvent(area, &enter);
+        QDropEvent drop(QPointF(area->rect().center()), Qt::CopyAction, &mime, Qt::LeftButton,
                         Qt::NoModifier);
-        QApplication::sendEvent(edit_, &drop);
+        QApplication::sendEvent(area, &drop);
         break;
       }
       case Route::InputMethod: {
         QInputMethodEvent commit;
         commit.setCommitString(text);
-        QApplication::sendEvent(edit_, &commit);
+        QApplication::sendEvent(keys, &commit);
         break;
       }
     }
@@ -165,6 +172,7 @@ struct FilterCase {
   QString input;
   QString typed;   // text after typing it key by key
   QString pasted;  // text after any whole-text route (all or nothing)
+  bool multiline = false;
 };
 
 std::vector<FilterCase> FilterCases() {
@@ -190,6 +198,8 @@ std::vector<FilterCase> FilterCases() {
       {"full", full, U(u"\u0418\u0432\u0430\u043D \u00E9@1"),
        U(u"\u0418\u0432\u0430\u043D \u00E9@1"), U(u"\u0418\u0432\u0430\u043D \u00E9@1")},
       {"full", full, U(u"\U0001F600x"), U(u"\U0001F600x"), U(u"\U0001F600x")},
+      // Multi-line: the same filter; a typed line-feed character is not text.
+      {"multi-line digits", digits, "1\n2a", "12", "", true},
   };
 }
 
@@ -200,6 +210,7 @@ TEST_F(EditFilter, EveryRouteAppliesTheSameFilter) {
     for (Route route : routes) {
       SCOPED_TRACE(std::string(c.set_name) + " set, input \"" + c.input.toStdString() + "\", by " +
                    RouteName(route));
+      edit_->SetMultiline(c.multiline);
       edit_->clear();
       edit_->SetAcceptableChars(c.set);
       HideBalloon();
@@ -290,6 +301,28 @@ TEST_F(EditFilter, NumbersOnly) {
   edit_->SetNumbersOnly(false);
   QTest::keyClicks(edit_, "x");
   EXPECT_EQ(edit_->text(), "042x");
+}
+
+TEST_F(EditFilter, MultilineSwitchesAtRunTimeKeepingTheText) {
+  edit_->setText("ab");
+  edit_->SetMultiline(true);
+  QPlainTextEdit* multi = edit_->MultilineEditor();
+  ASSERT_NE(multi, nullptr);
+  EXPECT_EQ(multi->toPlainText(), "ab");
+  EXPECT_EQ(multi->verticalScrollBarPolicy(), Qt::ScrollBarAlwaysOn);
+  EXPECT_EQ(edit_->focusProxy(), multi);
+  multi->moveCursor(QTextCursor::End);
+  QGuiApplication::clipboard()->setText("c\nd");
+  QTest::keyClick(multi, Qt::Key_V, Qt::ControlModifier);
+  EXPECT_EQ(edit_->text(), "abc\nd");
+  EXPECT_FALSE(CurrentBalloon());
+  edit_->setText("e\nf");
+  EXPECT_EQ(multi->toPlainText(), "e\nf");
+
+  edit_->SetMultiline(false);
+  EXPECT_EQ(edit_->MultilineEditor(), nullptr);
+  EXPECT_EQ(edit_->focusProxy(), nullptr);
+  EXPECT_EQ(edit_->text(), "e\nf");
 }
 
 TEST_F(EditFilter, PlaceholderShowsWhileFocused) {

@@ -1,7 +1,8 @@
-// TPanelEx borders and client area; TSizeGrip pattern and drag.
+// TPanelEx borders and client area; TSizeGrip pattern, drag and activation.
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QLineEdit>
 #include <QMouseEvent>
 #include <QTest>
 #include <QVBoxLayout>
@@ -158,6 +159,49 @@ TEST(SizeGrip, DragResizesTheWindow) {
   // Moves after the release change nothing.
   send(QEvent::MouseMove, global + QPoint(90, 90), Qt::NoButton);
   EXPECT_EQ(w.window.size(), before + QSize(40, 30));
+}
+
+// Over an inactive window the grip makes the window refuse the focus until
+// the pointer leaves, so that a click resizes without activating; a press
+// never moves the focus inside the window.
+TEST(SizeGrip, RefusesMouseActivation) {
+  QWidget other;
+  other.resize(100, 100);
+  other.show();
+  GripWindow w;
+  auto* field = new QLineEdit(&w.window);
+  field->show();
+  w.window.activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(&w.window));
+  field->setFocus();
+  other.activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(&other));
+  const auto refuses = [&] {
+    return w.window.windowHandle()->flags().testFlag(Qt::WindowDoesNotAcceptFocus);
+  };
+  QEnterEvent enter(QPointF(6, 6), QPointF(6, 6), QPointF(w.grip->mapToGlobal(QPoint(6, 6))));
+  QApplication::sendEvent(w.grip, &enter);
+  EXPECT_TRUE(refuses());
+  QMouseEvent press(QEvent::MouseButtonPress, QPointF(6, 6),
+                    QPointF(w.grip->mapToGlobal(QPoint(6, 6))), Qt::LeftButton, Qt::LeftButton,
+                    Qt::NoModifier);
+  QApplication::sendEvent(w.grip, &press);
+  EXPECT_EQ(w.window.focusWidget(), field);
+  QEvent leave(QEvent::Leave);
+  QApplication::sendEvent(w.grip, &leave);
+  QMouseEvent release(QEvent::MouseButtonRelease, QPointF(60, 60),
+                      QPointF(w.grip->mapToGlobal(QPoint(60, 60))), Qt::LeftButton, Qt::NoButton,
+                      Qt::NoModifier);
+  QApplication::sendEvent(w.grip, &release);
+  EXPECT_FALSE(refuses());
+  EXPECT_TRUE(other.isActiveWindow());
+
+  // Over the active window nothing changes.
+  w.window.activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(&w.window));
+  QApplication::sendEvent(w.grip, &enter);
+  EXPECT_FALSE(refuses());
+  QApplication::sendEvent(w.grip, &leave);
 }
 
 }  // namespace

@@ -66,7 +66,8 @@ TEST_F(ProgressTest, CentresOnTheOwnerAtItsWidthRule) {
   struct Case {
     int owner_width;
     int expected_width;
-  } cases[] = {{1000, 450}, {451, 450}, {450, 450}, {449, 429}, {300, 280}, {100, 187}};
+  } cases[] = {{1000, 450}, {451, 450}, {450, 450}, {449, 429},
+               {300, 280},  {150, 130}, {100, 120}, {40, 120}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.owner_width);
     // The rule measures the owner's whole window rectangle, frame included.

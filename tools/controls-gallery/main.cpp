@@ -107,6 +107,13 @@ class Gallery : public QWidget {
     password->setText(QStringLiteral("secret"));
     add(QStringLiteral("TEditEx, password"), password);
 
+    auto* multiline = new TEditEx(body);
+    multiline->setFixedSize(220, 58);
+    multiline->SetMultiline(true);
+    multiline->setText(
+        QStringLiteral("First line\nSecond line\nThird line\nFourth line, under the fold"));
+    add(QStringLiteral("TEditEx, Multiline"), multiline);
+
     auto* button_edit = new TButtonEdit(body);
     button_edit->setFixedWidth(220);
     button_edit->setText(QStringLiteral("a text long enough to reach the button"));

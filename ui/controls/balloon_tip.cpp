@@ -38,6 +38,9 @@ class BalloonWidget : public QWidget {
     window_ = field->window();
     field->installEventFilter(this);
     if (window_ != field) window_->installEventFilter(this);
+    // A field whose focus goes to an inner editor gets its keys there.
+    proxy_ = field->focusProxy();
+    if (proxy_) proxy_->installEventFilter(this);
     connect(field, &QObject::destroyed, this, [this] { Close(); });
     timer_.setSingleShot(true);
     connect(&timer_, &QTimer::timeout, this, [this] { Close(); });
@@ -48,6 +51,7 @@ class BalloonWidget : public QWidget {
   ~BalloonWidget() override {
     if (field_) field_->removeEventFilter(this);
     if (window_) window_->removeEventFilter(this);
+    if (proxy_) proxy_->removeEventFilter(this);
   }
 
   const TBalloonState& State() const { return state_; }
@@ -60,7 +64,7 @@ class BalloonWidget : public QWidget {
     switch (event->type()) {
       case QEvent::KeyPress:
       case QEvent::FocusOut:
-        if (watched == field_) Close();
+        if (watched == field_ || (proxy_ && watched == proxy_)) Close();
         break;
       case QEvent::Hide:
       case QEvent::WindowDeactivate:
@@ -189,6 +193,7 @@ class BalloonWidget : public QWidget {
   TBalloonState state_;
   QPointer<QWidget> field_;
   QPointer<QWidget> window_;
+  QPointer<QWidget> proxy_;
   QTimer timer_;
   QSize title_size_;
   QSize text_size_;

@@ -1,6 +1,7 @@
 #include "qovra/controls/edit_ex.h"
 
 #include <QContextMenuEvent>
+#include <QCoreApplication>
 #include <QDropEvent>
 #include <QInputMethodEvent>
 #include <QKeyEvent>
@@ -8,6 +9,9 @@
 #include <QMimeData>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QPlainTextEdit>
+#include <QTextDocument>
+#include <QTextOption>
 
 #include "qovra/controls/balloon_tip.h"
 #include "qovra/controls/paste_source.h"
@@ -59,6 +63,7 @@ void TCustomEditEx::SetTextAlignment(TEditTextAlignment alignment) {
   if (alignment == TEditTextAlignment::etaRight) horizontal = Qt::AlignRight;
   if (alignment == TEditTextAlignment::etaCenter) horizontal = Qt::AlignHCenter;
   setAlignment(horizontal | Qt::AlignVCenter);
+  AlignMultiline();
 }
 
 void TCustomEditEx::SetEditBorderStyle(TEditBorderStyle style) {
@@ -66,6 +71,11 @@ void TCustomEditEx::SetEditBorderStyle(TEditBorderStyle style) {
   border_style_ = style;
   setFrame(style == TEditBorderStyle::ebsClientEdge);
   UpdateTextMargins();
+  if (multi_) {
+    multi_->setFrameShape(style == TEditBorderStyle::ebsClientEdge ? QFrame::StyledPanel
+                                                                   : QFrame::NoFrame);
+  }
+  LayoutMultiline();
   update();
 }
 
@@ -85,6 +95,72 @@ void TCustomEditEx::UpdateTextMargins() {
 void TCustomEditEx::SetNumbersOnly(bool numbers_only) {
   numbers_only_ = numbers_only;
   if (numbers_only) setText(QStringLiteral("0"));
+}
+
+void TCustomEditEx::SetPlaceHolder(const QString& text) {
+  setPlaceholderText(text);
+  if (multi_) multi_->setPlaceholderText(text);
+}
+
+void TCustomEditEx::SetMultiline(bool multiline) {
+  if (multiline == Multiline()) return;
+  if (!multiline) {
+    const bool had_focus = multi_->hasFocus();
+    setFocusProxy(nullptr);
+    delete multi_;
+    multi_ = nullptr;
+    if (had_focus) setFocus();
+    update();
+    return;
+  }
+  multi_ = new QPlainTextEdit(this);
+  multi_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+  multi_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+  multi_->setTabChangesFocus(true);
+  multi_->setFrameShape(border_style_ == TEditBorderStyle::ebsClientEdge ? QFrame::StyledPanel
+                                                                         : QFrame::NoFrame);
+  multi_->setPlainText(text());
+  multi_->setPlaceholderText(placeholderText());
+  multi_->setReadOnly(isReadOnly());
+  AlignMultiline();
+  multi_->installEventFilter(this);
+  multi_->viewport()->installEventFilter(this);
+  connect(multi_, &QPlainTextEdit::textChanged, this, [this] {
+    const QString plain = multi_->toPlainText();
+    if (plain != text()) setText(plain);
+  });
+  connect(this, &QLineEdit::textChanged, multi_, [this](const QString& now) {
+    if (multi_->toPlainText() != now) multi_->setPlainText(now);
+  });
+  const bool had_focus = hasFocus();
+  setFocusProxy(multi_);
+  LayoutMultiline();
+  multi_->show();
+  if (had_focus) multi_->setFocus();
+  update();
+}
+
+void TCustomEditEx::LayoutMultiline() {
+  if (!multi_) return;
+  const int border = BorderWidth();
+  multi_->setGeometry(rect().adjusted(border, border, -border, -border));
+}
+
+void TCustomEditEx::AlignMultiline() {
+  if (!multi_) return;
+  QTextOption option = multi_->document()->defaultTextOption();
+  option.setAlignment(alignment() & Qt::AlignHorizontal_Mask);
+  multi_->document()->setDefaultTextOption(option);
+}
+
+void TCustomEditEx::resizeEvent(QResizeEvent* event) {
+  QLineEdit::resizeEvent(event);
+  LayoutMultiline();
+}
+
+void TCustomEditEx::changeEvent(QEvent* event) {
+  QLineEdit::changeEvent(event);
+  if (multi_ && event->type() == QEvent::ReadOnlyChange) multi_->setReadOnly(isReadOnly());
 }
 
 void TCustomEditEx::ShowBalloonTip(const QString& title, const QString& text, uint8_t icon) {
@@ -131,8 +207,16 @@ bool TCustomEditEx::InsertPasted(const QString& raw) {
     ShowPasteError();
     return false;
   }
-  insert(text);
+  InsertText(text);
   return true;
+}
+
+void TCustomEditEx::InsertText(const QString& text) {
+  if (multi_) {
+    multi_->insertPlainText(text);
+  } else {
+    insert(text);
+  }
 }
 
 void TCustomEditEx::paste() {
@@ -141,6 +225,21 @@ void TCustomEditEx::paste() {
 }
 
 QMenu* TCustomEditEx::CreateContextMenu() {
+  if (multi_) {
+    // The editor's own Paste goes to its text control; put ours in its place.
+    QMenu* menu = multi_->createStandardContextMenu();
+    auto* original = menu->findChild<QAction*>(QStringLiteral("edit-paste"));
+    if (!original) return menu;
+    auto* action = new QAction(original->icon(), original->text(), menu);
+    action->setShortcut(original->shortcut());
+    action->setObjectName(QStringLiteral("edit-paste"));
+    action->setEnabled(!isReadOnly() && PasteText(QClipboard::Clipboard).has_value());
+    connect(action, &QAction::triggered, this, &TCustomEditEx::paste);
+    menu->insertAction(original, action);
+    menu->removeAction(original);
+    delete original;
+    return menu;
+  }
   QMenu* menu = createStandardContextMenu();
   for (QAction* action : menu->actions()) {
     // The base menu may connect its Paste either way; take it off both.
@@ -154,19 +253,24 @@ QMenu* TCustomEditEx::CreateContextMenu() {
   return menu;
 }
 
-void TCustomEditEx::keyPressEvent(QKeyEvent* event) {
+bool TCustomEditEx::FilterKey(QKeyEvent* event) {
   const bool shift_insert =
       event->key() == Qt::Key_Insert && event->modifiers() == Qt::ShiftModifier;
   if (event->matches(QKeySequence::Paste) || shift_insert) {
     paste();
     event->accept();
-    return;
+    return true;
   }
   if (!isReadOnly() && InsertsText(event) && !AcceptsText(event->text())) {
     ShowCharError();
     event->accept();
-    return;
+    return true;
   }
+  return false;
+}
+
+void TCustomEditEx::keyPressEvent(QKeyEvent* event) {
+  if (FilterKey(event)) return;
   QLineEdit::keyPressEvent(event);
 }
 
@@ -182,19 +286,87 @@ void TCustomEditEx::inputMethodEvent(QInputMethodEvent* event) {
   ShowCharError();
 }
 
+bool TCustomEditEx::FilterMultilineInput(QInputMethodEvent* event) {
+  if (isReadOnly() || event->commitString().isEmpty() || AcceptsText(event->commitString())) {
+    return false;
+  }
+  QInputMethodEvent stripped(event->preeditString(), event->attributes());
+  QCoreApplication::sendEvent(multi_, &stripped);
+  event->accept();
+  ShowCharError();
+  return true;
+}
+
 void TCustomEditEx::mouseReleaseEvent(QMouseEvent* event) {
   if (event->button() != Qt::MiddleButton) {
     QLineEdit::mouseReleaseEvent(event);
     return;
   }
   event->accept();
-  const QPoint pos = event->position().toPoint();
-  if (isReadOnly() || !rect().contains(pos)) return;
+  MiddleClickPaste(event->position().toPoint());
+}
+
+bool TCustomEditEx::MiddleClickPaste(QPoint pos) {
+  QWidget* area = multi_ ? multi_->viewport() : static_cast<QWidget*>(this);
+  if (isReadOnly() || !area->rect().contains(pos)) return false;
   const std::optional<QString> text = PasteText(QClipboard::Selection);
-  if (!text) return;
-  deselect();
-  setCursorPosition(cursorPositionAt(pos));
-  InsertPasted(*text);
+  if (!text) return false;
+  if (multi_) {
+    multi_->setTextCursor(multi_->cursorForPosition(pos));
+  } else {
+    deselect();
+    setCursorPosition(cursorPositionAt(pos));
+  }
+  return InsertPasted(*text);
+}
+
+bool TCustomEditEx::FilterMultilineDrop(QDropEvent* event) {
+  const QMimeData* mime = event->mimeData();
+  if (isReadOnly() || !mime || !mime->hasText()) return false;
+  const QString raw = mime->text();
+  const QString text = AdjustPastedText(raw);
+  if (!text.isEmpty() && AcceptsText(text) && text == raw) return false;
+  event->ignore();
+  QDragLeaveEvent leave;
+  QCoreApplication::sendEvent(multi_->viewport(), &leave);
+  if (text.isEmpty()) return true;
+  if (!AcceptsText(text)) {
+    ShowPasteError();
+    return true;
+  }
+  multi_->setTextCursor(multi_->cursorForPosition(event->position().toPoint()));
+  multi_->insertPlainText(text);
+  event->setDropAction(Qt::CopyAction);
+  event->accept();
+  return true;
+}
+
+bool TCustomEditEx::eventFilter(QObject* watched, QEvent* event) {
+  if (!multi_ || (watched != multi_ && watched != multi_->viewport())) {
+    return QLineEdit::eventFilter(watched, event);
+  }
+  switch (event->type()) {
+    case QEvent::KeyPress:
+      return watched == multi_ && FilterKey(static_cast<QKeyEvent*>(event));
+    case QEvent::InputMethod:
+      return watched == multi_ && FilterMultilineInput(static_cast<QInputMethodEvent*>(event));
+    case QEvent::MouseButtonRelease: {
+      auto* mouse = static_cast<QMouseEvent*>(event);
+      if (watched != multi_->viewport() || mouse->button() != Qt::MiddleButton) return false;
+      MiddleClickPaste(mouse->position().toPoint());
+      return true;
+    }
+    case QEvent::Drop:
+      return watched == multi_->viewport() && FilterMultilineDrop(static_cast<QDropEvent*>(event));
+    case QEvent::ContextMenu: {
+      QMenu* menu = CreateContextMenu();
+      menu->setAttribute(Qt::WA_DeleteOnClose);
+      menu->popup(static_cast<QContextMenuEvent*>(event)->globalPos());
+      return true;
+    }
+    default:
+      return false;
+  }
 }
 
 void TCustomEditEx::dropEvent(QDropEvent* event) {
@@ -233,7 +405,7 @@ void TCustomEditEx::contextMenuEvent(QContextMenuEvent* event) {
 }
 
 void TCustomEditEx::paintEvent(QPaintEvent* event) {
-  QLineEdit::paintEvent(event);
+  if (!multi_) QLineEdit::paintEvent(event);
   if (BorderWidth() == 0) return;
   QPainter p(this);
   const QRect r = rect();

@@ -37,6 +37,7 @@ TSizeGrip::TSizeGrip(QWidget* form) : QWidget(form) {
 }
 
 TSizeGrip::~TSizeGrip() {
+  RefuseActivation(false);
   if (panel_) panel_->removeEventFilter(this);
 }
 
@@ -83,6 +84,30 @@ void TSizeGrip::paintEvent(QPaintEvent*) {
   }
 }
 
+void TSizeGrip::RefuseActivation(bool refuse) {
+  if (!refuse) {
+    if (refusing_) refusing_->setFlag(Qt::WindowDoesNotAcceptFocus, false);
+    refusing_ = nullptr;
+    return;
+  }
+  QWidget* form = Form();
+  QWindow* handle = form->windowHandle();
+  if (!handle || form->isActiveWindow() || handle->flags() & Qt::WindowDoesNotAcceptFocus) return;
+  handle->setFlag(Qt::WindowDoesNotAcceptFocus, true);
+  refusing_ = handle;
+}
+
+void TSizeGrip::enterEvent(QEnterEvent* event) {
+  QWidget::enterEvent(event);
+  RefuseActivation(true);
+}
+
+void TSizeGrip::leaveEvent(QEvent* event) {
+  QWidget::leaveEvent(event);
+  // A resize in progress keeps the refusal until the button is released.
+  if (!dragging_) RefuseActivation(false);
+}
+
 void TSizeGrip::mousePressEvent(QMouseEvent* event) {
   event->accept();
   if (event->button() != Qt::LeftButton || FormMaximized()) return;
@@ -106,6 +131,7 @@ void TSizeGrip::mouseMoveEvent(QMouseEvent* event) {
 void TSizeGrip::mouseReleaseEvent(QMouseEvent* event) {
   event->accept();
   dragging_ = false;
+  if (!underMouse()) RefuseActivation(false);
 }
 
 }  // namespace qovra::ui

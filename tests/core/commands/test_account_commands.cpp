@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -21,6 +22,7 @@
 #include "base/version.h"
 #include "commands/account_commands.h"
 #include "commands/login_command.h"
+#include "core/net/envelope_test_fixture.h"
 #include "net/server_request.h"
 #include "net/session_setup.h"
 #include "platform/process_start.h"
@@ -30,6 +32,8 @@
 #include "settings/settings.h"
 #include "support/client_settings.h"
 #include "support/exchange_server.h"
+#include "support/http_clients.h"
+#include "support/loopback_listener.h"
 #include "support/scratch_dir.h"
 
 namespace {
@@ -339,6 +343,62 @@ TEST_F(UpdateCheckTest, FailedRequestLeavesTheFlag) {
   bool close = true;
   EXPECT_FALSE(qovra::CheckForUpdate(Owner(), "1.0.0.0", close, &StartAndWait));
   EXPECT_TRUE(close);
+}
+
+// Replies of 168 and 172 from a scripted peer: element names in any case.
+class AccountReplyTest : public qovra_test::EnvelopeFixture {
+ protected:
+  void SetUp() override {
+    EnvelopeFixture::SetUp();
+    UseRequestSettings();
+    qovra::SetMsg("msgNoNeedUpdate", "up to date");
+    qovra::SetMsg("msgNewVersionAvailable2", "new version %s?");
+  }
+  // Answers every request with the enciphered reply xml.
+  void Serve(const std::string& xml) {
+    peer_ = std::make_unique<qovra_test::LoopbackListener>(qovra_test::ListenerScript{
+        true, false, qovra_test::HttpReplyText(200, "OK", qovra_test::SessionReply(session_, xml)),
+        true});
+    qovra::Options.Conn.ServerUrl = peer_->Origin() + "/qovra4/";
+  }
+  qovra::TCommandOwner Owner() { return {form_, "TfrmMain", nullptr}; }
+
+  qovra_test::ScopedProxyEnv proxy_env_;
+  std::unique_ptr<qovra_test::LoopbackListener> peer_;
+};
+
+TEST_F(AccountReplyTest, ElementNamesInAnyCase) {
+  struct Row {
+    const char* name;
+    std::string xml;
+  };
+  const Row rows[] = {
+      {"lower",
+       "<reply><res val=\"1\"/><question val=\"4\"/><answer val=\"QQ==\"/>"
+       "<count val=\"2\"/><qovra_client ver=\"99.0.0.0\" rule=\"" +
+           qovra::Base64Encode("<update/>") + "\"/></reply>"},
+      {"mixed",
+       "<Reply><RES val=\"1\"/><Question val=\"4\"/><ANSWER val=\"QQ==\"/>"
+       "<Count val=\"2\"/><QOVRA_Client ver=\"99.0.0.0\" rule=\"" +
+           qovra::Base64Encode("<update/>") + "\"/></Reply>"},
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.name);
+    Serve(r.xml);
+    ui_->messages.clear();
+    int count = 99, question = 99;
+    std::string answer = "unchanged";
+    ASSERT_TRUE(qovra::GetControlQuestion(Owner(), "bobby", count, answer, question));
+    EXPECT_EQ(question, 4);
+    EXPECT_EQ(answer, "QQ==");
+    EXPECT_EQ(count, 2);
+
+    ui_->QueueAnswer(qovra::kMsgResultNo);
+    bool close = false;
+    ASSERT_TRUE(qovra::CheckForUpdate(Owner(), "1.0.0.0", close));
+    EXPECT_FALSE(close);
+    EXPECT_EQ(Shown(), std::vector<std::string>{"new version 99.0.0.0?"});
+  }
 }
 
 TEST(QovraUpd, ShowsTheRuleAndDeletesIt) {

@@ -635,6 +635,35 @@ TEST_F(ReceivingTest, MailToOneselfKeepsItsSentBit) {
 }
 
 // The report section alone: only well-formed entries reach the rows.
+// A flag report that cannot name its copy is refused before anything is
+// sent, and the refusal is shown like the download's.
+TEST(MailFlagReport, UnusableCopyIsRefusedAndShown) {
+  struct Row {
+    const char* name;
+    std::string uuid;
+    int32_t ymbox;
+  };
+  const std::string good(32, 'A');
+  const Row rows[] = {{"uuid ../x", "../x", 1},
+                      {"uuid one digit short", good.substr(1), 1},
+                      {"uuid not hexadecimal", std::string(31, 'A') + "G", 1},
+                      {"ymbox below 0", good, -1}};
+  qovra::testing::ScopedFakeUi ui;
+  int form_dummy = 0;
+  const qovra::TWindowHandle form = &form_dummy;
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.name);
+    ui->messages.clear();
+    pugi::xml_document reply;
+    EXPECT_FALSE(qovra::UpdateMailFlag({form, "TfrmMain", nullptr}, r.uuid, r.ymbox, reply, true,
+                                       qovra::mfReadReport));
+    EXPECT_EQ(ui->ShownTexts(), std::vector<std::string>{qovra::GetMsg("msgMailNotFound")});
+    ASSERT_EQ(ui->messages.size(), 1u);
+    EXPECT_EQ(ui->messages[0].owner, form);
+    EXPECT_TRUE(ui->progress.empty());
+  }
+}
+
 TEST(MailReports, OnlyWellFormedEntriesAreApplied) {
   ScratchDir dir;
   SqliteDb db;

@@ -67,7 +67,8 @@ TEST_F(ResultCodeTest, PlainCodes) {
       {"3AtLoginWindowAnyCase", Plain(3), "tfrmlogin", 3, {}},
       {"3Elsewhere", Plain(3), "TfrmPassword", 3, Only("msgServerError3")},
       {"Other", Plain(12), "TfrmLogin", 12, Only("msgServerError12")},
-      {"NotANumber", "<reply><res val=\"x\"/></reply>", "TfrmMain", 0, Only("msgServerError0")},
+      // No text of its own (there is no msgServerError0): shown as invalid data.
+      {"NotANumber", "<reply><res val=\"x\"/></reply>", "TfrmMain", 0, Only("msgInvalidData")},
       {"PlainSuccessIsNoSuccess", Plain(1), "TfrmMain", 0, Only("msgConnectionError")},
       {"NoRes", "<reply><other/></reply>", "TfrmMain", 0, Only("msgConnectionError")},
       {"Empty", "", "TfrmMain", 0, Only("msgConnectionError")},
@@ -117,6 +118,7 @@ TEST_F(ResultCodeTest, EncipheredCodes) {
        15,
        {"Certificate already registered as 0."}},
       {"ResNameAnyCase", "<reply><RES val=\"1\"/></reply>", "TfrmMain", 1, {}},
+      {"NotANumber", "<reply><res val=\"1x\"/></reply>", "TfrmMain", 0, Only("msgInvalidData")},
       {"NoRes", "<reply><other val=\"1\"/></reply>", "TfrmMain", 0, Only("msgConnectionError")},
       {"SecondResAfterSuccess", "<reply><res val=\"1\"/><res val=\"9\"/></reply>", "TfrmMain", 9,
        Only("msgServerError9")},

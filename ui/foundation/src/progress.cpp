@@ -19,6 +19,10 @@ namespace {
 constexpr int kDesignWidth = 187;
 constexpr int kHeight = 87;
 constexpr int kWidth = 450;
+// Over an owner narrower than kWidth the window is the owner's width less
+// this, but never narrower than kMinWidth (room for the bar and its "100%").
+constexpr int kOwnerInset = 20;
+constexpr int kMinWidth = 120;
 constexpr int kMargin = 16;
 constexpr int kAlpha = 230;
 constexpr int kSharedAlpha = 200;
@@ -221,8 +225,8 @@ void TProgressDisplay::ShowProgress(TWindowHandle owner, bool show_bar, const st
       target->setEnabled(false);
       disabled_ = target;
       const QRect r = target->frameGeometry();
-      int width = r.width() >= kWidth ? kWidth : r.width() - 20;
-      width = std::max(width, kDesignWidth);
+      int width = r.width() >= kWidth ? kWidth : r.width() - kOwnerInset;
+      width = std::max(width, kMinWidth);
       // Over a narrow owner the window still shows its two lines whole, up
       // to the width it has over a wide one.
       const int lines =

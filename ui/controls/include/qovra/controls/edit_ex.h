@@ -1,6 +1,6 @@
-// TCustomEditEx and TEditEx: a one-line edit with a set of acceptable
-// characters, balloon-tip refusals, a placeholder, alignment, border styles
-// and a numbers-only mode.
+// TCustomEditEx and TEditEx: a one-line or multi-line edit with a set of
+// acceptable characters, balloon-tip refusals, a placeholder, alignment,
+// border styles and a numbers-only mode.
 //
 // Every way text can enter the field from outside goes through one filter:
 // typing, Ctrl+V and Shift+Insert, the context menu's Paste, the middle-click
@@ -9,6 +9,11 @@
 // refused pastes and drops the paste-error balloon; the refused text is
 // dropped whole and the field keeps its text. Text set by the program
 // (setText, insert) is not filtered.
+//
+// In multi-line mode an inner plain-text editor with a vertical scroll bar
+// covers the field and takes its focus; text(), setText() and textChanged()
+// stay the field's own and hold the editor's text, lines joined by "\n". The
+// same filter and balloons apply to every route into the editor.
 #pragma once
 
 #include <QLineEdit>
@@ -17,6 +22,7 @@
 #include "qovra/controls/char_set.h"
 
 class QMenu;
+class QPlainTextEdit;
 
 namespace qovra::ui {
 
@@ -42,9 +48,16 @@ class TCustomEditEx : public QLineEdit {
   bool NumbersOnly() const { return numbers_only_; }
   void SetNumbersOnly(bool numbers_only);
 
+  // Multi-line with a vertical scroll bar; switchable at any time, the text
+  // is kept.
+  bool Multiline() const { return multi_ != nullptr; }
+  void SetMultiline(bool multiline);
+  // The multi-line editor, or nullptr in one-line mode.
+  QPlainTextEdit* MultilineEditor() const { return multi_; }
+
   // Grey hint shown while the field is empty, also while it has the focus.
   QString PlaceHolder() const { return placeholderText(); }
-  void SetPlaceHolder(const QString& text) { setPlaceholderText(text); }
+  void SetPlaceHolder(const QString& text);
 
   const TCharSet& AcceptableChars() const { return acceptable_; }
 
@@ -94,11 +107,23 @@ class TCustomEditEx : public QLineEdit {
   void dropEvent(QDropEvent* event) override;
   void contextMenuEvent(QContextMenuEvent* event) override;
   void paintEvent(QPaintEvent* event) override;
+  void resizeEvent(QResizeEvent* event) override;
+  void changeEvent(QEvent* event) override;
+  // Filters the multi-line editor and its viewport.
+  bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
   bool AcceptsText(const QString& text) const;
   // Runs a paste-like insertion: adjusts, filters, inserts or refuses.
   bool InsertPasted(const QString& raw);
+  // Inserts at the cursor of whichever editor is in use.
+  void InsertText(const QString& text);
+  void LayoutMultiline();
+  void AlignMultiline();
+  bool FilterKey(QKeyEvent* event);
+  bool FilterMultilineInput(QInputMethodEvent* event);
+  bool FilterMultilineDrop(QDropEvent* event);
+  bool MiddleClickPaste(QPoint pos);
   void ShowCharError();
   void ShowPasteError();
 
@@ -106,6 +131,7 @@ class TCustomEditEx : public QLineEdit {
   TEditTextAlignment text_alignment_ = TEditTextAlignment::etaLeft;
   TEditBorderStyle border_style_ = TEditBorderStyle::ebsClientEdge;
   bool numbers_only_ = false;
+  QPlainTextEdit* multi_ = nullptr;
   QString paste_error_title_;
   QString paste_error_text_;
   QString char_error_title_;

@@ -5,12 +5,17 @@
 // offscreen platform, some window managers) the grip resizes the window from
 // its own mouse moves. A maximised window shows no grip and cannot be resized
 // through it.
+//
+// The grip refuses mouse activation: it never takes the focus, and while the
+// pointer is over the grip of an inactive window that window does not accept
+// the focus, so that a click there resizes it without activating it.
 #pragma once
 
 #include <QPoint>
 #include <QPointer>
 #include <QSize>
 #include <QWidget>
+#include <QWindow>
 
 namespace qovra::ui {
 
@@ -39,16 +44,22 @@ class TSizeGrip : public QWidget {
   void mousePressEvent(QMouseEvent* event) override;
   void mouseMoveEvent(QMouseEvent* event) override;
   void mouseReleaseEvent(QMouseEvent* event) override;
+  void enterEvent(QEnterEvent* event) override;
+  void leaveEvent(QEvent* event) override;
   bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
   bool FormMaximized() const;
   void StickToRightEdge();
+  // Sets or clears Qt::WindowDoesNotAcceptFocus on the form's window.
+  void RefuseActivation(bool refuse);
 
   QPointer<QWidget> panel_;
   bool dragging_ = false;
   QPoint drag_start_;
   QSize start_size_;
+  // The window whose focus flag the grip set, to clear it again.
+  QPointer<QWindow> refusing_;
 };
 
 }  // namespace qovra::ui
