@@ -10,6 +10,21 @@ namespace qovra {
 
 using addrbook_detail::StoredText;
 
+namespace {
+
+// Parameters 1-6 of the contact statements: the three names, the address,
+// the company and the job title, as stored.
+SqliteStatement& BindContactFields(SqliteStatement& q, const TContact& contact) {
+  return q.Bind(1, StoredText(contact.FirstName))
+      .Bind(2, StoredText(contact.MiddleName))
+      .Bind(3, StoredText(contact.LastName))
+      .Bind(4, MaskQuotes(contact.Email))
+      .Bind(5, int64_t{contact.CompanyId})
+      .Bind(6, int64_t{contact.JobTitleId});
+}
+
+}  // namespace
+
 bool LinkContact(SqliteDb& db, int32_t group_id, int32_t contact_id) {
   if (!db.IsOpen()) return false;
   SqliteStatement q =
@@ -24,12 +39,7 @@ bool InsertContact(SqliteDb& db, TContact& contact, int32_t group_id) {
       "INSERT INTO eca_contacts (first_name,middle_name,last_name,email,company_id,job_title_id) "
       "VALUES (?,?,?,?,?,?)");
   if (!q.Valid()) return false;
-  q.Bind(1, StoredText(contact.FirstName))
-      .Bind(2, StoredText(contact.MiddleName))
-      .Bind(3, StoredText(contact.LastName))
-      .Bind(4, MaskQuotes(contact.Email))
-      .Bind(5, int64_t{contact.CompanyId})
-      .Bind(6, int64_t{contact.JobTitleId});
+  BindContactFields(q, contact);
   if (!q.Run()) return false;
   const auto id = static_cast<int32_t>(db.LastInsertRowId());
   if (!LinkContact(db, group_id, id) || !t.Commit()) return false;
@@ -43,13 +53,7 @@ bool UpdateContact(SqliteDb& db, const TContact& contact) {
       "UPDATE eca_contacts SET first_name=?,middle_name=?,last_name=?,email=?,company_id=?,"
       "job_title_id=? WHERE id=?");
   if (!q.Valid()) return false;
-  q.Bind(1, StoredText(contact.FirstName))
-      .Bind(2, StoredText(contact.MiddleName))
-      .Bind(3, StoredText(contact.LastName))
-      .Bind(4, MaskQuotes(contact.Email))
-      .Bind(5, int64_t{contact.CompanyId})
-      .Bind(6, int64_t{contact.JobTitleId})
-      .Bind(7, int64_t{contact.Id});
+  BindContactFields(q, contact).Bind(7, int64_t{contact.Id});
   return q.Run();
 }
 

@@ -12,6 +12,7 @@
 #include <QPushButton>
 #include <QTest>
 #include <filesystem>
+#include <optional>
 #include <string>
 
 #include "base/messages.h"
@@ -26,6 +27,7 @@
 #include "settings/settings.h"
 #include "store/sqlite_db.h"
 #include "support/marker_language.h"
+#include "support/program_language.h"
 #include "support/scratch_dir.h"
 
 namespace {
@@ -61,25 +63,12 @@ QStringList UnmarkedTexts(QWidget* window) {
 class AddressBookTexts : public ::testing::TestWithParam<int> {
  protected:
   void SetUp() override {
-    saved_dir_ = qovra::ProgramDir;
     const std::string program_dir = dir_.File("prog") + "/";
     ASSERT_TRUE(qovra::testing::WriteMarkerLanguageFile(GetParam(), program_dir));
-    qovra::ProgramDir = program_dir;
-    qovra::Options = qovra::TOptions{};
-    qovra::Options.langid = GetParam();
-    qovra::ClearMsgTable();
-    qovra::ClearLanguageCache();
-    qovra::ApplyLanguageMessages();
-    qovra::ui::SetApplyLanguageFn([](QWidget* form) { qovra::ApplyLanguage(form); });
+    language_.emplace(program_dir, GetParam());
     audio_->output_devices = 0;
   }
-  void TearDown() override {
-    qovra::ui::SetApplyLanguageFn(nullptr);
-    qovra::ProgramDir = saved_dir_;
-    qovra::Options = qovra::TOptions{};
-    qovra::ClearMsgTable();
-    qovra::ClearLanguageCache();
-  }
+  void TearDown() override { language_.reset(); }
   void ExpectOnlyMarkedTexts(QWidget* window) {
     window->show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(window));
@@ -90,7 +79,7 @@ class AddressBookTexts : public ::testing::TestWithParam<int> {
   qovra::testing::ScratchDir dir_;
   qovra::testing::ScopedFakeUi ui_;
   qovra::ui::testing::ScopedFakeAudio audio_;
-  std::string saved_dir_;
+  std::optional<qovra::testing::ScopedProgramLanguage> language_;
 };
 
 TEST_P(AddressBookTexts, EveryWindowShowsOnlyFileTexts) {

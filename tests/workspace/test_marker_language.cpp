@@ -17,6 +17,7 @@
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -35,6 +36,7 @@
 #include "settings/language.h"
 #include "settings/settings.h"
 #include "support/marker_language.h"
+#include "support/program_language.h"
 #include "support/scratch_dir.h"
 
 namespace {
@@ -135,26 +137,12 @@ TEST(MarkerLanguageWalk, ReadsEveryKindOfText) {
 class MarkerLanguageTest : public ::testing::TestWithParam<int> {
  protected:
   void SetUp() override {
-    saved_dir_ = qovra::ProgramDir;
-    program_dir_ = dir_.File("prog") + "/";
-    ASSERT_TRUE(qovra::testing::WriteMarkerLanguageFile(GetParam(), program_dir_));
-    qovra::ProgramDir = program_dir_;
-    qovra::Options = qovra::TOptions{};
-    qovra::Options.langid = GetParam();
-    qovra::Session.Clear();
-    qovra::ClearMsgTable();
-    qovra::ClearLanguageCache();
-    qovra::ApplyLanguageMessages();
-    qovra::ui::SetApplyLanguageFn([](QWidget* form) { qovra::ApplyLanguage(form); });
+    const std::string program_dir = dir_.File("prog") + "/";
+    ASSERT_TRUE(qovra::testing::WriteMarkerLanguageFile(GetParam(), program_dir));
+    language_.emplace(program_dir, GetParam());
     ASSERT_EQ(qovra::GetMsg("msgConnectionError"), Marker("msgConnectionError"));
   }
-  void TearDown() override {
-    qovra::ui::SetApplyLanguageFn(nullptr);
-    qovra::ProgramDir = saved_dir_;
-    qovra::Options = qovra::TOptions{};
-    qovra::ClearMsgTable();
-    qovra::ClearLanguageCache();
-  }
+  void TearDown() override { language_.reset(); }
 
   // Shows window, lets it paint and expects every readable text to carry
   // a marker (texts without letters, such as a version, are data).
@@ -176,8 +164,7 @@ class MarkerLanguageTest : public ::testing::TestWithParam<int> {
   qovra::testing::ScratchDir dir_;
   qovra::testing::ScopedFakeUi ui_;
   qovra::ui::testing::FakeTrayIcon tray_;
-  std::string saved_dir_;
-  std::string program_dir_;
+  std::optional<qovra::testing::ScopedProgramLanguage> language_;
 };
 
 TEST_P(MarkerLanguageTest, MainWindowShowsOnlyFileTexts) {

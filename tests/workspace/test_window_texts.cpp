@@ -13,6 +13,7 @@
 #include <QStringList>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -28,6 +29,7 @@
 #include "seam/fake_ui.h"
 #include "settings/language.h"
 #include "settings/settings.h"
+#include "support/program_language.h"
 
 namespace {
 
@@ -104,26 +106,11 @@ const WindowCase kWindows[] = {
 class WindowTextsTest : public ::testing::TestWithParam<int> {
  protected:
   void SetUp() override {
-    saved_dir_ = qovra::ProgramDir;
-    qovra::ProgramDir = std::string(QOVRA_SOURCE_DIR) + "/";
-    qovra::Options = qovra::TOptions{};
-    qovra::Options.langid = GetParam();
-    qovra::Session.Clear();
-    qovra::ClearMsgTable();
-    qovra::ClearLanguageCache();
-    // As the program does: the message table first, then every new form
-    // applies the file through the hook.
-    qovra::ApplyLanguageMessages();
-    qovra::ui::SetApplyLanguageFn([](QWidget* form) { qovra::ApplyLanguage(form); });
+    // The shipped files, from the source tree's lang/.
+    language_.emplace(std::string(QOVRA_SOURCE_DIR) + "/", GetParam());
     file_ = qovra::CurrentLanguageFile();
   }
-  void TearDown() override {
-    qovra::ui::SetApplyLanguageFn(nullptr);
-    qovra::ProgramDir = saved_dir_;
-    qovra::Options = qovra::TOptions{};
-    qovra::ClearMsgTable();
-    qovra::ClearLanguageCache();
-  }
+  void TearDown() override { language_.reset(); }
 
   std::unique_ptr<QWidget> Make(const std::string& class_name) {
     if (class_name == "TfrmMain") return std::make_unique<TfrmMain>(&tray_);
@@ -164,7 +151,7 @@ class WindowTextsTest : public ::testing::TestWithParam<int> {
 
   qovra::testing::ScopedFakeUi ui_;
   qovra::ui::testing::FakeTrayIcon tray_;
-  std::string saved_dir_;
+  std::optional<qovra::testing::ScopedProgramLanguage> language_;
   std::shared_ptr<const qovra::TLanguageFile> file_;
 };
 

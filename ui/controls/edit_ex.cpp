@@ -12,6 +12,7 @@
 #include <QPlainTextEdit>
 #include <QTextDocument>
 #include <QTextOption>
+#include <utility>
 
 #include "qovra/controls/balloon_tip.h"
 #include "qovra/controls/paste_source.h"
@@ -107,8 +108,11 @@ void TCustomEditEx::SetMultiline(bool multiline) {
   if (!multiline) {
     const bool had_focus = multi_->hasFocus();
     setFocusProxy(nullptr);
-    delete multi_;
-    multi_ = nullptr;
+    // Out of the filter first: the editor sends events while it goes.
+    QPlainTextEdit* editor = std::exchange(multi_, nullptr);
+    editor->viewport()->removeEventFilter(this);
+    editor->removeEventFilter(this);
+    delete editor;
     if (had_focus) setFocus();
     update();
     return;
