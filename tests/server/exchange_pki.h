@@ -71,6 +71,21 @@ class ExchangePki {
     return Keep(address, std::move(p), true);
   }
 
+  // A user of the test domain whose public record differs from the domain's
+  // only in bytes 448-479 (the group coefficient), still issued by the
+  // authority: equal to every other user's record in bytes 0-159.
+  const Party& AddUserWithOtherCoefficient(const std::string& address) {
+    Party p = MakeParty(address);
+    for (size_t i = 448; i < 480; ++i) p.keys.pub[i] ^= 0x5A;
+    std::string err;
+    p.cert.clear();
+    EXPECT_TRUE(keytool::IssueCertificate(TestAuthority(), p.keys.pub, address,
+                                          keytool::NameType::Utf8, keytool::ValidForDays(365),
+                                          &p.cert, &err))
+        << err;
+    return Keep(address, std::move(p), true);
+  }
+
   const Party& User(const std::string& address) const { return *users_.at(address); }
   std::string CertPath(const std::string& address) const {
     return dir_.File("cert-" + address + ".cer");

@@ -176,6 +176,35 @@ TEST(CryptoBindingTest, LastLengthFromFlags) {
   }
 }
 
+// Plain sizes that are not whole blocks but whose cipher text fills whole
+// 8192-byte chunks: the last chunk carries the tail and comes back exact.
+TEST(CryptoBindingTest, TailAtAChunkBoundaryComesBackExact) {
+  for (const size_t size : {size_t{8190}, size_t{16383}, size_t{8161}, size_t{24575}}) {
+    const std::string plain = Pattern(size);
+    const size_t padded = (size + 31) / 32 * 32;
+    ASSERT_EQ(padded % 8192, 0u) << size;
+
+    TMemoryStream src(plain), enc;
+    ASSERT_TRUE(CryptStreamWithHash(src, static_cast<int64_t>(size), enc, nullptr, nullptr, nullptr,
+                                    kKey, kIv, csEncrypt | csHeader));
+    ASSERT_EQ(enc.Data().size(), 1 + padded) << size;
+    enc.SetPosition(0);
+    TMemoryStream dec;
+    ASSERT_TRUE(CryptStreamWithHash(enc, static_cast<int64_t>(enc.Data().size()), dec, nullptr,
+                                    nullptr, nullptr, kKey, kIv, csHeader))
+        << size;
+    EXPECT_EQ(dec.Data(), plain) << size;
+
+    // The same tail given by the flags instead of the header.
+    enc.SetPosition(1);
+    TMemoryStream dec2;
+    ASSERT_TRUE(CryptStream(enc, static_cast<int64_t>(padded), dec2, nullptr, nullptr, kKey, kIv,
+                            {}, CryptLastLengthFlags(static_cast<uint8_t>(size % 32))))
+        << size;
+    EXPECT_EQ(dec2.Data(), plain) << size;
+  }
+}
+
 TEST(CryptoBindingTest, PrefixIsWrittenFirstOnEncryption) {
   TMemoryStream src(Pattern(40)), out;
   ASSERT_TRUE(CryptStream(src, 40, out, nullptr, nullptr, kKey, kIv, "PFX", csEncrypt | csHeader));

@@ -625,6 +625,60 @@ TEST_F(ReceivingTest, KeyThatCannotBeSealedIsReportedAndTheMailFetchedAgain) {
   EXPECT_EQ(Value("SELECT length(fau_data)" + where), "88");
 }
 
+// A mail the server lists again although the user holds it checked is not
+// fetched again; its flag report follows the stored row: 0x40 when the row
+// asked a read report, 0x40 | 0x80 when it did not, and 0x40 alone when no
+// row is left.
+TEST_F(ReceivingTest, HeldMailListedAgainReportsTheFlagOfItsRow) {
+  struct Row {
+    const char* name;
+    int n;
+    bool read_report;
+    bool drop_row;
+    const char* flag;
+  } rows[] = {
+      {"read report asked", 31, true, false, "64"},
+      {"no read report asked", 32, false, false, "192"},
+      {"row gone", 33, false, true, "64"},
+  };
+  std::vector<Outgoing> mails;
+  for (const Row& r : rows) {
+    Outgoing m = Mail(r.n, r.name);
+    if (r.read_report) m.flag |= qovra::mfReadReport;
+    Send(m);
+    mails.push_back(m);
+  }
+  ASSERT_NO_FATAL_FAILURE(BecomeClient("bob", "pb"));
+  ASSERT_EQ(Receive().Stored, 3) << testing::PrintToString(Shown());
+  for (size_t i = 0; i < mails.size(); ++i) {
+    if (rows[i].drop_row) {
+      ASSERT_TRUE(qovra::MailDb.Exec("DELETE FROM ecm_mails WHERE uuid='" + mails[i].uuid + "'"));
+    }
+  }
+
+  SqliteDb store;
+  ASSERT_TRUE(store.Open(server_.DataDir() + "/server.db"));
+  ASSERT_TRUE(store.Exec("UPDATE mails SET acknowledged=0"));
+  store.Close();
+  const size_t downloads = Logged("<cmd val=\"166\"/>").size();
+  const size_t reports = Logged("<cmd val=\"170\"/>").size();
+  const qovra::TReceiveSummary s = Receive();
+  EXPECT_EQ(s.NewMails, 3);
+  EXPECT_EQ(s.Downloaded, 0);
+  EXPECT_EQ(Logged("<cmd val=\"166\"/>").size(), downloads);
+  const std::vector<std::string> flags = Logged("<cmd val=\"170\"/>");
+  ASSERT_EQ(flags.size(), reports + 3);
+  for (size_t i = 0; i < mails.size(); ++i) {
+    SCOPED_TRACE(rows[i].name);
+    const auto line = std::find_if(
+        flags.begin() + static_cast<std::ptrdiff_t>(reports), flags.end(),
+        [&](const std::string& l) { return l.find(mails[i].uuid) != std::string::npos; });
+    ASSERT_NE(line, flags.end());
+    EXPECT_NE(line->find(std::string("<flag val=\"") + rows[i].flag + "\"/>"), std::string::npos)
+        << *line;
+  }
+}
+
 TEST_F(ReceivingTest, MailToOneselfKeepsItsSentBit) {
   Outgoing self = Mail(5, "note to self");
   Send(self, "alice");

@@ -52,7 +52,8 @@ constexpr char kPassword[] = "secret";
 constexpr char kAlice[] = "alice@127.0.0.1";
 constexpr char kBob[] = "bob@localhost";
 constexpr char kCarol[] = "carol@127.0.0.1";
-constexpr char kEve[] = "eve@localhost";  // another key domain
+constexpr char kEve[] = "eve@localhost";      // another key domain
+constexpr char kFrank[] = "frank@localhost";  // the own domain but another coefficient
 constexpr char kNobody[] = "nobody@localhost";
 constexpr char kForeign[] = "x@example.org";
 
@@ -248,6 +249,39 @@ TEST(CopyResultDocument, CopiesOutcomesAndOnlyTheKeptValues) {
             "</emails></response>");
 }
 
+// A domain the server refused fails as a whole, even when one of its logins
+// is marked sent: no line says sent and no recipient row is flagged.
+TEST(RecordSendResults, RefusedDomainFailsEvenWithALoginMarkedSent) {
+  qovra::SetMsg("msgDomainMailSendError", "domain %s failed,\r");
+  qovra::SetMsg("msgLoginMailSended", "sent %s@%s,\r");
+  ScratchDir dir;
+  fs::copy_file(std::string(QOVRA_BIN_DIR) + "/ecm.edb", dir.File("ecm.edb"));
+  qovra::SqliteDb db;
+  ASSERT_TRUE(db.Open(dir.File("ecm.edb")));
+  qovra::TMailMessage mail;
+  mail.Uuid = "0123456789ABCDEF0123456789ABCDEF";
+  mail.FromAddress = "me@a.uz";
+  mail.FolderId = qovra::kFolderOutbox;
+  mail.Recipients.Add("x@b.uz");
+  mail.Id = qovra::SaveMailToDatabase(db, mail, "me@a.uz", nullptr, nullptr, false);
+  ASSERT_GT(mail.Id, 0);
+  pugi::xml_document reply;
+  ASSERT_TRUE(
+      reply.load_string("<response><emails><domain val=\"b.uz\" ok=\"0\"><login val=\"x\" ok=\"1\" "
+                        "suid=\"0123456789abcdef0123456789ABCDEF\" ymbox=\"202612\" "
+                        "sent_time=\"2026-12-09 10:11:12\"/></domain></emails></response>"));
+  pugi::xml_document result;
+  qovra::CopyResultDocument(reply, result);
+  std::string results;
+  ASSERT_TRUE(qovra::RecordSendResults(db, mail, 1, true, result, results));
+  EXPECT_EQ(results, "domain b.uz failed,\r");
+  qovra::SqliteStatement q = db.Prepare("SELECT send_flag FROM ecm_recipients WHERE mail_id=?");
+  q.Bind(1, int64_t{mail.Id});
+  ASSERT_EQ(q.Step(), qovra::SqliteStatement::StepResult::Row);
+  EXPECT_EQ(q.ColumnInt(0), 0);
+  qovra::ClearMsgTable();
+}
+
 class SendingTest : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
@@ -256,6 +290,7 @@ class SendingTest : public ::testing::Test {
       pki_->AddUserWithKeyFile(user);
     }
     pki_->AddForeignUser(kEve);
+    pki_->AddUserWithOtherCoefficient(kFrank);
   }
   static void TearDownTestSuite() {
     delete pki_;
@@ -279,7 +314,7 @@ class SendingTest : public ::testing::Test {
     qovra::SetMsg("msgCannotEncryptFile", "cannot encipher");
 
     qovra_test::ExchangeServerOptions o = pki_->Options();
-    for (const char* user : {kAlice, kBob, kCarol, kEve})
+    for (const char* user : {kAlice, kBob, kCarol, kEve, kFrank})
       o.seed_accounts.push_back(std::string(user) + ":" + kPassword);
     o.test_commands = true;
     ASSERT_TRUE(server_.Start(o)) << server_.error();
@@ -509,17 +544,18 @@ TEST_F(SendingTest, FastModeSendsOnePackage) {
 }
 
 TEST_F(SendingTest, RefusedRecipientsAreListedAndTheRestSent) {
-  PrepareMail({kNobody, kEve, kForeign, kBob});
+  PrepareMail({kNobody, kEve, kFrank, kForeign, kBob});
   const qovra::TSendOutcome out = Run(qovra::kSendModeSecure);
   ASSERT_TRUE(out.Sent) << testing::PrintToString(Shown());
   ASSERT_EQ(Shown().size(), 2u);
   EXPECT_EQ(Shown()[0],
             "Refused:\r  example.org - no certificate\r  eve@localhost - other key domain\r"
-            "  nobody@localhost - no such user");
+            "  frank@localhost - other key domain\r  nobody@localhost - no such user");
   EXPECT_EQ(Shown()[1], "Result:\rsent bob@localhost.\r");
   const auto rows = Recipients();
   EXPECT_EQ(rows.at(kBob).send_flag, 1);
   EXPECT_EQ(rows.at(kEve).send_flag, 0);
+  EXPECT_EQ(rows.at(kFrank).send_flag, 0);
   EXPECT_EQ(FilesIn(server_.DataDir() + "/mail", ".eme").size(), 1u);
 }
 

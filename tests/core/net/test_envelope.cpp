@@ -137,6 +137,10 @@ TEST_F(EnvelopeReplyTest, DamagedSessionReplies) {
   wrong_check[3] = static_cast<char>(wrong_check[3] ^ 1);
   std::string flipped_payload = good;
   flipped_payload[8 + 5] = static_cast<char>(flipped_payload[8 + 5] ^ 0x40);
+  // The first payload byte is the tail length: made 32 or more, it would
+  // read as invalid data if anything were deciphered before the check.
+  std::string flipped_first = good;
+  flipped_first[8] = static_cast<char>(flipped_first[8] ^ 0x40);
   std::string flipped_signature = good;
   flipped_signature[sig_at + 17] = static_cast<char>(flipped_signature[sig_at + 17] ^ 1);
   // Signed correctly, but the payload's length byte is 32.
@@ -153,6 +157,7 @@ TEST_F(EnvelopeReplyTest, DamagedSessionReplies) {
        "msgInvalidData"},
       {"HugeLength", qovra_test::SignedEnvelope(payload, 0xFFFFFFF0u), "msgInvalidData"},
       {"FlippedPayloadByte", flipped_payload, "msgUnauthenticSignature"},
+      {"FlippedFirstPayloadByte", flipped_first, "msgUnauthenticSignature"},
       {"FlippedSignatureByte", flipped_signature, "msgUnauthenticSignature"},
       {"TruncatedSignature", good.substr(0, good.size() - 1), "msgInvalidData"},
       {"LengthByteOver31",

@@ -103,6 +103,15 @@ TEST_F(Language, AnotherFileReplacesTheWholeTable) {
   ApplyLanguageMessages();
   EXPECT_EQ(GetMsg("msgShared"), "s-ru");
   EXPECT_EQ(GetMsg("msgOnlyUz"), "Only uz");  // gone with the old table
+
+  // Two Messages elements: the last one in file order holds, whole.
+  WriteLang("ru",
+            "<Messages><msgFirst>1</msgFirst><msgShared>first</msgShared></Messages>"
+            "<TfrmMain/><Messages><msgShared>last</msgShared></Messages>");
+  ClearLanguageCache();
+  ApplyLanguageMessages();
+  EXPECT_EQ(GetMsg("msgShared"), "last");
+  EXPECT_EQ(GetMsg("msgFirst"), "First");
 }
 
 TEST_F(Language, MissingOrMalformedFilesChangeNothing) {

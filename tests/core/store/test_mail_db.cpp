@@ -130,6 +130,9 @@ TEST_F(MailDbTest, SaveTable) {
   TMailMessage own_inbox = Mail("U1", 0, {kOwn});
   own_inbox.FromAddress = "ALICE@localhost";
   own_inbox.Subject = u"Own copy";
+  TMailMessage own_resent = Mail("U1", 2, {"carol@c.uz"});
+  own_resent.FromAddress = kOwn;
+  own_resent.Subject = u"Resent";
   const Case cases[] = {
       {"new",
        TMailMessage{},
@@ -172,6 +175,22 @@ TEST_F(MailDbTest, SaveTable) {
        "Own copy",
        "1234"},
       {"no recipients", TMailMessage{}, Mail("U1", 0, {}), false, false, {}, "Hello", "1234"},
+      {"new with keep existing stores its recipients",
+       TMailMessage{},
+       Mail("U1", 0, {"a@x", "b@x"}),
+       true,
+       false,
+       {{"a@x"}, {"b@x"}},
+       "Hello",
+       "1234"},
+      {"own mail saved again in sent replaces every row",
+       own_sent,
+       own_resent,
+       false,
+       true,
+       {{"carol@c.uz"}},
+       "Resent",
+       "1234"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
