@@ -31,7 +31,10 @@ namespace {
 constexpr uint8_t kStateOnline = 1;
 constexpr uint8_t kStateOffline = 2;
 constexpr size_t kOffpassSize = 160;
+constexpr int kButtonWidth = 80;
 constexpr int kEditWidth = 200;
+// Frame and inner margins of an edit around its text.
+constexpr int kEditTextMargin = 16;
 
 template <size_t N>
 bool AllZero(const std::array<uint8_t, N>& bytes) {
@@ -124,7 +127,9 @@ TfrmChangePassword::TfrmChangePassword(QWidget* owner)
     ++row;
   }
   auto* buttons = new QHBoxLayout;
+  buttons->setSpacing(8);
   buttons->addStretch(1);
+  for (QPushButton* button : {btnOK, btnCancel}) button->setMinimumWidth(kButtonWidth);
   buttons->addWidget(btnOK);
   buttons->addWidget(btnCancel);
   grid->addLayout(buttons, 3, 0, 1, 3);
@@ -144,6 +149,10 @@ TfrmChangePassword::TfrmChangePassword(QWidget* owner)
       eCurPassword->setEchoMode(QLineEdit::Normal);
       eCurPassword->setText(Msg("msgResetOfflinePassword"));
       eCurPassword->setEnabled(false);
+      // The whole text in view: the field grows to it, from its start.
+      const int text_width = eCurPassword->fontMetrics().horizontalAdvance(eCurPassword->text());
+      eCurPassword->setMinimumWidth(std::max(kEditWidth, text_width + kEditTextMargin));
+      eCurPassword->setCursorPosition(0);
     }
     setWindowTitle(Msg("msgChangeOfflinePassword"));
   }

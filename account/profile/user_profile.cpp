@@ -17,6 +17,7 @@
 namespace {
 
 constexpr int kNameMaxLength = 32;
+constexpr int kButtonWidth = 80;
 constexpr int kEditWidth = 240;
 
 QString Msg(const char* key) {
@@ -90,7 +91,9 @@ TfrmUserProfile::TfrmUserProfile(QWidget* owner)
     ++row;
   }
   auto* buttons = new QHBoxLayout;
+  buttons->setSpacing(8);
   buttons->addStretch(1);
+  for (QPushButton* button : {btnOK, btnCancel}) button->setMinimumWidth(kButtonWidth);
   buttons->addWidget(btnOK);
   buttons->addWidget(btnCancel);
   grid->addLayout(buttons, row, 0, 1, 3);
