@@ -11,6 +11,9 @@
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
 #include <memory>
 #include <string>
 
@@ -126,5 +129,36 @@ class LoginWindowFixture : public ::testing::Test {
 };
 
 inline ExchangePki* LoginWindowFixture::pki_ = nullptr;
+
+// Runs cmd through the shell with its output hidden; its exit status.
+inline int Shell(const std::string& cmd) {
+  return std::system((cmd + " >/dev/null 2>&1").c_str());
+}
+
+inline bool HaveSoftHsm() {
+  return Shell("softhsm2-util --version") == 0;
+}
+
+// A SoftHSM2 token in dir holding alice's keys (SOFTHSM2_CONF points at it
+// until the caller unsets it); the settings take their keys from the key
+// device (keyssrc 1) and name no key files. REQUIRES: HaveSoftHsm().
+inline void MakeAliceToken(const qovra::testing::ScratchDir& dir, const ExchangePki& pki,
+                           const std::string& pin) {
+  std::filesystem::create_directory(dir.File("tokens"));
+  std::ofstream(dir.File("softhsm2.conf"))
+      << "directories.tokendir = " << dir.File("tokens") << "\n"
+      << "objectstore.backend = file\nlog.level = ERROR\nslots.removable = false\n";
+  setenv("SOFTHSM2_CONF", dir.File("softhsm2.conf").c_str(), 1);
+  ASSERT_EQ(Shell("softhsm2-util --init-token --free --label qovra-login-test --pin " + pin +
+                  " --so-pin 87654321"),
+            0);
+  ASSERT_EQ(Shell(std::string(QOVRA_BIN_DIR) +
+                  "/keytool token --token-label qovra-login-test --pin " + pin + " --keyfile " +
+                  pki.File(std::string(kAlice) + ".prk") + " --cert " + pki.CertPath(kAlice)),
+            0);
+  qovra::Options.Keys.keyssrc = 1;
+  qovra::Options.Keys.crtpath.clear();
+  qovra::Options.Keys.pvkpath.clear();
+}
 
 }  // namespace qovra_test

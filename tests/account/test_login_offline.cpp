@@ -112,35 +112,16 @@ TEST_F(LoginOfflineTest, RefusedBeforeAnyCheck) {
   }
 }
 
-int Shell(const std::string& cmd) {
-  return std::system((cmd + " >/dev/null 2>&1").c_str());
-}
-
 class LoginDeviceTest : public LoginOfflineTest {
  protected:
   static constexpr char kPin[] = "4711";
 
   void SetUp() override {
     LoginOfflineTest::SetUp();
-    if (Shell("softhsm2-util --version") != 0) {
+    if (!HaveSoftHsm()) {
       GTEST_SKIP() << "softhsm2-util is not installed: the key-device login is not tested";
     }
-    std::filesystem::create_directory(dir_.File("tokens"));
-    std::ofstream(dir_.File("softhsm2.conf"))
-        << "directories.tokendir = " << dir_.File("tokens") << "\n"
-        << "objectstore.backend = file\nlog.level = ERROR\nslots.removable = false\n";
-    setenv("SOFTHSM2_CONF", dir_.File("softhsm2.conf").c_str(), 1);
-    ASSERT_EQ(
-        Shell(std::string("softhsm2-util --init-token --free --label qovra-login-test --pin ") +
-              kPin + " --so-pin 87654321"),
-        0);
-    ASSERT_EQ(Shell(std::string(QOVRA_BIN_DIR) +
-                    "/keytool token --token-label qovra-login-test --pin " + kPin + " --keyfile " +
-                    pki_->File(std::string(kAlice) + ".prk") + " --cert " + pki_->CertPath(kAlice)),
-              0);
-    qovra::Options.Keys.keyssrc = 1;
-    qovra::Options.Keys.crtpath.clear();
-    qovra::Options.Keys.pvkpath.clear();
+    ASSERT_NO_FATAL_FAILURE(MakeAliceToken(dir_, *pki_, kPin));
   }
   void TearDown() override {
     unsetenv("SOFTHSM2_CONF");

@@ -23,8 +23,10 @@
 
 #include "base/messages.h"
 #include "base/records.h"
+#include "qovra/account/change_password.h"
 #include "qovra/account/login_window.h"
 #include "qovra/account/password_prompt.h"
+#include "qovra/account/user_profile.h"
 #include "qovra/controls/edit_ex.h"
 #include "qovra/controls/search_edit_frame.h"
 #include "qovra/ui/about_box.h"
@@ -189,6 +191,19 @@ TEST_P(MarkerLanguageTest, LoginWindowShowsOnlyFileTexts) {
 TEST_P(MarkerLanguageTest, PasswordPromptShowsOnlyFileTexts) {
   TfrmPassword prompt;
   ExpectOnlyMarkedTexts(&prompt);
+}
+
+TEST_P(MarkerLanguageTest, AccountDialogsShowOnlyFileTexts) {
+  TfrmUserProfile profile;
+  ExpectOnlyMarkedTexts(&profile);
+  // Offline after a key-device login: the reset text and the caption.
+  qovra::Session.State = 2;
+  qovra::Session.OfflinePasswordHash = {};
+  TfrmChangePassword change;
+  ExpectOnlyMarkedTexts(&change);
+  EXPECT_EQ(change.eCurPassword->text().toStdString(), Marker("msgResetOfflinePassword"));
+  EXPECT_EQ(change.windowTitle().toStdString(), Marker("msgChangeOfflinePassword"));
+  qovra::Session.Clear();
 }
 
 TEST_P(MarkerLanguageTest, AboutBoxShowsOnlyFileTexts) {

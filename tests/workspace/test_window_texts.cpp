@@ -19,8 +19,10 @@
 
 #include "base/messages.h"
 #include "base/records.h"
+#include "qovra/account/change_password.h"
 #include "qovra/account/login_window.h"
 #include "qovra/account/password_prompt.h"
+#include "qovra/account/user_profile.h"
 #include "qovra/ui/about_box.h"
 #include "qovra/ui/apply_language.h"
 #include "qovra/ui/widgets.h"
@@ -99,6 +101,8 @@ const WindowCase kWindows[] = {
     {"TfrmMain", {}},
     {"TfrmLogin", {}},
     {"TfrmPassword", {}},
+    {"TfrmChangePassword", {}},
+    {"TfrmUserProfile", {}},
     // The product line: the program's name with its version.
     {"TfrmAbout", {QStringLiteral("lblProgramInfo")}},
 };
@@ -120,6 +124,8 @@ class WindowTextsTest : public ::testing::TestWithParam<int> {
       return login;
     }
     if (class_name == "TfrmPassword") return std::make_unique<TfrmPassword>();
+    if (class_name == "TfrmChangePassword") return std::make_unique<TfrmChangePassword>();
+    if (class_name == "TfrmUserProfile") return std::make_unique<TfrmUserProfile>();
     if (class_name == "TfrmAbout") return std::make_unique<TfrmAbout>();
     return nullptr;
   }

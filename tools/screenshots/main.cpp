@@ -3,16 +3,18 @@
 //   screenshots --out <folder> [window ...]
 //
 // Windows: msg-error, msg-question, msg-info, msg-plain, progress, about,
-// menu, main, login, password, picker, dupdialog (all of them when none is
-// named). Each window is shown over an owner
+// menu, main, login, password, chpass, profile, picker, dupdialog (all of
+// them when none is named). Each window is shown over an owner
 // window and saved twice: <name>.png holds the window alone, and
 // <name>-screen.png the part of the screen around the owner, showing where
 // the window sits. Run it under Xvfb (scripts/screenshots.sh).
 #include <QApplication>
+#include <QDialog>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
 #include <QPixmap>
@@ -32,11 +34,14 @@
 #include "base/records.h"
 #include "mail/startup.h"
 #include "net/xml_maker_addresses.h"
+#include "qovra/account/change_password.h"
 #include "qovra/account/login_window.h"
 #include "qovra/account/password_prompt.h"
+#include "qovra/account/user_profile.h"
 #include "qovra/addressbook/address_book_db.h"
 #include "qovra/addressbook/contacts_list.h"
 #include "qovra/addressbook/dup_dialog.h"
+#include "qovra/controls/edit_ex.h"
 #include "qovra/ui/about_box.h"
 #include "qovra/ui/apply_language.h"
 #include "qovra/ui/menu_style.h"
@@ -277,6 +282,57 @@ bool ShootPassword(const QString& dir) {
   return ok;
 }
 
+// Runs dialog modally over owner and saves it as name once it has painted.
+bool ShootModal(QDialog& dialog, QWidget& owner, const QString& dir, const QString& name) {
+  bool ok = false;
+  QTimer::singleShot(0, &dialog, [&] {
+    Settle(300);
+    ok = SaveBoth(&dialog, &owner, dir, name);
+    dialog.reject();
+  });
+  (void)dialog.exec();
+  return ok;
+}
+
+// The password change online with the current password typed, and offline
+// after a key-device login (the reset state): chpass.png, chpass-reset.png.
+bool ShootChangePassword(const QString& dir) {
+  OwnerWindow owner;
+  owner.show();
+  Settle();
+  qovra::Session.State = 1;
+  bool ok = false;
+  {
+    TfrmChangePassword dialog(&owner);
+    dialog.eCurPassword->setText(QStringLiteral("bob-demo"));
+    ok = ShootModal(dialog, owner, dir, QStringLiteral("chpass"));
+  }
+  qovra::Session.State = 2;
+  qovra::Session.OfflinePasswordHash = {};
+  {
+    TfrmChangePassword dialog(&owner);
+    ok = ShootModal(dialog, owner, dir, QStringLiteral("chpass-reset")) && ok;
+  }
+  qovra::Session.Clear();
+  return ok;
+}
+
+// The profile dialog of a user with every field filled.
+bool ShootProfile(const QString& dir) {
+  OwnerWindow owner;
+  owner.show();
+  Settle();
+  qovra::TContact contact;
+  contact.FirstName = u"Бобур";
+  contact.MiddleName = u"Алишерович";
+  contact.LastName = u"Каримов";
+  contact.Company = u"АО «Узбектелеком»";
+  contact.JobTitle = u"Главный бухгалтер";
+  TfrmUserProfile dialog(&owner);
+  dialog.Preset(contact);
+  return ShootModal(dialog, owner, dir, QStringLiteral("profile"));
+}
+
 // A book of a few dozen contacts in nested groups (a contact in two
 // groups, some without a group) in a copy of the template.
 bool SeedAddressBook(qovra::SqliteDb& db, const QTemporaryDir& folder) {
@@ -459,6 +515,8 @@ int main(int argc, char** argv) {
       {QStringLiteral("main"), [&] { return ShootMain(dir); }},
       {QStringLiteral("login"), [&] { return ShootLogin(dir); }},
       {QStringLiteral("password"), [&] { return ShootPassword(dir); }},
+      {QStringLiteral("chpass"), [&] { return ShootChangePassword(dir); }},
+      {QStringLiteral("profile"), [&] { return ShootProfile(dir); }},
       {QStringLiteral("picker"), [&] { return ShootPicker(dir); }},
       {QStringLiteral("dupdialog"), [&] { return ShootDupDialog(dir); }},
   };

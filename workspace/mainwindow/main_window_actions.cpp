@@ -12,6 +12,8 @@
 #include "base/messages.h"
 #include "base/msg_format.h"
 #include "base/records.h"
+#include "qovra/account/change_password.h"
+#include "qovra/account/user_profile.h"
 #include "qovra/controls/search_edit_frame.h"
 #include "qovra/controls/web_link.h"
 #include "qovra/ui/about_box.h"
@@ -31,13 +33,14 @@ void TfrmMain::ConnectActions() {
         a->acMailSaveAs, a->acMailReply, a->acMailReplyVoice, a->acMailDelete,
         a->acMailSaveToDrafts, a->acMailSignDetails, a->acMailAttachmentsSave, a->acMailReport,
         a->acMailPrint, a->acMailImport, a->acToolsContactsBook, a->acToolsOptions,
-        a->acToolUserProfile, a->acHelpCheckUpdate}) {
+        a->acHelpCheckUpdate}) {
     connect(action, &QAction::triggered, this, [this, action] { NotAvailable(action); });
   }
   connect(a->acMailReceive, &QAction::triggered, this, [this] { (void)acMailReceiveExecute(); });
   connect(a->acWorkOffline, &QAction::triggered, this, &TfrmMain::acWorkOfflineExecute);
   connect(a->acToolsChangePassword, &QAction::triggered, this,
           &TfrmMain::acToolsChangePasswordExecute);
+  connect(a->acToolUserProfile, &QAction::triggered, this, &TfrmMain::acToolUserProfileExecute);
   connect(a->acToolsFind, &QAction::triggered, this, &TfrmMain::acToolsFindExecute);
   connect(a->acHelpAbout, &QAction::triggered, this, [this] { qovra::ui::ShowAboutBox(this); });
   connect(a->acExit, &QAction::triggered, this, &QWidget::close);
@@ -198,5 +201,12 @@ void TfrmMain::acToolsChangePasswordExecute() {
     qovra::ShowWarning(qovra::ui::HandleOf(this), "msgChangingPasswordNotAvailable");
     return;
   }
-  NotAvailable(alMain->acToolsChangePassword);
+  TfrmChangePassword dialog(this);
+  (void)dialog.exec();
+}
+
+void TfrmMain::acToolUserProfileExecute() {
+  TfrmUserProfile dialog(this);
+  dialog.Preset(qovra::Session.OwnContact);
+  if (dialog.exec() == TfrmUserProfile::kResultDone) UpdateTitle();
 }

@@ -193,6 +193,8 @@ class TfrmMain : public QMainWindow {
   void acToolsFindExecute(bool checked);
   void acWorkOfflineExecute(bool checked);
   void acToolsChangePasswordExecute();
+  // The profile dialog preset from the own contact; the titles follow a change.
+  void acToolUserProfileExecute();
   void NotAvailable(QAction* action);
   void SetColumnCaption();
   std::string OwnAddress() const;
