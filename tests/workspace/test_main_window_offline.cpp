@@ -331,6 +331,14 @@ TEST_F(MainWindowOfflineTest, MinimiseToTrayAndBack) {
     open->trigger();
     EXPECT_TRUE(w.isVisible());
     EXPECT_FALSE(tray_.visible);
+
+    // Exit from the tray's menu closes the hidden window.
+    w.setWindowState(Qt::WindowMinimized);
+    QCoreApplication::processEvents();
+    ASSERT_FALSE(w.isVisible());
+    QSignalSpy closed(&w, &TfrmMain::closed);
+    w.alMain->acExit->trigger();
+    EXPECT_EQ(closed.count(), 1);
   }
 }
 
