@@ -21,10 +21,12 @@
 #include "qovra/controls/progress_bar_ex.h"
 #include "qovra/ui/apply_language.h"
 #include "qovra/ui/msg_dialog.h"
+#include "qovra/ui/png_resources.h"
 #include "qovra/ui/progress.h"
 #include "qovra/ui/sound.h"
 #include "qovra/ui/widgets.h"
 #include "qovra/workspace/main_window.h"
+#include "qovra/workspace/system_tray_icon.h"
 #include "refresh_timer.h"
 #include "settings/language.h"
 #include "single_instance_guard.h"
@@ -140,7 +142,9 @@ ProgramEnd RunProgram(const TProgramSetup& setup) {
 
   if (!SetUpUserData(ProgramDir)) return ProgramEnd::UserDataFailed;
 
-  TfrmMain main_window;
+  ui::TSystemTrayIcon tray(ui::MainIcon());
+  TfrmMain main_window(&tray);
+  timer.Handler().SetMainWindow(&main_window);
   QObject::connect(&main_window, &TfrmMain::closed, qApp, &QCoreApplication::quit,
                    Qt::QueuedConnection);
   main_window.show();

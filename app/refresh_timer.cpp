@@ -6,6 +6,7 @@ TRefreshTimer* RefreshTimer = nullptr;
 
 void TTimerClass::TimerTick() {
   ++ticks_;
+  if (main_window_) main_window_->TimerTick();
 }
 
 TRefreshTimer::TRefreshTimer() {

@@ -7,7 +7,8 @@
 #   - alice sends bob one mail (mail-demo --send-only), so bob has mail to
 #     receive;
 #   - a settings file for bob is written beside the program
-#     (build/release/bin/qovra.xml): the server, bob's key files, his login;
+#     (build/release/bin/qovra.xml): the server, bob's key files, his login,
+#     automatic receiving every 20 seconds (QOVRA_REFFREQ; 0 turns it off);
 #   - qovra starts with its login window. The server stops when qovra ends,
 #     and the settings file that was there before comes back.
 #
@@ -132,8 +133,9 @@ if [[ -f "$settings" ]]; then
   cp -p "$settings" "$saved_settings"
 fi
 settings_written=1
+reffreq="${QOVRA_REFFREQ:-20}"
 "$bin/mail-demo" --write-settings "$settings" "$url" bob@127.0.0.1 \
-  "$demo/bob.cer" "$demo/bob.prk" "$demo/mail" >/dev/null
+  "$demo/bob.cer" "$demo/bob.prk" "$demo/mail" "$reffreq" >/dev/null
 
 cat <<MSG
 
@@ -141,6 +143,11 @@ Demo users of this run (server 127.0.0.1:$port):
     login bob    password bob-demo     (filled in: type the password)
     login alice  password alice-demo   (key files $demo/alice.cer, .prk)
 The key files need no password. The server stops when qovra ends.
+qovra receives by itself every $reffreq seconds (0: only with F5). For alice
+to send bob another mail while qovra runs, in a second terminal:
+    $bin/mail-demo --send-only $url \\
+      alice@127.0.0.1 $demo/alice.cer $demo/alice.prk alice-demo \\
+      bob@127.0.0.1 $demo/bob.cer $demo/bob.prk bob-demo
 
 MSG
 set +e

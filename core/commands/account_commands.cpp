@@ -205,6 +205,22 @@ std::string UpdaterPath() {
   return ProgramDir + "qovraupd";
 }
 
+bool OfferUpdate(TWindowHandle owner, std::string_view version, const std::string& rule,
+                 const TUpdaterStarter& start) {
+  const std::string question = FormatMsg(GetMsg("msgNewVersionAvailable2"), {std::string(version)});
+  if (ShowMessageText(owner, question, kAskFlags) != kMsgResultYes) return false;
+
+  const std::string rule_file = WriteRuleFile(rule);
+  const std::vector<std::string> argv{UpdaterPath(), rule_file, "-DELETERULE"};
+  const pid_t pid = rule_file.empty() ? -1 : (start ? start(argv) : StartProcess(argv));
+  if (pid < 0) {
+    if (!rule_file.empty()) ::unlink(rule_file.c_str());
+    ShowWarning(owner, "msgUpdaterNotStarted");
+    return false;
+  }
+  return true;
+}
+
 bool CheckForUpdate(const TCommandOwner& owner, std::string_view current_version,
                     bool& close_program, const TUpdaterStarter& start) {
   Request rq(172);
@@ -215,25 +231,15 @@ bool CheckForUpdate(const TCommandOwner& owner, std::string_view current_version
   const pugi::xml_node client = ChildNamed(reply.document_element(), "qovra_client");
   std::string version(current_version);
   if (const pugi::xml_attribute ver = client.attribute("ver")) version = ver.value();
-  const std::string rule = Base64Decode(client.attribute("rule").value());
-  // A newer version whose rule decodes to nothing cannot be installed:
-  // answered like no update at all instead of with silence.
-  if (!client || VersionToInt(version) <= VersionToInt(current_version) || rule.empty()) {
+  const std::string_view rule_text = client.attribute("rule").value();
+  if (!client || VersionToInt(version) <= VersionToInt(current_version) || rule_text.empty()) {
     ShowInfo(owner.Form, "msgNoNeedUpdate");
     return true;
   }
-  const std::string question = FormatMsg(GetMsg("msgNewVersionAvailable2"), {version});
-  if (ShowMessageText(owner.Form, question, kAskFlags) != kMsgResultYes) return true;
-
-  const std::string rule_file = WriteRuleFile(rule);
-  const std::vector<std::string> argv{UpdaterPath(), rule_file, "-DELETERULE"};
-  const pid_t pid = rule_file.empty() ? -1 : (start ? start(argv) : StartProcess(argv));
-  if (pid < 0) {
-    if (!rule_file.empty()) ::unlink(rule_file.c_str());
-    ShowWarning(owner.Form, "msgUpdaterNotStarted");
-    return true;
-  }
-  close_program = true;
+  // A rule that is there but decodes to nothing cannot be offered.
+  const std::string rule = Base64Decode(rule_text);
+  if (rule.empty()) return true;
+  if (OfferUpdate(owner.Form, version, rule, start)) close_program = true;
   return true;
 }
 

@@ -71,15 +71,22 @@ using TUpdaterStarter = std::function<pid_t(const std::vector<std::string>& argv
 // The updater program: ProgramDir + "qovraupd".
 [[nodiscard]] std::string UpdaterPath();
 
-// 172 with the program's version text. On result 1: with a newer version
-// (VersionToInt) and a rule that decodes to something, asks
-// "msgNewVersionAvailable2" (filled with the version); on Yes writes the
-// rule to a new temporary file ("tmp*.xml", 0600, in the temporary folder)
-// and starts the updater with the arguments: that file name and
-// "-DELETERULE". close_program becomes true only when the updater really
-// started; the caller then ends the program. An updater that does not start
-// is the warning "msgUpdaterNotStarted", the rule file is removed and the
-// program stays. Anything else (no `qovra_client`, not newer, no usable
+// Asks "msgNewVersionAvailable2" (filled with version) over owner; on Yes
+// writes rule (the decoded rule, not empty) to a new temporary file
+// ("tmp*.xml", 0600, in the system's temporary folder: it must outlive the
+// program, the updater deletes it) and starts the updater (UpdaterPath(),
+// never searched in PATH) with the arguments: that file name and
+// "-DELETERULE". True only when the updater really started; the caller
+// then ends the program. An updater that does not start is the warning
+// "msgUpdaterNotStarted", the rule file is removed and the program stays.
+[[nodiscard]] bool OfferUpdate(TWindowHandle owner, std::string_view version,
+                               const std::string& rule, const TUpdaterStarter& start = {});
+
+// 172 with the program's version text. On result 1: a newer version
+// (VersionToInt) with a rule that decodes to something is offered
+// (OfferUpdate); close_program becomes true only when the updater really
+// started. A newer version whose rule is there but decodes to nothing shows
+// nothing. Anything else (no `qovra_client`, not newer, an absent or empty
 // rule) is the information "msgNoNeedUpdate". Returns true on result 1
 // whatever followed; close_program is untouched otherwise.
 [[nodiscard]] bool CheckForUpdate(const TCommandOwner& owner, std::string_view current_version,

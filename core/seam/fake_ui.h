@@ -87,6 +87,7 @@ class FakeUi : public IMessageUi,
   int ShowMsgDialog(TWindowHandle owner, const std::string& text, int flags,
                     const std::string& ok_caption, const std::string& no_caption,
                     const std::string& cancel_caption) override {
+    if (on_message) on_message(text);
     int result = fallback_answer;
     if (!answers.empty()) {
       result = answers.front();
@@ -188,6 +189,8 @@ class FakeUi : public IMessageUi,
 
   std::deque<int> answers;
   int fallback_answer = kMsgResultCancel;
+  // Runs while a message dialog is open, before it is answered.
+  std::function<void(const std::string& text)> on_message;
   std::deque<std::optional<std::string>> secrets;
   std::deque<int> reauth_answers;
   std::function<int()> on_reauthenticate;

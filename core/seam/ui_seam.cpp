@@ -79,6 +79,30 @@ HeadlessSettingsDialog g_headless_settings;
 HeadlessLoginDialog g_headless_login;
 
 IMessageUi* g_message_ui = nullptr;
+int g_message_dialogs_open = 0;
+
+IMessageUi& InstalledMessageUi() {
+  return g_message_ui ? *g_message_ui : g_headless_message;
+}
+
+// Counts the dialogs open in the installed implementation.
+class CountingMessageUi : public IMessageUi {
+ public:
+  int ShowMsgDialog(TWindowHandle owner, const std::string& text, int flags,
+                    const std::string& ok_caption, const std::string& no_caption,
+                    const std::string& cancel_caption) override {
+    struct Open {
+      Open() { ++g_message_dialogs_open; }
+      ~Open() { --g_message_dialogs_open; }
+    } open;
+    return InstalledMessageUi().ShowMsgDialog(owner, text, flags, ok_caption, no_caption,
+                                              cancel_caption);
+  }
+  TWindowHandle ActiveWindow() override { return InstalledMessageUi().ActiveWindow(); }
+  TWindowHandle ActiveFormWindow() override { return InstalledMessageUi().ActiveFormWindow(); }
+};
+
+CountingMessageUi g_counting_message;
 IProgressUi* g_progress_ui = nullptr;
 IReceiveTimer* g_receive_timer = nullptr;
 IPasswordPromptUi* g_password_ui = nullptr;
@@ -116,7 +140,11 @@ void SetDupDialogUi(IDupDialogUi* ui) {
 }
 
 IMessageUi& MessageUi() {
-  return g_message_ui ? *g_message_ui : g_headless_message;
+  return g_counting_message;
+}
+
+int MessageDialogsOpen() {
+  return g_message_dialogs_open;
 }
 IProgressUi& ProgressUi() {
   return g_progress_ui ? *g_progress_ui : g_headless_progress;

@@ -159,6 +159,7 @@ void SetReceiveNotices(IReceiveNotices* notices);
 void SetDupDialogUi(IDupDialogUi* ui);
 
 // The installed implementation (or the headless default); never null.
+// MessageUi() answers through a counter in front of it (MessageDialogsOpen).
 IMessageUi& MessageUi();
 IProgressUi& ProgressUi();
 IReceiveTimer& ReceiveTimer();
@@ -167,6 +168,10 @@ ISettingsDialogUi& SettingsDialogUi();
 ILoginDialogUi& LoginDialogUi();
 IReceiveNotices& ReceiveNotices();
 IDupDialogUi& DupDialogUi();
+
+// How many message dialogs shown through MessageUi() are open now (a
+// dialog opened from inside another counts too).
+int MessageDialogsOpen();
 
 // Forwarders to the installed progress implementation.
 void ShowProgress(TWindowHandle owner, bool show_bar, const std::string& title,

@@ -162,6 +162,22 @@ TEST_F(ProgramMainTest, RunsToTheMainWindowAndCleansUpAfterIt) {
   EXPECT_EQ(Options.Other.lastlgn, "alice");
 }
 
+// The receive timer's ticks go to the main window: shown, it enabled the
+// timer; a tick with reffreq 0 stops it.
+TEST_F(ProgramMainTest, TimerTicksReachTheMainWindow) {
+  bool enabled_by_show = false, enabled_after_tick = true;
+  setup_.on_main_window = [&](TfrmMain& window) {
+    enabled_by_show = RefreshTimer->IsEnabled();
+    Options.Mail.reffreq = 0;
+    RefreshTimer->Handler().TimerTick();
+    enabled_after_tick = RefreshTimer->IsEnabled();
+    QTimer::singleShot(0, &window, &QWidget::close);
+  };
+  EXPECT_EQ(ProgramMain(setup_), ProgramEnd::MainWindowClosed);
+  EXPECT_TRUE(enabled_by_show);
+  EXPECT_FALSE(enabled_after_tick);
+}
+
 TEST_F(ProgramMainTest, CancelledLoginTouchesNoUserDataAndStillCleansUp) {
   login_answer_ = 2;
   bool main_window = false;

@@ -18,6 +18,7 @@
 #include <fstream>
 
 #include "commands/login_command.h"
+#include "platform/run_thread.h"
 #include "qovra/controls/progress_bar_ex.h"
 #include "qovra/controls/search_edit_frame.h"
 #include "qovra/controls/web_link.h"
@@ -25,6 +26,7 @@
 #include "qovra/workspace/folder_tree.h"
 #include "qovra/workspace/main_status_bar.h"
 #include "qovra/workspace/temp_folder_cleanup.h"
+#include "qovra/workspace/update_page.h"
 #include "store/mail_db_upgrade.h"
 #include "test_main_window_fixture.h"
 
@@ -66,14 +68,14 @@ const ActionRow kActions[] = {
     {"acMailReport", "Alt+Return", Rule::One, true},
     {"acMailPrint", "Ctrl+P", Rule::One, true},
     {"acMailImport", "Ctrl+Alt+I", Rule::Always, true},
-    {"acWorkOffline", "", Rule::Always, true},
+    {"acWorkOffline", "", Rule::Always, false},
     {"acToolsContactsBook", "", Rule::Always, true},
     {"acToolsChangePassword", "", Rule::Always, false},
     {"acToolsOptions", "", Rule::Always, true},
     {"acToolsFind", "Ctrl+F", Rule::Always, false},
     {"acToolUserProfile", "", Rule::Online, false},
     {"acHelpAbout", "", Rule::Always, false},
-    {"acHelpCheckUpdate", "", Rule::Online, true},
+    {"acHelpCheckUpdate", "", Rule::Online, false},
     {"acExit", "", Rule::Always, false},
 };
 
@@ -705,23 +707,58 @@ TEST_F(MainWindowTest, UpdateLinkShowsOnlyForANewerVersion) {
   qovra::LatestClientVersion.clear();
 }
 
-// Updating comes later: a click on the link says so with its caption.
-TEST_F(MainWindowTest, UpdateLinkClickSaysItIsNotAvailable) {
+// The link opens the update page with the version code, and only an http
+// or https page.
+TEST_F(MainWindowTest, UpdateLinkOpensTheUpdatePage) {
+  struct Case {
+    const char* url;
+    std::optional<std::string> opened;
+  } cases[] = {
+      {"https://example.org/get", "https://example.org/get?ver=67109120"},
+      {"HTTP://example.org/get", "HTTP://example.org/get?ver=67109120"},
+      {"file:///etc/passwd", std::nullopt},
+      {"javascript:alert(1)", std::nullopt},
+      {"/usr/bin/xterm", std::nullopt},
+      {"http:///no-host", std::nullopt},
+      {"", std::nullopt},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(qovra::ui::UpdatePageAddress(c.url, 0x04000100), c.opened) << c.url;
+  }
+
   MakeUser(kBob);
   qovra::SetMsg("msgNewVersionAvailable", "version %s is out");
-  qovra::CurrentVersionCode = 0x04000000;
-  qovra::LatestVersionCode = 0x04000100;
-  qovra::LatestClientVersion = "4.0.1.0";
+  qovra::CurrentVersionCode = 0x04000100;
+  qovra::LatestVersionCode = 0x04000200;
+  qovra::LatestClientVersion = "4.0.2.0";
+  // The opener records what it was given.
+  const std::string opener = dir_.File("opener");
+  std::ofstream(opener) << "#!/bin/sh\nprintf '%s\\n' \"$@\" >> \"" << dir_.File("opened")
+                        << "\"\n";
+  fs::permissions(opener, fs::perms::owner_all);
+  qovra::TRunThreadList programs(opener);
+  qovra::RunThreadList = &programs;
   TfrmMain& w = Window();
   w.show();
   ASSERT_TRUE(QTest::qWaitForWindowExposed(&w));
   qovra::ui::TWebLink* link = w.pnlStatusBar->wlUpdate;
   ASSERT_TRUE(link->isVisible());
-  QTest::mouseClick(link, Qt::LeftButton, Qt::NoModifier, QPoint(3, 3));
-  ASSERT_EQ(ui_->messages.size(), 1u);
-  EXPECT_EQ(ui_->messages[0].text, "not yet: version 4.0.1.0 is out");
+  for (const char* url : {"file:///etc/passwd", "https://example.org/get"}) {
+    qovra::UpdateUrl = url;
+    QTest::mouseClick(link, Qt::LeftButton, Qt::NoModifier, QPoint(3, 3));
+  }
+  EXPECT_TRUE(QTest::qWaitFor(
+      [&] { return fs::exists(dir_.File("opened")) && fs::file_size(dir_.File("opened")) > 0; },
+      5000));
+  programs.EndAll();
+  qovra::RunThreadList = nullptr;
+  EXPECT_TRUE(ui_->messages.empty());
+  std::ifstream in(dir_.File("opened"));
+  const std::string opened{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+  EXPECT_EQ(opened, "https://example.org/get?ver=67109120\n");  // the current version
   qovra::CurrentVersionCode = qovra::LatestVersionCode = 0;
   qovra::LatestClientVersion.clear();
+  qovra::UpdateUrl.clear();
 }
 
 }  // namespace

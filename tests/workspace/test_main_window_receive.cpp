@@ -13,7 +13,9 @@
 #include "commands/login_command.h"
 #include "mail/sending.h"
 #include "net/server_request.h"
+#include "qovra/ui/progress.h"
 #include "qovra/workspace/main_receive_notices.h"
+#include "qovra/workspace/testing/fake_tick_clock.h"
 #include "server/exchange_pki.h"
 #include "store/mail_container_writer.h"
 #include "store/sqlite_db.h"
@@ -296,6 +298,77 @@ TEST_F(MainWindowReceiveTest, FirstActivationReceivesOnlyWhenSetAndOnline) {
   EXPECT_EQ(Window().LastReceive().Stored, 1);
   Window().FormActivate();  // later activations do nothing
   EXPECT_EQ(Window().model->Count(), 1);
+}
+
+// Offline and back: a wrong password leaves the program offline, the right
+// one brings it online; the title and the online actions follow.
+TEST_F(MainWindowReceiveTest, GoingOnlineWithAWrongAndTheRightPassword) {
+  qovra::SetMsg("msgOfflineMode", "offline");
+  qovra::AppTitle = "Qovra";
+  ASSERT_NO_FATAL_FAILURE(BecomeClient(kBob));
+  qovra::Options.Other.lastlgn = Login(kBob);
+  TfrmMain& w = Window();
+  w.show();
+  w.alMain->acWorkOffline->trigger();
+  ASSERT_EQ(qovra::Session.State, 2);
+
+  std::string password;
+  ui_->on_reauthenticate = [&] {
+    int owner = 0;
+    return qovra::ReauthenticateSession(password, {&owner, "TfrmPassword", nullptr}) == 1 ? 1 : 2;
+  };
+  password = "wrong";
+  w.alMain->acWorkOffline->trigger();
+  EXPECT_EQ(qovra::Session.State, 2);
+  EXPECT_TRUE(w.alMain->acWorkOffline->isChecked());
+  EXPECT_FALSE(w.alMain->acMailReceive->isEnabled());
+  EXPECT_EQ(w.windowTitle(), QStringLiteral("Qovra - offline"));
+  EXPECT_FALSE(ui_->messages.empty()) << "the refusal is reported";
+
+  password = kPassword;
+  ui_->messages.clear();
+  w.alMain->acWorkOffline->trigger();
+  EXPECT_EQ(qovra::Session.State, 1);
+  EXPECT_FALSE(w.alMain->acWorkOffline->isChecked());
+  EXPECT_TRUE(w.alMain->acMailReceive->isEnabled());
+  EXPECT_TRUE(w.alMain->acHelpCheckUpdate->isEnabled());
+  EXPECT_EQ(w.windowTitle(), QStringLiteral("Qovra - ") + QString::fromLatin1(kBob));
+  EXPECT_TRUE(ui_->messages.empty()) << testing::PrintToString(Shown());
+  EXPECT_EQ(ui_->prompts.size(), 2u);
+}
+
+// Alice's mail arrives by the timer, without F5; the receive runs silent,
+// so the progress window never shows (it asks SilentReceive).
+TEST_F(MainWindowReceiveTest, TimerBringsTheMailSilently) {
+  struct SilentAtShow : qovra::IProgressUi {
+    void ShowProgress(qovra::TWindowHandle, bool, const std::string&, const std::string&) override {
+      silent.push_back(qovra::ui::SilentReceive);
+    }
+    void HideProgress(qovra::TWindowHandle, bool) override {}
+    void ReportProgress(void*, int64_t, int64_t) override {}
+    std::vector<bool> silent;
+  } progress;
+  AliceSendsThenBobOpens(1);
+  qovra::ui::testing::FakeTickClock clock;
+  qovra::Options.Mail.reffreq = 300;
+  TfrmMain& w = Window();
+  w.hide();
+  w.show();  // the interval counts from the show
+  qovra::SetProgressUi(&progress);
+  clock.AdvanceSeconds(300);
+  w.TimerTick();
+  EXPECT_EQ(w.ReceiveRuns(), 0);
+  clock.AdvanceSeconds(1);
+  w.TimerTick();
+  qovra::SetProgressUi(&*ui_);
+  EXPECT_EQ(w.ReceiveRuns(), 1);
+  EXPECT_EQ(w.LastReceive().Stored, 1);
+  EXPECT_EQ(w.model->Count(), 1);
+  EXPECT_TRUE(ui_->messages.empty()) << testing::PrintToString(Shown());
+  ASSERT_FALSE(progress.silent.empty());
+  EXPECT_EQ(progress.silent, std::vector<bool>(progress.silent.size(), true));
+  EXPECT_FALSE(qovra::ui::SilentReceive);
+  EXPECT_TRUE(ui_->timer_enabled);
 }
 
 }  // namespace

@@ -7,10 +7,11 @@
 // --send-only stops once the mail is sent: it waits on the server for the
 // second user, who receives it in the program.
 //
-//   mail-demo --write-settings FILE URL ADDRESS CERT KEY MAILDIR
+//   mail-demo --write-settings FILE URL ADDRESS CERT KEY MAILDIR [REFFREQ]
 //
 // writes a settings file for the program that logs ADDRESS in to the
-// server at URL with the key files CERT and KEY, its mail kept in MAILDIR.
+// server at URL with the key files CERT and KEY, its mail kept in MAILDIR,
+// receiving automatically every REFFREQ seconds (default 0: off).
 //
 // URL is the server's origin ("http://127.0.0.1:8480"); FROM and TO are
 // the users' addresses; PASSWORD opens the account and, when the key file
@@ -232,6 +233,14 @@ bool ServerOrigin(std::string& url) {
   return url.rfind(scheme, 0) == 0 && url.size() > scheme.size();
 }
 
+bool ParseSeconds(std::string_view text, int32_t& seconds) {
+  if (text.empty() || text.size() > 6 || text.find_first_not_of("0123456789") != text.npos)
+    return false;
+  seconds = static_cast<int32_t>(std::stoi(std::string(text)));
+  return true;
+}
+
+// args: FILE URL ADDRESS CERT KEY MAILDIR [REFFREQ], null-terminated.
 int WriteSettings(char** args) {
   const std::string file = args[0];
   std::string url = args[1];
@@ -251,6 +260,11 @@ int WriteSettings(char** args) {
   qovra::Options.Keys.offpass.clear();
   qovra::Options.Other.lastlgn = user.Login();
   qovra::Options.Mail.sdownld = 1;  // receive when the main window first shows
+  qovra::Options.Mail.reffreq = 0;
+  if (args[6] && !ParseSeconds(args[6], qovra::Options.Mail.reffreq)) {
+    std::fprintf(stderr, "mail-demo: REFFREQ must be a number of seconds\n");
+    return 2;
+  }
   qovra::Options.Folders.maildir = qovra::Utf8ToUtf16(fs::absolute(args[5]).string());
   if (!qovra::SaveOptions()) {
     std::fprintf(stderr, "mail-demo: cannot write %s\n", file.c_str());
@@ -261,7 +275,8 @@ int WriteSettings(char** args) {
 }
 
 int main(int argc, char** argv) {
-  if (argc == 8 && std::string_view(argv[1]) == "--write-settings") return WriteSettings(argv + 2);
+  if ((argc == 8 || argc == 9) && std::string_view(argv[1]) == "--write-settings")
+    return WriteSettings(argv + 2);
   const bool send_only = argc > 1 && std::string_view(argv[1]) == "--send-only";
   if (send_only) {
     --argc;
@@ -270,7 +285,7 @@ int main(int argc, char** argv) {
   if (argc != 10) {
     std::fprintf(stderr,
                  "usage: mail-demo [--send-only] URL FROM CERT KEY PASSWORD TO CERT KEY PASSWORD\n"
-                 "       mail-demo --write-settings FILE URL ADDRESS CERT KEY MAILDIR\n"
+                 "       mail-demo --write-settings FILE URL ADDRESS CERT KEY MAILDIR [REFFREQ]\n"
                  "  URL: the exchange server's origin, e.g. http://127.0.0.1:8480\n");
     return 2;
   }

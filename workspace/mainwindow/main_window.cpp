@@ -28,6 +28,7 @@
 #include "qovra/ui/menu_style.h"
 #include "qovra/ui/msg_dialog.h"
 #include "qovra/ui/widgets.h"
+#include "qovra/workspace/auto_receive.h"
 #include "qovra/workspace/mail_list_model.h"
 #include "qovra/workspace/main_receive_notices.h"
 #include "qovra/workspace/main_status_bar.h"
@@ -57,6 +58,9 @@ TfrmMain::TfrmMain(qovra::ui::ITrayIcon* tray, QWidget* parent)
 
 TfrmMain::~TfrmMain() {
   qovra::SetReceiveNotices(nullptr);
+  tray_->SetOpenHandler(nullptr);
+  tray_->SetVisible(false);
+  tray_->SetMenu(nullptr);
   // The image lists go before the child widgets that draw from them.
   model->SetImages(nullptr);
   tvMain->SetImages(nullptr);
@@ -65,6 +69,8 @@ TfrmMain::~TfrmMain() {
 void TfrmMain::FormCreate() {
   notices_ = std::make_unique<qovra::ui::TMainReceiveNotices>(*this, *tray_);
   qovra::SetReceiveNotices(notices_.get());
+  auto_receive_ = std::make_unique<qovra::ui::TAutoReceive>(
+      [this] { (void)acMailReceiveExecute(); }, [this] { return AutoReceiveReady(); });
 
   // Bring an older mail database up to date; a failure is shown and the
   // window carries on with what the database has.
@@ -80,6 +86,8 @@ void TfrmMain::FormCreate() {
   BuildMenus();
   BuildToolbar();
   ConnectActions();
+  tray_->SetMenu(pmTray);
+  tray_->SetOpenHandler([this] { mnuTrayOpenClick(); });
 
   qovra::ApplyLanguage(this);
   UpdateTitle();
@@ -231,10 +239,7 @@ void TfrmMain::BuildMenus() {
   QAction* open = pmTray->addAction(QStringLiteral("&Open"));
   open->setObjectName(QStringLiteral("mnuTrayOpen"));
   pmTray->setDefaultAction(open);
-  connect(open, &QAction::triggered, this, [this] {
-    showNormal();
-    activateWindow();
-  });
+  connect(open, &QAction::triggered, this, &TfrmMain::mnuTrayOpenClick);
   pmTray->addAction(a->acExit);
 
   qovra::ui::ApplyMenuStyle(bar);
@@ -395,6 +400,7 @@ void TfrmMain::FormShow() {
     time_columns_sized_ = true;
   }
   qovra::ReceiveTimer().SetEnabled(true);
+  auto_receive_->Restart();
 }
 
 void TfrmMain::SizeTimeColumns() {
@@ -439,6 +445,10 @@ void TfrmMain::changeEvent(QEvent* event) {
   QMainWindow::changeEvent(event);
   if (event->type() == QEvent::ActivationChange && isActiveWindow() && !first_activation_done_)
     FormActivate();
+  // Hidden after the state change is through, not inside it.
+  if (event->type() == QEvent::WindowStateChange && isMinimized() && tray_->MinimizeToTray() &&
+      tray_->IsAvailable())
+    QMetaObject::invokeMethod(this, &TfrmMain::trayIconMinimizeToTray, Qt::QueuedConnection);
 }
 
 void TfrmMain::closeEvent(QCloseEvent* event) {

@@ -32,8 +32,7 @@ void TfrmMain::ConnectActions() {
        {a->acMailNew, a->acMailNewVoice, a->acMailOpen, a->acMailSend, a->acMailForward,
         a->acMailSaveAs, a->acMailReply, a->acMailReplyVoice, a->acMailDelete,
         a->acMailSaveToDrafts, a->acMailSignDetails, a->acMailAttachmentsSave, a->acMailReport,
-        a->acMailPrint, a->acMailImport, a->acToolsContactsBook, a->acToolsOptions,
-        a->acHelpCheckUpdate}) {
+        a->acMailPrint, a->acMailImport, a->acToolsContactsBook, a->acToolsOptions}) {
     connect(action, &QAction::triggered, this, [this, action] { NotAvailable(action); });
   }
   connect(a->acMailReceive, &QAction::triggered, this, [this] { (void)acMailReceiveExecute(); });
@@ -44,9 +43,8 @@ void TfrmMain::ConnectActions() {
   connect(a->acToolsFind, &QAction::triggered, this, &TfrmMain::acToolsFindExecute);
   connect(a->acHelpAbout, &QAction::triggered, this, [this] { qovra::ui::ShowAboutBox(this); });
   connect(a->acExit, &QAction::triggered, this, &QWidget::close);
-  // Updating comes with the offline and tray part of the program.
-  connect(pnlStatusBar->wlUpdate, &qovra::ui::TWebLink::OnClick, this,
-          [this] { qovra::ui::ShowNotAvailable(this, pnlStatusBar->wlUpdate->Caption()); });
+  connect(a->acHelpCheckUpdate, &QAction::triggered, this, &TfrmMain::acHelpCheckUpdateExecute);
+  connect(pnlStatusBar->wlUpdate, &qovra::ui::TWebLink::OnClick, this, &TfrmMain::wlUpdateClick);
 
   connect(tvMain, &QTreeWidget::currentItemChanged, this, [this] { tvMainChange(); });
   connect(lvMain->header(), &QHeaderView::sectionClicked, this, &TfrmMain::lvMainHeaderClick);
@@ -187,13 +185,6 @@ void TfrmMain::acToolsFindExecute(bool checked) {
     frameSearchEdit1->eSearch()->clear();
     lvMain->setFocus();
   }
-}
-
-void TfrmMain::acWorkOfflineExecute(bool checked) {
-  // Switching between online and offline work comes with its own part of
-  // the program; until then the state stays as it is.
-  alMain->acWorkOffline->setChecked(!checked);
-  NotAvailable(alMain->acWorkOffline);
 }
 
 void TfrmMain::acToolsChangePasswordExecute() {

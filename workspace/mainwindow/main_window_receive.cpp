@@ -10,8 +10,10 @@
 bool TfrmMain::acMailReceiveExecute() {
   // One run at a time: a receive asked for from inside a running one (a
   // shortcut or a timer tick while a message shows) is refused.
-  if (receiving_) return false;
+  // Offline, nothing may reach the server.
+  if (receiving_ || qovra::Session.State != 1) return false;
   receiving_ = true;
+  ++receive_runs_;
   struct Reset {
     bool& flag;
     ~Reset() { flag = false; }
@@ -38,4 +40,5 @@ void TfrmMain::FormActivate() {
   }
   first_activation_done_ = true;
   activating_ = false;
+  FirstActivationNotices();
 }

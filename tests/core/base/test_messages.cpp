@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "base/messages.h"
 #include "base/msg_format.h"
@@ -131,6 +132,18 @@ TEST(UiSeam, ProgressAndTimerPauseGoThroughTheSeam) {
   ui->timer_enabled = false;
   { TReceiveTimerPause pause; }
   EXPECT_TRUE(ui->timer_changes.empty());  // a stopped timer stays stopped
+}
+
+TEST(UiSeam, OpenMessageDialogsAreCounted) {
+  ScopedFakeUi ui;
+  std::vector<int> open_seen;
+  ui->on_message = [&](const std::string& text) {
+    open_seen.push_back(MessageDialogsOpen());
+    if (text == "outer") (void)ShowMessageText(nullptr, "inner", kMsgIconInformation);
+  };
+  (void)ShowMessageText(nullptr, "outer", kMsgIconInformation);
+  EXPECT_EQ(open_seen, (std::vector<int>{1, 2}));
+  EXPECT_EQ(MessageDialogsOpen(), 0);
 }
 
 TEST(UiSeam, HeadlessDefaultAnswersCancelWhenNothingIsInstalled) {

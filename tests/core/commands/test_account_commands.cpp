@@ -401,6 +401,30 @@ TEST_F(AccountReplyTest, ElementNamesInAnyCase) {
   }
 }
 
+// A newer version: an absent or empty rule is "no update"; a rule that is
+// there but decodes to nothing cannot be offered and shows nothing.
+TEST_F(AccountReplyTest, NewerVersionByItsRule) {
+  struct Row {
+    const char* name;
+    const char* client;
+    std::vector<std::string> shown;
+  } rows[] = {
+      {"rule absent", "<qovra_client ver=\"99.0.0.0\"/>", {"up to date"}},
+      {"rule empty", "<qovra_client ver=\"99.0.0.0\" rule=\"\"/>", {"up to date"}},
+      {"rule not Base64", "<qovra_client ver=\"99.0.0.0\" rule=\"@@@@\"/>", {}},
+      {"rule of bad length", "<qovra_client ver=\"99.0.0.0\" rule=\"QQ\"/>", {}},
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.name);
+    Serve(std::string("<reply><res val=\"1\"/>") + r.client + "</reply>");
+    ui_->messages.clear();
+    bool close = false;
+    ASSERT_TRUE(qovra::CheckForUpdate(Owner(), "1.0.0.0", close));
+    EXPECT_FALSE(close);
+    EXPECT_EQ(Shown(), r.shown);
+  }
+}
+
 TEST(QovraUpd, ShowsTheRuleAndDeletesIt) {
   ScratchDir dir;
   const std::string rule = dir.File("rule.xml");

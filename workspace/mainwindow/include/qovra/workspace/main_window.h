@@ -12,12 +12,18 @@
 // receive notices (IReceiveNotices) until it is destroyed.
 //
 // Receiving (acMailReceive, F5) runs ReceiveMails with the window as
-// owner; one run at a time: a receive asked for while one runs is refused.
-// The first activation receives when Options.Mail.sdownld is set.
+// owner; one run at a time: a receive asked for while one runs, or while
+// the session is offline, is refused. The first activation receives when
+// Options.Mail.sdownld is set, and so does the receive timer (TimerTick,
+// auto_receive.h) every reffreq seconds, silently.
+//
+// Offline work (acWorkOffline): checking it makes the session offline
+// without a server exchange; unchecking it goes online only through the
+// password prompt's re-authentication. The tray icon (tray_icon.h) hides
+// the minimised window with traymin and opens it again.
 //
 // Actions whose workflows the program does not have yet keep their
-// enabling rules and, when triggered, say so with msgFunctionNotAvailable;
-// so does the status bar's update link.
+// enabling rules and, when triggered, say so with msgFunctionNotAvailable.
 //
 // GUI thread only.
 #pragma once
@@ -48,6 +54,7 @@ namespace qovra::ui {
 class ITrayIcon;
 class TMailListModel;
 class TMainReceiveNotices;
+class TAutoReceive;
 class TMainStatusBar;
 class TframeSearchEdit;
 }  // namespace qovra::ui
@@ -104,9 +111,40 @@ class TfrmMain : public QMainWindow {
   // exactly one mail is selected.
   std::optional<qovra::TMailMessage> SelectedMailCopy() const;
 
-  // Receiving: false when refused because a receive runs already.
+  // Receiving: false when refused because a receive runs already or the
+  // session is not online.
   bool acMailReceiveExecute();
   bool Receiving() const { return receiving_; }
+  // Receives started so far.
+  int ReceiveRuns() const { return receive_runs_; }
+
+  // Automatic receiving: one tick of the receive timer (TTimerClass).
+  void TimerTick();
+  // Whether the timer may start a receive now: online, no receive running,
+  // no message dialog and no progress window up. Mail windows (compose,
+  // viewers) do not stop it: they work on their own copies of the mails.
+  bool AutoReceiveReady() const;
+  const qovra::ui::TAutoReceive& AutoReceive() const { return *auto_receive_; }
+  // After the settings dialog: minimise to the tray by traymin; the
+  // receive timer enabled when reffreq is not 0, else disabled.
+  void ApplyTimerAndTraySettings();
+
+  // Offline work: checked makes the session offline; unchecked goes online
+  // through the password prompt (the action is checked again on failure).
+  // Then the online actions and the title follow the session's state.
+  void acWorkOfflineExecute(bool checked);
+
+  // The tray: Open (and the balloon's click) shows the window again and
+  // hides the icon; minimised with traymin on a desktop with a tray, the
+  // window hides and the icon shows.
+  void mnuTrayOpenClick();
+  void trayIconMinimizeToTray();
+
+  // The update link: opens UpdateUrl + "?ver=" + CurrentVersionCode when
+  // UpdateUrl is an http or https address.
+  void wlUpdateClick();
+  // The update check with the program's version (online only).
+  void acHelpCheckUpdateExecute();
   // The window's receive notices (tests set the activity check there).
   qovra::ui::TMainReceiveNotices& ReceiveNotices() { return *notices_; }
   // What the last receive did.
@@ -191,7 +229,9 @@ class TfrmMain : public QMainWindow {
   // and Alt+Enter belong to Send and Report, not to Enter.
   static bool IsPlainKey(const QKeyEvent& event);
   void acToolsFindExecute(bool checked);
-  void acWorkOfflineExecute(bool checked);
+  // The first activation's notices after its receive: the certificate's
+  // remaining days and the offer of a newer version.
+  void FirstActivationNotices();
   void acToolsChangePasswordExecute();
   // The profile dialog preset from the own contact; the titles follow a change.
   void acToolUserProfileExecute();
@@ -201,7 +241,9 @@ class TfrmMain : public QMainWindow {
 
   qovra::ui::ITrayIcon* tray_;
   std::unique_ptr<qovra::ui::TMainReceiveNotices> notices_;
+  std::unique_ptr<qovra::ui::TAutoReceive> auto_receive_;
   bool receiving_ = false;
+  int receive_runs_ = 0;
   bool first_activation_done_ = false;
   bool activating_ = false;
   bool search_again_ = false;
