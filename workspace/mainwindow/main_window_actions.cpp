@@ -30,8 +30,8 @@ void TfrmMain::ConnectActions() {
        {a->acMailNew, a->acMailNewVoice, a->acMailOpen, a->acMailSend, a->acMailForward,
         a->acMailSaveAs, a->acMailReply, a->acMailReplyVoice, a->acMailDelete,
         a->acMailSaveToDrafts, a->acMailSignDetails, a->acMailAttachmentsSave, a->acMailReport,
-        a->acMailPrint, a->acMailImport, a->acToolsContactsBook, a->acToolsOptions,
-        a->acToolUserProfile, a->acHelpCheckUpdate}) {
+        a->acMailPrint, a->acMailImport, a->acToolsContactsBook, a->acToolUserProfile,
+        a->acHelpCheckUpdate}) {
     connect(action, &QAction::triggered, this, [this, action] { NotAvailable(action); });
   }
   connect(a->acMailReceive, &QAction::triggered, this, [this] { (void)acMailReceiveExecute(); });
@@ -39,6 +39,7 @@ void TfrmMain::ConnectActions() {
   connect(a->acToolsChangePassword, &QAction::triggered, this,
           &TfrmMain::acToolsChangePasswordExecute);
   connect(a->acToolsFind, &QAction::triggered, this, &TfrmMain::acToolsFindExecute);
+  connect(a->acToolsOptions, &QAction::triggered, this, &TfrmMain::acToolsOptionsExecute);
   connect(a->acHelpAbout, &QAction::triggered, this, [this] { qovra::ui::ShowAboutBox(this); });
   connect(a->acExit, &QAction::triggered, this, &QWidget::close);
   // Updating comes with the offline and tray part of the program.

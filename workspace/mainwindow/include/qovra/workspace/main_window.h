@@ -193,6 +193,8 @@ class TfrmMain : public QMainWindow {
   void acToolsFindExecute(bool checked);
   void acWorkOfflineExecute(bool checked);
   void acToolsChangePasswordExecute();
+  // The settings dialog (main_window_options.cpp).
+  void acToolsOptionsExecute();
   void NotAvailable(QAction* action);
   void SetColumnCaption();
   std::string OwnAddress() const;
