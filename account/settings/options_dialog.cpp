@@ -186,7 +186,7 @@ void TfrmOptions::BuildLayout() {
   buttons->addWidget(btnOK);
   buttons->addWidget(btnCancel);
   root->addLayout(buttons);
-  resize(600, 420);
+  setFixedSize(600, 420);
 }
 
 void TfrmOptions::CreatePage(int page) {

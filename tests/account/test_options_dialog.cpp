@@ -28,6 +28,7 @@
 #include "qovra/controls/balloon_tip.h"
 #include "qovra/controls/button_edit.h"
 #include "qovra/controls/edit_ex.h"
+#include "qovra/ui/shell.h"
 #include "seam/fake_ui.h"
 #include "settings/settings.h"
 #include "support/program_language.h"
@@ -468,6 +469,50 @@ TEST_F(OptionsDialogTest, SoundControlsFollowThePeriod) {
   Mail().cbRefresh->setCurrentIndex(1);
   EXPECT_TRUE(Mail().chkPlaySound->isEnabled());
   EXPECT_TRUE(Mail().pnlSoundFile->isEnabled());
+}
+
+// The file and folder choosers: the filter of each field, where they
+// start, and that a cancelled choice keeps the text.
+TEST_F(OptionsDialogTest, ChoosersFillTheirFields) {
+  struct Chooser : IOpenFileChooser, qovra::ui::IFolderChooser {
+    QString ChooseFile(QWidget*, const QString& filter, const QString& initial_dir) override {
+      asked.push_back((filter + QLatin1Char('|') + initial_dir).toStdString());
+      return answer;
+    }
+    QString ChooseFolder(QWidget*, const QString& title, const QString& initial_dir) override {
+      asked.push_back((title + QLatin1Char('|') + initial_dir).toStdString());
+      return answer;
+    }
+    std::vector<std::string> asked;
+    QString answer;
+  } chooser;
+  SetOpenFileChooser(&chooser);
+  qovra::ui::SetFolderChooser(&chooser);
+  Options.Keys.crtpath = u"/k/a.cer";
+  Options.Mail.sndpath = u"/s/ring.wav";
+  Options.Folders.maildir = u"/m";
+  Dialog();
+  const QString cer = QString::fromStdString(dir_.Write("b.cer", "c"));
+  chooser.answer = cer;
+  Keys().beCERButtonClick();
+  EXPECT_EQ(Keys().beCER->text(), cer);
+  EXPECT_EQ(Keys().bePRK->text(), QString::fromStdString(dir_.File("b.prk")));
+  chooser.answer.clear();
+  Keys().bePRKButtonClick();
+  Mail().eSoundFileButtonClick();
+  EXPECT_EQ(Mail().eSoundFile->text(), QStringLiteral("/s/ring.wav"));
+  chooser.answer = QString::fromStdString(dir_.path());
+  Folders().eMailDirectoryButtonClick();
+  EXPECT_EQ(Folders().eMailDirectory->text(), QString::fromStdString(dir_.path()));
+  SetOpenFileChooser(nullptr);
+  qovra::ui::SetFolderChooser(nullptr);
+
+  const auto msg = [](const char* key) { return qovra::GetMsg(key); };
+  EXPECT_EQ(chooser.asked,
+            (std::vector<std::string>{msg("msgCertificateFileFilter") + "|/k",
+                                      msg("msgPrivateKeyFileFilter") + "|" + dir_.path(),
+                                      msg("msgSoundFileFilter") + "|/s",
+                                      msg("msgSelectMailDirectory") + "|/m"}));
 }
 
 // The mail folder of a logged-in user, with data in it.

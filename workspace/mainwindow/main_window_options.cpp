@@ -34,6 +34,7 @@ void TfrmMain::acToolsOptionsExecute() {
     qovra::ApplyLanguage(this);
     ApplyFolderCaptions();
     UpdateTitle();
+    StatusReady();
   }
   tray_->SetMinimizeToTray(qovra::Options.Other.traymin != 0);
   qovra::ReceiveTimer().SetEnabled(qovra::Options.Mail.reffreq != 0);

@@ -129,6 +129,12 @@ TEST_F(SessionChecksTest, OptionsDialogPagesSavingAndLanguage) {
             std::string::npos);
   EXPECT_TRUE(ui_->language_applied.empty());
 
+  // A dialog that switched to the data of another mail folder was confirmed too.
+  ui_->on_options = [](int) { return qovra::kOptionsExistingData; };
+  qovra::HandshakeDone = true;
+  EXPECT_TRUE(qovra::ShowOptionsDialog(owner_, 1));
+  EXPECT_FALSE(qovra::HandshakeDone);
+
   // A changed language is applied to the owner.
   ui_->on_options = [](int) {
     qovra::Options.langid = qovra::Options.langid == 0 ? 1 : 0;
