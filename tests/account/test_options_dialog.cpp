@@ -29,6 +29,7 @@
 #include "qovra/controls/button_edit.h"
 #include "qovra/controls/edit_ex.h"
 #include "qovra/ui/shell.h"
+#include "qovra/ui/testing/fake_audio_backend.h"
 #include "seam/fake_ui.h"
 #include "settings/settings.h"
 #include "support/program_language.h"
@@ -458,6 +459,23 @@ TEST_F(OptionsDialogTest, KeyPathsStartHiddenAndDroppedFilesFillThem) {
   EXPECT_EQ(Keys().beCER->text(), QString::fromStdString(cer));
   EXPECT_EQ(Keys().bePRK->text(), QString::fromStdString(prk));
   EXPECT_FALSE(Keys().TakeDroppedFiles({QString::fromStdString(other)}));
+}
+
+TEST_F(OptionsDialogTest, PlayAndStopTheSoundFile) {
+  qovra::ui::testing::ScopedFakeAudio audio;
+  const QString wav = QString::fromStdString(dir_.Write("ring.wav", "RIFF"));
+  Options.Mail.reffreq = 300;
+  Options.Mail.playsnd = 1;
+  Options.Mail.sndpath = wav.toStdU16String();
+  Dialog();
+  QTest::mouseClick(Mail().btnPlay, Qt::LeftButton);
+  QTest::mouseClick(Mail().btnStop, Qt::LeftButton);
+  EXPECT_EQ(audio->played, QStringList{wav});
+  EXPECT_EQ(audio->stopped, QStringList{wav});
+  // A file that is not there plays nothing.
+  Mail().eSoundFile->setText(wav + QStringLiteral(".gone"));
+  QTest::mouseClick(Mail().btnPlay, Qt::LeftButton);
+  EXPECT_EQ(audio->played.size(), 1);
 }
 
 TEST_F(OptionsDialogTest, SoundControlsFollowThePeriod) {
