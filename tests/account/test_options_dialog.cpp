@@ -373,6 +373,33 @@ TEST_F(OptionsDialogTest, OkForgetsTheSessionKeyAndCancelChangesNothing) {
   EXPECT_FALSE(qovra::HandshakeDone) << "also without any change";
 }
 
+// The receive timer: off without a shown main window or without a period;
+// on when the period changed while the main window is shown.
+TEST_F(OptionsDialogTest, ReceiveTimerRules) {
+  struct Row {
+    bool main_window;
+    int stored, chosen_index;
+    bool expected;
+  };
+  const Row rows[] = {
+      {false, 600, 5, false},  // the login window's dialog
+      {true, 600, 5, true},    // changed: 3600
+      {true, 600, 0, false},   // turned off
+      {true, 600, 2, true},    // unchanged: left running
+  };
+  for (const Row& r : rows) {
+    QWidget main;
+    main.setObjectName(QStringLiteral("frmMain"));
+    if (r.main_window) main.show();
+    ui_->timer_enabled = true;
+    Options.Mail.reffreq = r.stored;
+    Dialog();
+    Mail().cbRefresh->setCurrentIndex(r.chosen_index);
+    dialog_->btnOKClick();
+    EXPECT_EQ(ui_->timer_enabled, r.expected) << r.main_window << " " << r.chosen_index;
+  }
+}
+
 TEST_F(OptionsDialogTest, ServerAddressAfterLogin) {
   for (const int state : {1, 2}) {
     qovra::Session.State = static_cast<uint8_t>(state);
