@@ -1,16 +1,19 @@
 #include "qovra/account/settings_dialog_ui.h"
 
-#include <QString>
-
-#include "base/messages.h"
-#include "qovra/ui/msg_dialog.h"
+#include "qovra/account/options_dialog.h"
 #include "qovra/ui/widgets.h"
 
 namespace qovra::account {
 
-bool TSettingsDialogUi::ShowOptions(TWindowHandle owner, int /*page*/) {
-  ui::ShowNotAvailable(ui::WidgetOf(owner), QString::fromStdString(GetMsg("msgSettings")));
-  return false;
+int TSettingsDialogUi::ShowOptions(TWindowHandle owner, int page_mask) {
+  OptionsPageMask = static_cast<uint16_t>(page_mask);
+  int result = kOptionsCancelled;
+  {
+    TfrmOptions dialog(ui::WidgetOf(owner));
+    result = dialog.exec();
+  }
+  OptionsPageMask = kAllOptionPages;
+  return result == kOptionsApplied || result == kOptionsExistingData ? result : kOptionsCancelled;
 }
 
 void TSettingsDialogUi::ApplyLanguageToWindow(TWindowHandle window) {

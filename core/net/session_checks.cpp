@@ -35,7 +35,8 @@ bool ShowOptionsDialog(TWindowHandle owner, int page) {
     page = 7;
   }
   const int langid_before = Options.langid;
-  const bool confirmed = SettingsDialogUi().ShowOptions(owner, page);
+  const int result = SettingsDialogUi().ShowOptions(owner, page);
+  const bool confirmed = result == kOptionsApplied || result == kOptionsExistingData;
   if (confirmed) {
     // New server settings need a new session.
     HandshakeDone = false;

@@ -154,11 +154,11 @@ class FakeUi : public IMessageUi,
   }
 
   // Settings dialog: on_options when set (it may change Options like the
-  // user would), else the queued answers, else false (cancelled).
-  bool ShowOptions(TWindowHandle owner, int page) override {
+  // user would), else the queued results, else kOptionsCancelled.
+  int ShowOptions(TWindowHandle owner, int page) override {
     options_calls.push_back({owner, page});
     if (on_options) return on_options(page);
-    return PopOr(options_answers, false);
+    return PopOr(options_answers, kOptionsCancelled);
   }
   void ApplyLanguageToWindow(TWindowHandle window) override { language_applied.push_back(window); }
 
@@ -195,8 +195,8 @@ class FakeUi : public IMessageUi,
   std::deque<int> reauth_answers;
   std::function<int()> on_reauthenticate;
   std::vector<PromptCall> prompts;
-  std::deque<bool> options_answers;
-  std::function<bool(int page)> on_options;
+  std::deque<int> options_answers;
+  std::function<int(int page)> on_options;
   std::vector<OptionsCall> options_calls;
   std::vector<TWindowHandle> language_applied;
   std::deque<int> login_answers;

@@ -43,7 +43,7 @@ class HeadlessPasswordPrompt : public IPasswordPromptUi {
 
 class HeadlessSettingsDialog : public ISettingsDialogUi {
  public:
-  bool ShowOptions(TWindowHandle, int) override { return false; }
+  int ShowOptions(TWindowHandle, int) override { return kOptionsCancelled; }
   void ApplyLanguageToWindow(TWindowHandle) override {}
 };
 

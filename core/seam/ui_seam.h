@@ -93,16 +93,21 @@ class IPasswordPromptUi {
                              const std::string& prompt, const std::string& icon_name) = 0;
 };
 
+// Results of the settings dialog.
+constexpr int kOptionsApplied = 1;       // OK: Options changed as the user set it
+constexpr int kOptionsCancelled = 2;     // cancelled; Options unchanged
+constexpr int kOptionsExistingData = 8;  // OK, and the mail folder switched to data that was there
+
 // The settings dialog (TfrmOptions).
 class ISettingsDialogUi {
  public:
   virtual ~ISettingsDialogUi() = default;
-  // Shows the dialog modally over owner at page and lets the user edit
-  // Options. True when the user confirmed it (OK); the dialog itself does
-  // what its OK does to Options. Pages: 1 connection, 2 keys, 6 keys and
-  // interface, 7 connection, keys and interface; other values as the
-  // dialog defines them.
-  virtual bool ShowOptions(TWindowHandle owner, int page) = 0;
+  // Shows the dialog modally over owner with the pages of page_mask (bit n
+  // shows page n: 0 connection, 1 keys, 2 interface, 3 folders, 4 mail; -1
+  // all) and lets the user edit Options. Returns kOptionsApplied,
+  // kOptionsExistingData or kOptionsCancelled; the dialog itself does what
+  // its OK does to Options, the caller saves them.
+  virtual int ShowOptions(TWindowHandle owner, int page_mask) = 0;
   // Applies the current language file to window (captions and hints).
   virtual void ApplyLanguageToWindow(TWindowHandle window) = 0;
 };

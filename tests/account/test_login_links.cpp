@@ -74,7 +74,7 @@ TEST_F(LoginLinksTest, ServerLinkWithoutServerOpensTheConnectionPage) {
   ui_->on_options = [](int) {
     qovra::Options.Conn.srvaddr = "example.org";
     qovra::Options.Conn.ServerUrl = "http://example.org/qovra4/";
-    return true;
+    return qovra::kOptionsApplied;
   };
   f.wlDomainClick();
   ASSERT_EQ(ui_->options_calls.size(), 1u);
@@ -85,7 +85,7 @@ TEST_F(LoginLinksTest, ServerLinkWithoutServerOpensTheConnectionPage) {
 
 TEST_F(LoginLinksTest, SettingsLinkPagesFollowTheOfflineBox) {
   TfrmLogin& f = Form();
-  ui_->options_answers = {false, true};
+  ui_->options_answers = {qovra::kOptionsCancelled, qovra::kOptionsApplied};
   f.wlSettingsClick();
   f.chkOfflineWork->setChecked(true);
   f.chkOfflineWorkClick();

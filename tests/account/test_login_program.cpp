@@ -1,6 +1,9 @@
 // The program's main block with the real login window: typing alice's
 // password logs in against the exchange server and leads to the main window;
-// the links to the settings dialog reach the program's own settings seam.
+// the links to the settings dialog open the program's own settings dialog.
+#include <QComboBox>
+#include <QListWidget>
+#include <QPushButton>
 #include <QTimer>
 #include <filesystem>
 #include <string>
@@ -10,6 +13,8 @@
 #include "base/msg_format.h"
 #include "mail/startup.h"
 #include "program_main.h"
+#include "qovra/account/options_dialog.h"
+#include "qovra/account/options_pages.h"
 #include "qovra/workspace/main_window.h"
 #include "store/mail_db.h"
 #include "support/client_settings.h"
@@ -103,38 +108,62 @@ TEST_F(LoginProgramTest, RealLoginWindowLogsInToTheMainWindow) {
   EXPECT_EQ(qovra::Options.Other.lastlgn, "alice");
 }
 
-// Until the settings dialog is built, the links that open it say so in the
-// running program, as every function not built yet does.
-TEST_F(LoginProgramTest, LinksToTheSettingsDialogSayItIsNotAvailable) {
+// The login window's links open the program's own settings dialog: the
+// server link without a server shows the connection page alone, the
+// settings link the connection, keys and interface pages; what is set there
+// is saved and shown, a new language at once.
+TEST_F(LoginProgramTest, LinksOpenTheRealSettingsDialog) {
   qovra::app::TProgramSetup setup = ProgramWith("", "");
-  std::vector<QString> captions;
-  bool clicked = false;
-  QTimer clicker;
-  QObject::connect(&clicker, &QTimer::timeout, [&] {
+  int login_step = 0;
+  int dialog_step = 0;
+  std::vector<std::vector<int>> pages;
+  QString domain_caption, settings_caption;
+  QTimer login_driver, dialog_driver;
+  QObject::connect(&login_driver, &QTimer::timeout, [&] {
     auto* login = qobject_cast<TfrmLogin*>(QApplication::activeModalWidget());
-    if (!login || clicked) return;
-    clicked = true;
-    captions = {login->wlSettings->Caption(), login->wlDomain->Caption()};
-    QTest::mouseClick(login->wlSettings, Qt::LeftButton);
-    // Without a server the server link shows that none is set and leads to
-    // the settings too.
-    QTest::mouseClick(login->wlDomain, Qt::LeftButton);
-    QTest::keyClick(login, Qt::Key_Escape);
+    if (!login) return;
+    if (login_step == 0) {
+      login_step = 1;
+      QTest::mouseClick(login->wlDomain, Qt::LeftButton);  // runs the dialog
+      domain_caption = login->wlDomain->Caption();
+      QTest::mouseClick(login->wlSettings, Qt::LeftButton);
+      settings_caption = login->wlSettings->Caption();
+      QTest::keyClick(login, Qt::Key_Escape);
+    }
   });
-  clicker.start(20);
+  QObject::connect(&dialog_driver, &QTimer::timeout, [&] {
+    auto* dialog = qobject_cast<TfrmOptions*>(QApplication::activeModalWidget());
+    if (!dialog || !dialog->isVisible() || dialog->result() != 0) return;
+    std::vector<int> shown;
+    for (int i = 0; i < dialog->lbMenu->count(); ++i)
+      shown.push_back(dialog->lbMenu->item(i)->data(Qt::UserRole).toInt());
+    pages.push_back(shown);
+    if (dialog_step++ == 0) {
+      auto* connection = dynamic_cast<TfrmOptConnection*>(dialog->FindPage(0));
+      ASSERT_NE(connection, nullptr);
+      connection->eServerAddress->setText(QStringLiteral("127.0.0.1:4"));
+    } else {
+      dialog->lbMenu->setCurrentRow(2);
+      auto* iface = dynamic_cast<TfrmOptInterface*>(dialog->FindPage(2));
+      ASSERT_NE(iface, nullptr);
+      iface->cbLanguage->setCurrentIndex(0);
+    }
+    QTest::mouseClick(dialog->btnOK, Qt::LeftButton);
+  });
+  login_driver.start(20);
+  dialog_driver.start(20);
   EXPECT_EQ(qovra::app::ProgramMain(setup), qovra::app::ProgramEnd::LoginCancelled);
-  clicker.stop();
-  ASSERT_TRUE(clicked);
+  login_driver.stop();
+  dialog_driver.stop();
 
-  const std::string settings = qovra::GetMsg("msgSettings");
-  EXPECT_EQ(settings, "Настройки");
-  EXPECT_EQ(captions[0].toStdString(), settings) << "the settings link's own caption";
-  EXPECT_EQ(captions[1].toStdString(), qovra::GetMsg("msgNotSpecified"));
-  const std::string not_available =
-      qovra::FormatMsg(qovra::GetMsg("msgFunctionNotAvailable"), {settings});
-  EXPECT_EQ(Shown(), (std::vector<std::string>{not_available, not_available}));
-  for (const auto& m : ui_->messages) EXPECT_EQ(m.flags, qovra::kMsgIconInformation);
+  EXPECT_EQ(pages, (std::vector<std::vector<int>>{{0}, {0, 1, 2}}));
+  EXPECT_EQ(domain_caption, QStringLiteral("@127.0.0.1:4"));
+  EXPECT_EQ(settings_caption.toStdString(), "Созламалар") << "the Uzbek file, applied at once";
+  EXPECT_TRUE(ui_->messages.empty()) << testing::PrintToString(Shown());
   EXPECT_TRUE(ui_->options_calls.empty()) << "the fake settings dialog was not asked";
+  qovra::LoadOptions();
+  EXPECT_EQ(qovra::Options.Conn.srvaddr, "127.0.0.1:4");
+  EXPECT_EQ(qovra::Options.langid, 0);
 }
 
 }  // namespace

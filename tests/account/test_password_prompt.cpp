@@ -352,7 +352,7 @@ TEST_F(ReauthTest, SettingsLoopRunsBeforeTheRequest) {
   bool fix = false;
   ui_->on_options = [&fix](int) {
     if (fix) qovra_test::UseServer(g_world->server());
-    return fix;
+    return fix ? qovra::kOptionsApplied : qovra::kOptionsCancelled;
   };
   TfrmPassword form;
   PromptPlayer player({Type(kPassword), ClickOK, [&](TfrmPassword& f) {

@@ -71,7 +71,7 @@ const ActionRow kActions[] = {
     {"acWorkOffline", "", Rule::Always, false},
     {"acToolsContactsBook", "", Rule::Always, true},
     {"acToolsChangePassword", "", Rule::Always, false},
-    {"acToolsOptions", "", Rule::Always, true},
+    {"acToolsOptions", "", Rule::Always, false},
     {"acToolsFind", "Ctrl+F", Rule::Always, false},
     {"acToolUserProfile", "", Rule::Online, false},
     {"acHelpAbout", "", Rule::Always, false},
@@ -759,6 +759,55 @@ TEST_F(MainWindowTest, UpdateLinkOpensTheUpdatePage) {
   qovra::CurrentVersionCode = qovra::LatestVersionCode = 0;
   qovra::LatestClientVersion.clear();
   qovra::UpdateUrl.clear();
+}
+
+// The settings command: the pages online and offline, the settings saved,
+// the receive timer and the tray set from them, and a mail folder switched
+// to data that was there reloads the folders and the list.
+TEST_F(MainWindowTest, SettingsCommandAppliesWhatTheDialogChanged) {
+  qovra::InitAppSettings(dir_.File("qovra"), {dir_.File("qovra.xml"), "", true});
+  MakeUser(kBob);
+  Store(qovra::kFolderInbox, kAlice, kBob, u"old folder");
+  TfrmMain& w = Window();
+  w.SelectFolder(qovra::kFolderInbox);
+  ASSERT_EQ(w.model->Count(), 1);
+
+  // The data already in another folder: two inbox mails.
+  const std::string other = dir_.File("other") + "/";
+  std::filesystem::create_directories(other);
+  std::filesystem::copy_file(std::string(QOVRA_BIN_DIR) + "/ecm.edb", other + "ecm.edb");
+  ui_->on_options = [&](int) {
+    qovra::Options.Mail.reffreq = 300;
+    qovra::Options.Other.traymin = 1;
+    qovra::MailDb.Close();
+    EXPECT_TRUE(qovra::MailDb.Open(other + "ecm.edb"));
+    qovra::UserDir = other;
+    Store(qovra::kFolderInbox, kAlice, kBob, u"one");
+    Store(qovra::kFolderInbox, kAlice, kBob, u"two");
+    return qovra::kOptionsExistingData;
+  };
+  qovra::Session.State = 1;
+  w.alMain->acToolsOptions->trigger();
+  ASSERT_EQ(ui_->options_calls.size(), 1u);
+  EXPECT_EQ(ui_->options_calls[0].page, -4) << "online: interface, folders and mail";
+  EXPECT_EQ(w.model->Count(), 2);
+  EXPECT_EQ(w.FindFolderNode(qovra::kFolderInbox)->text(1), QStringLiteral("2/2"));
+  EXPECT_TRUE(ui_->timer_enabled);
+  EXPECT_TRUE(tray_.minimize_to_tray);
+  EXPECT_NE(qovra::testing::ScratchDir::Read(dir_.File("qovra.xml")).find("<reffreq>300</reffreq>"),
+            std::string::npos);
+
+  // Offline every page; a cancelled dialog saves nothing, and the timer
+  // follows the settings.
+  qovra::Session.State = 2;
+  qovra::Options.Mail.reffreq = 0;
+  ui_->on_options = nullptr;
+  w.alMain->acToolsOptions->trigger();
+  ASSERT_EQ(ui_->options_calls.size(), 2u);
+  EXPECT_EQ(ui_->options_calls[1].page, -1);
+  EXPECT_FALSE(ui_->timer_enabled);
+  EXPECT_NE(qovra::testing::ScratchDir::Read(dir_.File("qovra.xml")).find("<reffreq>300</reffreq>"),
+            std::string::npos);
 }
 
 }  // namespace

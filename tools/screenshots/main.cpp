@@ -3,8 +3,9 @@
 //   screenshots --out <folder> [window ...]
 //
 // Windows: msg-error, msg-question, msg-info, msg-plain, progress, about,
-// menu, main, login, password, chpass, profile, picker, dupdialog (all of
-// them when none is named). Each window is shown over an owner
+// menu, main, login, password, chpass, profile, picker, dupdialog,
+// settings-1 to settings-5 (the settings dialog on each of its pages) (all
+// of them when none is named). Each window is shown over an owner
 // window and saved twice: <name>.png holds the window alone, and
 // <name>-screen.png the part of the screen around the owner, showing where
 // the window sits. Run it under Xvfb (scripts/screenshots.sh).
@@ -15,6 +16,7 @@
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
+#include <QListWidget>
 #include <QMenu>
 #include <QMenuBar>
 #include <QPixmap>
@@ -36,6 +38,8 @@
 #include "net/xml_maker_addresses.h"
 #include "qovra/account/change_password.h"
 #include "qovra/account/login_window.h"
+#include "qovra/account/options_dialog.h"
+#include "qovra/account/options_pages.h"
 #include "qovra/account/password_prompt.h"
 #include "qovra/account/user_profile.h"
 #include "qovra/addressbook/address_book_db.h"
@@ -261,6 +265,35 @@ bool ShootLogin(const QString& dir) {
   window.show();
   Settle(400);  // the fade-in
   return Save(window.grab(), dir + QStringLiteral("/login.png"));
+}
+
+// The settings dialog of a configured user on page (0-4), key paths shown.
+bool ShootSettings(const QString& dir, int page) {
+  OwnerWindow owner;
+  owner.show();
+  Settle();
+  qovra::Options.langid = ShotLangId();
+  qovra::ApplyLanguageMessages();
+  qovra::Options.Conn.srvaddr = "127.0.0.1:8480";
+  qovra::Options.Conn.useprxy = 1;
+  qovra::Options.Conn.prxaddr = "proxy.example.uz";
+  qovra::Options.Conn.prxport = 3128;
+  qovra::Options.Keys.crtpath = u"/home/bob/keys/bob.cer";
+  qovra::Options.Keys.pvkpath = u"/home/bob/keys/bob.prk";
+  qovra::Options.Folders.maildir = u"/home/bob/Documents";
+  qovra::Options.Mail.reffreq = 600;
+  qovra::Options.Mail.showgrp = 1;
+  TfrmOptions dialog(&owner);
+  dialog.show();
+  Settle();
+  dialog.lbMenu->setCurrentRow(page);
+  if (auto* keys = dynamic_cast<TfrmOptKeys*>(dialog.FindPage(qovra::account::kPageKeys));
+      keys && page == qovra::account::kPageKeys)
+    keys->btnHideKeyPathsClick();
+  Settle(300);
+  const bool ok = SaveBoth(&dialog, &owner, dir, QStringLiteral("settings-%1").arg(page + 1));
+  qovra::Options = qovra::TOptions{};
+  return ok;
 }
 
 // The password prompt asking for the key device's PIN.
@@ -520,6 +553,10 @@ int main(int argc, char** argv) {
       {QStringLiteral("picker"), [&] { return ShootPicker(dir); }},
       {QStringLiteral("dupdialog"), [&] { return ShootDupDialog(dir); }},
   };
+  for (int page = 0; page < 5; ++page)
+    shots[QStringLiteral("settings-%1").arg(page + 1)] = [&dir, page] {
+      return ShootSettings(dir, page);
+    };
   if (args.isEmpty()) {
     for (const auto& shot : shots) args << shot.first;
   }

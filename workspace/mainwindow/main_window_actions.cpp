@@ -32,7 +32,7 @@ void TfrmMain::ConnectActions() {
        {a->acMailNew, a->acMailNewVoice, a->acMailOpen, a->acMailSend, a->acMailForward,
         a->acMailSaveAs, a->acMailReply, a->acMailReplyVoice, a->acMailDelete,
         a->acMailSaveToDrafts, a->acMailSignDetails, a->acMailAttachmentsSave, a->acMailReport,
-        a->acMailPrint, a->acMailImport, a->acToolsContactsBook, a->acToolsOptions}) {
+        a->acMailPrint, a->acMailImport, a->acToolsContactsBook}) {
     connect(action, &QAction::triggered, this, [this, action] { NotAvailable(action); });
   }
   connect(a->acMailReceive, &QAction::triggered, this, [this] { (void)acMailReceiveExecute(); });
@@ -41,6 +41,7 @@ void TfrmMain::ConnectActions() {
           &TfrmMain::acToolsChangePasswordExecute);
   connect(a->acToolUserProfile, &QAction::triggered, this, &TfrmMain::acToolUserProfileExecute);
   connect(a->acToolsFind, &QAction::triggered, this, &TfrmMain::acToolsFindExecute);
+  connect(a->acToolsOptions, &QAction::triggered, this, &TfrmMain::acToolsOptionsExecute);
   connect(a->acHelpAbout, &QAction::triggered, this, [this] { qovra::ui::ShowAboutBox(this); });
   connect(a->acExit, &QAction::triggered, this, &QWidget::close);
   connect(a->acHelpCheckUpdate, &QAction::triggered, this, &TfrmMain::acHelpCheckUpdateExecute);

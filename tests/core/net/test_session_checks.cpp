@@ -35,7 +35,7 @@ TEST_F(SessionChecksTest, KeyFileChecks) {
     for (bool confirm : {true, false}) {
       ui_->messages.clear();
       ui_->options_calls.clear();
-      ui_->options_answers = {confirm};
+      ui_->options_answers = {confirm ? qovra::kOptionsApplied : qovra::kOptionsCancelled};
       qovra::Options.Keys.crtpath = r.crt;
       qovra::Options.Keys.pvkpath = r.pvk;
       EXPECT_EQ(qovra::CheckKeyFiles(owner_),
@@ -110,7 +110,7 @@ TEST_F(SessionChecksTest, OptionsDialogPagesSavingAndLanguage) {
   const std::string before = qovra::testing::ScratchDir::Read(paths.file);
   ui_->on_options = [](int) {
     qovra::Options.Conn.srvaddr = "mail.example.org";
-    return false;
+    return qovra::kOptionsCancelled;
   };
   qovra::HandshakeDone = true;
   EXPECT_FALSE(qovra::ShowOptionsDialog(owner_, 1));
@@ -120,7 +120,7 @@ TEST_F(SessionChecksTest, OptionsDialogPagesSavingAndLanguage) {
   // Confirmed: saved at once, and the session must be made again.
   ui_->on_options = [](int) {
     qovra::Options.Conn.srvaddr = "mail.example.org";
-    return true;
+    return qovra::kOptionsApplied;
   };
   qovra::HandshakeDone = true;
   EXPECT_TRUE(qovra::ShowOptionsDialog(owner_, 1));
@@ -129,10 +129,16 @@ TEST_F(SessionChecksTest, OptionsDialogPagesSavingAndLanguage) {
             std::string::npos);
   EXPECT_TRUE(ui_->language_applied.empty());
 
+  // A dialog that switched to the data of another mail folder was confirmed too.
+  ui_->on_options = [](int) { return qovra::kOptionsExistingData; };
+  qovra::HandshakeDone = true;
+  EXPECT_TRUE(qovra::ShowOptionsDialog(owner_, 1));
+  EXPECT_FALSE(qovra::HandshakeDone);
+
   // A changed language is applied to the owner.
   ui_->on_options = [](int) {
     qovra::Options.langid = qovra::Options.langid == 0 ? 1 : 0;
-    return true;
+    return qovra::kOptionsApplied;
   };
   EXPECT_TRUE(qovra::ShowOptionsDialog(owner_, 7));
   EXPECT_EQ(ui_->language_applied, std::vector<qovra::TWindowHandle>{owner_});

@@ -141,7 +141,7 @@ TEST_F(LoadUserKeysTest, KeyFileDamagedBetweenTwoRequests) {
 
 TEST_F(LoadUserKeysTest, MissingPathsGoToTheSettings) {
   qovra::Options.Keys.crtpath.clear();
-  ui_->options_answers = {false};
+  ui_->options_answers = {qovra::kOptionsCancelled};
   EXPECT_FALSE(qovra::LoadUserKeys(owner_));
   EXPECT_EQ(Shown(), Only("msgCertificatePathNotSpecified"));
   ASSERT_EQ(ui_->options_calls.size(), 1u);

@@ -1,9 +1,9 @@
 // The settings dialog behind the core's settings seam (ISettingsDialogUi).
 //
-// The settings dialog (TfrmOptions) is not in this build yet: asking for it
-// says so, as every function not built yet does (msgFunctionNotAvailable,
-// named by the text of msgSettings), and changes no setting. Install it
-// with qovra::SetSettingsDialogUi(&qovra::account::SettingsDialogWindowUi())
+// ShowOptions builds TfrmOptions (options_dialog.h) with the pages of the
+// mask, runs it modally over the owner and returns its result; the mask
+// goes back to all pages afterwards. Install it with
+// qovra::SetSettingsDialogUi(&qovra::account::SettingsDialogWindowUi())
 // (the program's main block does so). GUI thread only.
 #pragma once
 
@@ -13,9 +13,7 @@ namespace qovra::account {
 
 class TSettingsDialogUi : public ISettingsDialogUi {
  public:
-  // Tells over owner that the settings dialog is not available; false:
-  // nothing was confirmed.
-  bool ShowOptions(TWindowHandle owner, int page) override;
+  int ShowOptions(TWindowHandle owner, int page_mask) override;
   // Applies the current language file to window.
   void ApplyLanguageToWindow(TWindowHandle window) override;
 };

@@ -235,6 +235,8 @@ class TfrmMain : public QMainWindow {
   void acToolsChangePasswordExecute();
   // The profile dialog preset from the own contact; the titles follow a change.
   void acToolUserProfileExecute();
+  // The settings dialog (main_window_options.cpp).
+  void acToolsOptionsExecute();
   void NotAvailable(QAction* action);
   void SetColumnCaption();
   std::string OwnAddress() const;
