@@ -151,7 +151,6 @@ void TfrmForget::BuildLayout() {
   auto label = [](QWidget* parent, const char* name) {
     auto* l = new QLabel(parent);
     l->setObjectName(QLatin1String(name));
-    l->setWordWrap(true);
     return l;
   };
   auto edit = [](QWidget* parent, const char* name, int max_length) {
@@ -181,6 +180,7 @@ void TfrmForget::BuildLayout() {
   QFont bold = lblQuestion->font();
   bold.setBold(true);
   lblQuestion->setFont(bold);
+  lblQuestion->setWordWrap(true);
   lblAnswer = label(tabQuestion, "lblAnswer");
   eAnswer = edit(tabQuestion, "eAnswer", kAnswerMaxLength);
   lblCaptcha = label(tabQuestion, "lblCaptcha");
@@ -217,6 +217,7 @@ void TfrmForget::BuildLayout() {
   auto* finish = new QVBoxLayout(tabFinish);
   finish->setContentsMargins(16, 8, 16, 8);
   lblCongratulations = label(tabFinish, "lblCongratulations");
+  lblCongratulations->setWordWrap(true);
   finish->addWidget(lblCongratulations);
   finish->addStretch(1);
   pgForget->setMinimumSize(440, 170);

@@ -48,6 +48,9 @@ class TfrmForget : public QDialog {
   void btnNextClick();
   // Draws a new captcha and focuses eCaptcha (the image's click).
   void imgCaptchaClick();
+  // The wizard's own page turn (at most to the finish page), run by the
+  // steps of btnNextClick; public for the screenshot tool.
+  void NextPage();
 
   // Wizard state.
   int QuestionNumber() const { return question_number_; }
@@ -92,7 +95,6 @@ class TfrmForget : public QDialog {
   void LoginStep();
   void QuestionStep();
   void NewPasswordStep();
-  void NextPage();
   void NewCaptcha();
   void PaintCaptcha();
   void Balloon(qovra::ui::TEditEx* field, const QString& title, const char* key, int icon);

@@ -70,7 +70,7 @@ class TfrmRegister : public QDialog {
   void wlFillFromCertificateClick();
   void btnOKClick();
 
-  // Replaces the keyboard switch (tests).
+  // Replaces the keyboard switch (tests); null leaves the layout alone.
   void SetKeyboardSwitch(std::unique_ptr<qovra::account::TUsKeyboardSwitch> keyboard);
 
   QLabel* imgLogo = nullptr;
