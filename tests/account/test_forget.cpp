@@ -5,11 +5,13 @@
 #include <QLabel>
 #include <QTabWidget>
 #include <QTest>
+#include <QTimer>
 
 #include "account/register_test_fixture.h"
 #include "base/msg_format.h"
 #include "commands/account_commands.h"
 #include "net/session_setup.h"
+#include "qovra/account/login_window.h"
 
 namespace qovra_test {
 namespace {
@@ -249,6 +251,27 @@ TEST_F(ForgetTest, AnotherUsersSessionCannotResetThePassword) {
 
   UseKeys(address_);
   EXPECT_EQ(LogIn(login_, kOldPassword), 1);
+}
+
+TEST_F(ForgetTest, LoginWindowLinkOpensTheWizardWithItsLogin) {
+  StartServer();
+  TfrmLogin login;
+  login.RefreshFromOptions(false);
+  login.eLogin->setText(QString::fromStdString(login_));
+  login.show();
+  QString preset;
+  QTimer closer;
+  QObject::connect(&closer, &QTimer::timeout, [&] {
+    auto* f = qobject_cast<TfrmForget*>(QApplication::activeModalWidget());
+    if (!f) return;
+    preset = f->eLogin->text();
+    QTest::keyClick(f, Qt::Key_Escape);
+  });
+  closer.start(20);
+  login.wlForgetPasswordClick();
+  closer.stop();
+  EXPECT_EQ(preset.toStdString(), login_);
+  EXPECT_TRUE(ui_->messages.empty());
 }
 
 TEST_F(ForgetTest, UserCannotTurnThePages) {

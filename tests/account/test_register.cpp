@@ -3,6 +3,7 @@
 // a registration against the local exchange server followed by a login.
 #include <QAbstractItemView>
 #include <QApplication>
+#include <QGuiApplication>
 #include <QTest>
 #include <QTimer>
 #include <functional>
@@ -183,6 +184,16 @@ TEST_F(RegisterTest, SecretFieldsHoldTheUsLayoutAndGiveItBack) {
     EXPECT_EQ(calls,
               (std::vector<std::string>{"enter", "leave", "enter", "leave", "enter", "leave"}));
   }
+}
+
+// Off X11 (here the offscreen platform) the real switch leaves the
+// keyboard alone: nothing to tell the user, nothing to give back.
+TEST(UsKeyboardSwitch, DoesNothingOffX11) {
+  ASSERT_NE(QGuiApplication::platformName(), QStringLiteral("xcb"));
+  qovra::account::TUsKeyboardSwitch keyboard;
+  EXPECT_FALSE(keyboard.Enter());
+  keyboard.Leave();
+  EXPECT_FALSE(keyboard.Enter());
 }
 
 TEST_F(RegisterTest, NamesFromTheCertificateOwner) {
