@@ -145,6 +145,7 @@ TfrmRegister::TfrmRegister(QWidget* owner) : QDialog(owner) {
 }
 
 TfrmRegister::~TfrmRegister() {
+  if (keyboard_) keyboard_->Leave();
   for (TEditEx* e : {ePassword, eConfirmPassword}) qovra::ui::WipeEditText(e);
   if (const auto balloon = qovra::ui::CurrentBalloon()) {
     if (balloon->field && isAncestorOf(balloon->field)) qovra::ui::HideBalloon();
@@ -321,12 +322,10 @@ void TfrmRegister::reject() {
 bool TfrmRegister::eventFilter(QObject* watched, QEvent* e) {
   auto* field = qobject_cast<TEditEx*>(watched);
   const bool focus_event = e->type() == QEvent::FocusIn || e->type() == QEvent::FocusOut;
-  // Only focus moves inside the window count: not the window's own
-  // activation, nor a balloon or menu popping up.
-  const bool inside = focus_event &&
-                      static_cast<QFocusEvent*>(e)->reason() != Qt::ActiveWindowFocusReason &&
-                      static_cast<QFocusEvent*>(e)->reason() != Qt::PopupFocusReason;
-  if (inside && field && keyboard_ &&
+  // A menu or list popping up over the field does not count; leaving the
+  // window (another program, a message box) gives the user's layout back.
+  const bool counts = focus_event && static_cast<QFocusEvent*>(e)->reason() != Qt::PopupFocusReason;
+  if (counts && field && keyboard_ &&
       (field == ePassword || field == eConfirmPassword || field == eLogin)) {
     if (e->type() == QEvent::FocusIn) {
       if (keyboard_->Enter()) {

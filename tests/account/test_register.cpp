@@ -160,8 +160,8 @@ TEST_F(RegisterTest, SecretFieldsHoldTheUsLayoutAndGiveItBack) {
   for (const bool switches : {true, false}) {
     SCOPED_TRACE(switches);
     qovra::ui::HideBalloon();
+    std::vector<std::string> calls;  // outlives the form, which leaves on closing
     auto f = NewRegisterForm();
-    std::vector<std::string> calls;
     f->SetKeyboardSwitch(std::make_unique<FakeKeyboard>(&calls, switches));
     f->activateWindow();
     ASSERT_TRUE(QTest::qWaitForWindowActive(f.get()));
