@@ -16,6 +16,10 @@
 #   scripts/run.sh --demo   the window-less demonstrations instead: the
 #                           libraries, and one mail sent and received by
 #                           mail-demo
+#   scripts/run.sh --new-user
+#                           the program for carol, a third user whose
+#                           certificate the server knows but who has no
+#                           account yet: she registers from the login window
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -23,10 +27,11 @@ mode=program
 case "${1:-}" in
   "") ;;
   --demo) mode=demo ;;
-  *) echo "usage: $0 [--demo]" >&2; exit 2 ;;
+  --new-user) mode=new-user ;;
+  *) echo "usage: $0 [--demo | --new-user]" >&2; exit 2 ;;
 esac
 
-if [[ $mode == program && -z "${DISPLAY:-}" && -z "${WAYLAND_DISPLAY:-}" &&
+if [[ $mode != demo && -z "${DISPLAY:-}" && -z "${WAYLAND_DISPLAY:-}" &&
       -z "${QT_QPA_PLATFORM:-}" ]]; then
   cat >&2 <<'MSG'
 qovra is a desktop program and no display was found ($DISPLAY and
@@ -81,7 +86,7 @@ trap 'stop_server; restore_settings; rm -rf "$demo"' EXIT
 "$bin/keytool" server --domain "$domain" --authority "$demo/ca" --name "Qovra Demo Server" \
   --out "$demo/server" >/dev/null
 mkdir -p "$demo/registry" "$demo/data" "$demo/mail"
-for user in alice bob; do
+for user in alice bob carol; do
   "$bin/keytool" user --domain "$domain" --authority "$demo/ca" --name "$user@127.0.0.1" \
     --out "$demo/$user" >/dev/null
   "$bin/keytool" register --registry "$demo/registry" --authority "$demo/ca" \
@@ -134,10 +139,20 @@ if [[ -f "$settings" ]]; then
 fi
 settings_written=1
 reffreq="${QOVRA_REFFREQ:-20}"
-"$bin/mail-demo" --write-settings "$settings" "$url" bob@127.0.0.1 \
-  "$demo/bob.cer" "$demo/bob.prk" "$demo/mail" "$reffreq" >/dev/null
+if [[ $mode == new-user ]]; then
+  "$bin/mail-demo" --write-settings "$settings" "$url" carol@127.0.0.1 \
+    "$demo/carol.cer" "$demo/carol.prk" "$demo/mail" "$reffreq" >/dev/null
+  cat <<MSG
 
-cat <<MSG
+The server 127.0.0.1:$port knows carol's certificate; she has no account yet.
+Choose "Register" in the login window, fill in the form (any login the
+server has not given out), then log in with the new login and password.
+
+MSG
+else
+  "$bin/mail-demo" --write-settings "$settings" "$url" bob@127.0.0.1 \
+    "$demo/bob.cer" "$demo/bob.prk" "$demo/mail" "$reffreq" >/dev/null
+  cat <<MSG
 
 Demo users of this run (server 127.0.0.1:$port):
     login bob    password bob-demo     (filled in: type the password)
@@ -150,6 +165,7 @@ to send bob another mail while qovra runs, in a second terminal:
       bob@127.0.0.1 $demo/bob.cer $demo/bob.prk bob-demo
 
 MSG
+fi
 set +e
 "$bin/qovra"
 status=$?

@@ -56,30 +56,80 @@ std::optional<int> UsGroupFromSymbols(std::string_view symbols) {
   return std::nullopt;
 }
 
-bool SwitchToUsKeyboardLayout() {
 #ifdef QOVRA_HAVE_XKB
-  if (QGuiApplication::platformName() != QLatin1String("xcb")) return false;
-  Display* display = XOpenDisplay(nullptr);
-  if (!display) return false;
-  bool locked = false;
+namespace {
+
+// The keyboard's XKB state on an open display.
+struct XkbGroups {
+  int locked = 0;
+  std::optional<int> us;
+};
+
+// Opens the display of an X11 session; null elsewhere.
+Display* OpenX11Display() {
+  if (QGuiApplication::platformName() != QLatin1String("xcb")) return nullptr;
+  return XOpenDisplay(nullptr);
+}
+
+XkbGroups ReadGroups(Display* display) {
+  XkbGroups g;
+  XkbStateRec state{};
+  if (XkbGetState(display, XkbUseCoreKbd, &state) == Success) g.locked = state.locked_group;
   XkbDescPtr desc = XkbAllocKeyboard();
   if (desc && XkbGetNames(display, XkbSymbolsNameMask, desc) == Success && desc->names &&
       desc->names->symbols != None) {
-    char* name = XGetAtomName(display, desc->names->symbols);
-    if (name) {
-      if (const std::optional<int> group = UsGroupFromSymbols(name)) {
-        locked = XkbLockGroup(display, XkbUseCoreKbd, static_cast<unsigned>(*group)) == True;
-        XFlush(display);
-      }
+    if (char* name = XGetAtomName(display, desc->names->symbols)) {
+      g.us = UsGroupFromSymbols(name);
       XFree(name);
     }
   }
   if (desc) XkbFreeKeyboard(desc, 0, True);
+  return g;
+}
+
+bool LockGroup(Display* display, int group) {
+  const bool locked = XkbLockGroup(display, XkbUseCoreKbd, static_cast<unsigned>(group)) == True;
+  XFlush(display);
+  return locked;
+}
+
+}  // namespace
+#endif
+
+bool SwitchToUsKeyboardLayout() {
+#ifdef QOVRA_HAVE_XKB
+  Display* display = OpenX11Display();
+  if (!display) return false;
+  const XkbGroups g = ReadGroups(display);
+  const bool locked = g.us && LockGroup(display, *g.us);
   XCloseDisplay(display);
   return locked;
 #else
   return false;
 #endif
+}
+
+bool TUsKeyboardSwitch::Enter() {
+  saved_group_.reset();
+#ifdef QOVRA_HAVE_XKB
+  Display* display = OpenX11Display();
+  if (!display) return false;
+  const XkbGroups g = ReadGroups(display);
+  if (g.us && *g.us != g.locked && LockGroup(display, *g.us)) saved_group_ = g.locked;
+  XCloseDisplay(display);
+#endif
+  return saved_group_.has_value();
+}
+
+void TUsKeyboardSwitch::Leave() {
+#ifdef QOVRA_HAVE_XKB
+  if (!saved_group_) return;
+  if (Display* display = OpenX11Display()) {
+    (void)LockGroup(display, *saved_group_);
+    XCloseDisplay(display);
+  }
+#endif
+  saved_group_.reset();
 }
 
 }  // namespace qovra::account

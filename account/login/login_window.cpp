@@ -22,14 +22,15 @@
 #include "base/utf.h"
 #include "base/version.h"
 #include "net/session_setup.h"
-#include "platform/run_thread.h"
+#include "qovra/account/certificate_viewer.h"
+#include "qovra/account/forget_window.h"
+#include "qovra/account/register_window.h"
 #include "qovra/account/us_keyboard.h"
 #include "qovra/controls/balloon_tip.h"
 #include "qovra/controls/char_set.h"
 #include "qovra/controls/edit_ex.h"
 #include "qovra/controls/web_link.h"
 #include "qovra/ui/about_box.h"
-#include "qovra/ui/msg_dialog.h"
 #include "qovra/ui/png_resources.h"
 #include "qovra/ui/widgets.h"
 #include "settings/settings.h"
@@ -350,13 +351,16 @@ void TfrmLogin::wlDomainClick() {
   ConnectionTest();
 }
 
-void TfrmLogin::FunctionNotAvailable(const TWebLink* link) {
-  qovra::ui::ShowNotAvailable(this, link->Caption());
-}
-
 void TfrmLogin::wlRegisterClick() {
-  // The registration window is not part of this build.
-  FunctionNotAvailable(wlRegister);
+  const std::string srvaddr = Options.Conn.srvaddr;
+  if (!ServerSettingsReady()) return;
+  if (!qovra::SameTextAscii(srvaddr, Options.Conn.srvaddr)) RefreshFromOptions(true);
+  TfrmRegister form(this);
+  form.eDomain->setText(QString::fromStdString(Options.Conn.srvaddr));
+  if (form.exec() == TfrmRegister::kResultRegistered) {
+    eLogin->setText(form.eLogin->text());
+    ePassword->setFocus();
+  }
 }
 
 void TfrmLogin::wlForgetPasswordClick() {
@@ -364,8 +368,10 @@ void TfrmLogin::wlForgetPasswordClick() {
     qovra::ShowInfo(HandleOf(this), "msgOfflinePasswordRecovery");
     return;
   }
-  // The password recovery window is not part of this build.
-  FunctionNotAvailable(wlForgetPassword);
+  if (!ServerSettingsReady()) return;
+  TfrmForget form(this);
+  form.eLogin->setText(eLogin->text());
+  (void)form.exec();
 }
 
 void TfrmLogin::imgLogoClick() {
@@ -381,11 +387,7 @@ void TfrmLogin::imgLogoClick() {
     qovra::ShowWarning(HandleOf(this), "msgCertificatePathNotExists");
     return;
   }
-  const std::string viewer = qovra::ProgramDir + "jorvik";
-  if (!std::filesystem::is_regular_file(viewer, ec) || !qovra::RunThreadList) return;
-  // The viewer shows its texts in the program's language.
-  (void)qovra::RunThreadList->Run(
-      viewer, {"/h" + std::to_string(winId()), "/l" + std::to_string(Options.langid), cert});
+  qovra::account::OpenCertificateViewer(this, cert);
 }
 
 void TfrmLogin::lblAboutClick() {

@@ -82,6 +82,15 @@ void RandomShutdown() {
   (void)random_cleanup();
 }
 
+void RandomBytes(uint8_t* out, size_t n) {
+  if (n == 0) return;
+  if (const RandomByteSource& source = ByteSource()) {
+    source(out, n);
+  } else {
+    DrawFromUlmox(out, n);
+  }
+}
+
 std::string RandomString(size_t count, int kind) {
   const KindMap& map = kind >= 0 && kind <= 4 ? kKindMaps[kind] : kKindMaps[5];
   std::vector<uint8_t> bytes = Draw(count);

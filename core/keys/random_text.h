@@ -44,6 +44,9 @@ enum RandomTextKind : int {
   kRandomUpper = 5,     // capitals (also any kind not listed here)
 };
 
+// Fills out[0..n) with random bytes of the current source.
+void RandomBytes(uint8_t* out, size_t n);
+
 // count characters of the given kind, one per random byte. The kinds do not
 // spread evenly over their characters.
 std::string RandomString(size_t count, int kind);

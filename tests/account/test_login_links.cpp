@@ -1,5 +1,5 @@
 // The login window's links: the connection test against the server up,
-// down and wrong, the settings dialog, the windows not built yet, the
+// down and wrong, the settings dialog, the account links, the
 // certificate viewer, and the keyboard switch of the login field.
 #include <filesystem>
 #include <fstream>
@@ -106,24 +106,25 @@ TEST_F(LoginLinksTest, SettingsLinkPagesFollowTheOfflineBox) {
   EXPECT_EQ(f.ePassword->PlaceHolder().toStdString(), qovra::GetMsg("msgPassword"));
 }
 
-TEST_F(LoginLinksTest, WindowsNotBuiltYetSaySo) {
+TEST_F(LoginLinksTest, OfflineRecoveryLinkExplainsTheOfflinePassword) {
   TfrmLogin& f = Form();
-  f.wlRegisterClick();
-  f.wlForgetPasswordClick();
-  const std::string pattern = qovra::GetMsg("msgFunctionNotAvailable");
-  EXPECT_EQ(Shown(),
-            (std::vector<std::string>{
-                qovra::FormatMsg(pattern, {f.wlRegister->Caption().toStdString()}),
-                qovra::FormatMsg(pattern, {f.wlForgetPassword->Caption().toStdString()})}));
-  for (const auto& m : ui_->messages) EXPECT_EQ(m.flags, qovra::kMsgIconInformation);
-
-  // Offline, the recovery link explains how to change the offline password.
-  ui_->messages.clear();
   f.chkOfflineWork->setChecked(true);
   f.chkOfflineWorkClick();
   f.wlForgetPasswordClick();
   ASSERT_EQ(ui_->messages.size(), 1u);
   EXPECT_EQ(ui_->messages[0].text, qovra::GetMsg("msgOfflinePasswordRecovery"));
+  EXPECT_EQ(ui_->messages[0].flags, qovra::kMsgIconInformation);
+}
+
+TEST_F(LoginLinksTest, AccountLinksStopWhenTheServerSettingsAreCancelled) {
+  qovra::Options.Conn.srvaddr.clear();
+  qovra::Options.Conn.ServerUrl.clear();
+  TfrmLogin& f = Form();
+  ui_->on_options = [](int) { return false; };
+  f.wlRegisterClick();
+  f.wlForgetPasswordClick();
+  EXPECT_EQ(ui_->options_calls.size(), 2u);
+  EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
 }
 
 TEST_F(LoginLinksTest, LogoStartsTheCertificateViewerWithoutAShell) {

@@ -3,14 +3,16 @@
 //   screenshots --out <folder> [window ...]
 //
 // Windows: msg-error, msg-question, msg-info, msg-plain, progress, about,
-// menu, main, login, password, chpass, profile, picker, dupdialog,
-// settings-1 to settings-5 (the settings dialog on each of its pages) (all
-// of them when none is named). Each window is shown over an owner
+// menu, main, login, password, register, forget-1 to forget-4 (the pages
+// of the recovery wizard), chpass, profile, picker, dupdialog, settings-1
+// to settings-5 (the settings dialog on each of its pages) (all of them
+// when none is named). Each window is shown over an owner
 // window and saved twice: <name>.png holds the window alone, and
 // <name>-screen.png the part of the screen around the owner, showing where
 // the window sits. Run it under Xvfb (scripts/screenshots.sh).
 #include <QApplication>
 #include <QDialog>
+#include <QComboBox>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
@@ -37,11 +39,14 @@
 #include "mail/startup.h"
 #include "net/xml_maker_addresses.h"
 #include "qovra/account/change_password.h"
+#include "qovra/account/forget_window.h"
 #include "qovra/account/login_window.h"
 #include "qovra/account/options_dialog.h"
 #include "qovra/account/options_pages.h"
 #include "qovra/account/password_prompt.h"
 #include "qovra/account/user_profile.h"
+#include "qovra/account/register_window.h"
+#include "qovra/account/us_keyboard.h"
 #include "qovra/addressbook/address_book_db.h"
 #include "qovra/addressbook/contacts_list.h"
 #include "qovra/addressbook/dup_dialog.h"
@@ -366,6 +371,48 @@ bool ShootProfile(const QString& dir) {
   return ShootModal(dialog, owner, dir, QStringLiteral("profile"));
 }
 
+// The registration form filled in, the login proposed from the names.
+bool ShootRegister(const QString& dir) {
+  OwnerWindow owner;
+  owner.show();
+  Settle();
+  qovra::Options.langid = ShotLangId();
+  TfrmRegister form(&owner);
+  form.SetKeyboardSwitch(nullptr);
+  form.eDomain->setText(QStringLiteral("127.0.0.1:8480"));
+  form.eLastName->setText(QStringLiteral("Нок"));
+  form.eFirstName->setText(QStringLiteral("Олма"));
+  form.eMiddleName->setText(QStringLiteral("Ивановна"));
+  form.eCompany->setText(QStringLiteral("Тошкент филиали"));
+  form.ePassword->setText(QStringLiteral("secret-1"));
+  form.eConfirmPassword->setText(QStringLiteral("secret-1"));
+  form.cbSecurityQuestion->setCurrentIndex(2);
+  form.eAnswer->setText(QStringLiteral("Мурка"));
+  form.show();
+  Settle(300);
+  return SaveBoth(&form, &owner, dir, QStringLiteral("register"));
+}
+
+// The recovery wizard on page (1-4), the fields as a user fills them.
+bool ShootForget(const QString& dir, int page) {
+  OwnerWindow owner;
+  owner.show();
+  Settle();
+  qovra::Options.langid = ShotLangId();
+  TfrmForget form(&owner);
+  form.eLogin->setText(QStringLiteral("o.nok"));
+  for (int p = 1; p < page; ++p) form.NextPage();
+  form.lblQuestion->setText(QString::fromStdString(qovra::GetMsg("strQuestion2")));
+  if (page == 2) form.eAnswer->setText(QStringLiteral("Мурка"));
+  if (page == 3) {
+    form.eNewPassword->setText(QStringLiteral("new-secret"));
+    form.eConfirmPassword->setText(QStringLiteral("new-secret"));
+  }
+  form.show();
+  Settle(300);
+  return SaveBoth(&form, &owner, dir, QStringLiteral("forget-%1").arg(page));
+}
+
 // A book of a few dozen contacts in nested groups (a contact in two
 // groups, some without a group) in a copy of the template.
 bool SeedAddressBook(qovra::SqliteDb& db, const QTemporaryDir& folder) {
@@ -550,6 +597,11 @@ int main(int argc, char** argv) {
       {QStringLiteral("password"), [&] { return ShootPassword(dir); }},
       {QStringLiteral("chpass"), [&] { return ShootChangePassword(dir); }},
       {QStringLiteral("profile"), [&] { return ShootProfile(dir); }},
+      {QStringLiteral("register"), [&] { return ShootRegister(dir); }},
+      {QStringLiteral("forget-1"), [&] { return ShootForget(dir, 1); }},
+      {QStringLiteral("forget-2"), [&] { return ShootForget(dir, 2); }},
+      {QStringLiteral("forget-3"), [&] { return ShootForget(dir, 3); }},
+      {QStringLiteral("forget-4"), [&] { return ShootForget(dir, 4); }},
       {QStringLiteral("picker"), [&] { return ShootPicker(dir); }},
       {QStringLiteral("dupdialog"), [&] { return ShootDupDialog(dir); }},
   };

@@ -23,4 +23,22 @@ namespace qovra::account {
 // opened, or has no "us" group. Never changes anything else.
 bool SwitchToUsKeyboardLayout();
 
+// The US layout while one field has the focus, and the user's own layout
+// back when it leaves. Windows call Enter from the field's focus-in and
+// Leave from its focus-out; tests put in a subclass of their own.
+class TUsKeyboardSwitch {
+ public:
+  virtual ~TUsKeyboardSwitch() = default;
+  // Remembers the locked group; when it is not the "us" group, locks the
+  // "us" group. True when the layout was switched (the caller tells the
+  // user). Nothing happens off X11 or without a "us" group.
+  virtual bool Enter();
+  // Locks the group remembered by the last Enter that switched; nothing
+  // when that Enter did not switch. Called once per Enter.
+  virtual void Leave();
+
+ private:
+  std::optional<int> saved_group_;
+};
+
 }  // namespace qovra::account

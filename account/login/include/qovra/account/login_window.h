@@ -119,7 +119,6 @@ class TfrmLogin : public QDialog {
   void FailureStep();
   // A field check's balloon (warning icon, the window caption as title).
   void FieldBalloon(QWidget* field, const char* key);
-  void FunctionNotAvailable(const qovra::ui::TWebLink* link);
 
   int login_failures_ = 0;
   int shake_count_ = 0;
