@@ -134,8 +134,8 @@ std::array<uint8_t, 65> MailListFauKey(std::string_view fau_data) {
 }
 
 bool LoadMailListRows(SqliteDb& db, int32_t folder, std::string_view own_address,
-                      const std::function<void(int64_t, int64_t)>& progress,
-                      TMailListStore& rows, std::string& error) {
+                      const std::function<void(int64_t, int64_t)>& progress, TMailListStore& rows,
+                      std::string& error) {
   rows.Clear();
   error.clear();
   if (!db.IsOpen()) return false;

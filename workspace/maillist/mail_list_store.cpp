@@ -125,7 +125,7 @@ void TMailListStore::Append(const TMailListRow& row, int32_t folder) {
 
 void TMailListStore::Replace(size_t i, const TMailListRow& row, int32_t folder) {
   const uint32_t old_fau = fixed_[i].fau;
-  Fixed f = MakeFixed(row);  // the old texts stay behind, unused
+  Fixed f = MakeFixed(row);          // the old texts stay behind, unused
   if (old_fau != 0 && f.fau != 0) {  // reuse the old slot
     fau_keys_[old_fau - 1] = fau_keys_.back();
     fau_keys_.pop_back();

@@ -139,8 +139,8 @@ class TMailListModel : public QAbstractTableModel {
   void IndexPositions();
 
   std::unique_ptr<TMailListStore> rows_;  // never null
-  std::vector<int> order_;     // list position -> row index in rows_
-  std::vector<int> position_;  // row index -> list position
+  std::vector<int> order_;                // list position -> row index in rows_
+  std::vector<int> position_;             // row index -> list position
   const TImageList* images_ = nullptr;
   int32_t folder_ = 0;
   int sort_column_ = kColSent;
