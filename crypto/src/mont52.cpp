@@ -1,12 +1,6 @@
 #include "mont52.h"
 
-// GCC 12 takes the undefined pass-through operand inside some AVX-512
-// intrinsics for an uninitialised variable.
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wuninitialized"
-#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
 #include <immintrin.h>
-#pragma GCC diagnostic pop
 
 #include <algorithm>
 #include <cstring>
@@ -116,9 +110,13 @@ std::unique_ptr<Modulus> NewModulus(const BIGNUM* m, BN_CTX* ctx) {
   return mod;
 }
 
+// GCC 12 takes the undefined pass-through operand inside some AVX-512
+// intrinsics for an uninitialised variable.
+#if defined(__GNUC__) && !defined(__clang__)
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wuninitialized"
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#endif
 // One product with its reduction on a short chain: the products a*b (P)
 // and m*y (Q) are summed in separate registers, and the limb that decides
 // the next y is tracked in a scalar, so only the scalar steps wait on y.
@@ -181,7 +179,9 @@ TEVQA_IFMA void Mul(Num* r, const Num& a, const Num& b, const Modulus& m) {
   for (int i = kLimbs; i < kLanes; ++i) r->l[i] = 0;
 }
 
+#if defined(__GNUC__) && !defined(__clang__)
 #pragma GCC diagnostic pop
+#endif
 
 bool ToMont(Num* out, const BIGNUM* x, const Modulus& m) {
   Num plain;
