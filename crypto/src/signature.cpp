@@ -9,6 +9,7 @@
 #include "bn_group.h"
 #include "fixed_base.h"
 #include "gost_hash.h"
+#include "signature_check.h"
 #include "signature_internal.h"
 #include "tevqa.h"
 
@@ -39,8 +40,8 @@ bool DeriveNonce(BIGNUM* k, const BIGNUM* e, const BIGNUM* x, const BIGNUM* R, B
 }
 
 // r = (e (+) inverse(d^[k])) mod p, literally.
-bool ComputeRLiteral(BIGNUM* r, const BIGNUM* e, const BIGNUM* d, const BIGNUM* k,
-                     const BIGNUM* R, const BIGNUM* p, BN_CTX* ctx) {
+bool ComputeRLiteral(BIGNUM* r, const BIGNUM* e, const BIGNUM* d, const BIGNUM* k, const BIGNUM* R,
+                     const BIGNUM* p, BN_CTX* ctx) {
   Bn t = NewBn();
   if (!t || !GroupPower(t.get(), d, k, R, p, ctx) || !GroupInverse(t.get(), t.get(), R, p, ctx) ||
       !GroupOp(r, e, t.get(), R, ctx))
@@ -77,16 +78,14 @@ bool ComputeRFast(BIGNUM* r, const BIGNUM* e, const BIGNUM* d, const BIGNUM* k,
     if (!phi_d || !BN_mod_mul(phi_d.get(), R, d, p, ctx) || !BN_add_word(phi_d.get(), 1) ||
         !BN_nnmod(phi_d.get(), phi_d.get(), p, ctx))
       return false;
-    if (!BN_mod_exp_mont_consttime(phi_t.get(), phi_d.get(), k, p, ctx, m.mont.get()))
-      return false;
+    if (!BN_mod_exp_mont_consttime(phi_t.get(), phi_d.get(), k, p, ctx, m.mont.get())) return false;
   }
   if (!BN_mod_mul(phi_e.get(), R, e, p, ctx) || !BN_add_word(phi_e.get(), 1) ||
       !BN_mod_mul(den.get(), R, phi_t.get(), p, ctx))
     return false;
   BN_set_flags(den.get(), BN_FLG_CONSTTIME);
   if (!BN_mod_inverse(den.get(), den.get(), p, ctx)) return false;
-  return BN_mod_sub(r, phi_e.get(), phi_t.get(), p, ctx) &&
-         BN_mod_mul(r, r, den.get(), p, ctx);
+  return BN_mod_sub(r, phi_e.get(), phi_t.get(), p, ctx) && BN_mod_mul(r, r, den.get(), p, ctx);
 }
 
 }  // namespace
@@ -115,9 +114,9 @@ int SignatureGenerate(const uint8_t* hash, const uint8_t* priv, const uint8_t* p
       // k := (k + 1) mod p
       if (!BN_add_word(k.get(), 1) || !BN_nnmod(k.get(), k.get(), p.get(), ctx.get())) return 0;
     }
-    const bool ok = m ? ComputeRFast(r.get(), e.get(), d.get(), k.get(), *m, pub + kPOff, ctx.get())
-                      : ComputeRLiteral(r.get(), e.get(), d.get(), k.get(), R.get(), p.get(),
-                                        ctx.get());
+    const bool ok =
+        m ? ComputeRFast(r.get(), e.get(), d.get(), k.get(), *m, pub + kPOff, ctx.get())
+          : ComputeRLiteral(r.get(), e.get(), d.get(), k.get(), R.get(), p.get(), ctx.get());
     if (!ok) return 0;
     if (!BN_nnmod(t.get(), r.get(), q.get(), ctx.get())) return 0;
     if (BN_is_zero(t.get())) continue;
@@ -168,33 +167,35 @@ int SignatureVerify(const uint8_t* hash, const uint8_t* pub, const uint8_t* sig,
     // phi(V) = R*e + 1 (phi is a bijection modulo p when R is invertible).
     const BIGNUM* P = m->p.get();
     auto phi = [&](BIGNUM* out, const BIGNUM* val) {
-      return BN_mod_mul(out, R.get(), val, P, c) && BN_add_word(out, 1) &&
-             BN_nnmod(out, out, P, c);
+      return BN_mod_mul(out, R.get(), val, P, c) && BN_add_word(out, 1) && BN_nnmod(out, out, P, c);
     };
-    Bn pa = NewBn(), pb = NewBn(), acc = NewBn();
-    if (!pa || !pb || !acc || !phi(pa.get(), y2.get()) || !phi(pb.get(), y1.get())) return 0;
+    Bn pa = NewBn(), pb = NewBn(), pr = NewBn(), pe = NewBn(), acc = NewBn();
+    if (!pa || !pb || !pr || !pe || !acc || !phi(pa.get(), y2.get()) || !phi(pb.get(), y1.get()) ||
+        !phi(pr.get(), r.get()) || !phi(pe.get(), e.get()))
+      return 0;
     const bool s0 = BN_is_zero(S.get()), r0 = BN_is_zero(rq.get());
-    Bn one_r = NewBn();  // phi(1) = R + 1: the power for exponent 0
-    if (!one_r || !BN_copy(one_r.get(), R.get()) || !BN_add_word(one_r.get(), 1) ||
-        !BN_nnmod(one_r.get(), one_r.get(), P, c))
-      return 0;
-    bool ok;
-    if (!s0 && !r0) {
-      ok = BN_mod_exp2_mont(acc.get(), pa.get(), S.get(), pb.get(), rq.get(), P, c,
-                            m->mont.get());
-    } else {
-      Bn fa = NewBn(), fb = NewBn();
-      ok = fa && fb &&
-           (s0 ? BN_copy(fa.get(), one_r.get()) != nullptr
-               : BN_mod_exp_mont(fa.get(), pa.get(), S.get(), P, c, m->mont.get())) &&
-           (r0 ? BN_copy(fb.get(), one_r.get()) != nullptr
-               : BN_mod_exp_mont(fb.get(), pb.get(), rq.get(), P, c, m->mont.get())) &&
-           BN_mod_mul(acc.get(), fa.get(), fb.get(), P, c);
+    if (s0 || r0 ||
+        !FastCheckProduct(pub, P, pa.get(), S.get(), pb.get(), rq.get(), pr.get(), acc.get(), c)) {
+      Bn one_r = NewBn();  // phi(1) = R + 1: the power for exponent 0
+      if (!one_r || !BN_copy(one_r.get(), R.get()) || !BN_add_word(one_r.get(), 1) ||
+          !BN_nnmod(one_r.get(), one_r.get(), P, c))
+        return 0;
+      bool ok;
+      if (!s0 && !r0) {
+        ok =
+            BN_mod_exp2_mont(acc.get(), pa.get(), S.get(), pb.get(), rq.get(), P, c, m->mont.get());
+      } else {
+        Bn fa = NewBn(), fb = NewBn();
+        ok = fa && fb &&
+             (s0 ? BN_copy(fa.get(), one_r.get()) != nullptr
+                 : BN_mod_exp_mont(fa.get(), pa.get(), S.get(), P, c, m->mont.get())) &&
+             (r0 ? BN_copy(fb.get(), one_r.get()) != nullptr
+                 : BN_mod_exp_mont(fb.get(), pb.get(), rq.get(), P, c, m->mont.get())) &&
+             BN_mod_mul(acc.get(), fa.get(), fb.get(), P, c);
+      }
+      if (!ok || !BN_mod_mul(acc.get(), acc.get(), pr.get(), P, c)) return 0;
     }
-    if (!ok || !phi(pa.get(), r.get()) || !BN_mod_mul(acc.get(), acc.get(), pa.get(), P, c) ||
-        !phi(pb.get(), e.get()))
-      return 0;
-    *verdict = (BN_cmp(e.get(), P) < 0 && BN_cmp(acc.get(), pb.get()) == 0) ? 1 : 0;
+    *verdict = (BN_cmp(e.get(), P) < 0 && BN_cmp(acc.get(), pe.get()) == 0) ? 1 : 0;
     return 1;
   }
   if (!GroupPower(a.get(), y2.get(), S.get(), R.get(), p.get(), c) ||
@@ -213,18 +214,15 @@ extern "C" {
 TEVQA_API int UZDST_SIGNATURE_generate(const void* hash, const void* priv, const void* pub,
                                        void* sig) {
   if (!hash || !priv || !pub || !sig) return 0;
-  return tevqa::SignatureGenerate(static_cast<const uint8_t*>(hash),
-                                  static_cast<const uint8_t*>(priv),
-                                  static_cast<const uint8_t*>(pub), static_cast<uint8_t*>(sig),
-                                  tevqa::SignPath::kFast);
+  return tevqa::SignatureGenerate(
+      static_cast<const uint8_t*>(hash), static_cast<const uint8_t*>(priv),
+      static_cast<const uint8_t*>(pub), static_cast<uint8_t*>(sig), tevqa::SignPath::kFast);
 }
 
 TEVQA_API int UZDST_SIGNATURE_verify(const void* hash, const void* pub, const void* sig,
                                      int* verdict) {
-  return tevqa::SignatureVerify(static_cast<const uint8_t*>(hash),
-                                static_cast<const uint8_t*>(pub),
-                                static_cast<const uint8_t*>(sig), verdict,
-                                tevqa::SignPath::kFast);
+  return tevqa::SignatureVerify(static_cast<const uint8_t*>(hash), static_cast<const uint8_t*>(pub),
+                                static_cast<const uint8_t*>(sig), verdict, tevqa::SignPath::kFast);
 }
 
 }  // extern "C"

@@ -9,7 +9,9 @@
 #include <QGuiApplication>
 #include <QPalette>
 #include <QPersistentModelIndex>
+#include <cctype>
 #include <filesystem>
+#include <map>
 #include <string>
 #include <utility>
 #include <vector>
@@ -421,6 +423,129 @@ TEST_F(MailListTest, SearchTable) {
     EXPECT_EQ(model.FindNext(QString::fromUtf8(c.needle), c.from), c.expected)
         << c.needle << " from " << c.from;
   }
+}
+
+}  // namespace
+}  // namespace qovra::ui
+
+namespace qovra::ui {
+namespace {
+
+// Enough mails that a search step goes past its first few rows into the
+// scan of all keys, with keys that share long prefixes so the sort looks
+// at several 8-byte chunks of them.
+class MailListLargeTest : public MailListTest {
+ protected:
+  static constexpr int kMails = 600;
+
+  void SetUp() override {
+    MailListTest::SetUp();
+    const std::u16string parts[] = {u"Report ", u"report ", u"REPORT_", u"Отчёт ", u"отчёт", u""};
+    const char* senders[] = {"a", "A", "_", "Z", "z"};
+    const TDateTime base = Time(2024, 1, 1, 0, 0, 0);
+    uint32_t seed = 12345;
+    auto next = [&seed](uint32_t n) {
+      seed = seed * 1103515245u + 12345u;
+      return (seed >> 16) % n;
+    };
+    SqliteTransaction transaction(db);
+    for (int i = 0; i < kMails; ++i) {
+      std::u16string subject;
+      for (uint32_t k = next(4); k > 0; --k) subject += parts[next(6)];
+      subject += u"#" + std::u16string(1, static_cast<char16_t>(u'0' + next(3)));
+      std::string from = "sender.";
+      for (uint32_t k = next(5); k > 0; --k) from += senders[next(5)];
+      from += "@x.uz";
+      TMailMessage m = Mail('m', kFolderInbox, from);
+      const std::string number = std::to_string(i);
+      m.Uuid = std::string(32 - number.size(), '0') + number;
+      m.Subject = subject;
+      m.SentTime = base + next(50);
+      ids.push_back(Save(m));
+      keys[ids.back()] = {MailListLowerKeyForTest(from),
+                          QString::fromStdU16String(subject).toLower().toStdString()};
+    }
+    ASSERT_TRUE(transaction.Commit());
+  }
+  static std::string MailListLowerKeyForTest(std::string text) {
+    for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return text;
+  }
+  std::vector<int32_t> Ids() const {
+    std::vector<int32_t> out;
+    for (int r = 0; r < model.Count(); ++r) out.push_back(model.Row(r).Id);
+    return out;
+  }
+
+  std::vector<int32_t> ids;
+  std::map<int32_t, std::pair<std::string, std::string>> keys;  // id -> sender, subject key
+};
+
+// The upper-casing ANSI comparison of the sender column, written out.
+bool SenderLess(const std::string& a, const std::string& b) {
+  auto up = [](unsigned char c) { return c >= 'a' && c <= 'z' ? c - 32 : c; };
+  return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(), [&](char x, char y) {
+    return up(static_cast<unsigned char>(x)) < up(static_cast<unsigned char>(y));
+  });
+}
+
+TEST_F(MailListLargeTest, TextSortsMatchAStableSortOfTheKeys) {
+  Fill(kFolderInbox);
+  ASSERT_EQ(model.Count(), kMails);
+  for (int column : {Col::kColAddress, Col::kColSubject}) {
+    for (Qt::SortOrder order : {Qt::AscendingOrder, Qt::DescendingOrder}) {
+      SCOPED_TRACE(::testing::Message() << "column " << column << " order " << order);
+      model.sort(Col::kColSent, Qt::AscendingOrder);  // ties then keep this order
+      std::vector<int32_t> expected = Ids();
+      auto less = [&](int32_t a, int32_t b) {
+        return column == Col::kColAddress ? SenderLess(keys[a].first, keys[b].first)
+                                          : keys[a].second < keys[b].second;
+      };
+      if (order == Qt::AscendingOrder) {
+        std::stable_sort(expected.begin(), expected.end(), less);
+      } else {
+        std::stable_sort(expected.begin(), expected.end(),
+                         [&](int32_t a, int32_t b) { return less(b, a); });
+      }
+      model.sort(column, order);
+      EXPECT_EQ(Ids(), expected);
+    }
+  }
+}
+
+TEST_F(MailListLargeTest, SearchBeyondTheFirstRowsTakesTheFirstHitAtOrAfterFrom) {
+  Fill(kFolderInbox);
+  model.sort(Col::kColSubject, Qt::AscendingOrder);
+  // The expected answer by a plain walk over the rows as shown.
+  auto walk = [&](const std::string& needle, int from) {
+    for (bool subject : {false, true}) {
+      for (int r = std::max(from, 0); r < model.Count(); ++r) {
+        const auto& k = keys[model.Row(r).Id];
+        if ((subject ? k.second : k.first).find(needle) != std::string::npos) return r;
+      }
+    }
+    return -1;
+  };
+  const std::string needles[] = {"отчёт#1", "report_report", "sender.z_", "sender.aaaa",
+                                 "#2",      "uzsender",      "x.uz",      "_a@"};
+  for (const std::string& needle : needles) {
+    for (int from : {0, 255, 256, 300, 599, 600}) {
+      EXPECT_EQ(model.FindNext(QString::fromStdString(needle), from), walk(needle, from))
+          << needle << " from " << from;
+    }
+  }
+  // "uzsender" would only run from one sender into the next one's key.
+  EXPECT_EQ(model.FindNext(QStringLiteral("uzsender"), 300), -1);
+
+  // A changed subject is found under its new text and no more under the old.
+  const int row = 500;
+  TMailListRow changed = model.Row(row);
+  const QString old_subject = changed.Subject;
+  changed.Subject = QStringLiteral("Unique Needle");
+  ASSERT_TRUE(model.UpdateRow(changed));
+  EXPECT_EQ(model.FindNext(QStringLiteral("unique needle"), 300), row);
+  EXPECT_EQ(model.Row(row).Subject, QStringLiteral("Unique Needle"));
+  EXPECT_EQ(model.Row(row).Id, changed.Id);
 }
 
 }  // namespace

@@ -14,16 +14,10 @@
 #include "base/messages.h"
 #include "base/time_stamp.h"
 #include "mail_list_query.h"
+#include "mail_list_store.h"
 #include "qovra/ui/png_resources.h"
 
 namespace qovra::ui {
-
-// Lower-cased UTF-8 texts of columns 2 and 3: the search looks in them and
-// the sort compares them.
-struct TMailListModel::Keys {
-  std::string address;
-  std::string subject;
-};
 
 namespace {
 
@@ -37,9 +31,8 @@ constexpr int kImageAttachments = 5;
 
 const QColor kHighPriorityColor(202, 0, 0);
 
-QString Utf8(const std::string& text) {
-  return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
-}
+// List positions a search step tries one by one before scanning all keys.
+constexpr int kNearRows = 256;
 
 QString TimeText(TDateTime time) {
   TDateTimeParts p{};
@@ -60,52 +53,6 @@ int KindImage(uint16_t flags) {
   if (flags & mfVoice) return kImageVoice;
   if (flags & mfAttachments) return kImageAttachments;
   return -1;
-}
-
-// text lower-cased as UTF-8; ASCII text (the usual address) without a
-// detour through QString.
-std::string LowerKey(std::string_view text) {
-  std::string key(text);
-  for (char& c : key) {
-    if (static_cast<unsigned char>(c) >= 0x80)
-      return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()))
-          .toLower()
-          .toStdString();
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 32);
-  }
-  return key;
-}
-
-std::string LowerKey(const QString& text) {
-  return text.toLower().toStdString();
-}
-
-// Case-insensitive comparison of two lower-cased keys in the order of an
-// upper-casing ANSI comparison: ASCII letters sort as capitals, so "_"
-// comes after the letters.
-int CompareTextKeys(const std::string& a, const std::string& b) {
-  const size_t n = std::min(a.size(), b.size());
-  for (size_t i = 0; i < n; ++i) {
-    auto x = static_cast<unsigned char>(a[i]);
-    auto y = static_cast<unsigned char>(b[i]);
-    if (x == y) continue;
-    if (x >= 'a' && x <= 'z') x = static_cast<unsigned char>(x - 32);
-    if (y >= 'a' && y <= 'z') y = static_cast<unsigned char>(y - 32);
-    if (x != y) return x < y ? -1 : 1;
-  }
-  return a.size() == b.size() ? 0 : (a.size() < b.size() ? -1 : 1);
-}
-
-// The column-2 text of a row as UTF-8: the recipients joined by "; "
-// outside the inbox, else the sender.
-std::string AddressUtf8(const TMailListRow& row, int32_t folder) {
-  if (folder == kFolderInbox) return row.FromAddress;
-  std::string text;
-  for (const std::string& address : row.Recipients) {
-    if (!text.empty()) text += "; ";
-    text += address;
-  }
-  return text;
 }
 
 }  // namespace
@@ -131,39 +78,36 @@ TMailMessage TMailListRow::ToMailMessage() const {
   return mail;
 }
 
-TMailListModel::TMailListModel(QObject* parent) : QAbstractTableModel(parent) {}
+TMailListModel::TMailListModel(QObject* parent)
+    : QAbstractTableModel(parent), rows_(std::make_unique<TMailListStore>()) {}
 
 TMailListModel::~TMailListModel() = default;
 
 void TMailListModel::SetImages(const TImageList* images) {
   images_ = images;
-  if (!rows_.empty()) emit dataChanged(index(0, kColState), index(Count() - 1, kColKind));
+  if (rows_->Size() > 0) emit dataChanged(index(0, kColState), index(Count() - 1, kColKind));
 }
 
 bool TMailListModel::Fill(SqliteDb& db, int32_t folder, std::string_view own_address,
                           const std::function<void(int64_t, int64_t)>& progress) {
   // The rows are read before the reset, so the list stays whole (and can
   // be painted) while the progress is shown.
-  std::vector<TMailListRow> rows;
+  auto rows = std::make_unique<TMailListStore>();
   std::string error;
-  const bool ok = LoadMailListRows(db, folder, own_address, progress, rows, error);
+  const bool ok = LoadMailListRows(db, folder, own_address, progress, *rows, error);
   beginResetModel();
   rows_ = std::move(rows);
-  keys_.clear();
-  order_.clear();
+  order_ = std::vector<int>();
+  position_ = std::vector<int>();
   folder_ = folder;
   error_.clear();
   if (ok) {
-    keys_.resize(rows_.size());
-    for (size_t i = 0; i < rows_.size(); ++i) {
-      keys_[i].address = LowerKey(AddressUtf8(rows_[i], folder_));
-      keys_[i].subject = LowerKey(rows_[i].Subject);
-    }
-    order_.resize(rows_.size());
+    order_.resize(rows_->Size());
     std::iota(order_.begin(), order_.end(), 0);
     SortRows(sort_column_, sort_order_);
+    IndexPositions();
   } else {
-    rows_.clear();
+    rows_->Clear();
     error_ = QString::fromStdString(GetMsg("msgDatabaseError"));
     std::fprintf(stderr, "qovra: mail list of folder %d: %s\n", folder,
                  error.empty() ? "the mail database is not open" : error.c_str());
@@ -175,15 +119,19 @@ bool TMailListModel::Fill(SqliteDb& db, int32_t folder, std::string_view own_add
 
 void TMailListModel::Clear() {
   beginResetModel();
-  rows_ = std::vector<TMailListRow>();  // hands the memory back
-  keys_ = std::vector<Keys>();
+  rows_->Clear();  // hands the memory back
   order_ = std::vector<int>();
+  position_ = std::vector<int>();
   endResetModel();
 }
 
+TMailListRow TMailListModel::Row(int row) const {
+  return rows_->Row(static_cast<size_t>(order_[row]), folder_);
+}
+
 int TMailListModel::RowOfId(int32_t id) const {
-  for (size_t pos = 0; pos < order_.size(); ++pos) {
-    if (rows_[order_[pos]].Id == id) return static_cast<int>(pos);
+  for (size_t i = 0; i < rows_->Size(); ++i) {
+    if (rows_->Id(i) == id) return position_[i];
   }
   return -1;
 }
@@ -191,21 +139,13 @@ int TMailListModel::RowOfId(int32_t id) const {
 bool TMailListModel::UpdateRow(const TMailListRow& row) {
   const int pos = RowOfId(row.Id);
   if (pos < 0) return false;
-  const int i = order_[pos];
-  rows_[i] = row;
-  rows_[i].FolderId = folder_;  // every row carries the listed folder
-  keys_[i].address = LowerKey(AddressUtf8(rows_[i], folder_));
-  keys_[i].subject = LowerKey(rows_[i].Subject);
+  rows_->Replace(static_cast<size_t>(order_[pos]), row, folder_);  // FolderId stays folder_
   emit dataChanged(index(pos, 0), index(pos, kColumnCount - 1));
   return true;
 }
 
-QString TMailListModel::AddressTextOf(const TMailListRow& row) const {
-  return Utf8(AddressUtf8(row, folder_));
-}
-
 QString TMailListModel::AddressText(int row) const {
-  return AddressTextOf(Row(row));
+  return rows_->AddressText(static_cast<size_t>(order_[row]), folder_);
 }
 
 namespace {
@@ -226,29 +166,32 @@ void StableSortOrder(std::vector<int>& order, Qt::SortOrder direction, Less less
 void TMailListModel::SortRows(int column, Qt::SortOrder order) {
   switch (column) {
     case kColAddress:
-      StableSortOrder(order_, order, [&](int a, int b) {
-        return CompareTextKeys(keys_[a].address, keys_[b].address) < 0;
-      });
+      rows_->SortByKey(TMailListStore::Key::kAddress, order == Qt::DescendingOrder, order_);
       return;
     case kColSubject:
-      StableSortOrder(order_, order,
-                      [&](int a, int b) { return keys_[a].subject < keys_[b].subject; });
+      rows_->SortByKey(TMailListStore::Key::kSubject, order == Qt::DescendingOrder, order_);
       return;
     case kColSent:
     case kColReceived:
     case kColRead: {
       // The times side by side: the sort then stays in the cache.
-      TDateTime TMailListRow::*field = column == kColSent       ? &TMailListRow::SentTime
-                                       : column == kColReceived ? &TMailListRow::ReceivedTime
-                                                                : &TMailListRow::ReadTime;
-      std::vector<TDateTime> times(rows_.size());
-      for (size_t i = 0; i < rows_.size(); ++i) times[i] = rows_[i].*field;
+      std::vector<TDateTime> times(rows_->Size());
+      for (size_t i = 0; i < times.size(); ++i) {
+        times[i] = column == kColSent       ? rows_->SentTime(i)
+                   : column == kColReceived ? rows_->ReceivedTime(i)
+                                            : rows_->ReadTime(i);
+      }
       StableSortOrder(order_, order, [&](int a, int b) { return times[a] < times[b]; });
       return;
     }
     default:
       return;
   }
+}
+
+void TMailListModel::IndexPositions() {
+  position_.assign(order_.size(), 0);
+  for (size_t pos = 0; pos < order_.size(); ++pos) position_[order_[pos]] = static_cast<int>(pos);
 }
 
 void TMailListModel::sort(int column, Qt::SortOrder order) {
@@ -259,14 +202,13 @@ void TMailListModel::sort(int column, Qt::SortOrder order) {
   emit layoutAboutToBeChanged({}, QAbstractItemModel::VerticalSortHint);
   const std::vector<int> before = order_;
   SortRows(column, order);
+  IndexPositions();
   const QModelIndexList from = persistentIndexList();
   if (!from.isEmpty()) {
-    std::vector<int> position(order_.size());
-    for (size_t pos = 0; pos < order_.size(); ++pos) position[order_[pos]] = static_cast<int>(pos);
     QModelIndexList to;
     to.reserve(from.size());
     for (const QModelIndex& old : from) {
-      to.append(index(position[before[old.row()]], old.column()));
+      to.append(index(position_[before[old.row()]], old.column()));
     }
     changePersistentIndexList(from, to);
   }
@@ -275,14 +217,25 @@ void TMailListModel::sort(int column, Qt::SortOrder order) {
 
 int TMailListModel::FindNext(const QString& needle, int from) const {
   if (needle.isEmpty()) return -1;
-  const std::string lower = LowerKey(needle);
+  const std::string lower = MailListLowerKey(needle);
   const int count = Count();
   from = std::max(from, 0);
-  for (int pos = from; pos < count; ++pos) {
-    if (keys_[order_[pos]].address.find(lower) != std::string::npos) return pos;
-  }
-  for (int pos = from; pos < count; ++pos) {
-    if (keys_[order_[pos]].subject.find(lower) != std::string::npos) return pos;
+  for (TMailListStore::Key key : {TMailListStore::Key::kAddress, TMailListStore::Key::kSubject}) {
+    // The next few rows first: a repeated step usually stops there.
+    const int near_end = std::min(count, from + kNearRows);
+    for (int pos = from; pos < near_end; ++pos) {
+      if (rows_->KeyOf(key, static_cast<size_t>(order_[pos])).find(lower) != std::string::npos)
+        return pos;
+    }
+    if (near_end == count) continue;
+    // Else one pass over all keys, taking the first list position at or
+    // after from.
+    int best = count;
+    rows_->ForEachMatch(key, lower, [&](size_t i) {
+      const int pos = position_[i];
+      if (pos >= near_end && pos < best) best = pos;
+    });
+    if (best < count) return best;
   }
   return -1;
 }
@@ -297,42 +250,44 @@ int TMailListModel::columnCount(const QModelIndex& parent) const {
 
 QVariant TMailListModel::data(const QModelIndex& index, int role) const {
   if (!index.isValid() || index.row() >= Count() || index.column() >= kColumnCount) return {};
-  const TMailListRow& row = Row(index.row());
+  const auto i = static_cast<size_t>(order_[index.row()]);
+  const uint16_t flags = rows_->Flags(i);
   const int column = index.column();
   switch (role) {
     case Qt::DisplayRole:
       switch (column) {
         case kColAddress:
-          return AddressTextOf(row);
+          return rows_->AddressText(i, folder_);
         case kColSubject:
-          return row.Subject;
+          return rows_->Subject(i);
         case kColSent:
-          return TimeText(row.SentTime);
+          return TimeText(rows_->SentTime(i));
         case kColReceived:
-          return TimeText(row.ReceivedTime);
+          return TimeText(rows_->ReceivedTime(i));
         case kColRead:
-          return TimeText(row.ReadTime);
+          return TimeText(rows_->ReadTime(i));
         default:
           return {};
       }
     case kImageIndexRole:
     case Qt::DecorationRole: {
       int image = -1;
-      if (column == kColState) image = StateImage(row.Flags);
-      if (column == kColKind) image = KindImage(row.Flags);
+      if (column == kColState) image = StateImage(flags);
+      if (column == kColKind) image = KindImage(flags);
       if (role == kImageIndexRole) return column <= kColKind ? QVariant(image) : QVariant();
       if (image < 0 || !images_) return {};
       return images_->Icon(image);
     }
     case Qt::ForegroundRole: {
       const QPalette palette = QGuiApplication::palette();
-      if (row.Priority == kPriorityLow)
+      const uint8_t priority = rows_->Priority(i);
+      if (priority == kPriorityLow)
         return QBrush(palette.color(QPalette::Disabled, QPalette::Text));
-      if (row.Priority == kPriorityHigh) return QBrush(kHighPriorityColor);
+      if (priority == kPriorityHigh) return QBrush(kHighPriorityColor);
       return QBrush(palette.color(QPalette::Active, QPalette::WindowText));
     }
     case Qt::FontRole: {
-      if (folder_ != kFolderInbox || (row.Flags & mfRead)) return {};
+      if (folder_ != kFolderInbox || (flags & mfRead)) return {};
       QFont bold;
       bold.setBold(true);
       return bold;

@@ -9,6 +9,7 @@
 #include "base/quoting.h"
 #include "base/text_utils.h"
 #include "base/time_stamp.h"
+#include "mail_list_store.h"
 
 namespace qovra::ui {
 namespace {
@@ -104,9 +105,8 @@ void FillRow(const SqliteStatement& query, int32_t folder, TMailListRow& row) {
   AddRecipient(row, query.ColumnText(kToAddress));
 }
 
-bool Fail(SqliteDb& db, std::vector<TMailListRow>& rows, std::string& error) {
-  rows.clear();
-  rows.shrink_to_fit();
+bool Fail(SqliteDb& db, TMailListStore& rows, std::string& error) {
+  rows.Clear();
   error = db.LastError();
   return false;
 }
@@ -134,9 +134,9 @@ std::array<uint8_t, 65> MailListFauKey(std::string_view fau_data) {
 }
 
 bool LoadMailListRows(SqliteDb& db, int32_t folder, std::string_view own_address,
-                      const std::function<void(int64_t, int64_t)>& progress,
-                      std::vector<TMailListRow>& rows, std::string& error) {
-  rows.clear();
+                      const std::function<void(int64_t, int64_t)>& progress, TMailListStore& rows,
+                      std::string& error) {
+  rows.Clear();
   error.clear();
   if (!db.IsOpen()) return false;
   SqliteTransaction transaction(db);
@@ -144,7 +144,7 @@ bool LoadMailListRows(SqliteDb& db, int32_t folder, std::string_view own_address
 
   const int64_t mails = CountOf(PrepareWith(db, kCountMails, folder, own_address, ""));
   if (mails < 0) return Fail(db, rows, error);
-  rows.reserve(static_cast<size_t>(mails));
+  rows.Reserve(static_cast<size_t>(mails));
   int64_t total = 0;
   if (progress) {
     total = CountOf(PrepareWith(db, kCountRows, folder, own_address, ""));
@@ -158,15 +158,21 @@ bool LoadMailListRows(SqliteDb& db, int32_t folder, std::string_view own_address
       PrepareWith(db, folder == kFolderSent ? kSelectSent : kSelect, folder, own_address, kOrder);
   if (!query.Valid()) return Fail(db, rows, error);
   int64_t done = 0;
+  // One mail spans consecutive query rows; it is stored once complete.
+  TMailListRow pending;
+  bool have_pending = false;
   for (;;) {
     const SqliteStatement::StepResult result = query.Step();
     if (result == SqliteStatement::StepResult::Error) return Fail(db, rows, error);
     if (result == SqliteStatement::StepResult::Done) break;
     const int32_t id = static_cast<int32_t>(query.ColumnInt(kId));
-    if (!rows.empty() && rows.back().Id == id) {
-      AddRecipient(rows.back(), query.ColumnText(kToAddress));
+    if (have_pending && pending.Id == id) {
+      AddRecipient(pending, query.ColumnText(kToAddress));
     } else {
-      FillRow(query, folder, rows.emplace_back());
+      if (have_pending) rows.Append(pending, folder);
+      pending = TMailListRow();
+      FillRow(query, folder, pending);
+      have_pending = true;
     }
     ++done;
     if (progress && (done >= next_report || done == total)) {
@@ -174,7 +180,9 @@ bool LoadMailListRows(SqliteDb& db, int32_t folder, std::string_view own_address
       next_report = done + step;
     }
   }
+  if (have_pending) rows.Append(pending, folder);
   if (!transaction.Commit()) return Fail(db, rows, error);
+  rows.Shrink();
   return true;
 }
 

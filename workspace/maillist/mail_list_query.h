@@ -13,18 +13,20 @@
 
 namespace qovra::ui {
 
-// Reads the mails of folder from db in one transaction, in id order, one
-// TMailListRow per mail with the recipients of all its recipient rows. For
-// the sent folder the inbox mails from own_address are read too. Every row
-// gets FolderId = folder. progress, when set, is called with (done, total)
+class TMailListStore;
+
+// Reads the mails of folder from db in one transaction, in id order, into
+// rows: one row per mail with the recipients of all its recipient rows. For
+// the sent folder the inbox mails from own_address are read too; column 2
+// of the list follows folder. progress, when set, is called with (done, total)
 // query rows: once with done 0, then now and then, last with done = total.
 //
-// REQUIRES: rows is empty. On failure rows is left empty and error holds
+// rows is cleared first. On failure rows is left empty and error holds
 // SQLite's reason for the log (a missing table, a failed step), empty when
 // the database is not open.
 [[nodiscard]] bool LoadMailListRows(SqliteDb& db, int32_t folder, std::string_view own_address,
                                     const std::function<void(int64_t, int64_t)>& progress,
-                                    std::vector<TMailListRow>& rows, std::string& error);
+                                    TMailListStore& rows, std::string& error);
 
 // The subject as the list shows it: the stored text with its XML entities
 // decoded, read as UTF-8, cut to 1023 UTF-16 units (a surrogate pair is

@@ -22,6 +22,7 @@
 #include <array>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -32,6 +33,7 @@
 namespace qovra::ui {
 
 class TImageList;
+class TMailListStore;
 
 // One mail of the list.
 struct TMailListRow {
@@ -96,8 +98,8 @@ class TMailListModel : public QAbstractTableModel {
 
   int32_t Folder() const { return folder_; }
   int Count() const { return static_cast<int>(order_.size()); }
-  // REQUIRES: 0 <= row < Count().
-  const TMailListRow& Row(int row) const { return rows_[order_[row]]; }
+  // A copy of the row at list position row. REQUIRES: 0 <= row < Count().
+  TMailListRow Row(int row) const;
   // The list row of a mail id; -1 when it is not listed.
   int RowOfId(int32_t id) const;
   // Replaces the stored row of the same Id (flags or times changed) and
@@ -131,14 +133,14 @@ class TMailListModel : public QAbstractTableModel {
   void RetranslateHeaders();
 
  private:
-  struct Keys;  // precomputed sort and search keys, one per row
-  QString AddressTextOf(const TMailListRow& row) const;
   // Stable sort of order_ without telling views.
   void SortRows(int column, Qt::SortOrder order);
+  // Rebuilds position_ from order_.
+  void IndexPositions();
 
-  std::vector<TMailListRow> rows_;
-  std::vector<Keys> keys_;
-  std::vector<int> order_;  // list position -> index into rows_
+  std::unique_ptr<TMailListStore> rows_;  // never null
+  std::vector<int> order_;                // list position -> row index in rows_
+  std::vector<int> position_;             // row index -> list position
   const TImageList* images_ = nullptr;
   int32_t folder_ = 0;
   int sort_column_ = kColSent;
