@@ -23,6 +23,7 @@
 #include "qovra/controls/search_edit_frame.h"
 #include "qovra/controls/web_link.h"
 #include "qovra/ui/about_box.h"
+#include "qovra/workspace/auto_receive.h"
 #include "qovra/workspace/folder_tree.h"
 #include "qovra/workspace/main_status_bar.h"
 #include "qovra/workspace/temp_folder_cleanup.h"
@@ -787,7 +788,13 @@ TEST_F(MainWindowTest, SettingsCommandAppliesWhatTheDialogChanged) {
     return qovra::kOptionsExistingData;
   };
   qovra::Session.State = 1;
+  w.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&w));
+  uint64_t now_ms = 5'000'000;
+  qovra::ui::SetTickClock([&] { return now_ms; });
   w.alMain->acToolsOptions->trigger();
+  qovra::ui::SetTickClock(nullptr);
+  EXPECT_EQ(w.AutoReceive().LastReceiveTick(), now_ms) << "a new period counts from now";
   ASSERT_EQ(ui_->options_calls.size(), 1u);
   EXPECT_EQ(ui_->options_calls[0].page, -4) << "online: interface, folders and mail";
   EXPECT_EQ(w.model->Count(), 2);

@@ -3,6 +3,7 @@
 #include "mail/startup.h"
 #include "qovra/ui/apply_language.h"
 #include "qovra/ui/widgets.h"
+#include "qovra/workspace/auto_receive.h"
 #include "qovra/workspace/main_window.h"
 #include "qovra/workspace/tray_icon.h"
 #include "seam/ui_seam.h"
@@ -17,6 +18,7 @@ constexpr int kPagesWhileOnline = -4;  // interface, folders and mail
 
 void TfrmMain::acToolsOptionsExecute() {
   const int32_t langid = qovra::Options.langid;
+  const int32_t reffreq = qovra::Options.Mail.reffreq;
   const std::string user_dir = qovra::UserDir;
   const int result = qovra::SettingsDialogUi().ShowOptions(
       qovra::ui::HandleOf(this), qovra::Session.State == 1 ? kPagesWhileOnline : kAllPages);
@@ -37,5 +39,8 @@ void TfrmMain::acToolsOptionsExecute() {
     StatusReady();
   }
   tray_->SetMinimizeToTray(qovra::Options.Other.traymin != 0);
+  // A new period counts from now.
+  if (qovra::Options.Mail.reffreq != 0 && qovra::Options.Mail.reffreq != reffreq && isVisible())
+    auto_receive_->Restart();
   qovra::ReceiveTimer().SetEnabled(qovra::Options.Mail.reffreq != 0);
 }
