@@ -239,7 +239,7 @@ bool DecipherStreamWithHashes(TStream& source, int64_t count, TStream& destinati
   ReportProgress(progress, progress_data, count, 0);
   const size_t chunk = shape.ChunkSize;
   const int64_t chunks = ChunkCount(count, chunk);
-  Ring ring(shape, 3);  // 0 wire, 1 between the layers, 2 plain
+  Ring ring(shape, outer ? 3 : 2);  // wire, plain, and between the layers
   Hasher wire, plain;
   uint8_t outer_chain[kCipherBlockSize] = {};
   uint8_t inner_chain[kCipherBlockSize];
@@ -261,18 +261,18 @@ bool DecipherStreamWithHashes(TStream& source, int64_t count, TStream& destinati
                     }});
   if (outer) {
     stages.push_back({-1, [&](int64_t i, size_t slot) {
-                        decipher(outer_ctx, outer_chain, ring.At(0, slot), ring.At(1, slot),
+                        decipher(outer_ctx, outer_chain, ring.At(0, slot), ring.At(2, slot),
                                  ChunkBytes(count, chunk, i));
                       }});
   }
   const int inner_after = outer ? 1 : -1;
   const int inner_stage = static_cast<int>(stages.size());
   stages.push_back({inner_after, [&](int64_t i, size_t slot) {
-                      decipher(inner_ctx, inner_chain, ring.At(outer ? 1 : 0, slot),
-                               ring.At(2, slot), ChunkBytes(count, chunk, i));
+                      decipher(inner_ctx, inner_chain, ring.At(outer ? 2 : 0, slot),
+                               ring.At(1, slot), ChunkBytes(count, chunk, i));
                     }});
   stages.push_back(
-      {inner_stage, [&](int64_t i, size_t slot) { plain.Update(ring.At(2, slot), written(i)); }});
+      {inner_stage, [&](int64_t i, size_t slot) { plain.Update(ring.At(1, slot), written(i)); }});
   int64_t done = 0;
   Pipeline pipeline(chunks, shape.Chunks, std::move(stages));
   const bool ok = pipeline.Run(
@@ -280,7 +280,7 @@ bool DecipherStreamWithHashes(TStream& source, int64_t count, TStream& destinati
         return source.ReadBuffer(ring.At(0, slot), ChunkBytes(count, chunk, i));
       },
       [&](int64_t i, size_t slot) {
-        if (!destination.WriteBuffer(ring.At(2, slot), written(i))) return false;
+        if (!destination.WriteBuffer(ring.At(1, slot), written(i))) return false;
         done += static_cast<int64_t>(ChunkBytes(count, chunk, i));
         ReportProgress(progress, progress_data, count, done);
         return true;

@@ -23,8 +23,8 @@ namespace qovra {
 // Chunk size (a positive multiple of 32) and ring length (at least 2). The
 // memory taken is a few rings of Chunks * ChunkSize bytes.
 struct TPipelineShape {
-  size_t ChunkSize = size_t{512} << 10;
-  size_t Chunks = 4;
+  size_t ChunkSize = size_t{768} << 10;
+  size_t Chunks = 6;
 };
 
 // Enciphers exactly count bytes from source's position into destination
