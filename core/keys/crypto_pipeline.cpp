@@ -1,5 +1,7 @@
 #include "keys/crypto_pipeline.h"
 
+#include <sys/mman.h>
+
 #include <algorithm>
 #include <condition_variable>
 #include <cstring>
@@ -41,21 +43,31 @@ class Hasher {
   uint8_t ctx_[TEVQA_HASH_CONTEXT_SIZE];
 };
 
-// Ring buffers, one per role, wiped when dropped.
+// Ring buffers, one per role, wiped when dropped. Mapped from the system
+// rather than the heap, so that their pages go back when the ring goes
+// (the heap keeps large freed blocks and grows with every call).
 class Ring {
  public:
   Ring(const TPipelineShape& shape, int roles)
       : chunk_(shape.ChunkSize), slots_(shape.Chunks), bytes_(chunk_ * slots_ * roles) {
-    data_ = std::make_unique<uint8_t[]>(bytes_);
+    void* p = ::mmap(nullptr, bytes_, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    data_ = p == MAP_FAILED ? nullptr : static_cast<uint8_t*>(p);
   }
-  ~Ring() { SecureWipe(data_.get(), bytes_); }
+  ~Ring() {
+    if (!data_) return;
+    SecureWipe(data_, bytes_);
+    ::munmap(data_, bytes_);
+  }
+  bool Ok() const { return data_ != nullptr; }
+  Ring(const Ring&) = delete;
+  Ring& operator=(const Ring&) = delete;
   uint8_t* At(int role, size_t slot) {
-    return data_.get() + (static_cast<size_t>(role) * slots_ + slot) * chunk_;
+    return data_ + (static_cast<size_t>(role) * slots_ + slot) * chunk_;
   }
 
  private:
   size_t chunk_, slots_, bytes_;
-  std::unique_ptr<uint8_t[]> data_;
+  uint8_t* data_ = nullptr;
 };
 
 // One step over every chunk, in chunk order, on a thread of its own. It
@@ -185,6 +197,7 @@ bool EncryptStreamHashingInput(TStream& source, int64_t count, TStream& destinat
   ReportProgress(progress, progress_data, count, 0);
   const size_t chunk = shape.ChunkSize;
   Ring ring(shape, 2);  // 0 plain, 1 enciphered
+  if (!ring.Ok()) return false;
   Hasher hasher;
   uint8_t chain[kCipherBlockSize];
   std::memcpy(chain, iv.data(), sizeof chain);
@@ -240,6 +253,7 @@ bool DecipherStreamWithHashes(TStream& source, int64_t count, TStream& destinati
   const size_t chunk = shape.ChunkSize;
   const int64_t chunks = ChunkCount(count, chunk);
   Ring ring(shape, outer ? 3 : 2);  // wire, plain, and between the layers
+  if (!ring.Ok()) return false;
   Hasher wire, plain;
   uint8_t outer_chain[kCipherBlockSize] = {};
   uint8_t inner_chain[kCipherBlockSize];
