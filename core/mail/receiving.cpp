@@ -349,6 +349,7 @@ bool Receiver::ProcessMail(TMailMessage& mail, std::unique_ptr<TPlainMail> plain
       }
       Status(title_, "msgParsingMail");
       TMailReader reader(target.Stream());
+      reader.SetReadInPlace(true);  // the target outlives the reader
       if (!reader.Parse(ProgressCallback, run_.Owner.ProgressBar)) {
         Warn("msgMailFileCorrupted");
         return false;
