@@ -195,8 +195,9 @@ double hash_mbs = 0;
 
 void Print(const char* step, double seconds, int64_t bytes) {
   const double mbs = static_cast<double>(bytes) / 1e6 / seconds;
-  std::printf("%-34s %8.2f s %9.1f MB/s %6.2fx hash  peak %7.1f MiB\n", step, seconds, mbs,
-              hash_mbs > 0 ? mbs / hash_mbs : 0.0,
+  char ratio[32] = "";
+  if (hash_mbs > 0) std::snprintf(ratio, sizeof ratio, "%6.2fx hash", mbs / hash_mbs);
+  std::printf("%-34s %8.2f s %9.1f MB/s %12s  peak %7.1f MiB\n", step, seconds, mbs, ratio,
               static_cast<double>(qovra_bench::PeakRssKiB()) / 1024.0);
   std::fflush(stdout);
 }
