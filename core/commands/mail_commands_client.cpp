@@ -29,13 +29,14 @@ int64_t AttrInt(const pugi::xml_node& node, const char* name, int64_t def) {
 
 // Sends a finished request as part 0 in session mode.
 int SendRequest(TMemoryStream& xml, const TCommandOwner& owner, std::string_view title,
-                bool keep_open, bool show_bar, pugi::xml_document& reply) {
+                bool keep_open, bool show_bar, pugi::xml_document& reply,
+                IReplyFileTaker* taker = nullptr) {
   xml.SetPosition(0);
   TRequestPart part;
   part.SetName("header");
   part.Data = &xml;
   return ServerRequest(true, &part, 1, false, owner.ProgressBar, ProgressCallback, title, keep_open,
-                       show_bar, owner.Form, owner.FormClass, Options.Conn.ServerUrl, reply);
+                       show_bar, owner.Form, owner.FormClass, Options.Conn.ServerUrl, reply, taker);
 }
 
 }  // namespace
@@ -73,7 +74,7 @@ bool IsTimeText(std::string_view text) {
 
 bool DownloadMail(const TCommandOwner& owner, std::string_view from_address, std::string_view uuid,
                   TMailMessage& mail, std::string_view title, std::string_view ymbox,
-                  std::string_view suid) {
+                  std::string_view suid, IReplyFileTaker* taker) {
   // These values name files and rows: refused before anything is sent.
   if (!IsHexId(uuid) || !IsHexId(suid) || !IsYmboxText(ymbox)) {
     ShowWarning(owner.Form, "msgMailNotFound");
@@ -89,7 +90,7 @@ bool DownloadMail(const TCommandOwner& owner, std::string_view from_address, std
   xml.AddInteger("skip", 1, true);
   xml.CloseRoot();
   pugi::xml_document reply;
-  if (SendRequest(out, owner, title, true, true, reply) != 1) return false;
+  if (SendRequest(out, owner, title, true, true, reply, taker) != 1) return false;
 
   pugi::xml_node rep;
   for (pugi::xml_node n : reply.document_element().children()) {

@@ -13,6 +13,7 @@
 
 #include "base/records.h"
 #include "commands/account_commands.h"
+#include "net/envelope_files.h"
 
 namespace qovra {
 
@@ -42,10 +43,12 @@ namespace qovra {
 // is the own address), Recipients (the own address), FolderId (inbox),
 // SentTime (sent_time), ReceivedTime and ReadTime (0), Priority (priority,
 // default 1). Values that are not numbers give their defaults; a size below
-// 0 gives 0.
+// 0 gives 0. taker, when given, handles the files it takes itself
+// (envelope_files.h).
 [[nodiscard]] bool DownloadMail(const TCommandOwner& owner, std::string_view from_address,
                                 std::string_view uuid, TMailMessage& mail, std::string_view title,
-                                std::string_view ymbox, std::string_view suid);
+                                std::string_view ymbox, std::string_view suid,
+                                IReplyFileTaker* taker = nullptr);
 
 // 170: reports flags for the own copy (uuid, ymbox). owner.ProgressBar is
 // the main window's status bar; visible is passed as both keep-open and

@@ -20,6 +20,7 @@
 #include "base/time_stamp.h"
 #include "commands/mail_commands_client.h"
 #include "keys/crypto_binding.h"
+#include "mail/receiving_download.h"
 #include "mail/receiving_reports.h"
 #include "mail/startup.h"
 #include "net/server_request.h"
@@ -61,7 +62,7 @@ class Receiver {
   bool RequestList(pugi::xml_document& reply);
   void DownloadAll(const std::vector<TListEntry>& list);
   void ProcessAll();
-  bool ProcessMail(TMailMessage& mail);
+  bool ProcessMail(TMailMessage& mail, std::unique_ptr<TPlainMail> plain);
   // A checked mail the database did not take: logged, shown, false.
   bool NotStored(const TMailMessage& mail);
   void Notify();
@@ -69,6 +70,8 @@ class Receiver {
   const TReceiveRun& run_;
   TReceiveSummary summary_;
   std::vector<TMailMessage> mails_;
+  // Per mail: its plain container when it was deciphered during download.
+  std::vector<std::unique_ptr<TPlainMail>> plain_;
   std::string title_;
 };
 
@@ -168,6 +171,8 @@ void Receiver::DownloadAll(const std::vector<TListEntry>& list) {
   for (const TListEntry& e : list)
     if (e.Size > 0) total += PaddedBlockLength(e.Size);
   mails_.assign(list.size(), TMailMessage{});
+  plain_.clear();
+  plain_.resize(list.size());
   const TCommandOwner status{Form(), run_.Owner.FormClass, run_.StatusBar};
   for (size_t i = 0; i < list.size(); ++i) {
     const TListEntry& e = list[i];
@@ -186,10 +191,12 @@ void Receiver::DownloadAll(const std::vector<TListEntry>& list) {
                            !run_.FirstActivationDone, HeldMailFlagValue(e.Uuid));
       continue;
     }
-    if (!DownloadMail(run_.Owner, e.From, e.Uuid, mail, title, e.Ymbox, e.Suid)) {
+    TMailFileTaker taker(e.Uuid, e.Mode);
+    if (!DownloadMail(run_.Owner, e.From, e.Uuid, mail, title, e.Ymbox, e.Suid, &taker)) {
       mail = TMailMessage{};
       continue;
     }
+    plain_[i] = taker.Release();
     ++summary_.Downloaded;
     mail.SendMode = e.Mode;
 
@@ -235,6 +242,14 @@ class DecryptTarget {
     file_ = std::make_unique<TEFileStream>(temp_, false, false, fmOpenReadWrite);
     return file_->Opened();
   }
+  // Takes over the temporary file of plain (a file target only).
+  bool Adopt(TPlainMail& plain) {
+    if (in_memory_) return false;
+    temp_ = std::move(plain.Path);
+    plain.Path.clear();
+    file_ = std::make_unique<TEFileStream>(temp_, false, false, fmOpenReadWrite);
+    return file_->Opened();
+  }
   TStream& Stream() { return in_memory_ ? static_cast<TStream&>(memory_) : *file_; }
   // Gives the temporary file its final name unless a file of that name
   // exists. True when the final file holds this mail.
@@ -253,7 +268,7 @@ class DecryptTarget {
   std::string temp_;
 };
 
-bool Receiver::ProcessMail(TMailMessage& mail) {
+bool Receiver::ProcessMail(TMailMessage& mail, std::unique_ptr<TPlainMail> plain) {
   const bool admin = (mail.Flags & mfAdminOnly) != 0;
   std::array<uint8_t, kSignatureSize> signature{};
   std::array<uint8_t, kKeyRecordSize> sender{};
@@ -291,17 +306,21 @@ bool Receiver::ProcessMail(TMailMessage& mail) {
     return false;
   }
 
-  if (::access(eme_name.c_str(), F_OK) != 0) {
+  if (!plain && ::access(eme_name.c_str(), F_OK) != 0) {
     Warn("msgMailNotFound");
     return false;
   }
   bool ok = false;
   {
-    TEFileStream eme(eme_name, false, false, fmOpenRead);
-    if (!eme.Opened()) return false;
+    // Deciphered during the download already, or from the stored .eme.
+    std::unique_ptr<TEFileStream> eme;
+    if (!plain) {
+      eme = std::make_unique<TEFileStream>(eme_name, false, false, fmOpenRead);
+      if (!eme->Opened()) return false;
+    }
     DecryptTarget target(admin);
     ok = [&] {
-      if (!target.Open(mail)) {
+      if (plain ? !target.Adopt(*plain) : !target.Open(mail)) {
         Warn("msgCannotDecryptMail");
         return false;
       }
@@ -309,9 +328,11 @@ bool Receiver::ProcessMail(TMailMessage& mail) {
       const uint8_t last = static_cast<uint8_t>(mail.MailSize % 32);
       THashValue hash{};
       Status(title_, "msgVerifying");
-      if (!CryptStreamWithHash(eme, eme.Size(), target.Stream(), run_.Owner.ProgressBar,
-                               ProgressCallback, &hash, key, iv,
-                               csHashOutput | CryptLastLengthFlags(last))) {
+      if (plain) {
+        hash = plain->Hash;
+      } else if (!CryptStreamWithHash(*eme, eme->Size(), target.Stream(), run_.Owner.ProgressBar,
+                                      ProgressCallback, &hash, key, iv,
+                                      csHashOutput | CryptLastLengthFlags(last))) {
         Warn("msgCannotDecryptMail");
         return false;
       }
@@ -328,6 +349,7 @@ bool Receiver::ProcessMail(TMailMessage& mail) {
       }
       Status(title_, "msgParsingMail");
       TMailReader reader(target.Stream());
+      reader.SetReadInPlace(true);  // the target outlives the reader
       if (!reader.Parse(ProgressCallback, run_.Owner.ProgressBar)) {
         Warn("msgMailFileCorrupted");
         return false;
@@ -365,7 +387,7 @@ void Receiver::ProcessAll() {
     if (mail.Uuid.empty()) continue;  // its download failed
     title_ = FormatMsg(GetMsg("msgProcessingMail"), {static_cast<int64_t>(i + 1), n});
     Status(title_, "msgGettingReport");
-    if (ProcessMail(mail)) ++summary_.Stored;
+    if (ProcessMail(mail, std::move(plain_[i]))) ++summary_.Stored;
   }
 }
 

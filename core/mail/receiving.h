@@ -3,9 +3,13 @@
 // One exchange (165) brings the list of new mails and the reports awaited
 // for the user's own sent mails (BuildPendingReportList). Each new mail is
 // downloaded (166), acknowledged (170) and stored with its header in
-// MailDb; then its signature container is read, the key is agreed with the
-// sender's certificate (secure mode) or taken from the session (fast
-// mode), the mail is decrypted and checked (length, signature, container)
+// MailDb. An ordinary mail is deciphered while its download is read
+// (receiving_download.h), so its enciphered file is never stored; a mail
+// for administrative use only, or one that cannot be deciphered that way,
+// is stored as <uuid>.eme first. Then its signature container is read, the
+// key is agreed with the sender's certificate (secure mode) or taken from
+// the session (fast mode), the mail is decrypted (unless it already was)
+// and checked (length, signature, container)
 // and, once every check passed, kept as MessagesDir/<uuid>.emz with its
 // subject in the database. A mail for administrative use only stays
 // enciphered in <uuid>.eme and its key is sealed into the database

@@ -10,6 +10,7 @@
 #include "base/messages.h"
 #include "base/secure_wipe.h"
 #include "base/time_stamp.h"
+#include "keys/crypto_pipeline.h"
 #include "keys/random_text.h"
 #include "mail/sending.h"
 #include "mail/sending_values.h"
@@ -80,6 +81,18 @@ bool WriteWholeFile(const std::string& path, std::string_view bytes) {
   return ok;
 }
 
+// The first recipient's copy, enciphered while the mail is hashed for its
+// signature. Removed with its key wiped unless a send took it.
+struct TFirstCopy {
+  pugi::xml_node Login;  // of the work document; empty: none was made
+  std::string Path;
+  std::array<uint8_t, kCipherKeySize> Key{};
+  ~TFirstCopy() {
+    SecureWipe(Key.data(), Key.size());
+    if (!Path.empty()) std::remove(Path.c_str());
+  }
+};
+
 // What every copy of one send shares.
 struct TSendJob {
   const TCommandOwner& owner;
@@ -89,6 +102,7 @@ struct TSendJob {
   int64_t size;
   TStream& mail_stream;
   TCipherIvView iv;
+  TFirstCopy& first;
   bool seal_failure_shown = false;
 };
 
@@ -118,14 +132,27 @@ bool SendSecureCopy(TSendJob& job, const pugi::xml_node& domain, const pugi::xml
   const std::string tmp = eme + "." + RandomString(8, kRandomUpperNum) + ".tmp";
   std::array<uint8_t, kCipherKeySize> key{};
   bool accepted = false;
+  const bool prepared = job.first.Login == login && !job.first.Path.empty();
+  if (prepared) {
+    key = job.first.Key;
+    if (std::rename(job.first.Path.c_str(), tmp.c_str()) != 0) {
+      SecureWipe(key.data(), key.size());
+      return false;
+    }
+    job.first.Path.clear();
+  }
   {
-    TEFileStream copy(tmp, true, true, fmCreate);
-    if (!copy.Opened()) return false;
+    TEFileStream copy(tmp, true, true, prepared ? fmOpenRead : fmCreate);
+    if (!copy.Opened()) {
+      if (prepared) std::remove(tmp.c_str());
+      SecureWipe(key.data(), key.size());
+      return false;
+    }
     std::array<uint8_t, 768> peer{};
     std::copy(peer_key.begin(), peer_key.end(), peer.begin());
-    if (!EncryptFileForRecipient(owner.Form, Session.OwnPrivateKey, Session.OwnDhKey, peer, key,
-                                 owner.ProgressBar, ProgressCallback, copy, job.mail_stream,
-                                 job.iv)) {
+    if (!prepared && !EncryptFileForRecipient(owner.Form, Session.OwnPrivateKey, Session.OwnDhKey,
+                                              peer, key, owner.ProgressBar, ProgressCallback, copy,
+                                              job.mail_stream, job.iv)) {
       SecureWipe(key.data(), key.size());
       return false;
     }
@@ -263,6 +290,57 @@ bool SendFast(TSendJob& job, bool& partial_failure, int mode, const pugi::xml_no
   return true;
 }
 
+// The first login of emails that secure mode will send a copy to: not
+// sent to before, with a usable key record (decoded into peer).
+pugi::xml_node FirstSecureLogin(const pugi::xml_node& emails, const TSendFlags& send_flags,
+                                std::string& peer) {
+  for (pugi::xml_node domain : emails.children("domain")) {
+    for (pugi::xml_node login : domain.children("login")) {
+      const std::string address =
+          std::string(login.attribute("val").value()) + "@" + domain.attribute("val").value();
+      const auto flag = send_flags.find(LowerAddress(address));
+      if (flag != send_flags.end() && flag->second == 1) continue;
+      peer = Base64Decode(login.attribute("pbk").value());
+      if (peer.size() == kKeyRecordSize) return login;
+    }
+  }
+  return {};
+}
+
+// Hashes the whole mail for its signature while the first recipient's
+// copy is enciphered into a temporary file beside <uuid>.eme, both in one
+// pass. Returns the bytes hashed; 0 when no copy could be made (no such
+// recipient, a refused key or a failed write): the caller then hashes
+// alone, and that recipient's turn makes the copy again and reports.
+int64_t HashWithFirstCopy(const TCommandOwner& owner, const TSendPlace& place,
+                          const TMailMessage& mail, const pugi::xml_node& emails,
+                          const TSendFlags& send_flags, TStream& mail_stream, TCipherIvView iv,
+                          TFirstCopy& first, THashValue& hash) {
+  std::string peer;
+  const pugi::xml_node login = FirstSecureLogin(emails, send_flags, peer);
+  if (!login) return 0;
+  std::array<uint8_t, kKeyRecordSize> peer_key{};
+  std::copy(peer.begin(), peer.end(), peer_key.begin());
+  if (UZDST_CIPHER_KEY_generate(Session.OwnPrivateKey.data(), Session.OwnDhKey.data(),
+                                peer_key.data(), first.Key.data()) != 1)
+    return 0;
+  const int64_t size = mail_stream.Size();
+  if (size <= 0 || mail_stream.Seek(0, SeekOrigin::Beginning) != 0) return 0;
+  const std::string path = place.MessagesDir +
+                           MailFileName(mail.Uuid.view(), MailFileKind::Enciphered) + "." +
+                           RandomString(8, kRandomUpperNum) + ".tmp";
+  {
+    TEFileStream copy(path, true, true, fmCreate);
+    if (!copy.Opened() || !EncryptStreamHashingInput(mail_stream, size, copy, owner.ProgressBar,
+                                                     ProgressCallback, &hash, first.Key, iv))
+      return 0;
+    copy.SetDeleteOnFree(false);
+  }
+  first.Login = login;
+  first.Path = path;
+  return size;
+}
+
 }  // namespace
 
 bool EncryptFileForRecipient(TWindowHandle owner, std::span<const uint8_t, 256> private_key,
@@ -300,8 +378,11 @@ bool SendMailMessage(const TCommandOwner& owner, const TSendPlace& place, const 
   const THashValue iv = HashString(mail.Uuid.view());
   Progress(owner.Form, "msgSigning");
   THashValue hash{};
+  TFirstCopy first;
   int64_t size = 0;
-  if (mail_stream.Seek(0, SeekOrigin::Beginning) == 0)
+  if (mode == kSendModeSecure)
+    size = HashWithFirstCopy(owner, place, mail, emails, send_flags, mail_stream, iv, first, hash);
+  if (size == 0 && mail_stream.Seek(0, SeekOrigin::Beginning) == 0)
     size = HashStream(mail_stream, nullptr, &hash, owner.ProgressBar, ProgressCallback);
   std::array<uint8_t, kSignatureSize> signature{};
   if (size <= 0 || UZDST_SIGNATURE_generate(hash.data(), Session.OwnPrivateKey.data(),
@@ -317,7 +398,7 @@ bool SendMailMessage(const TCommandOwner& owner, const TSendPlace& place, const 
 
   Progress(owner.Form, "msgEncrypting");
   result.reset();
-  TSendJob job{owner, place, mail, sign_text, size, mail_stream, iv};
+  TSendJob job{owner, place, mail, sign_text, size, mail_stream, iv, first};
   const bool completed = mode == kSendModeSecure
                              ? SendSecure(job, partial_failure, send_flags, emails, result)
                              : SendFast(job, partial_failure, mode, emails, result);

@@ -44,6 +44,11 @@ bool IsSafeReplyFileName(std::string_view name) {
   return Utf16ToUtf8(Utf8ToUtf16(name)) == name;
 }
 
+int64_t ReplyFileSpan(const TReplyFile& file) {
+  return (file.Skip ? file.Size : PaddedBlockLength(file.Size)) +
+         static_cast<int64_t>(kEnvelopeSignatureSize);
+}
+
 TReplyFileResult StoreReplyFile(TStream& reply, const TReplyFile& file, const TEnvelopeKeys& keys,
                                 void* progress_data, TProgressProc progress) {
   if (!IsSafeReplyFileName(file.Name) || file.Size <= 0) return Failed("msgInvalidData");

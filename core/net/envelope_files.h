@@ -12,6 +12,7 @@
 #pragma once
 
 #include <cstdint>
+#include <pugixml.hpp>
 #include <string>
 #include <string_view>
 
@@ -49,5 +50,22 @@ struct TReplyFileResult {
 [[nodiscard]] TReplyFileResult StoreReplyFile(TStream& reply, const TReplyFile& file,
                                               const TEnvelopeKeys& keys, void* progress_data,
                                               TProgressProc progress);
+
+// A caller's own handling of some files of one session reply, in place of
+// StoreReplyFile. The files it takes are handed to it after every other
+// file of the reply was stored, in reply order.
+class IReplyFileTaker {
+ public:
+  virtual ~IReplyFileTaker() = default;
+  [[nodiscard]] virtual bool Takes(const TReplyFile& file) = 0;
+  // reply stands at the file's wire bytes; root is the reply's document
+  // element. Same contract as StoreReplyFile, which it may call.
+  [[nodiscard]] virtual TReplyFileResult Take(TStream& reply, const TReplyFile& file,
+                                              const TEnvelopeKeys& keys, const pugi::xml_node& root,
+                                              void* progress_data, TProgressProc progress) = 0;
+};
+
+// Bytes a file occupies in the reply: its wire bytes and the signature.
+[[nodiscard]] int64_t ReplyFileSpan(const TReplyFile& file);
 
 }  // namespace qovra

@@ -76,6 +76,7 @@ struct RequestArgs {
   TWindowHandle form;
   std::string_view form_class;
   std::string_view url;
+  IReplyFileTaker* taker;
 };
 
 int Fail(const RequestArgs& a, std::string_view key) {
@@ -213,6 +214,7 @@ int Exchange(const RequestArgs& a, pugi::xml_document& reply_doc) {
   context.ShowProgressBar = a.show_bar;
   context.ProgressBar = a.progress_bar;
   context.Progress = a.progress;
+  context.Taker = a.taker;
   return ProcessServerReply(reply, context, reply_doc);
 }
 
@@ -221,8 +223,8 @@ int Exchange(const RequestArgs& a, pugi::xml_document& reply_doc) {
 int ServerRequest(bool use_session, TRequestPart* parts, int part_count, bool append_dh,
                   void* progress_bar, TProgressProc progress, std::string_view title,
                   bool keep_progress_open, bool show_progress_bar, TWindowHandle form,
-                  std::string_view form_class, std::string_view url,
-                  pugi::xml_document& reply_doc) {
+                  std::string_view form_class, std::string_view url, pugi::xml_document& reply_doc,
+                  IReplyFileTaker* taker) {
   if (use_session) {
     if (!parts || part_count < 1 || part_count > 2 || !parts[0].Data) return 0;
     if (part_count == 2 && !parts[1].Data) return 0;
@@ -239,7 +241,7 @@ int ServerRequest(bool use_session, TRequestPart* parts, int part_count, bool ap
   ProgressCloser progress_closer(form, keep_progress_open);
   const RequestArgs args{
       use_session,       parts, part_count, append_dh, progress_bar, progress, std::string(title),
-      show_progress_bar, form,  form_class, url};
+      show_progress_bar, form,  form_class, url,       taker};
   int result = 0;
   try {
     result = Exchange(args, reply_doc);

@@ -28,6 +28,8 @@
 
 namespace qovra {
 
+class IReplyFileTaker;
+
 // True while a session key exists. Set by ServerHandshake; cleared by an
 // expired session and by every OK of the settings dialog.
 extern bool HandshakeDone;
@@ -49,6 +51,7 @@ inline constexpr std::string_view kLoginFormClass = "TfrmLogin";
 // form, form_class: the window the request runs for (owner of messages and
 //   of the progress window) and its class name ("TfrmLogin" matters).
 // url: the server URL. reply_doc receives the parsed reply XML.
+// taker: handles some files of a session reply itself (envelope_files.h).
 //
 // A handshake reply, once its signature checks out, sets Session.SessionId,
 // ServerKey and ServerDhKey; before that nothing in Session changes.
@@ -57,6 +60,6 @@ inline constexpr std::string_view kLoginFormClass = "TfrmLogin";
                                 std::string_view title, bool keep_progress_open,
                                 bool show_progress_bar, TWindowHandle form,
                                 std::string_view form_class, std::string_view url,
-                                pugi::xml_document& reply_doc);
+                                pugi::xml_document& reply_doc, IReplyFileTaker* taker = nullptr);
 
 }  // namespace qovra

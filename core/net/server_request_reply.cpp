@@ -3,6 +3,8 @@
 #include <charconv>
 #include <cstdio>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "base/messages.h"
 #include "base/msg_format.h"
@@ -133,6 +135,8 @@ bool ReadFileElement(const pugi::xml_node& node, TReplyFile& file) {
 int WalkSessionReply(const pugi::xml_node& root, TStream& reply, const TReplyContext& ctx) {
   const TEnvelopeKeys keys{Session.SessionKey, Session.SessionId, Session.ServerKey};
   bool good = false;
+  // Files the taker takes, with their place in the reply.
+  std::vector<std::pair<TReplyFile, int64_t>> taken;
   for (const pugi::xml_node& child : root.children()) {
     if (child.type() != pugi::node_element) continue;
     if (NameIs(child, "res")) {
@@ -151,9 +155,30 @@ int WalkSessionReply(const pugi::xml_node& root, TStream& reply, const TReplyCon
       return 0;
     }
     if (file.Size == 0) continue;
+    if (ctx.Taker && ctx.Taker->Takes(file)) {
+      const int64_t at = reply.Position();
+      const int64_t span = ReplyFileSpan(file);
+      if (at < 0 || span > reply.Size() - at || !reply.SetPosition(at + span)) {
+        ShowWarning(ctx.Form, "msgInvalidData");
+        return 0;
+      }
+      taken.emplace_back(std::move(file), at);
+      continue;
+    }
     ShowProgress(ctx.Form, ctx.ShowProgressBar, std::string(ctx.Title), GetMsg("msgDecrypting"));
     const TReplyFileResult stored =
         StoreReplyFile(reply, file, keys, ctx.ProgressBar, ctx.Progress);
+    if (!stored.Ok) {
+      if (!stored.MsgKey.empty()) ShowWarning(ctx.Form, stored.MsgKey);
+      return 0;
+    }
+  }
+  for (const auto& [file, at] : taken) {
+    ShowProgress(ctx.Form, ctx.ShowProgressBar, std::string(ctx.Title), GetMsg("msgDecrypting"));
+    const TReplyFileResult stored =
+        reply.SetPosition(at)
+            ? ctx.Taker->Take(reply, file, keys, root, ctx.ProgressBar, ctx.Progress)
+            : TReplyFileResult{false, "msgInvalidData"};
     if (!stored.Ok) {
       if (!stored.MsgKey.empty()) ShowWarning(ctx.Form, stored.MsgKey);
       return 0;

@@ -21,6 +21,7 @@
 
 #include "base/records.h"
 #include "base/stream.h"
+#include "net/envelope_files.h"
 #include "seam/ui_seam.h"
 
 namespace qovra {
@@ -34,6 +35,8 @@ struct TReplyContext {
   bool ShowProgressBar = false;
   void* ProgressBar = nullptr;
   TProgressProc Progress = nullptr;
+  // Takes some of the reply's files itself; null: every file is stored.
+  IReplyFileTaker* Taker = nullptr;
 };
 
 // Processes the whole reply body in reply (read from position 0); the

@@ -34,11 +34,11 @@ bool TMailReader::Fail(std::string reason) {
 
 std::string TMailReader::ReadAt(int64_t position, size_t count) {
   std::string out;
-  if (position < 0 || !scratch_->SetPosition(position)) return out;
+  if (position < 0 || !data_ || !data_->SetPosition(position)) return out;
   out.resize(count);
   size_t got = 0;
   while (got < count) {
-    const size_t n = scratch_->Read(out.data() + got, count - got);
+    const size_t n = data_->Read(out.data() + got, count - got);
     if (n == 0) break;
     got += n;
   }
@@ -65,10 +65,17 @@ bool TMailReader::Parse(TProgressProc progress, void* progress_data) {
 }
 
 bool TMailReader::LoadPlainCopy(TProgressProc progress, void* progress_data) {
+  data_ = nullptr;
   if (!scratch_->SetSize(0) || !scratch_->SetPosition(0)) return Fail("scratch file not writable");
   unsigned char magic[2] = {0, 0};
   if (!source_.SetPosition(0) || !source_.ReadBuffer(magic, 2)) {
     return Fail("container shorter than two bytes");
+  }
+  if (read_in_place_ && !(magic[0] == 0x78 && magic[1] == 0xDA)) {
+    scratch_size_ = source_.Size();
+    if (scratch_size_ < 0) return Fail("container unreadable");
+    data_ = &source_;
+    return true;
   }
   if (magic[0] == 0x78 && magic[1] == 0xDA) {
     const ZStatus status =
@@ -82,6 +89,7 @@ bool TMailReader::LoadPlainCopy(TProgressProc progress, void* progress_data) {
   }
   scratch_size_ = scratch_->Size();
   if (scratch_size_ < 0) return Fail("scratch file unreadable");
+  data_ = scratch_.get();
   return true;
 }
 
@@ -162,11 +170,11 @@ int TMailReader::IndexOfAttachment(int64_t data_offset) const {
 }
 
 bool TMailReader::SeekData(int64_t position) {
-  return scratch_ && scratch_->SetPosition(position);
+  return data_ && data_->SetPosition(position);
 }
 
 size_t TMailReader::ReadData(void* buffer, size_t count) {
-  return scratch_ ? scratch_->Read(buffer, count) : 0;
+  return data_ ? data_->Read(buffer, count) : 0;
 }
 
 bool TMailReader::SaveAttachment(int64_t index, bool by_position, void* progress_data,
@@ -185,8 +193,8 @@ bool TMailReader::SaveAttachment(int64_t index, bool by_position, void* progress
   }
   TEWFileStream out(dest, false, false, fmCreate);
   if (!out.Opened()) return false;
-  if (!scratch_->SetPosition(info.DataOffset) ||
-      CopyStreamBytes(*scratch_, info.DataSize, out, progress_data, progress) != info.DataSize) {
+  if (!data_ || !data_->SetPosition(info.DataOffset) ||
+      CopyStreamBytes(*data_, info.DataSize, out, progress_data, progress) != info.DataSize) {
     out.SetDeleteOnFree(true);
     return false;
   }

@@ -59,6 +59,10 @@ class TMailReader {
   // Cap of the plain size of a compressed container (kMailInflateCap
   // unless set); a larger one fails to parse.
   void SetInflateCap(int64_t cap) { inflate_cap_ = cap; }
+  // With true, a plain (not compressed) source is parsed and read where it
+  // is, without the scratch copy: the source must then outlive the reader
+  // and stay unchanged.
+  void SetReadInPlace(bool value) { read_in_place_ = value; }
 
   // Copies or inflates the source (from its start) into the scratch file,
   // with progress, and parses it. True on success. On failure Parsed()
@@ -111,6 +115,10 @@ class TMailReader {
   TStream& source_;
   TClock clock_;
   std::unique_ptr<TEFileStream> scratch_;
+  // What the parsed plain form is read from: the scratch file, or the
+  // source itself when read in place; null until loaded.
+  TStream* data_ = nullptr;
+  bool read_in_place_ = false;
   int64_t scratch_size_ = 0;
   int64_t inflate_cap_ = kMailInflateCap;
 

@@ -554,6 +554,48 @@ TEST_F(ReceivingTest, ServerFaultsEndTheRunWithNothingHalfDone) {
   EXPECT_TRUE(ui_->sounds.empty());
 }
 
+// A download cut off halfway (the server closes the connection) leaves no
+// file behind, neither in the messages folder nor in the temporary one;
+// the mail stays new and the next run stores it whole.
+TEST_F(ReceivingTest, CutDownloadLeavesNoPartialFile) {
+  const Outgoing m = Mail(3, std::string(3 << 20, 'q'));
+  Send(m);
+  ASSERT_NO_FATAL_FAILURE(BecomeClient("bob", "pb"));
+  struct DropOnDownload : qovra::IProgressUi {
+    qovra_test::ExchangeServer* server;
+    qovra::IProgressUi* next;
+    bool armed = true;
+    void ShowProgress(qovra::TWindowHandle o, bool b, const std::string& t,
+                      const std::string& st) override {
+      if (armed && t.rfind("mail 1 ", 0) == 0) {
+        armed = false;
+        EXPECT_TRUE(server->SetFault("once:drop"));
+      }
+      next->ShowProgress(o, b, t, st);
+    }
+    void HideProgress(qovra::TWindowHandle o, bool k) override { next->HideProgress(o, k); }
+    void ReportProgress(void* bar, int64_t total, int64_t done) override {
+      next->ReportProgress(bar, total, done);
+    }
+  } hook;
+  hook.server = &server_;
+  hook.next = &*ui_;
+  qovra::SetProgressUi(&hook);
+  qovra::TReceiveSummary s = Receive();
+  qovra::SetProgressUi(&*ui_);
+  EXPECT_FALSE(hook.armed);
+  EXPECT_EQ(s.Downloaded, 0);
+  EXPECT_EQ(s.Stored, 0);
+  EXPECT_GE(ui_->messages.size(), 1u);
+  EXPECT_TRUE(MessageFiles().empty()) << testing::PrintToString(MessageFiles());
+  EXPECT_TRUE(fs::is_empty(qovra::GetTempFolder()));
+
+  ui_->messages.clear();
+  s = Receive();
+  EXPECT_EQ(s.Stored, 1) << testing::PrintToString(Shown());
+  EXPECT_EQ(ReadFile(dir_.File("messages") + "/" + m.uuid + ".emz"), m.container);
+}
+
 // The awaited reports cannot be listed: the error is shown and nothing is
 // fetched, so no mail is acknowledged into a database that fails.
 TEST_F(ReceivingTest, UnreadableReportListEndsTheRunBeforeTheRequest) {

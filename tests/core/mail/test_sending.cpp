@@ -788,13 +788,15 @@ TEST_F(SendingTest, ErrorPathsOfSigningAndEnciphering) {
        true,
        {"no key agreed"},
        {"carol=0", "bob=1"}},
+      // The one read that signs the mail also enciphers the first copy:
+      // only the second recipient's read fails.
       {"SecureNotEnciphered",
        Fault::ReadFailsAfterSigning,
        0,
        false,
        true,
-       {"cannot encipher", "cannot encipher"},
-       {"carol=0", "bob=0"}},
+       {"cannot encipher"},
+       {"carol=1", "bob=0"}},
       {"FastNotEnciphered", Fault::ReadFailsAfterSigning, 1, false, false, {"cannot encipher"}, {}},
   };
   const std::array<uint8_t, 768> public_key = qovra::Session.OwnPublicKey;
@@ -843,7 +845,8 @@ TEST_F(SendingTest, ErrorPathsOfSigningAndEnciphering) {
       EXPECT_EQ(Outcomes(result), c.outcomes);
       EXPECT_EQ(partial, c.sent);  // every completed send here lost a recipient
       const size_t copies = static_cast<size_t>(
-          std::count(c.outcomes.begin(), c.outcomes.end(), std::string("bob=1")));
+          std::count_if(c.outcomes.begin(), c.outcomes.end(),
+                        [](const std::string& o) { return o.ends_with("=1"); }));
       EXPECT_EQ(Requests(164) - send_requests, c.mode == 0 ? copies : 0u);
     }
     qovra::Session.OwnPublicKey = public_key;

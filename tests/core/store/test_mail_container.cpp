@@ -259,46 +259,51 @@ TEST(MailContainer, RoundTrips) {
       {"large attachment", u"s", u"b", {{u"big.bin", Pattern(100000)}}, false},
       {"compressed", u"Сжато", u"Тело", {{u"a.txt", "aaa"}, {u"b.bin", Pattern(30000)}}, true},
   };
-  for (const RoundTrip& c : cases) {
-    SCOPED_TRACE(c.label);
-    TMemoryStream source(WriteContainer(c));
-    TMailReader reader(source, [] { return 1.0; });
-    ASSERT_TRUE(reader.Parse(nullptr, nullptr)) << reader.Error();
-    EXPECT_TRUE(reader.Parsed());
-    EXPECT_EQ(reader.From(), "alice@localhost");
-    EXPECT_EQ(reader.To(), "bob@localhost;alice@localhost");
-    EXPECT_EQ(reader.Subject(), c.subject);
-    EXPECT_EQ(reader.Body(), c.body);
-    EXPECT_EQ(reader.Date(), FixedTime());
-    ASSERT_EQ(reader.Attachments().size(), c.attachments.size());
+  // Read through the scratch copy, and in place (a compressed one is still
+  // inflated into the scratch file).
+  for (const bool in_place : {false, true}) {
+    for (const RoundTrip& c : cases) {
+      SCOPED_TRACE(testing::Message() << c.label << (in_place ? ", in place" : ""));
+      TMemoryStream source(WriteContainer(c));
+      TMailReader reader(source, [] { return 1.0; });
+      reader.SetReadInPlace(in_place);
+      ASSERT_TRUE(reader.Parse(nullptr, nullptr)) << reader.Error();
+      EXPECT_TRUE(reader.Parsed());
+      EXPECT_EQ(reader.From(), "alice@localhost");
+      EXPECT_EQ(reader.To(), "bob@localhost;alice@localhost");
+      EXPECT_EQ(reader.Subject(), c.subject);
+      EXPECT_EQ(reader.Body(), c.body);
+      EXPECT_EQ(reader.Date(), FixedTime());
+      ASSERT_EQ(reader.Attachments().size(), c.attachments.size());
 
-    ScratchDir dir;
-    int64_t last_offset = 0;
-    for (size_t i = 0; i < c.attachments.size(); ++i) {
-      const qovra::TMailAttachmentInfo& info = reader.Attachments()[i];
-      EXPECT_EQ(info.FileName.str(), c.attachments[i].name);
-      EXPECT_EQ(info.DataSize, static_cast<int64_t>(c.attachments[i].data.size()));
-      EXPECT_GT(info.DataOffset, last_offset);
-      last_offset = info.DataOffset;
-      EXPECT_EQ(reader.IndexOfAttachment(info.DataOffset), static_cast<int>(i));
+      ScratchDir dir;
+      int64_t last_offset = 0;
+      for (size_t i = 0; i < c.attachments.size(); ++i) {
+        const qovra::TMailAttachmentInfo& info = reader.Attachments()[i];
+        EXPECT_EQ(info.FileName.str(), c.attachments[i].name);
+        EXPECT_EQ(info.DataSize, static_cast<int64_t>(c.attachments[i].data.size()));
+        EXPECT_GT(info.DataOffset, last_offset);
+        last_offset = info.DataOffset;
+        EXPECT_EQ(reader.IndexOfAttachment(info.DataOffset), static_cast<int>(i));
 
-      // The data lies at DataOffset of the plain container.
-      std::string direct(c.attachments[i].data.size(), '\0');
-      ASSERT_TRUE(reader.SeekData(info.DataOffset));
-      EXPECT_EQ(reader.ReadData(direct.data(), direct.size()), direct.size());
-      EXPECT_EQ(direct, c.attachments[i].data);
+        // The data lies at DataOffset of the plain container.
+        std::string direct(c.attachments[i].data.size(), '\0');
+        ASSERT_TRUE(reader.SeekData(info.DataOffset));
+        EXPECT_EQ(reader.ReadData(direct.data(), direct.size()), direct.size());
+        EXPECT_EQ(direct, c.attachments[i].data);
 
-      // Saved by offset and by position.
-      const std::string by_offset = dir.File("o" + std::to_string(i));
-      const std::string by_position = dir.File("p" + std::to_string(i));
-      ASSERT_TRUE(reader.SaveAttachment(info.DataOffset, false, nullptr, nullptr, false,
-                                        Utf8ToUtf16(by_offset)));
-      ASSERT_TRUE(reader.SaveAttachment(static_cast<int64_t>(i), true, nullptr, nullptr, false,
-                                        Utf8ToUtf16(by_position)));
-      EXPECT_EQ(ScratchDir::Read(by_offset), c.attachments[i].data);
-      EXPECT_EQ(ScratchDir::Read(by_position), c.attachments[i].data);
+        // Saved by offset and by position.
+        const std::string by_offset = dir.File("o" + std::to_string(i));
+        const std::string by_position = dir.File("p" + std::to_string(i));
+        ASSERT_TRUE(reader.SaveAttachment(info.DataOffset, false, nullptr, nullptr, false,
+                                          Utf8ToUtf16(by_offset)));
+        ASSERT_TRUE(reader.SaveAttachment(static_cast<int64_t>(i), true, nullptr, nullptr, false,
+                                          Utf8ToUtf16(by_position)));
+        EXPECT_EQ(ScratchDir::Read(by_offset), c.attachments[i].data);
+        EXPECT_EQ(ScratchDir::Read(by_position), c.attachments[i].data);
+      }
+      EXPECT_EQ(reader.IndexOfAttachment(last_offset + 1), -1);
     }
-    EXPECT_EQ(reader.IndexOfAttachment(last_offset + 1), -1);
   }
 }
 
