@@ -141,7 +141,7 @@ bool SendComposedMail(TNewForm& form, const TSendSource& source) {
 
   const bool completed = outcome.Sent && !outcome.PartialFailure;
   own_stream.reset();
-  if (outcome.Sent && write_content) form.Modified = false;
+  if (completed && write_content) form.Modified = false;
   // The plain copy of a mail for administrative use goes once every
   // recipient has it; until then it stays with the outbox row.
   if ((mail->Flags & mfAdminOnly) && completed && write_content) ::unlink(path.c_str());

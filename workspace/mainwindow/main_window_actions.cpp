@@ -35,7 +35,7 @@ void TfrmMain::ConnectActions() {
     connect(action, &QAction::triggered, this, [this, action] { NotAvailable(action); });
   }
   connect(a->acMailReceive, &QAction::triggered, this, [this] { (void)acMailReceiveExecute(); });
-  connect(a->acMailNew, &QAction::triggered, this, [this] { acMailNewExecute(); });
+  connect(a->acMailNew, &QAction::triggered, this, [this] { (void)acMailNewExecute(); });
   connect(a->acMailSend, &QAction::triggered, this, [this] { (void)acMailSendExecute(); });
   connect(a->acWorkOffline, &QAction::triggered, this, &TfrmMain::acWorkOfflineExecute);
   connect(a->acToolsChangePassword, &QAction::triggered, this,

@@ -9,8 +9,8 @@
 #include "qovra/workspace/new_mail.h"
 #include "qovra/workspace/new_mail_top.h"
 
-void TfrmMain::acMailNewExecute() {
-  if (frmNewMail_) return;
+int TfrmMain::acMailNewExecute() {
+  if (frmNewMail_) return 0;
   const TActiveFormScope scope(*this, TActiveFormKind::TextCompose);
   TComposeCommands commands;
   commands.Send = alMain->acMailSend;
@@ -37,6 +37,7 @@ void TfrmMain::acMailNewExecute() {
     RefreshFolderCounters();
     SelectFolder(qovra::kFolderDrafts);
   }
+  return result;
 }
 
 bool TfrmMain::acMailSendExecute() {

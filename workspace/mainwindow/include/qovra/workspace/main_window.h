@@ -107,7 +107,8 @@ class TfrmMain : public QMainWindow {
 
   // A new text mail in the compose window (modal); afterwards the folder
   // counters are refreshed and, when sent, the Sent folder selected.
-  void acMailNewExecute();
+  // Returns the window's result (1 sent, 4 saved to drafts, 2 cancelled).
+  int acMailNewExecute();
   // Sends the open text compose window's mail; false when nothing was sent.
   bool acMailSendExecute();
   // The text compose window while it is open; null otherwise.
