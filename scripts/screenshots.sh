@@ -4,7 +4,7 @@
 #   scripts/screenshots.sh <out folder> [window ...]
 #
 # Windows: msg-error msg-question msg-info msg-plain progress about menu main login
-# password (all when none is named). QOVRA_PRESET picks the build (default:
+# password picker dupdialog compose (all when none is named). QOVRA_PRESET picks the build (default:
 # debug); the screenshots program is built first. QOVRA_LANGID picks the
 # language file (0 Uzbek, 1 Russian; default 1). The windows run under a
 # window manager (openbox) on the virtual display, as on a desktop.

@@ -17,6 +17,7 @@
 #include <QMimeData>
 #include <QPlainTextEdit>
 #include <QScreen>
+#include <QScrollBar>
 #include <QSplitter>
 #include <QToolBar>
 #include <QToolButton>
@@ -75,7 +76,7 @@ TfrmNewMail::~TfrmNewMail() = default;
 
 void TfrmNewMail::FormCreate() {
   setMinimumSize(333, 314);
-  resize(640, 480);
+  resize(720, 500);
   setSizeGripEnabled(true);
   setAcceptDrops(true);
   setWindowFlag(Qt::WindowMaximizeButtonHint, true);
@@ -307,6 +308,7 @@ void TfrmNewMail::showEvent(QShowEvent* event) {
     }
   }
   frameNewMailTop1->PlaceContactsList(this);
+  FitAttachmentList();
 }
 
 // Attachments -----------------------------------------------------------
@@ -338,6 +340,21 @@ void TfrmNewMail::AddAttachmentItem(const qovra::TMailAttachmentInfo& info) {
 void TfrmNewMail::ShowAttachments() {
   lvFileAttachments->show();
   splitMain->handle(1)->show();
+  FitAttachmentList();
+}
+
+void TfrmNewMail::FitAttachmentList() {
+  if (lvFileAttachments->isHidden()) return;
+  // Wide enough for the longest caption, at most half the window.
+  int wanted = 0;
+  for (int i = 0; i < lvFileAttachments->count(); ++i)
+    wanted = std::max(wanted, lvFileAttachments->sizeHintForColumn(0));
+  wanted += 2 * lvFileAttachments->frameWidth() +
+            lvFileAttachments->verticalScrollBar()->sizeHint().width();
+  const QList<int> sizes = splitMain->sizes();
+  const int total = sizes.value(0) + sizes.value(1);
+  const int list = std::min(wanted, total / 2);
+  if (total > 0 && list > sizes.value(1)) splitMain->setSizes({total - list, list});
 }
 
 void TfrmNewMail::AttachFiles(const QStringList& paths) {

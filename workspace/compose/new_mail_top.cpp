@@ -157,8 +157,8 @@ void TframeNewMailTop::PlaceContactsList(QWidget* host) {
     lbContacts->hide();
   }
   const QPoint at = eTo->mapTo(host, QPoint(0, eTo->height()));
-  const int rows = std::max(kListItemHeight, lbContacts->sizeHintForRow(0));
-  lbContacts->setGeometry(at.x(), at.y(), eTo->width(), 3 * rows + 2 * lbContacts->frameWidth());
+  lbContacts->setGeometry(at.x(), at.y(), eTo->width(),
+                          3 * kListItemHeight + 2 * lbContacts->frameWidth());
   lbContacts->raise();
 }
 
@@ -182,7 +182,11 @@ bool TframeNewMailTop::FillContactSuggestions(const QString& fragment) {
   lbContacts->clear();
   std::vector<std::u16string> found;
   (void)qovra::compose::FillContactSuggestions(qovra::AddrBookDb, fragment.toStdU16String(), found);
-  for (const std::u16string& s : found) lbContacts->addItem(QString::fromStdU16String(s));
+  for (const std::u16string& s : found) {
+    auto* item = new QListWidgetItem(QString::fromStdU16String(s));
+    item->setSizeHint(QSize(0, kListItemHeight));
+    lbContacts->addItem(item);
+  }
   return lbContacts->count() > 0;
 }
 

@@ -126,6 +126,7 @@ class TfrmNewMail : public TNewForm {
   void AddAttachmentItem(const qovra::TMailAttachmentInfo& info);
   void DeleteItems(const QList<QListWidgetItem*>& items);
   void ShowAttachments();
+  void FitAttachmentList();
 
   TComposeCommands commands_;
   bool centred_ = false;
