@@ -302,6 +302,7 @@ void TfrmNewMail::showEvent(QShowEvent* event) {
   TNewForm::showEvent(event);
   if (!centred_) {
     centred_ = true;
+    frameNewMailTop1->eTo->setFocus();
     if (QWidget* owner = parentWidget()) {
       const QRect r = owner->window()->frameGeometry();
       move(r.center() - rect().center());
