@@ -10,6 +10,7 @@
 #include <fstream>
 
 #include "compose_fixture.h"
+#include "qovra/ui/widgets.h"
 
 namespace {
 
@@ -238,6 +239,31 @@ TEST_F(ComposeWindowTest, CloseQuestionOnEveryWayOfClosing) {
     EXPECT_EQ(shown.size() == 2 && shown[1].rfind("not yet:", 0) == 0, c.not_available)
         << testing::PrintToString(shown);
   }
+}
+
+}  // namespace
+
+namespace {
+
+// The tool bar's address book and the main menu's two items run the main
+// window's commands; those not in this build say so over the compose
+// window, which stays open.
+TEST_F(ComposeWindowTest, ToolBarAndMenuRunTheMainWindowsCommands) {
+  Compose([&](TfrmNewMail& form) {
+    ASSERT_NE(form.btnAddressBook, nullptr);
+    for (QAction* item : {form.btnAddressBook->defaultAction(), form.mnuMailSaveToDrafts}) {
+      ui_->messages.clear();
+      item->trigger();
+      ASSERT_EQ(ui_->messages.size(), 1u);
+      EXPECT_EQ(ui_->messages[0].text.rfind("not yet:", 0), 0u) << ui_->messages[0].text;
+      EXPECT_EQ(ui_->messages[0].owner, qovra::ui::HandleOf(&form));
+      EXPECT_TRUE(form.isVisible());
+    }
+    // Send from the menu: the empty recipients are reported.
+    ui_->messages.clear();
+    form.mnuMailSend->trigger();
+    EXPECT_EQ(Shown(), std::vector<std::string>{"msgEMailAddressesNotSpecified"});
+  });
 }
 
 }  // namespace
