@@ -267,3 +267,32 @@ TEST_F(ComposeWindowTest, ToolBarAndMenuRunTheMainWindowsCommands) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(ComposeWindowTest, EditPopupEnabling) {
+  Compose([&](TfrmNewMail& form) {
+    QPlainTextEdit* body = form.eMailBody;
+    body->clear();
+    body->document()->clearUndoRedoStacks();
+    form.pmEditPopup();
+    for (QAction* a : {form.mnuEditUndo, form.mnuEditCut, form.mnuEditCopy, form.mnuEditDelete,
+                       form.mnuEditSelectAll})
+      EXPECT_FALSE(a->isEnabled()) << a->objectName().toStdString();
+    QTest::keyClicks(body, QStringLiteral("abc"));
+    body->moveCursor(QTextCursor::Start);
+    body->moveCursor(QTextCursor::NextCharacter, QTextCursor::KeepAnchor);
+    form.pmEditPopup();
+    for (QAction* a : {form.mnuEditUndo, form.mnuEditCut, form.mnuEditCopy, form.mnuEditDelete,
+                       form.mnuEditSelectAll})
+      EXPECT_TRUE(a->isEnabled()) << a->objectName().toStdString();
+    body->selectAll();
+    form.pmEditPopup();
+    EXPECT_FALSE(form.mnuEditSelectAll->isEnabled());
+    form.mnuEditDelete->trigger();
+    EXPECT_TRUE(body->toPlainText().isEmpty());
+    form.Modified = false;
+  });
+}
+
+}  // namespace
