@@ -284,3 +284,34 @@ TEST_F(ComposeSendTest, MailPastTheContainerLimitIsRefused) {
 }
 
 }  // namespace
+
+namespace {
+
+// A write that fails (an attached file gone) leaves the earlier outbox
+// copy of the container as it was, says so and keeps the window.
+TEST_F(ComposeSendTest, FailedWriteLeavesTheOutboxCopy) {
+  ASSERT_NO_FATAL_FAILURE(BecomeClient(kAlice));
+  const std::string file = MakeFile("gone.txt", 0, "soon gone");
+  std::string uuid, first;
+  bool open_after = false;
+  Compose([&](TfrmNewMail& form) {
+    uuid = std::string(form.Mail->Uuid.view());
+    Type(form, QString::fromLatin1(kBob), QString(), QStringLiteral("b"));
+    form.AttachFiles({QString::fromStdString(file)});
+    ui_->QueueAnswer(qovra::kMsgResultNo);  // empty subject: stays in the outbox
+    Window().alMain->acMailSend->trigger();
+    first = ReadFile(qovra::MessagesDir + uuid + ".emz");
+    fs::remove(file);
+    ui_->messages.clear();
+    Window().alMain->acMailSend->trigger();
+    open_after = form.isVisible();
+  });
+  EXPECT_TRUE(open_after);
+  EXPECT_EQ(Shown(), std::vector<std::string>{"msgCannotWriteMail"});
+  EXPECT_FALSE(first.empty());
+  EXPECT_TRUE(ReadFile(qovra::MessagesDir + uuid + ".emz") == first);
+  EXPECT_FALSE(fs::exists(qovra::MessagesDir + uuid + ".emz.part"));
+  EXPECT_EQ(MailRow(uuid)[0], qovra::kFolderOutbox);
+}
+
+}  // namespace
