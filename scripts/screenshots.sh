@@ -5,8 +5,8 @@
 #
 # Windows: msg-error msg-question msg-info msg-plain progress about menu main login
 # password register forget-1 ... forget-4 chpass profile picker dupdialog
-# settings-1 ... settings-5 (the settings dialog on each page) (all when none
-# is named). QOVRA_PRESET picks the build (default:
+# compose settings-1 ... settings-5 (the settings dialog on each page) (all
+# when none is named). QOVRA_PRESET picks the build (default:
 # debug); the screenshots program is built first. QOVRA_LANGID picks the
 # language file (0 Uzbek, 1 Russian; default 1). The windows run under a
 # window manager (openbox) on the virtual display, as on a desktop.

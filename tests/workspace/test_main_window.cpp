@@ -53,11 +53,11 @@ struct ActionRow {
 };
 
 const ActionRow kActions[] = {
-    {"acMailNew", "Ctrl+N", Rule::Online, true},
+    {"acMailNew", "Ctrl+N", Rule::Online, false},
     {"acMailNewVoice", "Ctrl+M", Rule::Online, true},
     {"acMailReceive", "F5", Rule::Online, false},
     {"acMailOpen", "", Rule::One, true},
-    {"acMailSend", "Ctrl+Return", Rule::Online, true},
+    {"acMailSend", "Ctrl+Return", Rule::Online, false},
     {"acMailForward", "Ctrl+E", Rule::OneOnline, true},
     {"acMailSaveAs", "Ctrl+Alt+S", Rule::One, true},
     {"acMailReply", "Ctrl+R", Rule::Reply, true},

@@ -4,9 +4,9 @@
 //
 // Windows: msg-error, msg-question, msg-info, msg-plain, progress, about,
 // menu, main, login, password, register, forget-1 to forget-4 (the pages
-// of the recovery wizard), chpass, profile, picker, dupdialog, settings-1
-// to settings-5 (the settings dialog on each of its pages) (all of them
-// when none is named). Each window is shown over an owner
+// of the recovery wizard), chpass, profile, picker, dupdialog, compose,
+// settings-1 to settings-5 (the settings dialog on each of its pages) (all
+// of them when none is named). Each window is shown over an owner
 // window and saved twice: <name>.png holds the window alone, and
 // <name>-screen.png the part of the screen around the owner, showing where
 // the window sits. Run it under Xvfb (scripts/screenshots.sh).
@@ -19,6 +19,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QPlainTextEdit>
 #include <QMenu>
 #include <QMenuBar>
 #include <QPixmap>
@@ -61,6 +62,8 @@
 #include "qovra/ui/widgets.h"
 #include "qovra/workspace/mail_list_model.h"
 #include "qovra/workspace/main_window.h"
+#include "qovra/workspace/new_mail.h"
+#include "qovra/workspace/new_mail_top.h"
 #include "settings/language.h"
 #include "settings/settings.h"
 #include "store/mail_db.h"
@@ -515,6 +518,68 @@ bool ShootPicker(const QString& dir) {
   return ok;
 }
 
+// The text compose window over an owner: three recipients typed, the
+// completion list open for the fourth, a subject, a body and two
+// attachments. With QOVRA_SHOT_WAIT=<ms> it stays open that long (for
+// typing and clicks from outside) and saves compose-after.png too.
+bool ShootCompose(const QString& dir) {
+  QTemporaryDir folder;
+  if (!folder.isValid() || !SeedAddressBook(qovra::AddrBookDb, folder)) return false;
+  qovra::Session.OwnContact.Email = "alice@127.0.0.1";
+  const QString report = folder.filePath(QStringLiteral("Ҳисобот 2026.pdf"));
+  const QString table = folder.filePath(QStringLiteral("Жадвал.xlsx"));
+  for (const auto& [path, size] : {std::pair{report, 734003}, std::pair{table, 18432}}) {
+    QFile f(path);
+    if (!f.open(QIODevice::WriteOnly) || !f.resize(size)) return false;
+  }
+  OwnerWindow owner;
+  owner.setGeometry(40, 40, 1000, 700);
+  owner.show();
+  Settle();
+  // The main window's three commands with their texts and images.
+  QWidget main_actions;
+  main_actions.setProperty("qovraClass", QStringLiteral("TfrmMain"));
+  auto command = [&main_actions](const char* name, const char* image) {
+    auto* a = new QAction(&main_actions);
+    a->setObjectName(QString::fromLatin1(name));
+    a->setIcon(QIcon(QPixmap::fromImage(qovra::ui::LoadPngResource(QString::fromLatin1(image)))));
+    return a;
+  };
+  TComposeCommands commands;
+  commands.Send = command("acMailSend", "ico_mail_send32");
+  commands.SaveToDrafts = command("acMailSaveToDrafts", "ico_mail_drafts32");
+  commands.ContactsBook = command("acToolsContactsBook", "ico_vcard_check32");
+  qovra::ApplyLanguage(&main_actions);
+  TfrmNewMail form(commands, &owner);
+  form.frameNewMailTop1->eSubject->setText(QStringLiteral("Чорак ҳисоботи"));
+  form.eMailBody->setPlainText(QStringLiteral(
+      "Ассалому алайкум!\n\nЧорак ҳисоботи ва жадвал илова қилинди.\n\nҲурмат билан,\nАлиса"));
+  form.AttachFiles({report, table});
+  form.show();
+  Settle(300);
+  form.frameNewMailTop1->eTo->setFocus();
+  form.frameNewMailTop1->eTo->setText(
+      QStringLiteral("Ольга Иванова <olga@127.0.0.1>; Тимур <timur@localhost>; ов"));
+  Settle(300);
+  bool ok = SaveBoth(&form, &owner, dir, QStringLiteral("compose"));
+  const int wait = qEnvironmentVariableIntValue("QOVRA_SHOT_WAIT");
+  if (wait > 0) {
+    std::printf("compose: waiting %d ms\n", wait);
+    std::fflush(stdout);
+    TfrmNewMail::SetAttachChooser([table](QWidget*) {
+      return std::optional<QStringList>(QStringList{table});
+    });
+    Settle(wait);
+    TfrmNewMail::SetAttachChooser({});
+    if (form.isVisible()) ok = SaveBoth(&form, &owner, dir, QStringLiteral("compose-after")) && ok;
+    std::printf("compose to: %s\n", qPrintable(form.frameNewMailTop1->eTo->text()));
+  }
+  form.Modified = false;
+  form.hide();
+  qovra::AddrBookDb.Close();
+  return ok;
+}
+
 // The duplicate question over the picker, opened to its full height.
 bool ShootDupDialog(const QString& dir) {
   QTemporaryDir folder;
@@ -603,6 +668,7 @@ int main(int argc, char** argv) {
       {QStringLiteral("forget-3"), [&] { return ShootForget(dir, 3); }},
       {QStringLiteral("forget-4"), [&] { return ShootForget(dir, 4); }},
       {QStringLiteral("picker"), [&] { return ShootPicker(dir); }},
+      {QStringLiteral("compose"), [&] { return ShootCompose(dir); }},
       {QStringLiteral("dupdialog"), [&] { return ShootDupDialog(dir); }},
   };
   for (int page = 0; page < 5; ++page)

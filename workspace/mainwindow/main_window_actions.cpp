@@ -29,13 +29,15 @@ void TfrmMain::ConnectActions() {
   auto* a = alMain;
   // Workflows that later parts of the program bring.
   for (QAction* action :
-       {a->acMailNew, a->acMailNewVoice, a->acMailOpen, a->acMailSend, a->acMailForward,
+       {a->acMailNewVoice, a->acMailOpen, a->acMailForward,
         a->acMailSaveAs, a->acMailReply, a->acMailReplyVoice, a->acMailDelete,
         a->acMailSaveToDrafts, a->acMailSignDetails, a->acMailAttachmentsSave, a->acMailReport,
         a->acMailPrint, a->acMailImport, a->acToolsContactsBook}) {
     connect(action, &QAction::triggered, this, [this, action] { NotAvailable(action); });
   }
   connect(a->acMailReceive, &QAction::triggered, this, [this] { (void)acMailReceiveExecute(); });
+  connect(a->acMailNew, &QAction::triggered, this, [this] { (void)acMailNewExecute(); });
+  connect(a->acMailSend, &QAction::triggered, this, [this] { (void)acMailSendExecute(); });
   connect(a->acWorkOffline, &QAction::triggered, this, &TfrmMain::acWorkOfflineExecute);
   connect(a->acToolsChangePassword, &QAction::triggered, this,
           &TfrmMain::acToolsChangePasswordExecute);
@@ -111,7 +113,9 @@ void TfrmMain::ConnectActions() {
 }
 
 void TfrmMain::NotAvailable(QAction* action) {
-  qovra::ui::ShowNotAvailable(this, qovra::ui::PlainActionCaption(action));
+  // Over the compose window when the command came from there.
+  QWidget* owner = QApplication::activeModalWidget();
+  qovra::ui::ShowNotAvailable(owner ? owner : this, qovra::ui::PlainActionCaption(action));
 }
 
 void TfrmMain::UpdateOnlineActions() {

@@ -84,6 +84,7 @@ const char* const kProgramKeys[] = {
     "msgCannotSaveEmptyMail", "msgCouldNotEditMailForAdministrativeUse",
     "msgCouldNotForwardForAdministrativeUseMail", "msgConfirmDeleteMail", "msgConfirmDeleteMails",
     "msgDeleting", "msgOpening",
+    "msgAttachedFilePathTooLong", "msgMailTooBig", "msgCannotWriteMail", "odAttachFiles",
     // Address book
     "msgAll", "msgUpdateContactInfoAs", "msgGroupExists", "msgUpdateGroupNameAs",
     "msgGroupOrContactName", "msgContactEmail", "msgContactCompany", "msgContactJobTitle",
@@ -149,6 +150,7 @@ const std::map<std::string, std::string> kFormats = {
     {"msgAttachedFileIsExists", "s"},
     {"msgAttachedFileIsForbidden", "s"},
     {"msgAttachedFileEmpty", "s"},
+    {"msgAttachedFilePathTooLong", "s"},  // the refused paths
     {"msgUpdateContactInfoAs", "ssssssss"},  // name, address, company, job title: old, new
     {"msgGroupExists", "s"},                 // group name
     {"msgUpdateGroupNameAs", "s"},           // group name

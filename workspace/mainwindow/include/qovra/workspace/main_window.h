@@ -45,6 +45,7 @@
 #include "qovra/workspace/main_actions.h"
 
 class QKeyEvent;
+class TfrmNewMail;
 class QMenu;
 class QSplitter;
 class QToolBar;
@@ -110,6 +111,15 @@ class TfrmMain : public QMainWindow {
   // A copy of the only selected mail, for a mail window; nothing unless
   // exactly one mail is selected.
   std::optional<qovra::TMailMessage> SelectedMailCopy() const;
+
+  // A new text mail in the compose window (modal); afterwards the folder
+  // counters are refreshed and, when sent, the Sent folder selected.
+  // Returns the window's result (1 sent, 4 saved to drafts, 2 cancelled).
+  int acMailNewExecute();
+  // Sends the open text compose window's mail; false when nothing was sent.
+  bool acMailSendExecute();
+  // The text compose window while it is open; null otherwise.
+  TfrmNewMail* NewMailForm() const { return frmNewMail_; }
 
   // Receiving: false when refused because a receive runs already or the
   // session is not online.
@@ -252,5 +262,6 @@ class TfrmMain : public QMainWindow {
   bool time_columns_sized_ = false;
   int32_t last_found_id_ = 0;  // the mail the last search hit; 0: none
   TActiveFormKind active_form_kind_ = TActiveFormKind::None;
+  TfrmNewMail* frmNewMail_ = nullptr;  // while acMailNewExecute shows it
   qovra::TReceiveSummary last_receive_;
 };

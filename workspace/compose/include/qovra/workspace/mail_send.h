@@ -1,0 +1,39 @@
+// The main window's Send command for an open compose window: checks and
+// normalises the recipients, writes the container to the messages folder
+// through a temporary file and stores the mail in the outbox, asks about
+// an empty subject, then hands the mail to the core's sending steps
+// (RunSendSteps: certificates, checks, fast-mode offer, send, record,
+// result) and offers the recipients that the address book does not know.
+//
+// Departures kept on purpose: a container that would pass
+// kMaxContainerSize is refused ("msgMailTooBig"); a failed write leaves an
+// earlier copy of the mail's file as it was ("msgCannotWriteMail"); a mail
+// for administrative use keeps its container (0600) and the window stays
+// Modified unless the send completed for every recipient.
+//
+// GUI thread only.
+#pragma once
+
+#include <cstdint>
+
+class QWidget;
+class TNewForm;
+
+namespace qovra::compose {
+
+// What the command reads from a window beyond TNewForm.
+struct TSendSource {
+  // Rows in the attachment list (text window); sets mfAttachments.
+  int AttachmentRows = 0;
+  // Bytes of the attached files, checked against the container limit
+  // before anything is written.
+  int64_t AttachmentBytes = 0;
+  // The flag word's kind bits: mfVoice for the voice window.
+  uint16_t KindFlags = 0;
+};
+
+// Runs the command on form. True when the mail was sent (the form's result
+// is then 1 and it is closed); false leaves the window open.
+bool SendComposedMail(TNewForm& form, const TSendSource& source);
+
+}  // namespace qovra::compose

@@ -1,0 +1,566 @@
+// TfrmNewMail: creation, attachments, writing the container and closing.
+#include "qovra/workspace/new_mail.h"
+
+#include <QActionGroup>
+#include <QApplication>
+#include <QClipboard>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QFontDatabase>
+#include <QKeyEvent>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMenu>
+#include <QMenuBar>
+#include <QMimeData>
+#include <QPlainTextEdit>
+#include <QScreen>
+#include <QScrollBar>
+#include <QSplitter>
+#include <QToolBar>
+#include <QToolButton>
+#include <QUrl>
+#include <QVBoxLayout>
+
+#include "base/messages.h"
+#include "base/utf.h"
+#include "platform/file_utils.h"
+#include "platform/run_thread.h"
+#include "platform/temp_files.h"
+#include "qovra/ui/apply_language.h"
+#include "qovra/ui/msg_dialog.h"
+#include "qovra/ui/png_resources.h"
+#include "qovra/ui/shell.h"
+#include "qovra/ui/widgets.h"
+#include "qovra/workspace/compose_rules.h"
+#include "qovra/workspace/new_mail_top.h"
+#include "settings/settings.h"
+#include "store/mail_container_writer.h"
+
+namespace {
+
+constexpr int kRoleOffset = Qt::UserRole + 1;
+constexpr int kRoleSize = Qt::UserRole + 2;
+
+TfrmNewMail::TAttachChooser& AttachChooser() {
+  static TfrmNewMail::TAttachChooser chooser;
+  return chooser;
+}
+
+// Programs opened from compose windows; they outlive the window.
+qovra::TRunThreadList& ComposeRunThreads() {
+  static qovra::TRunThreadList list;
+  return list;
+}
+
+QAction* MakeAction(QObject* parent, const char* name) {
+  auto* a = new QAction(parent);
+  a->setObjectName(QString::fromLatin1(name));
+  return a;
+}
+
+}  // namespace
+
+void TfrmNewMail::SetAttachChooser(TAttachChooser chooser) {
+  AttachChooser() = std::move(chooser);
+}
+
+TfrmNewMail::TfrmNewMail(const TComposeCommands& commands, QWidget* parent)
+    : TNewForm(parent), commands_(commands) {
+  FormCreate();
+}
+
+TfrmNewMail::~TfrmNewMail() = default;
+
+void TfrmNewMail::FormCreate() {
+  setMinimumSize(333, 314);
+  resize(720, 500);
+  setSizeGripEnabled(true);
+  setAcceptDrops(true);
+  setWindowFlag(Qt::WindowMaximizeButtonHint, true);
+  setWindowFlag(Qt::WindowContextHelpButtonHint, false);
+
+  frameNewMailTop1 = new TframeNewMailTop(this);
+  pnlMailBody = new QWidget(this);
+  pnlMailBody->setObjectName(QStringLiteral("pnlMailBody"));
+  eMailBody = new QPlainTextEdit(pnlMailBody);
+  eMailBody->setObjectName(QStringLiteral("eMailBody"));
+  eMailBody->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+  eMailBody->setContextMenuPolicy(Qt::CustomContextMenu);
+  auto* body_layout = new QVBoxLayout(pnlMailBody);
+  body_layout->setContentsMargins(0, 0, 0, 0);
+  body_layout->addWidget(eMailBody);
+
+  splitMain = new QSplitter(Qt::Horizontal, this);
+  splitMain->setObjectName(QStringLiteral("splitMain"));
+  lvFileAttachments = new QListWidget(splitMain);
+  lvFileAttachments->setObjectName(QStringLiteral("lvFileAttachments"));
+  lvFileAttachments->setSelectionMode(QAbstractItemView::ExtendedSelection);
+  lvFileAttachments->setEditTriggers(QAbstractItemView::NoEditTriggers);
+  lvFileAttachments->setSortingEnabled(true);
+  lvFileAttachments->setContextMenuPolicy(Qt::CustomContextMenu);
+  lvFileAttachments->setIconSize(QSize(16, 16));
+  splitMain->addWidget(pnlMailBody);
+  splitMain->addWidget(lvFileAttachments);
+  splitMain->setStretchFactor(0, 3);
+  splitMain->setStretchFactor(1, 1);
+  splitMain->setChildrenCollapsible(false);
+  lvFileAttachments->hide();
+
+  acCancel = MakeAction(this, "acCancel");
+  acCancel->setShortcut(QKeySequence(Qt::Key_Escape));
+  acAttachFile = MakeAction(this, "acAttachFile");
+  acAttachFile->setIcon(QIcon(
+      QPixmap::fromImage(qovra::ui::LoadPngResource(QStringLiteral("ico_mail_attach_save32")))));
+  acDeleteSelected = MakeAction(this, "acDeleteSelected");
+  acDeleteAll = MakeAction(this, "acDeleteAll");
+  acOpen = MakeAction(this, "acOpen");
+  addAction(acCancel);
+  connect(acCancel, &QAction::triggered, this, [this] { reject(); });
+  connect(acAttachFile, &QAction::triggered, this, [this] { acAttachFileExecute(); });
+  connect(acDeleteSelected, &QAction::triggered, this, [this] { acDeleteSelectedExecute(); });
+  connect(acDeleteAll, &QAction::triggered, this, [this] { acDeleteAllExecute(); });
+  connect(acOpen, &QAction::triggered, this, [this] { acOpenExecute(); });
+
+  BuildMenus();
+
+  auto* column = new QVBoxLayout(this);
+  column->setContentsMargins(0, 0, 0, 0);
+  column->setSpacing(0);
+  column->setMenuBar(TntMainMenu1);
+  column->addWidget(frameNewMailTop1);
+  column->addWidget(splitMain, 1);
+
+  frameNewMailTop1->PlaceContactsList(this);
+  // Sending mode from the settings, caption from the message table.
+  const int mode = qovra::Options.Mail.sendmode == 1 ? 1 : 0;
+  BindCommands();
+  qovra::ApplyLanguage(this);
+  qovra::ApplyLanguage(frameNewMailTop1, frameNewMailTop1);
+  frameNewMailTop1->btnSendingMode->setText(
+      QString::fromStdString(qovra::GetMsg("btnSendingMode" + std::to_string(mode))));
+  frameNewMailTop1->LoadGlyphs();
+  mnuNormalPriority->trigger();
+  (mode == 1 ? mnuFastSend : mnuSecureSend)->trigger();
+  mnuReceiveReport->setChecked(frameNewMailTop1->btnReceiveReport->isChecked());
+  mnuReadReport->setChecked(frameNewMailTop1->btnReadReport->isChecked());
+  if (QFontDatabase::families().contains(QStringLiteral("Consolas")))
+    eMailBody->setFont(QFont(QStringLiteral("Consolas")));
+
+  auto modified = [this] { Modified = true; };
+  connect(frameNewMailTop1->eTo, &QLineEdit::textEdited, this, modified);
+  connect(frameNewMailTop1->eTo, &QLineEdit::textChanged, this, modified);
+  connect(frameNewMailTop1->eSubject, &QLineEdit::textChanged, this, modified);
+  connect(eMailBody, &QPlainTextEdit::textChanged, this, modified);
+  connect(eMailBody, &QWidget::customContextMenuRequested, this, [this](const QPoint& pos) {
+    pmEditPopup();
+    pmEdit->popup(eMailBody->mapToGlobal(pos));
+  });
+  connect(lvFileAttachments, &QWidget::customContextMenuRequested, this, [this](const QPoint& pos) {
+    pmAttachmentsPopup(pos);
+    pmAttachments->popup(lvFileAttachments->viewport()->mapToGlobal(pos));
+  });
+  connect(lvFileAttachments, &QListWidget::itemDoubleClicked, this, [this] { acOpenExecute(); });
+  lvFileAttachments->installEventFilter(this);
+}
+
+void TfrmNewMail::BuildMenus() {
+  TframeNewMailTop* top = frameNewMailTop1;
+  TntMainMenu1 = new QMenuBar(this);
+  TntMainMenu1->setObjectName(QStringLiteral("TntMainMenu1"));
+  mnuMail = TntMainMenu1->addMenu(QString());
+  mnuMail->setObjectName(QStringLiteral("mnuMail"));
+  mnuMailSend = MakeAction(this, "mnuMailSend");
+  mnuMailSaveToDrafts = MakeAction(this, "mnuMailSaveToDrafts");
+  mnuMail->addAction(mnuMailSend);
+  mnuMail->addAction(mnuMailSaveToDrafts);
+  mnuMail->addAction(acAttachFile);
+  mnuMail->addSeparator();
+  mnuSendingMode = mnuMail->addMenu(QString());
+  mnuSendingMode->setObjectName(QStringLiteral("mnuSendingMode"));
+  auto* modes = new QActionGroup(this);
+  mnuSecureSend = MakeAction(this, "mnuSecureSend");
+  mnuFastSend = MakeAction(this, "mnuFastSend");
+  for (QAction* a : {mnuSecureSend, mnuFastSend}) {
+    a->setCheckable(true);
+    modes->addAction(a);
+    mnuSendingMode->addAction(a);
+  }
+  mnuPriority = mnuMail->addMenu(QString());
+  mnuPriority->setObjectName(QStringLiteral("mnuPriority"));
+  auto* priorities = new QActionGroup(this);
+  mnuHighPriority = MakeAction(this, "mnuHighPriority");
+  mnuNormalPriority = MakeAction(this, "mnuNormalPriority");
+  mnuLowPriority = MakeAction(this, "mnuLowPriority");
+  for (QAction* a : {mnuHighPriority, mnuNormalPriority, mnuLowPriority}) {
+    a->setCheckable(true);
+    priorities->addAction(a);
+    mnuPriority->addAction(a);
+  }
+  mnuReport = mnuMail->addMenu(QString());
+  mnuReport->setObjectName(QStringLiteral("mnuReport"));
+  mnuReceiveReport = MakeAction(this, "mnuReceiveReport");
+  mnuReadReport = MakeAction(this, "mnuReadReport");
+  for (QAction* a : {mnuReceiveReport, mnuReadReport}) {
+    a->setCheckable(true);
+    mnuReport->addAction(a);
+  }
+  mnuMail->addSeparator();
+  mnuCancel = MakeAction(this, "mnuCancel");
+  mnuMail->addAction(mnuCancel);
+
+  // Mirrors of the frame's choices.
+  connect(mnuSecureSend, &QAction::triggered, this,
+          [top] { top->mnuFastModeClick(top->mnuSecureMode); });
+  connect(mnuFastSend, &QAction::triggered, this,
+          [top] { top->mnuFastModeClick(top->mnuFastMode); });
+  connect(mnuHighPriority, &QAction::triggered, this,
+          [top] { top->mnuLowPriorityClick(top->mnuHighPriority); });
+  connect(mnuNormalPriority, &QAction::triggered, this,
+          [top] { top->mnuLowPriorityClick(top->mnuNormalPriority); });
+  connect(mnuLowPriority, &QAction::triggered, this,
+          [top] { top->mnuLowPriorityClick(top->mnuLowPriority); });
+  // The frame's pop-ups check the main menu's items too.
+  connect(top->pmSendingMode, &QMenu::triggered, this, [this](QAction* a) {
+    (a->data().toInt() == 1 ? mnuFastSend : mnuSecureSend)->setChecked(true);
+  });
+  connect(top->pmPriority, &QMenu::triggered, this, [this](QAction* a) {
+    const int tag = a->data().toInt();
+    (tag == 2 ? mnuHighPriority : tag == 1 ? mnuNormalPriority : mnuLowPriority)->setChecked(true);
+  });
+  connect(mnuReceiveReport, &QAction::toggled, top->btnReceiveReport, &QToolButton::setChecked);
+  connect(mnuReadReport, &QAction::toggled, top->btnReadReport, &QToolButton::setChecked);
+  connect(top->btnReceiveReport, &QToolButton::toggled, mnuReceiveReport, &QAction::setChecked);
+  connect(top->btnReadReport, &QToolButton::toggled, mnuReadReport, &QAction::setChecked);
+  connect(mnuCancel, &QAction::triggered, this, [this] { reject(); });
+
+  pmAttachments = new QMenu(this);
+  pmAttachments->setObjectName(QStringLiteral("pmAttachments"));
+  mnuAddFile = MakeAction(this, "mnuAddFile");
+  mnuDeleteFile = MakeAction(this, "mnuDeleteFile");
+  mnuDeleteAll = MakeAction(this, "mnuDeleteAll");
+  mnuOpen = MakeAction(this, "mnuOpen");
+  pmAttachments->addAction(mnuAddFile);
+  pmAttachments->addAction(mnuDeleteFile);
+  pmAttachments->addAction(mnuDeleteAll);
+  pmAttachments->addSeparator();
+  pmAttachments->addAction(mnuOpen);
+  connect(mnuAddFile, &QAction::triggered, acAttachFile, &QAction::trigger);
+  connect(mnuDeleteFile, &QAction::triggered, acDeleteSelected, &QAction::trigger);
+  connect(mnuDeleteAll, &QAction::triggered, acDeleteAll, &QAction::trigger);
+  connect(mnuOpen, &QAction::triggered, acOpen, &QAction::trigger);
+
+  pmEdit = new QMenu(this);
+  pmEdit->setObjectName(QStringLiteral("pmEdit"));
+  mnuEditUndo = MakeAction(this, "mnuEditUndo");
+  mnuEditCut = MakeAction(this, "mnuEditCut");
+  mnuEditCopy = MakeAction(this, "mnuEditCopy");
+  mnuEditPaste = MakeAction(this, "mnuEditPaste");
+  mnuEditDelete = MakeAction(this, "mnuEditDelete");
+  mnuEditSelectAll = MakeAction(this, "mnuEditSelectAll");
+  pmEdit->addAction(mnuEditUndo);
+  pmEdit->addSeparator();
+  for (QAction* a : {mnuEditCut, mnuEditCopy, mnuEditPaste, mnuEditDelete}) pmEdit->addAction(a);
+  pmEdit->addSeparator();
+  pmEdit->addAction(mnuEditSelectAll);
+  pmEdit->addSeparator();
+  pmEdit->addAction(acAttachFile);
+  connect(mnuEditUndo, &QAction::triggered, eMailBody, &QPlainTextEdit::undo);
+  connect(mnuEditCut, &QAction::triggered, eMailBody, &QPlainTextEdit::cut);
+  connect(mnuEditCopy, &QAction::triggered, eMailBody, &QPlainTextEdit::copy);
+  connect(mnuEditPaste, &QAction::triggered, eMailBody, &QPlainTextEdit::paste);
+  connect(mnuEditDelete, &QAction::triggered, this,
+          [this] { eMailBody->textCursor().removeSelectedText(); });
+  connect(mnuEditSelectAll, &QAction::triggered, eMailBody, &QPlainTextEdit::selectAll);
+}
+
+void TfrmNewMail::BindCommands() {
+  QToolBar* bar = frameNewMailTop1->tbNewMail;
+  auto add = [bar](QAction* action, const char* name) -> QToolButton* {
+    if (!action) return nullptr;
+    bar->addAction(action);
+    auto* button = qobject_cast<QToolButton*>(bar->widgetForAction(action));
+    if (button) button->setObjectName(QString::fromLatin1(name));
+    return button;
+  };
+  frameNewMailTop1->btnSend = add(commands_.Send, "btnSend");
+  frameNewMailTop1->btnSaveToDrafts = add(commands_.SaveToDrafts, "btnSaveToDrafts");
+  add(acAttachFile, "btnAttachFile");
+  btnAddressBook = add(commands_.ContactsBook, "btnAddressBook");
+  // The main window's commands work from here too (their shortcuts).
+  for (QAction* a : {commands_.Send, commands_.SaveToDrafts})
+    if (a) addAction(a);
+  // The main menu's two items run the same commands as the tool bar.
+  if (commands_.Send) connect(mnuMailSend, &QAction::triggered, commands_.Send, &QAction::trigger);
+  if (commands_.SaveToDrafts)
+    connect(mnuMailSaveToDrafts, &QAction::triggered, commands_.SaveToDrafts, &QAction::trigger);
+}
+
+void TfrmNewMail::showEvent(QShowEvent* event) {
+  TNewForm::showEvent(event);
+  if (!centred_) {
+    centred_ = true;
+    frameNewMailTop1->eTo->setFocus();
+    if (QWidget* owner = parentWidget()) {
+      const QRect r = owner->window()->frameGeometry();
+      move(r.center() - rect().center());
+    }
+  }
+  frameNewMailTop1->PlaceContactsList(this);
+  FitAttachmentList();
+}
+
+// Attachments -----------------------------------------------------------
+
+bool TfrmNewMail::IsAlreadyAttached(const QString& path) const {
+  for (int i = 0; i < lvFileAttachments->count(); ++i)
+    if (lvFileAttachments->item(i)
+            ->data(Qt::UserRole)
+            .toString()
+            .compare(path, Qt::CaseInsensitive) == 0)
+      return true;
+  return false;
+}
+
+void TfrmNewMail::AddAttachmentItem(const qovra::TMailAttachmentInfo& info) {
+  const std::u16string path(info.FileName.view());
+  const QString qpath = QString::fromStdU16String(path);
+  auto* item = new QListWidgetItem(
+      QString::fromStdU16String(qovra::compose::AttachmentCaption(path, info.DataSize)));
+  item->setData(Qt::UserRole, qpath);
+  item->setData(kRoleOffset, static_cast<qlonglong>(info.DataOffset));
+  item->setData(kRoleSize, static_cast<qlonglong>(info.DataSize));
+  item->setIcon(qovra::ui::SystemImageIcon(qovra::ui::GetFileIconIndex(qpath)));
+  item->setToolTip(qpath);
+  lvFileAttachments->addItem(item);
+  Modified = true;
+}
+
+void TfrmNewMail::ShowAttachments() {
+  lvFileAttachments->show();
+  splitMain->handle(1)->show();
+  FitAttachmentList();
+}
+
+void TfrmNewMail::FitAttachmentList() {
+  if (lvFileAttachments->isHidden()) return;
+  // Wide enough for the longest caption, at most half the window.
+  int wanted = 0;
+  for (int i = 0; i < lvFileAttachments->count(); ++i)
+    wanted = std::max(wanted, lvFileAttachments->sizeHintForColumn(0));
+  wanted += 2 * lvFileAttachments->frameWidth() +
+            lvFileAttachments->verticalScrollBar()->sizeHint().width();
+  const QList<int> sizes = splitMain->sizes();
+  const int total = sizes.value(0) + sizes.value(1);
+  const int list = std::min(wanted, total / 2);
+  if (total > 0 && list > sizes.value(1)) splitMain->setSizes({total - list, list});
+}
+
+void TfrmNewMail::AttachFiles(const QStringList& paths) {
+  qovra::compose::TAttachRefusals refusals;
+  for (const QString& p : paths) {
+    const std::u16string path = p.toStdU16String();
+    const int64_t size = qovra::GetFileSizeW(path);
+    const qovra::compose::TAttachCheck check =
+        qovra::compose::CheckAttachment(path, size, IsAlreadyAttached(p));
+    if (check != qovra::compose::TAttachCheck::Accepted) {
+      refusals.Add(check, path);
+      continue;
+    }
+    qovra::TMailAttachmentInfo info;
+    info.FileName = path;
+    info.DataOffset = 0;
+    info.DataSize = size;
+    AddAttachmentItem(info);
+  }
+  const std::string text = refusals.MessageText();
+  if (!text.empty())
+    (void)qovra::ShowMessageText(qovra::ui::HandleOf(this), text, qovra::kMsgIconWarning);
+  ShowAttachments();
+}
+
+void TfrmNewMail::AddReaderAttachment(const qovra::TMailAttachmentInfo& info) {
+  AddAttachmentItem(info);
+  ShowAttachments();
+}
+
+std::vector<qovra::TMailAttachmentInfo> TfrmNewMail::Attachments() const {
+  std::vector<qovra::TMailAttachmentInfo> rows;
+  for (int i = 0; i < lvFileAttachments->count(); ++i) {
+    const QListWidgetItem* item = lvFileAttachments->item(i);
+    qovra::TMailAttachmentInfo info;
+    info.FileName = item->data(Qt::UserRole).toString().toStdU16String();
+    info.DataOffset = item->data(kRoleOffset).toLongLong();
+    info.DataSize = item->data(kRoleSize).toLongLong();
+    rows.push_back(info);
+  }
+  return rows;
+}
+
+int TfrmNewMail::AttachmentCount() const {
+  return lvFileAttachments->count();
+}
+
+int64_t TfrmNewMail::AttachmentBytes() const {
+  int64_t sum = 0;
+  for (const qovra::TMailAttachmentInfo& row : Attachments()) sum += row.DataSize;
+  return sum;
+}
+
+void TfrmNewMail::acAttachFileExecute() {
+  std::optional<QStringList> chosen;
+  if (AttachChooser()) {
+    chosen = AttachChooser()(this);
+  } else {
+    QFileDialog dialog(this, QString::fromStdString(qovra::GetMsg("odAttachFiles")));
+    dialog.setFileMode(QFileDialog::ExistingFiles);
+    dialog.setNameFilter(QStringLiteral("*"));
+    if (dialog.exec() == QDialog::Accepted) chosen = dialog.selectedFiles();
+  }
+  if (!chosen) return;
+  AttachFiles(*chosen);
+}
+
+void TfrmNewMail::DeleteItems(const QList<QListWidgetItem*>& items) {
+  for (QListWidgetItem* item : items) {
+    delete item;
+    Modified = true;
+  }
+}
+
+void TfrmNewMail::acDeleteSelectedExecute() {
+  DeleteItems(lvFileAttachments->selectedItems());
+}
+
+void TfrmNewMail::acDeleteAllExecute() {
+  QList<QListWidgetItem*> all;
+  for (int i = 0; i < lvFileAttachments->count(); ++i) all.push_back(lvFileAttachments->item(i));
+  DeleteItems(all);
+}
+
+void TfrmNewMail::acOpenExecute() {
+  QListWidgetItem* item = lvFileAttachments->currentItem();
+  if (!item || !item->isSelected()) {
+    const QList<QListWidgetItem*> selected = lvFileAttachments->selectedItems();
+    if (selected.isEmpty()) return;
+    item = selected.front();
+  }
+  const QString path = item->data(Qt::UserRole).toString();
+  const int64_t offset = item->data(kRoleOffset).toLongLong();
+  if (offset == 0) {
+    ComposeRunThreads().OpenDocument(path.toStdString());
+    return;
+  }
+  if (!Reader) return;
+  const int index = Reader->IndexOfAttachment(offset);
+  if (index < 0) return;
+  const std::u16string folder = qovra::Utf8ToUtf16(qovra::GetTempFolder());
+  if (!Reader->SaveAttachment(offset, /*by_position=*/false, nullptr, nullptr,
+                              /*append_name=*/true, folder))
+    return;
+  const std::string name =
+      qovra::Utf16ToUtf8(Reader->Attachments()[static_cast<size_t>(index)].FileName.view());
+  const std::string file =
+      qovra::GetTempFolder() + QFileInfo(QString::fromStdString(name)).fileName().toStdString();
+  ComposeRunThreads().OpenDocument(file);
+}
+
+void TfrmNewMail::pmEditPopup() {
+  const QTextCursor cursor = eMailBody->textCursor();
+  const bool has_selection = cursor.hasSelection();
+  mnuEditUndo->setEnabled(eMailBody->document()->isUndoAvailable());
+  mnuEditCut->setEnabled(has_selection);
+  mnuEditCopy->setEnabled(has_selection);
+  mnuEditDelete->setEnabled(has_selection);
+  const QClipboard* clip = QApplication::clipboard();
+  mnuEditPaste->setEnabled(clip && !clip->text().isEmpty());
+  mnuEditSelectAll->setEnabled(cursor.selectedText().size() <
+                               eMailBody->document()->characterCount() - 1);
+}
+
+void TfrmNewMail::pmAttachmentsPopup(const QPoint& pos) {
+  const bool on_row = lvFileAttachments->itemAt(pos) != nullptr;
+  mnuAddFile->setEnabled(!on_row);
+  mnuDeleteFile->setEnabled(!lvFileAttachments->selectedItems().isEmpty());
+  mnuDeleteAll->setEnabled(lvFileAttachments->count() > 0);
+  mnuOpen->setEnabled(on_row);
+}
+
+bool TfrmNewMail::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == lvFileAttachments && event->type() == QEvent::KeyPress) {
+    const auto* key = static_cast<QKeyEvent*>(event);
+    const Qt::KeyboardModifiers mods = key->modifiers() & ~Qt::KeypadModifier;
+    if (key->key() == Qt::Key_Delete && mods == Qt::NoModifier) {
+      acDeleteSelectedExecute();
+      return true;
+    }
+    if (key->key() == Qt::Key_A && mods == Qt::ControlModifier) {
+      lvFileAttachments->selectAll();
+      return true;
+    }
+  }
+  return TNewForm::eventFilter(watched, event);
+}
+
+void TfrmNewMail::dragEnterEvent(QDragEnterEvent* event) {
+  if (event->mimeData()->hasUrls()) event->acceptProposedAction();
+}
+
+void TfrmNewMail::dropEvent(QDropEvent* event) {
+  QStringList paths;
+  for (const QUrl& url : event->mimeData()->urls())
+    if (url.isLocalFile()) paths.push_back(url.toLocalFile());
+  if (paths.isEmpty()) return;
+  event->acceptProposedAction();
+  AttachFiles(paths);
+}
+
+// Record and container ----------------------------------------------------
+
+void TfrmNewMail::FillMessage(qovra::TMailMessage* mail, std::string_view recipients,
+                              uint16_t flags) {
+  TNewForm::FillMessage(mail, recipients, flags);
+}
+
+bool TfrmNewMail::WriteMessage(qovra::TStream& stream, std::string_view recipients,
+                               void* progress_data, qovra::TProgressProc progress) {
+  qovra::TMailWriter writer(stream);
+  writer.AddMailHeaders(qovra::Session.OwnContact.Email,
+                        frameNewMailTop1->eSubject->text().toStdU16String(), recipients);
+  writer.AddField("body", eMailBody->toPlainText().toStdString());
+  for (const qovra::TMailAttachmentInfo& row : Attachments()) {
+    if (row.DataOffset == 0) {
+      if (!writer.AddFile(row.FileName.view(), progress, u"", progress_data)) {
+        std::fprintf(stderr, "qovra: cannot attach %s\n",
+                     qovra::Utf16ToUtf8(row.FileName.view()).c_str());
+        return false;
+      }
+    } else if (Reader && Reader->IndexOfAttachment(row.DataOffset) >= 0) {
+      if (!qovra::compose::CopyReaderAttachment(*Reader, row.DataOffset, writer, progress_data,
+                                                progress))
+        return false;
+    }
+  }
+  return writer.Finish();
+}
+
+bool TfrmNewMail::MailIsEmpty() const {
+  return eMailBody->toPlainText().isEmpty() && frameNewMailTop1->eTo->text().isEmpty() &&
+         frameNewMailTop1->eSubject->text().isEmpty() && lvFileAttachments->count() == 0;
+}
+
+bool TfrmNewMail::ConfirmClose() {
+  if (!Modified || MailIsEmpty()) return true;
+  const int answer = qovra::AskYesNoCancel(qovra::ui::HandleOf(this), "msgSaveToDraftsPrompt");
+  if (answer == qovra::kMsgResultNo) return true;
+  if (answer == qovra::kMsgResultYes) {
+    // Saving to drafts is not in this build yet: say so, keep the window.
+    if (commands_.SaveToDrafts)
+      commands_.SaveToDrafts->trigger();
+    else
+      qovra::ui::ShowNotAvailable(this, QString());
+  }
+  return false;
+}
