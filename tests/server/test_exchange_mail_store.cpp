@@ -2,8 +2,10 @@
 // copies and reports survive a reopen of the database, and the reader
 // takes exactly the containers a sender writes.
 #include <gtest/gtest.h>
+#include <unistd.h>
 #include <zlib.h>
 
+#include <cstdio>
 #include <string>
 
 #include "accounts.h"
@@ -18,6 +20,20 @@ using exchange::DeliverStatus;
 using exchange::MailCopy;
 using exchange::MailStore;
 
+// Delivers a copy of body the way the commands do: through a part file.
+DeliverStatus DeliverBytes(MailStore& store, MailCopy& copy, const std::string& body,
+                           const std::string& signature) {
+  int fd = -1;
+  const std::string part = store.NewPartFile(fd);
+  if (part.empty()) return DeliverStatus::Failed;
+  const bool written = ::write(fd, body.data(), body.size()) == static_cast<ssize_t>(body.size());
+  ::close(fd);
+  const DeliverStatus status =
+      written ? store.Deliver(copy, part, signature) : DeliverStatus::Failed;
+  std::remove(part.c_str());
+  return status;
+}
+
 TEST(ExchangeMailStore, CopiesAndReportsSurviveReopen) {
   qovra_test::TempDir dir;
   const std::string db = dir.path() + "/server.db", mail = dir.path() + "/mail";
@@ -26,7 +42,7 @@ TEST(ExchangeMailStore, CopiesAndReportsSurviveReopen) {
     AccountStore accounts;
     MailStore store;
     ASSERT_TRUE(accounts.Open(db, error)) << error;
-    ASSERT_TRUE(store.Open(accounts.Database(), mail, error)) << error;
+    ASSERT_TRUE(store.Open(accounts.Database(), accounts.Mutex(), mail, error)) << error;
     MailCopy c;
     c.uuid = "0123456789ABCDEF0123456789ABCDEF";
     c.sender_account = 1;
@@ -36,13 +52,13 @@ TEST(ExchangeMailStore, CopiesAndReportsSurviveReopen) {
     c.sent_time = exchange::NowTimeText();
     c.ymbox = exchange::MonthText(c.sent_time);
     MailCopy first = c;
-    ASSERT_EQ(store.Deliver(first, "BODY!", "SIGN"), DeliverStatus::Ok);
+    ASSERT_EQ(DeliverBytes(store, first, "BODY!", "SIGN"), DeliverStatus::Ok);
     MailCopy again = c;
     again.uuid = "0123456789abcdef0123456789abcdef";  // the same mail in other case
-    EXPECT_EQ(store.Deliver(again, "X", "Y"), DeliverStatus::AlreadyHeld);
+    EXPECT_EQ(DeliverBytes(store, again, "X", "Y"), DeliverStatus::AlreadyHeld);
     MailCopy other = c;
     other.recipient_account = 3;
-    ASSERT_EQ(store.Deliver(other, "BODY!", "SIGN"), DeliverStatus::Ok);
+    ASSERT_EQ(DeliverBytes(store, other, "BODY!", "SIGN"), DeliverStatus::Ok);
     EXPECT_NE(other.suid, first.suid);
     ASSERT_TRUE(store.Report(first, true, false, "2026-12-09 10:00:00"));
     ASSERT_TRUE(store.Report(first, false, true, "2026-12-09 11:00:00"));
@@ -51,7 +67,7 @@ TEST(ExchangeMailStore, CopiesAndReportsSurviveReopen) {
   AccountStore accounts;
   MailStore store;
   ASSERT_TRUE(accounts.Open(db, error)) << error;
-  ASSERT_TRUE(store.Open(accounts.Database(), mail, error)) << error;
+  ASSERT_TRUE(store.Open(accounts.Database(), accounts.Mutex(), mail, error)) << error;
   const std::optional<MailCopy> c =
       store.FindReceived(2, suid, exchange::MonthText(exchange::NowTimeText()));
   ASSERT_TRUE(c);

@@ -8,6 +8,7 @@
 #include <sqlite3.h>
 
 #include <cstdint>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
@@ -41,8 +42,11 @@ struct SeedAccount {
   crypto::Hash32 password_hash{};
   crypto::Hash32 cert_hash{};
   std::string certificate;
+  int64_t upload_limit = 0;  // bytes; 0 = no limit
 };
 
+// Every call is serialised on Mutex(), shared with the mail store, so the
+// store may be used from several threads.
 class AccountStore {
  public:
   AccountStore() = default;
@@ -79,6 +83,8 @@ class AccountStore {
   // The open connection, shared by the mail store (mail_store.h) under the
   // same lock; nullptr before Open.
   sqlite3* Database() const { return db_; }
+  // Held around every use of the connection.
+  std::mutex& Mutex() { return mutex_; }
 
  private:
   // args bound in order, as text or as blobs.
@@ -87,6 +93,7 @@ class AccountStore {
   bool Exec(const char* sql, std::string& error);
 
   sqlite3* db_ = nullptr;
+  std::mutex mutex_;
 };
 
 }  // namespace exchange
