@@ -27,7 +27,7 @@ struct ServerConfig {
   int64_t upload_limit = 0;        // bytes of content a seeded account may send; 0: none
   // Bodies announced longer are refused from the headers (413); above
   // every account's upload limit.
-  uint64_t max_body = uint64_t{256} << 20;
+  uint64_t max_body = uint64_t{4} << 30;
   // Seconds a request's headers may take, and the start allowance of its
   // body (see http_layer.h).
   int request_deadline = 10;

@@ -13,6 +13,7 @@
 #include <cerrno>
 #include <condition_variable>
 #include <cstring>
+#include <deque>
 #include <mutex>
 #include <thread>
 #include <utility>
@@ -26,6 +27,7 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 constexpr size_t kReadChunk = size_t{256} << 10;
+constexpr size_t kHeadReadChunk = size_t{16} << 10;
 constexpr size_t kMaxChunkLine = 1024;
 
 const char* StatusText(int status) {
@@ -203,13 +205,22 @@ struct HttpLayer::Impl {
     if (stop_fd >= 0) ::close(stop_fd);
   }
 
+  // Takes accepted connections until the server stops or none came for a
+  // minute. Threads are kept for later connections, so what they cache
+  // (the signature's fixed-base tables) stays warm.
+  void Worker();
+
   Dispatcher& dispatcher;
   HttpLimits limits;
   int listen_fd = -1;
   int stop_fd = -1;  // readable once Stop was called
   std::mutex mutex;
-  std::condition_variable all_closed;
-  size_t active = 0;
+  std::condition_variable work;        // a connection is waiting, or stopping
+  std::condition_variable all_closed;  // threads reached 0
+  std::deque<int> pending;             // accepted, not yet taken
+  size_t threads = 0;
+  size_t idle = 0;
+  bool stopping = false;
 };
 
 namespace {
@@ -255,13 +266,13 @@ class Connection {
 
   // Reads more bytes into the buffer after the unused ones (consumed bytes
   // are dropped first); false on close, error or deadline.
-  bool Refill(Clock::time_point deadline) {
+  bool Refill(Clock::time_point deadline, size_t chunk = kReadChunk) {
     in_.erase(0, pos_);
     pos_ = 0;
     for (;;) {
       const size_t have = in_.size();
-      in_.resize(have + kReadChunk);
-      const ssize_t n = ::recv(fd_, in_.data() + have, kReadChunk, 0);
+      in_.resize(have + chunk);
+      const ssize_t n = ::recv(fd_, in_.data() + have, chunk, 0);
       in_.resize(have + (n > 0 ? static_cast<size_t>(n) : 0));
       if (n > 0) return true;
       if (n == 0) return false;
@@ -324,7 +335,7 @@ class Connection {
       }
       if (in_.size() - pos_ > kMaxChunkLine) return false;
       // Refill keeps the partial line and appends to it.
-      if (!Refill(PaceDeadline(start, received))) return false;
+      if (!Refill(PaceDeadline(start, received), kHeadReadChunk)) return false;
     }
   }
 
@@ -361,7 +372,8 @@ class Connection {
         Refuse(431);
         return false;
       }
-      if (!Refill(head_deadline)) return false;
+      // Heads are small: a small read keeps idle connections cheap.
+      if (!Refill(head_deadline, kHeadReadChunk)) return false;
     }
     if (head_end - pos_ > kMaxRequestHead) {
       Refuse(431);
@@ -490,32 +502,49 @@ bool HttpLayer::Serve() {
     if (fd < 0) continue;
     const int one = 1;
     ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-    {
-      std::lock_guard<std::mutex> lock(impl.mutex);
-      if (impl.active >= kMaxConnections) {
-        ::close(fd);
-        continue;
-      }
-      ++impl.active;
-    }
-    try {
-      std::thread([fd, &impl] {
-        {
-          Connection c(fd, impl);
-          c.Run();
-        }
-        std::lock_guard<std::mutex> lock(impl.mutex);
-        if (--impl.active == 0) impl.all_closed.notify_all();
-      }).detach();
-    } catch (const std::system_error&) {
+    std::lock_guard<std::mutex> lock(impl.mutex);
+    if (impl.threads - impl.idle + impl.pending.size() >= kMaxConnections) {
       ::close(fd);
-      std::lock_guard<std::mutex> lock(impl.mutex);
-      --impl.active;
+      continue;
     }
+    impl.pending.push_back(fd);
+    if (impl.idle < impl.pending.size()) {
+      try {
+        std::thread([&impl] { impl.Worker(); }).detach();
+        ++impl.threads;
+      } catch (const std::system_error&) {
+        // The waiting connection goes to the next free thread.
+      }
+    }
+    impl.work.notify_one();
   }
   std::unique_lock<std::mutex> lock(impl.mutex);
-  impl.all_closed.wait(lock, [&impl] { return impl.active == 0; });
+  impl.stopping = true;
+  impl.work.notify_all();
+  impl.all_closed.wait(lock, [&impl] { return impl.threads == 0; });
+  for (int fd : impl.pending) ::close(fd);
+  impl.pending.clear();
   return ok;
+}
+
+void HttpLayer::Impl::Worker() {
+  std::unique_lock<std::mutex> lock(mutex);
+  for (;;) {
+    ++idle;
+    const bool got = work.wait_for(lock, std::chrono::seconds(60),
+                                   [this] { return stopping || !pending.empty(); });
+    --idle;
+    if (!got || pending.empty()) break;
+    const int fd = pending.front();
+    pending.pop_front();
+    lock.unlock();
+    {
+      Connection c(fd, *this);
+      c.Run();
+    }
+    lock.lock();
+  }
+  if (--threads == 0) all_closed.notify_all();
 }
 
 void HttpLayer::Stop() {

@@ -32,7 +32,7 @@ inline constexpr size_t kMemoryBody = 65536;
 inline constexpr uint64_t kMinBodyRate = uint64_t{1} << 20;  // bytes per second
 
 struct HttpLimits {
-  uint64_t max_body = uint64_t{256} << 20;
+  uint64_t max_body = uint64_t{4} << 30;
   std::chrono::seconds header_deadline{10};
   std::string body_dir;  // where bodies above kMemoryBody are streamed
 };

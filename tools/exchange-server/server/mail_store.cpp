@@ -12,6 +12,7 @@
 #include <set>
 #include <vector>
 
+#include "body_range.h"
 #include "identity.h"
 #include "server_crypto.h"
 
@@ -89,20 +90,14 @@ MailCopy ReadRow(const Stmt& s) {
   return c;
 }
 
-// Written to a temporary name and renamed, so a reader never sees half.
+// Written to a temporary name and renamed, so a reader never sees half;
+// only the server's user may read it.
 bool WriteFileAtomic(const std::string& path, std::string_view bytes) {
   const std::string tmp = path + ".tmp";
-  {
-    std::ofstream out(tmp, std::ios::binary | std::ios::trunc);
-    if (!out) return false;
-    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-    out.flush();
-    if (!out) {
-      std::remove(tmp.c_str());
-      return false;
-    }
-  }
-  if (std::rename(tmp.c_str(), path.c_str()) != 0) {
+  const int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+  if (fd < 0) return false;
+  const bool written = WriteAllFd(fd, bytes.data(), bytes.size());
+  if (::close(fd) != 0 || !written || std::rename(tmp.c_str(), path.c_str()) != 0) {
     std::remove(tmp.c_str());
     return false;
   }

@@ -15,7 +15,7 @@
 //   --upload-limit BYTES         content a seeded account may send (0: none);
 //                                more is answered with code 12
 //   --max-body BYTES             longer bodies are refused at once with 413
-//                                (256 MiB); above the upload limit
+//                                (4 GiB); above the upload limit
 //   --request-deadline SECONDS   time a request's headers may take (10); see
 //                                http_layer.h for the body
 //   --client-version A.B.C.D --update-url URL --update-rule FILE
