@@ -365,13 +365,17 @@ class Connection {
     const Clock::time_point ready = Clock::now();
     const Clock::time_point head_deadline = ready + Grace();
     size_t head_end = std::string::npos;
+    size_t scanned = 0;  // bytes after pos_ known to hold no blank line
     for (;;) {
-      head_end = in_.find("\r\n\r\n", pos_);
+      head_end = in_.find("\r\n\r\n", pos_ + scanned);
       if (head_end != std::string::npos) break;
       if (in_.size() - pos_ > kMaxRequestHead) {
         Refuse(431);
         return false;
       }
+      // Only the new bytes (and the 3 before them) are searched next time,
+      // so a head sent a byte at a time costs no more than one sent whole.
+      scanned = in_.size() - pos_ > 3 ? in_.size() - pos_ - 3 : 0;
       // Heads are small: a small read keeps idle connections cheap.
       if (!Refill(head_deadline, kHeadReadChunk)) return false;
     }
