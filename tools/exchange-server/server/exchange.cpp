@@ -265,8 +265,6 @@ ExchangeReply Exchange::SessionRequest(const std::string& part, const RequestHea
   if (config_.test_commands) AppendRequestLog(config_.data_dir, xml);
 
   CommandReply reply;
-  RequestXml request;
-  std::string why;
   bool faulted = false;
   {
     std::lock_guard<std::mutex> lock(fault_mutex_);
@@ -278,20 +276,7 @@ ExchangeReply Exchange::SessionRequest(const std::string& part, const RequestHea
       faulted = true;
     }
   }
-  if (faulted) {
-  } else if (!ParseRequestXml(xml, request, why)) {
-    reply = CommandReply::Enciphered(kResMalformed);
-  } else if (OverUploadLimit(s, content)) {
-    reply = CommandReply::Enciphered(kResOverUploadLimit);
-  } else {
-    CommandContext ctx{config_, registry_, accounts_, s, request, update_rule_, mail_, content};
-    reply = RunCommand(ctx);
-    std::lock_guard<std::mutex> lock(sessions_mutex_);
-    if (Session* live = sessions_.Find(sid, SessionClock::now())) {
-      live->authenticated = s.authenticated;
-      live->account = s.account;
-    }
-  }
+  if (!faulted) reply = RunRequest(xml, sid, s, content);
   // A plain reply never carries success: the client would take it as a
   // silent failure.
   if (reply.plain && reply.code != kResOk) {
@@ -311,6 +296,23 @@ ExchangeReply Exchange::SessionRequest(const std::string& part, const RequestHea
     out.tail = std::move(tail);
   }
   return out;
+}
+
+CommandReply Exchange::RunRequest(const std::string& xml, const SessionId& sid, Session& s,
+                                  const BodyRange* content) {
+  RequestXml request;
+  std::string why;
+  if (!ParseRequestXml(xml, request, why)) return CommandReply::Enciphered(kResMalformed);
+  if (OverUploadLimit(s, content)) return CommandReply::Enciphered(kResOverUploadLimit);
+  CommandContext ctx{config_, registry_, accounts_, s, request, update_rule_, mail_, content};
+  CommandReply reply = RunCommand(ctx);
+  // What the command changed in its copy of the session.
+  std::lock_guard<std::mutex> lock(sessions_mutex_);
+  if (Session* live = sessions_.Find(sid, SessionClock::now())) {
+    live->authenticated = s.authenticated;
+    live->account = s.account;
+  }
+  return reply;
 }
 
 bool Exchange::OverUploadLimit(const Session& s, const BodyRange* content) {

@@ -86,6 +86,10 @@ class Exchange {
   ExchangeReply SessionRequest(const std::string& part, const RequestHeader& h,
                                const BodyRange* content);
   bool SeedAccounts(std::string& error);
+  // Parses the request XML and runs its command on s, a copy of the live
+  // session sid, storing back what the command changed.
+  CommandReply RunRequest(const std::string& xml, const SessionId& sid, Session& s,
+                          const BodyRange* content);
   // True when content is longer than the upload limit of the account bound
   // to the session's certificate.
   bool OverUploadLimit(const Session& s, const BodyRange* content);

@@ -273,11 +273,12 @@ class Connection {
       const size_t have = in_.size();
       in_.resize(have + chunk);
       const ssize_t n = ::recv(fd_, in_.data() + have, chunk, 0);
+      const int error = errno;
       in_.resize(have + (n > 0 ? static_cast<size_t>(n) : 0));
       if (n > 0) return true;
       if (n == 0) return false;
-      if (errno == EINTR) continue;
-      if (errno != EAGAIN && errno != EWOULDBLOCK) return false;
+      if (error == EINTR) continue;
+      if (error != EAGAIN && error != EWOULDBLOCK) return false;
       if (!Wait(POLLIN, deadline)) return false;
     }
   }
