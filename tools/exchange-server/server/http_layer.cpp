@@ -5,6 +5,7 @@
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
+#include <sys/epoll.h>
 #include <sys/eventfd.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -13,8 +14,8 @@
 #include <cerrno>
 #include <condition_variable>
 #include <cstring>
-#include <deque>
 #include <mutex>
+#include <system_error>
 #include <thread>
 #include <utility>
 
@@ -205,22 +206,23 @@ struct HttpLayer::Impl {
     if (stop_fd >= 0) ::close(stop_fd);
   }
 
-  // Takes accepted connections until the server stops or none came for a
-  // minute. Threads are kept for later connections, so what they cache
-  // (the signature's fixed-base tables) stays warm.
+  // Accepts connections itself and serves them one after another until the
+  // server stops, keeping one thread waiting in accept at all times: no
+  // single accepting thread stands between clients and the workers. Threads
+  // are kept for later connections (what they cache, the signature's
+  // fixed-base tables, stays warm) unless kMaxIdleThreads already wait.
   void Worker();
+  // Starts a worker counted as idle. REQUIRES: mutex held.
+  void StartWorker();
 
   Dispatcher& dispatcher;
   HttpLimits limits;
   int listen_fd = -1;
   int stop_fd = -1;  // readable once Stop was called
   std::mutex mutex;
-  std::condition_variable work;        // a connection is waiting, or stopping
   std::condition_variable all_closed;  // threads reached 0
-  std::deque<int> pending;             // accepted, not yet taken
   size_t threads = 0;
-  size_t idle = 0;
-  bool stopping = false;
+  size_t idle = 0;  // threads waiting for a connection
 };
 
 namespace {
@@ -493,62 +495,77 @@ int HttpLayer::Bind(uint16_t port, std::string& error) {
 bool HttpLayer::Serve() {
   Impl& impl = *impl_;
   if (impl.listen_fd < 0) return false;
-  bool ok = true;
-  for (;;) {
-    pollfd p[2] = {{impl.listen_fd, POLLIN, 0}, {impl.stop_fd, POLLIN, 0}};
-    const int n = ::poll(p, 2, -1);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) {
-      ok = false;
-      break;
-    }
-    if (p[1].revents) break;
-    const int fd = ::accept4(impl.listen_fd, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
-    if (fd < 0) continue;
-    const int one = 1;
-    ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+  {
     std::lock_guard<std::mutex> lock(impl.mutex);
-    if (impl.threads - impl.idle + impl.pending.size() >= kMaxConnections) {
-      ::close(fd);
-      continue;
-    }
-    impl.pending.push_back(fd);
-    if (impl.idle < impl.pending.size()) {
-      try {
-        std::thread([&impl] { impl.Worker(); }).detach();
-        ++impl.threads;
-      } catch (const std::system_error&) {
-        // The waiting connection goes to the next free thread.
-      }
-    }
-    impl.work.notify_one();
+    for (size_t i = 0; i < kStartThreads; ++i) impl.StartWorker();
+    if (impl.threads == 0) return false;
+  }
+  // The workers accept and serve; this thread waits for Stop.
+  pollfd p{impl.stop_fd, POLLIN, 0};
+  for (;;) {
+    const int n = ::poll(&p, 1, -1);
+    if (n > 0 || (n < 0 && errno != EINTR)) break;
   }
   std::unique_lock<std::mutex> lock(impl.mutex);
-  impl.stopping = true;
-  impl.work.notify_all();
   impl.all_closed.wait(lock, [&impl] { return impl.threads == 0; });
-  for (int fd : impl.pending) ::close(fd);
-  impl.pending.clear();
-  return ok;
+  return true;
+}
+
+void HttpLayer::Impl::StartWorker() {
+  try {
+    std::thread([this] { Worker(); }).detach();
+    ++threads;
+    ++idle;
+  } catch (const std::system_error&) {
+    // The threads already there take the connections.
+  }
 }
 
 void HttpLayer::Impl::Worker() {
-  std::unique_lock<std::mutex> lock(mutex);
-  for (;;) {
-    ++idle;
-    const bool got = work.wait_for(lock, std::chrono::seconds(60),
-                                   [this] { return stopping || !pending.empty(); });
-    --idle;
-    if (!got || pending.empty()) break;
-    const int fd = pending.front();
-    pending.pop_front();
-    lock.unlock();
+  // Exclusive waits: a new connection wakes one waiting thread, not all;
+  // Stop wakes every one.
+  const int ep = ::epoll_create1(EPOLL_CLOEXEC);
+  epoll_event listen_event{};
+  listen_event.events = EPOLLIN | EPOLLEXCLUSIVE;
+  listen_event.data.fd = listen_fd;
+  epoll_event stop_event{};
+  stop_event.events = EPOLLIN;
+  stop_event.data.fd = stop_fd;
+  bool ready = ep >= 0 && ::epoll_ctl(ep, EPOLL_CTL_ADD, listen_fd, &listen_event) == 0 &&
+               ::epoll_ctl(ep, EPOLL_CTL_ADD, stop_fd, &stop_event) == 0;
+  while (ready) {
+    epoll_event events[2];
+    const int n = ::epoll_wait(ep, events, 2, -1);
+    if (n < 0 && errno != EINTR) break;
+    bool stop = false, incoming = false;
+    for (int i = 0; i < n; ++i) {
+      stop = stop || events[i].data.fd == stop_fd;
+      incoming = incoming || events[i].data.fd == listen_fd;
+    }
+    if (stop) break;
+    if (!incoming) continue;
+    const int fd = ::accept4(listen_fd, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
+    if (fd < 0) continue;
+    const int one = 1;
+    ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+    {
+      std::lock_guard<std::mutex> lock(mutex);
+      --idle;
+      // Beyond kMaxConnections, new connections wait in the listen queue.
+      if (idle == 0 && threads < kMaxConnections) StartWorker();
+    }
     {
       Connection c(fd, *this);
       c.Run();
     }
-    lock.lock();
+    std::lock_guard<std::mutex> lock(mutex);
+    ++idle;
+    // Enough threads wait already: this one ends (counted off below).
+    if (idle > kMaxIdleThreads) break;
   }
+  if (ep >= 0) ::close(ep);
+  std::lock_guard<std::mutex> lock(mutex);
+  --idle;
   if (--threads == 0) all_closed.notify_all();
 }
 

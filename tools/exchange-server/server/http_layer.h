@@ -1,7 +1,7 @@
 // The HTTP/1.1 side of the exchange server, on 127.0.0.1 only.
 //
-// Every connection has a thread of its own (up to kMaxConnections; more are
-// closed at once), so a slow client holds only its own thread. A request
+// Every connection has a thread of its own (up to kMaxConnections; more wait
+// in the listen queue), so a slow client holds only its own thread. A request
 // lives by deadlines, not by per-read time-outs:
 //   - its request line and headers must be complete within
 //     limits.header_deadline of the moment the connection was ready for it
@@ -26,7 +26,9 @@
 
 namespace exchange {
 
-inline constexpr size_t kMaxConnections = 512;
+inline constexpr size_t kMaxConnections = 512;  // served at once; more wait to be accepted
+inline constexpr size_t kStartThreads = 8;
+inline constexpr size_t kMaxIdleThreads = 16;
 inline constexpr size_t kMaxRequestHead = 65536;
 inline constexpr size_t kMemoryBody = 65536;
 inline constexpr uint64_t kMinBodyRate = uint64_t{1} << 20;  // bytes per second
