@@ -1,5 +1,6 @@
-// The running exchange server's HTTP side against hostile and slow
-// clients, over raw sockets: bodies over the cap refused from the headers,
+// The exchange server's HTTP side against hostile and slow clients: request
+// heads read alone, then the running server over raw sockets: bodies over
+// the cap refused from the headers,
 // connections that trickle or stall dropped by the request deadline while
 // other clients are served, and the data folder kept to its owner.
 #include <arpa/inet.h>
@@ -20,6 +21,7 @@
 
 #include "exchange_pki.h"
 #include "exchange_test_client.h"
+#include "http_head.h"
 #include "support/exchange_server.h"
 #include "support/scratch_dir.h"
 
@@ -86,6 +88,50 @@ std::string PostHead(const std::string& framing) {
 
 int StatusOf(const std::string& reply) {
   return reply.rfind("HTTP/1.1 ", 0) == 0 ? std::atoi(reply.c_str() + 9) : 0;
+}
+
+// Heads of every shape the server must refuse, each with the status it
+// refuses with, and the framings it takes.
+TEST(ExchangeHttpHead, RefusesAmbiguousAndMalformedHeads) {
+  const std::string line = "POST /qovra4/ HTTP/1.1\r\n";
+  const struct {
+    const char* name;
+    std::string head;
+    int status;
+  } cases[] = {
+      {"plain", line + "Content-Length: 5\r\n\r\n", 0},
+      {"chunked", line + "Transfer-Encoding: chunked\r\n\r\n", 0},
+      {"length repeated alike", line + "Content-Length: 5\r\nContent-Length: 5\r\n\r\n", 0},
+      {"lengths differ", line + "Content-Length: 5\r\nContent-Length: 6\r\n\r\n", 400},
+      {"both framings", line + "Content-Length: 5\r\nTransfer-Encoding: chunked\r\n\r\n", 400},
+      {"length not a number", line + "Content-Length: 5x\r\n\r\n", 400},
+      {"length negative", line + "Content-Length: -1\r\n\r\n", 400},
+      {"length too long", line + "Content-Length: 99999999999999999999\r\n\r\n", 400},
+      {"other coding", line + "Transfer-Encoding: gzip, chunked\r\n\r\n", 501},
+      {"space before colon", line + "Content-Length : 5\r\n\r\n", 400},
+      {"header without colon", line + "Garbage\r\n\r\n", 400},
+      {"no version", "POST /qovra4/\r\n\r\n", 400},
+      {"not HTTP/1", "POST /qovra4/ HTTP/2.0\r\n\r\n", 400},
+      {"target not a path", "POST qovra4 HTTP/1.1\r\n\r\n", 400},
+  };
+  for (const auto& c : cases) {
+    exchange::RequestHead h;
+    EXPECT_EQ(exchange::ParseHead(c.head, h), c.status) << c.name;
+  }
+  exchange::RequestHead h;
+  ASSERT_EQ(exchange::ParseHead("GET /client/contacts_ru.ecx?x=1 HTTP/1.0\r\nCONNECTION: "
+                                "Keep-Alive\r\nExpect: 100-continue\r\n\r\n",
+                                h),
+            0);
+  EXPECT_EQ(h.method, "GET");
+  EXPECT_EQ(h.path, "/client/contacts_ru.ecx");
+  EXPECT_TRUE(h.keep_alive);
+  EXPECT_TRUE(h.expect_continue);
+  uint64_t size = 0;
+  EXPECT_TRUE(exchange::ParseHexSize("1A;ext=1", size));
+  EXPECT_EQ(size, 26u);
+  EXPECT_FALSE(exchange::ParseHexSize("1000000000000000", size));  // 16 digits
+  EXPECT_FALSE(exchange::ParseHexSize("-1", size));
 }
 
 // A body announced over the cap is refused from the headers alone: the
