@@ -96,6 +96,30 @@ void CopyHash(const std::string& bytes, crypto::Hash32& out) {
 
 AccountStore::~AccountStore() {
   if (db_) sqlite3_close(db_);
+  for (sqlite3* r : readers_) sqlite3_close(r);
+}
+
+sqlite3* AccountStore::TakeReader() {
+  {
+    std::lock_guard<std::mutex> lock(readers_mutex_);
+    if (!readers_.empty()) {
+      sqlite3* r = readers_.back();
+      readers_.pop_back();
+      return r;
+    }
+  }
+  sqlite3* r = nullptr;
+  if (sqlite3_open_v2(path_.c_str(), &r, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK) {
+    sqlite3_close(r);
+    return nullptr;
+  }
+  sqlite3_busy_timeout(r, 5000);
+  return r;
+}
+
+void AccountStore::GiveBackReader(sqlite3* r) {
+  std::lock_guard<std::mutex> lock(readers_mutex_);
+  readers_.push_back(r);
 }
 
 bool AccountStore::Exec(const char* sql, std::string& error) {
@@ -108,6 +132,7 @@ bool AccountStore::Exec(const char* sql, std::string& error) {
 
 bool AccountStore::Open(const std::string& path, std::string& error) {
   std::lock_guard<std::mutex> lock(mutex_);
+  path_ = path;
   if (sqlite3_open_v2(path.c_str(), &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr) !=
       SQLITE_OK) {
     error = "cannot open " + path + ": " + (db_ ? sqlite3_errmsg(db_) : "out of memory");
@@ -174,9 +199,19 @@ bool AccountStore::Seed(const std::vector<SeedAccount>& accounts, std::string& e
 
 std::optional<Account> AccountStore::FindWhere(const char* where,
                                                const std::vector<std::string>& args, bool as_text) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  // Lookups run on connections of their own, so they neither wait for each
+  // other nor for the lock of the writing connection.
+  sqlite3* reader = TakeReader();
+  if (!reader) return std::nullopt;
+  std::optional<Account> found = FindOn(reader, where, args, as_text);
+  GiveBackReader(reader);
+  return found;
+}
+
+std::optional<Account> AccountStore::FindOn(sqlite3* db, const char* where,
+                                            const std::vector<std::string>& args, bool as_text) {
   const std::string sql = std::string("SELECT ") + kColumns + " FROM accounts WHERE " + where;
-  Statement s(db_, sql.c_str());
+  Statement s(db, sql.c_str());
   if (!s.ok()) return std::nullopt;
   for (size_t i = 0; i < args.size(); ++i) {
     if (as_text)

@@ -45,8 +45,9 @@ struct SeedAccount {
   int64_t upload_limit = 0;  // bytes; 0 = no limit
 };
 
-// Every call is serialised on Mutex(), shared with the mail store, so the
-// store may be used from several threads.
+// Every change is serialised on Mutex(), shared with the mail store, so the
+// store may be used from several threads; lookups run on a pool of
+// read-only connections of their own.
 class AccountStore {
  public:
   AccountStore() = default;
@@ -87,13 +88,22 @@ class AccountStore {
   std::mutex& Mutex() { return mutex_; }
 
  private:
-  // args bound in order, as text or as blobs.
+  // args bound in order, as text or as blobs; on a reading connection.
   std::optional<Account> FindWhere(const char* where, const std::vector<std::string>& args,
                                    bool as_text);
+  static std::optional<Account> FindOn(sqlite3* db, const char* where,
+                                       const std::vector<std::string>& args, bool as_text);
+  // A read-only connection of the pool (opened when none is free), or
+  // nullptr; given back when done.
+  sqlite3* TakeReader();
+  void GiveBackReader(sqlite3* reader);
   bool Exec(const char* sql, std::string& error);
 
   sqlite3* db_ = nullptr;
   std::mutex mutex_;
+  std::string path_;
+  std::mutex readers_mutex_;
+  std::vector<sqlite3*> readers_;  // free reading connections
 };
 
 }  // namespace exchange
