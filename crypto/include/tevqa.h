@@ -5,7 +5,8 @@
  * of its own except the process-wide hash tables described below.
  *
  * Numbers inside key records are big-endian, right-aligned and zero-filled.
- * The calls are not thread-safe: the hash tables are shared by the process.
+ * The hash tables are shared by the process: see the hash section for which
+ * calls may run at once.
  */
 #ifndef TEVQA_H
 #define TEVQA_H
@@ -38,6 +39,9 @@ enum {
  * The expanded substitution tables are ONE set for the whole process.
  * UZDST_HASH_init, UZDST_HASH_data and UZDST_SIGNATURE_generate rewrite them;
  * an open context hashes each block with whatever set is in force then.
+ * Loading the built-in set (NULL) writes nothing unless a caller's set was
+ * loaded before, so threads that all pass NULL may run these calls at once;
+ * a caller passing its own set must exclude every other caller.
  * sbox: 128 bytes (8 rows of 16 four-bit entries) or NULL for the built-in
  * CryptoPro set. */
 

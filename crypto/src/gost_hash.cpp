@@ -7,6 +7,7 @@
 // they run interleaved round by round to keep the table lookups overlapped.
 #include "gost_hash.h"
 
+#include <atomic>
 #include <cstring>
 
 // Relative path: the random library compiles this file without tevqa's
@@ -53,6 +54,10 @@ constexpr HashTables kBuiltinTables = MakeBuiltin();
 
 // Starts as the built-in set so that a call before any init is still defined.
 HashTables g_process_tables = kBuiltinTables;
+// True while the process tables may hold a caller's set. Loading the
+// built-in set writes nothing while it is false, so callers that only ever
+// use the built-in set share the tables read-only from any thread.
+std::atomic<bool> g_caller_set_loaded{false};
 
 // Context offsets.
 constexpr size_t kSumOffset = 0;
@@ -303,8 +308,12 @@ HashTables& ProcessHashTables() {
 
 void LoadProcessHashTables(const uint8_t* sbox) {
   if (sbox == nullptr) {
-    std::memcpy(&g_process_tables, &kBuiltinTables, sizeof(HashTables));
+    if (g_caller_set_loaded.load(std::memory_order_acquire)) {
+      std::memcpy(&g_process_tables, &kBuiltinTables, sizeof(HashTables));
+      g_caller_set_loaded.store(false, std::memory_order_release);
+    }
   } else {
+    g_caller_set_loaded.store(true, std::memory_order_release);
     Expand(sbox, &g_process_tables);
   }
 }

@@ -23,7 +23,9 @@ void ExpandHashTables(const uint8_t sbox[128], HashTables* out);
 // The tables the exported calls use; one set for the whole process.
 HashTables& ProcessHashTables();
 
-// Loads the process-wide tables from sbox (nullptr = built-in set).
+// Loads the process-wide tables from sbox (nullptr = built-in set). The
+// built-in set is written only when a caller's set was loaded before, so
+// threads that never pass a set of their own may hash at the same time.
 void LoadProcessHashTables(const uint8_t* sbox);
 
 // The 132-byte context layout is the exported one.

@@ -443,3 +443,77 @@ TEST_F(ExchangeMail, SendRefusals) {
 }
 
 }  // namespace
+
+// Bodies larger than the server's 1 MiB chunks, with sizes that end off a
+// chunk and off a cipher block, go through its files and come back
+// byte for byte in both modes.
+TEST_F(ExchangeMail, LargeMailsStreamThroughTheServerWhole) {
+  struct Case {
+    const char* uuid;
+    int mode;
+    size_t size;
+  };
+  const Case cases[] = {
+      {kUuid1, 0, (size_t{3} << 20) + 17},  // secure: stored and sent as uploaded
+      {kUuid2, 1, (size_t{2} << 20) + 5},   // fast: deciphered, stored, enciphered again
+  };
+  TestClient a = LoggedIn("alice@localhost", "pa");
+  TestClient b = LoggedIn("bob@localhost", "pb");
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.mode);
+    std::string data(c.size, '\0');
+    for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<char>((i * 7919) >> 5);
+    SessionReply sent;
+    if (c.mode == 0) {
+      std::string eme = data;
+      eme.resize((c.size + 31) / 32 * 32, '\0');
+      SendSecure(a, c.uuid, eme, c.size, "bob", "localhost", sent);
+    } else {
+      SendFast(a, c.uuid, data,
+               "<emails><domain val=\"localhost\" prx=\"1\"><login val=\"bob\" pbk=\"\"/>"
+               "</domain></emails>",
+               sent);
+    }
+    ASSERT_EQ(sent.res, 1) << sent.plain << sent.error << sent.xml;
+    const Sent s = SentOf(sent, "localhost", "bob");
+    ASSERT_TRUE(IsHexText(s.suid, 32)) << sent.xml;
+
+    SessionReply got;
+    b.Request("<request><cmd val=\"166\"/><uuid val=\"" + std::string(c.uuid) + "\"/><suid val=\"" +
+                  s.suid + "\"/><ymbox val=\"" + s.ymbox + "\"/><skip val=\"1\"/></request>",
+              got);
+    ASSERT_EQ(got.res, 1) << got.plain << got.error << got.xml;
+    ASSERT_EQ(got.files.size(), 2u);
+    EXPECT_EQ(got.trailing, 0u);
+    std::string body = got.files[0];
+    ASSERT_EQ(body.size(), (c.size + 31) / 32 * 32);
+    if (c.mode == 1) {
+      const std::string iv = xs_test::Hash(c.uuid);
+      body = xs_test::CbcDecrypt(b.key().data(), reinterpret_cast<const uint8_t*>(iv.data()), body);
+    }
+    body.resize(c.size);
+    EXPECT_TRUE(body == data);
+  }
+}
+
+// Content above the account's upload limit is refused with code 12 after
+// the envelope checks; content within it goes through.
+TEST_F(ExchangeMail, ContentOverTheUploadLimitGetsCode12) {
+  server_.Stop();
+  ExchangeServerOptions o = pki_->Options();
+  o.seed_accounts = {"alice@localhost:pa", "bob@localhost:pb"};
+  o.extra_args = {"--upload-limit", "4096", "--max-body", "1048576"};
+  ASSERT_TRUE(server_.Start(o)) << server_.error();
+  TestClient a = LoggedIn("alice@localhost", "pa");
+  const struct {
+    size_t size;
+    int res;
+  } cases[] = {{4096, 1}, {4097, 12}, {64 * 1024, 12}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.size);
+    const std::string eme((c.size + 31) / 32 * 32, 'E');
+    SessionReply r;
+    SendSecure(a, c.res == 1 ? kUuid1 : kUuid2, eme, c.size, "bob", "localhost", r);
+    EXPECT_EQ(r.res, c.res) << r.plain << r.error;
+  }
+}

@@ -2,9 +2,15 @@
 // copies and reports survive a reopen of the database, and the reader
 // takes exactly the containers a sender writes.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <zlib.h>
 
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
 #include <string>
+#include <vector>
 
 #include "accounts.h"
 #include "mail_store.h"
@@ -18,6 +24,20 @@ using exchange::DeliverStatus;
 using exchange::MailCopy;
 using exchange::MailStore;
 
+// Delivers a copy of body the way the commands do: through a part file.
+DeliverStatus DeliverBytes(MailStore& store, MailCopy& copy, const std::string& body,
+                           const std::string& signature) {
+  int fd = -1;
+  const std::string part = store.NewPartFile(fd);
+  if (part.empty()) return DeliverStatus::Failed;
+  const bool written = ::write(fd, body.data(), body.size()) == static_cast<ssize_t>(body.size());
+  ::close(fd);
+  const DeliverStatus status =
+      written ? store.Deliver(copy, part, signature) : DeliverStatus::Failed;
+  std::remove(part.c_str());
+  return status;
+}
+
 TEST(ExchangeMailStore, CopiesAndReportsSurviveReopen) {
   qovra_test::TempDir dir;
   const std::string db = dir.path() + "/server.db", mail = dir.path() + "/mail";
@@ -26,7 +46,7 @@ TEST(ExchangeMailStore, CopiesAndReportsSurviveReopen) {
     AccountStore accounts;
     MailStore store;
     ASSERT_TRUE(accounts.Open(db, error)) << error;
-    ASSERT_TRUE(store.Open(accounts.Database(), mail, error)) << error;
+    ASSERT_TRUE(store.Open(accounts.Database(), accounts.Mutex(), mail, error)) << error;
     MailCopy c;
     c.uuid = "0123456789ABCDEF0123456789ABCDEF";
     c.sender_account = 1;
@@ -36,13 +56,13 @@ TEST(ExchangeMailStore, CopiesAndReportsSurviveReopen) {
     c.sent_time = exchange::NowTimeText();
     c.ymbox = exchange::MonthText(c.sent_time);
     MailCopy first = c;
-    ASSERT_EQ(store.Deliver(first, "BODY!", "SIGN"), DeliverStatus::Ok);
+    ASSERT_EQ(DeliverBytes(store, first, "BODY!", "SIGN"), DeliverStatus::Ok);
     MailCopy again = c;
     again.uuid = "0123456789abcdef0123456789abcdef";  // the same mail in other case
-    EXPECT_EQ(store.Deliver(again, "X", "Y"), DeliverStatus::AlreadyHeld);
+    EXPECT_EQ(DeliverBytes(store, again, "X", "Y"), DeliverStatus::AlreadyHeld);
     MailCopy other = c;
     other.recipient_account = 3;
-    ASSERT_EQ(store.Deliver(other, "BODY!", "SIGN"), DeliverStatus::Ok);
+    ASSERT_EQ(DeliverBytes(store, other, "BODY!", "SIGN"), DeliverStatus::Ok);
     EXPECT_NE(other.suid, first.suid);
     ASSERT_TRUE(store.Report(first, true, false, "2026-12-09 10:00:00"));
     ASSERT_TRUE(store.Report(first, false, true, "2026-12-09 11:00:00"));
@@ -51,7 +71,7 @@ TEST(ExchangeMailStore, CopiesAndReportsSurviveReopen) {
   AccountStore accounts;
   MailStore store;
   ASSERT_TRUE(accounts.Open(db, error)) << error;
-  ASSERT_TRUE(store.Open(accounts.Database(), mail, error)) << error;
+  ASSERT_TRUE(store.Open(accounts.Database(), accounts.Mutex(), mail, error)) << error;
   const std::optional<MailCopy> c =
       store.FindReceived(2, suid, exchange::MonthText(exchange::NowTimeText()));
   ASSERT_TRUE(c);
@@ -77,6 +97,74 @@ const std::string kHead =
     "MailUID: 0123456789ABCDEF0123456789ABCDEF\r\nSignedDate: 2026-12-01 10:00:00\r\n"
     "Content-Type: multipart/form-data; boundary=B0123456789\r\n";
 const std::string kClose = "\r\n--B0123456789--";
+
+mode_t ModeOf(const std::string& path) {
+  struct stat st {};
+  return ::stat(path.c_str(), &st) == 0 ? st.st_mode & 07777 : 0;
+}
+
+// The database holds password equivalents and the folder the users' mail:
+// both are the server user's only, whatever they were before.
+TEST(ExchangeMailStore, DatabaseAndMailFilesAreOwnerOnly) {
+  qovra_test::TempDir dir;
+  const std::string db = dir.path() + "/server.db", mail = dir.path() + "/mail";
+  ASSERT_TRUE(std::ofstream(db).good());
+  ASSERT_EQ(::chmod(db.c_str(), 0644), 0);
+  ASSERT_EQ(::mkdir(mail.c_str(), 0755), 0);
+  std::string error;
+  AccountStore accounts;
+  MailStore store;
+  ASSERT_TRUE(accounts.Open(db, error)) << error;
+  ASSERT_TRUE(store.Open(accounts.Database(), accounts.Mutex(), mail, error)) << error;
+  MailCopy c;
+  c.uuid = "0123456789ABCDEF0123456789ABCDEF";
+  c.recipient_account = 2;
+  c.sent_time = exchange::NowTimeText();
+  c.ymbox = exchange::MonthText(c.sent_time);
+  ASSERT_EQ(DeliverBytes(store, c, "BODY", "SIGN"), DeliverStatus::Ok);
+  EXPECT_EQ(ModeOf(db), 0600u);
+  EXPECT_EQ(ModeOf(mail), 0700u);
+  EXPECT_EQ(ModeOf(mail + "/" + c.suid + ".eme"), 0600u);
+  EXPECT_EQ(ModeOf(mail + "/" + c.suid + ".ems"), 0600u);
+}
+
+// Files a crash left in the mail folder (a delivery's body or signature
+// written before its row, temporary and part files, anything else) are
+// removed when the store opens; the files of delivered copies stay.
+TEST(ExchangeMailStore, OpenRemovesFilesNoRowNames) {
+  qovra_test::TempDir dir;
+  const std::string db = dir.path() + "/server.db", mail = dir.path() + "/mail";
+  std::string error, suid;
+  {
+    AccountStore accounts;
+    MailStore store;
+    ASSERT_TRUE(accounts.Open(db, error)) << error;
+    ASSERT_TRUE(store.Open(accounts.Database(), accounts.Mutex(), mail, error)) << error;
+    MailCopy c;
+    c.uuid = "0123456789ABCDEF0123456789ABCDEF";
+    c.recipient_account = 2;
+    c.sent_time = exchange::NowTimeText();
+    c.ymbox = exchange::MonthText(c.sent_time);
+    ASSERT_EQ(DeliverBytes(store, c, "BODY", "SIGN"), DeliverStatus::Ok);
+    suid = c.suid;
+  }
+  const std::vector<std::string> orphans = {
+      "FEDCBA9876543210FEDCBA9876543210.eme",  // written, row never entered
+      "FEDCBA9876543210FEDCBA9876543210.ems",
+      suid + ".ems.tmp",   // a signature file cut short
+      "body-Ab12Cd.part",  // a body being received
+      "stray",
+  };
+  for (const std::string& name : orphans) std::ofstream(mail + "/" + name) << "x";
+  AccountStore accounts;
+  MailStore store;
+  ASSERT_TRUE(accounts.Open(db, error)) << error;
+  ASSERT_TRUE(store.Open(accounts.Database(), accounts.Mutex(), mail, error)) << error;
+  for (const std::string& name : orphans)
+    EXPECT_FALSE(std::filesystem::exists(mail + "/" + name)) << name;
+  EXPECT_TRUE(std::filesystem::exists(mail + "/" + suid + ".eme"));
+  EXPECT_TRUE(std::filesystem::exists(mail + "/" + suid + ".ems"));
+}
 
 TEST(ExchangeSignContainer, ReadsPlainAndCompressedForms) {
   const std::string text = kHead + Section("sign", std::string(160, 's')) +

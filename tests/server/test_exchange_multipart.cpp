@@ -2,9 +2,11 @@
 // on a table of bad ones.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <string>
 #include <vector>
 
+#include "body_range.h"
 #include "multipart.h"
 
 namespace {
@@ -185,3 +187,50 @@ TEST(ExchangeMultipartBody, EveryCutOfAGoodBodyIsRefused) {
 }
 
 }  // namespace
+
+// A body streamed to a file is read through a window of kStreamChunk
+// bytes: delimiters and part headers that straddle a window's edge are
+// found as in memory, and every part is located exactly.
+TEST(ExchangeMultipartFile, SplitsAsInMemoryAcrossWindowEdges) {
+  const std::string boundary = "------------240102030405006";
+  const size_t chunk = exchange::kStreamChunk;
+  // The search for the content's end reads windows from the content's
+  // start, each overlapping the last by the delimiter's length less one:
+  // these lengths put the delimiter after the content (and, further back,
+  // the third part's headers) across the first and second window edges.
+  const size_t overlap = boundary.size() + 3;
+  std::vector<size_t> sizes;
+  for (size_t edge : {chunk, 2 * chunk - overlap})
+    for (size_t back = 1; back < 130; back += 4) sizes.push_back(edge - back);
+  for (size_t size : sizes) {
+    SCOPED_TRACE(size);
+    std::string content(size, '\0');
+    for (size_t i = 0; i < size; ++i) content[i] = static_cast<char>(i * 131 >> 2);
+    std::string body = IeBody("HEADER", content);
+    // A third part after the content, to cross edges with part headers too.
+    body.insert(body.size() - boundary.size() - 6,
+                "\r\n--" + boundary + "\r\nContent-Disposition: form-data; name=\"tail\"\r\n\r\n" +
+                    std::string(250, 't'));
+    std::vector<MultipartPart> in_memory;
+    ASSERT_EQ(exchange::ParseMultipartBody(body, boundary, in_memory), MultipartStatus::Ok);
+
+    std::FILE* f = std::tmpfile();
+    ASSERT_NE(f, nullptr);
+    ASSERT_EQ(std::fwrite(body.data(), 1, body.size(), f), body.size());
+    ASSERT_EQ(std::fflush(f), 0);
+    std::vector<exchange::MultipartSpan> spans;
+    const exchange::BodyRange range = exchange::BodyRange::File(fileno(f), 0, body.size());
+    ASSERT_EQ(exchange::ParseMultipartRange(range, boundary, spans), MultipartStatus::Ok);
+    ASSERT_EQ(spans.size(), in_memory.size());
+    for (size_t i = 0; i < spans.size(); ++i) {
+      EXPECT_EQ(spans[i].name, in_memory[i].name);
+      std::string data;
+      ASSERT_TRUE(range.Sub(spans[i].offset, spans[i].size).ReadAll(data, body.size()));
+      EXPECT_TRUE(data == in_memory[i].data) << i;
+    }
+    // Cut short inside the content: truncated, as in memory.
+    const exchange::BodyRange cut = range.Sub(0, body.size() / 2);
+    EXPECT_EQ(exchange::ParseMultipartRange(cut, boundary, spans), MultipartStatus::Truncated);
+    std::fclose(f);
+  }
+}

@@ -250,6 +250,8 @@ class ExchangeServer {
   }
 
   uint16_t Port() const { return port_; }
+  // The server's process id; -1 when it is not running.
+  pid_t Pid() const { return pid_; }
   // "http://127.0.0.1:PORT"
   std::string Origin() const { return "http://127.0.0.1:" + std::to_string(port_); }
   // The protocol URL, as the client builds it: Origin() + "/qovra4/".

@@ -1,5 +1,7 @@
 #include "accounts.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
 
 namespace exchange {
@@ -94,6 +96,30 @@ void CopyHash(const std::string& bytes, crypto::Hash32& out) {
 
 AccountStore::~AccountStore() {
   if (db_) sqlite3_close(db_);
+  for (sqlite3* r : readers_) sqlite3_close(r);
+}
+
+sqlite3* AccountStore::TakeReader() {
+  {
+    std::lock_guard<std::mutex> lock(readers_mutex_);
+    if (!readers_.empty()) {
+      sqlite3* r = readers_.back();
+      readers_.pop_back();
+      return r;
+    }
+  }
+  sqlite3* r = nullptr;
+  if (sqlite3_open_v2(path_.c_str(), &r, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK) {
+    sqlite3_close(r);
+    return nullptr;
+  }
+  sqlite3_busy_timeout(r, 5000);
+  return r;
+}
+
+void AccountStore::GiveBackReader(sqlite3* r) {
+  std::lock_guard<std::mutex> lock(readers_mutex_);
+  readers_.push_back(r);
 }
 
 bool AccountStore::Exec(const char* sql, std::string& error) {
@@ -105,12 +131,19 @@ bool AccountStore::Exec(const char* sql, std::string& error) {
 }
 
 bool AccountStore::Open(const std::string& path, std::string& error) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  path_ = path;
   if (sqlite3_open_v2(path.c_str(), &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr) !=
       SQLITE_OK) {
     error = "cannot open " + path + ": " + (db_ ? sqlite3_errmsg(db_) : "out of memory");
     return false;
   }
   sqlite3_busy_timeout(db_, 5000);
+  // It holds password equivalents and recovery answers.
+  if (::chmod(path.c_str(), 0600) != 0) {
+    error = "cannot restrict " + path;
+    return false;
+  }
   Statement version(db_, "PRAGMA user_version");
   if (!version.ok() || sqlite3_step(version.get()) != SQLITE_ROW) {
     error = "cannot read " + path;
@@ -133,6 +166,7 @@ bool AccountStore::Open(const std::string& path, std::string& error) {
 }
 
 bool AccountStore::Seed(const std::vector<SeedAccount>& accounts, std::string& error) {
+  std::lock_guard<std::mutex> lock(mutex_);
   Transaction t(db_);
   if (!t.began()) {
     error = std::string("database: ") + sqlite3_errmsg(db_);
@@ -140,16 +174,18 @@ bool AccountStore::Seed(const std::vector<SeedAccount>& accounts, std::string& e
   }
   for (const SeedAccount& a : accounts) {
     Statement s(db_,
-                "INSERT INTO accounts (login, domain, password_hash, cert_hash, certificate)"
-                " VALUES (?1, ?2, ?3, ?4, ?5)"
+                "INSERT INTO accounts (login, domain, password_hash, cert_hash, certificate,"
+                " upload_limit) VALUES (?1, ?2, ?3, ?4, ?5, ?6)"
                 " ON CONFLICT (login, domain) DO UPDATE SET password_hash = excluded.password_hash,"
-                " cert_hash = excluded.cert_hash, certificate = excluded.certificate");
+                " cert_hash = excluded.cert_hash, certificate = excluded.certificate,"
+                " upload_limit = excluded.upload_limit");
     if (s.ok()) {
       s.Text(1, a.login);
       s.Text(2, a.domain);
       s.Blob(3, a.password_hash.data(), a.password_hash.size());
       s.Blob(4, a.cert_hash.data(), a.cert_hash.size());
       s.Blob(5, a.certificate.data(), a.certificate.size());
+      sqlite3_bind_int64(s.get(), 6, a.upload_limit);
     }
     if (!s.ok() || sqlite3_step(s.get()) != SQLITE_DONE) {
       error = "cannot seed " + a.login + "@" + a.domain + ": " + sqlite3_errmsg(db_);
@@ -163,8 +199,19 @@ bool AccountStore::Seed(const std::vector<SeedAccount>& accounts, std::string& e
 
 std::optional<Account> AccountStore::FindWhere(const char* where,
                                                const std::vector<std::string>& args, bool as_text) {
+  // Lookups run on connections of their own, so they neither wait for each
+  // other nor for the lock of the writing connection.
+  sqlite3* reader = TakeReader();
+  if (!reader) return std::nullopt;
+  std::optional<Account> found = FindOn(reader, where, args, as_text);
+  GiveBackReader(reader);
+  return found;
+}
+
+std::optional<Account> AccountStore::FindOn(sqlite3* db, const char* where,
+                                            const std::vector<std::string>& args, bool as_text) {
   const std::string sql = std::string("SELECT ") + kColumns + " FROM accounts WHERE " + where;
-  Statement s(db_, sql.c_str());
+  Statement s(db, sql.c_str());
   if (!s.ok()) return std::nullopt;
   for (size_t i = 0; i < args.size(); ++i) {
     if (as_text)
@@ -211,6 +258,7 @@ std::optional<Account> AccountStore::FindByLogin(const std::string& login,
 }
 
 bool AccountStore::Create(const Account& a) {
+  std::lock_guard<std::mutex> lock(mutex_);
   Statement s(db_,
               "INSERT INTO accounts (login, domain, password_hash, cert_hash, certificate, dhkey,"
               " fname, mname, lname, company, jobtitle, question, answer)"
@@ -233,6 +281,7 @@ bool AccountStore::Create(const Account& a) {
 }
 
 bool AccountStore::SetPassword(int64_t id, const crypto::Hash32& password_hash) {
+  std::lock_guard<std::mutex> lock(mutex_);
   Statement s(db_, "UPDATE accounts SET password_hash = ?1 WHERE id = ?2");
   if (!s.ok()) return false;
   s.Blob(1, password_hash.data(), password_hash.size());
@@ -242,6 +291,7 @@ bool AccountStore::SetPassword(int64_t id, const crypto::Hash32& password_hash) 
 
 bool AccountStore::RecoverPassword(int64_t id, const crypto::Hash32& password_hash,
                                    int max_recoveries) {
+  std::lock_guard<std::mutex> lock(mutex_);
   Statement s(db_,
               "UPDATE accounts SET password_hash = ?1, recovery_count = recovery_count + 1"
               " WHERE id = ?2 AND recovery_count < ?3");
@@ -253,6 +303,7 @@ bool AccountStore::RecoverPassword(int64_t id, const crypto::Hash32& password_ha
 }
 
 bool AccountStore::SetProfile(int64_t id, const Account& names) {
+  std::lock_guard<std::mutex> lock(mutex_);
   Statement s(db_,
               "UPDATE accounts SET fname = ?1, mname = ?2, lname = ?3, company = ?4, jobtitle = ?5"
               " WHERE id = ?6");

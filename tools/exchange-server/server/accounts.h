@@ -8,6 +8,7 @@
 #include <sqlite3.h>
 
 #include <cstdint>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
@@ -41,8 +42,12 @@ struct SeedAccount {
   crypto::Hash32 password_hash{};
   crypto::Hash32 cert_hash{};
   std::string certificate;
+  int64_t upload_limit = 0;  // bytes; 0 = no limit
 };
 
+// Every change is serialised on Mutex(), shared with the mail store, so the
+// store may be used from several threads; lookups run on a pool of
+// read-only connections of their own.
 class AccountStore {
  public:
   AccountStore() = default;
@@ -79,14 +84,26 @@ class AccountStore {
   // The open connection, shared by the mail store (mail_store.h) under the
   // same lock; nullptr before Open.
   sqlite3* Database() const { return db_; }
+  // Held around every use of the connection.
+  std::mutex& Mutex() { return mutex_; }
 
  private:
-  // args bound in order, as text or as blobs.
+  // args bound in order, as text or as blobs; on a reading connection.
   std::optional<Account> FindWhere(const char* where, const std::vector<std::string>& args,
                                    bool as_text);
+  static std::optional<Account> FindOn(sqlite3* db, const char* where,
+                                       const std::vector<std::string>& args, bool as_text);
+  // A read-only connection of the pool (opened when none is free), or
+  // nullptr; given back when done.
+  sqlite3* TakeReader();
+  void GiveBackReader(sqlite3* reader);
   bool Exec(const char* sql, std::string& error);
 
   sqlite3* db_ = nullptr;
+  std::mutex mutex_;
+  std::string path_;
+  std::mutex readers_mutex_;
+  std::vector<sqlite3*> readers_;  // free reading connections
 };
 
 }  // namespace exchange

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "accounts.h"
+#include "body_range.h"
 #include "config.h"
 #include "mail_store.h"
 #include "registry.h"
@@ -31,7 +32,7 @@ struct CommandContext {
   const RequestXml& request;
   const std::string& update_rule;  // the updater rule document offered at login
   MailStore& mail;
-  const std::string* content;  // the request's content part; nullptr when it had none
+  const BodyRange* content;  // the request's content part; nullptr when it had none
 };
 
 // Runs the request's command: an unknown command gets the enciphered 4, a

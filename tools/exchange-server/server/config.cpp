@@ -104,6 +104,24 @@ bool ParseCommandLine(int argc, char** argv, ServerConfig& config, std::string& 
         return false;
       }
       config.session_timeout = static_cast<int64_t>(number);
+    } else if (arg == "--upload-limit") {
+      if (!ParseUnsigned(value, uint64_t{1} << 40, number)) {
+        error = "bad --upload-limit: " + value;
+        return false;
+      }
+      config.upload_limit = static_cast<int64_t>(number);
+    } else if (arg == "--max-body") {
+      if (!ParseUnsigned(value, uint64_t{1} << 40, number) || number == 0) {
+        error = "bad --max-body: " + value;
+        return false;
+      }
+      config.max_body = number;
+    } else if (arg == "--request-deadline") {
+      if (!ParseUnsigned(value, 3600, number) || number == 0) {
+        error = "--request-deadline takes 1 to 3600 seconds";
+        return false;
+      }
+      config.request_deadline = static_cast<int>(number);
     } else if (arg == "--fault") {
       config.fault = value;
     } else if (arg == "--client-version") {
@@ -127,6 +145,11 @@ bool ParseCommandLine(int argc, char** argv, ServerConfig& config, std::string& 
   }
   if (config.server_cert_path.empty() != config.server_key_path.empty()) {
     error = "--server-cert and --server-key go together";
+    return false;
+  }
+  // The per-user limit answers code 12 only when the cap lets such a body in.
+  if (config.upload_limit > 0 && static_cast<uint64_t>(config.upload_limit) >= config.max_body) {
+    error = "--upload-limit must be below --max-body";
     return false;
   }
   if (!config.seeds.empty() && config.registry_dir.empty()) {

@@ -24,9 +24,16 @@ struct ServerConfig {
   std::string server_key_path;
   std::vector<SeedSpec> seeds;
   int64_t session_timeout = 1800;  // seconds of idleness before a session ends
-  std::string fault;               // the fault switch at start; empty: none
-  bool test_commands = false;      // the test command and the /test/ endpoints
-  std::string client_version;      // newest client version offered at login
+  int64_t upload_limit = 0;        // bytes of content a seeded account may send; 0: none
+  // Bodies announced longer are refused from the headers (413); above
+  // every account's upload limit.
+  uint64_t max_body = uint64_t{4} << 30;
+  // Seconds a request's headers may take, and the start allowance of its
+  // body (see http_layer.h).
+  int request_deadline = 10;
+  std::string fault;           // the fault switch at start; empty: none
+  bool test_commands = false;  // the test command and the /test/ endpoints
+  std::string client_version;  // newest client version offered at login
   std::string update_url;
   std::string update_rule_path;
 };

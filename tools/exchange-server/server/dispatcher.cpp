@@ -62,27 +62,35 @@ HttpReply Dispatcher::Handle(const HttpRequest& request) {
 
 HttpReply Dispatcher::HandleExchange(const HttpRequest& request) {
   std::string boundary;
-  std::vector<MultipartPart> parts;
-  const MultipartPart* header = nullptr;
-  const MultipartPart* content = nullptr;
+  std::vector<MultipartSpan> parts;
+  const MultipartSpan* header = nullptr;
+  const MultipartSpan* content = nullptr;
   if (ParseMultipartBoundary(request.content_type, boundary) == MultipartStatus::Ok &&
-      ParseMultipartBody(request.body, boundary, parts) == MultipartStatus::Ok) {
-    for (const MultipartPart& p : parts) {
+      ParseMultipartRange(request.body, boundary, parts) == MultipartStatus::Ok) {
+    for (const MultipartSpan& p : parts) {
       if (p.name == "header" && !header) header = &p;
       if (p.name == "content" && !content) content = &p;
     }
   }
+  std::string header_bytes;
+  if (header &&
+      !request.body.Sub(header->offset, header->size).ReadAll(header_bytes, kMaxHeaderPart))
+    header = nullptr;
+  BodyRange content_range;
+  if (content) content_range = request.body.Sub(content->offset, content->size);
   ExchangeReply out =
-      exchange_.Handle(header ? &header->data : nullptr, content ? &content->data : nullptr);
+      exchange_.Handle(header ? &header_bytes : nullptr, content ? &content_range : nullptr);
   HttpReply reply;
   reply.body = std::move(out.body);
   reply.delivery = out.delivery;
+  reply.tail = std::move(out.tail);
   return reply;
 }
 
 HttpReply Dispatcher::HandleFault(const HttpRequest& request) {
-  std::string error;
-  if (!exchange_.SetFault(request.body, error)) return TextReply(400, error);
+  std::string error, spec;
+  if (!request.body.ReadAll(spec, 65536)) return TextReply(400, "fault spec too long");
+  if (!exchange_.SetFault(spec, error)) return TextReply(400, error);
   return TextReply(200, "ok");
 }
 

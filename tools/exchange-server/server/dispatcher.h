@@ -1,13 +1,14 @@
 // The request dispatcher: one HTTP request in, one reply out.
 //
-// The HTTP layer hands over each request whole (method, path, the
-// request's Content-Type and the raw body) and sends back what Handle
-// returns, delivered as the reply's delivery says. Handle may be called
-// from several connection threads at once; the exchange serialises where
-// it must.
+// The HTTP layer hands over each request (method, path, the request's
+// Content-Type and the raw body as a range, in memory or in a file) and
+// sends back what Handle returns, delivered as the reply's delivery says.
+// Handle may be called from several connection threads at once; the
+// exchange serialises where it must.
 #pragma once
 
 #include <chrono>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -21,7 +22,7 @@ struct HttpRequest {
   std::string method;
   std::string path;
   std::string content_type;
-  std::string body;
+  BodyRange body;
 };
 
 struct HttpReply {
@@ -29,7 +30,11 @@ struct HttpReply {
   std::string content_type = "application/octet-stream";
   std::string body;
   Delivery delivery = Delivery::Normal;
+  std::shared_ptr<const ReplyTail> tail;  // sent after body when set
 };
+
+// The longest header part read into memory.
+inline constexpr uint64_t kMaxHeaderPart = uint64_t{16} << 20;
 
 // The plain reply form: "<reply><res val="code"/></reply>".
 std::string PlainReply(int code);

@@ -30,7 +30,6 @@ Exchange::Exchange(ServerConfig config)
     : config_(std::move(config)), sessions_(std::chrono::seconds(config_.session_timeout)) {}
 
 bool Exchange::Init(std::string& error, std::vector<std::string>& warnings) {
-  std::lock_guard<std::mutex> lock(mutex_);
   if (!config_.server_cert_path.empty()) {
     identity_ = std::make_unique<ServerIdentity>();
     if (!LoadServerIdentity(config_.server_cert_path, config_.server_key_path, *identity_, error))
@@ -40,7 +39,8 @@ bool Exchange::Init(std::string& error, std::vector<std::string>& warnings) {
       !registry_.Load(config_.registry_dir, config_.authority_path, warnings, error))
     return false;
   if (!accounts_.Open(config_.data_dir + "/server.db", error) ||
-      !mail_.Open(accounts_.Database(), config_.data_dir + "/mail", error) || !SeedAccounts(error))
+      !mail_.Open(accounts_.Database(), accounts_.Mutex(), config_.data_dir + "/mail", error) ||
+      !SeedAccounts(error))
     return false;
   if (!config_.update_rule_path.empty() && !ReadWholeFile(config_.update_rule_path, update_rule_)) {
     error = "cannot read " + config_.update_rule_path;
@@ -85,6 +85,7 @@ bool Exchange::SeedAccounts(std::string& error) {
     a.password_hash = crypto::Hash(spec.password);
     a.cert_hash = cert->hash;
     a.certificate = cert->bytes;
+    a.upload_limit = config_.upload_limit;
     seeds.push_back(std::move(a));
   }
   return seeds.empty() || accounts_.Seed(seeds, error);
@@ -93,32 +94,39 @@ bool Exchange::SeedAccounts(std::string& error) {
 bool Exchange::SetFault(std::string_view spec, std::string& error) {
   Fault f;
   if (!ParseFault(spec, f, error)) return false;
-  std::lock_guard<std::mutex> lock(mutex_);
+  std::lock_guard<std::mutex> lock(fault_mutex_);
   fault_.Set(f);
   return true;
 }
 
-ExchangeReply Exchange::Handle(const std::string* header, const std::string* content) {
-  std::lock_guard<std::mutex> lock(mutex_);
+ExchangeReply Exchange::Handle(const std::string* header, const BodyRange* content) {
   ExchangeReply out;
-  const Fault& f = fault_.Current();
-  switch (f.kind) {
-    case FaultKind::PlainCode:
-      out.body = PlainReplyText(f.code);
-      fault_.Applied();
-      return out;
-    case FaultKind::PlainLength:
-      if (!PaddedPlainReply(f.code, f.length, out.body)) out.body = PlainReplyText(f.code);
-      fault_.Applied();
-      return out;
-    case FaultKind::Stall:
-      out.delivery = Delivery::Stall;
-      fault_.Applied();
-      return out;
-    default:
-      break;
+  {
+    std::lock_guard<std::mutex> lock(fault_mutex_);
+    const Fault& f = fault_.Current();
+    switch (f.kind) {
+      case FaultKind::PlainCode:
+        out.body = PlainReplyText(f.code);
+        fault_.Applied();
+        return out;
+      case FaultKind::PlainLength:
+        if (!PaddedPlainReply(f.code, f.length, out.body)) out.body = PlainReplyText(f.code);
+        fault_.Applied();
+        return out;
+      case FaultKind::Stall:
+        out.delivery = Delivery::Stall;
+        fault_.Applied();
+        return out;
+      default:
+        break;
+    }
   }
-  out.body = header ? Process(*header, content) : PlainReplyText(kResMalformed);
+  if (header) {
+    out = Process(*header, content);
+  } else {
+    out.body = PlainReplyText(kResMalformed);
+  }
+  std::lock_guard<std::mutex> lock(fault_mutex_);
   const FaultKind kind = fault_.Current().kind;
   if ((kind == FaultKind::CheckByte || kind == FaultKind::PayloadByte ||
        kind == FaultKind::SignatureByte) &&
@@ -131,10 +139,17 @@ ExchangeReply Exchange::Handle(const std::string* header, const std::string* con
   return out;
 }
 
-std::string Exchange::Process(const std::string& part, const std::string* content) {
+ExchangeReply Exchange::Process(const std::string& part, const BodyRange* content) {
   RequestHeader h;
-  if (ParseRequestHeader(part, h) != HeaderStatus::Ok) return PlainReplyText(kResMalformed);
-  return h.form == RequestForm::Handshake ? Handshake(h) : SessionRequest(part, h, content);
+  ExchangeReply out;
+  if (ParseRequestHeader(part, h) != HeaderStatus::Ok) {
+    out.body = PlainReplyText(kResMalformed);
+  } else if (h.form == RequestForm::Handshake) {
+    out.body = Handshake(h);
+  } else {
+    out = SessionRequest(part, h, content);
+  }
+  return out;
 }
 
 std::string Exchange::Handshake(const RequestHeader& h) {
@@ -176,62 +191,134 @@ std::string Exchange::Handshake(const RequestHeader& h) {
 
   // Bytes 0 and 8 non-zero keep the share of the session id long in the
   // keys made from it.
-  const SessionClock::time_point now = SessionClock::now();
-  sessions_.Sweep(now);
-  do {
-    crypto::RandomBytes(s.sid.data(), s.sid.size());
-  } while (s.sid[0] == 0 || s.sid[8] == 0 || sessions_.Contains(s.sid));
   s.cert_hash = cert_hash;
   s.user_record = cert->record;
   s.y = y;
   if (account) s.account = account->id;
-  s.last_use = now;
-
+  {
+    std::lock_guard<std::mutex> lock(sessions_mutex_);
+    const SessionClock::time_point now = SessionClock::now();
+    sessions_.Sweep(now);
+    do {
+      crypto::RandomBytes(s.sid.data(), s.sid.size());
+    } while (s.sid[0] == 0 || s.sid[8] == 0 || sessions_.Contains(s.sid));
+    s.last_use = now;
+  }
   std::string body;
   if (!BuildHandshakeReply(id, s.sid.data(), body)) return PlainReplyText(kResKeyAgreementFailed);
+  std::lock_guard<std::mutex> lock(sessions_mutex_);
+  if (sessions_.Contains(s.sid)) return PlainReplyText(kResKeyAgreementFailed);
   sessions_.Add(std::move(s));
   return body;
 }
 
-std::string Exchange::SessionRequest(const std::string& part, const RequestHeader& h,
-                                     const std::string* content) {
+ExchangeReply Exchange::SessionRequest(const std::string& part, const RequestHeader& h,
+                                       const BodyRange* content) {
+  ExchangeReply out;
   SessionId sid{};
   std::copy(h.sid.begin(), h.sid.end(), sid.begin());
-  const SessionClock::time_point now = SessionClock::now();
-  Session* s = sessions_.Find(sid, now);
-  if (!s) return PlainReplyText(kResSessionExpired);
-  if (!crypto::Verify(crypto::Hash(h.signed_bytes), s->user_record, h.signature))
-    return PlainReplyText(kResBadSignature);
-  // The request carries no counter: a repeat of an accepted one is refused.
-  if (!s->seen.insert(crypto::Hash(part)).second) return PlainReplyText(kResBadSignature);
-  s->last_use = now;
+  // The command runs on a copy of the session (without its replay set);
+  // what a command changes is stored back afterwards.
+  Session s;
+  {
+    std::lock_guard<std::mutex> lock(sessions_mutex_);
+    const Session* live = sessions_.Find(sid, SessionClock::now());
+    if (!live) {
+      out.body = PlainReplyText(kResSessionExpired);
+      return out;
+    }
+    s.sid = live->sid;
+    s.key = live->key;
+    s.cert_hash = live->cert_hash;
+    s.user_record = live->user_record;
+    s.y = live->y;
+    s.account = live->account;
+    s.authenticated = live->authenticated;
+    s.last_use = live->last_use;
+  }
+  if (!crypto::Verify(crypto::Hash(h.signed_bytes), s.user_record, h.signature)) {
+    out.body = PlainReplyText(kResBadSignature);
+    return out;
+  }
+  const crypto::Hash32 request_hash = crypto::Hash(part);
+  {
+    std::lock_guard<std::mutex> lock(sessions_mutex_);
+    const SessionClock::time_point now = SessionClock::now();
+    Session* live = sessions_.Find(sid, now);
+    if (!live) {
+      out.body = PlainReplyText(kResSessionExpired);
+      return out;
+    }
+    // The request carries no counter: a repeat of an accepted one is refused.
+    if (!live->seen.insert(request_hash).second) {
+      out.body = PlainReplyText(kResBadSignature);
+      return out;
+    }
+    live->last_use = now;
+  }
 
   std::string xml;
-  if (UnsealString(s->key.data(), sid.data(), h.sealed_xml, xml) != UnsealStatus::Ok)
-    return PlainReplyText(kResMalformed);
+  if (UnsealString(s.key.data(), sid.data(), h.sealed_xml, xml) != UnsealStatus::Ok) {
+    out.body = PlainReplyText(kResMalformed);
+    return out;
+  }
   if (config_.test_commands) AppendRequestLog(config_.data_dir, xml);
 
   CommandReply reply;
-  RequestXml request;
-  std::string why;
-  const Fault& f = fault_.Current();
-  if (f.kind == FaultKind::EncipheredCode) {
-    reply = CommandReply::Enciphered(f.code);
-    reply.registered = f.registered;
-    fault_.Applied();
-  } else if (!ParseRequestXml(xml, request, why)) {
-    reply = CommandReply::Enciphered(kResMalformed);
-  } else {
-    CommandContext ctx{config_, registry_, accounts_, *s, request, update_rule_, mail_, content};
-    reply = RunCommand(ctx);
+  bool faulted = false;
+  {
+    std::lock_guard<std::mutex> lock(fault_mutex_);
+    const Fault& f = fault_.Current();
+    if (f.kind == FaultKind::EncipheredCode) {
+      reply = CommandReply::Enciphered(f.code);
+      reply.registered = f.registered;
+      fault_.Applied();
+      faulted = true;
+    }
   }
+  if (!faulted) reply = RunRequest(xml, sid, s, content);
   // A plain reply never carries success: the client would take it as a
   // silent failure.
-  if (reply.plain && reply.code != kResOk) return PlainReplyText(reply.code);
-  std::string body;
-  if (!identity_ || !BuildSessionReply(*identity_, s->key.data(), sid.data(), reply, body))
-    return PlainReplyText(kResMalformed);
-  return body;
+  if (reply.plain && reply.code != kResOk) {
+    out.body = PlainReplyText(reply.code);
+    return out;
+  }
+  if (!identity_ || !BuildSessionReplyHead(*identity_, s.key.data(), sid.data(), reply, out.body)) {
+    out.body = PlainReplyText(kResMalformed);
+    return out;
+  }
+  if (ReplyFilesSize(reply) > 0) {
+    auto tail = std::make_shared<ReplyTail>();
+    tail->identity = identity_.get();
+    tail->key = s.key;
+    tail->sid = sid;
+    tail->reply = std::move(reply);
+    out.tail = std::move(tail);
+  }
+  return out;
+}
+
+CommandReply Exchange::RunRequest(const std::string& xml, const SessionId& sid, Session& s,
+                                  const BodyRange* content) {
+  RequestXml request;
+  std::string why;
+  if (!ParseRequestXml(xml, request, why)) return CommandReply::Enciphered(kResMalformed);
+  if (OverUploadLimit(s, content)) return CommandReply::Enciphered(kResOverUploadLimit);
+  CommandContext ctx{config_, registry_, accounts_, s, request, update_rule_, mail_, content};
+  CommandReply reply = RunCommand(ctx);
+  // What the command changed in its copy of the session.
+  std::lock_guard<std::mutex> lock(sessions_mutex_);
+  if (Session* live = sessions_.Find(sid, SessionClock::now())) {
+    live->authenticated = s.authenticated;
+    live->account = s.account;
+  }
+  return reply;
+}
+
+bool Exchange::OverUploadLimit(const Session& s, const BodyRange* content) {
+  if (!content || content->size() == 0) return false;
+  const std::optional<Account> a = accounts_.FindByCertificate(s.cert_hash);
+  return a && a->upload_limit > 0 && content->size() > static_cast<uint64_t>(a->upload_limit);
 }
 
 }  // namespace exchange

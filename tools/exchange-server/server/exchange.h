@@ -1,9 +1,13 @@
 // The protocol exchange: one header part in, one reply body out.
 //
 // Holds the server's state (identity, certificate registry, accounts,
-// sessions, fault switch) behind one lock, so Handle may be called from
-// several connection threads at once. Every failure becomes the reply the
-// protocol names; nothing the client sends can make it throw or crash.
+// sessions, fault switch); Handle may be called from several connection
+// threads at once. The registry and identity are read-only once Init
+// returns; sessions and the fault switch have a lock each, held only to
+// look up or store; the database has its own (accounts.h). Signatures, key
+// agreement and ciphers run outside every lock. Every failure becomes the
+// reply the protocol names; nothing the client sends can make it throw or
+// crash.
 #pragma once
 
 #include <memory>
@@ -13,6 +17,7 @@
 #include <vector>
 
 #include "accounts.h"
+#include "body_range.h"
 #include "config.h"
 #include "envelope.h"
 #include "fault.h"
@@ -31,9 +36,28 @@ enum class Delivery {
   Drop,   // send part of the body, then close the connection
 };
 
+// The files of a session reply, written after its head as they are read.
+struct ReplyTail {
+  const ServerIdentity* identity = nullptr;
+  crypto::CipherKey key{};
+  SessionId sid{};
+  CommandReply reply;
+
+  ReplyTail() = default;
+  ~ReplyTail() { crypto::Wipe(key.data(), key.size()); }
+  ReplyTail(const ReplyTail&) = delete;
+  ReplyTail& operator=(const ReplyTail&) = delete;
+
+  uint64_t Size() const { return ReplyFilesSize(reply); }
+  [[nodiscard]] bool Write(const ReplySink& sink) const {
+    return WriteReplyFiles(*identity, key.data(), sid.data(), reply, sink);
+  }
+};
+
 struct ExchangeReply {
-  std::string body;
+  std::string body;  // the whole body, or its head when tail is set
   Delivery delivery = Delivery::Normal;
+  std::shared_ptr<const ReplyTail> tail;  // streamed after body; may be null
 };
 
 class Exchange {
@@ -49,7 +73,7 @@ class Exchange {
   // Answers one protocol exchange. header is the header part, or nullptr
   // when the request had none or its body was not readable multipart;
   // content is the content part, or nullptr when there was none.
-  ExchangeReply Handle(const std::string* header, const std::string* content = nullptr);
+  ExchangeReply Handle(const std::string* header, const BodyRange* content = nullptr);
 
   // Changes the fault switch (spec as in fault.h).
   [[nodiscard]] bool SetFault(std::string_view spec, std::string& error);
@@ -57,13 +81,21 @@ class Exchange {
   const ServerConfig& config() const { return config_; }
 
  private:
-  std::string Process(const std::string& part, const std::string* content);
+  ExchangeReply Process(const std::string& part, const BodyRange* content);
   std::string Handshake(const RequestHeader& h);
-  std::string SessionRequest(const std::string& part, const RequestHeader& h,
-                             const std::string* content);
+  ExchangeReply SessionRequest(const std::string& part, const RequestHeader& h,
+                               const BodyRange* content);
   bool SeedAccounts(std::string& error);
+  // Parses the request XML and runs its command on s, a copy of the live
+  // session sid, storing back what the command changed.
+  CommandReply RunRequest(const std::string& xml, const SessionId& sid, Session& s,
+                          const BodyRange* content);
+  // True when content is longer than the upload limit of the account bound
+  // to the session's certificate.
+  bool OverUploadLimit(const Session& s, const BodyRange* content);
 
-  std::mutex mutex_;
+  std::mutex fault_mutex_;
+  std::mutex sessions_mutex_;
   ServerConfig config_;
   std::unique_ptr<ServerIdentity> identity_;  // null: no handshakes served
   CertificateRegistry registry_;

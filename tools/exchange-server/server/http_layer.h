@@ -1,9 +1,23 @@
-// The HTTP side of the exchange server (cpp-httplib), on 127.0.0.1 only.
+// The HTTP/1.1 side of the exchange server, on 127.0.0.1 only.
 //
-// Every request is read whole, with its body taken raw (the library's own
-// multipart parsing is bypassed), and handed to the dispatcher.
+// Every connection has a thread of its own (up to kMaxConnections; more wait
+// in the listen queue), so a slow client holds only its own thread. A request
+// lives by deadlines, not by per-read time-outs:
+//   - its request line and headers must be complete within
+//     limits.header_deadline of the moment the connection was ready for it
+//     (accepted, or the previous reply sent), else the connection is closed;
+//   - its body must keep pace: by time t after the headers, at least
+//     (t - header_deadline) * kMinBodyRate bytes must have arrived;
+//   - a reply is written under the same rule.
+// A body announced longer than limits.max_body is refused from the headers
+// with 413 before any of it is read (a chunked body once it passes the
+// cap). Bodies up to kMemoryBody stay in memory; longer ones stream to an
+// unnamed 0600 file in limits.body_dir that is gone when the request ends.
+// The body is handed to the dispatcher as a range; a reply's tail (its
+// files) is streamed after its head.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -12,12 +26,22 @@
 
 namespace exchange {
 
-// Bodies above this size are refused with status 413.
-constexpr size_t kMaxRequestBody = size_t{256} << 20;
+inline constexpr size_t kMaxConnections = 512;  // served at once; more wait to be accepted
+inline constexpr size_t kStartThreads = 8;
+inline constexpr size_t kMaxIdleThreads = 16;
+inline constexpr size_t kMaxRequestHead = 65536;
+inline constexpr size_t kMemoryBody = 65536;
+inline constexpr uint64_t kMinBodyRate = uint64_t{1} << 20;  // bytes per second
+
+struct HttpLimits {
+  uint64_t max_body = uint64_t{4} << 30;
+  std::chrono::seconds header_deadline{10};
+  std::string body_dir;  // where bodies above kMemoryBody are streamed
+};
 
 class HttpLayer {
  public:
-  explicit HttpLayer(Dispatcher& dispatcher);
+  HttpLayer(Dispatcher& dispatcher, HttpLimits limits);
   ~HttpLayer();
   HttpLayer(const HttpLayer&) = delete;
   HttpLayer& operator=(const HttpLayer&) = delete;
@@ -25,13 +49,15 @@ class HttpLayer {
   // Binds 127.0.0.1:port (0 = any free port). Returns the bound port, or -1
   // with a message in error.
   [[nodiscard]] int Bind(uint16_t port, std::string& error);
-  // Serves until Stop; returns false when serving failed.
+  // Serves until Stop; returns false when serving failed. Returns once
+  // every connection has ended.
   bool Serve();
   // Makes Serve return; safe from another thread.
   void Stop();
 
- private:
   struct Impl;
+
+ private:
   std::unique_ptr<Impl> impl_;
 };
 

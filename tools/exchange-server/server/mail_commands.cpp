@@ -1,9 +1,15 @@
 #include "mail_commands.h"
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <cctype>
+#include <cstdio>
+#include <vector>
 
 #include "base64.h"
+#include "body_range.h"
+#include "identity.h"
 #include "mail_store.h"
 #include "sign_container.h"
 #include "string_form.h"
@@ -58,6 +64,9 @@ bool ValueInt(const RequestXml& r, const char* name, int64_t& out) {
 
 enum class ContentStatus { Ok, Missing, BadLength, KeyRefused };
 
+// The longest content read into memory whole (recipient lists).
+constexpr uint64_t kMaxMemoryContent = uint64_t{16} << 20;
+
 // The content part deciphered under the session key and cut to size; its
 // wire length must be exactly size padded to whole blocks.
 ContentStatus OpenContent(const CommandContext& ctx, int64_t size, std::string& plain) {
@@ -66,11 +75,70 @@ ContentStatus OpenContent(const CommandContext& ctx, int64_t size, std::string& 
   if (size < 0 || ctx.content->size() != PaddedSize(static_cast<uint64_t>(size)))
     return ContentStatus::BadLength;
   if (size == 0) return ContentStatus::Ok;
-  if (!crypto::Cbc(ctx.session.key.data(), ctx.session.sid.data(), *ctx.content, false, plain))
+  std::string wire;
+  if (!ctx.content->ReadAll(wire, kMaxMemoryContent)) return ContentStatus::BadLength;
+  if (!crypto::Cbc(ctx.session.key.data(), ctx.session.sid.data(), wire, false, plain))
     return ContentStatus::KeyRefused;
   plain.resize(static_cast<size_t>(size));
   return ContentStatus::Ok;
 }
+
+// The same for a fast-mode package, streamed: the first body_size plain
+// bytes go to the open file fd, the rest (up to size) to rest.
+ContentStatus OpenPackage(const CommandContext& ctx, int64_t size, int64_t body_size, int fd,
+                          std::string& rest) {
+  rest.clear();
+  if (!ctx.content) return ContentStatus::Missing;
+  const uint64_t total = static_cast<uint64_t>(size), body = static_cast<uint64_t>(body_size);
+  if (size < 0 || ctx.content->size() != PaddedSize(total)) return ContentStatus::BadLength;
+  if (total - body > kMaxMemoryContent) return ContentStatus::BadLength;
+  if (total == 0) return ContentStatus::Ok;
+  crypto::CbcStream cbc;
+  if (!cbc.Init(ctx.session.key.data(), ctx.session.sid.data(), false))
+    return ContentStatus::KeyRefused;
+  std::vector<char> buf(kStreamChunk);
+  for (uint64_t done = 0; done < ctx.content->size();) {
+    const size_t n =
+        static_cast<size_t>(std::min<uint64_t>(buf.size(), ctx.content->size() - done));
+    if (!ctx.content->Read(done, buf.data(), n)) return ContentStatus::BadLength;
+    cbc.Process(reinterpret_cast<uint8_t*>(buf.data()), n);
+    // Split the chunk at the end of the body and at the stated size.
+    const uint64_t end = done + n;
+    const size_t to_body = done < body ? static_cast<size_t>(std::min(end, body) - done) : 0;
+    if (to_body > 0 && !WriteAllFd(fd, buf.data(), to_body)) return ContentStatus::BadLength;
+    if (end > body && done < total) {
+      const uint64_t from = std::max(done, body), to = std::min(end, total);
+      rest.append(buf.data() + (from - done), static_cast<size_t>(to - from));
+    }
+    done = end;
+  }
+  return ContentStatus::Ok;
+}
+
+// A body file being prepared for delivery; removed when it goes (its
+// delivered copies are links of their own).
+class PartFile {
+ public:
+  explicit PartFile(const MailStore& mail) : path_(mail.NewPartFile(fd_)) {}
+  ~PartFile() {
+    Close();
+    if (!path_.empty()) std::remove(path_.c_str());
+  }
+  PartFile(const PartFile&) = delete;
+  PartFile& operator=(const PartFile&) = delete;
+  bool ok() const { return fd_ >= 0; }
+  int fd() const { return fd_; }
+  bool Close() {
+    const bool closed = fd_ < 0 || ::close(fd_) == 0;
+    fd_ = -1;
+    return closed;
+  }
+  const std::string& path() const { return path_; }
+
+ private:
+  int fd_ = -1;
+  std::string path_;
+};
 
 int ContentError(ContentStatus s) {
   return s == ContentStatus::KeyRefused ? kResKeyAgreementFailed : kResMalformed;
@@ -168,7 +236,9 @@ CommandReply SendMailCommand(CommandContext& ctx) {
     return CommandReply::Enciphered(kResBadValue);
 
   const bool secure = mode == 0;
-  std::string body;  // stored as the copies' .eme: secure upload or plain container
+  // The copies' .eme: the secure upload as sent, or the plain container.
+  PartFile body(ctx.mail);
+  if (!body.ok()) return CommandReply::Enciphered(kResMalformed);
   pugi::xml_document rdoc;
   pugi::xml_node recipients;
   if (secure) {
@@ -176,7 +246,6 @@ CommandReply SendMailCommand(CommandContext& ctx) {
     if (csize != static_cast<int64_t>(PaddedSize(static_cast<uint64_t>(size))) ||
         static_cast<int64_t>(ctx.content->size()) != csize)
       return CommandReply::Enciphered(kResMalformed);
-    body = *ctx.content;
     recipients = ctx.request.root.child("emails");
     size_t domains = 0, logins = 0;
     ForChildren(recipients, "domain", [&](pugi::xml_node d) {
@@ -184,12 +253,13 @@ CommandReply SendMailCommand(CommandContext& ctx) {
       ForChildren(d, "login", [&](pugi::xml_node) { ++logins; });
     });
     if (domains != 1 || logins != 1) return CommandReply::Enciphered(kResMalformed);
+    if (!ctx.content->CopyTo(body.fd()) || !body.Close())
+      return CommandReply::Enciphered(kResMalformed);
   } else {
-    std::string plain;
-    const ContentStatus cs = OpenContent(ctx, csize, plain);
+    std::string rest;
+    const ContentStatus cs = OpenPackage(ctx, csize, size, body.fd(), rest);
     if (cs != ContentStatus::Ok) return CommandReply::Enciphered(ContentError(cs));
-    body = plain.substr(0, static_cast<size_t>(size));
-    if (!ParseEmails(std::string_view(plain).substr(static_cast<size_t>(size)), rdoc, recipients))
+    if (!body.Close() || !ParseEmails(rest, rdoc, recipients))
       return CommandReply::Enciphered(kResMalformed);
   }
 
@@ -223,7 +293,7 @@ CommandReply SendMailCommand(CommandContext& ctx) {
       }
       MailCopy c = copy;
       c.recipient_account = to->id;
-      switch (ctx.mail.Deliver(c, body, container_text)) {
+      switch (ctx.mail.Deliver(c, body.path(), container_text)) {
         case DeliverStatus::Ok:
           any = true;
           ol.Attr("ok", "1")
@@ -292,17 +362,20 @@ CommandReply DownloadMailCommand(CommandContext& ctx) {
   if (!uuid || !suid || !ymbox) return CommandReply::Enciphered(kResMalformed);
   std::optional<MailCopy> c = ctx.mail.FindReceived(me->id, Upper(suid), ymbox);
   if (!c || !EqualNoCase(c->uuid, uuid)) return CommandReply::Enciphered(kResMailNotFound);
-  std::string body, signature;
-  if (!ctx.mail.ReadFiles(*c, body, signature)) return CommandReply::Enciphered(kResMailNotFound);
+  // The body is streamed from its file as the reply is written; a fast copy
+  // is kept plain and enciphered for the downloading session, from the hash
+  // of the uuid text.
+  ReplyFile body;
+  body.name = c->uuid + ".eme";
+  std::string signature;
+  if (!ctx.mail.BodyFile(*c, body.path, body.path_size) ||
+      !ReadWholeFile(body.path.substr(0, body.path.size() - 4) + ".ems", signature))
+    return CommandReply::Enciphered(kResMailNotFound);
   if (c->mode != 0) {
-    // A fast copy is kept plain and enciphered for the downloading session,
-    // from the hash of the uuid text.
-    const crypto::Hash32 iv = crypto::Hash(c->uuid);
-    std::string padded = std::move(body);
-    padded.resize(PaddedSize(padded.size()), '\0');
-    body.clear();
-    if (!padded.empty() && !crypto::Cbc(ctx.session.key.data(), iv.data(), padded, true, body))
+    if (!crypto::KeyUsable(ctx.session.key.data()))
       return CommandReply::Enciphered(kResKeyAgreementFailed);
+    body.seal = true;
+    body.seal_iv = crypto::Hash(c->uuid);
   }
   CommandReply reply;
   reply.Add("rep")
@@ -310,7 +383,7 @@ CommandReply DownloadMailCommand(CommandContext& ctx) {
       .Attr("flag", std::to_string(c->flag))
       .Attr("sent_time", c->sent_time)
       .Attr("priority", std::to_string(c->priority));
-  if (!reply.AttachFile(c->uuid + ".eme", 1, true, std::move(body)) ||
+  if (!reply.Attach(std::move(body)) ||
       !reply.AttachFile(c->uuid + ".ems", 1, true, std::move(signature)))
     return CommandReply::Enciphered(kResMailNotFound);
   return reply;

@@ -1,12 +1,18 @@
 #include "mail_store.h"
 
+#include <dirent.h>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
 #include <ctime>
 #include <fstream>
+#include <set>
+#include <vector>
 
+#include "body_range.h"
 #include "identity.h"
 #include "server_crypto.h"
 
@@ -84,20 +90,14 @@ MailCopy ReadRow(const Stmt& s) {
   return c;
 }
 
-// Written to a temporary name and renamed, so a reader never sees half.
+// Written to a temporary name and renamed, so a reader never sees half;
+// only the server's user may read it.
 bool WriteFileAtomic(const std::string& path, std::string_view bytes) {
   const std::string tmp = path + ".tmp";
-  {
-    std::ofstream out(tmp, std::ios::binary | std::ios::trunc);
-    if (!out) return false;
-    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-    out.flush();
-    if (!out) {
-      std::remove(tmp.c_str());
-      return false;
-    }
-  }
-  if (std::rename(tmp.c_str(), path.c_str()) != 0) {
+  const int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+  if (fd < 0) return false;
+  const bool written = WriteAllFd(fd, bytes.data(), bytes.size());
+  if (::close(fd) != 0 || !written || std::rename(tmp.c_str(), path.c_str()) != 0) {
     std::remove(tmp.c_str());
     return false;
   }
@@ -132,19 +132,70 @@ std::string MonthText(const std::string& time_text) {
   return time_text.substr(0, 4) + time_text.substr(5, 2);
 }
 
-bool MailStore::Open(sqlite3* db, const std::string& dir, std::string& error) {
+bool MailStore::Open(sqlite3* db, std::mutex& db_mutex, const std::string& dir,
+                     std::string& error) {
   db_ = db;
+  mutex_ = &db_mutex;
   dir_ = dir;
-  if (mkdir(dir.c_str(), 0700) != 0 && errno != EEXIST) {
+  if ((mkdir(dir.c_str(), 0700) != 0 && errno != EEXIST) || chmod(dir.c_str(), 0700) != 0) {
     error = "cannot create " + dir;
     return false;
   }
+  std::lock_guard<std::mutex> lock(*mutex_);
   char* message = nullptr;
   if (!db_ || sqlite3_exec(db_, kMailSchema, nullptr, nullptr, &message) != SQLITE_OK) {
     error = std::string("database: ") + (message ? message : "no connection");
     sqlite3_free(message);
     return false;
   }
+  return RemoveOrphans(error);
+}
+
+bool MailStore::RemoveOrphans(std::string& error) {
+  std::set<std::string> named;
+  Stmt s(db_, "SELECT suid FROM mails");
+  if (!s.ok()) {
+    error = std::string("database: ") + sqlite3_errmsg(db_);
+    return false;
+  }
+  while (sqlite3_step(s.get()) == SQLITE_ROW) named.insert(s.ColText(0));
+  DIR* d = opendir(dir_.c_str());
+  if (!d) {
+    error = "cannot read " + dir_;
+    return false;
+  }
+  std::vector<std::string> orphans;
+  while (const dirent* e = readdir(d)) {
+    const std::string name = e->d_name;
+    if (name == "." || name == "..") continue;
+    const bool copy_file =
+        name.size() == 36 && (name.compare(32, 4, ".eme") == 0 || name.compare(32, 4, ".ems") == 0);
+    if (copy_file && named.count(name.substr(0, 32)) != 0) continue;
+    orphans.push_back(name);
+  }
+  closedir(d);
+  for (const std::string& name : orphans) {
+    const std::string path = dir_ + "/" + name;
+    if (std::remove(path.c_str()) != 0) {
+      error = "cannot remove " + path;
+      return false;
+    }
+  }
+  return true;
+}
+
+std::string MailStore::NewPartFile(int& fd) const {
+  std::string path = dir_ + "/body-XXXXXX.part";
+  fd = mkostemps(path.data(), 5, O_CLOEXEC);
+  if (fd < 0) return {};
+  return path;
+}
+
+bool MailStore::BodyFile(const MailCopy& copy, std::string& path, uint64_t& size) const {
+  path = PathOf(copy.suid, ".eme");
+  struct stat st {};
+  if (stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
+  size = static_cast<uint64_t>(st.st_size);
   return true;
 }
 
@@ -152,8 +203,9 @@ std::string MailStore::PathOf(const std::string& suid, const char* ext) const {
   return dir_ + "/" + suid + ext;
 }
 
-DeliverStatus MailStore::Deliver(MailCopy& copy, std::string_view body,
+DeliverStatus MailStore::Deliver(MailCopy& copy, const std::string& body_path,
                                  std::string_view signature) {
+  std::lock_guard<std::mutex> lock(*mutex_);
   {
     Stmt held(db_, "SELECT 1 FROM mails WHERE recipient_account = ?1 AND uuid = ?2");
     if (!held.ok()) return DeliverStatus::Failed;
@@ -166,7 +218,9 @@ DeliverStatus MailStore::Deliver(MailCopy& copy, std::string_view body,
     const std::string eme = PathOf(suid, ".eme"), ems = PathOf(suid, ".ems");
     struct stat st {};
     if (stat(eme.c_str(), &st) == 0) continue;
-    if (!WriteFileAtomic(eme, body) || !WriteFileAtomic(ems, signature)) {
+    // The finished body is never written again, so copies share it.
+    if (link(body_path.c_str(), eme.c_str()) != 0) return DeliverStatus::Failed;
+    if (!WriteFileAtomic(ems, signature)) {
       std::remove(eme.c_str());
       return DeliverStatus::Failed;
     }
@@ -212,6 +266,7 @@ DeliverStatus MailStore::Deliver(MailCopy& copy, std::string_view body,
 }
 
 std::vector<MailCopy> MailStore::NewMails(int64_t recipient) {
+  std::lock_guard<std::mutex> lock(*mutex_);
   std::vector<MailCopy> out;
   Stmt s(db_, std::string("SELECT ") + kColumns +
                   " FROM mails WHERE recipient_account = ?1 AND acknowledged = 0 ORDER BY id");
@@ -223,6 +278,7 @@ std::vector<MailCopy> MailStore::NewMails(int64_t recipient) {
 
 std::optional<MailCopy> MailStore::FindOne(const char* where, int64_t account, const std::string& a,
                                            const std::string& b) {
+  std::lock_guard<std::mutex> lock(*mutex_);
   Stmt s(db_, std::string("SELECT ") + kColumns + " FROM mails WHERE " + where);
   if (!s.ok()) return std::nullopt;
   s.Int(1, account);
@@ -253,6 +309,7 @@ bool MailStore::ReadFiles(const MailCopy& copy, std::string& body, std::string& 
 }
 
 bool MailStore::Report(MailCopy& copy, bool received, bool read, const std::string& now) {
+  std::lock_guard<std::mutex> lock(*mutex_);
   MailCopy next = copy;
   if ((received || read) && next.received_time == kZeroTime) next.received_time = now;
   if (read && next.read_time == kZeroTime) next.read_time = now;

@@ -4,13 +4,14 @@
 // or a fast copy's plain container) and "<suid>.ems" (the signature
 // container).
 //
-// Shares the account store's connection; like it, one thread at a time
-// (the exchange holds its lock around every call).
+// Shares the account store's connection and its lock (every call takes
+// it), so it may be used from several threads.
 #pragma once
 
 #include <sqlite3.h>
 
 #include <cstdint>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -41,15 +42,24 @@ enum class DeliverStatus { Ok, AlreadyHeld, Failed };
 
 class MailStore {
  public:
-  // Creates the mail table in db (not owned; must outlive the store) and
-  // the folder dir. False with a message when either fails.
-  [[nodiscard]] bool Open(sqlite3* db, const std::string& dir, std::string& error);
+  // Creates the mail table in db (not owned; must outlive the store, as
+  // must db_mutex) and the folder dir (0700), then removes every file of
+  // dir that no row names: files of a delivery cut short by a crash. False
+  // with a message when any of it fails.
+  [[nodiscard]] bool Open(sqlite3* db, std::mutex& db_mutex, const std::string& dir,
+                          std::string& error);
 
-  // Stores a new copy for copy.recipient_account: draws its suid, writes
-  // both files, then the row. AlreadyHeld when that recipient holds a copy
-  // of this uuid (nothing written). On Failed nothing is left behind.
-  // copy.suid and copy.id are set on Ok.
-  [[nodiscard]] DeliverStatus Deliver(MailCopy& copy, std::string_view body,
+  // A file for a body being received, in dir; 0600, its name ends in
+  // ".part". Returns the path, or empty when it cannot be made; fd is set
+  // to it open for writing. The caller removes it when done.
+  std::string NewPartFile(int& fd) const;
+
+  // Stores a new copy for copy.recipient_account: draws its suid, links the
+  // finished body file (made by NewPartFile; it stays where it is) as the
+  // copy's ".eme", writes the signature file, then the row. AlreadyHeld
+  // when that recipient holds a copy of this uuid (nothing written). On
+  // Failed nothing is left behind. copy.suid and copy.id are set on Ok.
+  [[nodiscard]] DeliverStatus Deliver(MailCopy& copy, const std::string& body_path,
                                       std::string_view signature);
 
   // The recipient's copies not yet acknowledged, in delivery order.
@@ -66,6 +76,9 @@ class MailStore {
 
   // The copy's two files; false when either cannot be read.
   [[nodiscard]] bool ReadFiles(const MailCopy& copy, std::string& body, std::string& signature);
+  // The path of the copy's body file and its size; false when it is
+  // missing.
+  [[nodiscard]] bool BodyFile(const MailCopy& copy, std::string& path, uint64_t& size) const;
 
   // Records the recipient's report: received sets received_time (when
   // still zero) and acknowledges the copy; read sets read_time (when still
@@ -76,8 +89,10 @@ class MailStore {
   std::optional<MailCopy> FindOne(const char* where, int64_t account, const std::string& a,
                                   const std::string& b);
   std::string PathOf(const std::string& suid, const char* ext) const;
+  bool RemoveOrphans(std::string& error);
 
   sqlite3* db_ = nullptr;
+  std::mutex* mutex_ = nullptr;
   std::string dir_;
 };
 

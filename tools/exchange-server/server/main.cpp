@@ -12,6 +12,12 @@
 //                                certificate (default: the registry's
 //                                login@domain.cer); repeatable
 //   --session-timeout SECONDS    idle time after which a session ends (1800)
+//   --upload-limit BYTES         content a seeded account may send (0: none);
+//                                more is answered with code 12
+//   --max-body BYTES             longer bodies are refused at once with 413
+//                                (4 GiB); above the upload limit
+//   --request-deadline SECONDS   time a request's headers may take (10); see
+//                                http_layer.h for the body
 //   --client-version A.B.C.D --update-url URL --update-rule FILE
 //                                the update offered at login
 //   --fault SPEC                 the fault switch at start (tests only)
@@ -27,6 +33,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <string>
@@ -46,12 +53,22 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "usage: exchange-server --port N --data DIR [options]\n");
     return 2;
   }
+  // Everything the server makes is its own only: the database holds
+  // password equivalents, the mail folder the users' mail.
+  umask(077);
   std::error_code ec;
   std::filesystem::create_directories(config.data_dir, ec);
-  if (!std::filesystem::is_directory(config.data_dir)) {
+  const std::string body_dir = config.data_dir + "/tmp";
+  if (!std::filesystem::is_directory(config.data_dir) ||
+      chmod(config.data_dir.c_str(), 0700) != 0 ||
+      (mkdir(body_dir.c_str(), 0700) != 0 && errno != EEXIST) ||
+      chmod(body_dir.c_str(), 0700) != 0) {
     std::fprintf(stderr, "exchange-server: cannot use data folder %s\n", config.data_dir.c_str());
     return 1;
   }
+  // Named bodies left by a crash (where unnamed files are not supported).
+  for (const auto& entry : std::filesystem::directory_iterator(body_dir, ec))
+    std::filesystem::remove(entry.path(), ec);
 
   // Stop signals are taken by one thread with sigwait; every other thread
   // (the server's pool included) inherits the blocked mask.
@@ -71,7 +88,11 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "exchange-server: %s\n", error.c_str());
     return 1;
   }
-  exchange::HttpLayer http(dispatcher);
+  exchange::HttpLimits limits;
+  limits.max_body = config.max_body;
+  limits.header_deadline = std::chrono::seconds(config.request_deadline);
+  limits.body_dir = body_dir;
+  exchange::HttpLayer http(dispatcher, limits);
   const int port = http.Bind(config.port, error);
   if (port < 0) {
     std::fprintf(stderr, "exchange-server: %s\n", error.c_str());

@@ -1,5 +1,9 @@
 #include "multipart.h"
 
+#include <algorithm>
+
+#include "body_range.h"
+
 namespace exchange {
 
 namespace {
@@ -78,10 +82,74 @@ std::string_view MediaType(std::string_view value) {
   return Trim(value.substr(0, value.find(';')));
 }
 
+// The body as the parser reads it: in memory.
+class MemorySource {
+ public:
+  explicit MemorySource(std::string_view body) : body_(body) {}
+  size_t size() const { return body_.size(); }
+  size_t find(std::string_view needle, size_t from) const { return body_.find(needle, from); }
+  std::string_view substr(size_t pos, size_t n = std::string_view::npos) const {
+    return body_.substr(std::min(pos, body_.size()), n);
+  }
+  char operator[](size_t i) const { return body_[i]; }
+
+ private:
+  std::string_view body_;
+};
+
+// The body in a file, read through a window of kStreamChunk bytes; a read
+// error reads as the end of the body.
+class FileSource {
+ public:
+  explicit FileSource(const BodyRange& body) : body_(body) {}
+  size_t size() const { return static_cast<size_t>(body_.size()); }
+  size_t find(std::string_view needle, size_t from) const {
+    if (needle.empty() || needle.size() >= kStreamChunk) return std::string_view::npos;
+    while (from < size()) {
+      if (!Load(from)) return std::string_view::npos;
+      const size_t found = std::string_view(window_).find(needle);
+      if (found != std::string_view::npos) return from + found;
+      if (from + window_.size() >= size()) return std::string_view::npos;
+      from += window_.size() - (needle.size() - 1);
+    }
+    return std::string_view::npos;
+  }
+  std::string substr(size_t pos, size_t n = std::string_view::npos) const {
+    pos = std::min(pos, size());
+    n = std::min(n, size() - pos);
+    if (n > kStreamChunk) n = kStreamChunk;
+    if (!Load(pos) || window_.size() < n) return {};
+    return window_.substr(0, n);
+  }
+  char operator[](size_t i) const {
+    char c = 0;
+    return body_.Read(i, &c, 1) ? c : '\0';
+  }
+
+ private:
+  // Fills the window from pos; false when it cannot be read.
+  bool Load(size_t pos) const {
+    if (pos == start_ && !window_.empty()) return true;
+    const size_t n = std::min(kStreamChunk, size() - pos);
+    window_.resize(n);
+    start_ = pos;
+    if (!body_.Read(pos, window_.data(), n)) {
+      window_.clear();
+      return false;
+    }
+    return true;
+  }
+
+  BodyRange body_;
+  mutable std::string window_;
+  mutable size_t start_ = 0;
+};
+
 // After "--" boundary at pos: "--" closes; blanks then CR LF open a part.
 enum class After { Close, Part, NotDelimiter, End };
 
-After ClassifyAfterDelimiter(std::string_view body, size_t& pos) {
+template <typename Source>
+After ClassifyAfterDelimiter(const Source& body, size_t& pos) {
   if (body.substr(pos, 2) == "--") {
     pos += 2;
     return After::Close;
@@ -104,7 +172,8 @@ struct PartHeaders {
 };
 
 // Reads the header block at pos up to and including its blank line.
-MultipartStatus ReadPartHeaders(std::string_view body, size_t& pos, PartHeaders& h) {
+template <typename Source>
+MultipartStatus ReadPartHeaders(const Source& body, size_t& pos, PartHeaders& h) {
   const size_t start = pos;
   for (;;) {
     const size_t eol = body.find("\r\n", pos);
@@ -113,7 +182,8 @@ MultipartStatus ReadPartHeaders(std::string_view body, size_t& pos, PartHeaders&
                                                        : MultipartStatus::Truncated;
     }
     if (eol + 2 - start > kMaxPartHeaderBytes) return MultipartStatus::BadHeaders;
-    const std::string_view line = body.substr(pos, eol - pos);
+    const auto line_bytes = body.substr(pos, eol - pos);
+    const std::string_view line = line_bytes;
     pos = eol + 2;
     if (line.empty()) return MultipartStatus::Ok;
     if (IsBlank(line.front())) continue;  // folded continuation of an ignored header
@@ -187,8 +257,11 @@ MultipartStatus ParseMultipartBoundary(std::string_view content_type, std::strin
   return MultipartStatus::Ok;
 }
 
-MultipartStatus ParseMultipartBody(std::string_view body, std::string_view boundary,
-                                   std::vector<MultipartPart>& parts) {
+namespace {
+
+template <typename Source>
+MultipartStatus SplitParts(const Source& body, std::string_view boundary,
+                           std::vector<MultipartSpan>& parts) {
   parts.clear();
   if (boundary.empty()) return MultipartStatus::NoBoundary;
   const std::string dash = "--" + std::string(boundary);
@@ -211,7 +284,7 @@ MultipartStatus ParseMultipartBody(std::string_view body, std::string_view bound
     after = ClassifyAfterDelimiter(body, pos);
   }
 
-  std::vector<MultipartPart> out;
+  std::vector<MultipartSpan> out;
   while (after == After::Part) {
     if (out.size() >= kMaxParts) return MultipartStatus::TooManyParts;
     PartHeaders h;
@@ -229,11 +302,12 @@ MultipartStatus ParseMultipartBody(std::string_view body, std::string_view bound
       after = ClassifyAfterDelimiter(body, next);
       if (after == After::End) return MultipartStatus::Truncated;
       if (after != After::NotDelimiter) {
-        MultipartPart part;
+        MultipartSpan part;
         part.name = std::move(h.name);
         part.filename = std::move(h.filename);
         part.content_type = std::move(h.content_type);
-        part.data = std::string(body.substr(data_start, found - data_start));
+        part.offset = data_start;
+        part.size = found - data_start;
         out.push_back(std::move(part));
         pos = next;
         break;
@@ -244,6 +318,36 @@ MultipartStatus ParseMultipartBody(std::string_view body, std::string_view bound
   if (after != After::Close) return MultipartStatus::Truncated;
   parts = std::move(out);
   return MultipartStatus::Ok;
+}
+
+}  // namespace
+
+MultipartStatus ParseMultipartBody(std::string_view body, std::string_view boundary,
+                                   std::vector<MultipartPart>& parts) {
+  parts.clear();
+  std::vector<MultipartSpan> spans;
+  const MultipartStatus status = SplitParts(MemorySource(body), boundary, spans);
+  if (status != MultipartStatus::Ok) return status;
+  for (MultipartSpan& span : spans) {
+    MultipartPart part;
+    part.name = std::move(span.name);
+    part.filename = std::move(span.filename);
+    part.content_type = std::move(span.content_type);
+    part.data = std::string(body.substr(span.offset, span.size));
+    parts.push_back(std::move(part));
+  }
+  return MultipartStatus::Ok;
+}
+
+MultipartStatus ParseMultipartRange(const BodyRange& body, std::string_view boundary,
+                                    std::vector<MultipartSpan>& parts) {
+  if (body.in_file()) return SplitParts(FileSource(body), boundary, parts);
+  std::string_view bytes;
+  std::string copy;
+  // A range in memory is read through the same code as a string.
+  if (!body.ReadAll(copy, body.size())) return MultipartStatus::Truncated;
+  bytes = copy;
+  return SplitParts(MemorySource(bytes), boundary, parts);
 }
 
 }  // namespace exchange

@@ -9,6 +9,7 @@
 // input, the parser returns a status; it never reads outside the body.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -21,6 +22,17 @@ struct MultipartPart {
   std::string content_type;  // the part's Content-Type, empty when absent
   std::string data;
 };
+
+// A part located in the body without copying its bytes.
+struct MultipartSpan {
+  std::string name;
+  std::string filename;
+  std::string content_type;
+  uint64_t offset = 0;  // of the part's bytes in the body
+  uint64_t size = 0;
+};
+
+class BodyRange;
 
 enum class MultipartStatus {
   Ok,
@@ -50,5 +62,10 @@ constexpr size_t kMaxPartHeaderBytes = 16384;
 // Splits body into parts. On any status but Ok, parts is left empty.
 [[nodiscard]] MultipartStatus ParseMultipartBody(std::string_view body, std::string_view boundary,
                                                  std::vector<MultipartPart>& parts);
+
+// The same over a body range (a body streamed to a file is read through a
+// bounded window); each part is given by its offset and size in body.
+[[nodiscard]] MultipartStatus ParseMultipartRange(const BodyRange& body, std::string_view boundary,
+                                                  std::vector<MultipartSpan>& parts);
 
 }  // namespace exchange

@@ -1,5 +1,12 @@
 #include "reply.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <vector>
+
+#include "body_range.h"
 #include "envelope.h"
 #include "server_crypto.h"
 #include "string_form.h"
@@ -75,9 +82,28 @@ bool IsBareFileName(std::string_view name) {
   return name.find("..") == std::string_view::npos;
 }
 
+uint64_t ReplyFile::AnnouncedSize() const {
+  return skip ? WireSize() : RawSize();
+}
+
+uint64_t ReplyFile::WireSize() const {
+  return (!skip || seal) ? PaddedSize(RawSize()) : RawSize();
+}
+
 bool CommandReply::AttachFile(std::string name, int type, bool skip, std::string bytes) {
   if (!IsBareFileName(name)) return false;
-  files.push_back(ReplyFile{std::move(name), type, skip, std::move(bytes)});
+  ReplyFile f;
+  f.name = std::move(name);
+  f.type = type;
+  f.skip = skip;
+  f.bytes = std::move(bytes);
+  files.push_back(std::move(f));
+  return true;
+}
+
+bool CommandReply::Attach(ReplyFile file) {
+  if (!IsBareFileName(file.name)) return false;
+  files.push_back(std::move(file));
   return true;
 }
 
@@ -94,7 +120,7 @@ std::string ReplyXml(const CommandReply& reply) {
   if (reply.code == kResOk) {
     for (const ReplyFile& f : reply.files) {
       AppendElement(out, "file",
-                    {{"size", std::to_string(f.bytes.size())},
+                    {{"size", std::to_string(f.AnnouncedSize())},
                      {"skip", f.skip ? "1" : "0"},
                      {"name", f.name},
                      {"type", std::to_string(f.type)}});
@@ -121,33 +147,78 @@ bool BuildHandshakeReply(const ServerIdentity& id, const uint8_t* sid32, std::st
   return SignInto(id, {body}, body);
 }
 
-bool BuildSessionReply(const ServerIdentity& id, const uint8_t* key64, const uint8_t* sid32,
-                       const CommandReply& reply, std::string& body) {
-  body.clear();
+bool BuildSessionReplyHead(const ServerIdentity& id, const uint8_t* key64, const uint8_t* sid32,
+                           const CommandReply& reply, std::string& head) {
+  head.clear();
   const std::string sealed = SealString(key64, sid32, ReplyXml(reply));
   if (sealed.empty()) return false;
   uint8_t random3[3];
   crypto::RandomBytes(random3, sizeof random3);
   uint8_t header[kEnvelopeHeaderSize];
   WriteReplyHeader(random3, static_cast<uint32_t>(sealed.size()), header);
-  body.append(crypto::View(header, sizeof header));
-  body.append(sealed);
-  if (!SignInto(id, {body}, body)) return false;
+  head.append(crypto::View(header, sizeof header));
+  head.append(sealed);
+  return SignInto(id, {head}, head);
+}
+
+uint64_t ReplyFilesSize(const CommandReply& reply) {
+  if (reply.code != kResOk) return 0;
+  uint64_t total = 0;
+  for (const ReplyFile& f : reply.files)
+    if (f.RawSize() > 0) total += f.WireSize() + crypto::kSignatureSize;
+  return total;
+}
+
+bool WriteReplyFiles(const ServerIdentity& id, const uint8_t* key64, const uint8_t* sid32,
+                     const CommandReply& reply, const ReplySink& sink) {
   if (reply.code != kResOk) return true;
+  std::vector<char> buf;
   for (const ReplyFile& f : reply.files) {
-    if (f.bytes.empty()) continue;
-    std::string wire;
-    if (f.skip) {
-      wire = f.bytes;
-    } else {
-      std::string padded = f.bytes;
-      padded.resize(PaddedSize(f.bytes.size()), '\0');
-      if (!crypto::Cbc(key64, sid32, padded, true, wire)) return false;
+    const uint64_t raw = f.RawSize();
+    if (raw == 0) continue;
+    const bool encipher = !f.skip || f.seal;
+    crypto::CbcStream cbc;
+    if (encipher && !cbc.Init(key64, f.seal ? f.seal_iv.data() : sid32, true)) return false;
+    int fd = -1;
+    if (!f.path.empty()) {
+      fd = ::open(f.path.c_str(), O_RDONLY | O_CLOEXEC);
+      if (fd < 0) return false;
     }
-    body.append(wire);
-    if (!SignInto(id, {wire}, body)) return false;
+    const BodyRange source = fd >= 0 ? BodyRange::File(fd, 0, raw) : BodyRange::Memory(f.bytes);
+    const uint64_t wire = f.WireSize();
+    crypto::Hasher hash;
+    bool ok = true;
+    buf.resize(kStreamChunk);
+    for (uint64_t done = 0; ok && done < wire;) {
+      const size_t n = static_cast<size_t>(std::min<uint64_t>(kStreamChunk, wire - done));
+      // Past the file's end (the last block of an enciphered file) is zero.
+      const size_t from_file =
+          done < raw ? static_cast<size_t>(std::min<uint64_t>(n, raw - done)) : 0;
+      ok = source.Read(done, buf.data(), from_file);
+      std::fill(buf.begin() + static_cast<std::ptrdiff_t>(from_file),
+                buf.begin() + static_cast<std::ptrdiff_t>(n), '\0');
+      if (!ok) break;
+      if (encipher) cbc.Process(reinterpret_cast<uint8_t*>(buf.data()), n);
+      hash.Update(std::string_view(buf.data(), n));
+      ok = sink(buf.data(), n);
+      done += n;
+    }
+    if (fd >= 0) ::close(fd);
+    if (!ok) return false;
+    crypto::Signature sig{};
+    if (!crypto::Sign(hash.Final(), id.priv, id.record, sig)) return false;
+    if (!sink(reinterpret_cast<const char*>(sig.data()), sig.size())) return false;
   }
   return true;
+}
+
+bool BuildSessionReply(const ServerIdentity& id, const uint8_t* key64, const uint8_t* sid32,
+                       const CommandReply& reply, std::string& body) {
+  if (!BuildSessionReplyHead(id, key64, sid32, reply, body)) return false;
+  return WriteReplyFiles(id, key64, sid32, reply, [&body](const char* data, size_t n) {
+    body.append(data, n);
+    return true;
+  });
 }
 
 }  // namespace exchange

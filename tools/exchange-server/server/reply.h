@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -24,6 +25,7 @@ enum ResultCode : int {
   kResBadSignature = 7,
   kResUnknownCertificate = 8,
   kResKeyAgreementFailed = 9,
+  kResOverUploadLimit = 12,
 };
 
 struct ReplyElement {
@@ -43,12 +45,26 @@ struct ReplyElement {
 };
 
 // A file carried after the reply XML. skip: sent as given; otherwise sent
-// enciphered under the session key from the session id.
+// enciphered under the session key from the session id. A file is either
+// bytes in memory or path_size bytes of the file at path, read in chunks
+// as the reply is written.
 struct ReplyFile {
   std::string name;
   int type = 1;
   bool skip = true;
   std::string bytes;
+  std::string path;  // non-empty: the bytes come from this file
+  uint64_t path_size = 0;
+  // With skip: sent as CBC under the session key from seal_iv, zero-padded
+  // to whole blocks, and announced with that padded size.
+  bool seal = false;
+  crypto::Hash32 seal_iv{};
+
+  uint64_t RawSize() const { return path.empty() ? bytes.size() : path_size; }
+  // The size the file element announces, and the bytes it takes on the wire
+  // (without its signature).
+  uint64_t AnnouncedSize() const;
+  uint64_t WireSize() const;
 };
 
 // A command's answer. code 1 is success; the files and elements are written
@@ -83,6 +99,9 @@ struct CommandReply {
   // control characters or drive prefix); false and nothing attached
   // otherwise.
   [[nodiscard]] bool AttachFile(std::string name, int type, bool skip, std::string bytes);
+  // Attaches a prepared file (bytes or path), with the same check of its
+  // name.
+  [[nodiscard]] bool Attach(ReplyFile file);
 };
 
 // True for a name a client may store as given.
@@ -105,5 +124,25 @@ std::string ReplyXml(const CommandReply& reply);
 [[nodiscard]] bool BuildSessionReply(const ServerIdentity& id, const uint8_t* key64,
                                      const uint8_t* sid32, const CommandReply& reply,
                                      std::string& body);
+
+// The same in two pieces, so that files are streamed: the head (header,
+// sealed XML, signature) and the files written after it by WriteReplyFiles.
+[[nodiscard]] bool BuildSessionReplyHead(const ServerIdentity& id, const uint8_t* key64,
+                                         const uint8_t* sid32, const CommandReply& reply,
+                                         std::string& head);
+
+// Receives the bytes of a reply in order; false stops the writing.
+using ReplySink = std::function<bool(const char* data, size_t size)>;
+
+// The bytes WriteReplyFiles writes for reply.
+uint64_t ReplyFilesSize(const CommandReply& reply);
+// Writes every file of a code-1 reply with size above 0, each followed by
+// the signature of its wire bytes, reading and enciphering in chunks of
+// kStreamChunk. False when a file cannot be read (or is not path_size long),
+// a key is refused, signing fails or sink refuses; what was written stays
+// written.
+[[nodiscard]] bool WriteReplyFiles(const ServerIdentity& id, const uint8_t* key64,
+                                   const uint8_t* sid32, const CommandReply& reply,
+                                   const ReplySink& sink);
 
 }  // namespace exchange

@@ -3,6 +3,8 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <mutex>
+
 namespace exchange {
 
 void AppendRequestLog(const std::string& data_dir, std::string_view xml) {
@@ -16,6 +18,9 @@ void AppendRequestLog(const std::string& data_dir, std::string_view xml) {
   }
   line += '\n';
   const std::string path = data_dir + "/" + kRequestLogName;
+  // Lines of requests served at once stay whole.
+  static std::mutex mutex;
+  std::lock_guard<std::mutex> lock(mutex);
   const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
   if (fd < 0) return;
   for (size_t done = 0; done < line.size();) {

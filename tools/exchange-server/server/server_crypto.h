@@ -1,11 +1,12 @@
 // The exchange server's calls into tevqa and ulmox.
 //
-// tevqa keeps its hash tables process-wide and ulmox its pool, and neither
-// is thread-safe, while the HTTP layer serves connections on several
-// threads. Every call here therefore takes one process-wide lock for its
-// whole run. Code that reaches tevqa through another library (certificate
-// checks, zarvo) holds LibraryMutex() around that call instead; none of the
-// calls below may be made while holding it.
+// tevqa's process-wide hash tables are only ever loaded with the built-in
+// set here, which writes nothing (tevqa.h), so the hash, signature, key
+// agreement and cipher calls run on any thread without a lock. ulmox's pool
+// is not thread-safe: RandomBytes takes LibraryMutex() for its run. Code
+// that reaches tevqa through another library (certificate checks, zarvo),
+// which may load sets of its own, holds LibraryMutex() around that call and
+// runs only while the server starts, before any connection is served.
 #pragma once
 
 #include <array>
@@ -38,6 +39,38 @@ Hash32 Hash(std::initializer_list<std::string_view> pieces);
 inline Hash32 Hash(std::string_view bytes) {
   return Hash({bytes});
 }
+
+// An incremental hash with the built-in set.
+class Hasher {
+ public:
+  Hasher();
+  ~Hasher();
+  Hasher(const Hasher&) = delete;
+  Hasher& operator=(const Hasher&) = delete;
+  void Update(std::string_view bytes);
+  Hash32 Final();
+
+ private:
+  alignas(8) uint8_t ctx_[132];
+};
+
+// CBC over a stream of whole blocks, chained from one piece to the next.
+class CbcStream {
+ public:
+  CbcStream() = default;
+  ~CbcStream();
+  CbcStream(const CbcStream&) = delete;
+  CbcStream& operator=(const CbcStream&) = delete;
+  // False when the cipher refuses key.
+  [[nodiscard]] bool Init(const uint8_t* key, const uint8_t* iv, bool encrypt);
+  // REQUIRES: Init succeeded; n is a multiple of 32. Works in place.
+  void Process(uint8_t* data, size_t n);
+
+ private:
+  alignas(16) uint8_t ctx_[832];
+  uint8_t chain_[kBlockSize] = {};
+  bool encrypt_ = false;
+};
 
 // Signs hash with the private record priv and its public record pub.
 [[nodiscard]] bool Sign(const Hash32& hash, const PrivateRecord& priv, const Record& pub,

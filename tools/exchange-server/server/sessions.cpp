@@ -18,6 +18,8 @@ Session* SessionTable::Find(const SessionId& sid, SessionClock::time_point now) 
 }
 
 void SessionTable::Sweep(SessionClock::time_point now) {
+  if (last_sweep_ && now - *last_sweep_ < kSweepInterval) return;
+  last_sweep_ = now;
   for (auto it = sessions_.begin(); it != sessions_.end();) {
     if (Expired(it->second, now))
       it = sessions_.erase(it);

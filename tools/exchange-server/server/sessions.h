@@ -1,6 +1,6 @@
 // Sessions made by handshakes, kept in memory. A session not used for the
 // idle timeout is gone: looking it up removes it. Not thread-safe; the
-// exchange holds its lock around every call.
+// exchange holds its sessions lock around every call.
 #pragma once
 
 #include <array>
@@ -46,8 +46,11 @@ class SessionTable {
   // The live session, its last use unchanged; nullptr when unknown or
   // idle longer than the timeout at now (then it is removed).
   Session* Find(const SessionId& sid, SessionClock::time_point now);
-  // Removes every session idle too long at now.
+  // Removes every session idle too long at now; a sweep less than
+  // kSweepInterval after the last one does nothing (Find still refuses
+  // expired sessions), so handshakes do not walk the table each time.
   void Sweep(SessionClock::time_point now);
+  static constexpr std::chrono::seconds kSweepInterval{1};
   size_t size() const { return sessions_.size(); }
 
  private:
@@ -57,6 +60,7 @@ class SessionTable {
 
   std::chrono::seconds timeout_;
   std::map<SessionId, Session> sessions_;
+  std::optional<SessionClock::time_point> last_sweep_;
 };
 
 }  // namespace exchange

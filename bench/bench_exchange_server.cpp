@@ -1,0 +1,401 @@
+// The local exchange server under load, as its own process:
+//   1. its peak resident memory while one mail of N MiB (1024) is uploaded
+//      (secure mode, streamed from here) and downloaded;
+//   2. logins per second (handshake and command 161) with 1 and with 8
+//      parallel clients, and their ratio;
+//   3. login latency while 64 slow connections (one header line a second)
+//      and eight 255 MiB junk uploads run.
+//
+//   bench_exchange_server [MiB] [seconds per login run]
+//   bench_exchange_server logins CLIENTS SECONDS
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "server/exchange_pki.h"
+#include "server/exchange_test_client.h"
+#include "support/exchange_server.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using xs_test::SessionReply;
+using xs_test::TestClient;
+
+constexpr const char* kUuid = "0123456789ABCDEF0123456789ABCDEF";
+
+double Seconds(Clock::duration d) {
+  return std::chrono::duration<double>(d).count();
+}
+
+// VmHWM or VmRSS of a process, in KiB.
+long StatusKiB(pid_t pid, const std::string& field) {
+  std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+  std::string key;
+  while (status >> key) {
+    if (key == field) {
+      long kib = 0;
+      status >> kib;
+      return kib;
+    }
+    std::string rest;
+    std::getline(status, rest);
+  }
+  return 0;
+}
+
+// CPU seconds a process used so far (user and system).
+double CpuSeconds(pid_t pid) {
+  std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+  std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
+  const size_t close = text.rfind(')');
+  if (close == std::string::npos) return 0;
+  std::istringstream fields(text.substr(close + 2));
+  std::string f;
+  double ticks = 0;
+  for (int i = 3; i <= 15 && fields >> f; ++i)
+    if (i == 14 || i == 15) ticks += std::atof(f.c_str());
+  return ticks / static_cast<double>(sysconf(_SC_CLK_TCK));
+}
+
+double LoadAverage() {
+  std::ifstream in("/proc/loadavg");
+  double load = 0;
+  in >> load;
+  return load;
+}
+
+int Connect(uint16_t port) {
+  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) return -1;
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_port = htons(port);
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  if (::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
+    ::close(fd);
+    return -1;
+  }
+  const int one = 1;
+  ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+  return fd;
+}
+
+bool SendAll(int fd, const char* p, size_t n) {
+  while (n > 0) {
+    const ssize_t w = ::send(fd, p, n, MSG_NOSIGNAL);
+    if (w <= 0) return false;
+    p += w;
+    n -= static_cast<size_t>(w);
+  }
+  return true;
+}
+
+// Reads a reply; keeps at most keep bytes of its body, counts the rest.
+bool ReadReply(int fd, std::string& body, uint64_t& length, size_t keep) {
+  std::string in;
+  char buf[1 << 16];
+  size_t head_end = std::string::npos;
+  while (head_end == std::string::npos) {
+    const ssize_t n = ::recv(fd, buf, sizeof buf, 0);
+    if (n <= 0) return false;
+    in.append(buf, static_cast<size_t>(n));
+    head_end = in.find("\r\n\r\n");
+  }
+  std::string head = in.substr(0, head_end);
+  for (char& c : head) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  const size_t cl = head.find("content-length:");
+  if (cl == std::string::npos) return false;
+  length = std::strtoull(head.c_str() + cl + 15, nullptr, 10);
+  body = in.substr(head_end + 4);
+  uint64_t got = body.size();
+  if (body.size() > keep) body.resize(keep);
+  while (got < length) {
+    const ssize_t n = ::recv(fd, buf, sizeof buf, 0);
+    if (n <= 0) return false;
+    if (body.size() < keep) body.append(buf, std::min(static_cast<size_t>(n), keep - body.size()));
+    got += static_cast<uint64_t>(n);
+  }
+  return true;
+}
+
+// A POST of the multipart body header part + content of content_size bytes
+// generated in chunks; the reply body is kept whole when small.
+bool StreamPost(uint16_t port, const std::string& header_part, uint64_t content_size,
+                std::string& reply) {
+  const std::string b = xs_test::kBoundary;
+  const std::string prefix =
+      "--" + b +
+      "\r\nContent-Disposition: form-data; name=\"header\"; filename=\"-\"\r\n"
+      "Content-Type: qovra/enc-data\r\n\r\n" +
+      header_part + "\r\n--" + b +
+      "\r\nContent-Disposition: form-data; name=\"content\"; "
+      "filename=\"-\"\r\nContent-Type: qovra/enc-data\r\n\r\n";
+  const std::string suffix = "\r\n--" + b + "--";
+  const uint64_t total = prefix.size() + content_size + suffix.size();
+  const int fd = Connect(port);
+  if (fd < 0) return false;
+  const std::string head =
+      "POST /qovra4/ HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Type: "
+      "multipart/form-data; boundary=" +
+      b + "\r\nContent-Length: " + std::to_string(total) + "\r\n\r\n";
+  std::string chunk(1 << 20, '\0');
+  for (size_t i = 0; i < chunk.size(); ++i) chunk[i] = static_cast<char>((i * 131) >> 3);
+  bool ok = SendAll(fd, head.data(), head.size()) && SendAll(fd, prefix.data(), prefix.size());
+  for (uint64_t done = 0; ok && done < content_size;) {
+    const size_t n = static_cast<size_t>(std::min<uint64_t>(chunk.size(), content_size - done));
+    ok = SendAll(fd, chunk.data(), n);
+    done += n;
+  }
+  ok = ok && SendAll(fd, suffix.data(), suffix.size());
+  uint64_t length = 0;
+  ok = ok && ReadReply(fd, reply, length, 1 << 20);
+  ::close(fd);
+  return ok;
+}
+
+std::string SignContainer(const qovra_test::Party& sender) {
+  const std::string b = "----------------AbCdEfGhIjKlMnOp";
+  auto section = [&b](const std::string& name, const std::string& data) {
+    return "\r\n--" + b + "\r\nContent-Disposition: form-data; name=\"" + name +
+           "\"\r\nContent-Size: " + std::to_string(data.size()) + "\r\n\r\n" + data;
+  };
+  return std::string("MailUID: ") + kUuid + "\r\nSignedDate: 2026-12-01 10:00:00\r\n" +
+         "Content-Type: multipart/form-data; boundary=" + b + "\r\n" +
+         section("sign", std::string(160, 'S')) +
+         section("cer0", std::string(sender.cert.begin(), sender.cert.end())) +
+         section("dhk", std::string(128, 'D')) + "\r\n--" + b + "--";
+}
+
+bool LoginWith(TestClient& c, const std::string& login) {
+  if (!c.Handshake(false)) return false;
+  SessionReply r;
+  c.Request(c.LoginXml(login, "secret", true), r);
+  return r.res == 1;
+}
+
+bool Login(uint16_t port, const keytool::KeyPair& keys, const std::string& login) {
+  TestClient c(port, keys);
+  return LoginWith(c, login);
+}
+
+class Bench {
+ public:
+  bool Start() {
+    pki_.AddUser("alice@localhost");
+    pki_.AddUser("bob@localhost");
+    qovra_test::ExchangeServerOptions o = pki_.Options();
+    o.seed_accounts = {"alice@localhost:secret", "bob@localhost:secret"};
+    if (!server_.Start(o)) {
+      std::fprintf(stderr, "exchange server: %s\n", server_.error().c_str());
+      return false;
+    }
+    return true;
+  }
+
+  const keytool::KeyPair& Keys(const char* address) { return pki_.User(address).keys; }
+
+  void Memory(uint64_t mib) {
+    const uint64_t size = mib << 20;
+    const pid_t pid = server_.Pid();
+    TestClient alice(server_.Port(), Keys("alice@localhost"));
+    if (!LoginWith(alice, "alice")) {
+      std::printf("memory: alice cannot log in\n");
+      return;
+    }
+    const long before = StatusKiB(pid, "VmHWM:");
+    const std::string xml =
+        "<request><cmd val=\"164\"/><from val=\"alice@localhost\"/><id val=\"" +
+        std::string(kUuid) + "\"/><mode val=\"0\"/><size val=\"" + std::to_string(size) +
+        "\"/><csize val=\"" + std::to_string(size) + "\"/><sign val=\"" +
+        xs_test::B64(SignContainer(pki_.User("alice@localhost"))) +
+        "\"/><flag val=\"9\"/><priority val=\"1\"/><nodec val=\"1\"/><emails><domain "
+        "val=\"localhost\" prx=\"1\"><login val=\"bob\"/></domain></emails></request>";
+    std::string raw;
+    const Clock::time_point t0 = Clock::now();
+    if (!StreamPost(server_.Port(), alice.Part(xml), size, raw)) {
+      std::printf("memory: upload failed\n");
+      return;
+    }
+    const double up = Seconds(Clock::now() - t0);
+    SessionReply sent;
+    xs_test::ReadSessionReply(raw, alice.server_record().data(), alice.key().data(),
+                              reinterpret_cast<const uint8_t*>(alice.sid().data()), sent);
+    const pugi::xml_node l =
+        sent.doc.document_element().child("emails").child("domain").child("login");
+    if (sent.res != 1 || std::string(l.attribute("ok").value()) != "1") {
+      std::printf("memory: upload refused (%s%s)\n", sent.plain.c_str(), sent.error.c_str());
+      return;
+    }
+    const long after_up = StatusKiB(pid, "VmHWM:");
+
+    TestClient bob(server_.Port(), Keys("bob@localhost"));
+    if (!LoginWith(bob, "bob")) return;
+    const std::string get = "<request><cmd val=\"166\"/><uuid val=\"" + std::string(kUuid) +
+                            "\"/><suid val=\"" + l.attribute("suid").value() + "\"/><ymbox val=\"" +
+                            l.attribute("ymbox").value() + "\"/><skip val=\"1\"/></request>";
+    const std::string body = xs_test::MultipartBody(bob.Part(get));
+    const int fd = Connect(server_.Port());
+    const std::string head =
+        "POST /qovra4/ HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Type: "
+        "multipart/form-data; boundary=" +
+        std::string(xs_test::kBoundary) + "\r\nContent-Length: " + std::to_string(body.size()) +
+        "\r\n\r\n";
+    std::string start;
+    uint64_t length = 0;
+    const Clock::time_point t1 = Clock::now();
+    const bool got = fd >= 0 && SendAll(fd, head.data(), head.size()) &&
+                     SendAll(fd, body.data(), body.size()) && ReadReply(fd, start, length, 4096);
+    const double down = Seconds(Clock::now() - t1);
+    if (fd >= 0) ::close(fd);
+    if (!got || length < size) {
+      std::printf("memory: download failed (%llu bytes)\n",
+                  static_cast<unsigned long long>(length));
+      return;
+    }
+    const long after_down = StatusKiB(pid, "VmHWM:");
+    std::printf("mail of %llu MiB: upload %.2f s (%.0f MB/s), download %.2f s (%.0f MB/s)\n",
+                static_cast<unsigned long long>(mib), up, size / up / 1e6, down, size / down / 1e6);
+    std::printf(
+        "server peak memory: %.1f MiB before, %.1f MiB after upload, %.1f MiB after "
+        "download (target under 64 MiB)\n",
+        before / 1024.0, after_up / 1024.0, after_down / 1024.0);
+  }
+
+  double LoginsPerSecond(int clients, double seconds) {
+    std::atomic<bool> stop{false};
+    std::atomic<long> done{0}, failed{0};
+    std::vector<std::thread> threads;
+    const double server_cpu0 = CpuSeconds(server_.Pid()), own_cpu0 = CpuSeconds(getpid());
+    const Clock::time_point t0 = Clock::now();
+    for (int i = 0; i < clients; ++i) {
+      threads.emplace_back([&] {
+        while (!stop.load()) {
+          if (Login(server_.Port(), Keys("alice@localhost"), "alice"))
+            ++done;
+          else
+            ++failed;
+        }
+      });
+    }
+    std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
+    stop = true;
+    for (std::thread& t : threads) t.join();
+    const double wall = Seconds(Clock::now() - t0);
+    const double rate = done.load() / wall;
+    std::printf(
+        "logins/s with %d client%s: %.1f (%ld failed); cores busy: server %.2f, clients "
+        "%.2f; machine load average %.1f\n",
+        clients, clients == 1 ? "" : "s", rate, failed.load(),
+        (CpuSeconds(server_.Pid()) - server_cpu0) / wall, (CpuSeconds(getpid()) - own_cpu0) / wall,
+        LoadAverage());
+    return rate;
+  }
+
+  void LatencyUnderLoad() {
+    const uint16_t port = server_.Port();
+    std::atomic<bool> stop{false};
+    std::atomic<long> uploads{0}, slow_dropped{0};
+    std::vector<std::thread> load;
+    // 64 slow connections: a request line, then one header line a second.
+    load.emplace_back([&] {
+      std::vector<int> fds;
+      for (int i = 0; i < 64; ++i) {
+        const int fd = Connect(port);
+        if (fd < 0) continue;
+        const std::string line = "POST /qovra4/ HTTP/1.1\r\n";
+        SendAll(fd, line.data(), line.size());
+        fds.push_back(fd);
+      }
+      while (!stop.load()) {
+        std::this_thread::sleep_for(std::chrono::seconds(1));
+        for (int& fd : fds) {
+          if (fd < 0) continue;
+          const std::string line = "X-Slow: 1\r\n";
+          if (!SendAll(fd, line.data(), line.size())) {
+            ::close(fd);
+            ++slow_dropped;
+            // Come back: the load stays at 64.
+            fd = Connect(port);
+            const std::string first = "POST /qovra4/ HTTP/1.1\r\n";
+            if (fd >= 0) SendAll(fd, first.data(), first.size());
+          }
+        }
+      }
+      for (int fd : fds)
+        if (fd >= 0) ::close(fd);
+    });
+    // Eight junk uploads of 255 MiB, again and again.
+    for (int i = 0; i < 8; ++i) {
+      load.emplace_back([&] {
+        while (!stop.load()) {
+          std::string reply;
+          StreamPost(port, std::string(500, 'J'), uint64_t{255} << 20, reply);
+          ++uploads;
+        }
+      });
+    }
+    std::this_thread::sleep_for(std::chrono::seconds(2));
+    std::vector<double> ms;
+    int failed = 0;
+    // Past the server's 10 s request deadline, so slow connections are
+    // dropped (and come back) while logins are measured.
+    for (int i = 0; i < 24; ++i) {
+      const Clock::time_point t0 = Clock::now();
+      if (!Login(port, Keys("bob@localhost"), "bob")) ++failed;
+      ms.push_back(Seconds(Clock::now() - t0) * 1000);
+      std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    }
+    const long peak = StatusKiB(server_.Pid(), "VmHWM:");
+    stop = true;
+    for (std::thread& t : load) t.join();
+    std::sort(ms.begin(), ms.end());
+    std::printf(
+        "login under 64 slow connections + 8 x 255 MiB uploads: median %.0f ms, max %.0f "
+        "ms (target under 1000 ms), %d failed; %ld uploads done, %ld slow connections "
+        "dropped; server peak memory %.1f MiB\n",
+        ms[ms.size() / 2], ms.back(), failed, uploads.load(), slow_dropped.load(), peak / 1024.0);
+  }
+
+ private:
+  qovra_test::ExchangePki pki_;
+  qovra_test::ExchangeServer server_;
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  // "logins N SECONDS": only the login run with N clients (for profiles).
+  if (argc > 3 && std::string(argv[1]) == "logins") {
+    Bench bench;
+    if (!bench.Start()) return 1;
+    bench.LoginsPerSecond(std::atoi(argv[2]), std::atof(argv[3]));
+    return 0;
+  }
+  const uint64_t mib = argc > 1 ? std::strtoull(argv[1], nullptr, 10) : 1024;
+  const double seconds = argc > 2 ? std::atof(argv[2]) : 4.0;
+  Bench bench;
+  if (!bench.Start()) return 1;
+  bench.Memory(mib);
+  const double one = bench.LoginsPerSecond(1, seconds);
+  const double eight = bench.LoginsPerSecond(8, seconds);
+  std::printf("logins/s ratio 8 : 1 = %.2fx (target at least 3x; %u cores)\n",
+              one > 0 ? eight / one : 0.0, std::thread::hardware_concurrency());
+  bench.LatencyUnderLoad();
+  return 0;
+}

@@ -1,0 +1,23 @@
+#!/usr/bin/env bash
+# The exchange server's figures, measured in one run on this machine:
+#   - its peak resident memory while a 1 GiB mail is uploaded and downloaded;
+#   - logins per second with 1 and with 8 parallel clients, and their ratio;
+#   - login latency while 64 slow connections and eight 255 MiB uploads run.
+# Builds the release preset first (QOVRA_BUILD_DIR=folder: an already
+# configured build folder instead).
+#
+#   bench/server.sh [MiB of the mail, 1024] [seconds per login run, 4]
+set -euo pipefail
+cd "$(dirname "$0")/.."
+targets=(--target bench_exchange_server exchange-server)
+if [[ -n "${QOVRA_BUILD_DIR:-}" ]]; then
+  build=$QOVRA_BUILD_DIR
+  cmake --build "$build" "${targets[@]}" >/dev/null
+else
+  cmake --preset release >/dev/null
+  cmake --build --preset release "${targets[@]}" >/dev/null
+  build=build/release
+fi
+
+echo "== exchange server (its own process; $(nproc) cores) =="
+"$build/bin/bench_exchange_server" "${1:-1024}" "${2:-4}"

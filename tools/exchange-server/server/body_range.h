@@ -1,0 +1,49 @@
+// A byte range of a request body: bytes in memory, or a span of the
+// temporary file the body was streamed to. Large parts are never held in
+// memory whole; commands read them in chunks.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace exchange {
+
+// The size of the chunks files are read, written and enciphered in.
+inline constexpr size_t kStreamChunk = size_t{1} << 20;
+
+class BodyRange {
+ public:
+  BodyRange() = default;
+  // The bytes must outlive the range.
+  static BodyRange Memory(std::string_view bytes);
+  // size bytes of the open file fd from offset; fd is not owned and must
+  // stay open while the range is used.
+  static BodyRange File(int fd, uint64_t offset, uint64_t size);
+
+  uint64_t size() const { return size_; }
+  bool in_file() const { return fd_ >= 0; }
+
+  // Reads n bytes from offset (relative to the range) into out. False when
+  // they are not all inside the range or the file cannot be read.
+  [[nodiscard]] bool Read(uint64_t offset, void* out, size_t n) const;
+  // The whole range as a string; false (out empty) when it is longer than
+  // max_size or cannot be read.
+  [[nodiscard]] bool ReadAll(std::string& out, uint64_t max_size) const;
+  // A part of this range.
+  BodyRange Sub(uint64_t offset, uint64_t size) const;
+  // Copies the whole range into the open file out_fd at its current end.
+  [[nodiscard]] bool CopyTo(int out_fd) const;
+
+ private:
+  const char* bytes_ = nullptr;
+  int fd_ = -1;
+  uint64_t offset_ = 0;
+  uint64_t size_ = 0;
+};
+
+// Writes all n bytes to fd; false on any error.
+[[nodiscard]] bool WriteAllFd(int fd, const void* data, size_t n);
+
+}  // namespace exchange
