@@ -52,6 +52,8 @@ TfrmMailReport::TfrmMailReport(QWidget* parent) : QDialog(parent) {
 
 void TfrmMailReport::showEvent(QShowEvent* event) {
   QDialog::showEvent(event);
+  for (int column = 0; column < lvReport->columnCount(); ++column)
+    lvReport->resizeColumnToContents(column);
   if (parentWidget()) {
     const QRect owner = parentWidget()->window()->frameGeometry();
     move(owner.center() - rect().center());

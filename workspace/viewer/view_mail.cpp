@@ -179,6 +179,9 @@ void TfrmViewMail::showEvent(QShowEvent* event) {
   if (!has && mnuSaveAttachments) mnuMessage->removeAction(mnuSaveAttachments);
   if (!centred_ && parentWidget()) {
     centred_ = true;
+    // Wide enough for every tool bar button.
+    const int wanted = frameViewMailTop1->tbViewMail->sizeHint().width();
+    if (width() < wanted) resize(wanted, height());
     const QRect owner = parentWidget()->window()->frameGeometry();
     move(owner.center() - rect().center());
   }
