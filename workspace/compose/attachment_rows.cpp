@@ -59,9 +59,17 @@ std::string ExtractToTemp(TMailReader& reader, int64_t data_offset, void* progre
   return folder + Utf16ToUtf8(bare);
 }
 
+namespace {
+TRunThreadList* run_threads_override = nullptr;
+}  // namespace
+
 TRunThreadList& MailWindowRunThreads() {
   static TRunThreadList list;
-  return list;
+  return run_threads_override ? *run_threads_override : list;
+}
+
+void SetMailWindowRunThreads(TRunThreadList* list) {
+  run_threads_override = list;
 }
 
 }  // namespace qovra::ui

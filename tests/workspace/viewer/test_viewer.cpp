@@ -20,7 +20,9 @@
 #include "keys/crypto_binding.h"
 #include "mail/signature_check.h"
 #include "net/server_request_folders.h"
+#include "platform/run_thread.h"
 #include "qovra/controls/web_link.h"
+#include "qovra/workspace/attachment_rows.h"
 #include "qovra/workspace/mail_list_model.h"
 #include "qovra/workspace/main_actions.h"
 #include "qovra/workspace/sign_details.h"
@@ -347,6 +349,32 @@ TEST_F(ViewerTest, AdministrativeMailReceivedOpenedConvertedReopened) {
   seen = Open();
   EXPECT_TRUE(seen.shown);
   EXPECT_EQ(seen.body, QStringLiteral("Матн"));
+
+  // An attachment opened from it is a 0600 file in the temporary folder,
+  // wiped when the viewer closes.
+  std::string extracted;
+  {
+    const std::string uuid2 = SendToBob({{"secret.txt", "for official use"}}, /*admin=*/true);
+    SetFlags(uuid2, FlagsOf(uuid2) | qovra::mfRead);
+    qovra::TRunThreadList opener("true");
+    qovra::ui::SetMailWindowRunThreads(&opener);
+    Window().SelectFolder(qovra::kFolderInbox);
+    for (int row = 0; row < Window().model->rowCount(); ++row)
+      if (Window().model->Row(row).ToMailMessage().Uuid.view() == uuid2) SelectRows({row});
+    Open([&](TfrmViewMail& form) {
+      ASSERT_EQ(form.lvFileAttachments->count(), 1);
+      form.lvFileAttachments->item(0)->setSelected(true);
+      form.acOpenExecute();
+      ASSERT_EQ(form.WipeOnClose.size(), 1u);
+      extracted = form.WipeOnClose[0];
+      EXPECT_EQ(ReadFile(extracted), "for official use");
+      EXPECT_EQ(fs::status(extracted).permissions() & fs::perms::all,
+                fs::perms::owner_read | fs::perms::owner_write);
+    });
+    qovra::ui::SetMailWindowRunThreads(nullptr);
+    EXPECT_FALSE(extracted.empty());
+    EXPECT_FALSE(fs::exists(extracted));
+  }
 
   // Without the own private key it cannot be read.
   qovra::Session.OwnPrivateKey.fill(0);

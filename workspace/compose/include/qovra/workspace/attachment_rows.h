@@ -35,5 +35,8 @@ std::string ExtractToTemp(TMailReader& reader, int64_t data_offset, void* progre
 
 // Programs opened from mail windows; they outlive the windows.
 TRunThreadList& MailWindowRunThreads();
+// Puts list (not owned) in place of the default one, for tests; null
+// restores the default.
+void SetMailWindowRunThreads(TRunThreadList* list);
 
 }  // namespace qovra::ui
