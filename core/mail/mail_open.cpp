@@ -103,38 +103,39 @@ bool ReadReceiptDue(const TMailMessage& mail) {
          (mail.Flags & mfRead) == 0;
 }
 
+void ApplyReadReceiptReply(const pugi::xml_node& rep, TMailMessage& mail) {
+  if (rep) {
+    const std::string suid = rep.attribute("suid").value();
+    if (IsServerCopyId(suid)) mail.Suid = suid;
+    const auto time_of = [&rep](const char* name) {
+      const std::string_view text = rep.attribute(name).value();
+      return StampToDateTime(IsTimeText(text) ? text : kZeroTimeText);
+    };
+    mail.ReceivedTime = time_of("received_time");
+    mail.ReadTime = time_of("read_time");
+    const std::string flag = rep.attribute("flag").value();
+    if (!flag.empty() && flag.size() <= 5 &&
+        flag.find_first_not_of("0123456789") == std::string::npos && std::stoi(flag) <= 0xFFFF)
+      mail.Flags = static_cast<uint16_t>(std::stoi(flag));
+  }
+  // The receipt went: never again, whatever the reply's flag says.
+  mail.Flags |= mfRead;
+}
+
 bool SendReadReceipt(const TCommandOwner& owner, TMailMessage& mail) {
   pugi::xml_document reply;
   if (!UpdateMailFlag(owner, mail.Uuid.view(), mail.Ymbox, reply, /*visible=*/false, mfReadReport))
     return false;
   const pugi::xml_node rep = reply.document_element().child("rep");
-  if (rep) {
-    const std::string suid = rep.attribute("suid").value();
-    if (IsServerCopyId(suid)) mail.Suid = suid;
-    const auto time_of = [&rep](const char* name) {
-      const pugi::xml_attribute a = rep.attribute(name);
-      const std::string_view text = a ? std::string_view(a.value()) : kZeroTimeText;
-      return IsTimeText(text) ? std::string(text) : std::string(kZeroTimeText);
-    };
-    const std::string received = time_of("received_time");
-    const std::string read = time_of("read_time");
-    mail.ReceivedTime = StampToDateTime(received);
-    mail.ReadTime = StampToDateTime(read);
-    const std::string flag = rep.attribute("flag").value();
-    if (!flag.empty() && flag.size() <= 5 &&
-        flag.find_first_not_of("0123456789") == std::string::npos)
-      mail.Flags = static_cast<uint16_t>(std::stoi(flag));
-    if (MailDb.IsOpen() && IsServerCopyId(mail.Suid.view())) {
-      SqliteStatement st =
-          MailDb.Prepare("UPDATE ecm_recipients SET read_time=?,received_time=? WHERE suid=?");
-      st.Bind(1, read);
-      st.Bind(2, received);
-      st.Bind(3, mail.Suid.view());
-      (void)st.Run();
-    }
+  ApplyReadReceiptReply(rep, mail);
+  if (rep && MailDb.IsOpen() && IsServerCopyId(mail.Suid.view())) {
+    SqliteStatement st =
+        MailDb.Prepare("UPDATE ecm_recipients SET read_time=?,received_time=? WHERE suid=?");
+    st.Bind(1, DateTimeToStamp(true, mail.ReadTime));
+    st.Bind(2, DateTimeToStamp(true, mail.ReceivedTime));
+    st.Bind(3, mail.Suid.view());
+    (void)st.Run();
   }
-  // The receipt went: never again, whatever the reply's flag says.
-  mail.Flags |= mfRead;
   if (MailDb.IsOpen()) (void)SetMailFlag(MailDb, mail.Id, mail.Flags);
   return true;
 }

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <pugixml.hpp>
 
 #include "base/records.h"
 #include "base/stream.h"
@@ -34,6 +35,13 @@ constexpr int64_t kAdminMailMemoryCap = int64_t{512} << 20;
 // True when opening mail must send its read receipt: online, and the flags
 // hold mfReadReport and mfReceived but not mfRead.
 [[nodiscard]] bool ReadReceiptDue(const TMailMessage& mail);
+
+// Applies the `rep` element of a 170 reply to mail: Suid (when it is a
+// server copy id), ReceivedTime and ReadTime (zero when missing or not a
+// time text), Flags from `flag` when that is a number (kept otherwise, not
+// 1), then mfRead set whatever the reply said, so the receipt goes once. A
+// null rep changes only mfRead.
+void ApplyReadReceiptReply(const pugi::xml_node& rep, TMailMessage& mail);
 
 // Sends the read receipt (170 with mfReadReport) and applies the reply's
 // `rep` to mail and to the database: Suid, received and read times, the
