@@ -22,6 +22,7 @@
 #include "keys/crypto_binding.h"
 #include "mail/receiving_download.h"
 #include "mail/receiving_reports.h"
+#include "mail/signature_check.h"
 #include "mail/startup.h"
 #include "net/server_request.h"
 #include "net/server_request_folders.h"
@@ -31,7 +32,6 @@
 #include "store/mail_container_reader.h"
 #include "store/mail_db.h"
 #include "store/mail_db_key.h"
-#include "store/sign_container_reader.h"
 #include "tevqa.h"
 
 namespace qovra {
@@ -270,7 +270,6 @@ class DecryptTarget {
 
 bool Receiver::ProcessMail(TMailMessage& mail, std::unique_ptr<TPlainMail> plain) {
   const bool admin = (mail.Flags & mfAdminOnly) != 0;
-  std::array<uint8_t, kSignatureSize> signature{};
   std::array<uint8_t, kKeyRecordSize> sender{};
   const std::string eme_name = MailFile(mail, ".eme");
   // Without a usable sender the mail can never be read: an ordinary
@@ -279,18 +278,15 @@ bool Receiver::ProcessMail(TMailMessage& mail, std::unique_ptr<TPlainMail> plain
     if (!admin) ::unlink(eme_name.c_str());
     return false;
   };
+  const TMailSignature signature = ReadMailSignature(MailFile(mail, ".ems"), /*silent=*/false);
+  if (!signature.HasSignature && !signature.Corrupt) return drop();  // reported by the stream
   {
-    TEFileStream ems(MailFile(mail, ".ems"), false, false, fmOpenRead);
-    if (!ems.Opened()) return drop();  // reported by the stream
-    TSignReader reader(ems);
-    const bool parsed = reader.Parse();
-    const std::string_view cert = parsed ? reader.Certificate() : std::string_view();
-    if (cert.empty() || cert.size() > INT32_MAX ||
+    const std::string& cert = signature.Certificate;
+    if (!signature.HasSignature || cert.empty() || cert.size() > INT32_MAX ||
         initBPb(cert.data(), static_cast<int32_t>(cert.size()), sender.data()) == 0) {
       Warn("msgInvalidSenderCertificate");
       return drop();
     }
-    signature = reader.Signature();
   }
 
   std::array<uint8_t, kCipherKeySize> key{};
@@ -341,9 +337,12 @@ bool Receiver::ProcessMail(TMailMessage& mail, std::unique_ptr<TPlainMail> plain
         Warn("msgMessageSizeIncorrect");
         return false;
       }
-      int verdict = 0;
-      if (UZDST_SIGNATURE_verify(hash.data(), sender.data(), signature.data(), &verdict) != 1 ||
-          verdict != 1) {
+      const auto known_hash = [&hash](THashValue* out) {
+        *out = hash;
+        return true;
+      };
+      if (CheckMailSignature(signature, {.Flags = 0, .CheckValidity = false}, known_hash).Status !=
+          kSignValid) {
         Warn("msgUnauthenticSignature");
         return false;
       }

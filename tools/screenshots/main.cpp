@@ -5,35 +5,38 @@
 // Windows: msg-error, msg-question, msg-info, msg-plain, progress, about,
 // menu, main, login, password, register, forget-1 to forget-4 (the pages
 // of the recovery wizard), chpass, profile, picker, dupdialog, compose,
+// viewer, viewer-status<code> (each signature verdict), signdetails, mailreport,
 // settings-1 to settings-5 (the settings dialog on each of its pages) (all
 // of them when none is named). Each window is shown over an owner
 // window and saved twice: <name>.png holds the window alone, and
 // <name>-screen.png the part of the screen around the owner, showing where
 // the window sits. Run it under Xvfb (scripts/screenshots.sh).
 #include <QApplication>
-#include <QDialog>
 #include <QComboBox>
+#include <QDialog>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
-#include <QPlainTextEdit>
 #include <QMenu>
 #include <QMenuBar>
 #include <QPixmap>
+#include <QPlainTextEdit>
 #include <QScreen>
 #include <QTemporaryDir>
 #include <QTextStream>
 #include <QThread>
 #include <QTimer>
 #include <QTreeView>
+#include <QTreeWidget>
 #include <QWindow>
 #include <cstdio>
 #include <functional>
 #include <map>
 
+#include "base/file_stream.h"
 #include "base/messages.h"
 #include "base/msg_format.h"
 #include "base/records.h"
@@ -45,9 +48,9 @@
 #include "qovra/account/options_dialog.h"
 #include "qovra/account/options_pages.h"
 #include "qovra/account/password_prompt.h"
-#include "qovra/account/user_profile.h"
 #include "qovra/account/register_window.h"
 #include "qovra/account/us_keyboard.h"
+#include "qovra/account/user_profile.h"
 #include "qovra/addressbook/address_book_db.h"
 #include "qovra/addressbook/contacts_list.h"
 #include "qovra/addressbook/dup_dialog.h"
@@ -61,11 +64,15 @@
 #include "qovra/ui/testing/fake_audio_backend.h"
 #include "qovra/ui/widgets.h"
 #include "qovra/workspace/mail_list_model.h"
+#include "qovra/workspace/mail_report.h"
 #include "qovra/workspace/main_window.h"
 #include "qovra/workspace/new_mail.h"
 #include "qovra/workspace/new_mail_top.h"
+#include "qovra/workspace/sign_details.h"
+#include "qovra/workspace/view_mail.h"
 #include "settings/language.h"
 #include "settings/settings.h"
+#include "store/mail_container_writer.h"
 #include "store/mail_db.h"
 
 namespace {
@@ -566,9 +573,8 @@ bool ShootCompose(const QString& dir) {
   if (wait > 0) {
     std::printf("compose: waiting %d ms\n", wait);
     std::fflush(stdout);
-    TfrmNewMail::SetAttachChooser([table](QWidget*) {
-      return std::optional<QStringList>(QStringList{table});
-    });
+    TfrmNewMail::SetAttachChooser(
+        [table](QWidget*) { return std::optional<QStringList>(QStringList{table}); });
     Settle(wait);
     TfrmNewMail::SetAttachChooser({});
     if (form.isVisible()) ok = SaveBoth(&form, &owner, dir, QStringLiteral("compose-after")) && ok;
@@ -604,6 +610,102 @@ bool ShootDupDialog(const QString& dir) {
 }
 
 }  // namespace
+
+// The text viewer over an owner with a received mail of two attachments,
+// its footer showing the signature verdict status (the codes of
+// signature_check.h); name is the file name of the shot.
+bool ShootViewer(const QString& dir, const QString& name, int status, uint16_t flags) {
+  QTemporaryDir folder;
+  if (!folder.isValid()) return false;
+  const std::string file = folder.filePath(QStringLiteral("mail.emz")).toStdString();
+  {
+    qovra::TMemoryStream s;
+    qovra::TMailWriter w(s, "", [] { return 46000.5; });
+    w.AddMailHeaders("Алиса <alice@127.0.0.1>", u"Чорак ҳисоботи", "bob@localhost");
+    w.AddField("body",
+               "Ассалому алайкум!\r\n\r\nЧорак ҳисоботи ва жадвал илова қилинди.\r\n\r\n"
+               "Ҳурмат билан,\r\nАлиса");
+    for (const auto& [n, size] :
+         {std::pair{u"Ҳисобот 2026.pdf", 734003}, std::pair{u"Жадвал.xlsx", 18432}}) {
+      w.AddAttachmentHeader(n, size);
+      const std::string zeros(static_cast<size_t>(size), '\0');
+      w.WriteBuffer(zeros.data(), zeros.size());
+    }
+    if (!w.Finish()) return false;
+    QFile f(QString::fromStdString(file));
+    if (!f.open(QIODevice::WriteOnly)) return false;
+    f.write(s.Data().data(), static_cast<qint64>(s.Data().size()));
+  }
+  OwnerWindow owner;
+  owner.setGeometry(40, 40, 1000, 700);
+  owner.show();
+  Settle();
+  QWidget main_actions;
+  main_actions.setProperty("qovraClass", QStringLiteral("TfrmMain"));
+  auto command = [&main_actions](const char* action, const char* image) {
+    auto* a = new QAction(&main_actions);
+    a->setObjectName(QString::fromLatin1(action));
+    a->setIcon(QIcon(QPixmap::fromImage(qovra::ui::LoadPngResource(QString::fromLatin1(image)))));
+    return a;
+  };
+  TViewCommands commands;
+  commands.Reply = command("acMailReply", "ico_mail_reply32");
+  commands.Forward = command("acMailForward", "ico_mail_forward32");
+  commands.Print = command("acMailPrint", "ico_mail_print32");
+  commands.SaveAs = command("acMailSaveAs", "ico_mail_save32");
+  commands.SaveAttachments = command("acMailAttachmentsSave", "ico_mail_attach_save32");
+  commands.SignDetails = command("acMailSignDetails", "ico_mail_sign32");
+  qovra::ApplyLanguage(&main_actions);
+  TfrmViewMail form(commands, &owner);
+  form.MailStream = std::make_unique<qovra::TEFileStream>(file, true, false, qovra::fmOpenRead);
+  form.Reader = std::make_unique<qovra::TMailReader>(*form.MailStream);
+  form.Reader->SetReadInPlace(true);
+  if (!form.Reader->Parse(nullptr, nullptr)) return false;
+  form.FillFromReader();
+  form.Mail.Flags = flags;
+  form.Mail.SendMode = (flags & qovra::mfAdminOnly) ? qovra::kSendModeSecure : qovra::kSendModeFast;
+  form.Check.Status = status;
+  form.ShowSignatureStatus();
+  form.show();
+  Settle(300);
+  return SaveBoth(&form, &owner, dir, name);
+}
+
+// The signature details dialog over an owner.
+bool ShootSignDetails(const QString& dir) {
+  OwnerWindow owner;
+  owner.setGeometry(40, 40, 1000, 700);
+  owner.show();
+  Settle();
+  TfrmSignDetails dialog(&owner);
+  dialog.lblSignedBy->setText(dialog.lblSignedBy->text() + QStringLiteral("Алиса Каримова"));
+  dialog.lblSignedDate->setText(dialog.lblSignedDate->text() +
+                                QStringLiteral("2026.12.10 09:15:42"));
+  dialog.lblSignatureAuthencity->setText(
+      QString::fromStdString(qovra::GetMsg("msgSignerCertExpired")));
+  dialog.show();
+  Settle(300);
+  return SaveBoth(&dialog, &owner, dir, QStringLiteral("signdetails"));
+}
+
+// The mail report dialog over an owner, with two recipients.
+bool ShootMailReport(const QString& dir) {
+  OwnerWindow owner;
+  owner.setGeometry(40, 40, 1000, 700);
+  owner.show();
+  Settle();
+  TfrmMailReport dialog(&owner);
+  dialog.lblReportTitle->setPlainText(QStringLiteral("Чорак ҳисоботи"));
+  for (const QStringList& row :
+       {QStringList{QStringLiteral("bob@localhost"), QStringLiteral("2026-12-10 09:16:02"),
+                    QStringLiteral("2026-12-10 09:20:11")},
+        QStringList{QStringLiteral("carol@127.0.0.1"), QStringLiteral("2026-12-10 09:16:05"),
+                    QString()}})
+    new QTreeWidgetItem(dialog.lvReport, row);
+  dialog.show();
+  Settle(300);
+  return SaveBoth(&dialog, &owner, dir, QStringLiteral("mailreport"));
+}
 
 int main(int argc, char** argv) {
   QApplication app(argc, argv);
@@ -670,7 +772,19 @@ int main(int argc, char** argv) {
       {QStringLiteral("picker"), [&] { return ShootPicker(dir); }},
       {QStringLiteral("compose"), [&] { return ShootCompose(dir); }},
       {QStringLiteral("dupdialog"), [&] { return ShootDupDialog(dir); }},
+      {QStringLiteral("viewer"), [&] { return ShootViewer(dir, QStringLiteral("viewer"), 1, 0); }},
+      {QStringLiteral("signdetails"), [&] { return ShootSignDetails(dir); }},
+      {QStringLiteral("mailreport"), [&] { return ShootMailReport(dir); }},
   };
+  // The viewer's footer for each signature verdict (-4 with the unsigned
+  // flag, 3 on an administrative mail).
+  for (const int status : {1, 0, -1, -2, 3, -3, -4})
+    shots[QStringLiteral("viewer-status%1").arg(status)] = [&dir, status] {
+      const uint16_t flags = status == -4  ? qovra::mfBadSignature
+                             : status == 3 ? qovra::mfAdminOnly
+                                           : 0;
+      return ShootViewer(dir, QStringLiteral("viewer-status%1").arg(status), status, flags);
+    };
   for (int page = 0; page < 5; ++page)
     shots[QStringLiteral("settings-%1").arg(page + 1)] = [&dir, page] {
       return ShootSettings(dir, page);

@@ -34,6 +34,7 @@
 #include "qovra/ui/png_resources.h"
 #include "qovra/ui/shell.h"
 #include "qovra/ui/widgets.h"
+#include "qovra/workspace/attachment_rows.h"
 #include "qovra/workspace/compose_rules.h"
 #include "qovra/workspace/new_mail_top.h"
 #include "settings/settings.h"
@@ -41,18 +42,10 @@
 
 namespace {
 
-constexpr int kRoleOffset = Qt::UserRole + 1;
-constexpr int kRoleSize = Qt::UserRole + 2;
 
 TfrmNewMail::TAttachChooser& AttachChooser() {
   static TfrmNewMail::TAttachChooser chooser;
   return chooser;
-}
-
-// Programs opened from compose windows; they outlive the window.
-qovra::TRunThreadList& ComposeRunThreads() {
-  static qovra::TRunThreadList list;
-  return list;
 }
 
 QAction* MakeAction(QObject* parent, const char* name) {
@@ -325,16 +318,7 @@ bool TfrmNewMail::IsAlreadyAttached(const QString& path) const {
 }
 
 void TfrmNewMail::AddAttachmentItem(const qovra::TMailAttachmentInfo& info) {
-  const std::u16string path(info.FileName.view());
-  const QString qpath = QString::fromStdU16String(path);
-  auto* item = new QListWidgetItem(
-      QString::fromStdU16String(qovra::compose::AttachmentCaption(path, info.DataSize)));
-  item->setData(Qt::UserRole, qpath);
-  item->setData(kRoleOffset, static_cast<qlonglong>(info.DataOffset));
-  item->setData(kRoleSize, static_cast<qlonglong>(info.DataSize));
-  item->setIcon(qovra::ui::SystemImageIcon(qovra::ui::GetFileIconIndex(qpath)));
-  item->setToolTip(qpath);
-  lvFileAttachments->addItem(item);
+  qovra::ui::AddAttachmentRow(lvFileAttachments, info);
   Modified = true;
 }
 
@@ -388,14 +372,8 @@ void TfrmNewMail::AddReaderAttachment(const qovra::TMailAttachmentInfo& info) {
 
 std::vector<qovra::TMailAttachmentInfo> TfrmNewMail::Attachments() const {
   std::vector<qovra::TMailAttachmentInfo> rows;
-  for (int i = 0; i < lvFileAttachments->count(); ++i) {
-    const QListWidgetItem* item = lvFileAttachments->item(i);
-    qovra::TMailAttachmentInfo info;
-    info.FileName = item->data(Qt::UserRole).toString().toStdU16String();
-    info.DataOffset = item->data(kRoleOffset).toLongLong();
-    info.DataSize = item->data(kRoleSize).toLongLong();
-    rows.push_back(info);
-  }
+  for (int i = 0; i < lvFileAttachments->count(); ++i)
+    rows.push_back(qovra::ui::AttachmentOfRow(lvFileAttachments->item(i)));
   return rows;
 }
 
@@ -441,30 +419,16 @@ void TfrmNewMail::acDeleteAllExecute() {
 }
 
 void TfrmNewMail::acOpenExecute() {
-  QListWidgetItem* item = lvFileAttachments->currentItem();
-  if (!item || !item->isSelected()) {
-    const QList<QListWidgetItem*> selected = lvFileAttachments->selectedItems();
-    if (selected.isEmpty()) return;
-    item = selected.front();
-  }
-  const QString path = item->data(Qt::UserRole).toString();
-  const int64_t offset = item->data(kRoleOffset).toLongLong();
-  if (offset == 0) {
-    ComposeRunThreads().OpenDocument(path.toStdString());
+  const QListWidgetItem* item = qovra::ui::SelectedAttachmentRow(lvFileAttachments);
+  if (!item) return;
+  const qovra::TMailAttachmentInfo info = qovra::ui::AttachmentOfRow(item);
+  if (info.DataOffset == 0) {
+    qovra::ui::MailWindowRunThreads().OpenDocument(qovra::Utf16ToUtf8(info.FileName.view()));
     return;
   }
   if (!Reader) return;
-  const int index = Reader->IndexOfAttachment(offset);
-  if (index < 0) return;
-  const std::u16string folder = qovra::Utf8ToUtf16(qovra::GetTempFolder());
-  if (!Reader->SaveAttachment(offset, /*by_position=*/false, nullptr, nullptr,
-                              /*append_name=*/true, folder))
-    return;
-  const std::string name =
-      qovra::Utf16ToUtf8(Reader->Attachments()[static_cast<size_t>(index)].FileName.view());
-  const std::string file =
-      qovra::GetTempFolder() + QFileInfo(QString::fromStdString(name)).fileName().toStdString();
-  ComposeRunThreads().OpenDocument(file);
+  const std::string file = qovra::ui::ExtractToTemp(*Reader, info.DataOffset, nullptr, nullptr);
+  if (!file.empty()) qovra::ui::MailWindowRunThreads().OpenDocument(file);
 }
 
 void TfrmNewMail::pmEditPopup() {

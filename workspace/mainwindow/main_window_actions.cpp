@@ -29,15 +29,17 @@ void TfrmMain::ConnectActions() {
   auto* a = alMain;
   // Workflows that later parts of the program bring.
   for (QAction* action :
-       {a->acMailNewVoice, a->acMailOpen, a->acMailForward,
+       {a->acMailNewVoice, a->acMailForward,
         a->acMailSaveAs, a->acMailReply, a->acMailReplyVoice, a->acMailDelete,
-        a->acMailSaveToDrafts, a->acMailSignDetails, a->acMailAttachmentsSave, a->acMailReport,
+        a->acMailSaveToDrafts, a->acMailAttachmentsSave, a->acMailReport,
         a->acMailPrint, a->acMailImport, a->acToolsContactsBook}) {
     connect(action, &QAction::triggered, this, [this, action] { NotAvailable(action); });
   }
   connect(a->acMailReceive, &QAction::triggered, this, [this] { (void)acMailReceiveExecute(); });
   connect(a->acMailNew, &QAction::triggered, this, [this] { (void)acMailNewExecute(); });
   connect(a->acMailSend, &QAction::triggered, this, [this] { (void)acMailSendExecute(); });
+  connect(a->acMailOpen, &QAction::triggered, this, [this] { (void)acMailOpenExecute(); });
+  connect(a->acMailSignDetails, &QAction::triggered, this, &TfrmMain::acMailSignDetailsExecute);
   connect(a->acWorkOffline, &QAction::triggered, this, &TfrmMain::acWorkOfflineExecute);
   connect(a->acToolsChangePassword, &QAction::triggered, this,
           &TfrmMain::acToolsChangePasswordExecute);

@@ -46,6 +46,7 @@
 
 class QKeyEvent;
 class TfrmNewMail;
+class TfrmViewMail;
 class QMenu;
 class QSplitter;
 class QToolBar;
@@ -120,6 +121,16 @@ class TfrmMain : public QMainWindow {
   bool acMailSendExecute();
   // The text compose window while it is open; null otherwise.
   TfrmNewMail* NewMailForm() const { return frmNewMail_; }
+
+  // Opens the selected mail: a mail never sent or received in the compose
+  // window on a working copy (~<uuid>.emz), any other in the viewer with
+  // its signature verdict (and its read receipt when due). Returns the
+  // window's result; 0 when nothing opened.
+  int acMailOpenExecute();
+  // The signature details of the open viewer; nothing when none is open.
+  void acMailSignDetailsExecute();
+  // The text viewer while it is open; null otherwise.
+  TfrmViewMail* ViewMailForm() const { return frmView_; }
 
   // Receiving: false when refused because a receive runs already or the
   // session is not online.
@@ -248,6 +259,8 @@ class TfrmMain : public QMainWindow {
   // The settings dialog (main_window_options.cpp).
   void acToolsOptionsExecute();
   void NotAvailable(QAction* action);
+  int ShowMailViewer(qovra::TMailMessage& mail, const std::string& file);
+  int ReopenUnsentMail(qovra::TMailMessage& mail);
   void SetColumnCaption();
   std::string OwnAddress() const;
 
@@ -263,5 +276,6 @@ class TfrmMain : public QMainWindow {
   int32_t last_found_id_ = 0;  // the mail the last search hit; 0: none
   TActiveFormKind active_form_kind_ = TActiveFormKind::None;
   TfrmNewMail* frmNewMail_ = nullptr;  // while acMailNewExecute shows it
+  TfrmViewMail* frmView_ = nullptr;    // while acMailOpenExecute shows it
   qovra::TReceiveSummary last_receive_;
 };

@@ -1,0 +1,478 @@
+// Opening mails in the viewer: mails sent by alice through the compose
+// window and received by bob, then opened from bob's list. The signature
+// status table over real containers (each spoiled in one way), the read
+// receipt (once, online only), an administrative mail (received, opened,
+// converted from a plain copy, reopened), saving a crafted attachment name,
+// the signature details, and a draft reopened on its working copy.
+#include <zarvo.h>
+
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPlainTextEdit>
+#include <QTest>
+#include <filesystem>
+#include <fstream>
+
+#include "base/file_stream.h"
+#include "base/time_stamp.h"
+#include "compose_fixture.h"
+#include "keys/crypto_binding.h"
+#include "mail/signature_check.h"
+#include "net/server_request_folders.h"
+#include "platform/run_thread.h"
+#include "qovra/controls/web_link.h"
+#include "qovra/workspace/attachment_rows.h"
+#include "qovra/workspace/mail_list_model.h"
+#include "qovra/workspace/main_actions.h"
+#include "qovra/workspace/sign_details.h"
+#include "qovra/workspace/view_mail.h"
+#include "store/mail_container_reader.h"
+#include "store/mail_container_writer.h"
+#include "store/mail_db.h"
+#include "store/sign_container.h"
+#include "store/sign_container_reader.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using qovra_test::kAlice;
+using qovra_test::kBob;
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+void WriteFile(const std::string& path, const std::string& bytes) {
+  std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
+}
+
+// What the viewer showed.
+struct Seen {
+  bool shown = false;
+  int status = 99;
+  QString link;
+  QColor colour;
+  QString from, subject, body;
+  int attachments = 0;
+};
+
+class ViewerTest : public qovra_test::ComposeFixture {
+ protected:
+  void SetUp() override {
+    ComposeFixture::SetUp();
+    for (const char* key :
+         {"msgAuthentic", "msgUnauthentic", "msgMailSignContentNotFound", "msgMailContentNotFound",
+          "msgCannotDecryptMail", "msgMailFileCorrupted", "msgSignatureFileCorrupted",
+          "msgSignerCertInvalid", "msgSignerCertNotYetValid", "msgSignerCertExpired",
+          "msgCouldNotEditMailForAdministrativeUse"})
+      qovra::SetMsg(key, key);
+    qovra::SetMsg("msgConfirmOverwrite", "overwrite %s?");
+  }
+  void TearDown() override {
+    TfrmViewMail::SetSaveChooser({});
+    TfrmViewMail::SetFolderChooser({});
+    TfrmSignDetails::SetCertificateOpener({});
+    ComposeFixture::TearDown();
+  }
+
+  // Alice sends one mail to bob (with attachments given as name -> bytes);
+  // bob receives it. Returns its uuid.
+  std::string SendToBob(const std::vector<std::pair<std::string, std::string>>& files = {},
+                        bool admin = false) {
+    EXPECT_NO_FATAL_FAILURE(BecomeClient(kAlice));
+    QStringList paths;
+    for (const auto& [name, bytes] : files)
+      paths << QString::fromStdString(MakeFile(name, 0, bytes));
+    std::string uuid;
+    const int result = Compose([&](TfrmNewMail& form) {
+      uuid = std::string(form.Mail->Uuid.view());
+      Type(form, QString::fromLatin1(kBob), QStringLiteral("Салом"), QStringLiteral("Матн"));
+      if (!paths.isEmpty()) form.AttachFiles(paths);
+      form.frameNewMailTop1->chkFAU->setChecked(admin);
+      Window().alMain->acMailSend->trigger();
+    });
+    EXPECT_EQ(result, 1) << testing::PrintToString(Shown());
+    EXPECT_NO_FATAL_FAILURE(BecomeClient(kBob));
+    EXPECT_TRUE(Window().acMailReceiveExecute());
+    EXPECT_EQ(Window().LastReceive().Stored, 1) << testing::PrintToString(Shown());
+    ui_->messages.clear();
+    return uuid;
+  }
+
+  void SelectInbox() {
+    Window().SelectFolder(qovra::kFolderInbox);
+    SelectRows({0});
+  }
+
+  // Opens the selected mail and runs body inside the viewer, then closes it.
+  Seen Open(const std::function<void(TfrmViewMail&)>& body = {}) {
+    Seen seen;
+    QTimer::singleShot(0, [&] {
+      TfrmViewMail* form = Window().ViewMailForm();
+      if (!form) return;
+      seen.shown = true;
+      seen.status = form->Check.Status;
+      seen.link = form->frameViewMailFooter1->wlSignature->Caption();
+      seen.colour = form->frameViewMailFooter1->wlSignature->FontColor();
+      seen.from = form->frameViewMailTop1->eFrom->text();
+      seen.subject = form->frameViewMailTop1->eSubject->text();
+      seen.body = form->eMailBody->toPlainText();
+      seen.attachments = form->lvFileAttachments->count();
+      if (body) body(*form);
+      if (Window().ViewMailForm() == form) QTest::keyClick(form, Qt::Key_Escape);
+    });
+    Window().alMain->acMailOpen->trigger();
+    return seen;
+  }
+
+  uint16_t FlagsOf(const std::string& uuid) { return static_cast<uint16_t>(MailRow(uuid)[1]); }
+  void SetFlags(const std::string& uuid, uint16_t flags) {
+    qovra::SqliteStatement st = qovra::MailDb.Prepare("UPDATE ecm_mails SET flag=? WHERE uuid=?");
+    st.Bind(1, flags);
+    st.Bind(2, uuid);
+    ASSERT_TRUE(st.Run());
+  }
+};
+
+// Rewrites the signature container with another signing time (the same
+// signature and certificate).
+void Resign(const std::string& ems, qovra::TDateTime signed_utc) {
+  qovra::TEFileStream in(ems, true, false, qovra::fmOpenRead);
+  qovra::TSignReader reader(in);
+  ASSERT_TRUE(reader.Parse());
+  std::array<uint8_t, qovra::kKeyRecordSize> dh{};
+  const std::string rebuilt = qovra::BuildSignatureRecord(reader.MailUID(), reader.Signature(),
+                                                          reader.Certificate(), dh, signed_utc);
+  WriteFile(ems + ".new", rebuilt);
+  fs::rename(ems + ".new", ems);
+}
+
+TEST_F(ViewerTest, SignatureStatusTableOverRealContainers) {
+  const std::string uuid = SendToBob({{"a.txt", "first"}, {"b.bin", std::string(5000, 'x')}});
+  const std::string emz = qovra::MessagesDir + uuid + ".emz";
+  const std::string ems = qovra::MessagesDir + uuid + ".ems";
+  const std::string good_emz = ReadFile(emz);
+  const std::string good_ems = ReadFile(ems);
+  // The certificate's validity, for the rows at and beyond its bounds.
+  int64_t from = 0, to = 0;
+  {
+    qovra::TMemoryStream s(good_ems);
+    qovra::TSignReader r(s);
+    ASSERT_TRUE(r.Parse());
+    const std::string cert(r.Certificate());
+    ASSERT_GT(initBCr(cert.data(), static_cast<int32_t>(cert.size()), nullptr, nullptr, &from, &to),
+              0);
+  }
+  const auto at = [](int64_t unix_seconds) {
+    return 25569.0 + static_cast<double>(unix_seconds) / 86400.0;
+  };
+  const QColor red(255, 0, 0), grey(128, 128, 128);
+  const QColor own = qovra::ui::TWebLink().NormalFontColor();
+  const uint16_t flags = FlagsOf(uuid);
+
+  const struct {
+    const char* what;
+    std::function<void()> spoil;
+    int status;
+    const char* link;
+    QColor colour;
+  } rows[] = {
+      {"Valid", [] {}, qovra::kSignValid, "msgAuthentic", own},
+      {"FlippedBodyByte",
+       [&] {
+         std::string bytes = good_emz;
+         const size_t at_body = bytes.find("Матн");
+         ASSERT_NE(at_body, std::string::npos);
+         bytes[at_body] ^= 0x01;
+         WriteFile(emz, bytes);
+       },
+       qovra::kSignWrong, "msgUnauthentic", red},
+      {"UnreadableCertificate",
+       [&] {
+         qovra::TMemoryStream s(good_ems);
+         qovra::TSignReader r(s);
+         ASSERT_TRUE(r.Parse());
+         std::array<uint8_t, qovra::kKeyRecordSize> dh{};
+         WriteFile(ems, qovra::BuildSignatureRecord(uuid, r.Signature(), std::string(300, 'A'), dh,
+                                                    r.SignedDate()));
+       },
+       qovra::kSignCertUnreadable, "msgUnauthentic", red},
+      {"SignedBeforeValidity", [&] { Resign(ems, at(from - 1)); }, qovra::kSignCertNotYetValid,
+       "msgUnauthentic", red},
+      {"SignedAtValidityStart", [&] { Resign(ems, at(from)); }, qovra::kSignValid, "msgAuthentic",
+       own},
+      {"SignedAtValidityEnd", [&] { Resign(ems, at(to)); }, qovra::kSignValid, "msgAuthentic", own},
+      {"SignedAfterValidity", [&] { Resign(ems, at(to + 1)); }, qovra::kSignCertExpired,
+       "msgUnauthentic", red},
+      {"NoSignatureContainer", [&] { fs::remove(ems); }, qovra::kSignNoContainer,
+       "msgMailSignContentNotFound", red},
+      {"UnsignedFlag", [&] { SetFlags(uuid, flags | qovra::mfBadSignature); },
+       qovra::kSignUnsignedFlag, "msgMailSignContentNotFound", grey},
+  };
+  for (const auto& r : rows) {
+    WriteFile(emz, good_emz);
+    WriteFile(ems, good_ems);
+    SetFlags(uuid, flags | qovra::mfRead);  // no receipt in this table
+    r.spoil();
+    SelectInbox();
+    ui_->messages.clear();
+    const Seen seen = Open();
+    ASSERT_TRUE(seen.shown) << r.what << testing::PrintToString(Shown());
+    EXPECT_EQ(seen.status, r.status) << r.what;
+    EXPECT_EQ(seen.link.toStdString(), r.link) << r.what;
+    EXPECT_EQ(seen.colour, r.colour) << r.what;
+    EXPECT_EQ(seen.from.toStdString(), kAlice) << r.what;
+    EXPECT_EQ(seen.subject, QStringLiteral("Салом")) << r.what;
+    EXPECT_EQ(seen.attachments, 2) << r.what;
+    EXPECT_TRUE(Shown().empty()) << r.what << testing::PrintToString(Shown());
+  }
+}
+
+TEST_F(ViewerTest, SignatureDetailsAndCertificate) {
+  const std::string uuid = SendToBob();
+  SetFlags(uuid, FlagsOf(uuid) | qovra::mfRead);
+  SelectInbox();
+  std::vector<std::string> opened;
+  TfrmSignDetails::SetCertificateOpener(
+      [&](QWidget*, const std::string& file) { opened.push_back(file); });
+  QString signed_by, verdict;
+  Open([&](TfrmViewMail& form) {
+    QTimer::singleShot(0, [&] {
+      auto* dialog = qobject_cast<TfrmSignDetails*>(QApplication::activeModalWidget());
+      if (!dialog) return;
+      signed_by = dialog->lblSignedBy->text();
+      verdict = dialog->lblSignatureAuthencity->text();
+      dialog->wlOpenCertificateClick();
+      dialog->wlOpenCertificateClick();
+      dialog->btnOK->click();
+    });
+    // The status link runs the main window's command.
+    emit form.frameViewMailFooter1->wlSignature->OnClick();
+  });
+  EXPECT_TRUE(signed_by.endsWith(QString::fromLatin1(kAlice))) << signed_by.toStdString();
+  EXPECT_EQ(verdict.toStdString(), "msgAuthentic");
+  // Two clicks, two certificate files with different names, each the
+  // container's certificate.
+  ASSERT_EQ(opened.size(), 2u);
+  EXPECT_NE(opened[0], opened[1]);
+  qovra::TMemoryStream s(ReadFile(qovra::MessagesDir + uuid + ".ems"));
+  qovra::TSignReader r(s);
+  ASSERT_TRUE(r.Parse());
+  EXPECT_EQ(ReadFile(opened[0]), std::string(r.Certificate()));
+
+  // Unsigned: a warning over the viewer, no dialog.
+  SetFlags(uuid, FlagsOf(uuid) | qovra::mfBadSignature);
+  SelectInbox();
+  ui_->messages.clear();
+  Open([&](TfrmViewMail&) { Window().alMain->acMailSignDetails->trigger(); });
+  EXPECT_EQ(Shown(), (std::vector<std::string>{"msgMailSignContentNotFound"}));
+}
+
+TEST_F(ViewerTest, ReadReceiptOnceOnlineNoneOffline) {
+  const std::string uuid = SendToBob();
+  const uint16_t received = FlagsOf(uuid);
+  ASSERT_TRUE(received & qovra::mfReadReport);
+  ASSERT_FALSE(received & qovra::mfRead);
+
+  // Offline: nothing is sent, the flags stay.
+  qovra::Session.State = 2;
+  SelectInbox();
+  EXPECT_TRUE(Open().shown);
+  EXPECT_EQ(FlagsOf(uuid), received);
+  EXPECT_TRUE(Shown().empty()) << testing::PrintToString(Shown());
+
+  // Online: one receipt; the flag word then holds mfRead.
+  qovra::Session.State = 1;
+  SelectInbox();
+  EXPECT_TRUE(Open().shown);
+  EXPECT_TRUE(FlagsOf(uuid) & qovra::mfRead);
+  EXPECT_TRUE(Shown().empty()) << testing::PrintToString(Shown());
+
+  // Never again: with the server gone a request would be reported.
+  server_.Stop();
+  SelectInbox();
+  EXPECT_TRUE(Open().shown);
+  EXPECT_TRUE(Shown().empty()) << testing::PrintToString(Shown());
+}
+
+TEST_F(ViewerTest, ReadReceiptReachesTheSender) {
+  const std::string uuid = SendToBob();
+  SelectInbox();
+  EXPECT_TRUE(Open().shown);
+  ASSERT_NO_FATAL_FAILURE(BecomeClient(kAlice));
+  EXPECT_TRUE(Window().acMailReceiveExecute());
+  qovra::SqliteStatement st = qovra::MailDb.Prepare(
+      "SELECT r.read_time FROM ecm_recipients AS r JOIN ecm_mails AS m ON m.id=r.mail_id "
+      "WHERE m.uuid=?");
+  st.Bind(1, uuid);
+  ASSERT_EQ(st.Step(), qovra::SqliteStatement::StepResult::Row);
+  EXPECT_NE(st.ColumnText(0), std::string(qovra::kZeroTimeText));
+}
+
+TEST_F(ViewerTest, AdministrativeMailReceivedOpenedConvertedReopened) {
+  const std::string uuid = SendToBob({}, /*admin=*/true);
+  const std::string eme = qovra::MessagesDir + uuid + ".eme";
+  const std::string emz = qovra::MessagesDir + uuid + ".emz";
+  SetFlags(uuid, FlagsOf(uuid) | qovra::mfRead);
+  ASSERT_TRUE(fs::exists(eme));
+  ASSERT_FALSE(fs::exists(emz));
+  SelectInbox();
+  Seen seen = Open();
+  ASSERT_TRUE(seen.shown) << testing::PrintToString(Shown());
+  EXPECT_EQ(seen.status, qovra::kSignValid);
+  EXPECT_EQ(seen.body, QStringLiteral("Матн"));
+
+  // A plain copy in place of the enciphered one (as an older folder holds):
+  // opening converts it under a fresh key and removes the plain file.
+  std::string plain;
+  Open([&](TfrmViewMail& form) {
+    qovra::TStream& s = *form.MailStream;
+    (void)s.Seek(0, qovra::SeekOrigin::Beginning);
+    plain.resize(static_cast<size_t>(s.Size()));
+    s.Read(plain.data(), plain.size());
+  });
+  const std::string old_eme = ReadFile(eme);
+  fs::remove(eme);
+  WriteFile(emz, plain);
+  SelectInbox();
+  seen = Open();
+  ASSERT_TRUE(seen.shown) << testing::PrintToString(Shown());
+  EXPECT_EQ(seen.status, qovra::kSignValid);
+  EXPECT_FALSE(fs::exists(emz));
+  ASSERT_TRUE(fs::exists(eme));
+  EXPECT_NE(ReadFile(eme), old_eme);  // a fresh key
+  EXPECT_EQ(ReadFile(eme).find("Content-Type"), std::string::npos);
+
+  // Reopened from the converted file.
+  SelectInbox();
+  seen = Open();
+  EXPECT_TRUE(seen.shown);
+  EXPECT_EQ(seen.body, QStringLiteral("Матн"));
+
+  // An attachment opened from it is a 0600 file in the temporary folder,
+  // wiped when the viewer closes.
+  std::string extracted;
+  {
+    const std::string uuid2 = SendToBob({{"secret.txt", "for official use"}}, /*admin=*/true);
+    SetFlags(uuid2, FlagsOf(uuid2) | qovra::mfRead);
+    qovra::TRunThreadList opener("true");
+    qovra::ui::SetMailWindowRunThreads(&opener);
+    Window().SelectFolder(qovra::kFolderInbox);
+    for (int row = 0; row < Window().model->rowCount(); ++row)
+      if (Window().model->Row(row).ToMailMessage().Uuid.view() == uuid2) SelectRows({row});
+    Open([&](TfrmViewMail& form) {
+      ASSERT_EQ(form.lvFileAttachments->count(), 1);
+      form.lvFileAttachments->item(0)->setSelected(true);
+      form.acOpenExecute();
+      ASSERT_EQ(form.WipeOnClose.size(), 1u);
+      extracted = form.WipeOnClose[0];
+      EXPECT_EQ(ReadFile(extracted), "for official use");
+      EXPECT_EQ(fs::status(extracted).permissions() & fs::perms::all,
+                fs::perms::owner_read | fs::perms::owner_write);
+    });
+    qovra::ui::SetMailWindowRunThreads(nullptr);
+    EXPECT_FALSE(extracted.empty());
+    EXPECT_FALSE(fs::exists(extracted));
+  }
+
+  // Without the own private key it cannot be read.
+  qovra::Session.OwnPrivateKey.fill(0);
+  SelectInbox();
+  ui_->messages.clear();
+  EXPECT_FALSE(Open().shown);
+  EXPECT_EQ(Shown(), (std::vector<std::string>{"msgCannotDecryptMail"}));
+}
+
+TEST_F(ViewerTest, CraftedAttachmentNameIsSavedAsABareName) {
+  const std::string uuid = SendToBob({{"a.txt", "first"}});
+  SetFlags(uuid, FlagsOf(uuid) | qovra::mfRead);
+  // The stored container rewritten with a name that climbs out.
+  const std::string emz = qovra::MessagesDir + uuid + ".emz";
+  {
+    qovra::TMemoryStream s;
+    qovra::TMailWriter w(s, "", [] { return 46000.5; });
+    w.AddMailHeaders(kAlice, u"s", kBob);
+    w.AddField("body", "b");
+    w.AddAttachmentHeader(u"../../x", 7);
+    w.WriteBuffer("escaped", 7);
+    ASSERT_TRUE(w.Finish());
+    WriteFile(emz, s.Data());
+  }
+  const std::string folder = dir_.File("save/inner");
+  fs::create_directories(folder);
+  TfrmViewMail::SetFolderChooser([&](QWidget*) { return QString::fromStdString(folder); });
+  SelectInbox();
+  Open([&](TfrmViewMail& form) { form.acSaveAllExecute(); });
+  EXPECT_EQ(ReadFile(folder + "/x"), "escaped");
+  EXPECT_FALSE(fs::exists(dir_.File("x")));
+  EXPECT_FALSE(fs::exists(dir_.File("save/x")));
+
+  // Saving again asks before overwriting; No keeps the file.
+  WriteFile(folder + "/x", "mine");
+  ui_->QueueAnswer(qovra::kMsgResultNo);
+  SelectInbox();
+  Open([&](TfrmViewMail& form) { form.acSaveAllExecute(); });
+  EXPECT_EQ(ReadFile(folder + "/x"), "mine");
+  EXPECT_EQ(Shown(), (std::vector<std::string>{"overwrite " + folder + "/x?"}));
+}
+
+TEST_F(ViewerTest, MissingOrCorruptMailFileOpensNothing) {
+  const std::string uuid = SendToBob();
+  SetFlags(uuid, FlagsOf(uuid) | qovra::mfRead);
+  const std::string emz = qovra::MessagesDir + uuid + ".emz";
+  WriteFile(emz, "not a container");
+  SelectInbox();
+  EXPECT_FALSE(Open().shown);
+  EXPECT_EQ(Shown(), (std::vector<std::string>{"msgMailFileCorrupted"}));
+  fs::remove(emz);
+  ui_->messages.clear();
+  SelectInbox();
+  EXPECT_FALSE(Open().shown);
+  EXPECT_EQ(Shown(), (std::vector<std::string>{"msgMailContentNotFound"}));
+}
+
+TEST_F(ViewerTest, OutboxMailReopensInTheComposeWindowOnAWorkingCopy) {
+  ASSERT_NO_FATAL_FAILURE(BecomeClient(kAlice));
+  const std::string att = MakeFile("keep.txt", 0, "kept");
+  std::string uuid;
+  // An empty subject answered No: the mail stays in the outbox.
+  Compose([&](TfrmNewMail& form) {
+    uuid = std::string(form.Mail->Uuid.view());
+    Type(form, QString::fromLatin1(kBob), QString(), QStringLiteral("Матн"));
+    form.AttachFiles({QString::fromStdString(att)});
+    ui_->QueueAnswer(qovra::kMsgResultNo);
+    Window().alMain->acMailSend->trigger();
+  });
+  const std::string emz = qovra::MessagesDir + uuid + ".emz";
+  ASSERT_TRUE(fs::exists(emz)) << testing::PrintToString(Shown());
+  ASSERT_EQ(MailRow(uuid)[0], qovra::kFolderOutbox);
+  const std::string before = ReadFile(emz);
+  ui_->messages.clear();
+  Window().SelectFolder(qovra::kFolderOutbox);
+  SelectRows({0});
+  bool copy_seen = false;
+  QString to, subject, body;
+  int rows = 0;
+  QTimer::singleShot(0, [&] {
+    TfrmNewMail* form = Window().NewMailForm();
+    if (!form) return;
+    copy_seen = fs::exists(qovra::MessagesDir + "~" + uuid + ".emz");
+    to = form->frameNewMailTop1->eTo->text();
+    subject = form->frameNewMailTop1->eSubject->text();
+    body = form->eMailBody->toPlainText();
+    rows = form->AttachmentCount();
+    form->done(2);
+  });
+  Window().alMain->acMailOpen->trigger();
+  EXPECT_TRUE(copy_seen);
+  EXPECT_EQ(to.toStdString(), kBob);
+  EXPECT_TRUE(subject.isEmpty());
+  EXPECT_EQ(body, QStringLiteral("Матн"));
+  EXPECT_EQ(rows, 1);
+  // The working copy is gone, the mail file unchanged.
+  EXPECT_FALSE(fs::exists(qovra::MessagesDir + "~" + uuid + ".emz"));
+  EXPECT_EQ(ReadFile(emz), before);
+}
+
+}  // namespace

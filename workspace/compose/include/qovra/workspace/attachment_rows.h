@@ -1,0 +1,42 @@
+// Attachment rows shared by the compose and viewer windows: a list item
+// holds one TMailAttachmentInfo (a file on disk with DataOffset 0 and its
+// full path as FileName, or an attachment of a mail reader).
+//
+// GUI thread only.
+#pragma once
+
+#include <QString>
+#include <string>
+
+#include "store/mail_container_reader.h"
+
+class QListWidget;
+class QListWidgetItem;
+
+namespace qovra {
+class TRunThreadList;
+}
+
+namespace qovra::ui {
+
+// Appends a row for info to list (caption with size, icon, tool tip).
+QListWidgetItem* AddAttachmentRow(QListWidget* list, const TMailAttachmentInfo& info);
+// The record a row holds.
+TMailAttachmentInfo AttachmentOfRow(const QListWidgetItem* item);
+// The current item when selected, else the first selected one; null when
+// nothing is selected.
+QListWidgetItem* SelectedAttachmentRow(QListWidget* list);
+
+// Writes the attachment at data_offset of reader into the temporary
+// folder under its bare file name and returns that path; empty when it
+// could not be written.
+std::string ExtractToTemp(TMailReader& reader, int64_t data_offset, void* progress_data,
+                          TProgressProc progress);
+
+// Programs opened from mail windows; they outlive the windows.
+TRunThreadList& MailWindowRunThreads();
+// Puts list (not owned) in place of the default one, for tests; null
+// restores the default.
+void SetMailWindowRunThreads(TRunThreadList* list);
+
+}  // namespace qovra::ui

@@ -1,0 +1,237 @@
+// TfrmMain: opening the selected mail (a viewer, or a compose window on a
+// working copy for a mail never sent or received) and the signature
+// details of the open viewer.
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPlainTextEdit>
+#include <QToolButton>
+#include <filesystem>
+
+#include "base/file_stream.h"
+#include "base/messages.h"
+#include "base/records.h"
+#include "mail/mail_open.h"
+#include "mail/signature_check.h"
+#include "net/server_request_folders.h"
+#include "qovra/controls/progress_bar_ex.h"
+#include "qovra/controls/web_link.h"
+#include "qovra/ui/widgets.h"
+#include "qovra/workspace/folder_tree.h"
+#include "qovra/workspace/main_actions.h"
+#include "qovra/workspace/main_status_bar.h"
+#include "qovra/workspace/main_window.h"
+#include "qovra/workspace/new_mail.h"
+#include "qovra/workspace/new_mail_top.h"
+#include "qovra/workspace/sign_details.h"
+#include "qovra/workspace/view_mail.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string MailPath(const qovra::TMailMessage& mail, qovra::MailFileKind kind) {
+  return qovra::MessagesDir + qovra::MailFileName(mail.Uuid.view(), kind);
+}
+
+bool Exists(const std::string& path) {
+  std::error_code ec;
+  return fs::is_regular_file(path, ec);
+}
+
+}  // namespace
+
+int TfrmMain::acMailOpenExecute() {
+  if (active_form_kind_ != TActiveFormKind::None) return 0;
+  std::optional<qovra::TMailMessage> selected = SelectedMailCopy();
+  if (!selected || !tvMain->currentItem()) return 0;
+  qovra::TMailMessage mail = *selected;
+  void* bar = static_cast<QWidget*>(pnlStatusBar->pbStatus);
+  const bool admin = (mail.Flags & qovra::mfAdminOnly) != 0;
+  const std::string emz = MailPath(mail, qovra::MailFileKind::Container);
+  const std::string file = admin ? MailPath(mail, qovra::MailFileKind::Enciphered) : emz;
+  if (!Exists(file)) {
+    bool converted = false;
+    if (admin && Exists(emz)) {
+      StatusBusy(QString::fromStdString(qovra::GetMsg("msgOpeningMail")));
+      converted = qovra::ConvertAdminMail(mail, bar, qovra::ProgressCallback);
+      StatusReady();
+    }
+    if (!converted) {
+      qovra::ShowWarning(qovra::ui::HandleOf(this), "msgMailContentNotFound");
+      return 0;
+    }
+  }
+  if ((mail.Flags & (qovra::mfSent | qovra::mfReceived)) == 0) return ReopenUnsentMail(mail);
+  return ShowMailViewer(mail, file);
+}
+
+int TfrmMain::ShowMailViewer(qovra::TMailMessage& mail, const std::string& file) {
+  const bool admin = (mail.Flags & qovra::mfAdminOnly) != 0;
+  void* bar = static_cast<QWidget*>(pnlStatusBar->pbStatus);
+  TViewCommands commands;
+  commands.Reply = alMain->acMailReply;
+  commands.Forward = alMain->acMailForward;
+  commands.Print = alMain->acMailPrint;
+  commands.SaveAs = alMain->acMailSaveAs;
+  commands.SaveAttachments = alMain->acMailAttachmentsSave;
+  commands.SignDetails = alMain->acMailSignDetails;
+  TfrmViewMail form(commands, this);
+  form.StatusBusy = [this](const QString& text) { StatusBusy(text); };
+  form.StatusReady = [this] { StatusReady(); };
+  form.ProgressBar = bar;
+  connect(form.frameViewMailFooter1->wlSignature, &qovra::ui::TWebLink::OnClick,
+          alMain->acMailSignDetails, &QAction::trigger);
+
+  qovra::THashValue admin_hash{};
+  if (admin) {
+    auto memory = std::make_unique<qovra::TMemoryStream>();
+    if (!qovra::DecryptAdminMail(mail, *memory, &admin_hash, bar, qovra::ProgressCallback)) {
+      qovra::ShowWarning(qovra::ui::HandleOf(this), "msgCannotDecryptMail");
+      return 0;
+    }
+    form.MailStream = std::move(memory);
+  } else {
+    auto stream =
+        std::make_unique<qovra::TEFileStream>(file, /*silent=*/false, false, qovra::fmOpenRead);
+    if (!stream->Opened()) return 0;
+    form.MailStream = std::move(stream);
+  }
+  form.Reader = std::make_unique<qovra::TMailReader>(*form.MailStream);
+  // Read where it lies: the stream lives as long as the reader.
+  form.Reader->SetReadInPlace(true);
+  StatusBusy(QString::fromStdString(qovra::GetMsg("msgParsingMail")));
+  if (!form.Reader->Parse(qovra::ProgressCallback, bar)) {
+    std::fprintf(stderr, "qovra: mail %s: %s\n", mail.Uuid.str().c_str(),
+                 form.Reader->Error().c_str());
+    StatusReady();
+    qovra::ShowWarning(qovra::ui::HandleOf(this), "msgMailFileCorrupted");
+    return 0;
+  }
+  StatusReady();
+  form.FillFromReader();
+
+  if ((mail.Flags & qovra::mfBadSignature) == 0) {
+    form.Signature =
+        qovra::ReadMailSignature(MailPath(mail, qovra::MailFileKind::Signature), /*silent=*/true);
+    if (form.Signature.Corrupt)
+      qovra::ShowWarning(qovra::ui::HandleOf(this), "msgSignatureFileCorrupted");
+  }
+  qovra::TStream& stream = *form.MailStream;
+  const auto data_hash = [&](qovra::THashValue* out) {
+    if (admin) {
+      *out = admin_hash;
+      return true;
+    }
+    StatusBusy(QString::fromStdString(qovra::GetMsg("msgVerifying")));
+    const bool hashed = stream.Seek(0, qovra::SeekOrigin::Beginning) == 0 &&
+                        qovra::HashStream(stream, nullptr, out, bar, qovra::ProgressCallback) > 0;
+    StatusReady();
+    return hashed;
+  };
+  form.Check = qovra::CheckMailSignature(form.Signature,
+                                         {.Flags = mail.Flags, .CheckValidity = true}, data_hash);
+  form.Mail = mail;
+  form.ShowSignatureStatus();
+
+  if (qovra::ReadReceiptDue(form.Mail)) {
+    const qovra::TCommandOwner owner{qovra::ui::HandleOf(this), "TfrmMain", bar};
+    if (qovra::SendReadReceipt(owner, form.Mail)) RefreshFolderCounters();
+  }
+
+  const TActiveFormScope scope(*this, TActiveFormKind::TextViewer);
+  frmView_ = &form;
+  const int result = form.exec();
+  frmView_ = nullptr;
+  return result;
+}
+
+int TfrmMain::ReopenUnsentMail(qovra::TMailMessage& mail) {
+  if ((mail.Flags & qovra::mfAdminOnly) != 0) {
+    qovra::ShowWarning(qovra::ui::HandleOf(this), "msgCouldNotEditMailForAdministrativeUse");
+    return 0;
+  }
+  // Only the text compose window exists so far.
+  if ((mail.Flags & qovra::mfVoice) != 0) {
+    NotAvailable(alMain->acMailOpen);
+    return 0;
+  }
+  void* bar = static_cast<QWidget*>(pnlStatusBar->pbStatus);
+  const std::string emz = MailPath(mail, qovra::MailFileKind::Container);
+  const std::string copy = MailPath(mail, qovra::MailFileKind::DraftCopy);
+  std::error_code ec;
+  fs::remove(copy, ec);
+  StatusBusy(QString::fromStdString(qovra::GetMsg("msgOpeningMail")));
+  fs::copy_file(emz, copy, ec);
+  if (ec) {
+    StatusReady();
+    std::fprintf(stderr, "qovra: working copy of %s: %s\n", emz.c_str(), ec.message().c_str());
+    return 0;
+  }
+  fs::permissions(copy, fs::perms::owner_read | fs::perms::owner_write, ec);
+  int result = 0;
+  {
+    qovra::TEFileStream stream(copy, /*silent=*/false, false, qovra::fmOpenReadWrite);
+    if (!stream.Opened()) {
+      StatusReady();
+      fs::remove(copy, ec);
+      return 0;
+    }
+    qovra::TMailReader reader(stream);
+    StatusBusy(QString::fromStdString(qovra::GetMsg("msgParsingMail")));
+    const bool parsed = reader.Parse(qovra::ProgressCallback, bar);
+    StatusReady();
+    if (!parsed) {
+      qovra::ShowWarning(qovra::ui::HandleOf(this), "msgMailFileCorrupted");
+    } else {
+      const TActiveFormScope scope(*this, TActiveFormKind::TextCompose);
+      TComposeCommands commands;
+      commands.Send = alMain->acMailSend;
+      commands.SaveToDrafts = alMain->acMailSaveToDrafts;
+      commands.ContactsBook = alMain->acToolsContactsBook;
+      TfrmNewMail form(commands, this);
+      frmNewMail_ = &form;
+      form.eMailBody->setPlainText(QString::fromStdU16String(reader.Body()));
+      for (const qovra::TMailAttachmentInfo& info : reader.Attachments())
+        form.AddReaderAttachment(info);
+      TframeNewMailTop* top = form.frameNewMailTop1;
+      top->eTo->setText(QString::fromStdString(reader.To()));
+      top->eSubject->setText(QString::fromStdU16String(reader.Subject()));
+      top->lbContacts->hide();
+      top->btnReceiveReport->setChecked((mail.Flags & qovra::mfDeliveryReport) != 0);
+      top->btnReadReport->setChecked((mail.Flags & qovra::mfReadReport) != 0);
+      form.mnuReceiveReport->setChecked(top->btnReceiveReport->isChecked());
+      form.mnuReadReport->setChecked(top->btnReadReport->isChecked());
+      (mail.SendMode == qovra::kSendModeFast ? form.mnuFastSend : form.mnuSecureSend)->trigger();
+      (mail.Priority == qovra::kPriorityHigh     ? form.mnuHighPriority
+       : mail.Priority == qovra::kPriorityNormal ? form.mnuNormalPriority
+                                                 : form.mnuLowPriority)
+          ->trigger();
+      form.Reader = &reader;
+      form.Mail = &mail;
+      form.MailStream = &stream;
+      form.WriteContent = false;
+      form.ContentPreset = false;
+      form.Modified = CurrentFolder().FolderId == qovra::kFolderDrafts;
+      StatusReady();
+      result = form.exec();
+      frmNewMail_ = nullptr;
+      if (result == 1) {
+        RefreshFolderCounters();
+        SelectFolder(qovra::kFolderSent);
+      } else if (result == 4) {
+        RefreshFolderCounters();
+        SelectFolder(qovra::kFolderDrafts);
+      }
+    }
+  }
+  if (Exists(emz))
+    fs::remove(copy, ec);
+  else
+    fs::rename(copy, emz, ec);
+  return result;
+}
+
+void TfrmMain::acMailSignDetailsExecute() {
+  if (!frmView_ || active_form_kind_ != TActiveFormKind::TextViewer) return;
+  qovra::ui::ShowSignatureDetails(*frmView_);
+}

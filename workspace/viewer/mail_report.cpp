@@ -1,0 +1,66 @@
+#include "qovra/workspace/mail_report.h"
+
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTreeWidget>
+#include <QVBoxLayout>
+
+#include "base/messages.h"
+#include "qovra/ui/apply_language.h"
+#include "qovra/ui/msg_dialog.h"
+
+TfrmMailReport::TfrmMailReport(QWidget* parent) : QDialog(parent) {
+  setObjectName(QStringLiteral("frmMailReport"));
+  setWindowFlag(Qt::WindowMaximizeButtonHint, true);
+  setWindowFlag(Qt::WindowContextHelpButtonHint, false);
+  resize(412, 275);
+  lblReportTitle = new QPlainTextEdit(this);
+  lblReportTitle->setObjectName(QStringLiteral("lblReportTitle"));
+  lblReportTitle->setReadOnly(true);
+  lblReportTitle->setFrameShape(QFrame::NoFrame);
+  lblReportTitle->setMaximumHeight(48);
+  lvReport = new QTreeWidget(this);
+  lvReport->setObjectName(QStringLiteral("lvReport"));
+  lvReport->setRootIsDecorated(false);
+  lvReport->setSelectionBehavior(QAbstractItemView::SelectRows);
+  lvReport->setEditTriggers(QAbstractItemView::NoEditTriggers);
+  lvReport->setColumnCount(3);
+  btnOK = new QPushButton(this);
+  btnOK->setObjectName(QStringLiteral("btnOK"));
+  btnOK->setDefault(true);
+  btnPrint = new QPushButton(this);
+  btnPrint->setObjectName(QStringLiteral("btnPrint"));
+  connect(btnOK, &QPushButton::clicked, this, [this] { done(2); });
+  connect(btnPrint, &QPushButton::clicked, this, [this] { btnPrintClick(); });
+
+  auto* buttons = new QHBoxLayout;
+  buttons->addWidget(btnPrint);
+  buttons->addStretch(1);
+  buttons->addWidget(btnOK);
+  auto* column = new QVBoxLayout(this);
+  column->addWidget(lblReportTitle);
+  column->addWidget(lvReport, 1);
+  column->addLayout(buttons);
+
+  qovra::ApplyLanguage(this);
+  lvReport->setHeaderLabels({QString::fromStdString(qovra::GetMsg("msgRecipients")),
+                             QString::fromStdString(qovra::GetMsg("msgReceived")),
+                             QString::fromStdString(qovra::GetMsg("msgRead"))});
+}
+
+void TfrmMailReport::showEvent(QShowEvent* event) {
+  QDialog::showEvent(event);
+  for (int column = 0; column < lvReport->columnCount(); ++column)
+    lvReport->resizeColumnToContents(column);
+  if (parentWidget()) {
+    const QRect owner = parentWidget()->window()->frameGeometry();
+    move(owner.center() - rect().center());
+  }
+}
+
+void TfrmMailReport::btnPrintClick() {
+  // Printing the report comes with the text-printing routine.
+  qovra::ui::ShowNotAvailable(this, btnPrint->text().remove(QLatin1Char('&')));
+}
