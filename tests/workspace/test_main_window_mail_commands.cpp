@@ -162,6 +162,26 @@ TEST_F(MailCommandsTest, ReplyFromTheList) {
   EXPECT_TRUE(body.contains(QStringLiteral("\n> msgSubject: Re: plan\n"))) << body.toStdString();
   EXPECT_EQ(Window().ActiveFormKind(), TActiveFormKind::None);
 
+  // Saved untouched: a new mail, so its content is written to Drafts.
+  std::string uuid;
+  InCompose([&] { Window().alMain->acMailReply->trigger(); },
+            [&](TfrmNewMail& form) {
+              uuid = std::string(form.Mail->Uuid.view());
+              Window().alMain->acMailSaveToDrafts->trigger();
+              EXPECT_EQ(form.result(), 4);
+            });
+  ASSERT_EQ(MailRow(uuid).size(), 3u);
+  EXPECT_EQ(MailRow(uuid)[0], qovra::kFolderDrafts);
+  {
+    qovra::TEFileStream file(qovra::MessagesDir + uuid + ".emz", true, false, qovra::fmOpenRead);
+    qovra::TMailReader reader(file);
+    ASSERT_TRUE(reader.Parse(nullptr, nullptr)) << reader.Error();
+    EXPECT_EQ(reader.Subject(), u"Re: Re: plan");
+    EXPECT_EQ(reader.To(), "bob@localhost");
+  }
+  Window().SelectFolder(qovra::kFolderInbox);
+  SelectRows({0});
+
   // The mail's file gone: a warning and no window.
   fs::remove_all(qovra::MessagesDir);
   fs::create_directories(qovra::MessagesDir);

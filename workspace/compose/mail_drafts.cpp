@@ -115,13 +115,13 @@ TDraftResult SaveComposedToDrafts(TNewForm& form, const TDraftSource& source) {
     ShowWarning(ui::HandleOf(&form), "msgCouldNotSaveMailForAdministrativeUseOnly");
     return TDraftResult::Refused;
   }
-  if (form.Modified || (form.WriteContent && form.ContentPreset))
-    return WriteDraft(form, *top, *mail, source);
-
-  if (source.Empty && top->eTo->text().isEmpty() && top->eSubject->text().isEmpty()) {
+  if (!form.Modified && source.Empty && top->eTo->text().isEmpty() &&
+      top->eSubject->text().isEmpty()) {
     ShowWarning(ui::HandleOf(&form), "msgCannotSaveEmptyMail");
     return TDraftResult::Refused;
   }
+  // A new mail (also a reply or a forward) has no file of its own yet.
+  if (form.Modified || form.WriteContent) return WriteDraft(form, *top, *mail, source);
   TMailMessage changed = *mail;
   bool any = false;
   if (changed.FolderId == kFolderTrash) {

@@ -1,20 +1,23 @@
 // The main window's Save-to-drafts command for an open compose window.
 //
 // In order: a mail marked for administrative use is refused
-// ("msgCouldNotSaveMailForAdministrativeUseOnly"). When the window was
-// edited (Modified), or it holds a forwarded copy that must be written
-// (WriteContent with ContentPreset), the container is written and the
-// mail stored in the Drafts folder: into MailStream (rewound, truncated to
-// the bytes written) when ContentPreset, else to <uuid>.emz through a
-// temporary file renamed only after a complete write. Otherwise an empty
-// window is refused ("msgCannotSaveEmptyMail"); a change of folder (trash
-// to drafts), priority, mode or report flags writes the header row only;
-// no change closes the window with result 2.
+// ("msgCouldNotSaveMailForAdministrativeUseOnly"); an unedited window with
+// an empty body, no attachment, no recipients and no subject is refused
+// ("msgCannotSaveEmptyMail"). When the window was edited (Modified) or
+// holds a mail without a file of its own (WriteContent: a new mail, a
+// reply, a forward), the container is written and the mail stored in the
+// Drafts folder: into MailStream (rewound, truncated to the bytes written)
+// when ContentPreset, else to <uuid>.emz through a temporary file renamed
+// only after a complete write. Otherwise (a reopened mail left unedited) a
+// change of folder (trash to drafts), priority, mode or report flags
+// writes the header row only; no change closes the window with result 2.
 //
-// Departure kept on purpose: a failed write or database save never closes
-// the window as saved: the half-written file is removed, the old file and
-// row are kept, "msgCannotSaveDraft" is shown and the window stays open,
-// still Modified.
+// Departures kept on purpose: an unedited new mail, reply or forward is
+// written too (else only a header row would be stored, for a file that
+// does not exist or, for a forward, still holds the source mail). A failed
+// write or database save never closes the window as saved: the
+// half-written file is removed, the old file and row are kept,
+// "msgCannotSaveDraft" is shown and the window stays open, still Modified.
 //
 // GUI thread only.
 #pragma once
