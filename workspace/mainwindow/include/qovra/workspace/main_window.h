@@ -31,6 +31,7 @@
 #include <QMainWindow>
 #include <QString>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -44,6 +45,7 @@
 #include "qovra/workspace/folder_tree.h"
 #include "qovra/workspace/main_actions.h"
 
+class QDialog;
 class QKeyEvent;
 class TfrmNewMail;
 class TfrmViewMail;
@@ -51,6 +53,11 @@ class QMenu;
 class QSplitter;
 class QToolBar;
 class QTreeView;
+
+namespace qovra {
+class TMailReader;
+class TStream;
+}  // namespace qovra
 
 namespace qovra::ui {
 class ITrayIcon;
@@ -131,6 +138,41 @@ class TfrmMain : public QMainWindow {
   void acMailSignDetailsExecute();
   // The text viewer while it is open; null otherwise.
   TfrmViewMail* ViewMailForm() const { return frmView_; }
+  // Mail commands (main_window_mail_commands.cpp) ---------------------
+  // Where reply, forward and save as take their mail from: the list's
+  // record, whose file is read from the messages folder; or an open
+  // viewer's parsed reader and deciphered stream (not owned), closed with
+  // result 1 when a reply is done or a forward sent or saved.
+  struct TMailSource {
+    qovra::TMailMessage Mail;
+    qovra::TMailReader* Reader = nullptr;
+    qovra::TStream* Stream = nullptr;
+    QDialog* Viewer = nullptr;
+    TActiveFormKind Kind = TActiveFormKind::None;
+  };
+  // The only selected mail as a source; nothing unless exactly one.
+  std::optional<TMailSource> ListSource() const;
+  // Delete: the selected mails to the trash, or from the trash for good
+  // after msgConfirmDeleteMail(s); false when nothing was deleted.
+  bool acMailDeleteExecute();
+  // Reply in the text compose window; the voice reply is not in this
+  // build. Returns the window's result (0 when none was shown).
+  int ReplyToMail(const TMailSource& source, bool voice);
+  // Forward: a new <uuid>.emz filled with a copy of the source, edited in
+  // the text compose window; removed again unless sent (1) or saved (4).
+  // Returns the window's result (0 when none was shown).
+  int ForwardMail(const TMailSource& source);
+  // Save as: the source as UTF-8 text with a BOM in a file the user
+  // chooses; true when written.
+  bool SaveMailAs(const TMailSource& source);
+  // Save to drafts for the open text compose window; false when nothing
+  // was saved.
+  bool acMailSaveToDraftsExecute();
+  // The save-as chooser: the chosen path, or nothing when cancelled. Tests
+  // install one; null restores the file dialog.
+  using TSaveAsChooser =
+      std::function<std::optional<QString>(QWidget* owner, const QString& proposed)>;
+  static void SetSaveAsChooser(TSaveAsChooser chooser);
 
   // Receiving: false when refused because a receive runs already or the
   // session is not online.
@@ -261,6 +303,11 @@ class TfrmMain : public QMainWindow {
   void NotAvailable(QAction* action);
   int ShowMailViewer(qovra::TMailMessage& mail, const std::string& file);
   int ReopenUnsentMail(qovra::TMailMessage& mail);
+  // Shows form modally as frmNewMail_ and selects the Sent (1) or Drafts
+  // (4) folder afterwards; returns its result.
+  int RunComposeForm(TfrmNewMail& form);
+  // Delete, reply, forward, save as and save to drafts.
+  void ConnectMailCommands();
   void SetColumnCaption();
   std::string OwnAddress() const;
 

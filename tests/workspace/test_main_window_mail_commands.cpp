@@ -1,0 +1,413 @@
+// The main window's mail commands from the list, offscreen, on real
+// containers and a copy of the real mail database: delete, reply, forward,
+// save as and save to drafts from the text compose window.
+#include <QCheckBox>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPlainTextEdit>
+#include <QTimer>
+#include <QToolButton>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <sstream>
+
+#include "base/file_stream.h"
+#include "base/utf.h"
+#include "mailcommands/mail_file_fixture.h"
+#include "qovra/workspace/new_mail.h"
+#include "qovra/workspace/new_mail_top.h"
+#include "store/mail_container_reader.h"
+#include "test_main_window_fixture.h"
+
+namespace qovra_test {
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr char kOwn[] = "alice@127.0.0.1";
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream out;
+  out << in.rdbuf();
+  return out.str();
+}
+
+class MailCommandsTest : public MainWindowFixture {
+ protected:
+  void SetUp() override {
+    MainWindowFixture::SetUp();
+    for (const char* key : {"msgConfirmDeleteMail", "msgConfirmDeleteMails", "msgDeleting",
+                            "msgSubject", "msgDate", "msgAttachments", "msgMailContentNotFound",
+                            "msgMailFileCorrupted", "msgParsingMail", "msgOpening", "msgSaving",
+                            "msgCannotSaveEmptyMail", "msgCouldNotSaveMailForAdministrativeUseOnly",
+                            "msgCannotSaveDraft", "msgSaveToDraftsPrompt", "msgCannotSaveTextFile"})
+      qovra::SetMsg(key, key);
+    qovra::SetMsg("msgConfirmOverwrite", "overwrite %s?");
+    ASSERT_NO_FATAL_FAILURE(MakeUser(kOwn));
+    Window().show();
+  }
+  void TearDown() override {
+    TfrmMain::SetSaveAsChooser({});
+    MainWindowFixture::TearDown();
+  }
+
+  std::string UuidOf(int32_t id) {
+    qovra::SqliteStatement st = qovra::MailDb.Prepare("SELECT uuid FROM ecm_mails WHERE id=?");
+    st.Bind(1, id);
+    return st.Step() == qovra::SqliteStatement::StepResult::Row ? st.ColumnText(0) : "";
+  }
+  // A stored mail with its container; returns the uuid.
+  std::string StoreWithFile(int32_t folder, const MailFileSpec& spec, uint16_t flags = 0) {
+    const int32_t id = Store(folder, spec.From, spec.To, spec.Subject, flags);
+    const std::string uuid = UuidOf(id);
+    EXPECT_TRUE(WriteMailFile(qovra::MessagesDir + uuid + ".emz", spec));
+    return uuid;
+  }
+  std::vector<int64_t> MailRow(const std::string& uuid) {
+    qovra::SqliteStatement st =
+        qovra::MailDb.Prepare("SELECT folder_id,flag,priority FROM ecm_mails WHERE uuid=?");
+    st.Bind(1, uuid);
+    if (st.Step() != qovra::SqliteStatement::StepResult::Row) return {};
+    return {st.ColumnInt(0), st.ColumnInt(1), st.ColumnInt(2)};
+  }
+  std::vector<std::string> EmzFiles() {
+    std::vector<std::string> names;
+    for (const auto& e : fs::directory_iterator(qovra::MessagesDir))
+      names.push_back(e.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+  }
+  void SelectAll() {
+    std::vector<int> rows;
+    for (int r = 0; r < Window().model->Count(); ++r) rows.push_back(r);
+    SelectRows(rows);
+  }
+  // Runs body inside the compose window that open shows; a window still
+  // open afterwards is closed without a result.
+  void InCompose(const std::function<void()>& open, const std::function<void(TfrmNewMail&)>& body) {
+    QTimer::singleShot(0, [&] {
+      TfrmNewMail* form = Window().NewMailForm();
+      ASSERT_NE(form, nullptr);
+      body(*form);
+      if (Window().NewMailForm() == form && form->isVisible()) form->done(2);
+    });
+    open();
+  }
+};
+
+TEST_F(MailCommandsTest, DeleteThreeFromTheInboxThenFromTheTrash) {
+  std::vector<std::string> uuids;
+  for (const char16_t* subject : {u"one", u"two", u"three"}) {
+    MailFileSpec spec;
+    spec.Subject = subject;
+    uuids.push_back(StoreWithFile(qovra::kFolderInbox, spec));
+  }
+  Window().SelectFolder(qovra::kFolderInbox);
+  SelectAll();
+  ASSERT_TRUE(Window().alMain->acMailDelete->isEnabled());
+  Window().alMain->acMailDelete->trigger();
+  EXPECT_TRUE(Shown().empty()) << "no question outside the trash";
+  EXPECT_EQ(Window().model->Count(), 0);
+  EXPECT_EQ(Window().FindFolderNode(qovra::kFolderTrash)->text(1), QStringLiteral("3"));
+  for (const std::string& uuid : uuids) {
+    EXPECT_EQ(MailRow(uuid)[0], qovra::kFolderTrash);
+    EXPECT_TRUE(fs::exists(qovra::MessagesDir + uuid + ".emz"));
+  }
+
+  Window().SelectFolder(qovra::kFolderTrash);
+  // One row asks the one-mail question; No keeps it.
+  SelectRows({0});
+  ui_->QueueAnswer(qovra::kMsgResultNo);
+  Window().alMain->acMailDelete->trigger();
+  EXPECT_EQ(Shown(), std::vector<std::string>{"msgConfirmDeleteMail"});
+  EXPECT_EQ(Window().model->Count(), 3);
+
+  ui_->messages.clear();
+  SelectAll();
+  ui_->QueueAnswer(qovra::kMsgResultYes);
+  Window().alMain->acMailDelete->trigger();
+  EXPECT_EQ(Shown(), std::vector<std::string>{"msgConfirmDeleteMails"});
+  EXPECT_EQ(Window().model->Count(), 0);
+  EXPECT_EQ(Window().FindFolderNode(qovra::kFolderTrash)->text(1), QStringLiteral("0"));
+  for (const std::string& uuid : uuids) EXPECT_TRUE(MailRow(uuid).empty());
+  EXPECT_TRUE(EmzFiles().empty());
+}
+
+TEST_F(MailCommandsTest, ReplyFromTheList) {
+  MailFileSpec spec;
+  spec.Subject = u"Re: plan";
+  spec.Body = u"first\r\nsecond";
+  StoreWithFile(qovra::kFolderInbox, spec);
+  Window().SelectFolder(qovra::kFolderInbox);
+  SelectRows({0});
+  ASSERT_TRUE(Window().alMain->acMailReply->isEnabled());
+  QString to, subject, body;
+  bool body_focus = false;
+  InCompose([&] { Window().alMain->acMailReply->trigger(); },
+            [&](TfrmNewMail& form) {
+              QApplication::processEvents();
+              to = form.frameNewMailTop1->eTo->text();
+              subject = form.frameNewMailTop1->eSubject->text();
+              body = form.eMailBody->toPlainText();
+              body_focus =
+                  form.eMailBody->hasFocus() || QApplication::focusWidget() == form.eMailBody;
+              EXPECT_EQ(form.eMailBody->textCursor().position(), 0);
+            });
+  EXPECT_EQ(to, QStringLiteral("bob@localhost"));
+  EXPECT_EQ(subject, QStringLiteral("Re: Re: plan")) << "always prefixed";
+  EXPECT_TRUE(body.startsWith(QStringLiteral("\n\n\n\n> -----"))) << body.toStdString();
+  EXPECT_TRUE(body.contains(QStringLiteral("\n> first\n> second\n"))) << body.toStdString();
+  EXPECT_TRUE(body.contains(QStringLiteral("\n> msgSubject: Re: plan\n"))) << body.toStdString();
+  EXPECT_EQ(Window().ActiveFormKind(), TActiveFormKind::None);
+
+  // Saved untouched: a new mail, so its content is written to Drafts.
+  std::string uuid;
+  InCompose([&] { Window().alMain->acMailReply->trigger(); },
+            [&](TfrmNewMail& form) {
+              uuid = std::string(form.Mail->Uuid.view());
+              Window().alMain->acMailSaveToDrafts->trigger();
+              EXPECT_EQ(form.result(), 4);
+            });
+  ASSERT_EQ(MailRow(uuid).size(), 3u);
+  EXPECT_EQ(MailRow(uuid)[0], qovra::kFolderDrafts);
+  {
+    qovra::TEFileStream file(qovra::MessagesDir + uuid + ".emz", true, false, qovra::fmOpenRead);
+    qovra::TMailReader reader(file);
+    ASSERT_TRUE(reader.Parse(nullptr, nullptr)) << reader.Error();
+    EXPECT_EQ(reader.Subject(), u"Re: Re: plan");
+    EXPECT_EQ(reader.To(), "bob@localhost");
+  }
+  Window().SelectFolder(qovra::kFolderInbox);
+  SelectRows({0});
+
+  // The mail's file gone: a warning and no window.
+  fs::remove_all(qovra::MessagesDir);
+  fs::create_directories(qovra::MessagesDir);
+  ui_->messages.clear();
+  Window().alMain->acMailReply->trigger();
+  EXPECT_EQ(Shown(), std::vector<std::string>{"msgMailContentNotFound"});
+}
+
+TEST_F(MailCommandsTest, ForwardFromTheListKeepsAttachmentsAndCancelLeavesNoFile) {
+  MailFileSpec spec;
+  spec.Subject = u"plan";
+  spec.Body = u"see attached";
+  // A long recipient list makes the source longer than the forward's own
+  // container: what is left over must not stay in the new file.
+  for (int i = 0; i < 40; ++i) spec.To += ";user" + std::to_string(i) + "@localhost";
+  std::string binary(70000, '\0');
+  for (size_t i = 0; i < binary.size(); ++i) binary[i] = static_cast<char>(i * 7 + 3);
+  spec.Attachments = {{u"data.bin", binary}, {u"отчёт.txt", "report"}};
+  const std::string source_uuid = StoreWithFile(qovra::kFolderInbox, spec, qovra::mfAttachments);
+  const std::string source_path = qovra::MessagesDir + source_uuid + ".emz";
+  const std::string source_bytes = ReadFile(source_path);
+  Window().SelectFolder(qovra::kFolderInbox);
+  SelectRows({0});
+  ASSERT_TRUE(Window().alMain->acMailForward->isEnabled());
+
+  // Cancelled: no new file remains.
+  size_t files_inside = 0;
+  InCompose([&] { Window().alMain->acMailForward->trigger(); },
+            [&](TfrmNewMail& form) {
+              files_inside = EmzFiles().size();
+              EXPECT_TRUE(form.frameNewMailTop1->eTo->text().isEmpty());
+              EXPECT_EQ(form.frameNewMailTop1->eSubject->text(), QStringLiteral("Fwd: plan"));
+              EXPECT_EQ(form.eMailBody->toPlainText(), QStringLiteral("see attached"));
+              EXPECT_EQ(form.AttachmentCount(), 2);
+            });
+  EXPECT_EQ(files_inside, 2u);
+  EXPECT_EQ(EmzFiles(), std::vector<std::string>{source_uuid + ".emz"});
+
+  // Saved to drafts: the new container carries both attachments byte for
+  // byte and ends with its closing line; the source is unchanged.
+  std::string new_uuid;
+  InCompose([&] { Window().alMain->acMailForward->trigger(); },
+            [&](TfrmNewMail& form) {
+              new_uuid = std::string(form.Mail->Uuid.view());
+              form.frameNewMailTop1->eTo->setText(QStringLiteral("carol@127.0.0.1"));
+              Window().alMain->acMailSaveToDrafts->trigger();
+              EXPECT_FALSE(form.isVisible());
+              EXPECT_EQ(form.result(), 4);
+            });
+  EXPECT_EQ(ReadFile(source_path), source_bytes);
+  ASSERT_EQ(MailRow(new_uuid).size(), 3u);
+  EXPECT_EQ(MailRow(new_uuid)[0], qovra::kFolderDrafts);
+  EXPECT_EQ(Window().CurrentFolder().FolderId, qovra::kFolderDrafts);
+  const std::string path = qovra::MessagesDir + new_uuid + ".emz";
+  const std::string bytes = ReadFile(path);
+  ASSERT_LT(bytes.size(), source_bytes.size());
+  qovra::TEFileStream file(path, true, false, qovra::fmOpenRead);
+  qovra::TMailReader reader(file);
+  ASSERT_TRUE(reader.Parse(nullptr, nullptr)) << reader.Error();
+  EXPECT_EQ(bytes.substr(bytes.size() - reader.Boundary().size() - 6),
+            "\r\n--" + reader.Boundary() + "--")
+      << "nothing after the closing line";
+  EXPECT_EQ(reader.Subject(), u"Fwd: plan");
+  EXPECT_EQ(reader.To(), "carol@127.0.0.1");
+  ASSERT_EQ(reader.Attachments().size(), 2u);
+  const std::string out = dir_.File("att");
+  fs::create_directories(out);
+  for (int i = 0; i < 2; ++i)
+    ASSERT_TRUE(
+        reader.SaveAttachment(i, true, nullptr, nullptr, true, qovra::Utf8ToUtf16(out + "/")));
+  EXPECT_TRUE(ReadFile(out + "/data.bin") == binary);
+  EXPECT_EQ(ReadFile(out + "/" + qovra::Utf16ToUtf8(u"отчёт.txt")), "report");
+}
+
+TEST_F(MailCommandsTest, SaveAsWithASlashInTheSubject) {
+  MailFileSpec spec;
+  spec.Subject = u"plan/budget";
+  StoreWithFile(qovra::kFolderInbox, spec);
+  Window().SelectFolder(qovra::kFolderInbox);
+  SelectRows({0});
+  const std::string target = dir_.File("saved.txt");
+  QString proposed;
+  TfrmMain::SetSaveAsChooser([&](QWidget*, const QString& name) {
+    proposed = name;
+    return std::optional<QString>(QString::fromStdString(target));
+  });
+  Window().alMain->acMailSaveAs->trigger();
+  EXPECT_EQ(proposed, QStringLiteral("plan.budget.txt"));
+  const std::string text = ReadFile(target);
+  ASSERT_EQ(text.substr(0, 3), "\xEF\xBB\xBF");
+  EXPECT_NE(text.find("msgSubject: plan/budget\r\n"), std::string::npos) << text;
+  EXPECT_TRUE(Shown().empty());
+
+  // An existing file is replaced only after Yes.
+  std::ofstream(target, std::ios::trunc) << "mine";
+  ui_->QueueAnswer(qovra::kMsgResultNo);
+  Window().alMain->acMailSaveAs->trigger();
+  EXPECT_EQ(Shown(), std::vector<std::string>{"overwrite saved.txt?"});
+  EXPECT_EQ(ReadFile(target), "mine");
+  ui_->QueueAnswer(qovra::kMsgResultYes);
+  Window().alMain->acMailSaveAs->trigger();
+  EXPECT_EQ(ReadFile(target), text);
+
+  // A voice mail gives nothing to save.
+  ui_->messages.clear();
+  proposed.clear();
+  MailFileSpec voice;
+  voice.Subject = u"voice";
+  StoreWithFile(qovra::kFolderInbox, voice, qovra::mfVoice);
+  Window().SelectFolder(qovra::kFolderInbox);
+  for (int r = 0; r < Window().model->Count(); ++r)
+    if (Window().model->Row(r).Flags & qovra::mfVoice) SelectRows({r});
+  Window().alMain->acMailSaveAs->trigger();
+  EXPECT_TRUE(proposed.isEmpty());
+  EXPECT_TRUE(Shown().empty());
+}
+
+// Save to drafts from the text compose window for a new mail.
+TEST_F(MailCommandsTest, SaveToDraftsForANewMail) {
+  enum class Edit { Nothing, Subject, Priority, FauAndSubject, CloseYes };
+  struct Case {
+    const char* name;
+    Edit edit;
+    std::vector<std::string> shown;
+    int result;   // -1: the window stayed open
+    bool stored;  // a row in Drafts and its file
+  };
+  const Case cases[] = {
+      {"nothing typed", Edit::Nothing, {"msgCannotSaveEmptyMail"}, -1, false},
+      {"only a subject", Edit::Subject, {}, 4, true},
+      {"only the priority", Edit::Priority, {"msgCannotSaveEmptyMail"}, -1, false},
+      {"administrative use",
+       Edit::FauAndSubject,
+       {"msgCouldNotSaveMailForAdministrativeUseOnly"},
+       -1,
+       false},
+      {"close question, yes", Edit::CloseYes, {"msgSaveToDraftsPrompt"}, 4, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ui_->messages.clear();
+    std::string uuid;
+    bool open_after = false;
+    const int result = [&] {
+      int r = -1;
+      QTimer::singleShot(0, [&] {
+        TfrmNewMail& form = *Window().NewMailForm();
+        uuid = std::string(form.Mail->Uuid.view());
+        TframeNewMailTop& top = *form.frameNewMailTop1;
+        switch (c.edit) {
+          case Edit::Nothing:
+            break;
+          case Edit::Subject:
+            top.eSubject->setText(QStringLiteral("Only a subject"));
+            break;
+          case Edit::Priority:
+            top.mnuLowPriorityClick(top.mnuHighPriority);
+            break;
+          case Edit::FauAndSubject:
+            top.eSubject->setText(QStringLiteral("secret"));
+            top.chkFAU->setChecked(true);
+            break;
+          case Edit::CloseYes:
+            top.eSubject->setText(QStringLiteral("asked"));
+            ui_->QueueAnswer(qovra::kMsgResultYes);
+            form.close();
+            break;
+        }
+        if (c.edit != Edit::CloseYes) Window().alMain->acMailSaveToDrafts->trigger();
+        open_after = form.isVisible();
+        if (open_after) form.done(2);
+      });
+      r = Window().acMailNewExecute();
+      return r;
+    }();
+    EXPECT_EQ(Shown(), c.shown);
+    EXPECT_EQ(open_after, c.result == -1);
+    if (c.result != -1) {
+      EXPECT_EQ(result, c.result);
+    }
+    const bool file = fs::exists(qovra::MessagesDir + uuid + ".emz");
+    EXPECT_EQ(file, c.stored);
+    EXPECT_EQ(!MailRow(uuid).empty(), c.stored);
+    if (c.stored) {
+      EXPECT_EQ(MailRow(uuid)[0], qovra::kFolderDrafts);
+      EXPECT_EQ(MailRow(uuid)[1] & (qovra::mfDeliveryReport | qovra::mfReadReport),
+                qovra::mfDeliveryReport | qovra::mfReadReport);
+      EXPECT_EQ(Window().CurrentFolder().FolderId, qovra::kFolderDrafts);
+    }
+    EXPECT_FALSE(fs::exists(qovra::MessagesDir + uuid + ".emz.part"));
+  }
+}
+
+// A failed write never reports success: the old file and row stay, the
+// half-written file is gone, the window stays open and says so.
+TEST_F(MailCommandsTest, FailedDraftWriteKeepsTheOldFileAndTheWindow) {
+  MailFileSpec spec;
+  spec.Subject = u"old draft";
+  const std::string uuid = StoreWithFile(qovra::kFolderDrafts, spec);
+  const std::string path = qovra::MessagesDir + uuid + ".emz";
+  const std::string old_bytes = ReadFile(path);
+  const std::string attached = dir_.File("gone.txt");
+  std::ofstream(attached) << "soon gone";
+  bool open_after = false;
+  bool still_modified = false;
+  QTimer::singleShot(0, [&] {
+    TfrmNewMail& form = *Window().NewMailForm();
+    form.Mail->Uuid = uuid;
+    form.frameNewMailTop1->eSubject->setText(QStringLiteral("new text"));
+    form.AttachFiles({QString::fromStdString(attached)});
+    fs::remove(attached);
+    ui_->messages.clear();
+    Window().alMain->acMailSaveToDrafts->trigger();
+    open_after = form.isVisible();
+    still_modified = form.Modified;
+    form.Modified = false;
+    form.done(2);
+  });
+  EXPECT_EQ(Window().acMailNewExecute(), 2);
+  EXPECT_TRUE(open_after);
+  EXPECT_TRUE(still_modified);
+  EXPECT_EQ(Shown(), std::vector<std::string>{"msgCannotSaveDraft"});
+  EXPECT_TRUE(ReadFile(path) == old_bytes);
+  EXPECT_FALSE(fs::exists(path + ".part"));
+  EXPECT_EQ(MailRow(uuid)[0], qovra::kFolderDrafts);
+}
+
+}  // namespace
+}  // namespace qovra_test
