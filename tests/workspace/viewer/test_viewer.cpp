@@ -108,7 +108,10 @@ class ViewerTest : public qovra_test::ComposeFixture {
   // Opens the selected mail and runs body inside the viewer, then closes it.
   Seen Open(const std::function<void(TfrmViewMail&)>& body = {}) {
     Seen seen;
-    QTimer::singleShot(0, [&] {
+    // The check runs inside the viewer's loop; when no viewer opens, the
+    // guard's end drops it before seen and body go.
+    QObject guard;
+    QTimer::singleShot(0, &guard, [&] {
       TfrmViewMail* form = Window().ViewMailForm();
       if (!form) return;
       seen.shown = true;
@@ -238,7 +241,7 @@ TEST_F(ViewerTest, SignatureDetailsAndCertificate) {
       [&](QWidget*, const std::string& file) { opened.push_back(file); });
   QString signed_by, verdict;
   Open([&](TfrmViewMail& form) {
-    QTimer::singleShot(0, [&] {
+    QTimer::singleShot(0, &form, [&] {
       auto* dialog = qobject_cast<TfrmSignDetails*>(QApplication::activeModalWidget());
       if (!dialog) return;
       signed_by = dialog->lblSignedBy->text();
@@ -454,7 +457,8 @@ TEST_F(ViewerTest, OutboxMailReopensInTheComposeWindowOnAWorkingCopy) {
   bool copy_seen = false;
   QString to, subject, body;
   int rows = 0;
-  QTimer::singleShot(0, [&] {
+  QObject guard;
+  QTimer::singleShot(0, &guard, [&] {
     TfrmNewMail* form = Window().NewMailForm();
     if (!form) return;
     copy_seen = fs::exists(qovra::MessagesDir + "~" + uuid + ".emz");
