@@ -18,6 +18,7 @@
 #include "base/msg_format.h"
 #include "base/text_utils.h"
 #include "base/time_stamp.h"
+#include "net/xml_maker_addresses.h"
 #include "platform/file_utils.h"
 #include "store/mail_container_reader.h"
 #include "store/mail_db.h"
@@ -89,9 +90,7 @@ TFileOutcome ImportMailFile(const TImportTarget& target, const std::string& path
   mail.Id = 0;
   mail.Uuid = name.substr(0, kUuidLength);
   mail.FromAddress = reader.From().substr(0, 64);
-  std::vector<std::string> to;
-  SplitToList(';', reader.To(), to, /*trim_items=*/true, /*skip_empty=*/true);
-  for (const std::string& address : to) mail.Recipients.Add(address);
+  (void)SplitAddressList(mail.Recipients, reader.To(), ';');
   mail.Subject = reader.Subject();
   mail.SentTime = reader.Date();
   const bool own = SameTextAscii(reader.From(), target.OwnAddress);

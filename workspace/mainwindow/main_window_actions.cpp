@@ -32,12 +32,13 @@ void TfrmMain::ConnectActions() {
        {a->acMailNewVoice, a->acMailOpen, a->acMailForward,
         a->acMailSaveAs, a->acMailReply, a->acMailReplyVoice, a->acMailDelete,
         a->acMailSaveToDrafts, a->acMailSignDetails, a->acMailAttachmentsSave, a->acMailReport,
-        a->acMailPrint, a->acMailImport, a->acToolsContactsBook}) {
+        a->acMailPrint, a->acToolsContactsBook}) {
     connect(action, &QAction::triggered, this, [this, action] { NotAvailable(action); });
   }
   connect(a->acMailReceive, &QAction::triggered, this, [this] { (void)acMailReceiveExecute(); });
   connect(a->acMailNew, &QAction::triggered, this, [this] { (void)acMailNewExecute(); });
   connect(a->acMailSend, &QAction::triggered, this, [this] { (void)acMailSendExecute(); });
+  connect(a->acMailImport, &QAction::triggered, this, &TfrmMain::acMailImportExecute);
   connect(a->acWorkOffline, &QAction::triggered, this, &TfrmMain::acWorkOfflineExecute);
   connect(a->acToolsChangePassword, &QAction::triggered, this,
           &TfrmMain::acToolsChangePasswordExecute);
