@@ -68,7 +68,7 @@ const ActionRow kActions[] = {
     {"acMailAttachmentsSave", "", Rule::Always, true},
     {"acMailReport", "Alt+Return", Rule::One, true},
     {"acMailPrint", "Ctrl+P", Rule::One, true},
-    {"acMailImport", "Ctrl+Alt+I", Rule::Always, true},
+    {"acMailImport", "Ctrl+Alt+I", Rule::Always, false},
     {"acWorkOffline", "", Rule::Always, false},
     {"acToolsContactsBook", "", Rule::Always, true},
     {"acToolsChangePassword", "", Rule::Always, false},

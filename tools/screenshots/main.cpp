@@ -4,7 +4,7 @@
 //
 // Windows: msg-error, msg-question, msg-info, msg-plain, progress, about,
 // menu, main, login, password, register, forget-1 to forget-4 (the pages
-// of the recovery wizard), chpass, profile, picker, dupdialog, compose,
+// of the recovery wizard), chpass, profile, import, picker, dupdialog, compose,
 // viewer, viewer-status<code> (each signature verdict), signdetails, mailreport,
 // settings-1 to settings-5 (the settings dialog on each of its pages) (all
 // of them when none is named). Each window is shown over an owner
@@ -48,9 +48,11 @@
 #include "qovra/account/options_dialog.h"
 #include "qovra/account/options_pages.h"
 #include "qovra/account/password_prompt.h"
+#include "qovra/controls/button_edit.h"
+#include "qovra/workspace/import_form.h"
+#include "qovra/account/user_profile.h"
 #include "qovra/account/register_window.h"
 #include "qovra/account/us_keyboard.h"
-#include "qovra/account/user_profile.h"
 #include "qovra/addressbook/address_book_db.h"
 #include "qovra/addressbook/contacts_list.h"
 #include "qovra/addressbook/dup_dialog.h"
@@ -379,6 +381,16 @@ bool ShootProfile(const QString& dir) {
   TfrmUserProfile dialog(&owner);
   dialog.Preset(contact);
   return ShootModal(dialog, owner, dir, QStringLiteral("profile"));
+}
+
+// The import dialog with a folder chosen.
+bool ShootImport(const QString& dir) {
+  OwnerWindow owner;
+  owner.show();
+  Settle();
+  TfrmImport dialog(&owner);
+  dialog.eImportFolder->setText(QDir::homePath() + QStringLiteral("/Documents/mail"));
+  return ShootModal(dialog, owner, dir, QStringLiteral("import"));
 }
 
 // The registration form filled in, the login proposed from the names.
@@ -764,6 +776,7 @@ int main(int argc, char** argv) {
       {QStringLiteral("password"), [&] { return ShootPassword(dir); }},
       {QStringLiteral("chpass"), [&] { return ShootChangePassword(dir); }},
       {QStringLiteral("profile"), [&] { return ShootProfile(dir); }},
+      {QStringLiteral("import"), [&] { return ShootImport(dir); }},
       {QStringLiteral("register"), [&] { return ShootRegister(dir); }},
       {QStringLiteral("forget-1"), [&] { return ShootForget(dir, 1); }},
       {QStringLiteral("forget-2"), [&] { return ShootForget(dir, 2); }},

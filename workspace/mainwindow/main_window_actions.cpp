@@ -30,7 +30,7 @@ void TfrmMain::ConnectActions() {
   // Workflows that later parts of the program bring.
   for (QAction* action :
        {a->acMailNewVoice, a->acMailReplyVoice, a->acMailAttachmentsSave, a->acMailReport,
-        a->acMailPrint, a->acMailImport, a->acToolsContactsBook}) {
+        a->acMailPrint, a->acToolsContactsBook}) {
     connect(action, &QAction::triggered, this, [this, action] { NotAvailable(action); });
   }
   ConnectMailCommands();
@@ -39,6 +39,7 @@ void TfrmMain::ConnectActions() {
   connect(a->acMailSend, &QAction::triggered, this, [this] { (void)acMailSendExecute(); });
   connect(a->acMailOpen, &QAction::triggered, this, [this] { (void)acMailOpenExecute(); });
   connect(a->acMailSignDetails, &QAction::triggered, this, &TfrmMain::acMailSignDetailsExecute);
+  connect(a->acMailImport, &QAction::triggered, this, &TfrmMain::acMailImportExecute);
   connect(a->acWorkOffline, &QAction::triggered, this, &TfrmMain::acWorkOfflineExecute);
   connect(a->acToolsChangePassword, &QAction::triggered, this,
           &TfrmMain::acToolsChangePasswordExecute);

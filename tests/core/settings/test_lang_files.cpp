@@ -139,6 +139,7 @@ const std::map<std::string, std::string> kFormats = {
     {"msgNewMailNotice", "d"},             // new mails
     {"msgConfirmOverwrite", "s"},          // file name
     {"msgMailsImported", "d"},             // files imported
+    {"msgMailsNotImported", "s"},          // names of the files not imported, one a line
     {"msgLoginMailSended", "ss"},          // login, domain
     {"msgLoginMailSendingSkipped", "ss"},  // login, domain
     {"msgLoginMailSendError", "ss"},       // login, domain

@@ -124,6 +124,9 @@ class TfrmMain : public QMainWindow {
   // counters are refreshed and, when sent, the Sent folder selected.
   // Returns the window's result (1 sent, 4 saved to drafts, 2 cancelled).
   int acMailNewExecute();
+  // The import dialog (modal); when it stored mails, the folder counters
+  // are refreshed and the inbox selected.
+  void acMailImportExecute();
   // Sends the open text compose window's mail; false when nothing was sent.
   bool acMailSendExecute();
   // The text compose window while it is open; null otherwise.
