@@ -32,11 +32,13 @@ void TfrmMain::ConnectActions() {
        {a->acMailNewVoice, a->acMailOpen, a->acMailForward,
         a->acMailSaveAs, a->acMailReply, a->acMailReplyVoice, a->acMailDelete,
         a->acMailSaveToDrafts, a->acMailSignDetails, a->acMailAttachmentsSave, a->acMailReport,
-        a->acMailPrint, a->acMailImport, a->acToolsContactsBook}) {
+        a->acMailPrint, a->acMailImport}) {
     connect(action, &QAction::triggered, this, [this, action] { NotAvailable(action); });
   }
   connect(a->acMailReceive, &QAction::triggered, this, [this] { (void)acMailReceiveExecute(); });
   connect(a->acMailNew, &QAction::triggered, this, [this] { (void)acMailNewExecute(); });
+  connect(a->acToolsContactsBook, &QAction::triggered, this,
+          &TfrmMain::acToolsContactsBookExecute);
   connect(a->acMailSend, &QAction::triggered, this, [this] { (void)acMailSendExecute(); });
   connect(a->acWorkOffline, &QAction::triggered, this, &TfrmMain::acWorkOfflineExecute);
   connect(a->acToolsChangePassword, &QAction::triggered, this,

@@ -120,6 +120,11 @@ class TfrmMain : public QMainWindow {
   bool acMailSendExecute();
   // The text compose window while it is open; null otherwise.
   TfrmNewMail* NewMailForm() const { return frmNewMail_; }
+  // A new mail to recipients ("Name <address>, ..."): kind 0 opens the text
+  // compose window with them in To; kind 1 (voice) is not available yet.
+  int NewMailTo(int kind, const QString& recipients);
+  // The contacts book (modal); once at a time.
+  void acToolsContactsBookExecute();
 
   // Receiving: false when refused because a receive runs already or the
   // session is not online.
@@ -263,5 +268,7 @@ class TfrmMain : public QMainWindow {
   int32_t last_found_id_ = 0;  // the mail the last search hit; 0: none
   TActiveFormKind active_form_kind_ = TActiveFormKind::None;
   TfrmNewMail* frmNewMail_ = nullptr;  // while acMailNewExecute shows it
+  QString new_mail_to_;                // To of the next acMailNewExecute
+  bool contacts_book_open_ = false;
   qovra::TReceiveSummary last_receive_;
 };
