@@ -33,7 +33,6 @@ class TImageList;
 }  // namespace ui
 namespace addressbook {
 class TAddrBookModel;
-class TAddrBookTree;
 }  // namespace addressbook
 }  // namespace qovra
 
@@ -78,7 +77,7 @@ class TfrmAddrBook : public QDialog {
 
   qovra::addressbook::TAddrBookModel* Model() const { return model_; }
 
-  qovra::addressbook::TAddrBookTree* vstAddrBook;
+  QTreeView* vstAddrBook;
   QToolBar* pnlToolBar;
   QWidget* pnlSearch;
   qovra::ui::TframeSearchEdit* frameSearchEdit1;
