@@ -638,6 +638,7 @@ void TfrmAddrBook::Search(bool find_next) {
       for (TContactNode* p = n->Parent; p && p->Parent; p = p->Parent)
         vstAddrBook->expand(model_->IndexOf(p));
       FocusRow(n, column);
+      vstAddrBook->scrollTo(model_->IndexOf(n, column), QAbstractItemView::PositionAtCenter);
       last_hit_ = n;
       return;
     }

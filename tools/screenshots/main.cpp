@@ -4,25 +4,25 @@
 //
 // Windows: msg-error, msg-question, msg-info, msg-plain, progress, about,
 // menu, main, login, password, register, forget-1 to forget-4 (the pages
-// of the recovery wizard), chpass, profile, picker, dupdialog, compose,
+// of the recovery wizard), chpass, profile, picker, dupdialog, addrbook, compose,
 // settings-1 to settings-5 (the settings dialog on each of its pages) (all
 // of them when none is named). Each window is shown over an owner
 // window and saved twice: <name>.png holds the window alone, and
 // <name>-screen.png the part of the screen around the owner, showing where
 // the window sits. Run it under Xvfb (scripts/screenshots.sh).
 #include <QApplication>
-#include <QDialog>
 #include <QComboBox>
+#include <QDialog>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
-#include <QPlainTextEdit>
 #include <QMenu>
 #include <QMenuBar>
 #include <QPixmap>
+#include <QPlainTextEdit>
 #include <QScreen>
 #include <QTemporaryDir>
 #include <QTextStream>
@@ -45,13 +45,16 @@
 #include "qovra/account/options_dialog.h"
 #include "qovra/account/options_pages.h"
 #include "qovra/account/password_prompt.h"
-#include "qovra/account/user_profile.h"
 #include "qovra/account/register_window.h"
 #include "qovra/account/us_keyboard.h"
+#include "qovra/account/user_profile.h"
+#include "qovra/addressbook/addr_book.h"
+#include "qovra/addressbook/addr_book_model.h"
 #include "qovra/addressbook/address_book_db.h"
 #include "qovra/addressbook/contacts_list.h"
 #include "qovra/addressbook/dup_dialog.h"
 #include "qovra/controls/edit_ex.h"
+#include "qovra/controls/search_edit_frame.h"
 #include "qovra/ui/about_box.h"
 #include "qovra/ui/apply_language.h"
 #include "qovra/ui/menu_style.h"
@@ -518,6 +521,64 @@ bool ShootPicker(const QString& dir) {
   return ok;
 }
 
+// The contacts book over an owner: 200 contacts in nested groups (the seed
+// book and 170 more), a collapsed group, and the search line open with a
+// hit inside that group. With QOVRA_SHOT_WAIT=<ms> it stays open that long
+// (for keys, clicks and drags from outside) and saves addrbook-after.png.
+bool ShootAddrBook(const QString& dir) {
+  QTemporaryDir folder;
+  qovra::SqliteDb db;
+  if (!folder.isValid() || !SeedAddressBook(db, folder)) return false;
+  const char* extra_groups[][3] = {
+      {"7", "Ташкент", "6"}, {"8", "Наманган", "6"}, {"9", "Склад", "7"}, {"10", "Бригада 1", "9"}};
+  for (const auto& g : extra_groups) {
+    qovra::SqliteStatement q =
+        db.Prepare("INSERT INTO eca_groups (id,name,parent_id) VALUES (?,?,?)");
+    if (!q.Bind(1, int64_t{std::atoi(g[0])}).Bind(2, g[1]).Bind(3, int64_t{std::atoi(g[2])}).Run())
+      return false;
+  }
+  const char* first[] = {"Азамат", "Барно", "Вера",   "Гайрат", "Дилшод", "Эльмира", "Жамшид",
+                         "Зебо",   "Илхом", "Кирилл", "Лазиз",  "Мохира", "Нилуфар", "Олим"};
+  const char* last[] = {"Абдуллаев", "Бекова",   "Валиев", "Газиева",  "Давлатов", "Ержанова",
+                        "Жураев",    "Зокирова", "Исаев",  "Каримова", "Латипов",  "Махмудова"};
+  for (int id = 31; id <= 200; ++id) {
+    const std::string email = "user" + std::to_string(id) + "@localhost";
+    qovra::SqliteStatement q = db.Prepare(
+        "INSERT INTO eca_contacts (id,first_name,last_name,email,company_id,job_title_id) "
+        "VALUES (?,?,?,?,0,0)");
+    if (!q.Bind(1, int64_t{id}).Bind(2, first[id % 14]).Bind(3, last[id % 12]).Bind(4, email).Run())
+      return false;
+    qovra::SqliteStatement link = db.Prepare("INSERT INTO eca_group_contacts VALUES (?,?)");
+    if (!link.Bind(1, int64_t{1 + id % 10}).Bind(2, int64_t{id}).Run()) return false;
+  }
+  OwnerWindow owner;
+  owner.show();
+  Settle();
+  TfrmAddrBook book(db, &owner);
+  book.OnNewMail = [](int kind, const QString& to) {
+    std::printf("addrbook new mail %d: %s\n", kind, qPrintable(to));
+  };
+  book.Prepare();
+  book.show();
+  Settle(300);
+  // Collapse "Бухгалтерия" and find a contact two groups below it.
+  for (qovra::TContactNode* n = book.Model()->Tree().First(); n; n = qovra::TContactTree::Next(n))
+    if (n->IsGroup && n->Record.Id == 1) book.vstAddrBook->collapse(book.Model()->IndexOf(n));
+  book.acContactFindExecute();
+  book.frameSearchEdit1->eSearch()->setText(QStringLiteral("тимур"));
+  Settle(300);
+  bool ok = SaveBoth(&book, &owner, dir, QStringLiteral("addrbook"));
+  const int wait = qEnvironmentVariableIntValue("QOVRA_SHOT_WAIT");
+  if (wait > 0) {
+    std::printf("addrbook: waiting %d ms\n", wait);
+    std::fflush(stdout);
+    Settle(wait);
+    ok = SaveBoth(&book, &owner, dir, QStringLiteral("addrbook-after")) && ok;
+  }
+  book.hide();
+  return ok;
+}
+
 // The text compose window over an owner: three recipients typed, the
 // completion list open for the fourth, a subject, a body and two
 // attachments. With QOVRA_SHOT_WAIT=<ms> it stays open that long (for
@@ -566,9 +627,8 @@ bool ShootCompose(const QString& dir) {
   if (wait > 0) {
     std::printf("compose: waiting %d ms\n", wait);
     std::fflush(stdout);
-    TfrmNewMail::SetAttachChooser([table](QWidget*) {
-      return std::optional<QStringList>(QStringList{table});
-    });
+    TfrmNewMail::SetAttachChooser(
+        [table](QWidget*) { return std::optional<QStringList>(QStringList{table}); });
     Settle(wait);
     TfrmNewMail::SetAttachChooser({});
     if (form.isVisible()) ok = SaveBoth(&form, &owner, dir, QStringLiteral("compose-after")) && ok;
@@ -670,6 +730,7 @@ int main(int argc, char** argv) {
       {QStringLiteral("picker"), [&] { return ShootPicker(dir); }},
       {QStringLiteral("compose"), [&] { return ShootCompose(dir); }},
       {QStringLiteral("dupdialog"), [&] { return ShootDupDialog(dir); }},
+      {QStringLiteral("addrbook"), [&] { return ShootAddrBook(dir); }},
   };
   for (int page = 0; page < 5; ++page)
     shots[QStringLiteral("settings-%1").arg(page + 1)] = [&dir, page] {
