@@ -4,10 +4,14 @@
 #include <filesystem>
 #include <fstream>
 #include <pugixml.hpp>
+#include <unordered_map>
 #include <unordered_set>
 #include <vector>
 
+#include "address_book_rows.h"
 #include "base/address_list.h"
+#include "base/quoting.h"
+#include "base/text_utils.h"
 #include "base/utf.h"
 #include "qovra/addressbook/address_book.h"
 #include "qovra/addressbook/address_book_db.h"
@@ -15,6 +19,8 @@
 namespace qovra {
 
 namespace {
+
+using addrbook_detail::StoredText;
 
 constexpr std::string_view kOpening = R"(<?xml version="1.0" encoding="UTF-8" ?><addressbook>)";
 constexpr std::string_view kClosing = "</addressbook>";
@@ -160,11 +166,75 @@ std::u16string Attr(const pugi::xml_node& node, const char* name) {
   return Utf8ToUtf16(node.attribute(name).value());
 }
 
+// Contacts of a large file: a contact whose address is not in the group
+// yet is stored with statements prepared once (as SaveContact would store
+// it); any other goes through SaveContact and its duplicate question.
+class TContactWriter {
+ public:
+  explicit TContactWriter(SqliteDb& db)
+      : db_(db),
+        in_group_(db.Prepare("SELECT 1 FROM eca_group_contacts AS g JOIN eca_contacts AS c ON "
+                             "c.id=g.contact_id WHERE c.email=? AND g.group_id=? LIMIT 1")),
+        insert_(db.Prepare("INSERT INTO eca_contacts (first_name,middle_name,last_name,email,"
+                           "company_id,job_title_id) VALUES (?,?,?,?,?,?)")),
+        link_(db.Prepare(
+            "INSERT OR IGNORE INTO eca_group_contacts (group_id,contact_id) VALUES (?,?)")) {}
+
+  int Save(TContact& c, int32_t group_id) {
+    if (!in_group_.Valid() || !insert_.Valid() || !link_.Valid()) return kAbDbError;
+    const std::string email = MaskQuotes(c.Email);
+    in_group_.Reset();
+    in_group_.Bind(1, email).Bind(2, int64_t{group_id});
+    const auto found = in_group_.Step();
+    if (found == SqliteStatement::StepResult::Error) return kAbDbError;
+    if (found == SqliteStatement::StepResult::Row)
+      return SaveContact(db_, c, group_id, std::string_view());
+    const int32_t company = NameId("eca_companies", c.Company, companies_);
+    const int32_t title = NameId("eca_job_titles", c.JobTitle, titles_);
+    if (company < 0 || title < 0) return kAbDbError;
+    insert_.Reset();
+    insert_.Bind(1, StoredText(c.FirstName))
+        .Bind(2, StoredText(c.MiddleName))
+        .Bind(3, StoredText(c.LastName))
+        .Bind(4, email)
+        .Bind(5, int64_t{company})
+        .Bind(6, int64_t{title});
+    if (!insert_.Run()) return kAbDbError;
+    c.Id = static_cast<int32_t>(db_.LastInsertRowId());
+    c.CompanyId = company;
+    c.JobTitleId = title;
+    link_.Reset();
+    link_.Bind(1, int64_t{group_id}).Bind(2, int64_t{c.Id});
+    return link_.Run() ? kAbStored : kAbDbError;
+  }
+
+ private:
+  // 0 for a blank text, else the existing or a new row's id.
+  int32_t NameId(std::string_view table, const std::u16string& text,
+                 std::unordered_map<std::u16string, int32_t>& cache) {
+    if (TrimBlanksW(text).empty()) return 0;
+    const auto it = cache.find(text);
+    if (it != cache.end()) return it->second;
+    const int32_t id =
+        LookupOrInsertName(db_, table, "name", /*lookup_first=*/true, StoredText(text));
+    if (id >= 0) cache.emplace(text, id);
+    return id;
+  }
+
+  SqliteDb& db_;
+  SqliteStatement in_group_;
+  SqliteStatement insert_;
+  SqliteStatement link_;
+  std::unordered_map<std::u16string, int32_t> companies_;
+  std::unordered_map<std::u16string, int32_t> titles_;
+};
+
 // The walk over the document: R starts at 2 on every level; a group's
 // result becomes the mode of its later siblings and of its own children,
 // except that a newly created group (1) leaves the mode as it was, so that
 // a later sibling of an existing name is still asked about.
 bool ImportNodes(SqliteDb& db, const pugi::xml_node& book, int32_t group_id) {
+  TContactWriter writer(db);
   struct TFrame {
     pugi::xml_node next;
     int32_t group;
@@ -194,7 +264,7 @@ bool ImportNodes(SqliteDb& db, const pugi::xml_node& book, int32_t group_id) {
       c.CompanyId = -1;
       c.JobTitleId = -1;
       c.IsContact = true;
-      r = SaveContact(db, c, frame.group, std::string_view());
+      r = writer.Save(c, frame.group);
     } else if (NameIs(node, "group")) {
       TContact g;
       g.Id = -1;

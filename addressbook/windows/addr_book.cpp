@@ -252,6 +252,23 @@ TfrmAddrBook::TfrmAddrBook(qovra::SqliteDb& db, QWidget* parent)
               vstAddrBook->selectionModel()->setCurrentIndex(model_->IndexOf(node, 0),
                                                              QItemSelectionModel::NoUpdate);
           });
+  // The search keys follow the model.
+  const auto rows = [this](const QModelIndex& under, int first, int last, bool adding) {
+    for (int r = first; r <= last; ++r)
+      KeySubtree(model_->NodeOf(model_->index(r, 0, under)), adding);
+  };
+  connect(model_, &QAbstractItemModel::rowsInserted, this,
+          [rows](const QModelIndex& p, int first, int last) { rows(p, first, last, true); });
+  connect(model_, &QAbstractItemModel::rowsAboutToBeRemoved, this,
+          [rows](const QModelIndex& p, int first, int last) { rows(p, first, last, false); });
+  connect(model_, &QAbstractItemModel::dataChanged, this,
+          [rows](const QModelIndex& from, const QModelIndex& to) {
+            rows(from.parent(), from.row(), to.row(), true);
+          });
+  connect(model_, &QAbstractItemModel::modelReset, this, [this] {
+    search_keys_.clear();
+    for (const auto& top : model_->Tree().Top().Children) KeySubtree(top.get(), true);
+  });
   connect(vstAddrBook, &QWidget::customContextMenuRequested, this, &TfrmAddrBook::ContextPopup);
   connect(vstAddrBook, &QAbstractItemView::doubleClicked, this,
           [this](const QModelIndex& i) { EditNode(model_->NodeOf(i), i.column()); });
@@ -627,10 +644,12 @@ void TfrmAddrBook::Search(bool find_next) {
   TContactNode* start = find_next && last_hit_ ? qovra::TContactTree::Next(last_hit_) : first;
   for (int pass = 0; pass < 2; ++pass) {
     for (TContactNode* n = start; n; n = qovra::TContactTree::Next(n)) {
+      const auto found = search_keys_.find(n);
+      if (found == search_keys_.end()) continue;
       int column = -1;
-      if (TAddrBookModel::CellText(*n, 0).toLower().contains(text)) {
+      if (found->second.name.contains(text)) {
         column = 0;
-      } else if (!n->IsGroup && QString::fromUtf8(n->Record.Email).toLower().contains(text)) {
+      } else if (found->second.email.contains(text)) {
         column = 1;
       }
       if (column < 0) continue;
@@ -645,6 +664,21 @@ void TfrmAddrBook::Search(bool find_next) {
     if (!find_next || last_hit_ == first) return;
     last_hit_ = first;
     start = first;
+  }
+}
+
+void TfrmAddrBook::KeySubtree(const TContactNode* node, bool add) {
+  std::vector<const TContactNode*> pending{node};
+  while (!pending.empty()) {
+    const TContactNode* n = pending.back();
+    pending.pop_back();
+    if (add) {
+      search_keys_[n] = {TAddrBookModel::CellText(*n, 0).toLower(),
+                         n->IsGroup ? QString() : QString::fromUtf8(n->Record.Email).toLower()};
+    } else {
+      search_keys_.erase(n);
+    }
+    for (const auto& child : n->Children) pending.push_back(child.get());
   }
 }
 

@@ -14,6 +14,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <unordered_map>
 
 #include "base/records.h"
 
@@ -120,6 +121,14 @@ class TfrmAddrBook : public QDialog {
   std::unique_ptr<qovra::ui::TImageList> images16_;
   std::unique_ptr<qovra::ui::TImageList> images32_;
   std::unique_ptr<qovra::ui::TImageList> disabled32_;
+  // Every row's lower-cased name and address, kept up to date with the
+  // model's changes, so that a search step makes no text.
+  struct TSearchKey {
+    QString name;
+    QString email;
+  };
+  void KeySubtree(const qovra::TContactNode* node, bool add);
+  std::unordered_map<const qovra::TContactNode*, TSearchKey> search_keys_;
   bool find_next_ = false;
   qovra::TContactNode* last_hit_ = nullptr;
 };
