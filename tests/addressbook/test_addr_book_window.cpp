@@ -11,12 +11,15 @@
 #include <algorithm>
 
 #include "address_book_fixture.h"
+#include "platform/temp_files.h"
 #include "qovra/addressbook/addr_book.h"
 #include "qovra/addressbook/addr_book_model.h"
 #include "qovra/addressbook/address_book_db.h"
 #include "qovra/addressbook/contact_dialogs.h"
 #include "qovra/controls/edit_ex.h"
 #include "qovra/controls/search_edit_frame.h"
+#include "support/exchange_server.h"
+#include "support/http_clients.h"
 
 namespace qovra::testing {
 namespace {
@@ -282,6 +285,49 @@ TEST_F(AddrBookWindowTest, ImportRebuildsTheTargetGroup) {
   Select({Find("Home")});
   ASSERT_TRUE(book_->ExportTo(out));
   EXPECT_NE(ReadTextFile(out).find(R"(<group name="Home"><contact)"), std::string::npos);
+}
+
+// The server directory from the local exchange server, in the interface
+// language, imported into the focused group; a missing directory imports
+// nothing and says so, and no temporary file stays behind either way.
+TEST_F(AddrBookWindowTest, ServerDirectoryFromTheExchangeServer) {
+  qovra_test::ScopedProxyEnv env;
+  qovra_test::ExchangeServer server;
+  ASSERT_TRUE(server.Start()) << server.error();
+  const std::filesystem::path client = std::filesystem::path(server.DataDir()) / "client";
+  std::filesystem::create_directories(client);
+  std::ofstream(client / "contacts_ru.ecx")
+      << R"(<?xml version="1.0" encoding="UTF-8" ?><addressbook><group name="Staff">)"
+         R"(<contact firstname="Olga" lastname="Petrova" email="olga@localhost"/></group></addressbook>)";
+  const TOptions saved = Options;
+  Options.Conn.srvaddr = server.Origin().substr(std::string("http://").size());
+  SetTempFolder(dir_.File("tmp") + "/");
+  std::filesystem::create_directories(dir_.File("tmp"));
+  SetMsg("msgCouldNotConnectToServer", "no server");
+  for (int client_kind : {0, 2}) {
+    SCOPED_TRACE(client_kind);
+    Options.Conn.useiewc = static_cast<uint8_t>(client_kind);
+    Options.langid = 0;  // contacts_uzc.ecx: not there
+    ui_->messages.clear();
+    const int64_t contacts = Int("SELECT COUNT(*) FROM eca_contacts");
+    book_->acContactsImportFromWebExecute();
+    ASSERT_EQ(ui_->messages.size(), 1u);
+    EXPECT_EQ(ui_->messages[0].text, "no server");
+    EXPECT_EQ(Int("SELECT COUNT(*) FROM eca_contacts"), contacts);
+    EXPECT_TRUE(std::filesystem::is_empty(dir_.File("tmp")));
+
+    Options.langid = 1;
+    ui_->QueueAnswer(kMsgResultYes);  // the second time: merge Staff
+    book_->FocusRow(Find("Home"), 0);
+    book_->acContactsImportFromWebExecute();
+    ASSERT_NE(Find("Petrova Olga"), nullptr);
+    EXPECT_EQ(Find("Petrova Olga")->Parent, Find("Staff"));
+    EXPECT_EQ(Find("Staff")->Parent, Find("Home"));
+    EXPECT_TRUE(std::filesystem::is_empty(dir_.File("tmp")));
+    ExpectSameAsReload("directory");
+  }
+  SetTempFolder("");
+  Options = saved;
 }
 
 }  // namespace
