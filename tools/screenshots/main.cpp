@@ -67,6 +67,7 @@
 #include "qovra/workspace/main_window.h"
 #include "qovra/workspace/new_mail.h"
 #include "qovra/workspace/new_mail_top.h"
+#include "seam/ui_seam.h"
 #include "settings/language.h"
 #include "settings/settings.h"
 #include "store/mail_db.h"
@@ -570,10 +571,15 @@ bool ShootAddrBook(const QString& dir) {
   bool ok = SaveBoth(&book, &owner, dir, QStringLiteral("addrbook"));
   const int wait = qEnvironmentVariableIntValue("QOVRA_SHOT_WAIT");
   if (wait > 0) {
+    // Questions as the program asks them, for the keys from outside.
+    qovra::SetMessageUi(&qovra::ui::MessageDialogUi());
+    qovra::SetDupDialogUi(&qovra::addressbook::DupDialogWindowUi());
     std::printf("addrbook: waiting %d ms\n", wait);
     std::fflush(stdout);
     Settle(wait);
     ok = SaveBoth(&book, &owner, dir, QStringLiteral("addrbook-after")) && ok;
+    qovra::SetMessageUi(nullptr);
+    qovra::SetDupDialogUi(nullptr);
   }
   book.hide();
   return ok;
