@@ -332,3 +332,33 @@ TEST_F(AddrBookWindowTest, ServerDirectoryFromTheExchangeServer) {
 
 }  // namespace
 }  // namespace qovra::testing
+
+namespace qovra::testing {
+namespace {
+
+// Left and Right on the tree: collapse, go to the parent, expand, and step
+// to the next row from the last column.
+TEST_F(AddrBookWindowTest, LeftAndRightKeys) {
+  QTreeView* tree = book_->vstAddrBook;
+  TContactNode* work = Find("Work");
+  const QModelIndex work_index = book_->Model()->IndexOf(work);
+  book_->FocusRow(work, 0);
+  QTest::keyClick(tree, Qt::Key_Left);  // expanded: collapses
+  EXPECT_FALSE(tree->isExpanded(work_index));
+  QTest::keyClick(tree, Qt::Key_Right);  // collapsed with children: expands
+  EXPECT_TRUE(tree->isExpanded(work_index));
+  EXPECT_EQ(book_->FocusedNode(), work);
+  QTest::keyClick(tree, Qt::Key_Right);  // expanded: the next row
+  EXPECT_EQ(book_->FocusedNode(), TContactTree::Next(work));
+  TContactNode* zed = Find("Zed");
+  book_->FocusRow(zed, 0);
+  QTest::keyClick(tree, Qt::Key_Left);  // a contact in column 0: its group
+  EXPECT_EQ(book_->FocusedNode(), zed->Parent);
+  book_->FocusRow(zed, 3);
+  QTest::keyClick(tree, Qt::Key_Right);  // the last column: the next row
+  EXPECT_EQ(book_->FocusedNode(), TContactTree::Next(zed));
+  EXPECT_EQ(tree->currentIndex().column(), 0);
+}
+
+}  // namespace
+}  // namespace qovra::testing
