@@ -85,7 +85,15 @@ trap 'stop_server; restore_settings; rm -rf "$demo"' EXIT
   >/dev/null
 "$bin/keytool" server --domain "$domain" --authority "$demo/ca" --name "Qovra Demo Server" \
   --out "$demo/server" >/dev/null
-mkdir -p "$demo/registry" "$demo/data" "$demo/mail"
+mkdir -p "$demo/registry" "$demo/data" "$demo/mail" "$demo/data/client"
+# The server's contacts directory (Contacts book > Server directory).
+for code in uzc ru; do
+  printf '%s' '<?xml version="1.0" encoding="UTF-8" ?><addressbook><group name="Qovra Demo">' \
+    '<contact firstname="Alice" lastname="Demo" email="alice@127.0.0.1"/>' \
+    '<contact firstname="Bob" lastname="Demo" email="bob@127.0.0.1"/>' \
+    '<contact firstname="Carol" lastname="Demo" email="carol@127.0.0.1"/>' \
+    '</group></addressbook>' >"$demo/data/client/contacts_$code.ecx"
+done
 for user in alice bob carol; do
   "$bin/keytool" user --domain "$domain" --authority "$demo/ca" --name "$user@127.0.0.1" \
     --out "$demo/$user" >/dev/null

@@ -4,7 +4,7 @@
 #   scripts/screenshots.sh <out folder> [window ...]
 #
 # Windows: msg-error msg-question msg-info msg-plain progress about menu main login
-# password register forget-1 ... forget-4 chpass profile picker dupdialog
+# password register forget-1 ... forget-4 chpass profile picker dupdialog addrbook
 # compose settings-1 ... settings-5 (the settings dialog on each page) (all
 # when none is named). QOVRA_PRESET picks the build (default:
 # debug); the screenshots program is built first. QOVRA_LANGID picks the

@@ -9,6 +9,7 @@
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QPushButton>
 #include <QTest>
 #include <filesystem>
@@ -16,6 +17,8 @@
 #include <string>
 
 #include "base/messages.h"
+#include "qovra/addressbook/addr_book.h"
+#include "qovra/addressbook/addr_book_model.h"
 #include "qovra/addressbook/contact_dialogs.h"
 #include "qovra/addressbook/contacts_list.h"
 #include "qovra/addressbook/dup_dialog.h"
@@ -105,6 +108,19 @@ TEST_P(AddressBookTexts, EveryWindowShowsOnlyFileTexts) {
   dup.FinishSlide();
   ExpectOnlyMarkedTexts(&dup);
   EXPECT_EQ(dup.btnSkipAll->text().toStdString(), Marker("TfrmDupMsg.btnSkipAll"));
+
+  TfrmAddrBook book(closed);
+  book.Prepare();
+  ExpectOnlyMarkedTexts(&book);
+  EXPECT_EQ(book.Model()->headerData(1, Qt::Horizontal).toString().toStdString(),
+            Marker("msgContactEmail"));
+  QStringList unmarked;
+  for (QAction* a : book.findChildren<QAction*>())
+    if (!a->text().isEmpty() && !a->text().contains(kMarkOpen))
+      unmarked << a->objectName() + a->text();
+  for (QMenu* m : book.findChildren<QMenu*>())
+    if (!m->title().isEmpty() && !m->title().contains(kMarkOpen)) unmarked << m->objectName();
+  EXPECT_EQ(unmarked, QStringList());
 }
 
 std::string LanguageName(const ::testing::TestParamInfo<int>& param) {

@@ -19,6 +19,7 @@
 
 #include "commands/login_command.h"
 #include "platform/run_thread.h"
+#include "qovra/addressbook/addr_book.h"
 #include "qovra/controls/progress_bar_ex.h"
 #include "qovra/controls/search_edit_frame.h"
 #include "qovra/controls/web_link.h"
@@ -26,6 +27,8 @@
 #include "qovra/workspace/auto_receive.h"
 #include "qovra/workspace/folder_tree.h"
 #include "qovra/workspace/main_status_bar.h"
+#include "qovra/workspace/new_mail.h"
+#include "qovra/workspace/new_mail_top.h"
 #include "qovra/workspace/temp_folder_cleanup.h"
 #include "qovra/workspace/update_page.h"
 #include "store/mail_db_upgrade.h"
@@ -70,7 +73,7 @@ const ActionRow kActions[] = {
     {"acMailPrint", "Ctrl+P", Rule::One, true},
     {"acMailImport", "Ctrl+Alt+I", Rule::Always, false},
     {"acWorkOffline", "", Rule::Always, false},
-    {"acToolsContactsBook", "", Rule::Always, true},
+    {"acToolsContactsBook", "", Rule::Always, false},
     {"acToolsChangePassword", "", Rule::Always, false},
     {"acToolsOptions", "", Rule::Always, false},
     {"acToolsFind", "Ctrl+F", Rule::Always, false},
@@ -155,6 +158,37 @@ TEST_F(MainWindowTest, ReplyNeedsAMailFromSomeoneElseWithAGoodSignature) {
     EXPECT_EQ(w.alMain->acMailReplyVoice->isEnabled(), c.replyable) << c.from;
     EXPECT_TRUE(w.alMain->acMailForward->isEnabled());
   }
+}
+
+// The contacts book opens over the main window; its new text mail opens the
+// compose window with the recipients in To, its voice mail says it is not
+// available yet.
+TEST_F(MainWindowTest, ContactsBookWritesAMailToItsSelection) {
+  MakeUser(kBob);
+  TfrmMain& w = Window();
+  QString to;
+  bool book_seen = false;
+  QTimer::singleShot(0, &w, [&] {
+    auto* book = qobject_cast<TfrmAddrBook*>(QApplication::activeModalWidget());
+    book_seen = book != nullptr;
+    if (!book) return;
+    EXPECT_EQ(book->parentWidget(), &w);
+    QTimer::singleShot(0, &w, [&] {
+      if (auto* form = qobject_cast<TfrmNewMail*>(QApplication::activeModalWidget())) {
+        to = form->frameNewMailTop1->eTo->text();
+        form->done(2);
+      }
+    });
+    book->OnNewMail(0, QStringLiteral("Ann <ann@example.uz>"));
+    ui_->messages.clear();
+    book->OnNewMail(1, QStringLiteral("Ann <ann@example.uz>"));
+    EXPECT_EQ(ui_->messages.size(), 1u);
+    book->done(2);
+  });
+  w.alMain->acToolsContactsBook->trigger();
+  EXPECT_TRUE(book_seen);
+  EXPECT_EQ(to, QStringLiteral("Ann <ann@example.uz>"));
+  EXPECT_EQ(w.NewMailForm(), nullptr);
 }
 
 TEST_F(MainWindowTest, LaterWorkflowsSayTheyAreNotAvailableYet) {

@@ -4,7 +4,7 @@
 //
 // Windows: msg-error, msg-question, msg-info, msg-plain, progress, about,
 // menu, main, login, password, register, forget-1 to forget-4 (the pages
-// of the recovery wizard), chpass, profile, import, picker, dupdialog, compose,
+// of the recovery wizard), chpass, profile, import, picker, dupdialog, addrbook, compose,
 // viewer, viewer-status<code> (each signature verdict), signdetails, mailreport,
 // settings-1 to settings-5 (the settings dialog on each of its pages) (all
 // of them when none is named). Each window is shown over an owner
@@ -53,10 +53,14 @@
 #include "qovra/account/user_profile.h"
 #include "qovra/account/register_window.h"
 #include "qovra/account/us_keyboard.h"
+#include "qovra/account/user_profile.h"
+#include "qovra/addressbook/addr_book.h"
+#include "qovra/addressbook/addr_book_model.h"
 #include "qovra/addressbook/address_book_db.h"
 #include "qovra/addressbook/contacts_list.h"
 #include "qovra/addressbook/dup_dialog.h"
 #include "qovra/controls/edit_ex.h"
+#include "qovra/controls/search_edit_frame.h"
 #include "qovra/ui/about_box.h"
 #include "qovra/ui/apply_language.h"
 #include "qovra/ui/menu_style.h"
@@ -72,6 +76,7 @@
 #include "qovra/workspace/new_mail_top.h"
 #include "qovra/workspace/sign_details.h"
 #include "qovra/workspace/view_mail.h"
+#include "seam/ui_seam.h"
 #include "settings/language.h"
 #include "settings/settings.h"
 #include "store/mail_container_writer.h"
@@ -537,6 +542,69 @@ bool ShootPicker(const QString& dir) {
   return ok;
 }
 
+// The contacts book over an owner: 200 contacts in nested groups (the seed
+// book and 170 more), a collapsed group, and the search line open with a
+// hit inside that group. With QOVRA_SHOT_WAIT=<ms> it stays open that long
+// (for keys, clicks and drags from outside) and saves addrbook-after.png.
+bool ShootAddrBook(const QString& dir) {
+  QTemporaryDir folder;
+  qovra::SqliteDb db;
+  if (!folder.isValid() || !SeedAddressBook(db, folder)) return false;
+  const char* extra_groups[][3] = {
+      {"7", "Ташкент", "6"}, {"8", "Наманган", "6"}, {"9", "Склад", "7"}, {"10", "Бригада 1", "9"}};
+  for (const auto& g : extra_groups) {
+    qovra::SqliteStatement q =
+        db.Prepare("INSERT INTO eca_groups (id,name,parent_id) VALUES (?,?,?)");
+    if (!q.Bind(1, int64_t{std::atoi(g[0])}).Bind(2, g[1]).Bind(3, int64_t{std::atoi(g[2])}).Run())
+      return false;
+  }
+  const char* first[] = {"Азамат", "Барно", "Вера",   "Гайрат", "Дилшод", "Эльмира", "Жамшид",
+                         "Зебо",   "Илхом", "Кирилл", "Лазиз",  "Мохира", "Нилуфар", "Олим"};
+  const char* last[] = {"Абдуллаев", "Бекова",   "Валиев", "Газиева",  "Давлатов", "Ержанова",
+                        "Жураев",    "Зокирова", "Исаев",  "Каримова", "Латипов",  "Махмудова"};
+  for (int id = 31; id <= 200; ++id) {
+    const std::string email = "user" + std::to_string(id) + "@localhost";
+    qovra::SqliteStatement q = db.Prepare(
+        "INSERT INTO eca_contacts (id,first_name,last_name,email,company_id,job_title_id) "
+        "VALUES (?,?,?,?,0,0)");
+    if (!q.Bind(1, int64_t{id}).Bind(2, first[id % 14]).Bind(3, last[id % 12]).Bind(4, email).Run())
+      return false;
+    qovra::SqliteStatement link = db.Prepare("INSERT INTO eca_group_contacts VALUES (?,?)");
+    if (!link.Bind(1, int64_t{1 + id % 10}).Bind(2, int64_t{id}).Run()) return false;
+  }
+  OwnerWindow owner;
+  owner.show();
+  Settle();
+  TfrmAddrBook book(db, &owner);
+  book.OnNewMail = [](int kind, const QString& to) {
+    std::printf("addrbook new mail %d: %s\n", kind, qPrintable(to));
+  };
+  book.Prepare();
+  book.show();
+  Settle(300);
+  // Collapse "Бухгалтерия" and find a contact two groups below it.
+  for (qovra::TContactNode* n = book.Model()->Tree().First(); n; n = qovra::TContactTree::Next(n))
+    if (n->IsGroup && n->Record.Id == 1) book.vstAddrBook->collapse(book.Model()->IndexOf(n));
+  book.acContactFindExecute();
+  book.frameSearchEdit1->eSearch()->setText(QStringLiteral("тимур"));
+  Settle(300);
+  bool ok = SaveBoth(&book, &owner, dir, QStringLiteral("addrbook"));
+  const int wait = qEnvironmentVariableIntValue("QOVRA_SHOT_WAIT");
+  if (wait > 0) {
+    // Questions as the program asks them, for the keys from outside.
+    qovra::SetMessageUi(&qovra::ui::MessageDialogUi());
+    qovra::SetDupDialogUi(&qovra::addressbook::DupDialogWindowUi());
+    std::printf("addrbook: waiting %d ms\n", wait);
+    std::fflush(stdout);
+    Settle(wait);
+    ok = SaveBoth(&book, &owner, dir, QStringLiteral("addrbook-after")) && ok;
+    qovra::SetMessageUi(nullptr);
+    qovra::SetDupDialogUi(nullptr);
+  }
+  book.hide();
+  return ok;
+}
+
 // The text compose window over an owner: three recipients typed, the
 // completion list open for the fourth, a subject, a body and two
 // attachments. With QOVRA_SHOT_WAIT=<ms> it stays open that long (for
@@ -788,6 +856,7 @@ int main(int argc, char** argv) {
       {QStringLiteral("viewer"), [&] { return ShootViewer(dir, QStringLiteral("viewer"), 1, 0); }},
       {QStringLiteral("signdetails"), [&] { return ShootSignDetails(dir); }},
       {QStringLiteral("mailreport"), [&] { return ShootMailReport(dir); }},
+      {QStringLiteral("addrbook"), [&] { return ShootAddrBook(dir); }},
   };
   // The viewer's footer for each signature verdict (-4 with the unsigned
   // flag, 3 on an administrative mail).

@@ -30,12 +30,14 @@ void TfrmMain::ConnectActions() {
   // Workflows that later parts of the program bring.
   for (QAction* action :
        {a->acMailNewVoice, a->acMailReplyVoice, a->acMailAttachmentsSave, a->acMailReport,
-        a->acMailPrint, a->acToolsContactsBook}) {
+        a->acMailPrint}) {
     connect(action, &QAction::triggered, this, [this, action] { NotAvailable(action); });
   }
   ConnectMailCommands();
   connect(a->acMailReceive, &QAction::triggered, this, [this] { (void)acMailReceiveExecute(); });
   connect(a->acMailNew, &QAction::triggered, this, [this] { (void)acMailNewExecute(); });
+  connect(a->acToolsContactsBook, &QAction::triggered, this,
+          &TfrmMain::acToolsContactsBookExecute);
   connect(a->acMailSend, &QAction::triggered, this, [this] { (void)acMailSendExecute(); });
   connect(a->acMailOpen, &QAction::triggered, this, [this] { (void)acMailOpenExecute(); });
   connect(a->acMailSignDetails, &QAction::triggered, this, &TfrmMain::acMailSignDetailsExecute);

@@ -1,8 +1,14 @@
 // TfrmMain: a new text mail and sending it.
+#include <QApplication>
+#include <QLineEdit>
 #include <QToolButton>
+#include <utility>
+
+#include "qovra/addressbook/addr_book.h"
 
 #include "base/records.h"
 #include "keys/random_text.h"
+#include "mail/startup.h"
 #include "qovra/workspace/mail_send.h"
 #include "qovra/workspace/main_status_bar.h"
 #include "qovra/workspace/main_window.h"
@@ -10,7 +16,10 @@
 #include "qovra/workspace/new_mail_top.h"
 
 int TfrmMain::acMailNewExecute() {
-  if (frmNewMail_) return 0;
+  if (frmNewMail_) {
+    new_mail_to_.clear();
+    return 0;
+  }
   const TActiveFormScope scope(*this, TActiveFormKind::TextCompose);
   TComposeCommands commands;
   commands.Send = alMain->acMailSend;
@@ -28,6 +37,7 @@ int TfrmMain::acMailNewExecute() {
   form.ContentPreset = false;
   form.frameNewMailTop1->btnReceiveReport->setChecked(true);
   form.frameNewMailTop1->btnReadReport->setChecked(true);
+  form.frameNewMailTop1->eTo->setText(std::exchange(new_mail_to_, QString()));
   const int result = form.exec();
   frmNewMail_ = nullptr;
   if (result == 1) {
@@ -47,4 +57,26 @@ bool TfrmMain::acMailSendExecute() {
   source.AttachmentRows = form.AttachmentCount();
   source.AttachmentBytes = form.AttachmentBytes();
   return qovra::compose::SendComposedMail(form, source);
+}
+
+int TfrmMain::NewMailTo(int kind, const QString& recipients) {
+  if (kind != 0) {
+    NotAvailable(alMain->acMailNewVoice);
+    return 0;
+  }
+  new_mail_to_ = recipients;
+  return acMailNewExecute();
+}
+
+void TfrmMain::acToolsContactsBookExecute() {
+  if (contacts_book_open_) return;
+  contacts_book_open_ = true;
+  QWidget* owner = QApplication::activeModalWidget();
+  TfrmAddrBook book(qovra::AddrBookDb, owner ? owner : this);
+  book.OnNewMail = [this](int kind, const QString& recipients) {
+    (void)NewMailTo(kind, recipients);
+  };
+  book.Prepare();
+  book.exec();
+  contacts_book_open_ = false;
 }

@@ -2,8 +2,10 @@
 // recipients field, attaching by batch with the refusal message and the
 // row captions, removing rows, the priority and mode pop-ups with their
 // menu mirrors, and the close question on every way of closing.
+#include <QApplication>
 #include <QMenu>
 #include <QTest>
+#include <QTimer>
 #include <QToolButton>
 #include <QWheelEvent>
 #include <filesystem>
@@ -251,12 +253,17 @@ TEST_F(ComposeWindowTest, ToolBarAndMenuRunTheMainWindowsCommands) {
   qovra::SetMsg("msgCannotSaveEmptyMail", "msgCannotSaveEmptyMail");
   Compose([&](TfrmNewMail& form) {
     ASSERT_NE(form.btnAddressBook, nullptr);
-    ui_->messages.clear();
+    // The address book opens over the compose window.
+    QWidget* book_owner = nullptr;
+    QTimer::singleShot(0, &form, [&] {
+      auto* book = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+      if (book && book != &form) {
+        book_owner = book->parentWidget();
+        book->done(2);
+      }
+    });
     form.btnAddressBook->defaultAction()->trigger();
-    ASSERT_EQ(ui_->messages.size(), 1u);
-    EXPECT_EQ(ui_->messages[0].text.rfind("not yet:", 0), 0u) << ui_->messages[0].text;
-    EXPECT_EQ(ui_->messages[0].owner, qovra::ui::HandleOf(&form));
-    EXPECT_TRUE(form.isVisible());
+    EXPECT_EQ(book_owner, &form);
     // Save to drafts from the menu: the empty mail is refused.
     ui_->messages.clear();
     form.mnuMailSaveToDrafts->trigger();

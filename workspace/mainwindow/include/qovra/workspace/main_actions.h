@@ -57,6 +57,7 @@ enum TToolbarImage {
   kImgMailDrafts,
   kImgOffline,
   kImgMailPrint,
+  kImgContactsBook,
   kToolbarImageCount
 };
 

@@ -131,6 +131,11 @@ class TfrmMain : public QMainWindow {
   bool acMailSendExecute();
   // The text compose window while it is open; null otherwise.
   TfrmNewMail* NewMailForm() const { return frmNewMail_; }
+  // A new mail to recipients ("Name <address>, ..."): kind 0 opens the text
+  // compose window with them in To; kind 1 (voice) is not available yet.
+  int NewMailTo(int kind, const QString& recipients);
+  // The contacts book (modal); once at a time.
+  void acToolsContactsBookExecute();
 
   // Opens the selected mail: a mail never sent or received in the compose
   // window on a working copy (~<uuid>.emz), any other in the viewer with
@@ -327,5 +332,7 @@ class TfrmMain : public QMainWindow {
   TActiveFormKind active_form_kind_ = TActiveFormKind::None;
   TfrmNewMail* frmNewMail_ = nullptr;  // while acMailNewExecute shows it
   TfrmViewMail* frmView_ = nullptr;    // while acMailOpenExecute shows it
+  QString new_mail_to_;                // To of the next acMailNewExecute
+  bool contacts_book_open_ = false;
   qovra::TReceiveSummary last_receive_;
 };

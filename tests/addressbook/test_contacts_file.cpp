@@ -1,0 +1,258 @@
+// Contacts files: export, import with groups and duplicates, bad files and
+// the server directory's name.
+#include <chrono>
+#include <fstream>
+
+#include "address_book_fixture.h"
+#include "base/utf.h"
+#include "qovra/addressbook/address_book_db.h"
+#include "qovra/addressbook/contact_tree.h"
+#include "qovra/addressbook/contacts_file.h"
+
+namespace qovra::testing {
+namespace {
+
+// The whole book as sorted lines: "group path|name,address,company,title".
+std::vector<std::string> BookLines(SqliteDb& db) {
+  TContactTree tree;
+  TContactNode* root = AddAllGroupNode(tree);
+  EXPECT_TRUE(LoadGroupNode(db, tree, *root)) << db.LastError();
+  std::vector<std::string> lines;
+  struct TItem {
+    const TContactNode* node;
+    std::string path;
+  };
+  std::vector<TItem> pending{{root, ""}};
+  while (!pending.empty()) {
+    const TItem item = pending.back();
+    pending.pop_back();
+    for (const auto& child : item.node->Children) {
+      const TContact& r = child->Record;
+      if (child->IsGroup) {
+        const std::string path = item.path + "/" + Utf16ToUtf8(r.FirstName);
+        lines.push_back(path);
+        pending.push_back({child.get(), path});
+      } else {
+        lines.push_back(item.path + "|" + Utf16ToUtf8(ContactDisplayName(r)) + "," + r.Email + "," +
+                        Utf16ToUtf8(r.Company) + "," + Utf16ToUtf8(r.JobTitle));
+      }
+    }
+  }
+  std::sort(lines.begin(), lines.end());
+  return lines;
+}
+
+TContact Contact(std::u16string last, std::string email, std::u16string company = u"") {
+  TContact c;
+  c.LastName = std::move(last);
+  c.Email = std::move(email);
+  c.CompanyId = -1;
+  c.JobTitleId = -1;
+  c.Company = std::move(company);
+  return c;
+}
+
+class ContactsFileTest : public AddressBookTest {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(OpenTemplate()) << db_.LastError();
+    SetMsg("msgUpdateContactInfoAs", "dup %s <%s> %s %s / %s <%s> %s %s");
+    SetMsg("msgGroupExists", "exists %s");
+    SetMsg("msgUpdateGroupNameAs", "merge %s");
+  }
+  int32_t Group(const std::u16string& name, int32_t parent) {
+    TContact g;
+    g.FirstName = name;
+    g.CompanyId = parent;
+    g.IsContact = false;
+    EXPECT_EQ(SaveGroup(db_, g, kAbRefused), kAbStored);
+    return g.Id;
+  }
+  int32_t Stored(TContact c, int32_t group) {
+    EXPECT_EQ(SaveContact(db_, c, group, ""), kAbStored) << db_.LastError();
+    return c.Id;
+  }
+  std::string Write(const std::string& name, const std::string& text) {
+    const std::string path = dir_.File(name);
+    std::ofstream(path, std::ios::binary) << text;
+    return path;
+  }
+  static std::string Book(const std::string& inner) {
+    return R"(<?xml version="1.0" encoding="UTF-8" ?><addressbook>)" + inner + "</addressbook>";
+  }
+};
+
+TEST_F(ContactsFileTest, ExportWritesTheFormatEscaped) {
+  const int32_t work = Group(u"Work & <Co>", 0);
+  const int32_t sub = Group(u"Sub", work);
+  const int32_t ann = Stored(Contact(u"Ann", "ann@example.uz", u"A&B"), work);
+  (void)Stored(Contact(u"Bob", "bob@example.uz"), sub);
+  (void)Stored(Contact(u"Root", "root@example.uz"), 0);
+
+  std::string text;
+  ASSERT_TRUE(ExportContactsText(db_, ann, /*is_group=*/false, text));
+  EXPECT_EQ(
+      text,
+      Book(
+          R"(<contact firstname="" middlename="" lastname="Ann" email="ann@example.uz" company="A&amp;B" jobtitle=""/>)"));
+
+  ASSERT_TRUE(ExportContactsText(db_, work, /*is_group=*/true, text));
+  EXPECT_EQ(
+      text,
+      Book(
+          R"(<group name="Work &amp; &lt;Co&gt;"><contact firstname="" middlename="" lastname="Ann" email="ann@example.uz" company="A&amp;B" jobtitle=""/>)"
+          R"(<group name="Sub"><contact firstname="" middlename="" lastname="Bob" email="bob@example.uz" company="" jobtitle=""/></group></group>)"));
+
+  // The root: its own contacts, then the top-level groups, no element.
+  ASSERT_TRUE(ExportContactsText(db_, 0, /*is_group=*/true, text));
+  EXPECT_EQ(text.find("<addressbook><contact"), text.find("<addressbook>"));
+  EXPECT_EQ(text.find("<group name=\"All"), std::string::npos);
+}
+
+TEST_F(ContactsFileTest, ExportThenImportIntoAnEmptyBookGivesTheSameBook) {
+  const int32_t work = Group(u"Work", 0);
+  const int32_t sub = Group(u"Sub", work);
+  (void)Group(u"Empty", sub);
+  (void)Stored(Contact(u"Ann \"Q\" & <x>", "ann@example.uz", u"Acme"), work);
+  (void)Stored(Contact(u"Дилноза", "dilnoza@example.uz", u"Ташкилот"), sub);
+  (void)Stored(Contact(u"Root", "root@example.uz"), 0);
+  const std::string path = dir_.File("all.ecx");
+  ASSERT_TRUE(ExportContactsFile(db_, 0, true, path));
+  const auto before = BookLines(db_);
+
+  SqliteDb other;
+  ASSERT_TRUE(
+      std::filesystem::copy_file(std::string(QOVRA_BIN_DIR) + "/eca.edb", dir_.File("b.edb")));
+  ASSERT_TRUE(other.Open(dir_.File("b.edb")));
+  EXPECT_EQ(ImportContactsFile(other, path, 0), TImportResult::Done);
+  EXPECT_TRUE(ImportChanged);
+  EXPECT_EQ(BookLines(other), before);
+  // A second import changes nothing and asks nothing about contacts.
+  ui_->QueueAnswer(kMsgResultYes);  // merge the existing top-level group
+  EXPECT_EQ(ImportContactsFile(other, path, 0), TImportResult::Done);
+  EXPECT_EQ(BookLines(other), before);
+  EXPECT_TRUE(ui_->dup_dialogs.empty());
+}
+
+TEST_F(ContactsFileTest, NestedGroupsAndDuplicates) {
+  const int32_t work = Group(u"Work", 0);
+  (void)Stored(Contact(u"Old1", "one@example.uz"), work);
+  (void)Stored(Contact(u"Old2", "two@example.uz"), work);
+  (void)Stored(Contact(u"Old3", "three@example.uz"), work);
+  const std::string file = Write(
+      "nested.ecx",
+      Book(
+          R"(<Group name="Work"><contact lastname="New1" email="one@example.uz"/>)"
+          R"(<contact lastname="New2" email="two@example.uz"/><contact lastname="New3" email="three@example.uz"/>)"
+          R"(<group name="A"><group name="B"><group name="C"><contact lastname="Deep" email="deep@example.uz"/></group></group></group></Group>)"
+          R"(<CONTACT lastname="x" email="a@b.uz"/><contact lastname="Short" email="ab@c.u"/><contact lastname="Edge" Email="ed@example.uz"/>)"));
+  // Merge Work; Replace the first duplicate, Skip all the rest.
+  ui_->QueueAnswer(kMsgResultYes);
+  ui_->QueueDupAnswer(kAbReplaced);
+  ui_->QueueDupAnswer(kAbSkippedAll);
+  EXPECT_EQ(ImportContactsFile(db_, file, 0), TImportResult::Done);
+  EXPECT_EQ(ui_->dup_dialogs.size(), 2u);
+  EXPECT_EQ(BookLines(db_), (std::vector<std::string>{
+                                "/Work", "/Work/A", "/Work/A/B", "/Work/A/B/C",
+                                "/Work/A/B/C|Deep,deep@example.uz,,", "/Work|New1,one@example.uz,,",
+                                "/Work|Old2,two@example.uz,,", "/Work|Old3,three@example.uz,,"}));
+
+  // A second import starts without the remembered answer: Replace all.
+  ui_->QueueAnswer(kMsgResultYes);
+  ui_->QueueDupAnswer(kAbReplacedAll);
+  const std::string again = Write(
+      "again.ecx",
+      Book(
+          R"(<group name="Work"><contact lastname="R2" email="two@example.uz"/><contact lastname="R3" email="three@example.uz"/></group>)"));
+  EXPECT_EQ(ImportContactsFile(db_, again, 0), TImportResult::Done);
+  EXPECT_EQ(ui_->dup_dialogs.size(), 3u);
+  EXPECT_EQ(Int("SELECT COUNT(*) FROM eca_contacts WHERE last_name IN ('R2','R3')"), 2);
+}
+
+TEST_F(ContactsFileTest, AddressBounds) {
+  const struct {
+    std::string email;
+    bool taken;
+  } cases[] = {{"ab@cdef", true},
+               {"a@cdef.uz", false},
+               {"ab@cde", false},
+               {std::string(32, 'u') + "@example.uz", true},
+               {std::string(33, 'u') + "@example.uz", false},
+               {"ab@" + std::string(64, 'd'), true},
+               {"ab@" + std::string(65, 'd'), false}};
+  for (const auto& c : cases) {
+    const std::string file =
+        Write("one.ecx", Book(R"(<contact lastname="X" email=")" + c.email + R"("/>)"));
+    EXPECT_EQ(ImportContactsFile(db_, file, 0), TImportResult::Done);
+    EXPECT_EQ(ContactEmailExists(db_, c.email), c.taken) << c.email;
+  }
+}
+
+TEST_F(ContactsFileTest, SiblingGroupAfterANewOneIsStillAsked) {
+  (void)Group(u"Old", 0);
+  const std::string file = Write(
+      "sib.ecx",
+      Book(
+          R"(<group name="New"/><group name="Old"><contact lastname="In" email="in@example.uz"/></group>)"));
+  ui_->QueueAnswer(kMsgResultNo);
+  EXPECT_EQ(ImportContactsFile(db_, file, 0), TImportResult::Done);
+  ASSERT_EQ(ui_->messages.size(), 1u);
+  EXPECT_EQ(ui_->messages[0].text, "merge Old");
+  EXPECT_FALSE(ContactEmailExists(db_, "in@example.uz"));  // No skips its content
+  ui_->QueueAnswer(kMsgResultYes);
+  EXPECT_EQ(ImportContactsFile(db_, file, 0), TImportResult::Done);
+  EXPECT_TRUE(ContactEmailExists(db_, "in@example.uz"));
+}
+
+TEST_F(ContactsFileTest, BadFilesChangeNothing) {
+  (void)Stored(Contact(u"Keep", "keep@example.uz"), 0);
+  const auto before = BookLines(db_);
+  const struct {
+    std::string name;
+    std::string text;
+    TImportResult result;
+  } cases[] = {
+      // A lone ampersand is taken literally (the parser is lenient there).
+      {"amp", Book(R"(<contact lastname="A & B" email="amp@example.uz"/>)"), TImportResult::Done},
+      {"cut", Book(R"(<contact lastname="A" email="ab@example.uz"/>)").substr(0, 60),
+       TImportResult::BadFile},
+      {"root", R"(<book><contact lastname="A" email="ab@example.uz"/></book>)",
+       TImportResult::BadFile},
+      {"empty", Book(""), TImportResult::EmptyFile},
+      {"entity",
+       R"(<?xml version="1.0"?><!DOCTYPE addressbook [<!ENTITY x "xx@example.uz">]><addressbook><contact lastname="E" email="&x;"/></addressbook>)",
+       TImportResult::Done},
+      {"upper", R"(<AddressBook><Contact lastname="U" email="up@example.uz"/></AddressBook>)",
+       TImportResult::Done},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(ImportContactsFile(db_, Write(c.name + ".ecx", c.text), 0), c.result) << c.name;
+  }
+  EXPECT_FALSE(ContactEmailExists(db_, "xx@example.uz"));  // the entity is not expanded
+  EXPECT_TRUE(ContactEmailExists(db_, "up@example.uz"));
+  EXPECT_EQ(Text("SELECT last_name FROM eca_contacts WHERE email='amp@example.uz'"), "A & B");
+  EXPECT_EQ(ImportContactsFile(db_, dir_.File("none.ecx"), 0), TImportResult::NoFile);
+
+  // Over 64 MiB: refused before it is read.
+  const std::string big = dir_.File("big.ecx");
+  {
+    std::ofstream out(big, std::ios::binary);
+    out << Book("");
+  }
+  std::filesystem::resize_file(big, static_cast<uintmax_t>(kMaxContactsFileSize) + 1);
+  EXPECT_EQ(ImportContactsFile(db_, big, 0), TImportResult::TooLarge);
+  EXPECT_EQ(ImportResultMessage(TImportResult::TooLarge), "msgContactsFileTooLarge");
+  auto after = BookLines(db_);
+  for (const char* line : {"|U,up@example.uz,,", "|A & B,amp@example.uz,,"})
+    after.erase(std::remove(after.begin(), after.end(), line), after.end());
+  EXPECT_EQ(after, before);
+}
+
+TEST_F(ContactsFileTest, DirectoryNames) {
+  EXPECT_EQ(DirectoryUrl("127.0.0.1:8080", 1), "http://127.0.0.1:8080/client/contacts_ru.ecx");
+  EXPECT_EQ(DirectoryUrl("srv", 0), "http://srv/client/contacts_uzc.ecx");
+  EXPECT_EQ(DirectoryFileName(2), "contacts_ru.ecx");
+}
+
+}  // namespace
+}  // namespace qovra::testing
