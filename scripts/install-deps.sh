@@ -22,7 +22,7 @@ packages=(
   g++ cmake ninja-build pkg-config clang libclang-rt-14-dev
   # libraries
   libssl-dev zlib1g-dev libsqlite3-dev libcurl4-openssl-dev libpugixml-dev libp11-kit-dev
-  libcpp-httplib-dev
+  libcpp-httplib-dev libmp3lame-dev libmpg123-dev
   # windows
   qt6-base-dev qt6-multimedia-dev qt6-svg-dev tango-icon-theme librsvg2-bin libx11-dev
   # tests and benchmarks
