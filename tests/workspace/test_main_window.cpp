@@ -54,7 +54,7 @@ struct ActionRow {
 
 const ActionRow kActions[] = {
     {"acMailNew", "Ctrl+N", Rule::Online, false},
-    {"acMailNewVoice", "Ctrl+M", Rule::Online, true},
+    {"acMailNewVoice", "Ctrl+M", Rule::Online, false},
     {"acMailReceive", "F5", Rule::Online, false},
     {"acMailOpen", "", Rule::One, true},
     {"acMailSend", "Ctrl+Return", Rule::Online, false},

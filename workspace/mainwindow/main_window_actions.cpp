@@ -29,7 +29,7 @@ void TfrmMain::ConnectActions() {
   auto* a = alMain;
   // Workflows that later parts of the program bring.
   for (QAction* action :
-       {a->acMailNewVoice, a->acMailOpen, a->acMailForward,
+       {a->acMailOpen, a->acMailForward,
         a->acMailSaveAs, a->acMailReply, a->acMailReplyVoice, a->acMailDelete,
         a->acMailSaveToDrafts, a->acMailSignDetails, a->acMailAttachmentsSave, a->acMailReport,
         a->acMailPrint, a->acMailImport, a->acToolsContactsBook}) {
@@ -37,6 +37,7 @@ void TfrmMain::ConnectActions() {
   }
   connect(a->acMailReceive, &QAction::triggered, this, [this] { (void)acMailReceiveExecute(); });
   connect(a->acMailNew, &QAction::triggered, this, [this] { (void)acMailNewExecute(); });
+  connect(a->acMailNewVoice, &QAction::triggered, this, [this] { (void)acMailNewVoiceExecute(); });
   connect(a->acMailSend, &QAction::triggered, this, [this] { (void)acMailSendExecute(); });
   connect(a->acWorkOffline, &QAction::triggered, this, &TfrmMain::acWorkOfflineExecute);
   connect(a->acToolsChangePassword, &QAction::triggered, this,

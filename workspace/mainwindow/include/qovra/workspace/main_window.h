@@ -46,6 +46,7 @@
 
 class QKeyEvent;
 class TfrmNewMail;
+class TfrmNewVoiceMail;
 class QMenu;
 class QSplitter;
 class QToolBar;
@@ -116,7 +117,10 @@ class TfrmMain : public QMainWindow {
   // counters are refreshed and, when sent, the Sent folder selected.
   // Returns the window's result (1 sent, 4 saved to drafts, 2 cancelled).
   int acMailNewExecute();
-  // Sends the open text compose window's mail; false when nothing was sent.
+  // A new voice mail in the voice compose window (modal); as acMailNewExecute.
+  int acMailNewVoiceExecute();
+  // Sends the open compose window's mail (text or voice); false when
+  // nothing was sent.
   bool acMailSendExecute();
   // The text compose window while it is open; null otherwise.
   TfrmNewMail* NewMailForm() const { return frmNewMail_; }
@@ -263,5 +267,6 @@ class TfrmMain : public QMainWindow {
   int32_t last_found_id_ = 0;  // the mail the last search hit; 0: none
   TActiveFormKind active_form_kind_ = TActiveFormKind::None;
   TfrmNewMail* frmNewMail_ = nullptr;  // while acMailNewExecute shows it
+  TfrmNewVoiceMail* frmNewVoiceMail_ = nullptr;  // while acMailNewVoiceExecute shows it
   qovra::TReceiveSummary last_receive_;
 };
