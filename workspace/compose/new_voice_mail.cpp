@@ -90,7 +90,7 @@ qovra::ui::TVoiceFormat TfrmNewVoiceMail::RecordFormat(int quality, bool stereo)
 void TfrmNewVoiceMail::FormCreate() {
   setFixedHeight(247);
   setMinimumWidth(445);
-  resize(560, 247);
+  resize(720, 247);
   setWindowFlag(Qt::WindowContextHelpButtonHint, false);
   wave_file_ = OwnTempName(".wav");
   compressed_file_ = OwnTempName(".mp3");
