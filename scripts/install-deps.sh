@@ -30,6 +30,8 @@ packages=(
   sqlite3 softhsm2 opensc xxd p11-kit-modules xvfb xauth fonts-dejavu-core fonts-liberation2
   # screenshots and driving windows by hand
   openbox xdotool
+  # the audio tier of the tests (a private sound server)
+  pulseaudio pulseaudio-utils
 )
 
 installed() {
