@@ -22,6 +22,7 @@ packages=(
   g++ cmake ninja-build pkg-config clang libclang-rt-14-dev
   # libraries
   libssl-dev zlib1g-dev libsqlite3-dev libcurl4-openssl-dev libpugixml-dev libp11-kit-dev
+  libmp3lame-dev libmpg123-dev
   # windows
   qt6-base-dev qt6-multimedia-dev qt6-svg-dev tango-icon-theme librsvg2-bin libx11-dev
   # tests and benchmarks
@@ -29,6 +30,8 @@ packages=(
   sqlite3 softhsm2 opensc xxd p11-kit-modules xvfb xauth fonts-dejavu-core fonts-liberation2
   # screenshots and driving windows by hand
   openbox xdotool
+  # the audio tier of the tests (a private sound server)
+  pulseaudio pulseaudio-utils
 )
 
 installed() {

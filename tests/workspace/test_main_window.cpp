@@ -57,7 +57,7 @@ struct ActionRow {
 
 const ActionRow kActions[] = {
     {"acMailNew", "Ctrl+N", Rule::Online, false},
-    {"acMailNewVoice", "Ctrl+M", Rule::Online, true},
+    {"acMailNewVoice", "Ctrl+M", Rule::Online, false},
     {"acMailReceive", "F5", Rule::Online, false},
     {"acMailOpen", "", Rule::One, false},
     {"acMailSend", "Ctrl+Return", Rule::Online, false},

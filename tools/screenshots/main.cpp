@@ -4,7 +4,7 @@
 //
 // Windows: msg-error, msg-question, msg-info, msg-plain, progress, about,
 // menu, main, login, password, register, forget-1 to forget-4 (the pages
-// of the recovery wizard), chpass, profile, import, picker, dupdialog, addrbook, compose,
+// of the recovery wizard), chpass, profile, import, picker, dupdialog, addrbook, compose, voice-compose,
 // viewer, viewer-status<code> (each signature verdict), signdetails, mailreport,
 // settings-1 to settings-5 (the settings dialog on each of its pages) (all
 // of them when none is named). Each window is shown over an owner
@@ -24,6 +24,7 @@
 #include <QMenuBar>
 #include <QPixmap>
 #include <QPlainTextEdit>
+#include <QPushButton>
 #include <QScreen>
 #include <QTemporaryDir>
 #include <QTextStream>
@@ -50,7 +51,6 @@
 #include "qovra/account/password_prompt.h"
 #include "qovra/controls/button_edit.h"
 #include "qovra/workspace/import_form.h"
-#include "qovra/account/user_profile.h"
 #include "qovra/account/register_window.h"
 #include "qovra/account/us_keyboard.h"
 #include "qovra/account/user_profile.h"
@@ -77,6 +77,7 @@
 #include "qovra/workspace/sign_details.h"
 #include "qovra/workspace/view_mail.h"
 #include "seam/ui_seam.h"
+#include "qovra/workspace/new_voice_mail.h"
 #include "settings/language.h"
 #include "settings/settings.h"
 #include "store/mail_container_writer.h"
@@ -666,6 +667,60 @@ bool ShootCompose(const QString& dir) {
   return ok;
 }
 
+// The voice compose window over an owner, recording through the fake
+// audio backend (a level of 20, 12.34 seconds in), then again once the
+// recording was stopped and compressed (voice-compose-after). With
+// QOVRA_SHOT_WAIT=<ms> it stays open that long for clicks from outside and
+// saves voice-compose-driven.png.
+bool ShootVoiceCompose(const QString& dir) {
+  qovra::ui::testing::ScopedFakeAudio audio;
+  qovra::Session.OwnContact.Email = "alice@127.0.0.1";
+  OwnerWindow owner;
+  owner.setGeometry(40, 40, 1000, 700);
+  owner.show();
+  Settle();
+  QWidget main_actions;
+  main_actions.setProperty("qovraClass", QStringLiteral("TfrmMain"));
+  auto command = [&main_actions](const char* name, const char* image) {
+    auto* a = new QAction(&main_actions);
+    a->setObjectName(QString::fromLatin1(name));
+    a->setIcon(QIcon(QPixmap::fromImage(qovra::ui::LoadPngResource(QString::fromLatin1(image)))));
+    return a;
+  };
+  TComposeCommands commands;
+  commands.Send = command("acMailSend", "ico_mail_send32");
+  commands.SaveToDrafts = command("acMailSaveToDrafts", "ico_mail_drafts32");
+  qovra::ApplyLanguage(&main_actions);
+  TfrmNewVoiceMail form(commands, &owner);
+  form.frameNewMailTop1->eTo->setText(QStringLiteral("Тимур <timur@localhost>"));
+  form.frameNewMailTop1->eSubject->setText(QStringLiteral("Овозли хабар"));
+  form.show();
+  Settle(300);
+  form.btnRecord->click();
+  Settle(100);
+  if (audio->recording) {
+    audio->recording->Level(20);
+    audio->recording->position_ms = 12340;
+  }
+  form.timerPlayerTimer();
+  bool ok = SaveBoth(&form, &owner, dir, QStringLiteral("voice-compose"));
+  form.btnStop->click();
+  Settle(300);
+  ok = SaveBoth(&form, &owner, dir, QStringLiteral("voice-compose-after")) && ok;
+  const int wait = qEnvironmentVariableIntValue("QOVRA_SHOT_WAIT");
+  if (wait > 0) {
+    std::printf("voice-compose: waiting %d ms\n", wait);
+    std::fflush(stdout);
+    Settle(wait);
+    if (form.isVisible())
+      ok = SaveBoth(&form, &owner, dir, QStringLiteral("voice-compose-driven")) && ok;
+  }
+  form.Modified = false;
+  form.HasVoice = false;
+  form.hide();
+  return ok;
+}
+
 // The duplicate question over the picker, opened to its full height.
 bool ShootDupDialog(const QString& dir) {
   QTemporaryDir folder;
@@ -852,6 +907,7 @@ int main(int argc, char** argv) {
       {QStringLiteral("forget-4"), [&] { return ShootForget(dir, 4); }},
       {QStringLiteral("picker"), [&] { return ShootPicker(dir); }},
       {QStringLiteral("compose"), [&] { return ShootCompose(dir); }},
+      {QStringLiteral("voice-compose"), [&] { return ShootVoiceCompose(dir); }},
       {QStringLiteral("dupdialog"), [&] { return ShootDupDialog(dir); }},
       {QStringLiteral("viewer"), [&] { return ShootViewer(dir, QStringLiteral("viewer"), 1, 0); }},
       {QStringLiteral("signdetails"), [&] { return ShootSignDetails(dir); }},

@@ -29,8 +29,7 @@ void TfrmMain::ConnectActions() {
   auto* a = alMain;
   // Workflows that later parts of the program bring.
   for (QAction* action :
-       {a->acMailNewVoice, a->acMailReplyVoice, a->acMailAttachmentsSave, a->acMailReport,
-        a->acMailPrint}) {
+       {a->acMailReplyVoice, a->acMailAttachmentsSave, a->acMailReport, a->acMailPrint}) {
     connect(action, &QAction::triggered, this, [this, action] { NotAvailable(action); });
   }
   ConnectMailCommands();
@@ -38,6 +37,7 @@ void TfrmMain::ConnectActions() {
   connect(a->acMailNew, &QAction::triggered, this, [this] { (void)acMailNewExecute(); });
   connect(a->acToolsContactsBook, &QAction::triggered, this,
           &TfrmMain::acToolsContactsBookExecute);
+  connect(a->acMailNewVoice, &QAction::triggered, this, [this] { (void)acMailNewVoiceExecute(); });
   connect(a->acMailSend, &QAction::triggered, this, [this] { (void)acMailSendExecute(); });
   connect(a->acMailOpen, &QAction::triggered, this, [this] { (void)acMailOpenExecute(); });
   connect(a->acMailSignDetails, &QAction::triggered, this, &TfrmMain::acMailSignDetailsExecute);

@@ -1,4 +1,4 @@
-// TfrmMain: a new text mail and sending it.
+// TfrmMain: a new text or voice mail and sending it.
 #include <QApplication>
 #include <QLineEdit>
 #include <QToolButton>
@@ -7,28 +7,19 @@
 #include "qovra/addressbook/addr_book.h"
 
 #include "base/records.h"
+#include "base/utf.h"
 #include "keys/random_text.h"
 #include "mail/startup.h"
+#include "platform/file_utils.h"
 #include "qovra/workspace/mail_send.h"
 #include "qovra/workspace/main_status_bar.h"
 #include "qovra/workspace/main_window.h"
 #include "qovra/workspace/new_mail.h"
 #include "qovra/workspace/new_mail_top.h"
+#include "qovra/workspace/new_voice_mail.h"
 
-int TfrmMain::acMailNewExecute() {
-  if (frmNewMail_) {
-    new_mail_to_.clear();
-    return 0;
-  }
-  const TActiveFormScope scope(*this, TActiveFormKind::TextCompose);
-  TComposeCommands commands;
-  commands.Send = alMain->acMailSend;
-  commands.SaveToDrafts = alMain->acMailSaveToDrafts;
-  commands.ContactsBook = alMain->acToolsContactsBook;
-  TfrmNewMail form(commands, this);
-  frmNewMail_ = &form;
+void TfrmMain::PresetNewMail(TNewForm& form, qovra::TMailMessage& mail) {
   StatusReady();
-  qovra::TMailMessage mail;
   mail.FolderId = qovra::kFolderOutbox;
   mail.Uuid = qovra::RandomHexString(16);
   mail.Flags = qovra::mfDeliveryReport | qovra::mfReadReport;
@@ -38,8 +29,9 @@ int TfrmMain::acMailNewExecute() {
   form.frameNewMailTop1->btnReceiveReport->setChecked(true);
   form.frameNewMailTop1->btnReadReport->setChecked(true);
   form.frameNewMailTop1->eTo->setText(std::exchange(new_mail_to_, QString()));
-  const int result = form.exec();
-  frmNewMail_ = nullptr;
+}
+
+int TfrmMain::AfterCompose(int result) {
   if (result == 1) {
     RefreshFolderCounters();
     SelectFolder(qovra::kFolderSent);
@@ -50,7 +42,52 @@ int TfrmMain::acMailNewExecute() {
   return result;
 }
 
+TComposeCommands TfrmMain::ComposeCommands() const {
+  TComposeCommands commands;
+  commands.Send = alMain->acMailSend;
+  commands.SaveToDrafts = alMain->acMailSaveToDrafts;
+  commands.ContactsBook = alMain->acToolsContactsBook;
+  return commands;
+}
+
+int TfrmMain::acMailNewExecute() {
+  if (frmNewMail_ || frmNewVoiceMail_) {
+    new_mail_to_.clear();
+    return 0;
+  }
+  const TActiveFormScope scope(*this, TActiveFormKind::TextCompose);
+  TfrmNewMail form(ComposeCommands(), this);
+  qovra::TMailMessage mail;
+  PresetNewMail(form, mail);
+  return RunComposeForm(form);
+}
+
+int TfrmMain::acMailNewVoiceExecute() {
+  if (frmNewMail_ || frmNewVoiceMail_) {
+    new_mail_to_.clear();
+    return 0;
+  }
+  const TActiveFormScope scope(*this, TActiveFormKind::VoiceCompose);
+  TfrmNewVoiceMail form(ComposeCommands(), this);
+  qovra::TMailMessage mail;
+  PresetNewMail(form, mail);
+  frmNewVoiceMail_ = &form;
+  const int result = form.exec();
+  frmNewVoiceMail_ = nullptr;
+  return AfterCompose(result);
+}
+
 bool TfrmMain::acMailSendExecute() {
+  if (frmNewVoiceMail_ && active_form_kind_ == TActiveFormKind::VoiceCompose) {
+    qovra::compose::TSendSource source;
+    source.KindFlags = qovra::mfVoice;
+    source.AttachmentRows = frmNewVoiceMail_->HasVoice ? 1 : 0;
+    source.AttachmentBytes =
+        frmNewVoiceMail_->HasVoice
+            ? qovra::GetFileSizeW(qovra::Utf8ToUtf16(frmNewVoiceMail_->CompressedFile()))
+            : 0;
+    return qovra::compose::SendComposedMail(*frmNewVoiceMail_, source);
+  }
   if (!frmNewMail_ || active_form_kind_ != TActiveFormKind::TextCompose) return false;
   TfrmNewMail& form = *frmNewMail_;
   qovra::compose::TSendSource source;
@@ -60,12 +97,8 @@ bool TfrmMain::acMailSendExecute() {
 }
 
 int TfrmMain::NewMailTo(int kind, const QString& recipients) {
-  if (kind != 0) {
-    NotAvailable(alMain->acMailNewVoice);
-    return 0;
-  }
   new_mail_to_ = recipients;
-  return acMailNewExecute();
+  return kind == 0 ? acMailNewExecute() : acMailNewVoiceExecute();
 }
 
 void TfrmMain::acToolsContactsBookExecute() {

@@ -157,14 +157,7 @@ int TfrmMain::RunComposeForm(TfrmNewMail& form) {
   frmNewMail_ = &form;
   const int result = form.exec();
   frmNewMail_ = nullptr;
-  if (result == 1) {
-    RefreshFolderCounters();
-    SelectFolder(qovra::kFolderSent);
-  } else if (result == 4) {
-    RefreshFolderCounters();
-    SelectFolder(qovra::kFolderDrafts);
-  }
-  return result;
+  return AfterCompose(result);
 }
 
 int TfrmMain::ReplyToMail(const TMailSource& source, bool voice) {

@@ -85,6 +85,8 @@ const char* const kProgramKeys[] = {
     "msgCouldNotForwardForAdministrativeUseMail", "msgConfirmDeleteMail", "msgConfirmDeleteMails",
     "msgDeleting", "msgOpening",
     "msgAttachedFilePathTooLong", "msgMailTooBig", "msgCannotWriteMail", "odAttachFiles",
+    "msgNoRecordingDevice", "msgNoPlaybackDevice", "msgAudioDeviceError", "msgVoiceRecordTooLong",
+    "msgVoiceCompressFailed",
     // Address book
     "msgAll", "msgUpdateContactInfoAs", "msgGroupExists", "msgUpdateGroupNameAs",
     "msgGroupOrContactName", "msgContactEmail", "msgContactCompany", "msgContactJobTitle",

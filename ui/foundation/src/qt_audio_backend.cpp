@@ -10,6 +10,7 @@
 #include <QUrl>
 
 #include "qovra/ui/audio_backend.h"
+#include "qt_voice_device.h"
 
 namespace qovra::ui {
 
@@ -51,6 +52,14 @@ class QtAudioBackend : public QObject, public AudioBackend {
   }
 
   void Beep(int /*flags*/) override { QApplication::beep(); }
+
+  std::unique_ptr<VoiceSession> Record(const QString& wave_file, const TVoiceFormat& format,
+                                       uint64_t limit_bytes, TVoiceEvents events) override {
+    return StartQtRecording(wave_file, format, limit_bytes, std::move(events));
+  }
+  std::unique_ptr<VoiceSession> Play(const QString& wave_file, TVoiceEvents events) override {
+    return StartQtPlayback(wave_file, std::move(events));
+  }
 
  private:
   QHash<QString, QMediaPlayer*> players_;

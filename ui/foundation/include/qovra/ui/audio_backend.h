@@ -10,6 +10,10 @@
 #pragma once
 
 #include <QString>
+#include <cstdint>
+#include <memory>
+
+#include "qovra/ui/voice_device.h"
 
 namespace qovra::ui {
 
@@ -31,6 +35,16 @@ class AudioBackend {
   // The system's alert sound for a message of the given flags (the message
   // dialog's flags); used when a sound cannot be played.
   virtual void Beep(int flags) = 0;
+
+  // Voice (qovra/ui/voice_device.h). Record creates wave_file anew and
+  // records format into it from the default input, stopping at
+  // limit_bytes of samples; Play plays a wave file on the default output.
+  // Null when the session could not start (no device, a file that cannot
+  // be written or read); no event is delivered then. The base has no
+  // voice devices.
+  virtual std::unique_ptr<VoiceSession> Record(const QString& wave_file, const TVoiceFormat& format,
+                                               uint64_t limit_bytes, TVoiceEvents events);
+  virtual std::unique_ptr<VoiceSession> Play(const QString& wave_file, TVoiceEvents events);
 };
 
 // The installed backend; the Qt Multimedia backend when none was installed.

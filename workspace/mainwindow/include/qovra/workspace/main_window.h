@@ -48,7 +48,10 @@
 class QDialog;
 class QKeyEvent;
 class TfrmNewMail;
+class TNewForm;
+struct TComposeCommands;
 class TfrmViewMail;
+class TfrmNewVoiceMail;
 class QMenu;
 class QSplitter;
 class QToolBar;
@@ -127,12 +130,15 @@ class TfrmMain : public QMainWindow {
   // The import dialog (modal); when it stored mails, the folder counters
   // are refreshed and the inbox selected.
   void acMailImportExecute();
-  // Sends the open text compose window's mail; false when nothing was sent.
+  // A new voice mail in the voice compose window (modal); as acMailNewExecute.
+  int acMailNewVoiceExecute();
+  // Sends the open compose window's mail (text or voice); false when
+  // nothing was sent.
   bool acMailSendExecute();
   // The text compose window while it is open; null otherwise.
   TfrmNewMail* NewMailForm() const { return frmNewMail_; }
   // A new mail to recipients ("Name <address>, ..."): kind 0 opens the text
-  // compose window with them in To; kind 1 (voice) is not available yet.
+  // compose window with them in To, kind 1 the voice compose window.
   int NewMailTo(int kind, const QString& recipients);
   // The contacts book (modal); once at a time.
   void acToolsContactsBookExecute();
@@ -314,6 +320,11 @@ class TfrmMain : public QMainWindow {
   // Shows form modally as frmNewMail_ and selects the Sent (1) or Drafts
   // (4) folder afterwards; returns its result.
   int RunComposeForm(TfrmNewMail& form);
+  // A new mail's record and the form's fields before it shows (To from
+  // NewMailTo); the folders after a compose window closed with result.
+  void PresetNewMail(TNewForm& form, qovra::TMailMessage& mail);
+  int AfterCompose(int result);
+  TComposeCommands ComposeCommands() const;
   // Delete, reply, forward, save as and save to drafts.
   void ConnectMailCommands();
   void SetColumnCaption();
@@ -334,5 +345,6 @@ class TfrmMain : public QMainWindow {
   TfrmViewMail* frmView_ = nullptr;    // while acMailOpenExecute shows it
   QString new_mail_to_;                // To of the next acMailNewExecute
   bool contacts_book_open_ = false;
+  TfrmNewVoiceMail* frmNewVoiceMail_ = nullptr;  // while acMailNewVoiceExecute shows it
   qovra::TReceiveSummary last_receive_;
 };

@@ -1,0 +1,124 @@
+// qovrasnd as the voice windows run it: round trips of the six recording
+// formats and the ways a run fails.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cmath>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "platform/process_runner.h"
+#include "platform/temp_files.h"
+#include "wave_file.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+const std::string kTool = std::string(QOVRA_BIN_DIR) + "/qovrasnd";
+
+class QovrasndTest : public ::testing::Test {
+ protected:
+  void SetUp() override { dir_ = qovra::MakePrivateTempFolder("qovrasnd-test-"); }
+  void TearDown() override {
+    if (!dir_.empty()) fs::remove_all(dir_);
+  }
+  // A tone of frames frames in format, written as a wave file.
+  std::string WriteTone(const std::string& name, const qovrasnd::TWaveFormat& format,
+                        uint32_t frames) {
+    std::string data;
+    for (uint32_t i = 0; i < frames; ++i) {
+      const double t = static_cast<double>(i) / format.SampleRate;
+      const auto v = static_cast<int16_t>(8000 * std::sin(2 * M_PI * 440 * t));
+      for (int c = 0; c < format.Channels; ++c) {
+        data.push_back(static_cast<char>(v & 0xFF));
+        data.push_back(static_cast<char>((v >> 8) & 0xFF));
+      }
+    }
+    const std::string path = dir_ + name;
+    std::ofstream(path, std::ios::binary) << qovrasnd::WaveHeader(format, data.size()) << data;
+    return path;
+  }
+  static int Run(const std::vector<std::string>& args) {
+    std::vector<std::string> argv{kTool};
+    argv.insert(argv.end(), args.begin(), args.end());
+    return qovra::RunProcessAndWait(argv, /*hidden=*/true);
+  }
+  std::string dir_;
+};
+
+struct TFormatCase {
+  uint32_t Rate;
+  uint16_t Channels;
+};
+
+TEST_F(QovrasndTest, SixRecordingFormatsRoundTripToTheExactSampleCount) {
+  const TFormatCase cases[] = {{8000, 1},  {8000, 2},  {22050, 1},
+                               {22050, 2}, {44100, 1}, {44100, 2}};
+  for (const TFormatCase& c : cases) {
+    SCOPED_TRACE(std::to_string(c.Rate) + " Hz, " + std::to_string(c.Channels) + " channels");
+    const qovrasnd::TWaveFormat format{c.Rate, c.Channels};
+    // Not a whole number of MP3 frames, so padding must be cut exactly.
+    const uint32_t frames = c.Rate * 3 / 2 + 37;
+    const std::string wav = WriteTone("in.wav", format, frames);
+    const std::string mp3 = dir_ + "voice.mp3";
+    const std::string back = dir_ + "back.wav";
+    ASSERT_EQ(Run({wav, mp3}), 0);
+    EXPECT_LT(fs::file_size(mp3), fs::file_size(wav));
+    ASSERT_EQ(Run({"--decode", mp3, back}), 0);
+    qovrasnd::TWaveInput in;
+    std::string error;
+    ASSERT_TRUE(qovrasnd::OpenWave(back, in, error)) << error;
+    std::fclose(in.File);
+    EXPECT_EQ(in.Format.SampleRate, c.Rate);
+    EXPECT_EQ(in.Format.Channels, c.Channels);
+    EXPECT_EQ(in.DataBytes, uint64_t{frames} * 2 * c.Channels);
+    EXPECT_FALSE(fs::exists(mp3 + ".part"));
+    EXPECT_FALSE(fs::exists(back + ".part"));
+  }
+}
+
+TEST_F(QovrasndTest, FailuresLeaveNoOutputAndSayWhy) {
+  const std::string wav = WriteTone("in.wav", {22050, 1}, 22050);
+  const std::string text = dir_ + "text.mp3";
+  std::ofstream(text) << std::string(4000, 'x') << "not a sound at all\n";
+  const std::string mp3 = dir_ + "out.mp3";
+  ASSERT_EQ(Run({wav, mp3}), 0);
+  const std::string locked = dir_ + "locked/";
+  fs::create_directory(locked);
+  chmod(locked.c_str(), 0500);
+  const bool root_writes_anyway = access(locked.c_str(), W_OK) == 0;
+
+  struct TCase {
+    const char* What;
+    std::vector<std::string> Args;
+    std::string Out;
+  };
+  const TCase cases[] = {
+      {"missing wave", {dir_ + "none.wav", dir_ + "a.mp3"}, dir_ + "a.mp3"},
+      {"missing mp3", {"--decode", dir_ + "none.mp3", dir_ + "a.wav"}, dir_ + "a.wav"},
+      {"wave that is text", {text, dir_ + "b.mp3"}, dir_ + "b.mp3"},
+      {"mp3 that is text", {"--decode", text, dir_ + "b.wav"}, dir_ + "b.wav"},
+      {"mp3 that is a wave", {"--decode", wav, dir_ + "c.wav"}, dir_ + "c.wav"},
+      {"target under a file", {wav, text + "/d.mp3"}, text + "/d.mp3"},
+      {"unwritable target of compress", {wav, locked + "d.mp3"}, locked + "d.mp3"},
+      {"unwritable target of decode", {"--decode", mp3, locked + "d.wav"}, locked + "d.wav"},
+      {"no arguments", {}, ""},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.What);
+    if (root_writes_anyway && c.Out.rfind(locked, 0) == 0) continue;
+    EXPECT_NE(Run(c.Args), 0);
+    if (!c.Out.empty()) {
+      EXPECT_FALSE(fs::exists(c.Out));
+      EXPECT_FALSE(fs::exists(c.Out + ".part"));
+    }
+  }
+  chmod(locked.c_str(), 0700);
+}
+
+}  // namespace

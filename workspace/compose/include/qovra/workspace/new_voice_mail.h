@@ -1,0 +1,134 @@
+// TfrmNewVoiceMail: the compose window of a voice message: the header
+// frame above a recorder (Record, Play, Pause, Stop, the audio-settings
+// menu), a level and position bar and a position label.
+//
+// Recording and playback go through qovra::ui::Audio(). A recording goes
+// into this window's own wave file in the program's temporary folder; when
+// it ends it is compressed by qovrasnd into the window's own MP3 file,
+// which becomes the mail's only attachment, "voice.mp3". HasVoice is set
+// only when the compression made a file; a failed one is reported.
+// Recording stops by itself below 4 GiB of samples, with a message.
+//
+// Closing without a result first stops recording and playback (the wave
+// file is complete and closed), then, while Modified and something is
+// there to keep (HasVoice, recipients or subject), asks
+// msgSaveToDraftsPrompt. While qovrasnd runs, closing cancels it instead.
+// The window's wave and MP3 files are deleted when it is destroyed, wiped
+// first for a mail for administrative use only.
+//
+// GUI thread only.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "qovra/ui/voice_device.h"
+#include "qovra/workspace/new_form.h"
+
+class QAction;
+class QActionGroup;
+class QLabel;
+class QMenu;
+class QMenuBar;
+class QPushButton;
+class QTimer;
+class QWidget;
+
+namespace qovra::ui {
+class TProgressBarEx;
+}
+
+class TfrmNewVoiceMail : public TNewForm {
+  Q_OBJECT
+
+ public:
+  explicit TfrmNewVoiceMail(const TComposeCommands& commands, QWidget* parent = nullptr);
+  ~TfrmNewVoiceMail() override;
+
+  [[nodiscard]] bool WriteMessage(qovra::TStream& stream, std::string_view recipients,
+                                  void* progress_data, qovra::TProgressProc progress) override;
+  TframeNewMailTop* GetTopFrame() override { return frameNewMailTop1; }
+  bool ConfirmClose() override;
+
+  // The recording format of a Quality (0 low, 1 normal, 2 high) and Stereo.
+  static qovra::ui::TVoiceFormat RecordFormat(int quality, bool stereo);
+
+  void btnRecordClick();
+  void btnStopClick();
+  void btnPauseClick();
+  void btnPlayClick();
+  void btnAudioSettingsClick();
+  void pmenuAudioSettingsPopup();
+  void audioRecorderLevel(int level);
+  void timerPlayerTimer();
+
+  // Stops recording and playback now; a recording is then compressed.
+  void StopAll();
+
+  const std::string& WaveFile() const { return wave_file_; }
+  const std::string& CompressedFile() const { return compressed_file_; }
+  bool HasVoice = false;
+  bool Stereo = false;
+  int Quality = 1;
+
+  TframeNewMailTop* frameNewMailTop1;
+  QWidget* pnlMailBody;
+  QPushButton* btnRecord;
+  QPushButton* btnPlay;
+  QPushButton* btnPause;
+  QPushButton* btnStop;
+  QPushButton* btnAudioSettings;
+  QMenu* pmenuAudioSettings;
+  QAction* mnuAudioStereo;
+  QAction* mnuAudioQualityLow;
+  QAction* mnuAudioQualityNormal;
+  QAction* mnuAudioQualityHigh;
+  QWidget* pnlStatusBar;
+  QLabel* lblPosition;
+  qovra::ui::TProgressBarEx* progbarAudio;
+  QTimer* timerPlayer;
+  QMenuBar* TntMainMenu1;
+  QMenu* mnuMail;
+  QMenu* mnuSendingMode;
+  QMenu* mnuPriority;
+  QMenu* mnuReport;
+  QAction* acCancel;
+  QAction* mnuMailSend;
+  QAction* mnuMailSaveToDrafts;
+  QAction* mnuSecureSend;
+  QAction* mnuFastSend;
+  QAction* mnuHighPriority;
+  QAction* mnuNormalPriority;
+  QAction* mnuLowPriority;
+  QAction* mnuReceiveReport;
+  QAction* mnuReadReport;
+  QAction* mnuCancel;
+
+ protected:
+  void showEvent(QShowEvent* event) override;
+
+ private:
+  void FormCreate();
+  void BuildRecorder();
+  void BuildMenus();
+  void BindCommands();
+  void audioRecorderActivate();
+  void audioRecorderDeactivate(qovra::ui::TVoiceEnd reason);
+  void audioPlayerActivate();
+  void audioPlayerDeactivate(qovra::ui::TVoiceEnd reason);
+  void SetIdleButtons();
+  bool WaveReady() const;
+
+  TComposeCommands commands_;
+  std::string wave_file_;
+  std::string compressed_file_;
+  std::unique_ptr<qovra::ui::VoiceSession> recorder_;
+  std::unique_ptr<qovra::ui::VoiceSession> player_;
+  bool recording_pending_ = false;  // a recording whose end is not handled yet
+  bool playing_pending_ = false;
+  bool compressing_ = false;
+  bool cancel_compress_ = false;
+  int64_t wave_length_ms_ = 0;
+  bool centred_ = false;
+};

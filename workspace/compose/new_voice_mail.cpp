@@ -1,0 +1,503 @@
+// TfrmNewVoiceMail: creation, the recorder and player, writing the
+// container and closing.
+#include "qovra/workspace/new_voice_mail.h"
+
+#include <QActionGroup>
+#include <QCheckBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
+#include <QPushButton>
+#include <QShowEvent>
+#include <QTimer>
+#include <QToolBar>
+#include <QToolButton>
+#include <QVBoxLayout>
+#include <algorithm>
+#include <cstdio>
+
+#include "base/messages.h"
+#include "base/secure_wipe.h"
+#include "base/utf.h"
+#include "platform/file_utils.h"
+#include "platform/temp_files.h"
+#include "qovra/controls/progress_bar_ex.h"
+#include "qovra/ui/apply_language.h"
+#include "qovra/ui/audio_backend.h"
+#include "qovra/ui/msg_dialog.h"
+#include "qovra/ui/png_resources.h"
+#include "qovra/ui/widgets.h"
+#include "qovra/workspace/new_mail_top.h"
+#include "qovra/workspace/sound_tool.h"
+#include "settings/settings.h"
+#include "store/mail_container_writer.h"
+
+using qovra::ui::TVoiceEnd;
+
+namespace {
+
+QAction* MakeAction(QObject* parent, const char* name) {
+  auto* a = new QAction(parent);
+  a->setObjectName(QString::fromLatin1(name));
+  return a;
+}
+
+QPushButton* MakeButton(QWidget* parent, const char* name, const char* picture) {
+  auto* b = new QPushButton(parent);
+  b->setObjectName(QString::fromLatin1(name));
+  b->setIcon(QIcon(QPixmap::fromImage(qovra::ui::LoadPngResource(QString::fromLatin1(picture)))));
+  b->setFocusPolicy(Qt::TabFocus);
+  return b;
+}
+
+// A name of its own in the program's temporary folder; the empty file
+// holds the name until the window writes it.
+std::string OwnTempName(std::string_view ext) {
+  std::string path = qovra::MakeTempFileNameA("voi", ext);
+  if (path.empty()) std::fprintf(stderr, "qovra: cannot make a temporary %s file\n", ext.data());
+  return path;
+}
+
+int64_t FileSize(const std::string& path) {
+  return path.empty() ? 0 : qovra::GetFileSizeW(qovra::Utf8ToUtf16(path));
+}
+
+}  // namespace
+
+TfrmNewVoiceMail::TfrmNewVoiceMail(const TComposeCommands& commands, QWidget* parent)
+    : TNewForm(parent), commands_(commands) {
+  FormCreate();
+}
+
+TfrmNewVoiceMail::~TfrmNewVoiceMail() {
+  recorder_.reset();
+  player_.reset();
+  const bool wipe = frameNewMailTop1->chkFAU->isChecked();
+  for (const std::string& file : {wave_file_, compressed_file_})
+    if (!file.empty()) (void)qovra::WipeAndDeleteFile(file, wipe);
+}
+
+qovra::ui::TVoiceFormat TfrmNewVoiceMail::RecordFormat(int quality, bool stereo) {
+  static constexpr int kRates[] = {8000, 22050, 44100};
+  qovra::ui::TVoiceFormat format;
+  format.SampleRate = kRates[std::clamp(quality, 0, 2)];
+  format.Channels = stereo ? 2 : 1;
+  return format;
+}
+
+void TfrmNewVoiceMail::FormCreate() {
+  setFixedHeight(247);
+  setMinimumWidth(445);
+  resize(720, 247);
+  setWindowFlag(Qt::WindowContextHelpButtonHint, false);
+  wave_file_ = OwnTempName(".wav");
+  compressed_file_ = OwnTempName(".mp3");
+
+  frameNewMailTop1 = new TframeNewMailTop(this);
+  BuildRecorder();
+  acCancel = MakeAction(this, "acCancel");
+  acCancel->setShortcut(QKeySequence(Qt::Key_Escape));
+  addAction(acCancel);
+  connect(acCancel, &QAction::triggered, this, [this] { reject(); });
+  BuildMenus();
+
+  auto* column = new QVBoxLayout(this);
+  column->setContentsMargins(0, 0, 0, 0);
+  column->setSpacing(0);
+  column->setMenuBar(TntMainMenu1);
+  column->addWidget(frameNewMailTop1);
+  column->addWidget(pnlMailBody);
+  column->addStretch(1);
+  column->addWidget(pnlStatusBar);
+
+  frameNewMailTop1->PlaceContactsList(this);
+  const int mode = qovra::Options.Mail.sendmode == 1 ? 1 : 0;
+  BindCommands();
+  qovra::ApplyLanguage(this);
+  qovra::ApplyLanguage(frameNewMailTop1, frameNewMailTop1);
+  frameNewMailTop1->btnSendingMode->setText(
+      QString::fromStdString(qovra::GetMsg("btnSendingMode" + std::to_string(mode))));
+  frameNewMailTop1->LoadGlyphs();
+  mnuNormalPriority->trigger();
+  (mode == 1 ? mnuFastSend : mnuSecureSend)->trigger();
+  mnuReceiveReport->setChecked(frameNewMailTop1->btnReceiveReport->isChecked());
+  mnuReadReport->setChecked(frameNewMailTop1->btnReadReport->isChecked());
+
+  auto modified = [this] { Modified = true; };
+  connect(frameNewMailTop1->eTo, &QLineEdit::textChanged, this, modified);
+  connect(frameNewMailTop1->eSubject, &QLineEdit::textChanged, this, modified);
+}
+
+void TfrmNewVoiceMail::BuildRecorder() {
+  pnlMailBody = new QWidget(this);
+  pnlMailBody->setObjectName(QStringLiteral("pnlMailBody"));
+  btnRecord = MakeButton(pnlMailBody, "btnRecord", "audio_record16");
+  btnPlay = MakeButton(pnlMailBody, "btnPlay", "audio_play16");
+  btnPause = MakeButton(pnlMailBody, "btnPause", "audio_pause16");
+  btnStop = MakeButton(pnlMailBody, "btnStop", "audio_stop16");
+  btnAudioSettings = MakeButton(pnlMailBody, "btnAudioSettings", "audio_ddown16");
+  btnPause->setCheckable(true);
+  auto* row = new QHBoxLayout(pnlMailBody);
+  row->setContentsMargins(8, 8, 8, 8);
+  for (QPushButton* b : {btnRecord, btnPlay, btnPause, btnStop}) row->addWidget(b);
+  row->addStretch(1);
+  row->addWidget(btnAudioSettings);
+  btnPlay->setEnabled(false);
+  btnPause->setEnabled(false);
+  btnStop->setEnabled(false);
+
+  pmenuAudioSettings = new QMenu(this);
+  pmenuAudioSettings->setObjectName(QStringLiteral("pmenuAudioSettings"));
+  mnuAudioStereo = MakeAction(this, "mnuAudioStereo");
+  mnuAudioStereo->setCheckable(true);
+  pmenuAudioSettings->addAction(mnuAudioStereo);
+  pmenuAudioSettings->addSeparator();
+  auto* qualities = new QActionGroup(this);
+  mnuAudioQualityLow = MakeAction(this, "mnuAudioQualityLow");
+  mnuAudioQualityNormal = MakeAction(this, "mnuAudioQualityNormal");
+  mnuAudioQualityHigh = MakeAction(this, "mnuAudioQualityHigh");
+  int tag = 0;
+  for (QAction* a : {mnuAudioQualityLow, mnuAudioQualityNormal, mnuAudioQualityHigh}) {
+    a->setCheckable(true);
+    a->setData(tag++);
+    qualities->addAction(a);
+    pmenuAudioSettings->addAction(a);
+    connect(a, &QAction::triggered, this, [this, a] { Quality = a->data().toInt(); });
+  }
+  connect(mnuAudioStereo, &QAction::triggered, this, [this](bool checked) { Stereo = checked; });
+  connect(pmenuAudioSettings, &QMenu::aboutToShow, this, [this] { pmenuAudioSettingsPopup(); });
+
+  pnlStatusBar = new QWidget(this);
+  pnlStatusBar->setObjectName(QStringLiteral("pnlStatusBar"));
+  lblPosition = new QLabel(pnlStatusBar);
+  lblPosition->setObjectName(QStringLiteral("lblPosition"));
+  lblPosition->setMinimumWidth(
+      fontMetrics().horizontalAdvance(QStringLiteral("0:00:00.00 / 0:00:00.00")) + 8);
+  progbarAudio = new qovra::ui::TProgressBarEx(pnlStatusBar);
+  progbarAudio->setObjectName(QStringLiteral("progbarAudio"));
+  progbarAudio->setFixedHeight(14);
+  auto* status = new QHBoxLayout(pnlStatusBar);
+  status->setContentsMargins(8, 2, 8, 6);
+  status->addWidget(lblPosition);
+  status->addWidget(progbarAudio, 1);
+
+  timerPlayer = new QTimer(this);
+  timerPlayer->setInterval(100);
+  connect(timerPlayer, &QTimer::timeout, this, [this] { timerPlayerTimer(); });
+  connect(btnRecord, &QPushButton::clicked, this, [this] { btnRecordClick(); });
+  connect(btnPlay, &QPushButton::clicked, this, [this] { btnPlayClick(); });
+  connect(btnPause, &QPushButton::clicked, this, [this] { btnPauseClick(); });
+  connect(btnStop, &QPushButton::clicked, this, [this] { btnStopClick(); });
+  connect(btnAudioSettings, &QPushButton::clicked, this, [this] { btnAudioSettingsClick(); });
+}
+
+void TfrmNewVoiceMail::BuildMenus() {
+  TframeNewMailTop* top = frameNewMailTop1;
+  TntMainMenu1 = new QMenuBar(this);
+  TntMainMenu1->setObjectName(QStringLiteral("TntMainMenu1"));
+  mnuMail = TntMainMenu1->addMenu(QString());
+  mnuMail->setObjectName(QStringLiteral("mnuMail"));
+  mnuMailSend = MakeAction(this, "mnuMailSend");
+  mnuMailSaveToDrafts = MakeAction(this, "mnuMailSaveToDrafts");
+  mnuMail->addAction(mnuMailSend);
+  mnuMail->addAction(mnuMailSaveToDrafts);
+  mnuMail->addSeparator();
+  mnuSendingMode = mnuMail->addMenu(QString());
+  mnuSendingMode->setObjectName(QStringLiteral("mnuSendingMode"));
+  auto* modes = new QActionGroup(this);
+  mnuSecureSend = MakeAction(this, "mnuSecureSend");
+  mnuFastSend = MakeAction(this, "mnuFastSend");
+  for (QAction* a : {mnuSecureSend, mnuFastSend}) {
+    a->setCheckable(true);
+    modes->addAction(a);
+    mnuSendingMode->addAction(a);
+  }
+  mnuPriority = mnuMail->addMenu(QString());
+  mnuPriority->setObjectName(QStringLiteral("mnuPriority"));
+  auto* priorities = new QActionGroup(this);
+  mnuHighPriority = MakeAction(this, "mnuHighPriority");
+  mnuNormalPriority = MakeAction(this, "mnuNormalPriority");
+  mnuLowPriority = MakeAction(this, "mnuLowPriority");
+  for (QAction* a : {mnuHighPriority, mnuNormalPriority, mnuLowPriority}) {
+    a->setCheckable(true);
+    priorities->addAction(a);
+    mnuPriority->addAction(a);
+  }
+  mnuReport = mnuMail->addMenu(QString());
+  mnuReport->setObjectName(QStringLiteral("mnuReport"));
+  mnuReceiveReport = MakeAction(this, "mnuReceiveReport");
+  mnuReadReport = MakeAction(this, "mnuReadReport");
+  for (QAction* a : {mnuReceiveReport, mnuReadReport}) {
+    a->setCheckable(true);
+    mnuReport->addAction(a);
+  }
+  mnuMail->addSeparator();
+  mnuCancel = MakeAction(this, "mnuCancel");
+  mnuMail->addAction(mnuCancel);
+
+  connect(mnuSecureSend, &QAction::triggered, this,
+          [top] { top->mnuFastModeClick(top->mnuSecureMode); });
+  connect(mnuFastSend, &QAction::triggered, this,
+          [top] { top->mnuFastModeClick(top->mnuFastMode); });
+  connect(mnuHighPriority, &QAction::triggered, this,
+          [top] { top->mnuLowPriorityClick(top->mnuHighPriority); });
+  connect(mnuNormalPriority, &QAction::triggered, this,
+          [top] { top->mnuLowPriorityClick(top->mnuNormalPriority); });
+  connect(mnuLowPriority, &QAction::triggered, this,
+          [top] { top->mnuLowPriorityClick(top->mnuLowPriority); });
+  connect(top->pmSendingMode, &QMenu::triggered, this, [this](QAction* a) {
+    (a->data().toInt() == 1 ? mnuFastSend : mnuSecureSend)->setChecked(true);
+  });
+  connect(top->pmPriority, &QMenu::triggered, this, [this](QAction* a) {
+    const int tag = a->data().toInt();
+    (tag == 2 ? mnuHighPriority : tag == 1 ? mnuNormalPriority : mnuLowPriority)->setChecked(true);
+  });
+  connect(mnuReceiveReport, &QAction::toggled, top->btnReceiveReport, &QToolButton::setChecked);
+  connect(mnuReadReport, &QAction::toggled, top->btnReadReport, &QToolButton::setChecked);
+  connect(top->btnReceiveReport, &QToolButton::toggled, mnuReceiveReport, &QAction::setChecked);
+  connect(top->btnReadReport, &QToolButton::toggled, mnuReadReport, &QAction::setChecked);
+  connect(mnuCancel, &QAction::triggered, this, [this] { reject(); });
+}
+
+void TfrmNewVoiceMail::BindCommands() {
+  QToolBar* bar = frameNewMailTop1->tbNewMail;
+  auto add = [bar](QAction* action, const char* name) -> QToolButton* {
+    if (!action) return nullptr;
+    bar->addAction(action);
+    auto* button = qobject_cast<QToolButton*>(bar->widgetForAction(action));
+    if (button) button->setObjectName(QString::fromLatin1(name));
+    return button;
+  };
+  frameNewMailTop1->btnSend = add(commands_.Send, "btnSend");
+  frameNewMailTop1->btnSaveToDrafts = add(commands_.SaveToDrafts, "btnSaveToDrafts");
+  for (QAction* a : {commands_.Send, commands_.SaveToDrafts})
+    if (a) addAction(a);
+  if (commands_.Send) connect(mnuMailSend, &QAction::triggered, commands_.Send, &QAction::trigger);
+  if (commands_.SaveToDrafts)
+    connect(mnuMailSaveToDrafts, &QAction::triggered, commands_.SaveToDrafts, &QAction::trigger);
+}
+
+void TfrmNewVoiceMail::showEvent(QShowEvent* event) {
+  TNewForm::showEvent(event);
+  if (!centred_) {
+    centred_ = true;
+    frameNewMailTop1->eTo->setFocus();
+    if (QWidget* owner = parentWidget()) {
+      const QRect r = owner->window()->frameGeometry();
+      move(r.center() - rect().center());
+    }
+  }
+  frameNewMailTop1->PlaceContactsList(this);
+}
+
+// Recorder and player -----------------------------------------------------
+
+bool TfrmNewVoiceMail::WaveReady() const {
+  return FileSize(wave_file_) > 44;
+}
+
+void TfrmNewVoiceMail::SetIdleButtons() {
+  btnRecord->setEnabled(true);
+  btnPlay->setEnabled(WaveReady());
+  btnPause->setEnabled(false);
+  btnPause->setChecked(false);
+  btnStop->setEnabled(false);
+}
+
+void TfrmNewVoiceMail::btnAudioSettingsClick() {
+  pmenuAudioSettings->popup(btnAudioSettings->mapToGlobal(QPoint(0, btnAudioSettings->height())));
+}
+
+void TfrmNewVoiceMail::pmenuAudioSettingsPopup() {
+  mnuAudioStereo->setChecked(Stereo);
+  (Quality == 0   ? mnuAudioQualityLow
+   : Quality == 2 ? mnuAudioQualityHigh
+                  : mnuAudioQualityNormal)
+      ->setChecked(true);
+}
+
+void TfrmNewVoiceMail::btnRecordClick() {
+  if (compressing_ || recording_pending_ || playing_pending_ || wave_file_.empty()) return;
+  Modified = true;
+  player_.reset();
+  qovra::ui::TVoiceEvents events;
+  events.Activate = [this] { audioRecorderActivate(); };
+  events.Deactivate = [this](TVoiceEnd reason) { audioRecorderDeactivate(reason); };
+  events.Level = [this](int level) { audioRecorderLevel(level); };
+  recorder_ =
+      qovra::ui::Audio().Record(QString::fromStdString(wave_file_), RecordFormat(Quality, Stereo),
+                                qovra::ui::kVoiceRecordLimitBytes, std::move(events));
+  if (!recorder_) {
+    qovra::ShowWarning(qovra::ui::HandleOf(this), "msgNoRecordingDevice");
+    return;
+  }
+  // The new recording replaces the old one, whatever its compression does.
+  HasVoice = false;
+  recording_pending_ = true;
+  btnRecord->setEnabled(false);
+  btnPlay->setEnabled(false);
+}
+
+void TfrmNewVoiceMail::audioRecorderActivate() {
+  if (!recording_pending_) return;
+  btnPause->setEnabled(true);
+  btnStop->setEnabled(true);
+  btnRecord->setEnabled(false);
+  btnPlay->setEnabled(false);
+  timerPlayer->start();
+}
+
+void TfrmNewVoiceMail::audioRecorderLevel(int level) {
+  progbarAudio->SetProgress(std::clamp(level * 3, 0, 100));
+}
+
+void TfrmNewVoiceMail::audioRecorderDeactivate(TVoiceEnd reason) {
+  if (!recording_pending_) return;
+  recording_pending_ = false;
+  timerPlayer->stop();
+  progbarAudio->SetProgress(0);
+  if (recorder_) lblPosition->setText(qovra::ui::FormatVoiceTime(recorder_->LengthMs()));
+  btnRecord->setEnabled(false);
+  btnPlay->setEnabled(false);
+  btnPause->setEnabled(false);
+  btnStop->setEnabled(false);
+  const qovra::TWindowHandle owner = qovra::ui::HandleOf(this);
+  if (reason == TVoiceEnd::SizeLimit) qovra::ShowInfo(owner, "msgVoiceRecordTooLong");
+  if (reason == TVoiceEnd::DeviceError) qovra::ShowWarning(owner, "msgAudioDeviceError");
+  if (WaveReady()) {
+    compressing_ = true;
+    cancel_compress_ = false;
+    const qovra::compose::TSoundToolResult result = qovra::compose::CompressVoice(
+        wave_file_, compressed_file_, [this] { return cancel_compress_; });
+    compressing_ = false;
+    HasVoice = result == qovra::compose::TSoundToolResult::Done;
+    if (!HasVoice && result != qovra::compose::TSoundToolResult::Cancelled)
+      qovra::ShowWarning(owner, "msgVoiceCompressFailed");
+  }
+  SetIdleButtons();
+}
+
+void TfrmNewVoiceMail::btnStopClick() {
+  if (recorder_ && recorder_->Active())
+    recorder_->Stop();
+  else if (player_ && player_->Active())
+    player_->Stop();
+}
+
+void TfrmNewVoiceMail::btnPauseClick() {
+  qovra::ui::VoiceSession* session = nullptr;
+  if (recorder_ && recorder_->Active())
+    session = recorder_.get();
+  else if (player_ && player_->Active())
+    session = player_.get();
+  if (session) session->SetPaused(!session->Paused());
+  btnPause->setChecked(session && session->Paused());
+}
+
+void TfrmNewVoiceMail::btnPlayClick() {
+  if (compressing_ || recording_pending_ || playing_pending_ || !WaveReady()) return;
+  qovra::ui::TVoiceEvents events;
+  events.Activate = [this] { audioPlayerActivate(); };
+  events.Deactivate = [this](TVoiceEnd reason) { audioPlayerDeactivate(reason); };
+  player_ = qovra::ui::Audio().Play(QString::fromStdString(wave_file_), std::move(events));
+  if (!player_) {
+    qovra::ShowWarning(qovra::ui::HandleOf(this), "msgNoPlaybackDevice");
+    return;
+  }
+  playing_pending_ = true;
+  btnRecord->setEnabled(false);
+  btnPlay->setEnabled(false);
+}
+
+void TfrmNewVoiceMail::audioPlayerActivate() {
+  if (!playing_pending_) return;
+  btnPause->setEnabled(true);
+  btnStop->setEnabled(true);
+  btnRecord->setEnabled(false);
+  btnPlay->setEnabled(false);
+  wave_length_ms_ = player_ ? player_->LengthMs() : 0;
+  timerPlayer->start();
+}
+
+void TfrmNewVoiceMail::audioPlayerDeactivate(TVoiceEnd reason) {
+  if (!playing_pending_) return;
+  playing_pending_ = false;
+  timerPlayer->stop();
+  progbarAudio->SetProgress(0);
+  lblPosition->setText(qovra::ui::FormatVoiceTime(0) + QStringLiteral(" / ") +
+                       qovra::ui::FormatVoiceTime(wave_length_ms_));
+  SetIdleButtons();
+  if (reason == TVoiceEnd::DeviceError)
+    qovra::ShowWarning(qovra::ui::HandleOf(this), "msgAudioDeviceError");
+}
+
+void TfrmNewVoiceMail::timerPlayerTimer() {
+  if (recorder_ && recorder_->Active()) {
+    lblPosition->setText(qovra::ui::FormatVoiceTime(recorder_->PositionMs()));
+  } else if (player_ && player_->Active()) {
+    const int64_t position = player_->PositionMs();
+    const int64_t length = wave_length_ms_ > 0 ? wave_length_ms_ : 1;
+    progbarAudio->SetProgress(
+        static_cast<int>(std::min<int64_t>(position, length) * progbarAudio->MaxValue() / length));
+    lblPosition->setText(qovra::ui::FormatVoiceTime(position) + QStringLiteral(" / ") +
+                         qovra::ui::FormatVoiceTime(wave_length_ms_));
+  }
+}
+
+void TfrmNewVoiceMail::StopAll() {
+  // The ends are handled here, not later from the queue, so the wave file
+  // is closed and compressed before anything asks about it.
+  if (recorder_ && recorder_->Active()) {
+    recorder_->Stop();
+    audioRecorderDeactivate(TVoiceEnd::Stopped);
+  }
+  if (player_ && player_->Active()) {
+    player_->Stop();
+    audioPlayerDeactivate(TVoiceEnd::Stopped);
+  }
+  timerPlayer->stop();
+}
+
+// Container and closing ---------------------------------------------------
+
+bool TfrmNewVoiceMail::WriteMessage(qovra::TStream& stream, std::string_view recipients,
+                                    void* progress_data, qovra::TProgressProc progress) {
+  qovra::TMailWriter writer(stream);
+  writer.AddMailHeaders(qovra::Session.OwnContact.Email,
+                        frameNewMailTop1->eSubject->text().toStdU16String(), recipients);
+  writer.AddField("body", "");
+  if (HasVoice) {
+    if (!writer.AddFile(qovra::Utf8ToUtf16(compressed_file_), progress, u"voice.mp3",
+                        progress_data)) {
+      std::fprintf(stderr, "qovra: cannot attach %s\n", compressed_file_.c_str());
+      return false;
+    }
+    // The recording is in the mail now; Play has nothing left.
+    (void)qovra::WipeAndDeleteFile(wave_file_, frameNewMailTop1->chkFAU->isChecked());
+    btnPlay->setEnabled(false);
+  }
+  return writer.Finish();
+}
+
+bool TfrmNewVoiceMail::ConfirmClose() {
+  if (compressing_) {
+    cancel_compress_ = true;
+    return false;
+  }
+  StopAll();
+  if (compressing_) return false;
+  const bool something = HasVoice || !frameNewMailTop1->eTo->text().isEmpty() ||
+                         !frameNewMailTop1->eSubject->text().isEmpty();
+  if (!Modified || !something) return true;
+  const int answer = qovra::AskYesNoCancel(qovra::ui::HandleOf(this), "msgSaveToDraftsPrompt");
+  if (answer == qovra::kMsgResultNo) return true;
+  if (answer == qovra::kMsgResultYes) {
+    if (commands_.SaveToDrafts)
+      commands_.SaveToDrafts->trigger();
+    else
+      qovra::ui::ShowNotAvailable(this, QString());
+  }
+  return false;
+}
