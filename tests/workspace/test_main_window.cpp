@@ -29,6 +29,7 @@
 #include "qovra/workspace/main_status_bar.h"
 #include "qovra/workspace/new_mail.h"
 #include "qovra/workspace/new_mail_top.h"
+#include "qovra/workspace/new_voice_mail.h"
 #include "qovra/workspace/temp_folder_cleanup.h"
 #include "qovra/workspace/update_page.h"
 #include "store/mail_db_upgrade.h"
@@ -160,13 +161,12 @@ TEST_F(MainWindowTest, ReplyNeedsAMailFromSomeoneElseWithAGoodSignature) {
   }
 }
 
-// The contacts book opens over the main window; its new text mail opens the
-// compose window with the recipients in To, its voice mail says it is not
-// available yet.
+// The contacts book opens over the main window; its new text or voice mail
+// opens the matching compose window with the recipients in To.
 TEST_F(MainWindowTest, ContactsBookWritesAMailToItsSelection) {
   MakeUser(kBob);
   TfrmMain& w = Window();
-  QString to;
+  QString to, voice_to;
   bool book_seen = false;
   QTimer::singleShot(0, &w, [&] {
     auto* book = qobject_cast<TfrmAddrBook*>(QApplication::activeModalWidget());
@@ -180,14 +180,19 @@ TEST_F(MainWindowTest, ContactsBookWritesAMailToItsSelection) {
       }
     });
     book->OnNewMail(0, QStringLiteral("Ann <ann@example.uz>"));
-    ui_->messages.clear();
-    book->OnNewMail(1, QStringLiteral("Ann <ann@example.uz>"));
-    EXPECT_EQ(ui_->messages.size(), 1u);
+    QTimer::singleShot(0, &w, [&] {
+      if (auto* form = qobject_cast<TfrmNewVoiceMail*>(QApplication::activeModalWidget())) {
+        voice_to = form->GetTopFrame()->eTo->text();
+        form->done(2);
+      }
+    });
+    book->OnNewMail(1, QStringLiteral("Bob <bob@example.uz>"));
     book->done(2);
   });
   w.alMain->acToolsContactsBook->trigger();
   EXPECT_TRUE(book_seen);
   EXPECT_EQ(to, QStringLiteral("Ann <ann@example.uz>"));
+  EXPECT_EQ(voice_to, QStringLiteral("Bob <bob@example.uz>"));
   EXPECT_EQ(w.NewMailForm(), nullptr);
 }
 

@@ -4,8 +4,8 @@
 //
 // Windows: msg-error, msg-question, msg-info, msg-plain, progress, about,
 // menu, main, login, password, register, forget-1 to forget-4 (the pages
-// of the recovery wizard), chpass, profile, import, picker, dupdialog, addrbook, compose, voice-compose,
-// viewer, viewer-status<code> (each signature verdict), signdetails, mailreport,
+// of the recovery wizard), chpass, profile, import, picker, dupdialog, addrbook, compose,
+// voice-compose, viewer, viewer-status<code> (each signature verdict), signdetails, mailreport,
 // settings-1 to settings-5 (the settings dialog on each of its pages) (all
 // of them when none is named). Each window is shown over an owner
 // window and saved twice: <name>.png holds the window alone, and
@@ -49,8 +49,6 @@
 #include "qovra/account/options_dialog.h"
 #include "qovra/account/options_pages.h"
 #include "qovra/account/password_prompt.h"
-#include "qovra/controls/button_edit.h"
-#include "qovra/workspace/import_form.h"
 #include "qovra/account/register_window.h"
 #include "qovra/account/us_keyboard.h"
 #include "qovra/account/user_profile.h"
@@ -59,6 +57,7 @@
 #include "qovra/addressbook/address_book_db.h"
 #include "qovra/addressbook/contacts_list.h"
 #include "qovra/addressbook/dup_dialog.h"
+#include "qovra/controls/button_edit.h"
 #include "qovra/controls/edit_ex.h"
 #include "qovra/controls/search_edit_frame.h"
 #include "qovra/ui/about_box.h"
@@ -69,15 +68,16 @@
 #include "qovra/ui/progress.h"
 #include "qovra/ui/testing/fake_audio_backend.h"
 #include "qovra/ui/widgets.h"
+#include "qovra/workspace/import_form.h"
 #include "qovra/workspace/mail_list_model.h"
 #include "qovra/workspace/mail_report.h"
 #include "qovra/workspace/main_window.h"
 #include "qovra/workspace/new_mail.h"
 #include "qovra/workspace/new_mail_top.h"
+#include "qovra/workspace/new_voice_mail.h"
 #include "qovra/workspace/sign_details.h"
 #include "qovra/workspace/view_mail.h"
 #include "seam/ui_seam.h"
-#include "qovra/workspace/new_voice_mail.h"
 #include "settings/language.h"
 #include "settings/settings.h"
 #include "store/mail_container_writer.h"

@@ -4,13 +4,12 @@
 #include <QToolButton>
 #include <utility>
 
-#include "qovra/addressbook/addr_book.h"
-
 #include "base/records.h"
 #include "base/utf.h"
 #include "keys/random_text.h"
 #include "mail/startup.h"
 #include "platform/file_utils.h"
+#include "qovra/addressbook/addr_book.h"
 #include "qovra/workspace/mail_send.h"
 #include "qovra/workspace/main_status_bar.h"
 #include "qovra/workspace/main_window.h"
@@ -26,9 +25,10 @@ void TfrmMain::PresetNewMail(TNewForm& form, qovra::TMailMessage& mail) {
   form.Mail = &mail;
   form.WriteContent = true;
   form.ContentPreset = false;
-  form.frameNewMailTop1->btnReceiveReport->setChecked(true);
-  form.frameNewMailTop1->btnReadReport->setChecked(true);
-  form.frameNewMailTop1->eTo->setText(std::exchange(new_mail_to_, QString()));
+  TframeNewMailTop* top = form.GetTopFrame();
+  top->btnReceiveReport->setChecked(true);
+  top->btnReadReport->setChecked(true);
+  top->eTo->setText(std::exchange(new_mail_to_, QString()));
 }
 
 int TfrmMain::AfterCompose(int result) {
