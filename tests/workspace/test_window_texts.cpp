@@ -28,6 +28,7 @@
 #include "qovra/ui/widgets.h"
 #include "qovra/workspace/main_window.h"
 #include "qovra/workspace/testing/fake_tray_icon.h"
+#include "qovra/workspace/view_voice_mail.h"
 #include "seam/fake_ui.h"
 #include "settings/language.h"
 #include "settings/settings.h"
@@ -105,6 +106,9 @@ const WindowCase kWindows[] = {
     {"TfrmUserProfile", {}},
     // The product line: the program's name with its version.
     {"TfrmAbout", {QStringLiteral("lblProgramInfo")}},
+    // The header labels come from the top frame's element.
+    {"TfrmViewVoiceMail",
+     {QStringLiteral("lblFrom"), QStringLiteral("lblTo"), QStringLiteral("lblSubject")}},
 };
 
 class WindowTextsTest : public ::testing::TestWithParam<int> {
@@ -127,6 +131,8 @@ class WindowTextsTest : public ::testing::TestWithParam<int> {
     if (class_name == "TfrmChangePassword") return std::make_unique<TfrmChangePassword>();
     if (class_name == "TfrmUserProfile") return std::make_unique<TfrmUserProfile>();
     if (class_name == "TfrmAbout") return std::make_unique<TfrmAbout>();
+    if (class_name == "TfrmViewVoiceMail")
+      return std::make_unique<TfrmViewVoiceMail>(TViewCommands{});
     return nullptr;
   }
 

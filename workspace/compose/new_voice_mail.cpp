@@ -52,14 +52,6 @@ QPushButton* MakeButton(QWidget* parent, const char* name, const char* picture) 
   return b;
 }
 
-// A name of its own in the program's temporary folder; the empty file
-// holds the name until the window writes it.
-std::string OwnTempName(std::string_view ext) {
-  std::string path = qovra::MakeTempFileNameA("voi", ext);
-  if (path.empty()) std::fprintf(stderr, "qovra: cannot make a temporary %s file\n", ext.data());
-  return path;
-}
-
 int64_t FileSize(const std::string& path) {
   return path.empty() ? 0 : qovra::GetFileSizeW(qovra::Utf8ToUtf16(path));
 }
@@ -92,8 +84,8 @@ void TfrmNewVoiceMail::FormCreate() {
   setMinimumWidth(445);
   resize(720, 247);
   setWindowFlag(Qt::WindowContextHelpButtonHint, false);
-  wave_file_ = OwnTempName(".wav");
-  compressed_file_ = OwnTempName(".mp3");
+  wave_file_ = qovra::compose::NewVoiceTempFile(".wav");
+  compressed_file_ = qovra::compose::NewVoiceTempFile(".mp3");
 
   frameNewMailTop1 = new TframeNewMailTop(this);
   BuildRecorder();

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "platform/run_thread.h"
+#include "platform/temp_files.h"
 
 namespace qovra::compose {
 namespace {
@@ -66,6 +67,14 @@ void SetSoundToolPathForTesting(const std::string& path) {
 std::chrono::milliseconds SoundToolTimeout(int64_t input_bytes) {
   return std::chrono::milliseconds(30000 +
                                    (input_bytes > 0 ? input_bytes / 1024 : 0) * 1000 / 1024);
+}
+
+std::string NewVoiceTempFile(std::string_view ext) {
+  std::string path = MakeTempFileNameA("voi", ext);
+  if (path.empty())
+    std::fprintf(stderr, "qovra: cannot make a temporary %.*s file\n", static_cast<int>(ext.size()),
+                 ext.data());
+  return path;
 }
 
 TSoundToolResult CompressVoice(const std::string& wave, const std::string& mp3,

@@ -1,5 +1,6 @@
 // The text rendering of a mail, its save-as file and forward's copy
 // (mail_commands.h).
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <string>
@@ -80,8 +81,8 @@ std::u16string QuoteForReply(std::u16string_view text) {
   return body;
 }
 
-std::u16string SaveAsFileName(std::u16string_view subject) {
-  constexpr size_t kMaxStemBytes = 255 - 4;  // room for ".txt"
+std::u16string SaveAsFileName(std::u16string_view subject, std::u16string_view ext) {
+  const size_t kMaxStemBytes = 255 - std::min<size_t>(ext.size(), 255);  // room for ext
   std::u16string stem;
   size_t bytes = 0;
   for (size_t i = 0; i < subject.size(); ++i) {
@@ -97,7 +98,7 @@ std::u16string SaveAsFileName(std::u16string_view subject) {
     if (pair) stem += subject[++i];
   }
   if (stem.empty() || stem.front() == u'.') stem.insert(0, u"_");
-  return stem + u".txt";
+  return stem + std::u16string(ext);
 }
 
 bool WriteMailTextFile(const std::string& path, std::u16string_view text, std::string& error) {

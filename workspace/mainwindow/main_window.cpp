@@ -86,6 +86,8 @@ void TfrmMain::FormCreate() {
   BuildMenus();
   BuildToolbar();
   ConnectActions();
+  connect(alMain->acMailAttachmentsSave, &QAction::triggered, this,
+          [this] { (void)acMailAttachmentsSaveExecute(); });
   tray_->SetMenu(pmTray);
   tray_->SetOpenHandler([this] { mnuTrayOpenClick(); });
 

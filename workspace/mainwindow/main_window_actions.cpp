@@ -29,7 +29,7 @@ void TfrmMain::ConnectActions() {
   auto* a = alMain;
   // Workflows that later parts of the program bring.
   for (QAction* action :
-       {a->acMailReplyVoice, a->acMailAttachmentsSave, a->acMailReport, a->acMailPrint}) {
+       {a->acMailReplyVoice, a->acMailReport, a->acMailPrint}) {
     connect(action, &QAction::triggered, this, [this, action] { NotAvailable(action); });
   }
   ConnectMailCommands();

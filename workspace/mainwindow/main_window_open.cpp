@@ -24,6 +24,7 @@
 #include "qovra/workspace/new_mail_top.h"
 #include "qovra/workspace/sign_details.h"
 #include "qovra/workspace/view_mail.h"
+#include "qovra/workspace/view_voice_mail.h"
 
 namespace {
 
@@ -66,8 +67,6 @@ int TfrmMain::acMailOpenExecute() {
 }
 
 int TfrmMain::ShowMailViewer(qovra::TMailMessage& mail, const std::string& file) {
-  const bool admin = (mail.Flags & qovra::mfAdminOnly) != 0;
-  void* bar = static_cast<QWidget*>(pnlStatusBar->pbStatus);
   TViewCommands commands;
   commands.Reply = alMain->acMailReply;
   commands.Forward = alMain->acMailForward;
@@ -75,11 +74,28 @@ int TfrmMain::ShowMailViewer(qovra::TMailMessage& mail, const std::string& file)
   commands.SaveAs = alMain->acMailSaveAs;
   commands.SaveAttachments = alMain->acMailAttachmentsSave;
   commands.SignDetails = alMain->acMailSignDetails;
+  if ((mail.Flags & qovra::mfVoice) != 0) {
+    // A recording has no text to print.
+    commands.Print = nullptr;
+    TfrmViewVoiceMail form(commands, this);
+    QIcon icon;
+    icon.addPixmap(imglistMain32.Pixmap(qovra::ui::kImgMailVoiceSave), QIcon::Normal);
+    icon.addPixmap(imglistDisable32.Pixmap(qovra::ui::kImgMailVoiceSave), QIcon::Disabled);
+    form.SetSaveVoiceIcon(icon);
+    return RunMailViewer(form, mail, file, TActiveFormKind::VoiceViewer);
+  }
   TfrmViewMail form(commands, this);
+  return RunMailViewer(form, mail, file, TActiveFormKind::TextViewer);
+}
+
+int TfrmMain::RunMailViewer(TViewForm& form, qovra::TMailMessage& mail, const std::string& file,
+                            TActiveFormKind kind) {
+  const bool admin = (mail.Flags & qovra::mfAdminOnly) != 0;
+  void* bar = static_cast<QWidget*>(pnlStatusBar->pbStatus);
   form.StatusBusy = [this](const QString& text) { StatusBusy(text); };
   form.StatusReady = [this] { StatusReady(); };
   form.ProgressBar = bar;
-  connect(form.frameViewMailFooter1->wlSignature, &qovra::ui::TWebLink::OnClick,
+  connect(form.GetFooterFrame()->wlSignature, &qovra::ui::TWebLink::OnClick,
           alMain->acMailSignDetails, &QAction::trigger);
 
   qovra::THashValue admin_hash{};
@@ -138,10 +154,12 @@ int TfrmMain::ShowMailViewer(qovra::TMailMessage& mail, const std::string& file)
     if (qovra::SendReadReceipt(owner, form.Mail)) RefreshFolderCounters();
   }
 
-  const TActiveFormScope scope(*this, TActiveFormKind::TextViewer);
-  frmView_ = &form;
+  const TActiveFormScope scope(*this, kind);
+  frmView_ = qobject_cast<TfrmViewMail*>(&form);
+  frmViewVoice_ = qobject_cast<TfrmViewVoiceMail*>(&form);
   const int result = form.exec();
   frmView_ = nullptr;
+  frmViewVoice_ = nullptr;
   return result;
 }
 
@@ -232,6 +250,8 @@ int TfrmMain::ReopenUnsentMail(qovra::TMailMessage& mail) {
 }
 
 void TfrmMain::acMailSignDetailsExecute() {
-  if (!frmView_ || active_form_kind_ != TActiveFormKind::TextViewer) return;
-  qovra::ui::ShowSignatureDetails(*frmView_);
+  TViewForm* viewer = nullptr;
+  if (active_form_kind_ == TActiveFormKind::TextViewer) viewer = frmView_;
+  if (active_form_kind_ == TActiveFormKind::VoiceViewer) viewer = frmViewVoice_;
+  if (viewer) qovra::ui::ShowSignatureDetails(*viewer);
 }

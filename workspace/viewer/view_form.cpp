@@ -138,6 +138,13 @@ TViewForm::~TViewForm() {
   for (const std::string& file : WipeOnClose) WipeFile(file);
 }
 
+void TViewForm::Busy(const std::string& key) {
+  if (StatusBusy) StatusBusy(Msg(key));
+}
+void TViewForm::Ready() {
+  if (StatusReady) StatusReady();
+}
+
 void TViewForm::ShowSignatureStatus() {
   TframeViewMailFooter* footer = GetFooterFrame();
   if (!footer) return;

@@ -201,13 +201,6 @@ void TfrmViewMail::actionListNewMailUpdate() {
   acSaveAll->setEnabled(lvFileAttachments->count() > 0);
 }
 
-void TfrmViewMail::Busy(const std::string& key) {
-  if (StatusBusy) StatusBusy(QString::fromStdString(qovra::GetMsg(key)));
-}
-void TfrmViewMail::Ready() {
-  if (StatusReady) StatusReady();
-}
-
 bool TfrmViewMail::SaveTo(const qovra::TMailAttachmentInfo& info, const QString& path) {
   if (QFileInfo::exists(path)) {
     const std::string text =

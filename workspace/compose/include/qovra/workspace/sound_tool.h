@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <string_view>
 
 namespace qovra::compose {
 
@@ -31,6 +32,12 @@ void SetSoundToolPathForTesting(const std::string& path);
 
 // A time-out that grows with the input: 30 seconds and one more per MiB.
 std::chrono::milliseconds SoundToolTimeout(int64_t input_bytes);
+
+// A new, empty file of the caller's own in the program's temporary folder
+// ("voi" + random hex digits + ext, mode 0600): it holds the name until the
+// caller writes it, and the caller deletes it. Empty (and said on stderr)
+// when none could be made.
+std::string NewVoiceTempFile(std::string_view ext);
 
 // qovrasnd wave mp3.
 TSoundToolResult CompressVoice(const std::string& wave, const std::string& mp3,

@@ -59,12 +59,12 @@ std::u16string FormatMailAsText(const TMailReader& reader);
 // its first line and after every line end.
 std::u16string QuoteForReply(std::u16string_view text);
 
-// The proposed save-as name: subject + ".txt", every character that cannot
+// The proposed save-as name: subject + ext, every character that cannot
 // stand in a file name or could lead out of the folder replaced by ".":
 // "<>:\/*?|" and the double quote, control characters; a name that would
 // start with "." (a hidden file, "..") gets "_" in front. Cut to 255 bytes
-// of UTF-8 before the extension.
-std::u16string SaveAsFileName(std::u16string_view subject);
+// of UTF-8 with the extension. REQUIRES: ext is ASCII.
+std::u16string SaveAsFileName(std::u16string_view subject, std::u16string_view ext = u".txt");
 
 // Writes EF BB BF and the UTF-8 of text to path, through a temporary file
 // beside it renamed over path. False (path unchanged, no temporary file

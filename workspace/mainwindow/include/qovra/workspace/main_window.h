@@ -51,6 +51,8 @@ class TfrmNewMail;
 class TNewForm;
 struct TComposeCommands;
 class TfrmViewMail;
+class TfrmViewVoiceMail;
+class TViewForm;
 class TfrmNewVoiceMail;
 class QMenu;
 class QSplitter;
@@ -152,6 +154,18 @@ class TfrmMain : public QMainWindow {
   void acMailSignDetailsExecute();
   // The text viewer while it is open; null otherwise.
   TfrmViewMail* ViewMailForm() const { return frmView_; }
+  // The voice viewer while it is open; null otherwise.
+  TfrmViewVoiceMail* ViewVoiceMailForm() const { return frmViewVoice_; }
+  // Save attachments: with the voice viewer open, its recording to an MP3
+  // file the user chooses (proposed from the subject; an existing file is
+  // replaced only after msgConfirmOverwrite); with the text viewer open,
+  // its "save all"; nothing otherwise. True when a recording was written.
+  bool acMailAttachmentsSaveExecute();
+  // The chooser of the recording's file: the chosen path, or nothing when
+  // cancelled. Tests install one; null restores the file dialog.
+  using TRecordingSaveChooser =
+      std::function<std::optional<QString>(QWidget* owner, const QString& proposed)>;
+  static void SetRecordingSaveChooser(TRecordingSaveChooser chooser);
   // Mail commands (main_window_mail_commands.cpp) ---------------------
   // Where reply, forward and save as take their mail from: the list's
   // record, whose file is read from the messages folder; or an open
@@ -316,6 +330,10 @@ class TfrmMain : public QMainWindow {
   void acToolsOptionsExecute();
   void NotAvailable(QAction* action);
   int ShowMailViewer(qovra::TMailMessage& mail, const std::string& file);
+  // Loads the mail into form (either viewer), checks its signature, sends
+  // the read receipt when due and shows it modally as kind.
+  int RunMailViewer(TViewForm& form, qovra::TMailMessage& mail, const std::string& file,
+                    TActiveFormKind kind);
   int ReopenUnsentMail(qovra::TMailMessage& mail);
   // Shows form modally as frmNewMail_ and selects the Sent (1) or Drafts
   // (4) folder afterwards; returns its result.
@@ -346,5 +364,6 @@ class TfrmMain : public QMainWindow {
   QString new_mail_to_;                // To of the next acMailNewExecute
   bool contacts_book_open_ = false;
   TfrmNewVoiceMail* frmNewVoiceMail_ = nullptr;  // while acMailNewVoiceExecute shows it
+  TfrmViewVoiceMail* frmViewVoice_ = nullptr;    // while acMailOpenExecute shows it
   qovra::TReceiveSummary last_receive_;
 };

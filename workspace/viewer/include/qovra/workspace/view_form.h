@@ -11,6 +11,7 @@
 
 #include <QDialog>
 #include <QFrame>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -91,6 +92,8 @@ class TViewForm : public QDialog {
 
   virtual TframeViewMailTop* GetTopFrame() { return nullptr; }
   virtual TframeViewMailFooter* GetFooterFrame() { return nullptr; }
+  // Fills the window from Reader (header, caption, body or player).
+  virtual void FillFromReader() {}
 
   // Shows the signature verdict in the footer: text and colour of the
   // status link (see SignatureStatusText), the FAU sign and the sending
@@ -106,6 +109,16 @@ class TViewForm : public QDialog {
   // Files to wipe when the viewer closes (extracted from an administrative
   // mail).
   std::vector<std::string> WipeOnClose;
+
+  // The main window's status bar around attachment work.
+  std::function<void(const QString&)> StatusBusy;
+  std::function<void()> StatusReady;
+  void* ProgressBar = nullptr;
+
+ protected:
+  // StatusBusy with a message key's text, and StatusReady, when set.
+  void Busy(const std::string& key);
+  void Ready();
 };
 
 namespace qovra::ui {

@@ -33,7 +33,7 @@ class TfrmViewMail : public TViewForm {
 
   // Body, attachment rows and header from Reader; the caption gets " " +
   // From.
-  void FillFromReader();
+  void FillFromReader() override;
 
   // Choosers: a file to save to (preset with the name) and a folder. Null
   // restores the dialogs.
@@ -46,11 +46,6 @@ class TfrmViewMail : public TViewForm {
   void acSaveAllExecute();
   void acOpenExecute();
   void actionListNewMailUpdate();
-
-  // The main window's status bar around attachment work.
-  std::function<void(const QString&)> StatusBusy;
-  std::function<void()> StatusReady;
-  void* ProgressBar = nullptr;
 
   TframeViewMailTop* frameViewMailTop1;
   QWidget* pnlMailBody;
@@ -75,8 +70,6 @@ class TfrmViewMail : public TViewForm {
   // Writes one attachment to path after the overwrite question; false
   // when skipped or failed.
   bool SaveTo(const qovra::TMailAttachmentInfo& info, const QString& path);
-  void Busy(const std::string& key);
-  void Ready();
 
   TViewCommands commands_;
   bool centred_ = false;
