@@ -5,7 +5,8 @@
 // Windows: msg-error, msg-question, msg-info, msg-plain, progress, about,
 // menu, main, login, password, register, forget-1 to forget-4 (the pages
 // of the recovery wizard), chpass, profile, import, picker, dupdialog, addrbook, compose,
-// voice-compose, viewer, viewer-status<code> (each signature verdict), signdetails, mailreport,
+// voice-compose, viewer, viewer-status<code> (each signature verdict), voice-viewer, signdetails,
+// mailreport,
 // settings-1 to settings-5 (the settings dialog on each of its pages) (all
 // of them when none is named). Each window is shown over an owner
 // window and saved twice: <name>.png holds the window alone, and
@@ -41,6 +42,7 @@
 #include "base/messages.h"
 #include "base/msg_format.h"
 #include "base/records.h"
+#include "base/utf.h"
 #include "mail/startup.h"
 #include "net/xml_maker_addresses.h"
 #include "qovra/account/change_password.h"
@@ -76,7 +78,9 @@
 #include "qovra/workspace/new_mail_top.h"
 #include "qovra/workspace/new_voice_mail.h"
 #include "qovra/workspace/sign_details.h"
+#include "qovra/workspace/sound_tool.h"
 #include "qovra/workspace/view_mail.h"
+#include "qovra/workspace/view_voice_mail.h"
 #include "seam/ui_seam.h"
 #include "settings/language.h"
 #include "settings/settings.h"
@@ -806,6 +810,88 @@ bool ShootViewer(const QString& dir, const QString& name, int status, uint16_t f
   return SaveBoth(&form, &owner, dir, name);
 }
 
+// The voice viewer over an owner with a received voice mail (a tone
+// recorded by the fake audio backend and compressed by qovrasnd), before
+// and while playing through the fake backend (voice-viewer-playing). With
+// QOVRA_SHOT_WAIT=<ms> it then stays open that long, stopped, for clicks
+// from outside and saves voice-viewer-driven.png.
+bool ShootVoiceViewer(const QString& dir) {
+  qovra::ui::testing::ScopedFakeAudio audio;
+  QTemporaryDir folder;
+  if (!folder.isValid()) return false;
+  const std::string wave = folder.filePath(QStringLiteral("tone.wav")).toStdString();
+  const std::string mp3 = folder.filePath(QStringLiteral("tone.mp3")).toStdString();
+  const std::string file = folder.filePath(QStringLiteral("mail.emz")).toStdString();
+  audio->record_ms = 2500;
+  if (!audio->Record(QString::fromStdString(wave), {}, 1u << 30, {})) return false;
+  if (qovra::compose::CompressVoice(wave, mp3, nullptr) != qovra::compose::TSoundToolResult::Done)
+    return false;
+  {
+    qovra::TMemoryStream s;
+    qovra::TMailWriter w(s, "", [] { return 46000.5; });
+    w.AddMailHeaders("Алиса <alice@127.0.0.1>", u"Овозли хабар: чорак ҳисоботи", "bob@localhost");
+    w.AddField("body", "");
+    if (!w.AddFile(qovra::Utf8ToUtf16(mp3), nullptr, u"voice.mp3", nullptr) || !w.Finish())
+      return false;
+    QFile f(QString::fromStdString(file));
+    if (!f.open(QIODevice::WriteOnly)) return false;
+    f.write(s.Data().data(), static_cast<qint64>(s.Data().size()));
+  }
+  OwnerWindow owner;
+  owner.setGeometry(40, 40, 1000, 700);
+  owner.show();
+  Settle();
+  QWidget main_actions;
+  main_actions.setProperty("qovraClass", QStringLiteral("TfrmMain"));
+  auto command = [&main_actions](const char* action, const char* image) {
+    auto* a = new QAction(&main_actions);
+    a->setObjectName(QString::fromLatin1(action));
+    a->setIcon(QIcon(QPixmap::fromImage(qovra::ui::LoadPngResource(QString::fromLatin1(image)))));
+    return a;
+  };
+  TViewCommands commands;
+  commands.Reply = command("acMailReply", "ico_mail_reply32");
+  commands.Forward = command("acMailForward", "ico_mail_forward32");
+  commands.SaveAs = command("acMailSaveAs", "ico_mail_save32");
+  commands.SaveAttachments = command("acMailAttachmentsSave", "ico_mail_attach_save32");
+  commands.SignDetails = command("acMailSignDetails", "ico_mail_sign32");
+  qovra::ApplyLanguage(&main_actions);
+  TfrmViewVoiceMail form(commands, &owner);
+  form.SetSaveVoiceIcon(QIcon(
+      QPixmap::fromImage(qovra::ui::LoadPngResource(QStringLiteral("ico_mail_voice_save32")))));
+  form.MailStream = std::make_unique<qovra::TEFileStream>(file, true, false, qovra::fmOpenRead);
+  form.Reader = std::make_unique<qovra::TMailReader>(*form.MailStream);
+  form.Reader->SetReadInPlace(true);
+  if (!form.Reader->Parse(nullptr, nullptr)) return false;
+  form.FillFromReader();
+  form.Mail.SendMode = qovra::kSendModeSecure;
+  form.Check.Status = qovra::kSignValid;
+  form.ShowSignatureStatus();
+  form.show();
+  Settle(300);
+  bool ok = SaveBoth(&form, &owner, dir, QStringLiteral("voice-viewer"));
+  form.btnPlay->click();
+  Settle(300);
+  if (!audio->playing) return false;
+  audio->playing->position_ms = 600;
+  form.timerPlayerTimer();
+  ok = SaveBoth(&form, &owner, dir, QStringLiteral("voice-viewer-playing")) && ok;
+  form.btnStop->click();
+  Settle(100);
+  const int wait = qEnvironmentVariableIntValue("QOVRA_SHOT_WAIT");
+  if (wait > 0) {
+    std::printf("voice-viewer: waiting %d ms\n", wait);
+    std::fflush(stdout);
+    Settle(wait);
+    if (form.isVisible())
+      ok = SaveBoth(&form, &owner, dir, QStringLiteral("voice-viewer-driven")) && ok;
+    std::printf("voice-viewer: %lld plays, visible %d\n",
+                static_cast<long long>(audio->voice_played.size()), form.isVisible() ? 1 : 0);
+  }
+  form.hide();
+  return ok;
+}
+
 // The signature details dialog over an owner.
 bool ShootSignDetails(const QString& dir) {
   OwnerWindow owner;
@@ -910,6 +996,7 @@ int main(int argc, char** argv) {
       {QStringLiteral("voice-compose"), [&] { return ShootVoiceCompose(dir); }},
       {QStringLiteral("dupdialog"), [&] { return ShootDupDialog(dir); }},
       {QStringLiteral("viewer"), [&] { return ShootViewer(dir, QStringLiteral("viewer"), 1, 0); }},
+      {QStringLiteral("voice-viewer"), [&] { return ShootVoiceViewer(dir); }},
       {QStringLiteral("signdetails"), [&] { return ShootSignDetails(dir); }},
       {QStringLiteral("mailreport"), [&] { return ShootMailReport(dir); }},
       {QStringLiteral("addrbook"), [&] { return ShootAddrBook(dir); }},
