@@ -69,7 +69,7 @@ const ActionRow kActions[] = {
     {"acMailDelete", "Del", Rule::AtLeastOne, false},
     {"acMailSaveToDrafts", "Ctrl+S", Rule::Always, false},
     {"acMailSignDetails", "Ctrl+D", Rule::Always, false},
-    {"acMailAttachmentsSave", "", Rule::Always, true},
+    {"acMailAttachmentsSave", "", Rule::Always, false},
     {"acMailReport", "Alt+Return", Rule::One, true},
     {"acMailPrint", "Ctrl+P", Rule::One, true},
     {"acMailImport", "Ctrl+Alt+I", Rule::Always, false},

@@ -75,8 +75,9 @@ int TfrmMain::ShowMailViewer(qovra::TMailMessage& mail, const std::string& file)
   commands.SaveAttachments = alMain->acMailAttachmentsSave;
   commands.SignDetails = alMain->acMailSignDetails;
   if ((mail.Flags & qovra::mfVoice) != 0) {
-    // A recording has no text to print.
+    // A recording has no text to print or to save as text.
     commands.Print = nullptr;
+    commands.SaveAs = nullptr;
     TfrmViewVoiceMail form(commands, this);
     QIcon icon;
     icon.addPixmap(imglistMain32.Pixmap(qovra::ui::kImgMailVoiceSave), QIcon::Normal);

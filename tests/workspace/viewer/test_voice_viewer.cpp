@@ -6,6 +6,7 @@
 // recording (and, from the text viewer, every attachment) through the main
 // window's save command.
 #include <QApplication>
+#include <QElapsedTimer>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -148,7 +149,8 @@ class VoiceViewerTest : public qovra_test::ComposeFixture {
 };
 
 TEST_F(VoiceViewerTest, EachPlayExtractsAndDecodesAgainAndTheButtonsFollowThePlayer) {
-  (void)SendVoiceToBob(QStringLiteral("Овоз"));
+  const std::string uuid = SendVoiceToBob(QStringLiteral("Овоз"));
+  ASSERT_TRUE(MailRow(uuid)[1] & qovra::mfReadReport);
   qovra::compose::SetSoundToolPathForTesting(counting_tool_);
   std::vector<std::string> first_files;
   bool shown = false;
@@ -211,6 +213,8 @@ TEST_F(VoiceViewerTest, EachPlayExtractsAndDecodesAgainAndTheButtonsFollowThePla
   EXPECT_EQ(result, 2);
   EXPECT_EQ(Window().ActiveFormKind(), TActiveFormKind::None);
   EXPECT_TRUE(Shown().empty()) << testing::PrintToString(Shown());
+  // Opened online, the read receipt went out as for a text mail.
+  EXPECT_TRUE(MailRow(uuid)[1] & qovra::mfRead);
 }
 
 TEST_F(VoiceViewerTest, EscDuringPlaybackStopsTheSoundClosesAndDeletesTheFiles) {
@@ -233,6 +237,25 @@ TEST_F(VoiceViewerTest, EscDuringPlaybackStopsTheSoundClosesAndDeletesTheFiles) 
   EXPECT_EQ(audio_->playing, nullptr);  // the session went with the window
   ASSERT_EQ(files.size(), 2u);
   for (const std::string& f : files) EXPECT_FALSE(fs::exists(f)) << f;
+}
+
+TEST_F(VoiceViewerTest, EscWhileDecodingCancelsTheDecoderAndCloses) {
+  (void)SendVoiceToBob(QStringLiteral("Овоз"));
+  const std::string slow = dir_.File("slow-qovrasnd");
+  WriteFile(slow, "#!/bin/sh\nexec sleep 60\n");
+  fs::permissions(slow, fs::perms::owner_all);
+  qovra::compose::SetSoundToolPathForTesting(slow);
+  QElapsedTimer clock;
+  clock.start();
+  const int result = Open([&](TfrmViewVoiceMail& form) {
+    QTimer::singleShot(300, &form, [&form] { QTest::keyClick(&form, Qt::Key_Escape); });
+    QTest::mouseClick(form.btnPlay, Qt::LeftButton);
+    EXPECT_FALSE(form.isVisible());
+  });
+  EXPECT_EQ(result, 2);
+  EXPECT_LT(clock.elapsed(), 20000);
+  EXPECT_TRUE(audio_->voice_played.isEmpty());
+  EXPECT_TRUE(Shown().empty()) << testing::PrintToString(Shown());
 }
 
 TEST_F(VoiceViewerTest, WithoutAnOutputDevicePlaySaysSoAndDecodesNothing) {
