@@ -852,7 +852,6 @@ bool ShootVoiceViewer(const QString& dir) {
   TViewCommands commands;
   commands.Reply = command("acMailReply", "ico_mail_reply32");
   commands.Forward = command("acMailForward", "ico_mail_forward32");
-  commands.SaveAs = command("acMailSaveAs", "ico_mail_save32");
   commands.SaveAttachments = command("acMailAttachmentsSave", "ico_mail_attach_save32");
   commands.SignDetails = command("acMailSignDetails", "ico_mail_sign32");
   qovra::ApplyLanguage(&main_actions);
@@ -875,6 +874,7 @@ bool ShootVoiceViewer(const QString& dir) {
   if (!audio->playing) return false;
   audio->playing->position_ms = 600;
   form.timerPlayerTimer();
+  Settle(100);
   ok = SaveBoth(&form, &owner, dir, QStringLiteral("voice-viewer-playing")) && ok;
   form.btnStop->click();
   Settle(100);
