@@ -209,6 +209,7 @@ void TfrmViewVoiceMail::SetIdleButtons() {
 
 bool TfrmViewVoiceMail::PrepareWave(bool& cancelled) {
   cancelled = false;
+  player_.reset();  // the last playback has ended; its file goes next
   ReleaseFiles();
   compressed_file_ = qovra::compose::NewVoiceTempFile(".mp3");
   wave_file_ = qovra::compose::NewVoiceTempFile(".wav");
