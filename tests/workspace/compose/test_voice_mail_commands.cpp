@@ -3,6 +3,7 @@
 // voice draft saved, reopened, played and sent, and the forward of a
 // voice mail with its recording.
 #include <QApplication>
+#include <QCheckBox>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTest>
@@ -201,13 +202,28 @@ TEST_F(VoiceMailCommandsTest, VoiceDraftSavedReopenedPlayedAndSent) {
   ASSERT_NO_FATAL_FAILURE(BecomeClient(kAlice));
   std::string uuid;
   std::string recorded;
-  // Nothing recorded nor typed: refused as empty.
-  InVoice([&] { return Window().acMailNewVoiceExecute(); },
-          [&](TfrmNewVoiceMail& form) {
-            Window().alMain->acMailSaveToDrafts->trigger();
-            EXPECT_TRUE(form.isVisible());
-          });
-  EXPECT_EQ(Shown(), std::vector<std::string>{"msgCannotSaveEmptyMail"});
+  // Refusals leave the window open and write nothing.
+  const std::pair<bool, std::string> refusals[] = {
+      {false, "msgCannotSaveEmptyMail"},  // nothing recorded nor typed
+      {true, "msgCouldNotSaveMailForAdministrativeUseOnly"}};
+  for (const auto& [fau, key] : refusals) {
+    SCOPED_TRACE(key);
+    ui_->messages.clear();
+    InVoice([&] { return Window().acMailNewVoiceExecute(); },
+            [&](TfrmNewVoiceMail& form) {
+              uuid = std::string(form.Mail->Uuid.view());
+              if (fau) {
+                ASSERT_NO_FATAL_FAILURE(RecordAndStop(form));
+                form.frameNewMailTop1->chkFAU->setChecked(true);
+              }
+              Window().alMain->acMailSaveToDrafts->trigger();
+              EXPECT_TRUE(form.isVisible());
+              form.Modified = false;
+            });
+    EXPECT_EQ(Shown(), std::vector<std::string>{key});
+    EXPECT_FALSE(fs::exists(qovra::MessagesDir + uuid + ".emz"));
+    EXPECT_TRUE(MailRow(uuid).empty());
+  }
   ui_->messages.clear();
 
   const int saved =
@@ -338,6 +354,13 @@ TEST_F(VoiceMailCommandsTest, ANewRecordingReplacesTheReopenedOne) {
             old_mp3 = ReadFile(form.CompressedFile());
             Window().alMain->acMailSaveToDrafts->trigger();
           });
+  // Reopened unchanged, with no recipients and no subject: the recording
+  // alone is enough, so it is not refused as empty.
+  SelectMail(uuid);
+  EXPECT_EQ(InVoice([&] { return Window().acMailOpenExecute(); },
+                    [&](TfrmNewVoiceMail&) { Window().alMain->acMailSaveToDrafts->trigger(); }),
+            2);
+  EXPECT_TRUE(Shown().empty()) << testing::PrintToString(Shown());
   SelectMail(uuid);
   audio_->record_ms = 900;
   std::string new_mp3;
