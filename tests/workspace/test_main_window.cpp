@@ -65,7 +65,7 @@ const ActionRow kActions[] = {
     {"acMailForward", "Ctrl+E", Rule::OneOnline, false},
     {"acMailSaveAs", "Ctrl+Alt+S", Rule::One, false},
     {"acMailReply", "Ctrl+R", Rule::Reply, false},
-    {"acMailReplyVoice", "Ctrl+Alt+R", Rule::Reply, true},
+    {"acMailReplyVoice", "Ctrl+Alt+R", Rule::Reply, false},
     {"acMailDelete", "Del", Rule::AtLeastOne, false},
     {"acMailSaveToDrafts", "Ctrl+S", Rule::Always, false},
     {"acMailSignDetails", "Ctrl+D", Rule::Always, false},

@@ -42,7 +42,6 @@
 
 namespace {
 
-
 TfrmNewMail::TAttachChooser& AttachChooser() {
   static TfrmNewMail::TAttachChooser chooser;
   return chooser;
@@ -160,74 +159,7 @@ void TfrmNewMail::FormCreate() {
 }
 
 void TfrmNewMail::BuildMenus() {
-  TframeNewMailTop* top = frameNewMailTop1;
-  TntMainMenu1 = new QMenuBar(this);
-  TntMainMenu1->setObjectName(QStringLiteral("TntMainMenu1"));
-  mnuMail = TntMainMenu1->addMenu(QString());
-  mnuMail->setObjectName(QStringLiteral("mnuMail"));
-  mnuMailSend = MakeAction(this, "mnuMailSend");
-  mnuMailSaveToDrafts = MakeAction(this, "mnuMailSaveToDrafts");
-  mnuMail->addAction(mnuMailSend);
-  mnuMail->addAction(mnuMailSaveToDrafts);
-  mnuMail->addAction(acAttachFile);
-  mnuMail->addSeparator();
-  mnuSendingMode = mnuMail->addMenu(QString());
-  mnuSendingMode->setObjectName(QStringLiteral("mnuSendingMode"));
-  auto* modes = new QActionGroup(this);
-  mnuSecureSend = MakeAction(this, "mnuSecureSend");
-  mnuFastSend = MakeAction(this, "mnuFastSend");
-  for (QAction* a : {mnuSecureSend, mnuFastSend}) {
-    a->setCheckable(true);
-    modes->addAction(a);
-    mnuSendingMode->addAction(a);
-  }
-  mnuPriority = mnuMail->addMenu(QString());
-  mnuPriority->setObjectName(QStringLiteral("mnuPriority"));
-  auto* priorities = new QActionGroup(this);
-  mnuHighPriority = MakeAction(this, "mnuHighPriority");
-  mnuNormalPriority = MakeAction(this, "mnuNormalPriority");
-  mnuLowPriority = MakeAction(this, "mnuLowPriority");
-  for (QAction* a : {mnuHighPriority, mnuNormalPriority, mnuLowPriority}) {
-    a->setCheckable(true);
-    priorities->addAction(a);
-    mnuPriority->addAction(a);
-  }
-  mnuReport = mnuMail->addMenu(QString());
-  mnuReport->setObjectName(QStringLiteral("mnuReport"));
-  mnuReceiveReport = MakeAction(this, "mnuReceiveReport");
-  mnuReadReport = MakeAction(this, "mnuReadReport");
-  for (QAction* a : {mnuReceiveReport, mnuReadReport}) {
-    a->setCheckable(true);
-    mnuReport->addAction(a);
-  }
-  mnuMail->addSeparator();
-  mnuCancel = MakeAction(this, "mnuCancel");
-  mnuMail->addAction(mnuCancel);
-
-  // Mirrors of the frame's choices.
-  connect(mnuSecureSend, &QAction::triggered, this,
-          [top] { top->mnuFastModeClick(top->mnuSecureMode); });
-  connect(mnuFastSend, &QAction::triggered, this,
-          [top] { top->mnuFastModeClick(top->mnuFastMode); });
-  connect(mnuHighPriority, &QAction::triggered, this,
-          [top] { top->mnuLowPriorityClick(top->mnuHighPriority); });
-  connect(mnuNormalPriority, &QAction::triggered, this,
-          [top] { top->mnuLowPriorityClick(top->mnuNormalPriority); });
-  connect(mnuLowPriority, &QAction::triggered, this,
-          [top] { top->mnuLowPriorityClick(top->mnuLowPriority); });
-  // The frame's pop-ups check the main menu's items too.
-  connect(top->pmSendingMode, &QMenu::triggered, this, [this](QAction* a) {
-    (a->data().toInt() == 1 ? mnuFastSend : mnuSecureSend)->setChecked(true);
-  });
-  connect(top->pmPriority, &QMenu::triggered, this, [this](QAction* a) {
-    const int tag = a->data().toInt();
-    (tag == 2 ? mnuHighPriority : tag == 1 ? mnuNormalPriority : mnuLowPriority)->setChecked(true);
-  });
-  connect(mnuReceiveReport, &QAction::toggled, top->btnReceiveReport, &QToolButton::setChecked);
-  connect(mnuReadReport, &QAction::toggled, top->btnReadReport, &QToolButton::setChecked);
-  connect(top->btnReceiveReport, &QToolButton::toggled, mnuReceiveReport, &QAction::setChecked);
-  connect(top->btnReadReport, &QToolButton::toggled, mnuReadReport, &QAction::setChecked);
-  connect(mnuCancel, &QAction::triggered, this, [this] { reject(); });
+  BuildMailMenu(frameNewMailTop1, acAttachFile);
 
   pmAttachments = new QMenu(this);
   pmAttachments->setObjectName(QStringLiteral("pmAttachments"));

@@ -29,9 +29,12 @@
 #include "qovra/ui/msg_dialog.h"
 #include "qovra/ui/png_resources.h"
 #include "qovra/ui/widgets.h"
+#include "qovra/workspace/compose_rules.h"
 #include "qovra/workspace/new_mail_top.h"
 #include "qovra/workspace/sound_tool.h"
+#include "seam/ui_seam.h"
 #include "settings/settings.h"
+#include "store/mail_container_reader.h"
 #include "store/mail_container_writer.h"
 
 using qovra::ui::TVoiceEnd;
@@ -93,7 +96,7 @@ void TfrmNewVoiceMail::FormCreate() {
   acCancel->setShortcut(QKeySequence(Qt::Key_Escape));
   addAction(acCancel);
   connect(acCancel, &QAction::triggered, this, [this] { reject(); });
-  BuildMenus();
+  BuildMailMenu(frameNewMailTop1, nullptr);
 
   auto* column = new QVBoxLayout(this);
   column->setContentsMargins(0, 0, 0, 0);
@@ -185,74 +188,6 @@ void TfrmNewVoiceMail::BuildRecorder() {
   connect(btnAudioSettings, &QPushButton::clicked, this, [this] { btnAudioSettingsClick(); });
 }
 
-void TfrmNewVoiceMail::BuildMenus() {
-  TframeNewMailTop* top = frameNewMailTop1;
-  TntMainMenu1 = new QMenuBar(this);
-  TntMainMenu1->setObjectName(QStringLiteral("TntMainMenu1"));
-  mnuMail = TntMainMenu1->addMenu(QString());
-  mnuMail->setObjectName(QStringLiteral("mnuMail"));
-  mnuMailSend = MakeAction(this, "mnuMailSend");
-  mnuMailSaveToDrafts = MakeAction(this, "mnuMailSaveToDrafts");
-  mnuMail->addAction(mnuMailSend);
-  mnuMail->addAction(mnuMailSaveToDrafts);
-  mnuMail->addSeparator();
-  mnuSendingMode = mnuMail->addMenu(QString());
-  mnuSendingMode->setObjectName(QStringLiteral("mnuSendingMode"));
-  auto* modes = new QActionGroup(this);
-  mnuSecureSend = MakeAction(this, "mnuSecureSend");
-  mnuFastSend = MakeAction(this, "mnuFastSend");
-  for (QAction* a : {mnuSecureSend, mnuFastSend}) {
-    a->setCheckable(true);
-    modes->addAction(a);
-    mnuSendingMode->addAction(a);
-  }
-  mnuPriority = mnuMail->addMenu(QString());
-  mnuPriority->setObjectName(QStringLiteral("mnuPriority"));
-  auto* priorities = new QActionGroup(this);
-  mnuHighPriority = MakeAction(this, "mnuHighPriority");
-  mnuNormalPriority = MakeAction(this, "mnuNormalPriority");
-  mnuLowPriority = MakeAction(this, "mnuLowPriority");
-  for (QAction* a : {mnuHighPriority, mnuNormalPriority, mnuLowPriority}) {
-    a->setCheckable(true);
-    priorities->addAction(a);
-    mnuPriority->addAction(a);
-  }
-  mnuReport = mnuMail->addMenu(QString());
-  mnuReport->setObjectName(QStringLiteral("mnuReport"));
-  mnuReceiveReport = MakeAction(this, "mnuReceiveReport");
-  mnuReadReport = MakeAction(this, "mnuReadReport");
-  for (QAction* a : {mnuReceiveReport, mnuReadReport}) {
-    a->setCheckable(true);
-    mnuReport->addAction(a);
-  }
-  mnuMail->addSeparator();
-  mnuCancel = MakeAction(this, "mnuCancel");
-  mnuMail->addAction(mnuCancel);
-
-  connect(mnuSecureSend, &QAction::triggered, this,
-          [top] { top->mnuFastModeClick(top->mnuSecureMode); });
-  connect(mnuFastSend, &QAction::triggered, this,
-          [top] { top->mnuFastModeClick(top->mnuFastMode); });
-  connect(mnuHighPriority, &QAction::triggered, this,
-          [top] { top->mnuLowPriorityClick(top->mnuHighPriority); });
-  connect(mnuNormalPriority, &QAction::triggered, this,
-          [top] { top->mnuLowPriorityClick(top->mnuNormalPriority); });
-  connect(mnuLowPriority, &QAction::triggered, this,
-          [top] { top->mnuLowPriorityClick(top->mnuLowPriority); });
-  connect(top->pmSendingMode, &QMenu::triggered, this, [this](QAction* a) {
-    (a->data().toInt() == 1 ? mnuFastSend : mnuSecureSend)->setChecked(true);
-  });
-  connect(top->pmPriority, &QMenu::triggered, this, [this](QAction* a) {
-    const int tag = a->data().toInt();
-    (tag == 2 ? mnuHighPriority : tag == 1 ? mnuNormalPriority : mnuLowPriority)->setChecked(true);
-  });
-  connect(mnuReceiveReport, &QAction::toggled, top->btnReceiveReport, &QToolButton::setChecked);
-  connect(mnuReadReport, &QAction::toggled, top->btnReadReport, &QToolButton::setChecked);
-  connect(top->btnReceiveReport, &QToolButton::toggled, mnuReceiveReport, &QAction::setChecked);
-  connect(top->btnReadReport, &QToolButton::toggled, mnuReadReport, &QAction::setChecked);
-  connect(mnuCancel, &QAction::triggered, this, [this] { reject(); });
-}
-
 void TfrmNewVoiceMail::BindCommands() {
   QToolBar* bar = frameNewMailTop1->tbNewMail;
   auto add = [bar](QAction* action, const char* name) -> QToolButton* {
@@ -292,7 +227,7 @@ bool TfrmNewVoiceMail::WaveReady() const {
 
 void TfrmNewVoiceMail::SetIdleButtons() {
   btnRecord->setEnabled(true);
-  btnPlay->setEnabled(WaveReady());
+  btnPlay->setEnabled(WaveReady() || reader_voice_ != 0);
   btnPause->setEnabled(false);
   btnPause->setChecked(false);
   btnStop->setEnabled(false);
@@ -327,6 +262,7 @@ void TfrmNewVoiceMail::btnRecordClick() {
   }
   // The new recording replaces the old one, whatever its compression does.
   HasVoice = false;
+  reader_voice_ = 0;
   recording_pending_ = true;
   btnRecord->setEnabled(false);
   btnPlay->setEnabled(false);
@@ -388,8 +324,53 @@ void TfrmNewVoiceMail::btnPauseClick() {
   btnPause->setChecked(session && session->Paused());
 }
 
+void TfrmNewVoiceMail::UseReaderVoice(qovra::TMailReader& reader) {
+  Reader = &reader;
+  reader_voice_ = reader.Attachments().empty() ? 0 : reader.Attachments().front().DataOffset;
+  SetIdleButtons();
+}
+
+bool TfrmNewVoiceMail::Recorded() const {
+  return HasVoice || (Reader && reader_voice_ != 0);
+}
+
+int64_t TfrmNewVoiceMail::RecordedBytes() const {
+  if (HasVoice) return FileSize(compressed_file_);
+  if (!Reader || reader_voice_ == 0) return 0;
+  const int index = Reader->IndexOfAttachment(reader_voice_);
+  return index < 0 ? 0 : Reader->Attachments()[static_cast<size_t>(index)].DataSize;
+}
+
+bool TfrmNewVoiceMail::PrepareReaderVoice() {
+  const qovra::TWindowHandle owner = qovra::ui::HandleOf(this);
+  if (StatusBusy) StatusBusy(QString::fromStdString(qovra::GetMsg("msgOpeningAttachment")));
+  const bool extracted = Reader->SaveAttachment(reader_voice_, /*by_position=*/false, ProgressBar,
+                                                qovra::ProgressCallback, /*append_name=*/false,
+                                                qovra::Utf8ToUtf16(compressed_file_));
+  if (StatusReady) StatusReady();
+  if (!extracted) {
+    std::fprintf(stderr, "qovra: cannot extract the recording to %s\n", compressed_file_.c_str());
+    qovra::ShowWarning(owner, "msgVoiceDecodeFailed");
+    return false;
+  }
+  compressing_ = true;
+  cancel_compress_ = false;
+  btnRecord->setEnabled(false);
+  btnPlay->setEnabled(false);
+  const qovra::compose::TSoundToolResult result = qovra::compose::DecodeVoice(
+      compressed_file_, wave_file_, [this] { return cancel_compress_; });
+  compressing_ = false;
+  SetIdleButtons();
+  if (result == qovra::compose::TSoundToolResult::Done && WaveReady()) return true;
+  if (result != qovra::compose::TSoundToolResult::Cancelled)
+    qovra::ShowWarning(owner, "msgVoiceDecodeFailed");
+  return false;
+}
+
 void TfrmNewVoiceMail::btnPlayClick() {
-  if (compressing_ || recording_pending_ || playing_pending_ || !WaveReady()) return;
+  if (compressing_ || recording_pending_ || playing_pending_) return;
+  // A window on a mail's recording decodes it on the first Play.
+  if (!WaveReady() && !(Reader && reader_voice_ != 0 && PrepareReaderVoice())) return;
   qovra::ui::TVoiceEvents events;
   events.Activate = [this] { audioPlayerActivate(); };
   events.Deactivate = [this](TVoiceEnd reason) { audioPlayerDeactivate(reason); };
@@ -469,6 +450,10 @@ bool TfrmNewVoiceMail::WriteMessage(qovra::TStream& stream, std::string_view rec
     // The recording is in the mail now; Play has nothing left.
     (void)qovra::WipeAndDeleteFile(wave_file_, frameNewMailTop1->chkFAU->isChecked());
     btnPlay->setEnabled(false);
+  } else if (Reader && reader_voice_ != 0) {
+    if (!qovra::compose::CopyReaderAttachment(*Reader, reader_voice_, writer, progress_data,
+                                              progress))
+      return false;
   }
   return writer.Finish();
 }
@@ -480,7 +465,7 @@ bool TfrmNewVoiceMail::ConfirmClose() {
   }
   StopAll();
   if (compressing_) return false;
-  const bool something = HasVoice || !frameNewMailTop1->eTo->text().isEmpty() ||
+  const bool something = Recorded() || !frameNewMailTop1->eTo->text().isEmpty() ||
                          !frameNewMailTop1->eSubject->text().isEmpty();
   if (!Modified || !something) return true;
   const int answer = qovra::AskYesNoCancel(qovra::ui::HandleOf(this), "msgSaveToDraftsPrompt");

@@ -28,8 +28,7 @@ using qovra::ui::TMailListModel;
 void TfrmMain::ConnectActions() {
   auto* a = alMain;
   // Workflows that later parts of the program bring.
-  for (QAction* action :
-       {a->acMailReplyVoice, a->acMailReport, a->acMailPrint}) {
+  for (QAction* action : {a->acMailReport, a->acMailPrint}) {
     connect(action, &QAction::triggered, this, [this, action] { NotAvailable(action); });
   }
   ConnectMailCommands();

@@ -10,6 +10,7 @@
 #include "mail/startup.h"
 #include "platform/file_utils.h"
 #include "qovra/addressbook/addr_book.h"
+#include "qovra/controls/progress_bar_ex.h"
 #include "qovra/workspace/mail_send.h"
 #include "qovra/workspace/main_status_bar.h"
 #include "qovra/workspace/main_window.h"
@@ -71,21 +72,29 @@ int TfrmMain::acMailNewVoiceExecute() {
   TfrmNewVoiceMail form(ComposeCommands(), this);
   qovra::TMailMessage mail;
   PresetNewMail(form, mail);
+  return RunVoiceComposeForm(form);
+}
+
+int TfrmMain::RunVoiceComposeForm(TfrmNewVoiceMail& form) {
   frmNewVoiceMail_ = &form;
   const int result = form.exec();
   frmNewVoiceMail_ = nullptr;
   return AfterCompose(result);
 }
 
+void TfrmMain::UseReaderVoice(TfrmNewVoiceMail& form, qovra::TMailReader& reader) {
+  form.StatusBusy = [this](const QString& text) { StatusBusy(text); };
+  form.StatusReady = [this] { StatusReady(); };
+  form.ProgressBar = static_cast<QWidget*>(pnlStatusBar->pbStatus);
+  form.UseReaderVoice(reader);
+}
+
 bool TfrmMain::acMailSendExecute() {
   if (frmNewVoiceMail_ && active_form_kind_ == TActiveFormKind::VoiceCompose) {
     qovra::compose::TSendSource source;
     source.KindFlags = qovra::mfVoice;
-    source.AttachmentRows = frmNewVoiceMail_->HasVoice ? 1 : 0;
-    source.AttachmentBytes =
-        frmNewVoiceMail_->HasVoice
-            ? qovra::GetFileSizeW(qovra::Utf8ToUtf16(frmNewVoiceMail_->CompressedFile()))
-            : 0;
+    source.AttachmentRows = frmNewVoiceMail_->Recorded() ? 1 : 0;
+    source.AttachmentBytes = frmNewVoiceMail_->RecordedBytes();
     return qovra::compose::SendComposedMail(*frmNewVoiceMail_, source);
   }
   if (!frmNewMail_ || active_form_kind_ != TActiveFormKind::TextCompose) return false;

@@ -3,7 +3,9 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QLineEdit>
+#include <QListWidget>
 #include <QPlainTextEdit>
+#include <QPushButton>
 #include <QTextCursor>
 #include <QTimer>
 #include <QToolButton>
@@ -28,6 +30,7 @@
 #include "qovra/workspace/main_window.h"
 #include "qovra/workspace/new_mail.h"
 #include "qovra/workspace/new_mail_top.h"
+#include "qovra/workspace/new_voice_mail.h"
 #include "settings/settings.h"
 #include "store/mail_container_reader.h"
 #include "store/mail_db.h"
@@ -59,6 +62,16 @@ std::string MailFilePath(const qovra::TMailMessage& mail) {
   return qovra::MessagesDir + std::string(mail.Uuid.view()) + ".emz";
 }
 
+// Save to drafts reporting on the main window's status line and bar.
+qovra::compose::TDraftSource DraftSourceOf(TfrmMain& window) {
+  qovra::compose::TDraftSource source;
+  source.StatusBusy = [&window](const std::string& key) { window.StatusBusy(Msg(key)); };
+  source.StatusReady = [&window] { window.StatusReady(); };
+  source.Progress = StatusBarProgress;
+  source.ProgressData = window.pnlStatusBar;
+  return source;
+}
+
 }  // namespace
 
 void TfrmMain::SetSaveAsChooser(TSaveAsChooser chooser) {
@@ -70,6 +83,9 @@ void TfrmMain::ConnectMailCommands() {
   connect(a->acMailDelete, &QAction::triggered, this, [this] { (void)acMailDeleteExecute(); });
   connect(a->acMailReply, &QAction::triggered, this, [this] {
     if (auto source = ListSource()) (void)ReplyToMail(*source, /*voice=*/false);
+  });
+  connect(a->acMailReplyVoice, &QAction::triggered, this, [this] {
+    if (auto source = ListSource()) (void)ReplyToMail(*source, /*voice=*/true);
   });
   connect(a->acMailForward, &QAction::triggered, this, [this] {
     if (auto source = ListSource()) (void)ForwardMail(*source);
@@ -161,11 +177,7 @@ int TfrmMain::RunComposeForm(TfrmNewMail& form) {
 }
 
 int TfrmMain::ReplyToMail(const TMailSource& source, bool voice) {
-  if (voice) {
-    NotAvailable(alMain->acMailReplyVoice);
-    return 0;
-  }
-  if (frmNewMail_) return 0;
+  if (frmNewMail_ || frmNewVoiceMail_) return 0;
   TParsedMail parsed;
   qovra::TMailReader* reader = source.Reader;
   if (!reader) {
@@ -175,7 +187,18 @@ int TfrmMain::ReplyToMail(const TMailSource& source, bool voice) {
   const std::u16string text = qovra::mailcmd::FormatMailAsText(*reader);
 
   int result = 0;
-  {
+  if (voice) {
+    const TActiveFormScope scope(*this, TActiveFormKind::VoiceCompose);
+    TfrmNewVoiceMail form(ComposeCommands(), this);
+    qovra::TMailMessage mail;
+    PresetNewMail(form, mail);
+    TframeNewMailTop* top = form.frameNewMailTop1;
+    top->eTo->setText(QString::fromStdString(reader->From()));
+    top->eSubject->setText(QStringLiteral("Re: ") + QString::fromStdU16String(reader->Subject()));
+    top->lbContacts->hide();
+    QTimer::singleShot(0, form.btnRecord, [&form] { form.btnRecord->setFocus(); });
+    result = RunVoiceComposeForm(form);
+  } else {
     const TActiveFormScope scope(*this, TActiveFormKind::TextCompose);
     TComposeCommands commands{alMain->acMailSend, alMain->acMailSaveToDrafts,
                               alMain->acToolsContactsBook};
@@ -204,13 +227,8 @@ int TfrmMain::ReplyToMail(const TMailSource& source, bool voice) {
 }
 
 int TfrmMain::ForwardMail(const TMailSource& source) {
-  if (frmNewMail_) return 0;
+  if (frmNewMail_ || frmNewVoiceMail_) return 0;
   const qovra::TWindowHandle owner = qovra::ui::HandleOf(this);
-  if ((source.Mail.Flags & qovra::mfVoice) != 0) {
-    // The voice compose window is not in this build.
-    NotAvailable(alMain->acMailForward);
-    return 0;
-  }
   if (source.Stream && (source.Mail.Flags & qovra::mfAdminOnly) != 0) {
     qovra::ShowWarning(owner, "msgCouldNotForwardForAdministrativeUseMail");
     return 0;
@@ -257,7 +275,23 @@ int TfrmMain::ForwardMail(const TMailSource& source) {
   }
 
   int result = 0;
-  {
+  if ((source.Mail.Flags & qovra::mfVoice) != 0) {
+    // The recording is the source's first attachment, copied when written.
+    const TActiveFormScope scope(*this, TActiveFormKind::VoiceCompose);
+    TfrmNewVoiceMail form(ComposeCommands(), this);
+    UseReaderVoice(form, reader);
+    TframeNewMailTop* top = form.frameNewMailTop1;
+    top->eTo->clear();
+    top->eSubject->setText(QStringLiteral("Fwd: ") + QString::fromStdU16String(reader.Subject()));
+    top->lbContacts->hide();
+    (source.Mail.SendMode == qovra::kSendModeFast ? form.mnuFastSend : form.mnuSecureSend)
+        ->trigger();
+    form.Mail = &mail;
+    form.MailStream = file.get();
+    form.WriteContent = true;
+    form.ContentPreset = true;
+    result = RunVoiceComposeForm(form);
+  } else {
     const TActiveFormScope scope(*this, TActiveFormKind::TextCompose);
     TComposeCommands commands{alMain->acMailSend, alMain->acMailSaveToDrafts,
                               alMain->acToolsContactsBook};
@@ -335,14 +369,17 @@ bool TfrmMain::SaveMailAs(const TMailSource& source) {
 // Save to drafts -------------------------------------------------------------
 
 bool TfrmMain::acMailSaveToDraftsExecute() {
+  if (frmNewVoiceMail_ && active_form_kind_ == TActiveFormKind::VoiceCompose) {
+    qovra::compose::TDraftSource source = DraftSourceOf(*this);
+    source.KindFlags = qovra::mfVoice;
+    source.Empty = !frmNewVoiceMail_->Recorded();
+    return qovra::compose::SaveComposedToDrafts(*frmNewVoiceMail_, source) ==
+           qovra::compose::TDraftResult::Saved;
+  }
   if (!frmNewMail_ || active_form_kind_ != TActiveFormKind::TextCompose) return false;
   TfrmNewMail& form = *frmNewMail_;
-  qovra::compose::TDraftSource source;
+  qovra::compose::TDraftSource source = DraftSourceOf(*this);
   source.AttachmentRows = form.AttachmentCount();
   source.Empty = form.eMailBody->toPlainText().isEmpty() && source.AttachmentRows == 0;
-  source.StatusBusy = [this](const std::string& key) { StatusBusy(Msg(key)); };
-  source.StatusReady = [this] { StatusReady(); };
-  source.Progress = StatusBarProgress;
-  source.ProgressData = pnlStatusBar;
   return qovra::compose::SaveComposedToDrafts(form, source) == qovra::compose::TDraftResult::Saved;
 }

@@ -22,6 +22,7 @@
 #include "qovra/workspace/main_window.h"
 #include "qovra/workspace/new_mail.h"
 #include "qovra/workspace/new_mail_top.h"
+#include "qovra/workspace/new_voice_mail.h"
 #include "qovra/workspace/sign_details.h"
 #include "qovra/workspace/view_mail.h"
 #include "qovra/workspace/view_voice_mail.h"
@@ -164,14 +165,33 @@ int TfrmMain::RunMailViewer(TViewForm& form, qovra::TMailMessage& mail, const st
   return result;
 }
 
+void TfrmMain::PresetReopenedForm(TNewForm& form, qovra::TMailMessage& mail,
+                                  qovra::TMailReader& reader, qovra::TStream& stream) {
+  TframeNewMailTop* top = form.GetTopFrame();
+  top->eTo->setText(QString::fromStdString(reader.To()));
+  top->eSubject->setText(QString::fromStdU16String(reader.Subject()));
+  top->lbContacts->hide();
+  top->btnReceiveReport->setChecked((mail.Flags & qovra::mfDeliveryReport) != 0);
+  top->btnReadReport->setChecked((mail.Flags & qovra::mfReadReport) != 0);
+  form.mnuReceiveReport->setChecked(top->btnReceiveReport->isChecked());
+  form.mnuReadReport->setChecked(top->btnReadReport->isChecked());
+  (mail.SendMode == qovra::kSendModeFast ? form.mnuFastSend : form.mnuSecureSend)->trigger();
+  (mail.Priority == qovra::kPriorityHigh     ? form.mnuHighPriority
+   : mail.Priority == qovra::kPriorityNormal ? form.mnuNormalPriority
+                                             : form.mnuLowPriority)
+      ->trigger();
+  form.Reader = &reader;
+  form.Mail = &mail;
+  form.MailStream = &stream;
+  form.WriteContent = false;
+  form.ContentPreset = false;
+  form.Modified = CurrentFolder().FolderId == qovra::kFolderDrafts;
+  StatusReady();
+}
+
 int TfrmMain::ReopenUnsentMail(qovra::TMailMessage& mail) {
   if ((mail.Flags & qovra::mfAdminOnly) != 0) {
     qovra::ShowWarning(qovra::ui::HandleOf(this), "msgCouldNotEditMailForAdministrativeUse");
-    return 0;
-  }
-  // Only the text compose window exists so far.
-  if ((mail.Flags & qovra::mfVoice) != 0) {
-    NotAvailable(alMain->acMailOpen);
     return 0;
   }
   void* bar = static_cast<QWidget*>(pnlStatusBar->pbStatus);
@@ -201,6 +221,12 @@ int TfrmMain::ReopenUnsentMail(qovra::TMailMessage& mail) {
     StatusReady();
     if (!parsed) {
       qovra::ShowWarning(qovra::ui::HandleOf(this), "msgMailFileCorrupted");
+    } else if ((mail.Flags & qovra::mfVoice) != 0) {
+      const TActiveFormScope scope(*this, TActiveFormKind::VoiceCompose);
+      TfrmNewVoiceMail form(ComposeCommands(), this);
+      PresetReopenedForm(form, mail, reader, stream);
+      UseReaderVoice(form, reader);
+      result = RunVoiceComposeForm(form);
     } else {
       const TActiveFormScope scope(*this, TActiveFormKind::TextCompose);
       TComposeCommands commands;
@@ -212,26 +238,7 @@ int TfrmMain::ReopenUnsentMail(qovra::TMailMessage& mail) {
       form.eMailBody->setPlainText(QString::fromStdU16String(reader.Body()));
       for (const qovra::TMailAttachmentInfo& info : reader.Attachments())
         form.AddReaderAttachment(info);
-      TframeNewMailTop* top = form.frameNewMailTop1;
-      top->eTo->setText(QString::fromStdString(reader.To()));
-      top->eSubject->setText(QString::fromStdU16String(reader.Subject()));
-      top->lbContacts->hide();
-      top->btnReceiveReport->setChecked((mail.Flags & qovra::mfDeliveryReport) != 0);
-      top->btnReadReport->setChecked((mail.Flags & qovra::mfReadReport) != 0);
-      form.mnuReceiveReport->setChecked(top->btnReceiveReport->isChecked());
-      form.mnuReadReport->setChecked(top->btnReadReport->isChecked());
-      (mail.SendMode == qovra::kSendModeFast ? form.mnuFastSend : form.mnuSecureSend)->trigger();
-      (mail.Priority == qovra::kPriorityHigh     ? form.mnuHighPriority
-       : mail.Priority == qovra::kPriorityNormal ? form.mnuNormalPriority
-                                                 : form.mnuLowPriority)
-          ->trigger();
-      form.Reader = &reader;
-      form.Mail = &mail;
-      form.MailStream = &stream;
-      form.WriteContent = false;
-      form.ContentPreset = false;
-      form.Modified = CurrentFolder().FolderId == qovra::kFolderDrafts;
-      StatusReady();
+      PresetReopenedForm(form, mail, reader, stream);
       result = form.exec();
       frmNewMail_ = nullptr;
       if (result == 1) {

@@ -20,6 +20,8 @@
 #include "base/stream.h"
 
 class QAction;
+class QMenu;
+class QMenuBar;
 class TframeNewMailTop;
 
 namespace qovra {
@@ -63,9 +65,32 @@ class TNewForm : public QDialog {
   bool WriteContent = false;
   bool ContentPreset = false;
 
+  // The "Mail" main menu (BuildMailMenu).
+  QMenuBar* TntMainMenu1 = nullptr;
+  QMenu* mnuMail = nullptr;
+  QMenu* mnuSendingMode = nullptr;
+  QMenu* mnuPriority = nullptr;
+  QMenu* mnuReport = nullptr;
+  QAction* mnuMailSend = nullptr;
+  QAction* mnuMailSaveToDrafts = nullptr;
+  QAction* mnuSecureSend = nullptr;
+  QAction* mnuFastSend = nullptr;
+  QAction* mnuHighPriority = nullptr;
+  QAction* mnuNormalPriority = nullptr;
+  QAction* mnuLowPriority = nullptr;
+  QAction* mnuReceiveReport = nullptr;
+  QAction* mnuReadReport = nullptr;
+  QAction* mnuCancel = nullptr;
+
  public slots:
   void reject() override;
 
  protected:
   void showEvent(QShowEvent* event) override;
+  // Builds the "Mail" main menu: Send, Save to drafts, extra (when not
+  // null), the sending mode, priority and report items kept in step with
+  // top's buttons and pop-ups, and Cancel (reject). Send and Save to
+  // drafts run nothing until the window binds them. Called once, at
+  // creation, after top is built.
+  void BuildMailMenu(TframeNewMailTop* top, QAction* extra);
 };

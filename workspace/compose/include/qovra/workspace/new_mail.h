@@ -78,11 +78,6 @@ class TfrmNewMail : public TNewForm {
   QPlainTextEdit* eMailBody;
   QSplitter* splitMain;
   QListWidget* lvFileAttachments;
-  QMenuBar* TntMainMenu1;
-  QMenu* mnuMail;
-  QMenu* mnuSendingMode;
-  QMenu* mnuPriority;
-  QMenu* mnuReport;
   QMenu* pmEdit;
   QMenu* pmAttachments;
   QAction* acCancel;
@@ -90,16 +85,6 @@ class TfrmNewMail : public TNewForm {
   QAction* acDeleteSelected;
   QAction* acDeleteAll;
   QAction* acOpen;
-  QAction* mnuMailSend;
-  QAction* mnuMailSaveToDrafts;
-  QAction* mnuSecureSend;
-  QAction* mnuFastSend;
-  QAction* mnuHighPriority;
-  QAction* mnuNormalPriority;
-  QAction* mnuLowPriority;
-  QAction* mnuReceiveReport;
-  QAction* mnuReadReport;
-  QAction* mnuCancel;
   QAction* mnuAddFile;
   QAction* mnuDeleteFile;
   QAction* mnuDeleteAll;

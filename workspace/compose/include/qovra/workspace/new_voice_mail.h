@@ -9,6 +9,13 @@
 // only when the compression made a file; a failed one is reported.
 // Recording stops by itself below 4 GiB of samples, with a message.
 //
+// A window opened on an existing mail (a reopened voice draft, a forwarded
+// voice mail) takes the reader's first attachment as its recording
+// (UseReaderVoice): it counts as recorded, Play extracts it into the
+// window's MP3 file, decodes it into the wave file and plays that, and
+// writing the mail copies it from the reader, until a new recording
+// replaces it.
+//
 // Closing without a result first stops recording and playback (the wave
 // file is complete and closed), then, while Modified and something is
 // there to keep (HasVoice, recipients or subject), asks
@@ -20,6 +27,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -50,6 +58,21 @@ class TfrmNewVoiceMail : public TNewForm {
                                   void* progress_data, qovra::TProgressProc progress) override;
   TframeNewMailTop* GetTopFrame() override { return frameNewMailTop1; }
   bool ConfirmClose() override;
+
+  // Takes the first attachment of reader (not owned; it must outlive the
+  // window) as the recording and enables Play; Reader := reader. Nothing
+  // is recorded when reader has no attachment.
+  void UseReaderVoice(qovra::TMailReader& reader);
+  // A new recording compressed (HasVoice) or the reader's recording.
+  bool Recorded() const;
+  // The bytes of the recording that writing the mail attaches.
+  int64_t RecordedBytes() const;
+
+  // The main window's status line and its progress bar, for extracting
+  // the reader's recording (may be empty).
+  std::function<void(const QString&)> StatusBusy;
+  std::function<void()> StatusReady;
+  void* ProgressBar = nullptr;
 
   // The recording format of a Quality (0 low, 1 normal, 2 high) and Stereo.
   static qovra::ui::TVoiceFormat RecordFormat(int quality, bool stereo);
@@ -88,22 +111,7 @@ class TfrmNewVoiceMail : public TNewForm {
   QLabel* lblPosition;
   qovra::ui::TProgressBarEx* progbarAudio;
   QTimer* timerPlayer;
-  QMenuBar* TntMainMenu1;
-  QMenu* mnuMail;
-  QMenu* mnuSendingMode;
-  QMenu* mnuPriority;
-  QMenu* mnuReport;
   QAction* acCancel;
-  QAction* mnuMailSend;
-  QAction* mnuMailSaveToDrafts;
-  QAction* mnuSecureSend;
-  QAction* mnuFastSend;
-  QAction* mnuHighPriority;
-  QAction* mnuNormalPriority;
-  QAction* mnuLowPriority;
-  QAction* mnuReceiveReport;
-  QAction* mnuReadReport;
-  QAction* mnuCancel;
 
  protected:
   void showEvent(QShowEvent* event) override;
@@ -111,7 +119,6 @@ class TfrmNewVoiceMail : public TNewForm {
  private:
   void FormCreate();
   void BuildRecorder();
-  void BuildMenus();
   void BindCommands();
   void audioRecorderActivate();
   void audioRecorderDeactivate(qovra::ui::TVoiceEnd reason);
@@ -119,6 +126,9 @@ class TfrmNewVoiceMail : public TNewForm {
   void audioPlayerDeactivate(qovra::ui::TVoiceEnd reason);
   void SetIdleButtons();
   bool WaveReady() const;
+  // Extracts and decodes the reader's recording into the wave file; false
+  // after a warning (or when cancelled).
+  bool PrepareReaderVoice();
 
   TComposeCommands commands_;
   std::string wave_file_;
@@ -127,8 +137,9 @@ class TfrmNewVoiceMail : public TNewForm {
   std::unique_ptr<qovra::ui::VoiceSession> player_;
   bool recording_pending_ = false;  // a recording whose end is not handled yet
   bool playing_pending_ = false;
-  bool compressing_ = false;
+  bool compressing_ = false;  // qovrasnd runs (compressing or decoding)
   bool cancel_compress_ = false;
+  int64_t reader_voice_ = 0;  // DataOffset of the reader's recording; 0: none
   int64_t wave_length_ms_ = 0;
   bool centred_ = false;
 };

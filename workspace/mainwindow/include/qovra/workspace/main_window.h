@@ -139,6 +139,8 @@ class TfrmMain : public QMainWindow {
   bool acMailSendExecute();
   // The text compose window while it is open; null otherwise.
   TfrmNewMail* NewMailForm() const { return frmNewMail_; }
+  // The voice compose window while it is open; null otherwise.
+  TfrmNewVoiceMail* NewVoiceMailForm() const { return frmNewVoiceMail_; }
   // A new mail to recipients ("Name <address>, ..."): kind 0 opens the text
   // compose window with them in To, kind 1 the voice compose window.
   int NewMailTo(int kind, const QString& recipients);
@@ -183,18 +185,21 @@ class TfrmMain : public QMainWindow {
   // Delete: the selected mails to the trash, or from the trash for good
   // after msgConfirmDeleteMail(s); false when nothing was deleted.
   bool acMailDeleteExecute();
-  // Reply in the text compose window; the voice reply is not in this
-  // build. Returns the window's result (0 when none was shown).
+  // Reply in the text compose window, or with voice in the voice compose
+  // window (To the sender, "Re: " subject, Record focused). Returns the
+  // window's result (0 when none was shown).
   int ReplyToMail(const TMailSource& source, bool voice);
   // Forward: a new <uuid>.emz filled with a copy of the source, edited in
-  // the text compose window; removed again unless sent (1) or saved (4).
+  // the text compose window, or for a voice source in the voice compose
+  // window with the source's recording; removed again unless sent (1) or
+  // saved (4).
   // Returns the window's result (0 when none was shown).
   int ForwardMail(const TMailSource& source);
   // Save as: the source as UTF-8 text with a BOM in a file the user
   // chooses; true when written.
   bool SaveMailAs(const TMailSource& source);
-  // Save to drafts for the open text compose window; false when nothing
-  // was saved.
+  // Save to drafts for the open voice compose window, else the open text
+  // compose window; false when nothing was saved.
   bool acMailSaveToDraftsExecute();
   // The save-as chooser: the chosen path, or nothing when cancelled. Tests
   // install one; null restores the file dialog.
@@ -338,6 +343,15 @@ class TfrmMain : public QMainWindow {
   // Shows form modally as frmNewMail_ and selects the Sent (1) or Drafts
   // (4) folder afterwards; returns its result.
   int RunComposeForm(TfrmNewMail& form);
+  // The same for the voice window (as frmNewVoiceMail_).
+  int RunVoiceComposeForm(TfrmNewVoiceMail& form);
+  // A voice window on reader's recording, extracting it with the status
+  // line and bar.
+  void UseReaderVoice(TfrmNewVoiceMail& form, qovra::TMailReader& reader);
+  // A reopened unsent mail's header frame, menu and fields (To, subject,
+  // reports, mode, priority; Reader, Mail, MailStream) before it shows.
+  void PresetReopenedForm(TNewForm& form, qovra::TMailMessage& mail, qovra::TMailReader& reader,
+                          qovra::TStream& stream);
   // A new mail's record and the form's fields before it shows (To from
   // NewMailTo); the folders after a compose window closed with result.
   void PresetNewMail(TNewForm& form, qovra::TMailMessage& mail);
