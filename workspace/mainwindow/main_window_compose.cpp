@@ -1,9 +1,11 @@
 // TfrmMain: a new text or voice mail and sending it.
 #include <QApplication>
 #include <QLineEdit>
+#include <QPushButton>
 #include <QToolButton>
 #include <utility>
 
+#include "base/messages.h"
 #include "base/records.h"
 #include "base/utf.h"
 #include "keys/random_text.h"
@@ -11,6 +13,7 @@
 #include "platform/file_utils.h"
 #include "qovra/addressbook/addr_book.h"
 #include "qovra/controls/progress_bar_ex.h"
+#include "qovra/ui/widgets.h"
 #include "qovra/workspace/mail_send.h"
 #include "qovra/workspace/main_status_bar.h"
 #include "qovra/workspace/main_window.h"
@@ -91,6 +94,11 @@ void TfrmMain::UseReaderVoice(TfrmNewVoiceMail& form, qovra::TMailReader& reader
 
 bool TfrmMain::acMailSendExecute() {
   if (frmNewVoiceMail_ && active_form_kind_ == TActiveFormKind::VoiceCompose) {
+    if (!frmNewVoiceMail_->Recorded()) {
+      qovra::ShowWarning(qovra::ui::HandleOf(frmNewVoiceMail_), "msgVoiceNotRecorded");
+      if (frmNewVoiceMail_->btnRecord->isEnabled()) frmNewVoiceMail_->btnRecord->setFocus();
+      return false;
+    }
     qovra::compose::TSendSource source;
     source.KindFlags = qovra::mfVoice;
     source.AttachmentRows = frmNewVoiceMail_->Recorded() ? 1 : 0;

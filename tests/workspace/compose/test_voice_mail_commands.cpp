@@ -66,7 +66,8 @@ class VoiceMailCommandsTest : public qovra_test::ComposeFixture {
           "msgVoiceRecordTooLong", "msgVoiceCompressFailed", "msgVoiceDecodeFailed",
           "msgCannotSaveEmptyMail", "msgCouldNotSaveMailForAdministrativeUseOnly",
           "msgCannotSaveDraft", "msgParsingMail", "msgOpeningMail", "msgOpening",
-          "msgOpeningAttachment", "msgMailFileCorrupted", "msgMailContentNotFound"})
+          "msgOpeningAttachment", "msgMailFileCorrupted", "msgMailContentNotFound",
+          "msgVoiceNotRecorded"})
       qovra::SetMsg(key, key);
   }
   void TearDown() override {
@@ -196,6 +197,23 @@ TEST_F(VoiceMailCommandsTest, VoiceReplyFromTheListReachesTheSender) {
   ASSERT_EQ(c.attachments.size(), 1u);
   EXPECT_EQ(c.attachments[0].first, u"voice.mp3");
   EXPECT_TRUE(Files("~").empty());
+}
+
+TEST_F(VoiceMailCommandsTest, SendWithoutARecordingIsRefused) {
+  ASSERT_NO_FATAL_FAILURE(BecomeClient(kAlice));
+  std::string uuid;
+  InVoice([&] { return Window().acMailNewVoiceExecute(); },
+          [&](TfrmNewVoiceMail& form) {
+            uuid = std::string(form.Mail->Uuid.view());
+            form.frameNewMailTop1->eTo->setText(QString::fromLatin1(kBob));
+            form.frameNewMailTop1->eSubject->setText(QStringLiteral("Овоз"));
+            Window().alMain->acMailSend->trigger();
+            EXPECT_TRUE(form.isVisible());
+            form.Modified = false;
+          });
+  EXPECT_EQ(Shown(), std::vector<std::string>{"msgVoiceNotRecorded"});
+  EXPECT_FALSE(fs::exists(qovra::MessagesDir + uuid + ".emz"));
+  EXPECT_TRUE(MailRow(uuid).empty());
 }
 
 TEST_F(VoiceMailCommandsTest, VoiceDraftSavedReopenedPlayedAndSent) {
