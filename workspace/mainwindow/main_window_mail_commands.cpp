@@ -28,6 +28,7 @@
 #include "qovra/workspace/main_window.h"
 #include "qovra/workspace/new_mail.h"
 #include "qovra/workspace/new_mail_top.h"
+#include "qovra/workspace/view_mail.h"
 #include "settings/settings.h"
 #include "store/mail_container_reader.h"
 #include "store/mail_db.h"
@@ -69,13 +70,16 @@ void TfrmMain::ConnectMailCommands() {
   auto* a = alMain;
   connect(a->acMailDelete, &QAction::triggered, this, [this] { (void)acMailDeleteExecute(); });
   connect(a->acMailReply, &QAction::triggered, this, [this] {
-    if (auto source = ListSource()) (void)ReplyToMail(*source, /*voice=*/false);
+    if (auto source = CurrentSource()) (void)ReplyToMail(*source, /*voice=*/false);
+  });
+  connect(a->acMailReplyVoice, &QAction::triggered, this, [this] {
+    if (auto source = CurrentSource()) (void)ReplyToMail(*source, /*voice=*/true);
   });
   connect(a->acMailForward, &QAction::triggered, this, [this] {
-    if (auto source = ListSource()) (void)ForwardMail(*source);
+    if (auto source = CurrentSource()) (void)ForwardMail(*source);
   });
   connect(a->acMailSaveAs, &QAction::triggered, this, [this] {
-    if (auto source = ListSource()) (void)SaveMailAs(*source);
+    if (auto source = CurrentSource()) (void)SaveMailAs(*source);
   });
   connect(a->acMailSaveToDrafts, &QAction::triggered, this,
           [this] { (void)acMailSaveToDraftsExecute(); });
@@ -87,6 +91,24 @@ std::optional<TfrmMain::TMailSource> TfrmMain::ListSource() const {
   TMailSource source;
   source.Mail = *mail;
   return source;
+}
+
+std::optional<TfrmMain::TMailSource> TfrmMain::ViewerSource() const {
+  TViewForm* viewer = nullptr;
+  if (frmView_ && active_form_kind_ == TActiveFormKind::TextViewer) viewer = frmView_;
+  if (!viewer) return std::nullopt;
+  TMailSource source;
+  source.Mail = viewer->Mail;
+  source.Reader = viewer->Reader.get();
+  source.Stream = viewer->MailStream.get();
+  source.Viewer = viewer;
+  source.Kind = active_form_kind_;
+  return source;
+}
+
+std::optional<TfrmMain::TMailSource> TfrmMain::CurrentSource() const {
+  if (std::optional<TMailSource> source = ViewerSource()) return source;
+  return ListSource();
 }
 
 // Delete -----------------------------------------------------------------
