@@ -675,38 +675,40 @@ TEST_F(ViewerTest, SaveAsFromTheViewer) {
 
 // A draft reopened and sent for administrative use keeps only the
 // enciphered copy: its plain working copy is wiped, not put back as the
-// mail file.
+// mail file; checking the box alone is enough to send it so.
 TEST_F(ViewerTest, ReopenedDraftSentForAdministrativeUseLeavesNoPlainCopy) {
   ASSERT_NO_FATAL_FAILURE(BecomeClient(qovra_test::kAlice));
-  std::string uuid;
-  // An empty subject answered No: the mail stays in the outbox.
-  Compose([&](TfrmNewMail& form) {
-    uuid = std::string(form.Mail->Uuid.view());
-    Type(form, QString::fromLatin1(kBob), QString(), QStringLiteral("Матн"));
-    ui_->QueueAnswer(qovra::kMsgResultNo);
-    Window().alMain->acMailSend->trigger();
-  });
-  const std::string emz = qovra::MessagesDir + uuid + ".emz";
-  ASSERT_TRUE(fs::exists(emz)) << testing::PrintToString(Shown());
-  Window().SelectFolder(qovra::kFolderOutbox);
-  SelectRows({0});
-  ui_->messages.clear();
-  QObject guard;
-  QTimer::singleShot(0, &guard, [&] {
-    TfrmNewMail* form = Window().NewMailForm();
-    if (!form) return;
-    form->frameNewMailTop1->eSubject->setText(QStringLiteral("Хизмат учун"));
-    form->frameNewMailTop1->chkFAU->setChecked(true);
-    Window().alMain->acMailSend->trigger();
-    if (form->isVisible()) form->done(2);
-  });
-  EXPECT_EQ(Window().acMailOpenExecute(), 1) << testing::PrintToString(Shown());
-  ASSERT_FALSE(MailRow(uuid).empty());
-  EXPECT_EQ(MailRow(uuid)[0], qovra::kFolderSent);
-  EXPECT_TRUE(FlagsOf(uuid) & qovra::mfAdminOnly);
-  EXPECT_TRUE(fs::exists(qovra::MessagesDir + uuid + ".eme"));
-  EXPECT_FALSE(fs::exists(emz)) << "the plain container came back";
-  EXPECT_FALSE(fs::exists(qovra::MessagesDir + "~" + uuid + ".emz"));
+  for (const bool edited : {true, false}) {
+    SCOPED_TRACE(edited ? "subject typed" : "only the box checked");
+    std::string uuid;
+    Compose([&](TfrmNewMail& form) {
+      uuid = std::string(form.Mail->Uuid.view());
+      Type(form, QString::fromLatin1(kBob), QStringLiteral("Тема"), QStringLiteral("Матн"));
+      Window().alMain->acMailSaveToDrafts->trigger();
+    });
+    const std::string emz = qovra::MessagesDir + uuid + ".emz";
+    ASSERT_TRUE(fs::exists(emz)) << testing::PrintToString(Shown());
+    Window().SelectFolder(qovra::kFolderDrafts);
+    for (int r = 0; r < Window().model->Count(); ++r)
+      if (Window().model->Row(r).Uuid == uuid) SelectRows({r});
+    ui_->messages.clear();
+    QObject guard;
+    QTimer::singleShot(0, &guard, [&] {
+      TfrmNewMail* form = Window().NewMailForm();
+      if (!form) return;
+      if (edited) form->frameNewMailTop1->eSubject->setText(QStringLiteral("Хизмат учун"));
+      form->frameNewMailTop1->chkFAU->setChecked(true);
+      Window().alMain->acMailSend->trigger();
+      if (form->isVisible()) form->done(2);
+    });
+    EXPECT_EQ(Window().acMailOpenExecute(), 1) << testing::PrintToString(Shown());
+    ASSERT_FALSE(MailRow(uuid).empty());
+    EXPECT_EQ(MailRow(uuid)[0], qovra::kFolderSent);
+    EXPECT_TRUE(FlagsOf(uuid) & qovra::mfAdminOnly);
+    EXPECT_TRUE(fs::exists(qovra::MessagesDir + uuid + ".eme"));
+    EXPECT_FALSE(fs::exists(emz)) << "a plain container is left";
+    EXPECT_FALSE(fs::exists(qovra::MessagesDir + "~" + uuid + ".emz"));
+  }
 }
 
 }  // namespace
