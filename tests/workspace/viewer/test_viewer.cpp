@@ -595,6 +595,19 @@ TEST_F(ViewerTest, ReplyAndForwardFromTheViewer) {
       ClickInViewer(viewer, c.command == Command::Reply ? Window().alMain->acMailReply
                                                         : Window().alMain->acMailForward);
       viewer_shown_after = viewer.isVisible();
+      if (viewer_shown_after) {
+        // The forward read the viewer's stream: its attachments still save whole.
+        const std::string saved = dir_.File("after-forward.bin");
+        TfrmViewMail::SetSaveChooser([&](QWidget*, const QString&) {
+          return std::optional<QString>(QString::fromStdString(saved));
+        });
+        for (int i = 0; i < viewer.lvFileAttachments->count(); ++i)
+          viewer.lvFileAttachments->item(i)->setSelected(
+              viewer.lvFileAttachments->item(i)->text().startsWith(QStringLiteral("b.bin")));
+        viewer.acSaveSelectedExecute();
+        EXPECT_TRUE(ReadFile(saved) == binary);
+        fs::remove(saved);
+      }
       EXPECT_EQ(Window().ActiveFormKind(), TActiveFormKind::TextViewer);
     });
     ASSERT_TRUE(composed);
