@@ -198,7 +198,11 @@ TEST_F(MainWindowTest, ContactsBookWritesAMailToItsSelection) {
 
 TEST_F(MainWindowTest, LaterWorkflowsSayTheyAreNotAvailableYet) {
   MakeUser(kBob);
+  Store(qovra::kFolderInbox, kAlice, kBob, u"one");
   TfrmMain& w = Window();
+  // The voice reply needs a mail to answer.
+  w.SelectFolder(qovra::kFolderInbox);
+  SelectRows({0});
   for (const ActionRow& row : kActions) {
     if (!row.later) continue;
     QAction* a = w.alMain->Find(row.name);

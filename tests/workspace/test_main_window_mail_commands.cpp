@@ -79,6 +79,11 @@ class MailCommandsTest : public MainWindowFixture {
     std::sort(names.begin(), names.end());
     return names;
   }
+  int DraftsCount() {
+    qovra::SqliteStatement st =
+        qovra::MailDb.Prepare("SELECT COUNT(*) FROM ecm_mails WHERE folder_id=4");
+    return st.Step() == qovra::SqliteStatement::StepResult::Row ? st.ColumnInt(0) : -1;
+  }
   void SelectAll() {
     std::vector<int> rows;
     for (int r = 0; r < Window().model->Count(); ++r) rows.push_back(r);
@@ -105,11 +110,14 @@ TEST_F(MailCommandsTest, DeleteThreeFromTheInboxThenFromTheTrash) {
     uuids.push_back(StoreWithFile(qovra::kFolderInbox, spec));
   }
   Window().SelectFolder(qovra::kFolderInbox);
+  Window().RefreshFolderCounters();
+  EXPECT_EQ(Window().FindFolderNode(qovra::kFolderInbox)->text(1), QStringLiteral("3/3"));
   SelectAll();
   ASSERT_TRUE(Window().alMain->acMailDelete->isEnabled());
   Window().alMain->acMailDelete->trigger();
   EXPECT_TRUE(Shown().empty()) << "no question outside the trash";
   EXPECT_EQ(Window().model->Count(), 0);
+  EXPECT_EQ(Window().FindFolderNode(qovra::kFolderInbox)->text(1), QStringLiteral("0/0"));
   EXPECT_EQ(Window().FindFolderNode(qovra::kFolderTrash)->text(1), QStringLiteral("3"));
   for (const std::string& uuid : uuids) {
     EXPECT_EQ(MailRow(uuid)[0], qovra::kFolderTrash);
@@ -299,79 +307,163 @@ TEST_F(MailCommandsTest, SaveAsWithASlashInTheSubject) {
   EXPECT_TRUE(Shown().empty());
 }
 
-// Save to drafts from the text compose window for a new mail.
-TEST_F(MailCommandsTest, SaveToDraftsForANewMail) {
+// Save to drafts from the text compose window: new mails, and unsent mails
+// reopened on their working copy from the drafts or from the trash.
+TEST_F(MailCommandsTest, SaveToDraftsEdgeCases) {
+  enum class Start { New, Drafts, Trash };
   enum class Edit { Nothing, Subject, Priority, FauAndSubject, CloseYes };
   struct Case {
     const char* name;
+    Start start;
     Edit edit;
     std::vector<std::string> shown;
-    int result;   // -1: the window stayed open
-    bool stored;  // a row in Drafts and its file
+    int result;      // -1: the window stayed open
+    int folder;      // the row's folder afterwards; -1: no row and no file
+    int priority;    // the row's priority afterwards; -1: not looked at
+    bool file_kept;  // a reopened mail's file keeps its bytes
   };
   const Case cases[] = {
-      {"nothing typed", Edit::Nothing, {"msgCannotSaveEmptyMail"}, -1, false},
-      {"only a subject", Edit::Subject, {}, 4, true},
-      {"only the priority", Edit::Priority, {"msgCannotSaveEmptyMail"}, -1, false},
+      {"nothing typed", Start::New, Edit::Nothing, {"msgCannotSaveEmptyMail"}, -1, -1, -1, false},
+      {"only a subject", Start::New, Edit::Subject, {}, 4, qovra::kFolderDrafts, -1, false},
+      {"new, only the priority",
+       Start::New,
+       Edit::Priority,
+       {"msgCannotSaveEmptyMail"},
+       -1,
+       -1,
+       -1,
+       false},
       {"administrative use",
+       Start::New,
        Edit::FauAndSubject,
        {"msgCouldNotSaveMailForAdministrativeUseOnly"},
        -1,
+       -1,
+       -1,
        false},
-      {"close question, yes", Edit::CloseYes, {"msgSaveToDraftsPrompt"}, 4, true},
+      {"close question, yes",
+       Start::New,
+       Edit::CloseYes,
+       {"msgSaveToDraftsPrompt"},
+       4,
+       qovra::kFolderDrafts,
+       -1,
+       false},
+      {"reopened, only the priority",
+       Start::Drafts,
+       Edit::Priority,
+       {},
+       4,
+       qovra::kFolderDrafts,
+       qovra::kPriorityHigh,
+       true},
+      {"reopened, nothing changed",
+       Start::Drafts,
+       Edit::Nothing,
+       {},
+       2,
+       qovra::kFolderDrafts,
+       qovra::kPriorityNormal,
+       true},
+      {"reopened from the trash",
+       Start::Trash,
+       Edit::Nothing,
+       {},
+       4,
+       qovra::kFolderDrafts,
+       qovra::kPriorityNormal,
+       true},
+      {"reopened, subject typed",
+       Start::Drafts,
+       Edit::Subject,
+       {},
+       4,
+       qovra::kFolderDrafts,
+       qovra::kPriorityNormal,
+       false},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    ui_->messages.clear();
     std::string uuid;
+    std::string old_bytes;
+    if (c.start != Start::New) {
+      MailFileSpec spec;
+      spec.Subject = u"kept draft";
+      const int32_t folder = c.start == Start::Trash ? qovra::kFolderTrash : qovra::kFolderDrafts;
+      uuid = StoreWithFile(folder, spec);
+      old_bytes = ReadFile(qovra::MessagesDir + uuid + ".emz");
+      Window().SelectFolder(folder);
+      for (int r = 0; r < Window().model->Count(); ++r)
+        if (Window().model->Row(r).Uuid == uuid) SelectRows({r});
+    }
+    ui_->messages.clear();
     bool open_after = false;
-    const int result = [&] {
-      int r = -1;
-      QTimer::singleShot(0, [&] {
-        TfrmNewMail& form = *Window().NewMailForm();
-        uuid = std::string(form.Mail->Uuid.view());
-        TframeNewMailTop& top = *form.frameNewMailTop1;
-        switch (c.edit) {
-          case Edit::Nothing:
-            break;
-          case Edit::Subject:
-            top.eSubject->setText(QStringLiteral("Only a subject"));
-            break;
-          case Edit::Priority:
-            top.mnuLowPriorityClick(top.mnuHighPriority);
-            break;
-          case Edit::FauAndSubject:
-            top.eSubject->setText(QStringLiteral("secret"));
-            top.chkFAU->setChecked(true);
-            break;
-          case Edit::CloseYes:
-            top.eSubject->setText(QStringLiteral("asked"));
-            ui_->QueueAnswer(qovra::kMsgResultYes);
-            form.close();
-            break;
-        }
-        if (c.edit != Edit::CloseYes) Window().alMain->acMailSaveToDrafts->trigger();
-        open_after = form.isVisible();
-        if (open_after) form.done(2);
-      });
-      r = Window().acMailNewExecute();
-      return r;
-    }();
+    QObject guard;
+    QTimer::singleShot(0, &guard, [&] {
+      TfrmNewMail* form = Window().NewMailForm();
+      ASSERT_NE(form, nullptr);
+      uuid = std::string(form->Mail->Uuid.view());
+      TframeNewMailTop& top = *form->frameNewMailTop1;
+      switch (c.edit) {
+        case Edit::Nothing:
+          break;
+        case Edit::Subject:
+          top.eSubject->setText(QStringLiteral("Only a subject"));
+          break;
+        case Edit::Priority:
+          top.mnuLowPriorityClick(top.mnuHighPriority);
+          break;
+        case Edit::FauAndSubject:
+          top.eSubject->setText(QStringLiteral("secret"));
+          top.chkFAU->setChecked(true);
+          break;
+        case Edit::CloseYes:
+          top.eSubject->setText(QStringLiteral("asked"));
+          ui_->QueueAnswer(qovra::kMsgResultYes);
+          form->close();
+          break;
+      }
+      if (c.edit != Edit::CloseYes) Window().alMain->acMailSaveToDrafts->trigger();
+      open_after = form->isVisible();
+      if (open_after) form->done(2);
+    });
+    const int result =
+        c.start == Start::New ? Window().acMailNewExecute() : Window().acMailOpenExecute();
     EXPECT_EQ(Shown(), c.shown);
     EXPECT_EQ(open_after, c.result == -1);
     if (c.result != -1) {
       EXPECT_EQ(result, c.result);
     }
-    const bool file = fs::exists(qovra::MessagesDir + uuid + ".emz");
-    EXPECT_EQ(file, c.stored);
-    EXPECT_EQ(!MailRow(uuid).empty(), c.stored);
-    if (c.stored) {
-      EXPECT_EQ(MailRow(uuid)[0], qovra::kFolderDrafts);
-      EXPECT_EQ(MailRow(uuid)[1] & (qovra::mfDeliveryReport | qovra::mfReadReport),
-                qovra::mfDeliveryReport | qovra::mfReadReport);
-      EXPECT_EQ(Window().CurrentFolder().FolderId, qovra::kFolderDrafts);
+    const std::string path = qovra::MessagesDir + uuid + ".emz";
+    const std::vector<int64_t> row = MailRow(uuid);
+    EXPECT_EQ(fs::exists(path), c.folder != -1);
+    ASSERT_EQ(row.empty(), c.folder == -1);
+    if (c.folder != -1) {
+      EXPECT_EQ(row[0], c.folder);
+      if (c.priority != -1) {
+        EXPECT_EQ(row[2], c.priority);
+      }
+      EXPECT_EQ(row[1] & (qovra::mfDeliveryReport | qovra::mfReadReport),
+                c.start == Start::New ? qovra::mfDeliveryReport | qovra::mfReadReport : 0);
     }
-    EXPECT_FALSE(fs::exists(qovra::MessagesDir + uuid + ".emz.part"));
+    if (c.result == 4) {
+      EXPECT_EQ(Window().CurrentFolder().FolderId, qovra::kFolderDrafts);
+      EXPECT_EQ(Window().FindFolderNode(qovra::kFolderDrafts)->text(1),
+                QString::number(DraftsCount()));
+    }
+    if (c.start != Start::New) {
+      EXPECT_EQ(ReadFile(path) == old_bytes, c.file_kept);
+      if (!c.file_kept) {
+        qovra::TEFileStream file(path, true, false, qovra::fmOpenRead);
+        qovra::TMailReader reader(file);
+        ASSERT_TRUE(reader.Parse(nullptr, nullptr)) << reader.Error();
+        EXPECT_EQ(reader.Subject(), u"Only a subject");
+      }
+    }
+    for (const std::string& name : EmzFiles()) {
+      EXPECT_NE(name[0], '~') << name;
+      EXPECT_EQ(name.find(".part"), std::string::npos) << name;
+    }
   }
 }
 

@@ -76,7 +76,10 @@ bool SendComposedMail(TNewForm& form, const TSendSource& source) {
       mail, list,
       static_cast<uint16_t>(source.KindFlags | (source.AttachmentRows > 0 ? mfAttachments : 0)));
 
-  const bool write_content = form.Modified || form.WriteContent;
+  // The box for administrative use changed on a reopened mail: it is
+  // stored again, so that it goes with its flag and keeps no plain copy.
+  const bool fau_changed = top->chkFAU->isChecked() != ((mail->Flags & mfAdminOnly) != 0);
+  const bool write_content = form.Modified || form.WriteContent || fau_changed;
   std::unique_ptr<TEFileStream> own_stream;
   TStream* stream = form.MailStream;
   const std::string path = MessagesDir + std::string(mail->Uuid.view()) + ".emz";

@@ -472,4 +472,6 @@ TfrmMain::TActiveFormScope::TActiveFormScope(TfrmMain& form, TActiveFormKind kin
 
 TfrmMain::TActiveFormScope::~TActiveFormScope() {
   form_.active_form_kind_ = TActiveFormKind::None;
+  // A viewer's commands went by its mail; the list's selection rules again.
+  form_.UpdateSelectionActions();
 }

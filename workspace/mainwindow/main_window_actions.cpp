@@ -130,7 +130,12 @@ void TfrmMain::UpdateSelectionActions() {
   context.online = qovra::Session.State == 1;
   const std::vector<int> rows = SelectedRows();
   context.selected = static_cast<int>(rows.size());
-  if (rows.size() == 1) {
+  // An open viewer's commands follow its mail, whatever the list shows.
+  if (const std::optional<TMailSource> viewer = ViewerSource()) {
+    context.selected = 1;
+    context.single_replyable = qovra::ui::MailCanBeReplied(viewer->Mail.FromAddress.view(),
+                                                           viewer->Mail.Flags, OwnAddress());
+  } else if (rows.size() == 1) {
     const qovra::ui::TMailListRow& row = model->Row(rows.front());
     context.single_replyable =
         qovra::ui::MailCanBeReplied(row.FromAddress, row.Flags, OwnAddress());

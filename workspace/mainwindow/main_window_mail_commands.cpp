@@ -31,6 +31,8 @@
 #include "qovra/workspace/new_mail.h"
 #include "qovra/workspace/new_mail_top.h"
 #include "qovra/workspace/new_voice_mail.h"
+#include "qovra/workspace/view_mail.h"
+#include "qovra/workspace/view_voice_mail.h"
 #include "settings/settings.h"
 #include "store/mail_container_reader.h"
 #include "store/mail_db.h"
@@ -82,16 +84,16 @@ void TfrmMain::ConnectMailCommands() {
   auto* a = alMain;
   connect(a->acMailDelete, &QAction::triggered, this, [this] { (void)acMailDeleteExecute(); });
   connect(a->acMailReply, &QAction::triggered, this, [this] {
-    if (auto source = ListSource()) (void)ReplyToMail(*source, /*voice=*/false);
+    if (auto source = CurrentSource()) (void)ReplyToMail(*source, /*voice=*/false);
   });
   connect(a->acMailReplyVoice, &QAction::triggered, this, [this] {
-    if (auto source = ListSource()) (void)ReplyToMail(*source, /*voice=*/true);
+    if (auto source = CurrentSource()) (void)ReplyToMail(*source, /*voice=*/true);
   });
   connect(a->acMailForward, &QAction::triggered, this, [this] {
-    if (auto source = ListSource()) (void)ForwardMail(*source);
+    if (auto source = CurrentSource()) (void)ForwardMail(*source);
   });
   connect(a->acMailSaveAs, &QAction::triggered, this, [this] {
-    if (auto source = ListSource()) (void)SaveMailAs(*source);
+    if (auto source = CurrentSource()) (void)SaveMailAs(*source);
   });
   connect(a->acMailSaveToDrafts, &QAction::triggered, this,
           [this] { (void)acMailSaveToDraftsExecute(); });
@@ -103,6 +105,29 @@ std::optional<TfrmMain::TMailSource> TfrmMain::ListSource() const {
   TMailSource source;
   source.Mail = *mail;
   return source;
+}
+
+TViewForm* TfrmMain::OpenViewer() const {
+  if (active_form_kind_ == TActiveFormKind::TextViewer) return frmView_;
+  if (active_form_kind_ == TActiveFormKind::VoiceViewer) return frmViewVoice_;
+  return nullptr;
+}
+
+std::optional<TfrmMain::TMailSource> TfrmMain::ViewerSource() const {
+  TViewForm* viewer = OpenViewer();
+  if (!viewer) return std::nullopt;
+  TMailSource source;
+  source.Mail = viewer->Mail;
+  source.Reader = viewer->Reader.get();
+  source.Stream = viewer->MailStream.get();
+  source.Viewer = viewer;
+  source.Kind = active_form_kind_;
+  return source;
+}
+
+std::optional<TfrmMain::TMailSource> TfrmMain::CurrentSource() const {
+  if (std::optional<TMailSource> source = ViewerSource()) return source;
+  return ListSource();
 }
 
 // Delete -----------------------------------------------------------------

@@ -10,6 +10,7 @@
 #include "base/file_stream.h"
 #include "base/messages.h"
 #include "base/records.h"
+#include "base/secure_wipe.h"
 #include "mail/mail_open.h"
 #include "mail/signature_check.h"
 #include "net/server_request_folders.h"
@@ -250,7 +251,11 @@ int TfrmMain::ReopenUnsentMail(qovra::TMailMessage& mail) {
       }
     }
   }
-  if (Exists(emz))
+  // A mail sent for administrative use keeps only its enciphered copy: its
+  // plain working copy is wiped, never put back as the mail file.
+  if (result == 1 && (mail.Flags & qovra::mfAdminOnly) != 0)
+    (void)qovra::WipeAndDeleteFile(copy, /*wipe=*/true);
+  else if (Exists(emz))
     fs::remove(copy, ec);
   else
     fs::rename(copy, emz, ec);
@@ -258,8 +263,5 @@ int TfrmMain::ReopenUnsentMail(qovra::TMailMessage& mail) {
 }
 
 void TfrmMain::acMailSignDetailsExecute() {
-  TViewForm* viewer = nullptr;
-  if (active_form_kind_ == TActiveFormKind::TextViewer) viewer = frmView_;
-  if (active_form_kind_ == TActiveFormKind::VoiceViewer) viewer = frmViewVoice_;
-  if (viewer) qovra::ui::ShowSignatureDetails(*viewer);
+  if (TViewForm* viewer = OpenViewer()) qovra::ui::ShowSignatureDetails(*viewer);
 }

@@ -11,11 +11,16 @@
 #include <QListWidget>
 #include <QPlainTextEdit>
 #include <QTest>
+#include <QToolBar>
+#include <QToolButton>
 #include <filesystem>
 #include <fstream>
+#include <map>
+#include <set>
 
 #include "base/file_stream.h"
 #include "base/time_stamp.h"
+#include "base/utf.h"
 #include "compose_fixture.h"
 #include "keys/crypto_binding.h"
 #include "mail/signature_check.h"
@@ -128,6 +133,53 @@ class ViewerTest : public qovra_test::ComposeFixture {
     Window().alMain->acMailOpen->trigger();
     return seen;
   }
+
+  // Opens the selected mail and runs body inside the viewer; a viewer still
+  // shown afterwards is closed without a result. Returns the viewer's
+  // result (0: none opened).
+  int OpenViewer(const std::function<void(TfrmViewMail&)>& body) {
+    QObject guard;
+    QTimer::singleShot(0, &guard, [&] {
+      TfrmViewMail* form = Window().ViewMailForm();
+      if (!form) return;
+      body(*form);
+      if (form->isVisible()) form->done(2);
+    });
+    return Window().acMailOpenExecute();
+  }
+  // Clicks the viewer's tool bar button of action, with the list's
+  // selection gone (as a receive refilling the list leaves it).
+  void ClickInViewer(TfrmViewMail& form, QAction* action) {
+    Window().lvMain->selectionModel()->clearSelection();
+    auto* button =
+        qobject_cast<QToolButton*>(form.frameViewMailTop1->tbViewMail->widgetForAction(action));
+    ASSERT_NE(button, nullptr);
+    EXPECT_TRUE(button->isEnabled());
+    button->click();
+  }
+  std::set<std::string> MessageFiles() {
+    std::set<std::string> names;
+    for (const auto& e : fs::directory_iterator(qovra::MessagesDir))
+      names.insert(e.path().filename().string());
+    return names;
+  }
+  QString NodeText(int32_t folder) { return Window().FindFolderNode(folder)->text(1); }
+  // Every attachment of the container at path, by name.
+  std::map<std::string, std::string> AttachmentsOf(const std::string& path) {
+    std::map<std::string, std::string> files;
+    qovra::TEFileStream file(path, true, false, qovra::fmOpenRead);
+    qovra::TMailReader reader(file);
+    EXPECT_TRUE(reader.Parse(nullptr, nullptr)) << reader.Error();
+    const std::string out = dir_.File("attachments-" + std::to_string(++saved_sets_));
+    fs::create_directories(out);
+    for (size_t i = 0; i < reader.Attachments().size(); ++i)
+      EXPECT_TRUE(reader.SaveAttachment(static_cast<int64_t>(i), true, nullptr, nullptr, true,
+                                        qovra::Utf8ToUtf16(out + "/")));
+    for (const auto& e : fs::directory_iterator(out))
+      files[e.path().filename().string()] = ReadFile(e.path().string());
+    return files;
+  }
+  int saved_sets_ = 0;
 
   uint16_t FlagsOf(const std::string& uuid) { return static_cast<uint16_t>(MailRow(uuid)[1]); }
   void SetFlags(const std::string& uuid, uint16_t flags) {
@@ -477,6 +529,199 @@ TEST_F(ViewerTest, OutboxMailReopensInTheComposeWindowOnAWorkingCopy) {
   // The working copy is gone, the mail file unchanged.
   EXPECT_FALSE(fs::exists(qovra::MessagesDir + "~" + uuid + ".emz"));
   EXPECT_EQ(ReadFile(emz), before);
+}
+
+// Reply and forward through the open viewer's tool bar: the compose window
+// takes the viewer's mail; the viewer closes after a reply whatever its
+// result, after a forward only when it was sent or saved; the folder nodes
+// count what was stored.
+TEST_F(ViewerTest, ReplyAndForwardFromTheViewer) {
+  std::string binary(70000, '\0');
+  for (size_t i = 0; i < binary.size(); ++i) binary[i] = static_cast<char>(i * 7 + 3);
+  const std::string uuid = SendToBob({{"a.txt", "first"}, {"b.bin", binary}});
+  SetFlags(uuid, FlagsOf(uuid) | qovra::mfRead);
+  for (const char* key : {"msgSubject", "msgDate", "msgAttachments"}) qovra::SetMsg(key, key);
+  const std::map<std::string, std::string> attached = {{"a.txt", "first"}, {"b.bin", binary}};
+
+  enum class Command { Reply, Forward };
+  enum class Then { Cancel, Save, Send };
+  const struct {
+    const char* name;
+    Command command;
+    Then then;
+    bool viewer_closes;
+    int32_t folder;  // where the new mail is stored; -1: nowhere
+  } cases[] = {
+      {"reply cancelled", Command::Reply, Then::Cancel, true, -1},
+      {"reply sent", Command::Reply, Then::Send, true, qovra::kFolderSent},
+      {"forward cancelled", Command::Forward, Then::Cancel, false, -1},
+      {"forward saved", Command::Forward, Then::Save, true, qovra::kFolderDrafts},
+      {"forward sent", Command::Forward, Then::Send, true, qovra::kFolderSent},
+  };
+  std::string forwarded_uuid;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    SelectInbox();
+    Window().RefreshFolderCounters();
+    const std::set<std::string> files_before = MessageFiles();
+    const int count_before = c.folder < 0 ? 0 : NodeText(c.folder).toInt();
+    ui_->messages.clear();
+    bool composed = false;
+    bool viewer_shown_after = false;
+    QString to, subject, body;
+    int rows = -1;
+    std::string new_uuid;
+    const int result = OpenViewer([&](TfrmViewMail& viewer) {
+      QTimer::singleShot(0, &viewer, [&] {
+        TfrmNewMail* form = Window().NewMailForm();
+        if (!form) return;
+        composed = true;
+        EXPECT_EQ(Window().ActiveFormKind(), TActiveFormKind::TextCompose);
+        new_uuid = std::string(form->Mail->Uuid.view());
+        to = form->frameNewMailTop1->eTo->text();
+        subject = form->frameNewMailTop1->eSubject->text();
+        body = form->eMailBody->toPlainText();
+        rows = form->AttachmentCount();
+        if (c.then == Then::Cancel) {
+          form->done(2);
+          return;
+        }
+        if (c.command == Command::Forward)
+          form->frameNewMailTop1->eTo->setText(QString::fromLatin1(qovra_test::kCarol));
+        (c.then == Then::Save ? Window().alMain->acMailSaveToDrafts : Window().alMain->acMailSend)
+            ->trigger();
+        EXPECT_FALSE(form->isVisible()) << testing::PrintToString(Shown());
+      });
+      ClickInViewer(viewer, c.command == Command::Reply ? Window().alMain->acMailReply
+                                                        : Window().alMain->acMailForward);
+      viewer_shown_after = viewer.isVisible();
+      if (viewer_shown_after) {
+        // The forward read the viewer's stream: its attachments still save whole.
+        const std::string saved = dir_.File("after-forward.bin");
+        TfrmViewMail::SetSaveChooser([&](QWidget*, const QString&) {
+          return std::optional<QString>(QString::fromStdString(saved));
+        });
+        for (int i = 0; i < viewer.lvFileAttachments->count(); ++i)
+          viewer.lvFileAttachments->item(i)->setSelected(
+              viewer.lvFileAttachments->item(i)->text().startsWith(QStringLiteral("b.bin")));
+        viewer.acSaveSelectedExecute();
+        EXPECT_TRUE(ReadFile(saved) == binary);
+        fs::remove(saved);
+      }
+      EXPECT_EQ(Window().ActiveFormKind(), TActiveFormKind::TextViewer);
+    });
+    ASSERT_TRUE(composed);
+    EXPECT_EQ(viewer_shown_after, !c.viewer_closes);
+    EXPECT_EQ(result, c.viewer_closes ? 1 : 2);
+    EXPECT_EQ(Window().ActiveFormKind(), TActiveFormKind::None);
+    if (c.command == Command::Reply) {
+      EXPECT_EQ(to.toStdString(), qovra_test::kAlice);
+      EXPECT_EQ(subject, QStringLiteral("Re: Салом"));
+      EXPECT_TRUE(body.startsWith(QStringLiteral("\n\n\n\n> -----"))) << body.toStdString();
+      EXPECT_TRUE(body.contains(QStringLiteral("\n> Матн\n"))) << body.toStdString();
+      EXPECT_TRUE(body.contains(QStringLiteral("\n> msgAttachments: a.txt, b.bin\n")))
+          << body.toStdString();
+      EXPECT_EQ(rows, 0);
+    } else {
+      EXPECT_TRUE(to.isEmpty());
+      EXPECT_EQ(subject, QStringLiteral("Fwd: Салом"));
+      EXPECT_EQ(body, QStringLiteral("Матн"));
+      EXPECT_EQ(rows, 2);
+    }
+    if (c.folder < 0) {
+      EXPECT_EQ(MessageFiles(), files_before) << "nothing new is left behind";
+      continue;
+    }
+    ASSERT_FALSE(MailRow(new_uuid).empty());
+    EXPECT_EQ(MailRow(new_uuid)[0], c.folder);
+    EXPECT_EQ(Window().CurrentFolder().FolderId, c.folder);
+    EXPECT_EQ(NodeText(c.folder).toInt(), count_before + 1);
+    EXPECT_EQ(NodeText(qovra::kFolderInbox), QStringLiteral("0/1"));
+    if (c.command == Command::Forward && c.then == Then::Save) {
+      EXPECT_EQ(AttachmentsOf(qovra::MessagesDir + new_uuid + ".emz"), attached);
+    }
+    if (c.command == Command::Forward && c.then == Then::Send) forwarded_uuid = new_uuid;
+  }
+
+  // What carol receives carries both attachments byte for byte.
+  ASSERT_FALSE(forwarded_uuid.empty());
+  ASSERT_NO_FATAL_FAILURE(BecomeClient(qovra_test::kCarol));
+  EXPECT_TRUE(Window().acMailReceiveExecute());
+  EXPECT_EQ(Window().LastReceive().Stored, 1) << testing::PrintToString(Shown());
+  EXPECT_EQ(AttachmentsOf(qovra::MessagesDir + forwarded_uuid + ".emz"), attached);
+}
+
+// Save as through the viewer's tool bar: the viewer's mail as text, the
+// chooser over the viewer, which stays open.
+TEST_F(ViewerTest, SaveAsFromTheViewer) {
+  const std::string uuid = SendToBob({{"a.txt", "first"}});
+  SetFlags(uuid, FlagsOf(uuid) | qovra::mfRead);
+  for (const char* key : {"msgSubject", "msgDate", "msgAttachments"}) qovra::SetMsg(key, key);
+  const std::string target = dir_.File("saved.txt");
+  QWidget* owner = nullptr;
+  QString proposed;
+  TfrmMain::SetSaveAsChooser([&](QWidget* parent, const QString& name) {
+    owner = parent;
+    proposed = name;
+    return std::optional<QString>(QString::fromStdString(target));
+  });
+  SelectInbox();
+  QWidget* viewer_seen = nullptr;
+  bool open_after = false;
+  const int result = OpenViewer([&](TfrmViewMail& viewer) {
+    viewer_seen = &viewer;
+    ClickInViewer(viewer, Window().alMain->acMailSaveAs);
+    open_after = viewer.isVisible();
+  });
+  TfrmMain::SetSaveAsChooser({});
+  EXPECT_TRUE(open_after);
+  EXPECT_EQ(result, 2);
+  EXPECT_EQ(owner, viewer_seen);
+  EXPECT_EQ(proposed, QStringLiteral("Салом.txt"));
+  const std::string text = ReadFile(target);
+  ASSERT_EQ(text.substr(0, 3), "\xEF\xBB\xBF");
+  EXPECT_NE(text.find("msgSubject: Салом\r\n"), std::string::npos) << text;
+  EXPECT_NE(text.find("msgAttachments: a.txt\r\n"), std::string::npos) << text;
+  EXPECT_NE(text.find("\r\n\r\nМатн\r\n\r\n"), std::string::npos) << text;
+  EXPECT_TRUE(Shown().empty()) << testing::PrintToString(Shown());
+}
+
+// A draft reopened and sent for administrative use keeps only the
+// enciphered copy: its plain working copy is wiped, not put back as the
+// mail file; checking the box alone is enough to send it so.
+TEST_F(ViewerTest, ReopenedDraftSentForAdministrativeUseLeavesNoPlainCopy) {
+  ASSERT_NO_FATAL_FAILURE(BecomeClient(qovra_test::kAlice));
+  for (const bool edited : {true, false}) {
+    SCOPED_TRACE(edited ? "subject typed" : "only the box checked");
+    std::string uuid;
+    Compose([&](TfrmNewMail& form) {
+      uuid = std::string(form.Mail->Uuid.view());
+      Type(form, QString::fromLatin1(kBob), QStringLiteral("Тема"), QStringLiteral("Матн"));
+      Window().alMain->acMailSaveToDrafts->trigger();
+    });
+    const std::string emz = qovra::MessagesDir + uuid + ".emz";
+    ASSERT_TRUE(fs::exists(emz)) << testing::PrintToString(Shown());
+    Window().SelectFolder(qovra::kFolderDrafts);
+    for (int r = 0; r < Window().model->Count(); ++r)
+      if (Window().model->Row(r).Uuid == uuid) SelectRows({r});
+    ui_->messages.clear();
+    QObject guard;
+    QTimer::singleShot(0, &guard, [&] {
+      TfrmNewMail* form = Window().NewMailForm();
+      if (!form) return;
+      if (edited) form->frameNewMailTop1->eSubject->setText(QStringLiteral("Хизмат учун"));
+      form->frameNewMailTop1->chkFAU->setChecked(true);
+      Window().alMain->acMailSend->trigger();
+      if (form->isVisible()) form->done(2);
+    });
+    EXPECT_EQ(Window().acMailOpenExecute(), 1) << testing::PrintToString(Shown());
+    ASSERT_FALSE(MailRow(uuid).empty());
+    EXPECT_EQ(MailRow(uuid)[0], qovra::kFolderSent);
+    EXPECT_TRUE(FlagsOf(uuid) & qovra::mfAdminOnly);
+    EXPECT_TRUE(fs::exists(qovra::MessagesDir + uuid + ".eme"));
+    EXPECT_FALSE(fs::exists(emz)) << "a plain container is left";
+    EXPECT_FALSE(fs::exists(qovra::MessagesDir + "~" + uuid + ".emz"));
+  }
 }
 
 }  // namespace

@@ -9,7 +9,9 @@
 // kMaxContainerSize is refused ("msgMailTooBig"); a failed write leaves an
 // earlier copy of the mail's file as it was ("msgCannotWriteMail"); a mail
 // for administrative use keeps its container (0600) and the window stays
-// Modified unless the send completed for every recipient.
+// Modified unless the send completed for every recipient; a reopened mail
+// whose box for administrative use was changed is written and stored again
+// like an edited one, so that the box is never silently ignored.
 //
 // GUI thread only.
 #pragma once

@@ -182,6 +182,15 @@ class TfrmMain : public QMainWindow {
   };
   // The only selected mail as a source; nothing unless exactly one.
   std::optional<TMailSource> ListSource() const;
+  // The open viewer's mail while ActiveFormKind names that viewer (3 text,
+  // 4 voice); nothing otherwise (also while a compose window opened from it
+  // runs).
+  std::optional<TMailSource> ViewerSource() const;
+  // The viewer that ActiveFormKind names while it is open, else null.
+  TViewForm* OpenViewer() const;
+  // The source of reply, forward, save as and print: ViewerSource when
+  // there is one, else ListSource.
+  std::optional<TMailSource> CurrentSource() const;
   // Delete: the selected mails to the trash, or from the trash for good
   // after msgConfirmDeleteMail(s); false when nothing was deleted.
   bool acMailDeleteExecute();
@@ -255,7 +264,9 @@ class TfrmMain : public QMainWindow {
 
   TActiveFormKind ActiveFormKind() const { return active_form_kind_; }
   // Marks a mail window open while it lives; resets ActiveFormKind to None
-  // when it ends, however the window closed.
+  // when it ends, however the window closed, and applies the list's
+  // selection rules to the actions again (while a viewer is open they
+  // follow the viewer's mail).
   class TActiveFormScope {
    public:
     TActiveFormScope(TfrmMain& form, TActiveFormKind kind);
