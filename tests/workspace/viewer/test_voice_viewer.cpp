@@ -88,7 +88,8 @@ class VoiceViewerTest : public qovra_test::ComposeFixture {
     EXPECT_NO_FATAL_FAILURE(BecomeClient(kAlice));
     audio_->record_ms = 700;
     std::string uuid;
-    QTimer::singleShot(0, [&] {
+    QObject guard;
+    QTimer::singleShot(0, &guard, [&] {
       auto* form = qobject_cast<TfrmNewVoiceMail*>(QApplication::activeModalWidget());
       if (!form) return;
       uuid = std::string(form->Mail->Uuid.view());
@@ -350,6 +351,54 @@ TEST_F(VoiceViewerTest, SignatureDetailsFromTheVoiceViewer) {
     emit form.frameViewMailFooter1->wlSignature->OnClick();
   });
   EXPECT_EQ(verdict, QStringLiteral("msgAuthentic"));
+}
+
+// The open voice viewer is the source of forward and voice reply: the
+// compose window gets its recording or its sender; a cancelled forward
+// leaves the viewer open and no new file, a reply closes the viewer.
+TEST_F(VoiceViewerTest, ForwardAndVoiceReplyTakeTheViewersMail) {
+  const std::string uuid = SendVoiceToBob(QStringLiteral("Овоз"));
+  const int64_t recording = static_cast<int64_t>(Recording(uuid).size());
+  ASSERT_GT(recording, 0);
+  struct TCase {
+    QAction* action;
+    QString subject;
+    QString to;
+    int64_t recorded;
+    int viewer_result;
+  };
+  const TCase cases[] = {
+      {Window().alMain->acMailForward, QStringLiteral("Fwd: Овоз"), QString(), recording, 2},
+      {Window().alMain->acMailReplyVoice, QStringLiteral("Re: Овоз"), QString::fromLatin1(kAlice),
+       0, 1},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.action->objectName().toStdString());
+    const auto files_before = std::distance(fs::directory_iterator(qovra::MessagesDir), {});
+    QString subject;
+    QString to;
+    int64_t recorded = -1;
+    const int result = Open([&](TfrmViewVoiceMail& form) {
+      QTimer::singleShot(0, &form, [&] {
+        TfrmNewVoiceMail* compose = Window().NewVoiceMailForm();
+        if (!compose) return;
+        subject = compose->frameNewMailTop1->eSubject->text();
+        to = compose->frameNewMailTop1->eTo->text();
+        recorded = compose->Recorded() ? compose->RecordedBytes() : 0;
+        compose->done(2);
+      });
+      Window().lvMain->clearSelection();  // the viewer, not the list, is the source
+      c.action->trigger();
+      if (form.isVisible()) form.done(2);
+    });
+    EXPECT_EQ(subject, c.subject);
+    EXPECT_EQ(to, c.to);
+    EXPECT_EQ(recorded, c.recorded);
+    EXPECT_EQ(result, c.viewer_result);
+    EXPECT_EQ(std::distance(fs::directory_iterator(qovra::MessagesDir), {}), files_before);
+    Window().SelectFolder(qovra::kFolderInbox);
+    SelectRows({0});
+  }
 }
 
 TEST_F(VoiceViewerTest, SavingTheRecordingProposesTheSubjectAndAsksBeforeReplacing) {
