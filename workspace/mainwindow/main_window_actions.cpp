@@ -29,7 +29,7 @@ void TfrmMain::ConnectActions() {
   auto* a = alMain;
   // Workflows that later parts of the program bring.
   for (QAction* action :
-       {a->acMailReplyVoice, a->acMailAttachmentsSave, a->acMailReport, a->acMailPrint}) {
+       {a->acMailReplyVoice, a->acMailAttachmentsSave}) {
     connect(action, &QAction::triggered, this, [this, action] { NotAvailable(action); });
   }
   ConnectMailCommands();
@@ -41,6 +41,8 @@ void TfrmMain::ConnectActions() {
   connect(a->acMailSend, &QAction::triggered, this, [this] { (void)acMailSendExecute(); });
   connect(a->acMailOpen, &QAction::triggered, this, [this] { (void)acMailOpenExecute(); });
   connect(a->acMailSignDetails, &QAction::triggered, this, &TfrmMain::acMailSignDetailsExecute);
+  connect(a->acMailReport, &QAction::triggered, this, [this] { (void)acMailReportExecute(); });
+  connect(a->acMailPrint, &QAction::triggered, this, [this] { (void)acMailPrintExecute(); });
   connect(a->acMailImport, &QAction::triggered, this, &TfrmMain::acMailImportExecute);
   connect(a->acWorkOffline, &QAction::triggered, this, &TfrmMain::acWorkOfflineExecute);
   connect(a->acToolsChangePassword, &QAction::triggered, this,

@@ -132,6 +132,8 @@ int TfrmMain::ShowMailViewer(qovra::TMailMessage& mail, const std::string& file)
                                          {.Flags = mail.Flags, .CheckValidity = true}, data_hash);
   form.Mail = mail;
   form.ShowSignatureStatus();
+  const qovra::ui::TStatusLabelScope status_label(*pnlStatusBar,
+                                                  form.frameViewMailFooter1->lblStatus);
 
   if (qovra::ReadReceiptDue(form.Mail)) {
     const qovra::TCommandOwner owner{qovra::ui::HandleOf(this), "TfrmMain", bar};

@@ -9,7 +9,7 @@
 
 #include "base/messages.h"
 #include "qovra/ui/apply_language.h"
-#include "qovra/ui/msg_dialog.h"
+#include "qovra/workspace/print_text.h"
 
 TfrmMailReport::TfrmMailReport(QWidget* parent) : QDialog(parent) {
   setObjectName(QStringLiteral("frmMailReport"));
@@ -61,6 +61,6 @@ void TfrmMailReport::showEvent(QShowEvent* event) {
 }
 
 void TfrmMailReport::btnPrintClick() {
-  // Printing the report comes with the text-printing routine.
-  qovra::ui::ShowNotAvailable(this, btnPrint->text().remove(QLatin1Char('&')));
+  // Fixed width, so that the report's columns line up on paper.
+  (void)qovra::ui::PrintText(this, QStringLiteral("Courier new"), 10, ReportText, windowTitle());
 }

@@ -179,6 +179,19 @@ class TfrmMain : public QMainWindow {
   // Save as: the source as UTF-8 text with a BOM in a file the user
   // chooses; true when written.
   bool SaveMailAs(const TMailSource& source);
+  // Delivery report and printing (main_window_report.cpp) --------------
+  // The delivery report of the first selected mail: its recipient rows in
+  // the report dialog (modal). False when nothing was shown (no selection,
+  // no rows).
+  bool acMailReportExecute();
+  // Prints the text form of the open text viewer's mail, else of the first
+  // selected list mail (a voice mail or an open voice viewer: nothing);
+  // the list mail's missing or unreadable file is reported. True when
+  // something was printed.
+  bool acMailPrintExecute();
+  // The mail the print command works on: the open viewer's, else the
+  // first selected list mail; nothing when neither.
+  std::optional<TMailSource> PrintSource() const;
   // Save to drafts for the open text compose window; false when nothing
   // was saved.
   bool acMailSaveToDraftsExecute();
