@@ -7,6 +7,7 @@
 #include <QPrinter>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QScrollBar>
 #include <QTimer>
 #include <QTreeWidget>
 #include <filesystem>
@@ -129,6 +130,7 @@ struct Report {
   QString title;
   std::vector<QStringList> rows;
   QString text;
+  bool scrolls = true;
 };
 
 TEST_F(ReportAndPrintTest, DeliveryReportListsRecipientsByAddress) {
@@ -156,6 +158,10 @@ TEST_F(ReportAndPrintTest, DeliveryReportListsRecipientsByAddress) {
       seen.rows.push_back({item->text(0), item->text(1), item->text(2)});
     }
     seen.text = dialog->ReportText;
+    // Every column and heading line in sight, no scrolling.
+    QApplication::processEvents();
+    seen.scrolls = dialog->lvReport->horizontalScrollBar()->maximum() > 0 ||
+                   dialog->lblReportTitle->verticalScrollBar()->maximum() > 0;
     dialog->btnPrint->click();
     dialog->btnOK->click();
   });
@@ -169,6 +175,7 @@ TEST_F(ReportAndPrintTest, DeliveryReportListsRecipientsByAddress) {
       {QStringLiteral("bob@localhost"), QStringLiteral("2026-12-10 09:16:02"),
        QStringLiteral("2026-12-10 09:20:11")}};
   EXPECT_EQ(seen.rows, rows);
+  EXPECT_FALSE(seen.scrolls);
   const QString ann_line = QStringLiteral("ann@127.0.0.1").leftJustified(35) +
                            QStringLiteral("2026-12-10 09:16:05").leftJustified(24) +
                            QStringLiteral("-\r\n");

@@ -4,8 +4,12 @@
 #include <QHeaderView>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScreen>
+#include <QScrollBar>
+#include <QTextDocument>
 #include <QTreeWidget>
 #include <QVBoxLayout>
+#include <algorithm>
 
 #include "base/messages.h"
 #include "qovra/ui/apply_language.h"
@@ -52,8 +56,24 @@ TfrmMailReport::TfrmMailReport(QWidget* parent) : QDialog(parent) {
 
 void TfrmMailReport::showEvent(QShowEvent* event) {
   QDialog::showEvent(event);
-  for (int column = 0; column < lvReport->columnCount(); ++column)
+  // The heading's lines without a scroll bar.
+  const QFontMetrics metrics(lblReportTitle->font());
+  const int lines = std::max(1, lblReportTitle->document()->blockCount());
+  lblReportTitle->setMaximumHeight(QWIDGETSIZE_MAX);
+  lblReportTitle->setFixedHeight(
+      metrics.lineSpacing() * lines +
+      2 * static_cast<int>(lblReportTitle->document()->documentMargin()) +
+      2 * lblReportTitle->frameWidth() + 2);
+  // Wide enough for every column's contents, within the screen.
+  int wanted = 2 * lvReport->frameWidth() + lvReport->verticalScrollBar()->sizeHint().width();
+  for (int column = 0; column < lvReport->columnCount(); ++column) {
     lvReport->resizeColumnToContents(column);
+    wanted += lvReport->columnWidth(column);
+  }
+  const QMargins margins = layout()->contentsMargins();
+  wanted += margins.left() + margins.right();
+  if (const QScreen* s = screen()) wanted = std::min(wanted, s->availableGeometry().width() - 40);
+  if (width() < wanted) resize(wanted, height());
   if (parentWidget()) {
     const QRect owner = parentWidget()->window()->frameGeometry();
     move(owner.center() - rect().center());
