@@ -1,6 +1,6 @@
 // The main window over a seeded mail database: the action table (shortcut
 // and enabling rule of every action, online and offline with 0, 1 and 2
-// selected mails), the actions whose workflows come later, folder counts,
+// selected mails), the refused password change, folder counts,
 // the column caption, sorting and searching, the schema repair, a database
 // without tables, copies of mail records, and the temporary folder emptied
 // on close.
@@ -53,35 +53,34 @@ struct ActionRow {
   const char* name;
   const char* shortcut;  // portable text; empty for none
   Rule rule;
-  bool later;  // its workflow comes later: triggering it says so
 };
 
 const ActionRow kActions[] = {
-    {"acMailNew", "Ctrl+N", Rule::Online, false},
-    {"acMailNewVoice", "Ctrl+M", Rule::Online, false},
-    {"acMailReceive", "F5", Rule::Online, false},
-    {"acMailOpen", "", Rule::One, false},
-    {"acMailSend", "Ctrl+Return", Rule::Online, false},
-    {"acMailForward", "Ctrl+E", Rule::OneOnline, false},
-    {"acMailSaveAs", "Ctrl+Alt+S", Rule::One, false},
-    {"acMailReply", "Ctrl+R", Rule::Reply, false},
-    {"acMailReplyVoice", "Ctrl+Alt+R", Rule::Reply, false},
-    {"acMailDelete", "Del", Rule::AtLeastOne, false},
-    {"acMailSaveToDrafts", "Ctrl+S", Rule::Always, false},
-    {"acMailSignDetails", "Ctrl+D", Rule::Always, false},
-    {"acMailAttachmentsSave", "", Rule::Always, false},
-    {"acMailReport", "Alt+Return", Rule::One, true},
-    {"acMailPrint", "Ctrl+P", Rule::One, true},
-    {"acMailImport", "Ctrl+Alt+I", Rule::Always, false},
-    {"acWorkOffline", "", Rule::Always, false},
-    {"acToolsContactsBook", "", Rule::Always, false},
-    {"acToolsChangePassword", "", Rule::Always, false},
-    {"acToolsOptions", "", Rule::Always, false},
-    {"acToolsFind", "Ctrl+F", Rule::Always, false},
-    {"acToolUserProfile", "", Rule::Online, false},
-    {"acHelpAbout", "", Rule::Always, false},
-    {"acHelpCheckUpdate", "", Rule::Online, false},
-    {"acExit", "", Rule::Always, false},
+    {"acMailNew", "Ctrl+N", Rule::Online},
+    {"acMailNewVoice", "Ctrl+M", Rule::Online},
+    {"acMailReceive", "F5", Rule::Online},
+    {"acMailOpen", "", Rule::One},
+    {"acMailSend", "Ctrl+Return", Rule::Online},
+    {"acMailForward", "Ctrl+E", Rule::OneOnline},
+    {"acMailSaveAs", "Ctrl+Alt+S", Rule::One},
+    {"acMailReply", "Ctrl+R", Rule::Reply},
+    {"acMailReplyVoice", "Ctrl+Alt+R", Rule::Reply},
+    {"acMailDelete", "Del", Rule::AtLeastOne},
+    {"acMailSaveToDrafts", "Ctrl+S", Rule::Always},
+    {"acMailSignDetails", "Ctrl+D", Rule::Always},
+    {"acMailAttachmentsSave", "", Rule::Always},
+    {"acMailReport", "Alt+Return", Rule::One},
+    {"acMailPrint", "Ctrl+P", Rule::One},
+    {"acMailImport", "Ctrl+Alt+I", Rule::Always},
+    {"acWorkOffline", "", Rule::Always},
+    {"acToolsContactsBook", "", Rule::Always},
+    {"acToolsChangePassword", "", Rule::Always},
+    {"acToolsOptions", "", Rule::Always},
+    {"acToolsFind", "Ctrl+F", Rule::Always},
+    {"acToolUserProfile", "", Rule::Online},
+    {"acHelpAbout", "", Rule::Always},
+    {"acHelpCheckUpdate", "", Rule::Online},
+    {"acExit", "", Rule::Always},
 };
 
 bool Expected(Rule rule, bool online, int selected, bool replyable) {
@@ -196,24 +195,9 @@ TEST_F(MainWindowTest, ContactsBookWritesAMailToItsSelection) {
   EXPECT_EQ(w.NewMailForm(), nullptr);
 }
 
-TEST_F(MainWindowTest, LaterWorkflowsSayTheyAreNotAvailableYet) {
+TEST_F(MainWindowTest, ChangingThePasswordOfflineWithAKeyDeviceIsRefused) {
   MakeUser(kBob);
-  Store(qovra::kFolderInbox, kAlice, kBob, u"one");
   TfrmMain& w = Window();
-  // The voice reply needs a mail to answer.
-  w.SelectFolder(qovra::kFolderInbox);
-  SelectRows({0});
-  for (const ActionRow& row : kActions) {
-    if (!row.later) continue;
-    QAction* a = w.alMain->Find(row.name);
-    a->setEnabled(true);
-    const bool checked = a->isChecked();
-    ui_->messages.clear();
-    a->trigger();
-    ASSERT_EQ(ui_->messages.size(), 1u) << row.name;
-    EXPECT_EQ(ui_->messages[0].text, "not yet: " + qovra::ui::PlainActionCaption(a).toStdString());
-    EXPECT_EQ(a->isChecked(), checked) << row.name << " keeps its state";
-  }
   // Offline with a key device, changing the password is refused outright.
   qovra::Session.State = 2;
   qovra::Options.Keys.keyssrc = 1;

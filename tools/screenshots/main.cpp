@@ -43,6 +43,8 @@
 #include "base/msg_format.h"
 #include "base/records.h"
 #include "base/utf.h"
+#include "mail/receiving_reports.h"
+#include "mail/sending.h"
 #include "mail/startup.h"
 #include "net/xml_maker_addresses.h"
 #include "qovra/account/change_password.h"
@@ -909,23 +911,88 @@ bool ShootSignDetails(const QString& dir) {
   return SaveBoth(&dialog, &owner, dir, QStringLiteral("signdetails"));
 }
 
-// The mail report dialog over an owner, with two recipients.
+// The delivery report of a mail alice sent to herself, bob and carol, over
+// the main window, with the recipient rows as sending and the server's
+// reports leave them: alice's own copy fetched and unread, bob's read,
+// carol's not fetched yet.
 bool ShootMailReport(const QString& dir) {
-  OwnerWindow owner;
-  owner.setGeometry(40, 40, 1000, 700);
-  owner.show();
-  Settle();
-  TfrmMailReport dialog(&owner);
-  dialog.lblReportTitle->setPlainText(QStringLiteral("Чорак ҳисоботи"));
-  for (const QStringList& row :
-       {QStringList{QStringLiteral("bob@localhost"), QStringLiteral("2026-12-10 09:16:02"),
-                    QStringLiteral("2026-12-10 09:20:11")},
-        QStringList{QStringLiteral("carol@127.0.0.1"), QStringLiteral("2026-12-10 09:16:05"),
-                    QString()}})
-    new QTreeWidgetItem(dialog.lvReport, row);
-  dialog.show();
-  Settle(300);
-  return SaveBoth(&dialog, &owner, dir, QStringLiteral("mailreport"));
+  QTemporaryDir user;
+  if (!user.isValid()) return false;
+  const QString bin = QCoreApplication::applicationDirPath();
+  const QString db = user.filePath(QStringLiteral("ecm.edb"));
+  if (!QFile::copy(bin + QStringLiteral("/ecm.edb"), db)) {
+    std::fprintf(stderr, "screenshots: no template %s/ecm.edb\n", qPrintable(bin));
+    return false;
+  }
+  qovra::AppTitle = "Qovra";
+  qovra::Session.State = 1;
+  qovra::Session.OwnContact.Email = "alice@127.0.0.1";
+  qovra::Session.OwnContact.FirstName = u"Alice";
+  qovra::Session.OwnContact.LastName = u"Demo";
+  if (!qovra::MailDb.Open(db.toStdString())) return false;
+  // The compose window's record of the mail, then the send's result.
+  qovra::TMailMessage mail;
+  mail.Uuid = "0000000000000000000000000000D100";
+  mail.FromAddress = "alice@127.0.0.1";
+  (void)qovra::SplitAddressList(mail.Recipients, "alice@127.0.0.1;bob@127.0.0.1;carol@127.0.0.1",
+                                ';');
+  mail.Subject = u"Чорак ҳисоботи";
+  mail.FolderId = qovra::kFolderOutbox;
+  mail.Flags = qovra::mfDeliveryReport | qovra::mfReadReport;
+  mail.Priority = qovra::kPriorityNormal;
+  mail.Id =
+      qovra::SaveMailToDatabase(qovra::MailDb, mail, "alice@127.0.0.1", nullptr, nullptr, false);
+  pugi::xml_document sent;
+  (void)sent.load_string(
+      "<reply><emails><domain val=\"127.0.0.1\" ok=\"1\">"
+      "<login val=\"alice\" ok=\"1\" suid=\"5A1C0E7F2B9D4E61A0C3F8B27D1E9A01\" ymbox=\"1\""
+      " sent_time=\"2026-12-10 09:15:42\"/>"
+      "<login val=\"bob\" ok=\"1\" suid=\"5A1C0E7F2B9D4E61A0C3F8B27D1E9A02\" ymbox=\"2\""
+      " sent_time=\"2026-12-10 09:15:42\"/>"
+      "<login val=\"carol\" ok=\"1\" suid=\"5A1C0E7F2B9D4E61A0C3F8B27D1E9A03\" ymbox=\"3\""
+      " sent_time=\"2026-12-10 09:15:42\"/>"
+      "</domain></emails></reply>");
+  std::string results;
+  if (mail.Id <= 0 || !qovra::RecordSendResults(qovra::MailDb, mail, qovra::kSendModeSecure, false,
+                                                sent, results)) {
+    std::fprintf(stderr, "screenshots: cannot record the sent mail\n");
+    qovra::MailDb.Close();
+    return false;
+  }
+  // The reports of a later receive: alice fetched her copy, bob read his.
+  pugi::xml_document reports;
+  (void)reports.load_string(
+      "<mails_report>"
+      "<mail suid=\"5A1C0E7F2B9D4E61A0C3F8B27D1E9A01\" received_time=\"2026-12-10 09:16:02\"/>"
+      "<mail suid=\"5A1C0E7F2B9D4E61A0C3F8B27D1E9A02\" received_time=\"2026-12-10 09:16:05\""
+      " read_time=\"2026-12-10 09:20:11\"/>"
+      "</mails_report>");
+  if (qovra::ApplyMailReports(qovra::MailDb, reports.document_element(), nullptr) != 2)
+    std::fprintf(stderr, "screenshots: the reports were not applied\n");
+
+  bool ok = false;
+  {
+    TfrmMain window;
+    window.setGeometry(40, 40, 1100, 640);
+    window.show();
+    Settle(300);
+    window.SelectFolder(qovra::kFolderSent);
+    window.lvMain->setCurrentIndex(window.model->index(0, 2));
+    Settle();
+    bool shown = false;
+    QTimer::singleShot(0, &window, [&] {
+      auto* dialog = qobject_cast<TfrmMailReport*>(QApplication::activeModalWidget());
+      if (!dialog) return;
+      shown = true;
+      Settle(300);
+      ok = SaveBoth(dialog, &window, dir, QStringLiteral("mailreport"));
+      dialog->done(2);
+    });
+    window.alMain->acMailReport->trigger();
+    if (!shown) std::fprintf(stderr, "screenshots: no report dialog\n");
+  }
+  qovra::MailDb.Close();
+  return ok;
 }
 
 int main(int argc, char** argv) {

@@ -29,8 +29,7 @@ void LoadToolbarImages(TImageList& main32, TImageList& disabled32) {
         << QStringLiteral("ico_mail_delete32") << QStringLiteral("ico_mail_sign32")
         << QStringLiteral("ico_mail_attach_save32") << QStringLiteral("ico_mail_voice_save32")
         << QStringLiteral("ico_mail_drafts32") << QStringLiteral("ico_offline32")
-        << QStringLiteral("ico_mail_print32")
-        << QStringLiteral("ico_vcard_check32");
+        << QStringLiteral("ico_mail_print32") << QStringLiteral("ico_vcard_check32");
   main32.Clear();
   disabled32.Clear();
   for (const QString& name : names) {
@@ -76,7 +75,8 @@ TMainActions::TMainActions(QWidget* parent, const TImageList& main32, const TIma
                       QKeySequence(Qt::CTRL | Qt::ALT | Qt::Key_I), -1);
   acWorkOffline = Make(parent, "acWorkOffline", "Work o&ffline", none, kImgOffline);
   acWorkOffline->setCheckable(true);
-  acToolsContactsBook = Make(parent, "acToolsContactsBook", "&Contacts book", none, kImgContactsBook);
+  acToolsContactsBook =
+      Make(parent, "acToolsContactsBook", "&Contacts book", none, kImgContactsBook);
   acToolsChangePassword = Make(parent, "acToolsChangePassword", "Change &password...", none, -1);
   acToolsOptions = Make(parent, "acToolsOptions", "&Options...", none, -1);
   acToolsFind =

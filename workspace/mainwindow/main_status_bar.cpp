@@ -57,9 +57,18 @@ TMainStatusBar::TMainStatusBar(QWidget* form) : TPanelEx(form) {
   grip->PlaceOnPanel(this);
 }
 
+QLabel* TMainStatusBar::StatusLabel() const {
+  return status_label_ ? status_label_.data() : lblStatus;
+}
+
+void TMainStatusBar::SetStatusLabel(QLabel* label) {
+  status_label_ = label;
+}
+
 void TMainStatusBar::StatusBusy(const QString& text) {
-  lblStatus->setText(text);
-  pbStatus->setFixedWidth(lblStatus->fontMetrics().horizontalAdvance(text) + 4);
+  QLabel* label = StatusLabel();
+  label->setText(text);
+  pbStatus->setFixedWidth(label->fontMetrics().horizontalAdvance(text) + 4);
   pbStatus->SetProgress(0);
   pbStatus->show();
   if (!busy_) QApplication::setOverrideCursor(Qt::WaitCursor);
@@ -69,6 +78,7 @@ void TMainStatusBar::StatusBusy(const QString& text) {
   layout()->activate();
   repaint();
   pbStatus->repaint();
+  if (label != lblStatus) label->repaint();
   last_paint_.start();
 }
 
@@ -88,7 +98,7 @@ void TMainStatusBar::StatusReady() {
     bar->SetProgress(0);
     bar->hide();
   }
-  lblStatus->setText(QString::fromStdString(GetMsg("msgReady")));
+  StatusLabel()->setText(QString::fromStdString(GetMsg("msgReady")));
 }
 
 }  // namespace qovra::ui

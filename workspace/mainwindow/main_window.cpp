@@ -436,7 +436,7 @@ bool TfrmMain::event(QEvent* event) {
   if (event->type() == QEvent::StatusTip) {
     if (!pnlStatusBar->Busy()) {
       const QString tip = static_cast<QStatusTipEvent*>(event)->tip();
-      pnlStatusBar->lblStatus->setText(tip.isEmpty() ? Msg("msgReady") : tip);
+      pnlStatusBar->StatusLabel()->setText(tip.isEmpty() ? Msg("msgReady") : tip);
     }
     return true;
   }

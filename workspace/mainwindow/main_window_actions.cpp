@@ -27,19 +27,16 @@ using qovra::ui::TMailListModel;
 
 void TfrmMain::ConnectActions() {
   auto* a = alMain;
-  // Workflows that later parts of the program bring.
-  for (QAction* action : {a->acMailReport, a->acMailPrint}) {
-    connect(action, &QAction::triggered, this, [this, action] { NotAvailable(action); });
-  }
   ConnectMailCommands();
   connect(a->acMailReceive, &QAction::triggered, this, [this] { (void)acMailReceiveExecute(); });
   connect(a->acMailNew, &QAction::triggered, this, [this] { (void)acMailNewExecute(); });
-  connect(a->acToolsContactsBook, &QAction::triggered, this,
-          &TfrmMain::acToolsContactsBookExecute);
+  connect(a->acToolsContactsBook, &QAction::triggered, this, &TfrmMain::acToolsContactsBookExecute);
   connect(a->acMailNewVoice, &QAction::triggered, this, [this] { (void)acMailNewVoiceExecute(); });
   connect(a->acMailSend, &QAction::triggered, this, [this] { (void)acMailSendExecute(); });
   connect(a->acMailOpen, &QAction::triggered, this, [this] { (void)acMailOpenExecute(); });
   connect(a->acMailSignDetails, &QAction::triggered, this, &TfrmMain::acMailSignDetailsExecute);
+  connect(a->acMailReport, &QAction::triggered, this, [this] { (void)acMailReportExecute(); });
+  connect(a->acMailPrint, &QAction::triggered, this, [this] { (void)acMailPrintExecute(); });
   connect(a->acMailImport, &QAction::triggered, this, &TfrmMain::acMailImportExecute);
   connect(a->acWorkOffline, &QAction::triggered, this, &TfrmMain::acWorkOfflineExecute);
   connect(a->acToolsChangePassword, &QAction::triggered, this,
@@ -113,12 +110,6 @@ void TfrmMain::ConnectActions() {
     paste->setEnabled(e && clip && !clip->text().isEmpty());
     all->setEnabled(e && e->selectedText().size() < e->text().size());
   });
-}
-
-void TfrmMain::NotAvailable(QAction* action) {
-  // Over the compose window when the command came from there.
-  QWidget* owner = QApplication::activeModalWidget();
-  qovra::ui::ShowNotAvailable(owner ? owner : this, qovra::ui::PlainActionCaption(action));
 }
 
 void TfrmMain::UpdateOnlineActions() {

@@ -151,6 +151,10 @@ int TfrmMain::RunMailViewer(TViewForm& form, qovra::TMailMessage& mail, const st
                                          {.Flags = mail.Flags, .CheckValidity = true}, data_hash);
   form.Mail = mail;
   form.ShowSignatureStatus();
+  // Status texts go to the viewer's footer while it is open.
+  TframeViewMailFooter* footer = form.GetFooterFrame();
+  const qovra::ui::TStatusLabelScope status_label(*pnlStatusBar,
+                                                  footer ? footer->lblStatus : nullptr);
 
   if (qovra::ReadReceiptDue(form.Mail)) {
     const qovra::TCommandOwner owner{qovra::ui::HandleOf(this), "TfrmMain", bar};

@@ -4,12 +4,16 @@
 #include <QHeaderView>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScreen>
+#include <QScrollBar>
+#include <QTextDocument>
 #include <QTreeWidget>
 #include <QVBoxLayout>
+#include <algorithm>
 
 #include "base/messages.h"
 #include "qovra/ui/apply_language.h"
-#include "qovra/ui/msg_dialog.h"
+#include "qovra/workspace/print_text.h"
 
 TfrmMailReport::TfrmMailReport(QWidget* parent) : QDialog(parent) {
   setObjectName(QStringLiteral("frmMailReport"));
@@ -52,8 +56,24 @@ TfrmMailReport::TfrmMailReport(QWidget* parent) : QDialog(parent) {
 
 void TfrmMailReport::showEvent(QShowEvent* event) {
   QDialog::showEvent(event);
-  for (int column = 0; column < lvReport->columnCount(); ++column)
+  // The heading's lines without a scroll bar.
+  const QFontMetrics metrics(lblReportTitle->font());
+  const int lines = std::max(1, lblReportTitle->document()->blockCount());
+  lblReportTitle->setMaximumHeight(QWIDGETSIZE_MAX);
+  lblReportTitle->setFixedHeight(
+      metrics.lineSpacing() * lines +
+      2 * static_cast<int>(lblReportTitle->document()->documentMargin()) +
+      2 * lblReportTitle->frameWidth() + 2);
+  // Wide enough for every column's contents, within the screen.
+  int wanted = 2 * lvReport->frameWidth() + lvReport->verticalScrollBar()->sizeHint().width();
+  for (int column = 0; column < lvReport->columnCount(); ++column) {
     lvReport->resizeColumnToContents(column);
+    wanted += lvReport->columnWidth(column);
+  }
+  const QMargins margins = layout()->contentsMargins();
+  wanted += margins.left() + margins.right();
+  if (const QScreen* s = screen()) wanted = std::min(wanted, s->availableGeometry().width() - 40);
+  if (width() < wanted) resize(wanted, height());
   if (parentWidget()) {
     const QRect owner = parentWidget()->window()->frameGeometry();
     move(owner.center() - rect().center());
@@ -61,6 +81,6 @@ void TfrmMailReport::showEvent(QShowEvent* event) {
 }
 
 void TfrmMailReport::btnPrintClick() {
-  // Printing the report comes with the text-printing routine.
-  qovra::ui::ShowNotAvailable(this, btnPrint->text().remove(QLatin1Char('&')));
+  // Fixed width, so that the report's columns line up on paper.
+  (void)qovra::ui::PrintText(this, QStringLiteral("Courier new"), 10, ReportText, windowTitle());
 }

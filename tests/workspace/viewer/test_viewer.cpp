@@ -10,9 +10,12 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPlainTextEdit>
+#include <QPrinter>
+#include <QPushButton>
 #include <QTest>
 #include <QToolBar>
 #include <QToolButton>
+#include <QTreeWidget>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -29,7 +32,10 @@
 #include "qovra/controls/web_link.h"
 #include "qovra/workspace/attachment_rows.h"
 #include "qovra/workspace/mail_list_model.h"
+#include "qovra/workspace/mail_report.h"
 #include "qovra/workspace/main_actions.h"
+#include "qovra/workspace/main_status_bar.h"
+#include "qovra/workspace/print_text.h"
 #include "qovra/workspace/sign_details.h"
 #include "qovra/workspace/view_mail.h"
 #include "store/mail_container_reader.h"
@@ -43,6 +49,7 @@ namespace {
 namespace fs = std::filesystem;
 using qovra_test::kAlice;
 using qovra_test::kBob;
+using qovra_test::kCarol;
 
 std::string ReadFile(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
@@ -722,6 +729,103 @@ TEST_F(ViewerTest, ReopenedDraftSentForAdministrativeUseLeavesNoPlainCopy) {
     EXPECT_FALSE(fs::exists(emz)) << "a plain container is left";
     EXPECT_FALSE(fs::exists(qovra::MessagesDir + "~" + uuid + ".emz"));
   }
+}
+
+
+TEST_F(ViewerTest, PrintFromTheViewerAndStatusTextsInItsFooter) {
+  qovra::SetMsg("msgReady", "msgReady");
+  const std::string uuid = SendToBob();
+  SetFlags(uuid, FlagsOf(uuid) | qovra::mfRead);
+  const std::string pdf = dir_.File("viewer.pdf");
+  struct {
+    int jobs = 0;
+    QWidget* owner = nullptr;
+    QString title;
+  } job;
+  qovra::ui::SetPrintDialogHookForTesting([&](QPrinter& printer, QWidget* owner) {
+    ++job.jobs;
+    job.owner = owner;
+    job.title = printer.docName();
+    printer.setOutputFormat(QPrinter::PdfFormat);
+    printer.setOutputFileName(QString::fromStdString(pdf));
+    return true;
+  });
+  QLabel* main_label = Window().pnlStatusBar->lblStatus;
+  const QString main_before = main_label->text();
+  QWidget* viewer = nullptr;
+  QString footer_busy, footer_ready;
+  SelectInbox();
+  const Seen seen = Open([&](TfrmViewMail& form) {
+    viewer = &form;
+    // Printed from the viewer's own reading: the list's file is not needed.
+    fs::remove(qovra::MessagesDir + uuid + ".emz");
+    Window().alMain->acMailPrint->trigger();
+    QLabel* footer = form.frameViewMailFooter1->lblStatus;
+    Window().StatusBusy(QStringLiteral("busy"));
+    footer_busy = footer->text();
+    EXPECT_EQ(main_label->text().toStdString(), main_before.toStdString());
+    Window().StatusReady();
+    footer_ready = footer->text();
+  });
+  qovra::ui::SetPrintDialogHookForTesting({});
+  ASSERT_TRUE(seen.shown);
+  EXPECT_EQ(job.jobs, 1);
+  EXPECT_EQ(job.owner, viewer);
+  EXPECT_EQ(job.title, QStringLiteral("Салом"));
+  EXPECT_TRUE(fs::exists(pdf));
+  EXPECT_TRUE(Shown().empty()) << testing::PrintToString(Shown());
+  EXPECT_EQ(footer_busy.toStdString(), "busy");
+  EXPECT_EQ(footer_ready.toStdString(), "msgReady");
+  // Closed: the main status bar again.
+  Window().StatusBusy(QStringLiteral("after"));
+  EXPECT_EQ(main_label->text().toStdString(), "after");
+  Window().StatusReady();
+  EXPECT_EQ(main_label->text().toStdString(), "msgReady");
+}
+
+// The sender's report after bob read the mail and carol has not fetched it.
+TEST_F(ViewerTest, DeliveryReportAfterOneRecipientRead) {
+  ASSERT_NO_FATAL_FAILURE(BecomeClient(kAlice));
+  std::string uuid;
+  ASSERT_EQ(Compose([&](TfrmNewMail& form) {
+              uuid = std::string(form.Mail->Uuid.view());
+              Type(form, QString::fromStdString(std::string(kCarol) + "; " + kBob),
+                   QStringLiteral("Салом"), QStringLiteral("Матн"));
+              Window().alMain->acMailSend->trigger();
+            }),
+            1)
+      << testing::PrintToString(Shown());
+  ASSERT_NO_FATAL_FAILURE(BecomeClient(kBob));
+  ASSERT_TRUE(Window().acMailReceiveExecute());
+  SelectInbox();
+  ASSERT_TRUE(Open().shown);
+  ASSERT_NO_FATAL_FAILURE(BecomeClient(kAlice));
+  ASSERT_TRUE(Window().acMailReceiveExecute());
+  ui_->messages.clear();
+
+  Window().SelectFolder(qovra::kFolderSent);
+  for (int row = 0; row < Window().model->rowCount(); ++row)
+    if (Window().model->Row(row).Uuid == uuid) SelectRows({row});
+  std::vector<QStringList> rows;
+  QObject guard;
+  QTimer::singleShot(0, &guard, [&] {
+    auto* dialog = qobject_cast<TfrmMailReport*>(QApplication::activeModalWidget());
+    if (!dialog) return;
+    for (int i = 0; i < dialog->lvReport->topLevelItemCount(); ++i) {
+      const QTreeWidgetItem* item = dialog->lvReport->topLevelItem(i);
+      rows.push_back({item->text(0), item->text(1), item->text(2)});
+    }
+    dialog->btnOK->click();
+  });
+  Window().alMain->acMailReport->trigger();
+  ASSERT_EQ(rows.size(), 2u);
+  EXPECT_EQ(rows[0][0].toStdString(), kBob);
+  EXPECT_NE(rows[0][1], QStringLiteral("-"));
+  EXPECT_NE(rows[0][2], QStringLiteral("-"));
+  EXPECT_LE(rows[0][1], rows[0][2]) << "received before read";
+  EXPECT_EQ(rows[1],
+            (QStringList{QString::fromLatin1(kCarol), QStringLiteral("-"), QStringLiteral("-")}));
+  EXPECT_TRUE(Shown().empty()) << testing::PrintToString(Shown());
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 
 #include <QElapsedTimer>
 #include <QLabel>
+#include <QPointer>
 #include <QString>
 #include <cstdint>
 
@@ -25,16 +26,22 @@ class TMainStatusBar : public TPanelEx {
   // The grip resizes form.
   explicit TMainStatusBar(QWidget* form);
 
-  // Shows text, sizes pbStatus to the text's width + 4 and shows it at 0,
-  // and paints them at once (the busy work runs no event loop); the cursor
-  // becomes the hourglass until StatusReady.
+  // The label the status texts go to: lblStatus, or while a viewer is
+  // open its footer's label. Null, or a label that has died, means
+  // lblStatus.
+  QLabel* StatusLabel() const;
+  void SetStatusLabel(QLabel* label);
+
+  // Shows text in StatusLabel, sizes pbStatus to the text's width + 4 and
+  // shows it at 0, and paints them at once (the busy work runs no event
+  // loop); the cursor becomes the hourglass until StatusReady.
   void StatusBusy(const QString& text);
   // Moves bar (pbStatus or pbStatus2) to done of total and, when its
   // percentage changed and it is shown, paints it at once: at most about 30
   // times a second, and always when done reaches total.
   void SetBarProgress(TProgressBarEx* bar, int64_t done, int64_t total);
-  // Restores the cursor, hides both bars at 0 and shows msgReady. Does
-  // nothing to the cursor unless StatusBusy set it.
+  // Restores the cursor, hides both bars at 0 and shows msgReady in
+  // StatusLabel. Does nothing to the cursor unless StatusBusy set it.
   void StatusReady();
   bool Busy() const { return busy_; }
 
@@ -46,7 +53,21 @@ class TMainStatusBar : public TPanelEx {
 
  private:
   bool busy_ = false;
-  QElapsedTimer last_paint_;  // the last bar paint
+  QPointer<QLabel> status_label_;  // null: lblStatus
+  QElapsedTimer last_paint_;       // the last bar paint
+};
+
+// Sends the status texts of bar to label while it lives, to lblStatus
+// again afterwards.
+class TStatusLabelScope {
+ public:
+  TStatusLabelScope(TMainStatusBar& bar, QLabel* label) : bar_(bar) { bar_.SetStatusLabel(label); }
+  ~TStatusLabelScope() { bar_.SetStatusLabel(nullptr); }
+  TStatusLabelScope(const TStatusLabelScope&) = delete;
+  TStatusLabelScope& operator=(const TStatusLabelScope&) = delete;
+
+ private:
+  TMainStatusBar& bar_;
 };
 
 }  // namespace qovra::ui

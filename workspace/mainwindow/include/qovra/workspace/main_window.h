@@ -22,9 +22,6 @@
 // password prompt's re-authentication. The tray icon (tray_icon.h) hides
 // the minimised window with traymin and opens it again.
 //
-// Actions whose workflows the program does not have yet keep their
-// enabling rules and, when triggered, say so with msgFunctionNotAvailable.
-//
 // GUI thread only.
 #pragma once
 
@@ -207,6 +204,16 @@ class TfrmMain : public QMainWindow {
   // Save as: the source as UTF-8 text with a BOM in a file the user
   // chooses; true when written.
   bool SaveMailAs(const TMailSource& source);
+  // Delivery report and printing (main_window_report.cpp) --------------
+  // The delivery report of the first selected mail: its recipient rows in
+  // the report dialog (modal). False when nothing was shown (no selection,
+  // no rows).
+  bool acMailReportExecute();
+  // Prints the text form of the open text viewer's mail, else of the first
+  // selected list mail (a voice mail or an open voice viewer: nothing);
+  // the list mail's missing or unreadable file is reported. True when
+  // something was printed.
+  bool acMailPrintExecute();
   // Save to drafts for the open voice compose window, else the open text
   // compose window; false when nothing was saved.
   bool acMailSaveToDraftsExecute();
@@ -344,7 +351,6 @@ class TfrmMain : public QMainWindow {
   void acToolUserProfileExecute();
   // The settings dialog (main_window_options.cpp).
   void acToolsOptionsExecute();
-  void NotAvailable(QAction* action);
   int ShowMailViewer(qovra::TMailMessage& mail, const std::string& file);
   // Loads the mail into form (either viewer), checks its signature, sends
   // the read receipt when due and shows it modally as kind.

@@ -1,6 +1,7 @@
 // TfrmMailReport: the delivery report of a sent mail: a heading, one row
 // per recipient with the received and read times, Print and Close. The
-// delivery-report command fills it; printing is not built yet and says so.
+// delivery-report command fills it; Print prints ReportText in Courier New
+// 10 through the print dialog, titled with the dialog's caption.
 //
 // GUI thread only.
 #pragma once
@@ -23,10 +24,10 @@ class TfrmMailReport : public QDialog {
   // The whole report as plain text (what Print prints).
   QString ReportText;
 
-  QPlainTextEdit* lblReportTitle;
-  QTreeWidget* lvReport;
-  QPushButton* btnOK;
-  QPushButton* btnPrint;
+  QPlainTextEdit* lblReportTitle = nullptr;
+  QTreeWidget* lvReport = nullptr;
+  QPushButton* btnOK = nullptr;
+  QPushButton* btnPrint = nullptr;
 
  protected:
   void showEvent(QShowEvent* event) override;
