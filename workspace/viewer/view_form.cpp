@@ -7,8 +7,10 @@
 #include <QFile>
 #include <QGridLayout>
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPlainTextEdit>
 #include <QResizeEvent>
 #include <QToolBar>
 #include <QVBoxLayout>
@@ -136,6 +138,28 @@ TViewForm::~TViewForm() {
   Reader.reset();
   MailStream.reset();
   for (const std::string& file : WipeOnClose) WipeFile(file);
+}
+
+void TViewForm::showEvent(QShowEvent* event) {
+  for (QLineEdit* edit : findChildren<QLineEdit*>())
+    if (edit->isReadOnly()) edit->installEventFilter(this);
+  for (QPlainTextEdit* edit : findChildren<QPlainTextEdit*>())
+    if (edit->isReadOnly()) edit->installEventFilter(this);
+  QDialog::showEvent(event);
+}
+
+bool TViewForm::eventFilter(QObject* watched, QEvent* event) {
+  if (event->type() == QEvent::ShortcutOverride) {
+    auto* key = static_cast<QKeyEvent*>(event);
+    if ((key->modifiers() & (Qt::ControlModifier | Qt::AltModifier)) != 0 &&
+        !key->matches(QKeySequence::Copy) && !key->matches(QKeySequence::SelectAll)) {
+      // Not accepted: the shortcut map tries the window's shortcuts; a key
+      // that none takes still reaches the field as a key press.
+      event->ignore();
+      return true;
+    }
+  }
+  return QDialog::eventFilter(watched, event);
 }
 
 void TViewForm::Busy(const std::string& key) {

@@ -693,6 +693,40 @@ TEST_F(ViewerTest, SaveAsFromTheViewer) {
   EXPECT_TRUE(Shown().empty()) << testing::PrintToString(Shown());
 }
 
+// The main window's shortcuts reach their commands from the viewer's
+// read-only fields, whose own bindings would otherwise take the key (on X11
+// Ctrl+E is the edits' end of line). Ctrl+Right is claimed by the edits
+// under every keyboard scheme, so it stands in for such a key here.
+TEST_F(ViewerTest, ShortcutsWorkFromTheViewersReadOnlyFields) {
+  (void)SendToBob();
+  SelectInbox();
+  QAction* forward = Window().alMain->acMailForward;
+  const QKeySequence shortcut = forward->shortcut();
+  forward->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Right));
+  QString subject;
+  bool viewer_seen = false;
+  OpenViewer([&](TfrmViewMail& viewer) {
+    viewer_seen = true;
+    for (QWidget* field :
+         std::initializer_list<QWidget*>{viewer.frameViewMailTop1->eFrom, viewer.eMailBody}) {
+      SCOPED_TRACE(field->objectName().toStdString());
+      QApplication::setActiveWindow(&viewer);
+      field->setFocus();
+      subject.clear();
+      QTimer::singleShot(0, &viewer, [&] {
+        if (TfrmNewMail* compose = Window().NewMailForm()) {
+          subject = compose->frameNewMailTop1->eSubject->text();
+          compose->done(2);
+        }
+      });
+      QTest::keyClick(field, Qt::Key_Right, Qt::ControlModifier);
+      EXPECT_EQ(subject, QStringLiteral("Fwd: Салом"));
+    }
+  });
+  forward->setShortcut(shortcut);
+  EXPECT_TRUE(viewer_seen);
+}
+
 // A draft reopened and sent for administrative use keeps only the
 // enciphered copy: its plain working copy is wiped, not put back as the
 // mail file; checking the box alone is enough to send it so.
@@ -730,7 +764,6 @@ TEST_F(ViewerTest, ReopenedDraftSentForAdministrativeUseLeavesNoPlainCopy) {
     EXPECT_FALSE(fs::exists(qovra::MessagesDir + "~" + uuid + ".emz"));
   }
 }
-
 
 TEST_F(ViewerTest, PrintFromTheViewerAndStatusTextsInItsFooter) {
   qovra::SetMsg("msgReady", "msgReady");

@@ -119,6 +119,12 @@ class TViewForm : public QDialog {
   // StatusBusy with a message key's text, and StatusReady, when set.
   void Busy(const std::string& key);
   void Ready();
+
+  // Lets the window's Ctrl and Alt shortcuts pass the read-only fields,
+  // whose edit bindings (Ctrl+E: end of line on X11) would take them; Copy
+  // and Select all stay with the field.
+  void showEvent(QShowEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
 };
 
 namespace qovra::ui {
