@@ -24,7 +24,8 @@ packages=(
   libssl-dev zlib1g-dev libsqlite3-dev libcurl4-openssl-dev libpugixml-dev libp11-kit-dev
   libmp3lame-dev libmpg123-dev
   # windows
-  qt6-base-dev qt6-multimedia-dev qt6-svg-dev tango-icon-theme librsvg2-bin libx11-dev
+  qt6-base-dev qt6-multimedia-dev qt6-svg-dev qt6-translations-l10n tango-icon-theme librsvg2-bin
+  libx11-dev
   # tests and benchmarks
   googletest libgtest-dev libbenchmark-dev rhash libengine-gost-openssl openssl
   sqlite3 softhsm2 opensc xxd p11-kit-modules xvfb xauth fonts-dejavu-core fonts-liberation2

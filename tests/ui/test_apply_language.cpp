@@ -5,6 +5,7 @@
 #include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QCoreApplication>
 #include <QDialog>
 #include <QGroupBox>
 #include <QLabel>
@@ -229,6 +230,18 @@ TEST_F(ApplyLanguageTest, ClassPropertyFramesAndOwners) {
 
   TfrmSample sample;
   EXPECT_EQ(LanguageClassName(&sample), QString("TfrmSample"));  // namespace dropped
+}
+
+// Qt's own dialogs speak Russian with the Russian language and Qt's English
+// with Uzbek, following a change of language.
+TEST_F(ApplyLanguageTest, QtDialogsFollowTheLanguageWhereQtTranslatesThem) {
+  const QString english = QStringLiteral("Look in:");
+  for (const auto& [langid, translated] : {std::pair{1, true}, {0, false}, {1, true}}) {
+    SCOPED_TRACE(langid);
+    Options.langid = langid;
+    ApplyLanguage(nullptr);
+    EXPECT_EQ(QCoreApplication::translate("QFileDialog", "Look in:") != english, translated);
+  }
 }
 
 TEST_F(ApplyLanguageTest, NullControlLoadsOnlyMessages) {

@@ -3,16 +3,22 @@
 #include <QAbstractButton>
 #include <QAction>
 #include <QComboBox>
+#include <QCoreApplication>
 #include <QGroupBox>
 #include <QLabel>
+#include <QLibraryInfo>
 #include <QListWidget>
+#include <QLocale>
 #include <QMenu>
+#include <QPointer>
 #include <QStackedWidget>
 #include <QTabWidget>
 #include <QToolButton>
+#include <QTranslator>
 #include <QVariant>
 #include <QWidget>
 
+#include "base/records.h"
 #include "settings/language.h"
 
 namespace qovra {
@@ -129,7 +135,29 @@ void ApplyLanguageFile(const TLanguageFile* file, QWidget* control, QWidget* own
   }
 }
 
+void FollowQtTranslation() {
+  static int current = -1;
+  static QPointer<QTranslator> translator;
+  auto* app = QCoreApplication::instance();
+  if (!app || Options.langid == current) return;
+  current = Options.langid;
+  if (translator) {
+    QCoreApplication::removeTranslator(translator);
+    delete translator;
+  }
+  if (LanguageCode(current) != "ru") return;
+  auto* loaded = new QTranslator(app);
+  if (!loaded->load(QLocale(QLocale::Russian), QStringLiteral("qtbase"), QStringLiteral("_"),
+                    QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
+    delete loaded;
+    return;
+  }
+  QCoreApplication::installTranslator(loaded);
+  translator = loaded;
+}
+
 void ApplyLanguage(QWidget* control, QWidget* owner) {
+  FollowQtTranslation();
   const auto file = CurrentLanguageFile();
   ApplyLanguageFile(file.get(), control, owner);
 }

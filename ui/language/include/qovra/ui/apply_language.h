@@ -52,6 +52,11 @@ QString LanguageClassName(const QObject* control);
 // names refer to; null means control itself.
 void ApplyLanguage(QWidget* control, QWidget* owner = nullptr);
 
+// Qt's own dialogs (file, print) follow the language where Qt translates
+// them: its Russian translation is installed while the language is Russian;
+// for Uzbek they keep Qt's English. ApplyLanguage calls it.
+void FollowQtTranslation();
+
 // The same with an already parsed file (null does nothing).
 void ApplyLanguageFile(const TLanguageFile* file, QWidget* control, QWidget* owner = nullptr);
 
