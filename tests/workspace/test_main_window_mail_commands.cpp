@@ -27,12 +27,7 @@ namespace fs = std::filesystem;
 
 constexpr char kOwn[] = "alice@127.0.0.1";
 
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream out;
-  out << in.rdbuf();
-  return out.str();
-}
+constexpr auto ReadFile = qovra::testing::ScratchDir::Read;
 
 class MailCommandsTest : public MainWindowFixture {
  protected:

@@ -9,18 +9,9 @@
 #include <QToolButton>
 
 #include "net/xml_maker_addresses.h"
+#include "qovra/ui/widgets.h"
 #include "qovra/workspace/new_mail_top.h"
 #include "settings/settings.h"
-
-namespace {
-
-QAction* MakeAction(QObject* parent, const char* name) {
-  auto* a = new QAction(parent);
-  a->setObjectName(QString::fromLatin1(name));
-  return a;
-}
-
-}  // namespace
 
 TNewForm::TNewForm(QWidget* parent) : QDialog(parent) {}
 
@@ -29,8 +20,8 @@ void TNewForm::BuildMailMenu(TframeNewMailTop* top, QAction* extra) {
   TntMainMenu1->setObjectName(QStringLiteral("TntMainMenu1"));
   mnuMail = TntMainMenu1->addMenu(QString());
   mnuMail->setObjectName(QStringLiteral("mnuMail"));
-  mnuMailSend = MakeAction(this, "mnuMailSend");
-  mnuMailSaveToDrafts = MakeAction(this, "mnuMailSaveToDrafts");
+  mnuMailSend = qovra::ui::NamedAction(this, "mnuMailSend");
+  mnuMailSaveToDrafts = qovra::ui::NamedAction(this, "mnuMailSaveToDrafts");
   mnuMail->addAction(mnuMailSend);
   mnuMail->addAction(mnuMailSaveToDrafts);
   if (extra) mnuMail->addAction(extra);
@@ -38,8 +29,8 @@ void TNewForm::BuildMailMenu(TframeNewMailTop* top, QAction* extra) {
   mnuSendingMode = mnuMail->addMenu(QString());
   mnuSendingMode->setObjectName(QStringLiteral("mnuSendingMode"));
   auto* modes = new QActionGroup(this);
-  mnuSecureSend = MakeAction(this, "mnuSecureSend");
-  mnuFastSend = MakeAction(this, "mnuFastSend");
+  mnuSecureSend = qovra::ui::NamedAction(this, "mnuSecureSend");
+  mnuFastSend = qovra::ui::NamedAction(this, "mnuFastSend");
   for (QAction* a : {mnuSecureSend, mnuFastSend}) {
     a->setCheckable(true);
     modes->addAction(a);
@@ -48,9 +39,9 @@ void TNewForm::BuildMailMenu(TframeNewMailTop* top, QAction* extra) {
   mnuPriority = mnuMail->addMenu(QString());
   mnuPriority->setObjectName(QStringLiteral("mnuPriority"));
   auto* priorities = new QActionGroup(this);
-  mnuHighPriority = MakeAction(this, "mnuHighPriority");
-  mnuNormalPriority = MakeAction(this, "mnuNormalPriority");
-  mnuLowPriority = MakeAction(this, "mnuLowPriority");
+  mnuHighPriority = qovra::ui::NamedAction(this, "mnuHighPriority");
+  mnuNormalPriority = qovra::ui::NamedAction(this, "mnuNormalPriority");
+  mnuLowPriority = qovra::ui::NamedAction(this, "mnuLowPriority");
   for (QAction* a : {mnuHighPriority, mnuNormalPriority, mnuLowPriority}) {
     a->setCheckable(true);
     priorities->addAction(a);
@@ -58,14 +49,14 @@ void TNewForm::BuildMailMenu(TframeNewMailTop* top, QAction* extra) {
   }
   mnuReport = mnuMail->addMenu(QString());
   mnuReport->setObjectName(QStringLiteral("mnuReport"));
-  mnuReceiveReport = MakeAction(this, "mnuReceiveReport");
-  mnuReadReport = MakeAction(this, "mnuReadReport");
+  mnuReceiveReport = qovra::ui::NamedAction(this, "mnuReceiveReport");
+  mnuReadReport = qovra::ui::NamedAction(this, "mnuReadReport");
   for (QAction* a : {mnuReceiveReport, mnuReadReport}) {
     a->setCheckable(true);
     mnuReport->addAction(a);
   }
   mnuMail->addSeparator();
-  mnuCancel = MakeAction(this, "mnuCancel");
+  mnuCancel = qovra::ui::NamedAction(this, "mnuCancel");
   mnuMail->addAction(mnuCancel);
 
   // Mirrors of the frame's choices.

@@ -47,12 +47,6 @@ TfrmNewMail::TAttachChooser& AttachChooser() {
   return chooser;
 }
 
-QAction* MakeAction(QObject* parent, const char* name) {
-  auto* a = new QAction(parent);
-  a->setObjectName(QString::fromLatin1(name));
-  return a;
-}
-
 }  // namespace
 
 void TfrmNewMail::SetAttachChooser(TAttachChooser chooser) {
@@ -101,14 +95,14 @@ void TfrmNewMail::FormCreate() {
   splitMain->setChildrenCollapsible(false);
   lvFileAttachments->hide();
 
-  acCancel = MakeAction(this, "acCancel");
+  acCancel = qovra::ui::NamedAction(this, "acCancel");
   acCancel->setShortcut(QKeySequence(Qt::Key_Escape));
-  acAttachFile = MakeAction(this, "acAttachFile");
+  acAttachFile = qovra::ui::NamedAction(this, "acAttachFile");
   acAttachFile->setIcon(QIcon(
       QPixmap::fromImage(qovra::ui::LoadPngResource(QStringLiteral("ico_mail_attach_save32")))));
-  acDeleteSelected = MakeAction(this, "acDeleteSelected");
-  acDeleteAll = MakeAction(this, "acDeleteAll");
-  acOpen = MakeAction(this, "acOpen");
+  acDeleteSelected = qovra::ui::NamedAction(this, "acDeleteSelected");
+  acDeleteAll = qovra::ui::NamedAction(this, "acDeleteAll");
+  acOpen = qovra::ui::NamedAction(this, "acOpen");
   addAction(acCancel);
   connect(acCancel, &QAction::triggered, this, [this] { reject(); });
   connect(acAttachFile, &QAction::triggered, this, [this] { acAttachFileExecute(); });
@@ -163,10 +157,10 @@ void TfrmNewMail::BuildMenus() {
 
   pmAttachments = new QMenu(this);
   pmAttachments->setObjectName(QStringLiteral("pmAttachments"));
-  mnuAddFile = MakeAction(this, "mnuAddFile");
-  mnuDeleteFile = MakeAction(this, "mnuDeleteFile");
-  mnuDeleteAll = MakeAction(this, "mnuDeleteAll");
-  mnuOpen = MakeAction(this, "mnuOpen");
+  mnuAddFile = qovra::ui::NamedAction(this, "mnuAddFile");
+  mnuDeleteFile = qovra::ui::NamedAction(this, "mnuDeleteFile");
+  mnuDeleteAll = qovra::ui::NamedAction(this, "mnuDeleteAll");
+  mnuOpen = qovra::ui::NamedAction(this, "mnuOpen");
   pmAttachments->addAction(mnuAddFile);
   pmAttachments->addAction(mnuDeleteFile);
   pmAttachments->addAction(mnuDeleteAll);
@@ -179,12 +173,12 @@ void TfrmNewMail::BuildMenus() {
 
   pmEdit = new QMenu(this);
   pmEdit->setObjectName(QStringLiteral("pmEdit"));
-  mnuEditUndo = MakeAction(this, "mnuEditUndo");
-  mnuEditCut = MakeAction(this, "mnuEditCut");
-  mnuEditCopy = MakeAction(this, "mnuEditCopy");
-  mnuEditPaste = MakeAction(this, "mnuEditPaste");
-  mnuEditDelete = MakeAction(this, "mnuEditDelete");
-  mnuEditSelectAll = MakeAction(this, "mnuEditSelectAll");
+  mnuEditUndo = qovra::ui::NamedAction(this, "mnuEditUndo");
+  mnuEditCut = qovra::ui::NamedAction(this, "mnuEditCut");
+  mnuEditCopy = qovra::ui::NamedAction(this, "mnuEditCopy");
+  mnuEditPaste = qovra::ui::NamedAction(this, "mnuEditPaste");
+  mnuEditDelete = qovra::ui::NamedAction(this, "mnuEditDelete");
+  mnuEditSelectAll = qovra::ui::NamedAction(this, "mnuEditSelectAll");
   pmEdit->addAction(mnuEditUndo);
   pmEdit->addSeparator();
   for (QAction* a : {mnuEditCut, mnuEditCopy, mnuEditPaste, mnuEditDelete}) pmEdit->addAction(a);

@@ -32,6 +32,7 @@
 #include "qovra/workspace/compose_rules.h"
 #include "qovra/workspace/new_mail_top.h"
 #include "qovra/workspace/sound_tool.h"
+#include "qovra/workspace/voice_position.h"
 #include "seam/ui_seam.h"
 #include "settings/settings.h"
 #include "store/mail_container_reader.h"
@@ -40,20 +41,6 @@
 using qovra::ui::TVoiceEnd;
 
 namespace {
-
-QAction* MakeAction(QObject* parent, const char* name) {
-  auto* a = new QAction(parent);
-  a->setObjectName(QString::fromLatin1(name));
-  return a;
-}
-
-QPushButton* MakeButton(QWidget* parent, const char* name, const char* picture) {
-  auto* b = new QPushButton(parent);
-  b->setObjectName(QString::fromLatin1(name));
-  b->setIcon(QIcon(QPixmap::fromImage(qovra::ui::LoadPngResource(QString::fromLatin1(picture)))));
-  b->setFocusPolicy(Qt::TabFocus);
-  return b;
-}
 
 int64_t FileSize(const std::string& path) {
   return path.empty() ? 0 : qovra::GetFileSizeW(qovra::Utf8ToUtf16(path));
@@ -92,7 +79,7 @@ void TfrmNewVoiceMail::FormCreate() {
 
   frameNewMailTop1 = new TframeNewMailTop(this);
   BuildRecorder();
-  acCancel = MakeAction(this, "acCancel");
+  acCancel = qovra::ui::NamedAction(this, "acCancel");
   acCancel->setShortcut(QKeySequence(Qt::Key_Escape));
   addAction(acCancel);
   connect(acCancel, &QAction::triggered, this, [this] { reject(); });
@@ -128,11 +115,11 @@ void TfrmNewVoiceMail::FormCreate() {
 void TfrmNewVoiceMail::BuildRecorder() {
   pnlMailBody = new QWidget(this);
   pnlMailBody->setObjectName(QStringLiteral("pnlMailBody"));
-  btnRecord = MakeButton(pnlMailBody, "btnRecord", "audio_record16");
-  btnPlay = MakeButton(pnlMailBody, "btnPlay", "audio_play16");
-  btnPause = MakeButton(pnlMailBody, "btnPause", "audio_pause16");
-  btnStop = MakeButton(pnlMailBody, "btnStop", "audio_stop16");
-  btnAudioSettings = MakeButton(pnlMailBody, "btnAudioSettings", "audio_ddown16");
+  btnRecord = qovra::ui::PictureButton(pnlMailBody, "btnRecord", "audio_record16");
+  btnPlay = qovra::ui::PictureButton(pnlMailBody, "btnPlay", "audio_play16");
+  btnPause = qovra::ui::PictureButton(pnlMailBody, "btnPause", "audio_pause16");
+  btnStop = qovra::ui::PictureButton(pnlMailBody, "btnStop", "audio_stop16");
+  btnAudioSettings = qovra::ui::PictureButton(pnlMailBody, "btnAudioSettings", "audio_ddown16");
   btnPause->setCheckable(true);
   auto* row = new QHBoxLayout(pnlMailBody);
   row->setContentsMargins(8, 8, 8, 8);
@@ -145,14 +132,14 @@ void TfrmNewVoiceMail::BuildRecorder() {
 
   pmenuAudioSettings = new QMenu(this);
   pmenuAudioSettings->setObjectName(QStringLiteral("pmenuAudioSettings"));
-  mnuAudioStereo = MakeAction(this, "mnuAudioStereo");
+  mnuAudioStereo = qovra::ui::NamedAction(this, "mnuAudioStereo");
   mnuAudioStereo->setCheckable(true);
   pmenuAudioSettings->addAction(mnuAudioStereo);
   pmenuAudioSettings->addSeparator();
   auto* qualities = new QActionGroup(this);
-  mnuAudioQualityLow = MakeAction(this, "mnuAudioQualityLow");
-  mnuAudioQualityNormal = MakeAction(this, "mnuAudioQualityNormal");
-  mnuAudioQualityHigh = MakeAction(this, "mnuAudioQualityHigh");
+  mnuAudioQualityLow = qovra::ui::NamedAction(this, "mnuAudioQualityLow");
+  mnuAudioQualityNormal = qovra::ui::NamedAction(this, "mnuAudioQualityNormal");
+  mnuAudioQualityHigh = qovra::ui::NamedAction(this, "mnuAudioQualityHigh");
   int tag = 0;
   for (QAction* a : {mnuAudioQualityLow, mnuAudioQualityNormal, mnuAudioQualityHigh}) {
     a->setCheckable(true);
@@ -164,19 +151,10 @@ void TfrmNewVoiceMail::BuildRecorder() {
   connect(mnuAudioStereo, &QAction::triggered, this, [this](bool checked) { Stereo = checked; });
   connect(pmenuAudioSettings, &QMenu::aboutToShow, this, [this] { pmenuAudioSettingsPopup(); });
 
-  pnlStatusBar = new QWidget(this);
-  pnlStatusBar->setObjectName(QStringLiteral("pnlStatusBar"));
-  lblPosition = new QLabel(pnlStatusBar);
-  lblPosition->setObjectName(QStringLiteral("lblPosition"));
-  lblPosition->setMinimumWidth(
-      fontMetrics().horizontalAdvance(QStringLiteral("0:00:00.00 / 0:00:00.00")) + 8);
-  progbarAudio = new qovra::ui::TProgressBarEx(pnlStatusBar);
-  progbarAudio->setObjectName(QStringLiteral("progbarAudio"));
-  progbarAudio->setFixedHeight(14);
-  auto* status = new QHBoxLayout(pnlStatusBar);
-  status->setContentsMargins(8, 2, 8, 6);
-  status->addWidget(lblPosition);
-  status->addWidget(progbarAudio, 1);
+  const qovra::compose::TVoicePositionBar strip = qovra::compose::BuildVoicePositionBar(this);
+  pnlStatusBar = strip.Panel;
+  lblPosition = strip.Label;
+  progbarAudio = strip.Bar;
 
   timerPlayer = new QTimer(this);
   timerPlayer->setInterval(100);
@@ -398,9 +376,7 @@ void TfrmNewVoiceMail::audioPlayerDeactivate(TVoiceEnd reason) {
   if (!playing_pending_) return;
   playing_pending_ = false;
   timerPlayer->stop();
-  progbarAudio->SetProgress(0);
-  lblPosition->setText(qovra::ui::FormatVoiceTime(0) + QStringLiteral(" / ") +
-                       qovra::ui::FormatVoiceTime(wave_length_ms_));
+  qovra::compose::ShowVoicePosition({pnlStatusBar, lblPosition, progbarAudio}, 0, wave_length_ms_);
   SetIdleButtons();
   if (reason == TVoiceEnd::DeviceError)
     qovra::ShowWarning(qovra::ui::HandleOf(this), "msgAudioDeviceError");
@@ -410,12 +386,8 @@ void TfrmNewVoiceMail::timerPlayerTimer() {
   if (recorder_ && recorder_->Active()) {
     lblPosition->setText(qovra::ui::FormatVoiceTime(recorder_->PositionMs()));
   } else if (player_ && player_->Active()) {
-    const int64_t position = player_->PositionMs();
-    const int64_t length = wave_length_ms_ > 0 ? wave_length_ms_ : 1;
-    progbarAudio->SetProgress(
-        static_cast<int>(std::min<int64_t>(position, length) * progbarAudio->MaxValue() / length));
-    lblPosition->setText(qovra::ui::FormatVoiceTime(position) + QStringLiteral(" / ") +
-                         qovra::ui::FormatVoiceTime(wave_length_ms_));
+    qovra::compose::ShowVoicePosition({pnlStatusBar, lblPosition, progbarAudio},
+                                      player_->PositionMs(), wave_length_ms_);
   }
 }
 

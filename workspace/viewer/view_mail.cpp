@@ -37,12 +37,6 @@ TfrmViewMail::TFolderChooser& FolderChooser() {
   return chooser;
 }
 
-QAction* MakeAction(QObject* parent, const char* name) {
-  auto* a = new QAction(parent);
-  a->setObjectName(QString::fromLatin1(name));
-  return a;
-}
-
 QString BareName(const qovra::TMailAttachmentInfo& info) {
   return QString::fromStdU16String(qovra::BareFileNameOr(info.FileName.view(), u"attachment"));
 }
@@ -94,12 +88,12 @@ TfrmViewMail::TfrmViewMail(const TViewCommands& commands, QWidget* parent)
   Grip = new qovra::ui::TSizeGrip(this);
   Grip->PlaceOnPanel(frameViewMailFooter1->pnlFooter);
 
-  acClose = MakeAction(this, "acClose");
+  acClose = qovra::ui::NamedAction(this, "acClose");
   acClose->setShortcut(QKeySequence(Qt::Key_Escape));
   addAction(acClose);
-  acSaveSelected = MakeAction(this, "acSaveSelected");
-  acSaveAll = MakeAction(this, "acSaveAll");
-  acOpen = MakeAction(this, "acOpen");
+  acSaveSelected = qovra::ui::NamedAction(this, "acSaveSelected");
+  acSaveAll = qovra::ui::NamedAction(this, "acSaveAll");
+  acOpen = qovra::ui::NamedAction(this, "acOpen");
   connect(acClose, &QAction::triggered, this, [this] { done(2); });
   connect(acSaveSelected, &QAction::triggered, this, [this] { acSaveSelectedExecute(); });
   connect(acSaveAll, &QAction::triggered, this, [this] { acSaveAllExecute(); });

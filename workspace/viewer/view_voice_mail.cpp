@@ -11,7 +11,6 @@
 #include <QTimer>
 #include <QToolBar>
 #include <QVBoxLayout>
-#include <algorithm>
 #include <cstdio>
 
 #include "base/messages.h"
@@ -25,25 +24,12 @@
 #include "qovra/ui/png_resources.h"
 #include "qovra/ui/widgets.h"
 #include "qovra/workspace/sound_tool.h"
+#include "qovra/workspace/voice_position.h"
 #include "seam/ui_seam.h"
 
 using qovra::ui::TVoiceEnd;
 
 namespace {
-
-QAction* MakeAction(QObject* parent, const char* name) {
-  auto* a = new QAction(parent);
-  a->setObjectName(QString::fromLatin1(name));
-  return a;
-}
-
-QPushButton* MakeButton(QWidget* parent, const char* name, const char* picture) {
-  auto* b = new QPushButton(parent);
-  b->setObjectName(QString::fromLatin1(name));
-  b->setIcon(QIcon(QPixmap::fromImage(qovra::ui::LoadPngResource(QString::fromLatin1(picture)))));
-  b->setFocusPolicy(Qt::TabFocus);
-  return b;
-}
 
 QString Msg(const char* key) {
   return QString::fromStdString(qovra::GetMsg(key));
@@ -61,7 +47,7 @@ TfrmViewVoiceMail::TfrmViewVoiceMail(const TViewCommands& commands, QWidget* par
 
   // The save entry is this window's own: its caption speaks of the
   // recording, while the main window's command keeps its own.
-  mnuSaveAttachments = MakeAction(this, "mnuSaveAttachments");
+  mnuSaveAttachments = qovra::ui::NamedAction(this, "mnuSaveAttachments");
   if (commands.SaveAttachments) {
     QAction* target = commands.SaveAttachments;
     connect(mnuSaveAttachments, &QAction::triggered, target, &QAction::trigger);
@@ -75,9 +61,9 @@ TfrmViewVoiceMail::TfrmViewVoiceMail(const TViewCommands& commands, QWidget* par
 
   pnlMailBody = new QWidget(this);
   pnlMailBody->setObjectName(QStringLiteral("pnlMailBody"));
-  btnPlay = MakeButton(pnlMailBody, "btnPlay", "audio_play16");
-  btnPause = MakeButton(pnlMailBody, "btnPause", "audio_pause16");
-  btnStop = MakeButton(pnlMailBody, "btnStop", "audio_stop16");
+  btnPlay = qovra::ui::PictureButton(pnlMailBody, "btnPlay", "audio_play16");
+  btnPause = qovra::ui::PictureButton(pnlMailBody, "btnPause", "audio_pause16");
+  btnStop = qovra::ui::PictureButton(pnlMailBody, "btnStop", "audio_stop16");
   btnPause->setCheckable(true);
   auto* row = new QHBoxLayout(pnlMailBody);
   row->setContentsMargins(8, 8, 8, 8);
@@ -87,19 +73,10 @@ TfrmViewVoiceMail::TfrmViewVoiceMail(const TViewCommands& commands, QWidget* par
   btnPause->setEnabled(false);
   btnStop->setEnabled(false);
 
-  pnlStatusBar = new QWidget(this);
-  pnlStatusBar->setObjectName(QStringLiteral("pnlStatusBar"));
-  lblPosition = new QLabel(pnlStatusBar);
-  lblPosition->setObjectName(QStringLiteral("lblPosition"));
-  lblPosition->setMinimumWidth(
-      fontMetrics().horizontalAdvance(QStringLiteral("0:00:00.00 / 0:00:00.00")) + 8);
-  progbarAudio = new qovra::ui::TProgressBarEx(pnlStatusBar);
-  progbarAudio->setObjectName(QStringLiteral("progbarAudio"));
-  progbarAudio->setFixedHeight(14);
-  auto* status = new QHBoxLayout(pnlStatusBar);
-  status->setContentsMargins(8, 2, 8, 6);
-  status->addWidget(lblPosition);
-  status->addWidget(progbarAudio, 1);
+  const qovra::compose::TVoicePositionBar strip = qovra::compose::BuildVoicePositionBar(this);
+  pnlStatusBar = strip.Panel;
+  lblPosition = strip.Label;
+  progbarAudio = strip.Bar;
 
   frameViewMailFooter1 = new TframeViewMailFooter(this);
   Grip = new qovra::ui::TSizeGrip(this);
@@ -113,7 +90,7 @@ TfrmViewVoiceMail::TfrmViewVoiceMail(const TViewCommands& commands, QWidget* par
   connect(btnPause, &QPushButton::clicked, this, [this] { btnPauseClick(); });
   connect(btnStop, &QPushButton::clicked, this, [this] { btnStopClick(); });
 
-  acClose = MakeAction(this, "acClose");
+  acClose = qovra::ui::NamedAction(this, "acClose");
   acClose->setShortcut(QKeySequence(Qt::Key_Escape));
   addAction(acClose);
   connect(acClose, &QAction::triggered, this, [this] { done(2); });
@@ -283,9 +260,7 @@ void TfrmViewVoiceMail::audioPlayerDeactivate(TVoiceEnd reason) {
   if (!playing_pending_) return;
   playing_pending_ = false;
   timerPlayer->stop();
-  progbarAudio->SetProgress(0);
-  lblPosition->setText(qovra::ui::FormatVoiceTime(0) + QStringLiteral(" / ") +
-                       qovra::ui::FormatVoiceTime(wave_length_ms_));
+  qovra::compose::ShowVoicePosition({pnlStatusBar, lblPosition, progbarAudio}, 0, wave_length_ms_);
   SetIdleButtons();
   if (reason == TVoiceEnd::DeviceError && !closed_)
     qovra::ShowWarning(qovra::ui::HandleOf(this), "msgAudioDeviceError");
@@ -293,12 +268,8 @@ void TfrmViewVoiceMail::audioPlayerDeactivate(TVoiceEnd reason) {
 
 void TfrmViewVoiceMail::timerPlayerTimer() {
   if (!player_ || !player_->Active()) return;
-  const int64_t position = player_->PositionMs();
-  const int64_t length = wave_length_ms_ > 0 ? wave_length_ms_ : 1;
-  progbarAudio->SetProgress(
-      static_cast<int>(std::min<int64_t>(position, length) * progbarAudio->MaxValue() / length));
-  lblPosition->setText(qovra::ui::FormatVoiceTime(position) + QStringLiteral(" / ") +
-                       qovra::ui::FormatVoiceTime(wave_length_ms_));
+  qovra::compose::ShowVoicePosition({pnlStatusBar, lblPosition, progbarAudio},
+                                    player_->PositionMs(), wave_length_ms_);
 }
 
 void TfrmViewVoiceMail::done(int result) {

@@ -45,10 +45,7 @@ constexpr char kNewPassword[] = "новый пароль";
 constexpr char kRecovered[] = "recovered Ёж";
 constexpr char kAlicePassword[] = "secret";
 
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
+constexpr auto ReadFile = qovra::testing::ScratchDir::Read;
 
 class AccountCommandsTest : public ::testing::Test {
  protected:

@@ -55,10 +55,7 @@ constexpr char kAlice[] = "alice@127.0.0.1";
 constexpr char kBob[] = "bob@localhost";
 constexpr char kCarol[] = "carol@127.0.0.1";
 
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
+constexpr auto ReadFile = qovra::testing::ScratchDir::Read;
 
 std::string Login(const std::string& address) {
   return address.substr(0, address.find('@'));

@@ -55,10 +55,7 @@ using xs_test::TestClient;
 constexpr char kAlice[] = "alice@127.0.0.1";
 constexpr char kBob[] = "bob@127.0.0.1";
 
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
+constexpr auto ReadFile = qovra::testing::ScratchDir::Read;
 void WriteFile(const std::string& path, const std::string& bytes) {
   std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
 }

@@ -57,10 +57,7 @@ constexpr char kFrank[] = "frank@localhost";  // the own domain but another coef
 constexpr char kNobody[] = "nobody@localhost";
 constexpr char kForeign[] = "x@example.org";
 
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
+constexpr auto ReadFile = qovra::testing::ScratchDir::Read;
 
 std::vector<std::string> FilesIn(const std::string& dir, const std::string& ext = "") {
   std::vector<std::string> names;

@@ -27,10 +27,7 @@ namespace fs = std::filesystem;
 using namespace qovra::compose;
 using qovra::testing::ScratchDir;
 
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
+constexpr auto ReadFile = qovra::testing::ScratchDir::Read;
 
 // Completion: caret given by "|" in the text.
 struct CompletionCase {

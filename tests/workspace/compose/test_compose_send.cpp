@@ -21,10 +21,7 @@ using qovra_test::kAlice;
 using qovra_test::kBob;
 using qovra_test::kCarol;
 
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
+constexpr auto ReadFile = qovra::testing::ScratchDir::Read;
 
 bool Contains(const std::vector<std::string>& texts, const std::string& part) {
   for (const std::string& t : texts)

@@ -24,10 +24,7 @@ using qovra_test::kAlice;
 using qovra_test::kBob;
 using qovra_test::kCarol;
 
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), {}};
-}
+constexpr auto ReadFile = qovra::testing::ScratchDir::Read;
 
 // What a voice container holds: its subject, To, and the name and bytes of
 // each attachment.

@@ -1,7 +1,13 @@
 #include "qovra/ui/widgets.h"
 
+#include <QAction>
+#include <QIcon>
 #include <QLineEdit>
+#include <QPixmap>
+#include <QPushButton>
 #include <cstring>
+
+#include "qovra/ui/png_resources.h"
 
 namespace qovra::ui {
 
@@ -46,6 +52,20 @@ bool WipeEditText(QLineEdit* edit) {
   }
   edit->clear();
   return wiped;
+}
+
+QAction* NamedAction(QObject* parent, const char* name) {
+  auto* a = new QAction(parent);
+  a->setObjectName(QString::fromLatin1(name));
+  return a;
+}
+
+QPushButton* PictureButton(QWidget* parent, const char* name, const char* picture) {
+  auto* b = new QPushButton(parent);
+  b->setObjectName(QString::fromLatin1(name));
+  b->setIcon(QIcon(QPixmap::fromImage(LoadPngResource(QString::fromLatin1(picture)))));
+  b->setFocusPolicy(Qt::TabFocus);
+  return b;
 }
 
 }  // namespace qovra::ui

@@ -7,7 +7,9 @@
 
 #include <QWidget>
 
+class QAction;
 class QLineEdit;
+class QPushButton;
 
 #include "seam/ui_seam.h"
 
@@ -40,5 +42,12 @@ void ApplyLanguageToForm(QWidget* form);
 // was overwritten; false when it was not (an empty or static text, or a
 // copy of text() still alive elsewhere, which keeps its content).
 bool WipeEditText(QLineEdit* edit);
+
+// An action named name (the language file finds it by that name), owned by
+// parent.
+QAction* NamedAction(QObject* parent, const char* name);
+// A push button named name with the PNG resource picture as its icon,
+// reached by Tab only (a click leaves the focus where it was).
+QPushButton* PictureButton(QWidget* parent, const char* name, const char* picture);
 
 }  // namespace qovra::ui
