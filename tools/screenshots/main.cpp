@@ -752,6 +752,38 @@ bool ShootDupDialog(const QString& dir) {
 
 }  // namespace
 
+// The main window's commands that a viewer binds to, with their pictures,
+// named for the language file; the voice viewer has no print or save as.
+TViewCommands MainViewCommands(QWidget& main_actions, bool text) {
+  main_actions.setProperty("qovraClass", QStringLiteral("TfrmMain"));
+  auto command = [&main_actions](const char* action, const char* image) {
+    QAction* a = qovra::ui::NamedAction(&main_actions, action);
+    a->setIcon(QIcon(QPixmap::fromImage(qovra::ui::LoadPngResource(QString::fromLatin1(image)))));
+    return a;
+  };
+  TViewCommands commands;
+  commands.Reply = command("acMailReply", "ico_mail_reply32");
+  commands.Forward = command("acMailForward", "ico_mail_forward32");
+  if (text) {
+    commands.Print = command("acMailPrint", "ico_mail_print32");
+    commands.SaveAs = command("acMailSaveAs", "ico_mail_save32");
+  }
+  commands.SaveAttachments = command("acMailAttachmentsSave", "ico_mail_attach_save32");
+  commands.SignDetails = command("acMailSignDetails", "ico_mail_sign32");
+  qovra::ApplyLanguage(&main_actions);
+  return commands;
+}
+
+// Opens file in the viewer the way the main window does and fills it.
+bool LoadViewerMail(TViewForm& form, const std::string& file) {
+  form.MailStream = std::make_unique<qovra::TEFileStream>(file, true, false, qovra::fmOpenRead);
+  form.Reader = std::make_unique<qovra::TMailReader>(*form.MailStream);
+  form.Reader->SetReadInPlace(true);
+  if (!form.Reader->Parse(nullptr, nullptr)) return false;
+  form.FillFromReader();
+  return true;
+}
+
 // The text viewer over an owner with a received mail of two attachments,
 // its footer showing the signature verdict status (the codes of
 // signature_check.h); name is the file name of the shot.
@@ -782,27 +814,9 @@ bool ShootViewer(const QString& dir, const QString& name, int status, uint16_t f
   owner.show();
   Settle();
   QWidget main_actions;
-  main_actions.setProperty("qovraClass", QStringLiteral("TfrmMain"));
-  auto command = [&main_actions](const char* action, const char* image) {
-    auto* a = new QAction(&main_actions);
-    a->setObjectName(QString::fromLatin1(action));
-    a->setIcon(QIcon(QPixmap::fromImage(qovra::ui::LoadPngResource(QString::fromLatin1(image)))));
-    return a;
-  };
-  TViewCommands commands;
-  commands.Reply = command("acMailReply", "ico_mail_reply32");
-  commands.Forward = command("acMailForward", "ico_mail_forward32");
-  commands.Print = command("acMailPrint", "ico_mail_print32");
-  commands.SaveAs = command("acMailSaveAs", "ico_mail_save32");
-  commands.SaveAttachments = command("acMailAttachmentsSave", "ico_mail_attach_save32");
-  commands.SignDetails = command("acMailSignDetails", "ico_mail_sign32");
-  qovra::ApplyLanguage(&main_actions);
+  const TViewCommands commands = MainViewCommands(main_actions, /*text=*/true);
   TfrmViewMail form(commands, &owner);
-  form.MailStream = std::make_unique<qovra::TEFileStream>(file, true, false, qovra::fmOpenRead);
-  form.Reader = std::make_unique<qovra::TMailReader>(*form.MailStream);
-  form.Reader->SetReadInPlace(true);
-  if (!form.Reader->Parse(nullptr, nullptr)) return false;
-  form.FillFromReader();
+  if (!LoadViewerMail(form, file)) return false;
   form.Mail.Flags = flags;
   form.Mail.SendMode = (flags & qovra::mfAdminOnly) ? qovra::kSendModeSecure : qovra::kSendModeFast;
   form.Check.Status = status;
@@ -844,27 +858,11 @@ bool ShootVoiceViewer(const QString& dir) {
   owner.show();
   Settle();
   QWidget main_actions;
-  main_actions.setProperty("qovraClass", QStringLiteral("TfrmMain"));
-  auto command = [&main_actions](const char* action, const char* image) {
-    auto* a = new QAction(&main_actions);
-    a->setObjectName(QString::fromLatin1(action));
-    a->setIcon(QIcon(QPixmap::fromImage(qovra::ui::LoadPngResource(QString::fromLatin1(image)))));
-    return a;
-  };
-  TViewCommands commands;
-  commands.Reply = command("acMailReply", "ico_mail_reply32");
-  commands.Forward = command("acMailForward", "ico_mail_forward32");
-  commands.SaveAttachments = command("acMailAttachmentsSave", "ico_mail_attach_save32");
-  commands.SignDetails = command("acMailSignDetails", "ico_mail_sign32");
-  qovra::ApplyLanguage(&main_actions);
+  const TViewCommands commands = MainViewCommands(main_actions, /*text=*/false);
   TfrmViewVoiceMail form(commands, &owner);
   form.SetSaveVoiceIcon(QIcon(
       QPixmap::fromImage(qovra::ui::LoadPngResource(QStringLiteral("ico_mail_voice_save32")))));
-  form.MailStream = std::make_unique<qovra::TEFileStream>(file, true, false, qovra::fmOpenRead);
-  form.Reader = std::make_unique<qovra::TMailReader>(*form.MailStream);
-  form.Reader->SetReadInPlace(true);
-  if (!form.Reader->Parse(nullptr, nullptr)) return false;
-  form.FillFromReader();
+  if (!LoadViewerMail(form, file)) return false;
   form.Mail.SendMode = qovra::kSendModeSecure;
   form.Check.Status = qovra::kSignValid;
   form.ShowSignatureStatus();
