@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
+#include <openssl/crypto.h>
 #include <poll.h>
 #include <sys/epoll.h>
 #include <sys/eventfd.h>
@@ -464,6 +465,9 @@ void HttpLayer::Impl::Worker() {
     if (idle > kMaxIdleThreads) break;
   }
   if (ep >= 0) ::close(ep);
+  // This thread's OpenSSL state goes now: once the last thread is counted
+  // off, the process may end before a detached thread's exit would free it.
+  OPENSSL_thread_stop();
   std::lock_guard<std::mutex> lock(mutex);
   --idle;
   if (--threads == 0) all_closed.notify_all();
