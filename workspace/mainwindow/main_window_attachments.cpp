@@ -7,6 +7,7 @@
 #include "base/messages.h"
 #include "base/msg_format.h"
 #include "base/utf.h"
+#include "platform/file_utils.h"
 #include "qovra/ui/widgets.h"
 #include "qovra/workspace/mail_commands.h"
 #include "qovra/workspace/main_window.h"
@@ -46,9 +47,12 @@ bool TfrmMain::acMailAttachmentsSaveExecute() {
   if (RecordingSaveChooser()) {
     chosen = RecordingSaveChooser()(&viewer, proposed);
   } else {
-    const QString path =
-        QFileDialog::getSaveFileName(&viewer, QString(), proposed, Msg("msgMp3FilesFilter"),
-                                     nullptr, QFileDialog::DontConfirmOverwrite);
+    const QString folder =
+        QString::fromStdU16String(qovra::GetSpecialFolderW(qovra::kCsidlPersonal));
+    const QString path = QFileDialog::getSaveFileName(
+        &viewer, Msg("btnSaveVoiceCaption"),
+        folder.isEmpty() ? proposed : folder + QLatin1Char('/') + proposed,
+        Msg("msgMp3FilesFilter"), nullptr, QFileDialog::DontConfirmOverwrite);
     if (!path.isEmpty()) chosen = path;
   }
   if (!chosen || chosen->isEmpty()) return false;

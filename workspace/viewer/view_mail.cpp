@@ -17,6 +17,7 @@
 #include "base/messages.h"
 #include "base/msg_format.h"
 #include "base/utf.h"
+#include "platform/file_utils.h"
 #include "platform/run_thread.h"
 #include "qovra/controls/size_grip.h"
 #include "qovra/controls/web_link.h"
@@ -233,7 +234,8 @@ void TfrmViewMail::acSaveAllExecute() {
     folder = FolderChooser()(this);
   } else {
     const QString chosen = QFileDialog::getExistingDirectory(
-        this, QString::fromStdString(qovra::GetMsg("msgSaveAttachedFiles")));
+        this, QString::fromStdString(qovra::GetMsg("msgSaveAttachedFiles")),
+        QString::fromStdU16String(qovra::GetSpecialFolderW(qovra::kCsidlPersonal)));
     if (!chosen.isEmpty()) folder = chosen;
   }
   if (!folder || folder->isEmpty()) return;

@@ -6,7 +6,10 @@
 // recording (and, from the text viewer, every attachment) through the main
 // window's save command.
 #include <QApplication>
+#include <QDir>
 #include <QElapsedTimer>
+#include <QFileDialog>
+#include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -27,6 +30,7 @@
 #include "qovra/workspace/view_mail.h"
 #include "qovra/workspace/view_voice_mail.h"
 #include "store/mail_container_reader.h"
+#include "support/scoped_env.h"
 
 namespace {
 
@@ -488,6 +492,89 @@ TEST_F(VoiceViewerTest, SaveAttachmentsSavesAllFromTheTextViewerAndNothingWithou
   EXPECT_TRUE(shown);
   EXPECT_EQ(ReadFile(folder + "/one.txt"), "first");
   EXPECT_EQ(ReadFile(folder + "/two.bin"), std::string(3000, 'z'));
+}
+
+// What a real file dialog showed when it opened; the dialog is cancelled.
+struct TShownDialog {
+  bool seen = false;
+  QString title;
+  QString folder;
+  QString file;
+};
+
+// Arms a timer that catches the next modal file dialog.
+void CatchFileDialog(QObject* context, TShownDialog& out) {
+  QTimer::singleShot(0, context, [&out] {
+    auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+    if (!dialog) return;
+    out.seen = true;
+    out.title = dialog->windowTitle();
+    out.folder = dialog->directory().absolutePath();
+    const QStringList files = dialog->selectedFiles();
+    if (!files.isEmpty()) out.file = QFileInfo(files.front()).fileName();
+    dialog->reject();
+  });
+}
+
+// HOME (and with it the documents folder) moved to a folder of the test.
+class ScopedDocumentsHome {
+ public:
+  explicit ScopedDocumentsHome(const std::string& home)
+      : home_("HOME", home), config_("XDG_CONFIG_HOME", home + "/.config") {
+    fs::create_directories(home);
+  }
+  static std::string Folder(const std::string& home) {
+    return QDir(QString::fromStdString(home)).absolutePath().toStdString();
+  }
+
+ private:
+  qovra::testing::ScopedEnv home_;
+  qovra::testing::ScopedEnv config_;
+};
+
+TEST_F(VoiceViewerTest, TheRecordingSaveDialogIsCaptionedAndStartsInTheDocumentsFolder) {
+  const std::string home = dir_.File("home");
+  const ScopedDocumentsHome documents(home);
+  SendVoiceToBob(QStringLiteral("a/b:c"));
+  TShownDialog voice;
+  Open([&](TfrmViewVoiceMail& form) {
+    CatchFileDialog(&form, voice);
+    form.mnuSaveAttachments->trigger();
+  });
+  ASSERT_TRUE(voice.seen);
+  EXPECT_EQ(voice.title.toStdString(), qovra::GetMsg("btnSaveVoiceCaption"));
+  EXPECT_EQ(voice.folder.toStdString(), ScopedDocumentsHome::Folder(home));
+  EXPECT_EQ(voice.file.toStdString(), "a.b.c.mp3");
+}
+
+TEST_F(VoiceViewerTest, TheSaveAllFolderDialogStartsInTheDocumentsFolder) {
+  const std::string home = dir_.File("home");
+  const ScopedDocumentsHome documents(home);
+  ASSERT_NO_FATAL_FAILURE(BecomeClient(kAlice));
+  const std::string a = MakeFile("one.txt", 0, "first");
+  const int sent = Compose([&](TfrmNewMail& form) {
+    Type(form, QString::fromLatin1(kBob), QStringLiteral("Files"), QStringLiteral("Text"));
+    form.AttachFiles({QString::fromStdString(a)});
+    Window().alMain->acMailSend->trigger();
+  });
+  ASSERT_EQ(sent, 1) << testing::PrintToString(Shown());
+  ASSERT_NO_FATAL_FAILURE(BecomeClient(kBob));
+  ASSERT_TRUE(Window().acMailReceiveExecute());
+  Window().SelectFolder(qovra::kFolderInbox);
+  SelectRows({0});
+  TShownDialog all;
+  QObject guard;
+  QTimer::singleShot(0, &guard, [&] {
+    TfrmViewMail* form = Window().ViewMailForm();
+    if (!form) return;
+    CatchFileDialog(form, all);
+    Window().alMain->acMailAttachmentsSave->trigger();
+    QTest::keyClick(form, Qt::Key_Escape);
+  });
+  Window().alMain->acMailOpen->trigger();
+  ASSERT_TRUE(all.seen);
+  EXPECT_EQ(all.title.toStdString(), qovra::GetMsg("msgSaveAttachedFiles"));
+  EXPECT_EQ(all.folder.toStdString(), ScopedDocumentsHome::Folder(home));
 }
 
 }  // namespace
