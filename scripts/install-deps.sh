@@ -25,7 +25,7 @@ packages=(
   libmp3lame-dev libmpg123-dev
   # windows
   qt6-base-dev qt6-multimedia-dev qt6-svg-dev qt6-translations-l10n tango-icon-theme librsvg2-bin
-  libx11-dev
+  libx11-dev xdg-utils
   # tests and benchmarks
   googletest libgtest-dev libbenchmark-dev rhash libengine-gost-openssl openssl
   sqlite3 softhsm2 opensc xxd p11-kit-modules xvfb xauth fonts-dejavu-core fonts-liberation2

@@ -1,11 +1,14 @@
 #include "qovra/workspace/attachment_rows.h"
 
 #include <QListWidget>
+#include <cstdio>
 
+#include "base/messages.h"
 #include "base/utf.h"
 #include "platform/run_thread.h"
 #include "platform/temp_files.h"
 #include "qovra/ui/shell.h"
+#include "qovra/ui/widgets.h"
 #include "qovra/workspace/compose_rules.h"
 #include "store/mail_container_names.h"
 
@@ -70,6 +73,13 @@ TRunThreadList& MailWindowRunThreads() {
 
 void SetMailWindowRunThreads(TRunThreadList* list) {
   run_threads_override = list;
+}
+
+bool OpenAttachmentFile(QWidget* owner, const std::string& file) {
+  if (MailWindowRunThreads().OpenDocument(file).Started()) return true;
+  std::fprintf(stderr, "qovra: no program could be started to open %s\n", file.c_str());
+  ShowWarning(HandleOf(owner), "msgCannotOpenAttachment");
+  return false;
 }
 
 }  // namespace qovra::ui

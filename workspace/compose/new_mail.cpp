@@ -349,12 +349,12 @@ void TfrmNewMail::acOpenExecute() {
   if (!item) return;
   const qovra::TMailAttachmentInfo info = qovra::ui::AttachmentOfRow(item);
   if (info.DataOffset == 0) {
-    qovra::ui::MailWindowRunThreads().OpenDocument(qovra::Utf16ToUtf8(info.FileName.view()));
+    (void)qovra::ui::OpenAttachmentFile(this, qovra::Utf16ToUtf8(info.FileName.view()));
     return;
   }
   if (!Reader) return;
   const std::string file = qovra::ui::ExtractToTemp(*Reader, info.DataOffset, nullptr, nullptr);
-  if (!file.empty()) qovra::ui::MailWindowRunThreads().OpenDocument(file);
+  if (!file.empty()) (void)qovra::ui::OpenAttachmentFile(this, file);
 }
 
 void TfrmNewMail::pmEditPopup() {

@@ -258,5 +258,5 @@ void TfrmViewMail::acOpenExecute() {
   Ready();
   if (file.empty()) return;
   if ((Mail.Flags & qovra::mfAdminOnly) != 0) WipeOnClose.push_back(file);
-  qovra::ui::MailWindowRunThreads().OpenDocument(file);
+  (void)qovra::ui::OpenAttachmentFile(this, file);
 }

@@ -476,6 +476,29 @@ TEST_F(ViewerTest, CraftedAttachmentNameIsSavedAsABareName) {
   EXPECT_EQ(Shown(), (std::vector<std::string>{"overwrite " + folder + "/x?"}));
 }
 
+// Opening an attachment hands it to the desktop's opener; a machine
+// without one is told so rather than left with nothing happening.
+TEST_F(ViewerTest, OpeningAnAttachmentWithoutAnOpenerSaysSo) {
+  const std::string uuid = SendToBob({{"a.txt", "first"}});
+  SetFlags(uuid, FlagsOf(uuid) | qovra::mfRead);
+  qovra::SetMsg("msgCannotOpenAttachment", "msgCannotOpenAttachment");
+  for (const auto& [opener, shown] : {std::pair<std::string, std::vector<std::string>>{"true", {}},
+                                      {dir_.File("no-such-opener"), {"msgCannotOpenAttachment"}}}) {
+    SCOPED_TRACE(opener);
+    qovra::TRunThreadList programs(opener);
+    qovra::ui::SetMailWindowRunThreads(&programs);
+    ui_->messages.clear();
+    SelectInbox();
+    OpenViewer([&](TfrmViewMail& form) {
+      ASSERT_EQ(form.lvFileAttachments->count(), 1);
+      form.lvFileAttachments->item(0)->setSelected(true);
+      form.acOpenExecute();
+    });
+    qovra::ui::SetMailWindowRunThreads(nullptr);
+    EXPECT_EQ(Shown(), shown);
+  }
+}
+
 TEST_F(ViewerTest, MissingOrCorruptMailFileOpensNothing) {
   const std::string uuid = SendToBob();
   SetFlags(uuid, FlagsOf(uuid) | qovra::mfRead);

@@ -11,6 +11,7 @@
 #include "store/mail_container_reader.h"
 
 class QListWidget;
+class QWidget;
 class QListWidgetItem;
 
 namespace qovra {
@@ -38,5 +39,10 @@ TRunThreadList& MailWindowRunThreads();
 // Puts list (not owned) in place of the default one, for tests; null
 // restores the default.
 void SetMailWindowRunThreads(TRunThreadList* list);
+
+// Hands file to the desktop's opener through MailWindowRunThreads; when the
+// opener cannot start, says so over owner ("msgCannotOpenAttachment") with
+// the reason on stderr. True when the opener started.
+bool OpenAttachmentFile(QWidget* owner, const std::string& file);
 
 }  // namespace qovra::ui
