@@ -27,6 +27,7 @@
 #include <thread>
 #include <vector>
 
+#include "bench_peak_memory.h"
 #include "server/exchange_pki.h"
 #include "server/exchange_test_client.h"
 #include "support/exchange_server.h"
@@ -45,18 +46,7 @@ double Seconds(Clock::duration d) {
 
 // VmHWM or VmRSS of a process, in KiB.
 long StatusKiB(pid_t pid, const std::string& field) {
-  std::ifstream status("/proc/" + std::to_string(pid) + "/status");
-  std::string key;
-  while (status >> key) {
-    if (key == field) {
-      long kib = 0;
-      status >> kib;
-      return kib;
-    }
-    std::string rest;
-    std::getline(status, rest);
-  }
-  return 0;
+  return qovra_bench::StatusKiB(field, "/proc/" + std::to_string(pid) + "/status");
 }
 
 // CPU seconds a process used so far (user and system).

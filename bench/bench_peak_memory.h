@@ -6,10 +6,10 @@
 
 namespace qovra_bench {
 
-// A size line of /proc/self/status ("VmRSS:", "VmHWM:") in KiB; 0 when
-// unknown.
-inline long StatusKiB(const std::string& field) {
-  std::ifstream status("/proc/self/status");
+// A size line ("VmRSS:", "VmHWM:") of a status file of /proc (this
+// process's by default) in KiB; 0 when unknown.
+inline long StatusKiB(const std::string& field, const std::string& path = "/proc/self/status") {
+  std::ifstream status(path);
   std::string key;
   while (status >> key) {
     if (key == field) {

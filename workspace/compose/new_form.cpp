@@ -113,4 +113,22 @@ void TNewForm::reject() {
 void TNewForm::showEvent(QShowEvent* event) {
   QDialog::showEvent(event);
   if (!event->spontaneous()) Modified = false;
+  TframeNewMailTop* top = GetTopFrame();
+  if (!centred_) {
+    centred_ = true;
+    if (top) top->eTo->setFocus();
+    if (QWidget* owner = parentWidget()) {
+      const QRect r = owner->window()->frameGeometry();
+      move(r.center() - rect().center());
+    }
+  }
+  if (top) top->PlaceContactsList(this);
+}
+
+void TNewForm::BindSendCommands(QAction* send, QAction* save_to_drafts) {
+  for (QAction* a : {send, save_to_drafts})
+    if (a) addAction(a);
+  if (send) connect(mnuMailSend, &QAction::triggered, send, &QAction::trigger);
+  if (save_to_drafts)
+    connect(mnuMailSaveToDrafts, &QAction::triggered, save_to_drafts, &QAction::trigger);
 }

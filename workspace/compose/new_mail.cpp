@@ -208,26 +208,11 @@ void TfrmNewMail::BindCommands() {
   frameNewMailTop1->btnSaveToDrafts = add(commands_.SaveToDrafts, "btnSaveToDrafts");
   add(acAttachFile, "btnAttachFile");
   btnAddressBook = add(commands_.ContactsBook, "btnAddressBook");
-  // The main window's commands work from here too (their shortcuts).
-  for (QAction* a : {commands_.Send, commands_.SaveToDrafts})
-    if (a) addAction(a);
-  // The main menu's two items run the same commands as the tool bar.
-  if (commands_.Send) connect(mnuMailSend, &QAction::triggered, commands_.Send, &QAction::trigger);
-  if (commands_.SaveToDrafts)
-    connect(mnuMailSaveToDrafts, &QAction::triggered, commands_.SaveToDrafts, &QAction::trigger);
+  BindSendCommands(commands_.Send, commands_.SaveToDrafts);
 }
 
 void TfrmNewMail::showEvent(QShowEvent* event) {
   TNewForm::showEvent(event);
-  if (!centred_) {
-    centred_ = true;
-    frameNewMailTop1->eTo->setFocus();
-    if (QWidget* owner = parentWidget()) {
-      const QRect r = owner->window()->frameGeometry();
-      move(r.center() - rect().center());
-    }
-  }
-  frameNewMailTop1->PlaceContactsList(this);
   FitAttachmentList();
 }
 

@@ -177,24 +177,7 @@ void TfrmNewVoiceMail::BindCommands() {
   };
   frameNewMailTop1->btnSend = add(commands_.Send, "btnSend");
   frameNewMailTop1->btnSaveToDrafts = add(commands_.SaveToDrafts, "btnSaveToDrafts");
-  for (QAction* a : {commands_.Send, commands_.SaveToDrafts})
-    if (a) addAction(a);
-  if (commands_.Send) connect(mnuMailSend, &QAction::triggered, commands_.Send, &QAction::trigger);
-  if (commands_.SaveToDrafts)
-    connect(mnuMailSaveToDrafts, &QAction::triggered, commands_.SaveToDrafts, &QAction::trigger);
-}
-
-void TfrmNewVoiceMail::showEvent(QShowEvent* event) {
-  TNewForm::showEvent(event);
-  if (!centred_) {
-    centred_ = true;
-    frameNewMailTop1->eTo->setFocus();
-    if (QWidget* owner = parentWidget()) {
-      const QRect r = owner->window()->frameGeometry();
-      move(r.center() - rect().center());
-    }
-  }
-  frameNewMailTop1->PlaceContactsList(this);
+  BindSendCommands(commands_.Send, commands_.SaveToDrafts);
 }
 
 // Recorder and player -----------------------------------------------------

@@ -86,11 +86,19 @@ class TNewForm : public QDialog {
   void reject() override;
 
  protected:
+  // Clears Modified; the first time, focuses the recipients and centres
+  // the window over its owner; places the completion list.
   void showEvent(QShowEvent* event) override;
+  // The main window's Send and Save to drafts (either may be null) work
+  // from here by their shortcuts and from the menu's two items.
+  void BindSendCommands(QAction* send, QAction* save_to_drafts);
   // Builds the "Mail" main menu: Send, Save to drafts, extra (when not
   // null), the sending mode, priority and report items kept in step with
   // top's buttons and pop-ups, and Cancel (reject). Send and Save to
   // drafts run nothing until the window binds them. Called once, at
   // creation, after top is built.
   void BuildMailMenu(TframeNewMailTop* top, QAction* extra);
+
+ private:
+  bool centred_ = false;
 };

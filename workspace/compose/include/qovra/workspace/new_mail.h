@@ -114,5 +114,4 @@ class TfrmNewMail : public TNewForm {
   void FitAttachmentList();
 
   TComposeCommands commands_;
-  bool centred_ = false;
 };

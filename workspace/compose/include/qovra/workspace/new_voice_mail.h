@@ -114,8 +114,6 @@ class TfrmNewVoiceMail : public TNewForm {
   QAction* acCancel;
 
  protected:
-  void showEvent(QShowEvent* event) override;
-
  private:
   void FormCreate();
   void BuildRecorder();
@@ -141,5 +139,4 @@ class TfrmNewVoiceMail : public TNewForm {
   bool cancel_compress_ = false;
   int64_t reader_voice_ = 0;  // DataOffset of the reader's recording; 0: none
   int64_t wave_length_ms_ = 0;
-  bool centred_ = false;
 };
