@@ -30,6 +30,7 @@
 #include "qovra/controls/edit_ex.h"
 #include "qovra/ui/shell.h"
 #include "qovra/ui/testing/fake_audio_backend.h"
+#include "qovra/ui/widgets.h"
 #include "seam/fake_ui.h"
 #include "settings/settings.h"
 #include "support/program_language.h"
@@ -609,15 +610,100 @@ TEST_F(OptionsFolderTest, UsingDataThatIsThereGivesEight) {
   EXPECT_TRUE(fs::exists(new_dir + "eca.edb"));
 }
 
+TEST_F(OptionsFolderTest, AFolderInsideTheUserFolderKeepsTheDialogOpenOnTheFolder) {
+  const std::string inside = old_mail_ + "/" + kAddress + "/messages";
+  Dialog();
+  Iface().chkMinimizeToTray->setChecked(true);
+  Folders().eMailDirectory->setText(QString::fromStdString(inside));
+  QTest::mouseClick(dialog_->btnOK, Qt::LeftButton);
+  EXPECT_EQ(ui_->ShownTexts(),
+            std::vector<std::string>{qovra::GetMsg("msgMailDirectoryInsideUserFolder") + "\n" +
+                                     inside + "/" + kAddress + "/"});
+  EXPECT_TRUE(dialog_->isVisible());
+  EXPECT_EQ(dialog_->result(), 0);
+  EXPECT_TRUE(Folders().isVisible());
+  EXPECT_EQ(Folders().eMailDirectory->selectedText(), QString::fromStdString(inside));
+  EXPECT_EQ(Options.Folders.maildir, qovra::Utf8ToUtf16(old_mail_));
+  EXPECT_EQ(Options.Other.traymin, 0) << "nothing applied";
+  EXPECT_FALSE(fs::exists(inside + "/" + kAddress));
+}
+
+// While the mail data is copied, the progress window shows over the
+// dialog and the dialog is painted when it needs it.
+TEST_F(OptionsFolderTest, TheCopyShowsProgressAndKeepsTheDialogPainted) {
+  for (int i = 0; i < 40; ++i)
+    dir_.Write("old/" + std::string(kAddress) + "/messages/" + std::to_string(i) + ".emz",
+               std::string(32 * 1024, 'm'));
+  Dialog();
+  Folders().eMailDirectory->setText(QString::fromStdString(new_mail_));
+  // Paints that arrive while the progress window is up.
+  struct PaintWatch : QObject {
+    explicit PaintWatch(const qovra::testing::FakeUi& ui) : ui_(ui) {}
+    bool eventFilter(QObject*, QEvent* event) override {
+      using Kind = qovra::testing::ProgressEvent::Kind;
+      if (event->type() == QEvent::Paint && !ui_.progress.empty() &&
+          ui_.progress.back().kind != Kind::Hide)
+        ++paints;
+      return false;
+    }
+    const qovra::testing::FakeUi& ui_;
+    int paints = 0;
+  } watch(*ui_);
+  dialog_->installEventFilter(&watch);
+  // The question covered the dialog: it needs painting when it goes.
+  ui_->on_message = [this](const std::string&) { dialog_->update(); };
+  ui_->QueueAnswer(qovra::kMsgResultYes);
+  QTest::mouseClick(dialog_->btnOK, Qt::LeftButton);
+  dialog_->removeEventFilter(&watch);
+  EXPECT_EQ(dialog_->result(), qovra::kOptionsApplied);
+  EXPECT_EQ(qovra::UserDir, new_mail_ + "/" + kAddress + "/");
+  EXPECT_GE(watch.paints, 1) << "painted while the data was copied";
+
+  using Kind = qovra::testing::ProgressEvent::Kind;
+  ASSERT_GE(ui_->progress.size(), 3u);
+  EXPECT_EQ(ui_->progress.front().kind, Kind::Show);
+  EXPECT_EQ(ui_->progress.front().owner, qovra::ui::HandleOf(dialog_.get()));
+  EXPECT_EQ(ui_->progress.front().title, qovra::GetMsg("msgMovingMailData"));
+  EXPECT_EQ(ui_->progress.back().kind, Kind::Hide);
+  EXPECT_EQ(ui_->progress[ui_->progress.size() - 2].done,
+            ui_->progress[ui_->progress.size() - 2].total)
+      << "the bar ends full";
+}
+
+// A copy that fails keeps the old mail folder and applies the rest; the
+// message says so.
+TEST_F(OptionsFolderTest, AFailedCopyKeepsTheFolderAndAppliesTheRest) {
+  const std::string new_dir = new_mail_ + "/" + kAddress + "/";
+  fs::create_directories(new_dir);
+  dir_.Write("new/" + std::string(kAddress) + "/messages", "in the way");
+  Dialog();
+  Iface().chkMinimizeToTray->setChecked(true);
+  Mail().cbRefresh->setCurrentIndex(3);
+  Folders().eMailDirectory->setText(QString::fromStdString(new_mail_));
+  ui_->QueueAnswer(qovra::kMsgResultYes);
+  QTest::mouseClick(dialog_->btnOK, Qt::LeftButton);
+  EXPECT_EQ(dialog_->result(), qovra::kOptionsApplied);
+  ASSERT_EQ(ui_->messages.size(), 2u);
+  EXPECT_EQ(ui_->messages[1].text,
+            qovra::GetMsg("msgMailDataCopyFailed") + "\n" + new_dir + "messages/");
+  EXPECT_EQ(Options.Folders.maildir, qovra::Utf8ToUtf16(old_mail_));
+  EXPECT_EQ(qovra::UserDir, old_mail_ + "/" + kAddress + "/");
+  EXPECT_EQ(Options.Other.traymin, 1);
+  EXPECT_EQ(Options.Mail.reffreq, 900);
+  EXPECT_FALSE(fs::exists(new_dir + "ecm.edb"));
+}
+
 TEST_F(OptionsFolderTest, AFailedMoveSavesTheOldFolder) {
   fs::create_directories(new_mail_);
   dir_.Write("new/" + std::string(kAddress), "a file where the user folder goes");
   Dialog();
+  Iface().chkMinimizeToTray->setChecked(true);
   Folders().eMailDirectory->setText(QString::fromStdString(new_mail_));
   ui_->QueueAnswer(qovra::kMsgResultNo);
   dialog_->btnOKClick();
   EXPECT_EQ(dialog_->result(), qovra::kOptionsApplied);
   EXPECT_EQ(Options.Folders.maildir, qovra::Utf8ToUtf16(old_mail_));
+  EXPECT_EQ(Options.Other.traymin, 1) << "the other changes apply";
   EXPECT_EQ(qovra::UserDir, old_mail_ + "/" + kAddress + "/");
   EXPECT_TRUE(qovra::MailDb.IsOpen());
 }
