@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "base/messages.h"
+#include "base/msg_format.h"
 #include "base/utf.h"
 #include "mail/startup.h"
 #include "net/server_request.h"
@@ -294,15 +295,12 @@ TEST_F(OptionsDialogTest, EveryBindingRoundTripsThroughTheSettingsFile) {
   }
 }
 
-TEST_F(OptionsDialogTest, StoredValuesOutsideTheChoicesAreSavedAsZero) {
+TEST_F(OptionsDialogTest, StoredClientKindsOutsideTheChoicesAreSavedAsZero) {
   Options.Conn.useiewc = 1;
-  Options.Mail.reffreq = 42;
   Dialog();
   EXPECT_TRUE(Conn().rbIDClient->isChecked());
-  EXPECT_EQ(Mail().cbRefresh->currentIndex(), -1);
   dialog_->btnOKClick();
   EXPECT_EQ(Options.Conn.useiewc, 0);
-  EXPECT_EQ(Options.Mail.reffreq, 0);
 
   Options.Conn.useiewc = 5;
   Dialog();
@@ -310,6 +308,51 @@ TEST_F(OptionsDialogTest, StoredValuesOutsideTheChoicesAreSavedAsZero) {
   EXPECT_FALSE(Conn().rbIEClient->isChecked());
   dialog_->btnOKClick();
   EXPECT_EQ(Options.Conn.useiewc, 0);
+}
+
+// A stored receive period the list does not offer (the demo's 20 seconds)
+// is an entry of its own, in order among the others, and OK keeps it
+// unless the user picks another.
+TEST_F(OptionsDialogTest, AReceivePeriodOutsideTheListIsKept) {
+  struct Row {
+    const char* name;
+    int32_t stored;
+    int shown_at;  // its place in the list
+    int pick;      // the entry the user picks; -1 for none
+    int32_t saved;
+  };
+  const Row rows[] = {
+      {"20 seconds, untouched", 20, 1, -1, 20},
+      {"2 hours, after the last", 7200, 6, -1, 7200},
+      {"42 seconds, then 5 minutes picked", 42, 1, 2, 300},
+      {"20 seconds, then off", 20, 1, 0, 0},
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.name);
+    Options = qovra::TOptions{};
+    Options.langid = 1;
+    Options.Mail.reffreq = r.stored;
+    ThroughTheFile();
+    Dialog();
+    QComboBox* periods = Mail().cbRefresh;
+    const std::string own = qovra::FormatMsgArgs(qovra::GetMsg("msgFreqSeconds"), r.stored);
+    ASSERT_EQ(periods->count(), 7);
+    EXPECT_EQ(periods->currentIndex(), r.shown_at);
+    EXPECT_EQ(periods->currentText().toStdString(), own);
+    EXPECT_EQ(periods->itemText(0).toStdString(), qovra::GetMsg("msgFreqNotUsed"));
+    EXPECT_TRUE(Mail().chkPlaySound->isEnabled()) << "receiving is on";
+    // Away to another page and back: the page fills its list again.
+    Iface();
+    periods = Mail().cbRefresh;
+    EXPECT_EQ(periods->count(), 7);
+    EXPECT_EQ(periods->currentText().toStdString(), own);
+    if (r.pick >= 0) periods->setCurrentIndex(r.pick);
+    QTest::mouseClick(dialog_->btnOK, Qt::LeftButton);
+    EXPECT_EQ(dialog_->result(), qovra::kOptionsApplied);
+    EXPECT_EQ(Options.Mail.reffreq, r.saved);
+    ThroughTheFile();
+    EXPECT_EQ(Options.Mail.reffreq, r.saved);
+  }
 }
 
 TEST_F(OptionsDialogTest, PageMasksOfBothCallers) {
@@ -379,7 +422,7 @@ TEST_F(OptionsDialogTest, OkForgetsTheSessionKeyAndCancelChangesNothing) {
 TEST_F(OptionsDialogTest, ReceiveTimerRules) {
   struct Row {
     bool main_window;
-    int stored, chosen_index;
+    int stored, chosen_index;  // -1: the period left as it is
     bool expected;
   };
   const Row rows[] = {
@@ -387,6 +430,7 @@ TEST_F(OptionsDialogTest, ReceiveTimerRules) {
       {true, 600, 5, true},    // changed: 3600
       {true, 600, 0, false},   // turned off
       {true, 600, 2, true},    // unchanged: left running
+      {true, 20, -1, true},    // a period of its own, untouched: left running
   };
   for (const Row& r : rows) {
     QWidget main;
@@ -395,9 +439,10 @@ TEST_F(OptionsDialogTest, ReceiveTimerRules) {
     ui_->timer_enabled = true;
     Options.Mail.reffreq = r.stored;
     Dialog();
-    Mail().cbRefresh->setCurrentIndex(r.chosen_index);
+    if (r.chosen_index >= 0) Mail().cbRefresh->setCurrentIndex(r.chosen_index);
     dialog_->btnOKClick();
-    EXPECT_EQ(ui_->timer_enabled, r.expected) << r.main_window << " " << r.chosen_index;
+    EXPECT_EQ(ui_->timer_enabled, r.expected)
+        << r.main_window << " " << r.stored << " " << r.chosen_index;
   }
 }
 
