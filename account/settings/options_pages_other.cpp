@@ -6,6 +6,8 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QVBoxLayout>
+#include <algorithm>
+#include <iterator>
 
 #include "base/msg_format.h"
 #include "options_page_helpers.h"
@@ -204,11 +206,12 @@ void TfrmOptMailParameters::btnStopClick() {
 void TfrmOptMailParameters::Load(const qovra::TOptions& options) {
   const qovra::TMailOpts& m = options.Mail;
   cbSendingMode->setCurrentIndex(m.sendmode < cbSendingMode->count() ? m.sendmode : -1);
+  const bool listed =
+      std::any_of(std::begin(kRefreshPeriods), std::end(kRefreshPeriods),
+                  [&m](const TRefreshPeriod& period) { return period.seconds == m.reffreq; });
   other_period_.reset();
-  if (cbRefresh->findData(m.reffreq) < 0) {
-    other_period_ = m.reffreq;
-    FillRefreshItems();
-  }
+  if (!listed) other_period_ = m.reffreq;
+  FillRefreshItems();
   cbRefresh->setCurrentIndex(cbRefresh->findData(m.reffreq));
   chkPlaySound->setChecked(m.playsnd != 0);
   eSoundFile->setText(QString::fromStdU16String(m.sndpath));
