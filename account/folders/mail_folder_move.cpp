@@ -1,6 +1,13 @@
 #include "qovra/account/mail_folder_move.h"
 
+#include <stdlib.h>
 #include <sys/stat.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <vector>
 
 #include "base/messages.h"
 #include "base/utf.h"
@@ -40,31 +47,59 @@ std::string MailFolderPath(const std::u16string& maildir) {
   return path;
 }
 
-// Fills the new user folder as mode says; false (with a message) on failure.
-bool FillNewFolder(TWindowHandle owner, TMoveMode mode, const std::string& old_dir,
-                   const std::string& new_dir) {
-  std::string failed;
-  switch (mode) {
-    case TMoveMode::UseExisting:
-      for (std::string_view name : {kMailDbFileName, kAddrBookDbFileName}) {
-        const std::string target = new_dir + std::string(name);
-        // Without one in either folder, the template fills in later.
-        if (IsFile(target) || !IsFile(old_dir + std::string(name))) continue;
-        if (!CopyFileInto(old_dir + std::string(name), new_dir, std::string(name))) {
-          ShowFailure(owner, "msgMailDataCopyFailed", target);
-          return false;
-        }
-      }
-      return true;
-    case TMoveMode::CopyAll:
-      if (!CopyFolderContents(old_dir, new_dir, {/*overwrite=*/true, {"temp"}}, &failed)) {
-        ShowFailure(owner, "msgMailDataCopyFailed", failed);
-        return false;
-      }
-      return true;
-    case TMoveMode::StartEmpty:
-      return true;
+// The folder above path (without trailing "/"); "/" above a top level.
+std::string ParentOf(const std::string& path) {
+  const size_t slash = path.rfind('/');
+  return slash == 0 || slash == std::string::npos ? std::string("/") : path.substr(0, slash);
+}
+
+// Notes in journal the levels of folder (with a trailing "/") that do not
+// exist yet, top first, so that undoing removes what making it made.
+void NoteMissingLevels(const std::string& folder, TCopyJournal& journal) {
+  std::vector<std::string> missing;
+  for (std::string level = folder.substr(0, folder.size() - 1); level != "/" && !level.empty();
+       level = ParentOf(level)) {
+    struct stat st {};
+    if (lstat(level.c_str(), &st) == 0) break;
+    missing.push_back(level);
   }
+  for (auto level = missing.rbegin(); level != missing.rend(); ++level) journal.FolderMade(*level);
+}
+
+// The message for a copy that stopped, and what it names.
+void ShowCopyFailure(TWindowHandle owner, const TFolderCopyResult& result) {
+  if (result.error != 0)
+    std::fprintf(stderr, "qovra: %s: %s\n", result.path.c_str(), std::strerror(result.error));
+  const bool link =
+      result.failure == TCopyFailure::kBrokenLink || result.failure == TCopyFailure::kLinkLoop;
+  ShowFailure(owner, link ? "msgMailDataLinkNotCopied" : "msgMailDataCopyFailed", result.path);
+}
+
+// Fills the new user folder as mode says, under the progress window;
+// false (with a message) on failure. What it wrote goes into journal.
+bool FillNewFolder(TWindowHandle owner, TMoveMode mode, const TMailFolderChange& change,
+                   const std::string& old_dir, const std::string& new_dir, TCopyJournal& journal) {
+  if (mode == TMoveMode::StartEmpty) return true;
+  ShowProgress(owner, true, GetMsg("msgMovingMailData"), new_dir);
+  TFolderCopyResult result;
+  if (mode == TMoveMode::UseExisting) {
+    for (std::string_view name : {kMailDbFileName, kAddrBookDbFileName}) {
+      // Without one in either folder, the template fills in later.
+      if (IsFile(new_dir + std::string(name)) || !IsFile(old_dir + std::string(name))) continue;
+      result = CopyFileInto(old_dir + std::string(name), new_dir, std::string(name), journal);
+      if (!result.ok()) break;
+    }
+  } else {
+    TFolderCopyOptions options;
+    options.skip_top_level = {"temp"};
+    options.last_top_level = {std::string(kAddrBookDbFileName), std::string(kMailDbFileName)};
+    options.progress = change.progress;
+    options.progress_data = change.progress_data;
+    result = CopyFolderContents(old_dir, new_dir, options, journal);
+  }
+  HideProgress(owner, false);
+  if (result.ok()) return true;
+  ShowCopyFailure(owner, result);
   return false;
 }
 
@@ -80,11 +115,41 @@ bool MailFolderChangeNeeded(const TMailFolderChange& change) {
   return IsFolder(old_dir) && UserFolderOf(change.new_maildir, change.address) != old_dir;
 }
 
+bool InsideUserFolder(const std::string& new_dir, const std::string& old_dir) {
+  struct stat old_st {};
+  if (stat(old_dir.c_str(), &old_st) != 0) return false;
+  // The deepest level of new_dir that exists: the levels below it would be
+  // made inside it.
+  std::string path = std::filesystem::path(new_dir).lexically_normal().string();
+  while (path.size() > 1 && path.back() == '/') path.pop_back();
+  struct stat st {};
+  while (stat(path.c_str(), &st) != 0) {
+    if (path == "/" || path.empty()) return false;
+    path = ParentOf(path);
+  }
+  char* real = realpath(path.c_str(), nullptr);
+  if (!real) return false;
+  std::string level = real;
+  free(real);
+  // Each level up to the root, each compared as a file-system object.
+  for (;;) {
+    if (stat(level.c_str(), &st) == 0 && st.st_dev == old_st.st_dev && st.st_ino == old_st.st_ino)
+      return true;
+    if (level == "/") return false;
+    level = ParentOf(level);
+  }
+}
+
 int ChangeMailFolder(TWindowHandle owner, TMailFolderChange& change) {
   if (!MailFolderChangeNeeded(change)) return kOptionsApplied;
   const std::string old_dir = UserFolderOf(change.old_maildir, change.address);
   const std::string new_folder = MailFolderPath(change.new_maildir);
   const std::string new_dir = UserFolderOf(change.new_maildir, change.address);
+  const bool absolute = !new_folder.empty() && new_folder[0] == '/';
+  if (absolute && InsideUserFolder(new_dir, old_dir)) {
+    ShowFailure(owner, "msgMailDirectoryInsideUserFolder", new_dir);
+    return kOptionsCancelled;
+  }
 
   const int answer = AskYesNoCancel(owner, "msgMailDirectoryChanged");
   if (answer != kMsgResultYes && answer != kMsgResultNo) return kOptionsCancelled;
@@ -93,8 +158,15 @@ int ChangeMailFolder(TWindowHandle owner, TMailFolderChange& change) {
     change.new_maildir = change.old_maildir;
     return kOptionsApplied;
   };
+  // What the move makes in the new folder goes again when it fails.
+  TCopyJournal journal;
+  NoteMissingLevels(new_dir, journal);
+  for (const char* sub : {"messages", "temp"}) {
+    struct stat st {};
+    if (lstat((new_dir + sub).c_str(), &st) != 0) journal.FolderMade(new_dir + sub);
+  }
   // A relative path would name a folder under whatever the current one is.
-  if (new_folder.empty() || new_folder[0] != '/' || !ForceDirectoriesW(Utf8ToUtf16(new_dir))) {
+  if (!absolute || !ForceDirectoriesW(Utf8ToUtf16(new_dir))) {
     ShowFailure(owner, "msgCannotCreateFolder", new_dir);
     return give_up();
   }
@@ -112,10 +184,15 @@ int ChangeMailFolder(TWindowHandle owner, TMailFolderChange& change) {
   AddrBookDb.Close();
   MailDb.Close();
   // MakeUserFolders and OpenUserDatabases show their own failures.
-  if (FillNewFolder(owner, mode, old_dir, new_dir) && MakeUserFolders(new_folder, change.address) &&
-      OpenUserDatabases(change.program_dir)) {
+  if (FillNewFolder(owner, mode, change, old_dir, new_dir, journal) &&
+      MakeUserFolders(new_folder, change.address) && OpenUserDatabases(change.program_dir)) {
+    journal.Commit();
     return mode == TMoveMode::UseExisting ? kOptionsExistingData : kOptionsApplied;
   }
+  // Nothing in the new folder stays open while its copy goes.
+  AddrBookDb.Close();
+  MailDb.Close();
+  journal.Undo();
   UserDir = old_dir;
   MessagesDir = old_messages;
   SetTempFolder(old_temp);

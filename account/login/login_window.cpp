@@ -10,8 +10,11 @@
 #include <QLabel>
 #include <QMouseEvent>
 #include <QPushButton>
+#include <QStyle>
+#include <QStyleOptionFrame>
 #include <QTimer>
 #include <QVBoxLayout>
+#include <algorithm>
 #include <filesystem>
 #include <string>
 
@@ -48,9 +51,33 @@ constexpr int kShakeTicks = 5;
 constexpr int kShakeOffset = 5;
 constexpr int kFadeStep = 25;
 constexpr int kLinkRed = 34, kLinkGreen = 70, kLinkBlue = 136;
+constexpr int kFieldWidth = 190;
+// QLineEdit's own margin on each side of its text.
+constexpr int kLineEditTextMargin = 2;
 
 QString Msg(const char* key) {
   return QString::fromStdString(qovra::GetMsg(key));
+}
+
+// The width at which edit shows text (a placeholder) whole: the text, the
+// edit's margins and its frame as the style draws it.
+int FieldWidthFor(QLineEdit* edit, const QString& text) {
+  const QFontMetrics fm = edit->fontMetrics();
+  const QMargins text_margins = edit->textMargins();
+  const QMargins margins = edit->contentsMargins();
+  const int inner = fm.horizontalAdvance(text) + std::max(0, -fm.minLeftBearing()) +
+                    std::max(0, -fm.minRightBearing()) + 2 * kLineEditTextMargin +
+                    text_margins.left() + text_margins.right() + margins.left() + margins.right();
+  QStyleOptionFrame option;
+  option.initFrom(edit);
+  option.lineWidth = edit->hasFrame()
+                         ? edit->style()->pixelMetric(QStyle::PM_DefaultFrameWidth, &option, edit)
+                         : 0;
+  option.midLineWidth = 0;
+  option.state |= QStyle::State_Sunken;
+  return edit->style()
+      ->sizeFromContents(QStyle::CT_LineEdit, &option, QSize(inner, fm.height()), edit)
+      .width();
 }
 
 }  // namespace
@@ -75,10 +102,7 @@ TfrmLogin::TfrmLogin(QWidget* owner) : QDialog(owner) {
   imgLogo->setPixmap(QPixmap::fromImage(qovra::ui::LoadPngResource(QStringLiteral("ico_lock48"))));
   ApplyTexts();
   qovra::ui::ApplyLanguageToForm(this);
-  eLogin->SetPlaceHolder(Msg("msgLogin"));
-  eLogin->setToolTip(Msg("msgLogin"));
-  ePassword->SetPlaceHolder(Msg("msgPassword"));
-  ePassword->setToolTip(Msg("msgPassword"));
+  ApplyPlaceholders();
   login_failures_ = 0;
 
   us_layout_switch_ = [] { (void)qovra::account::SwitchToUsKeyboardLayout(); };
@@ -162,7 +186,7 @@ void TfrmLogin::BuildLayout() {
   ePassword->setObjectName(QStringLiteral("ePassword"));
   ePassword->setEchoMode(QLineEdit::Password);
   ePassword->setStyleSheet(QStringLiteral("QLineEdit { lineedit-password-character: 9679; }"));
-  for (TEditEx* e : {eLogin, ePassword}) e->setMinimumWidth(190);
+  for (TEditEx* e : {eLogin, ePassword}) e->setMinimumWidth(kFieldWidth);
   fields->addWidget(eLogin, 0, 0);
   fields->addWidget(wlDomain, 0, 1, Qt::AlignVCenter | Qt::AlignLeft);
   fields->addWidget(ePassword, 1, 0);
@@ -306,19 +330,27 @@ void TfrmLogin::StartShake() {
   Timer1->start();
 }
 
+void TfrmLogin::ApplyPlaceholders() {
+  eLogin->SetPlaceHolder(Msg("msgLogin"));
+  eLogin->setToolTip(Msg("msgLogin"));
+  const char* key = !chkOfflineWork->isChecked() ? "msgPassword"
+                    : Options.Keys.keyssrc == 1  ? "msgMurvexPassword"
+                                                 : "msgOfflinePassword";
+  ePassword->SetPlaceHolder(Msg(key));
+  ePassword->setToolTip(Msg(key));
+  // Room for the longest of the password's placeholders, whole.
+  int width = kFieldWidth;
+  for (const char* each : {"msgPassword", "msgOfflinePassword", "msgMurvexPassword"})
+    width = std::max(width, FieldWidthFor(ePassword, Msg(each)));
+  for (TEditEx* e : {eLogin, ePassword}) e->setMinimumWidth(width);
+}
+
 void TfrmLogin::chkOfflineWorkClick() {
   const bool offline = chkOfflineWork->isChecked();
+  ApplyPlaceholders();
   QPalette palette = eLogin->palette();
-  if (offline) {
-    const char* key = Options.Keys.keyssrc == 1 ? "msgMurvexPassword" : "msgOfflinePassword";
-    ePassword->SetPlaceHolder(Msg(key));
-    ePassword->setToolTip(Msg(key));
-    palette.setColor(QPalette::Base, this->palette().color(QPalette::Window));
-  } else {
-    ePassword->SetPlaceHolder(Msg("msgPassword"));
-    ePassword->setToolTip(Msg("msgPassword"));
-    palette.setColor(QPalette::Base, this->palette().color(QPalette::Base));
-  }
+  palette.setColor(QPalette::Base, offline ? this->palette().color(QPalette::Window)
+                                           : this->palette().color(QPalette::Base));
   eLogin->setPalette(palette);
   eLogin->setReadOnly(offline);
   wlRegister->setEnabled(!offline);
@@ -328,20 +360,25 @@ void TfrmLogin::chkOfflineWorkClick() {
 bool TfrmLogin::ServerSettingsReady() {
   for (;;) {
     const int r = qovra::CheckServerSettings(HandleOf(this));
+    // The settings dialog may have switched the language.
+    ApplyPlaceholders();
     if (r == qovra::kCheckCorrected) continue;
     return r == qovra::kCheckOk;
   }
 }
 
 void TfrmLogin::wlSettingsClick() {
-  if (qovra::ShowOptionsDialog(HandleOf(this), chkOfflineWork->isChecked() ? -2 : -1)) {
-    RefreshFromOptions(true);
-  }
+  const bool applied =
+      qovra::ShowOptionsDialog(HandleOf(this), chkOfflineWork->isChecked() ? -2 : -1);
+  ApplyPlaceholders();
+  if (applied) RefreshFromOptions(true);
 }
 
 void TfrmLogin::wlDomainClick() {
   if (Options.Conn.srvaddr.empty()) {
-    if (qovra::ShowOptionsDialog(HandleOf(this), 1)) RefreshFromOptions(false);
+    const bool applied = qovra::ShowOptionsDialog(HandleOf(this), 1);
+    ApplyPlaceholders();
+    if (applied) RefreshFromOptions(false);
     return;
   }
   if (wlDomain->Caption() == Msg("msgNotSpecified")) {

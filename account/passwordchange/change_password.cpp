@@ -8,7 +8,6 @@
 #include <QPushButton>
 #include <algorithm>
 #include <array>
-#include <cstdio>
 #include <string>
 
 #include "base/cp1251.h"
@@ -31,6 +30,8 @@ namespace {
 constexpr uint8_t kStateOnline = 1;
 constexpr uint8_t kStateOffline = 2;
 constexpr size_t kOffpassSize = 160;
+// The shortest password the login window sends (Windows-1251 bytes).
+constexpr size_t kMinPasswordLength = 4;
 constexpr int kButtonWidth = 80;
 constexpr int kEditWidth = 200;
 // Frame and inner margins of an edit around its text.
@@ -199,6 +200,12 @@ bool TfrmChangePassword::FieldsPass() {
     FieldBalloon(eNewPassword, "msgEnterNewPassword");
     return false;
   }
+  // The login window refuses shorter passwords before it sends them: the
+  // server's new password must be one it lets through.
+  if (qovra::Session.State == kStateOnline && fresh.cp1251.size() < kMinPasswordLength) {
+    FieldBalloon(eNewPassword, "msgPasswordLengthMismatch");
+    return false;
+  }
   if (!reset_offline_ && qovra::SameTextAscii(fresh.cp1251, current.cp1251)) {
     FieldBalloon(eNewPassword, "msgPasswordUnchanged");
     return false;
@@ -250,9 +257,16 @@ void TfrmChangePassword::ChangeOffline() {
     qovra::SecureWipe(hash.data(), hash.size());
     return;
   }
+  // A signature the file does not keep would be gone at the next start
+  // while this session went on with it: without the file, nothing changes.
+  std::string previous = std::move(qovra::Options.Keys.offpass);
   qovra::Options.Keys.offpass = signature;
-  // A failed save keeps the old file; the signature stays in memory.
-  if (!qovra::SaveOptions()) std::fprintf(stderr, "qovra: the settings file was not written\n");
+  if (!qovra::SaveOptions()) {
+    qovra::Options.Keys.offpass = std::move(previous);
+    qovra::SecureWipe(hash.data(), hash.size());
+    qovra::ShowWarning(qovra::ui::HandleOf(this), "msgOfflinePasswordNotSaved");
+    return;
+  }
   // The next change in this session checks against the password set now.
   std::copy(hash.begin(), hash.end(), qovra::Session.OfflinePasswordHash.begin());
   qovra::SecureWipe(hash.data(), hash.size());

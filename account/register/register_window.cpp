@@ -100,7 +100,8 @@ TSplitName SplitOwnerName(const QString& owner) {
     return s;
   }
   s.first = owner.mid(blank1 + 1, blank2 - blank1 - 1);
-  s.middle = owner.mid(blank2 + 1);
+  // Blanks after the second one are no middle name.
+  s.middle = owner.mid(blank2 + 1).trimmed();
   return s;
 }
 

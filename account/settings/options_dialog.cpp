@@ -2,6 +2,7 @@
 #include "qovra/account/options_dialog.h"
 
 #include <QApplication>
+#include <QElapsedTimer>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QListWidget>
@@ -19,6 +20,7 @@
 #include "qovra/controls/balloon_tip.h"
 #include "qovra/controls/button_edit.h"
 #include "qovra/ui/png_resources.h"
+#include "qovra/ui/progress.h"
 #include "qovra/ui/widgets.h"
 #include "seam/ui_seam.h"
 #include "settings/settings.h"
@@ -101,6 +103,18 @@ class TMenuDelegate : public QStyledItemDelegate {
     painter->restore();
   }
 };
+
+// The mail data copy's progress: moves the progress window's bar (data)
+// and lets every window repaint, about 30 times a second, while the copy
+// keeps the interface thread busy; user input waits until it is done.
+void CopyProgress(void* data, int64_t total, int64_t done) {
+  constexpr qint64 kPaintIntervalMs = 33;
+  static QElapsedTimer since_paint;
+  qovra::ProgressCallback(data, total, done);
+  if (since_paint.isValid() && since_paint.elapsed() < kPaintIntervalMs && done < total) return;
+  since_paint.start();
+  QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+}
 
 // The main window is shown (the dialog may belong to the login window).
 bool MainWindowVisible() {
@@ -271,6 +285,8 @@ void TfrmOptions::btnOKClick() {
   change.new_maildir = OptionsCopy.Folders.maildir;
   change.address = qovra::Session.OwnContact.Email;
   change.program_dir = qovra::ProgramDir;
+  change.progress = CopyProgress;
+  change.progress_data = frmProgress ? static_cast<void*>(frmProgress->progBar) : nullptr;
   const int result = qovra::ChangeMailFolder(qovra::ui::HandleOf(this), change);
   if (result == qovra::kOptionsCancelled) {
     if (auto* folders = static_cast<TfrmOptFolders*>(FindPage(qovra::account::kPageFolders)))

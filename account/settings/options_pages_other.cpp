@@ -6,7 +6,10 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QVBoxLayout>
+#include <algorithm>
+#include <iterator>
 
+#include "base/msg_format.h"
 #include "options_page_helpers.h"
 #include "qovra/controls/button_edit.h"
 #include "qovra/ui/shell.h"
@@ -157,11 +160,19 @@ TfrmOptMailParameters::TfrmOptMailParameters(QWidget* parent) : TOptionsPage(par
 }
 
 void TfrmOptMailParameters::FillRefreshItems() {
-  const int index = cbRefresh->currentIndex();
+  const QVariant selected = cbRefresh->currentData();
   cbRefresh->clear();
   for (const TRefreshPeriod& period : kRefreshPeriods)
     cbRefresh->addItem(Msg(period.key), period.seconds);
-  cbRefresh->setCurrentIndex(index);
+  // A stored period the list does not offer is an entry of its own, in
+  // order, so that OK keeps it.
+  if (other_period_ && cbRefresh->findData(*other_period_) < 0) {
+    int at = 0;
+    while (at < cbRefresh->count() && cbRefresh->itemData(at).toInt() < *other_period_) ++at;
+    const std::string text = qovra::FormatMsgArgs(qovra::GetMsg("msgFreqSeconds"), *other_period_);
+    cbRefresh->insertItem(at, QString::fromStdString(text), *other_period_);
+  }
+  cbRefresh->setCurrentIndex(selected.isValid() ? cbRefresh->findData(selected) : -1);
 }
 
 void TfrmOptMailParameters::TntFormShow() {
@@ -195,6 +206,12 @@ void TfrmOptMailParameters::btnStopClick() {
 void TfrmOptMailParameters::Load(const qovra::TOptions& options) {
   const qovra::TMailOpts& m = options.Mail;
   cbSendingMode->setCurrentIndex(m.sendmode < cbSendingMode->count() ? m.sendmode : -1);
+  const bool listed =
+      std::any_of(std::begin(kRefreshPeriods), std::end(kRefreshPeriods),
+                  [&m](const TRefreshPeriod& period) { return period.seconds == m.reffreq; });
+  other_period_.reset();
+  if (!listed) other_period_ = m.reffreq;
+  FillRefreshItems();
   cbRefresh->setCurrentIndex(cbRefresh->findData(m.reffreq));
   chkPlaySound->setChecked(m.playsnd != 0);
   eSoundFile->setText(QString::fromStdU16String(m.sndpath));
@@ -206,7 +223,8 @@ void TfrmOptMailParameters::Load(const qovra::TOptions& options) {
 void TfrmOptMailParameters::Save(qovra::TOptions& options) {
   qovra::TMailOpts& m = options.Mail;
   m.sendmode = cbSendingMode->currentIndex() < 0 ? 0 : cbSendingMode->currentIndex();
-  m.reffreq = cbRefresh->currentIndex() < 0 ? 0 : cbRefresh->currentData().toInt();
+  // Without a choice the period stays as it was.
+  if (cbRefresh->currentIndex() >= 0) m.reffreq = cbRefresh->currentData().toInt();
   m.playsnd = chkPlaySound->isChecked() ? 1 : 0;
   m.sndpath = eSoundFile->text().toStdU16String();
   m.showgrp = chkDefaultShowGroups->isChecked() ? 1 : 0;

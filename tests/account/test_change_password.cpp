@@ -94,6 +94,10 @@ TEST_F(ChangePasswordTest, FieldChecksInOrderWithTheirBalloons) {
       {"OfflineChecksTheOfflineHash", 2, "alice-secret", "new-secret", "new-secret", 0,
        "msgCurrentPasswordIncorrect"},
       {"EmptyNew", 1, "alice-secret", "", "", 1, "msgEnterNewPassword"},
+      // The login window would refuse a password of 3 characters or fewer.
+      {"OneCharacterNew", 1, "alice-secret", "a", "a", 1, "msgPasswordLengthMismatch"},
+      {"ThreeCyrillicCharacters", 1, "alice-secret", "пар", "пар", 1, "msgPasswordLengthMismatch"},
+      {"ShortBeforeConfirmation", 1, "alice-secret", "abc", "abd", 1, "msgPasswordLengthMismatch"},
       {"NewIsCurrentInOtherCase", 1, "alice-secret", "Alice-Secret", "Alice-Secret", 1,
        "msgPasswordUnchanged"},
       {"ConfirmationDiffers", 1, "alice-secret", "new-secret", "new-secre", 2,
@@ -163,6 +167,26 @@ TEST_F(ChangePasswordTest, OnlineChangeOnTheServerRefusesTheOldPasswordAfterward
   EXPECT_EQ(qovra::LoginSession("alice", kFresh, form), 1) << ::testing::PrintToString(Shown());
 }
 
+// The shortest password the dialog sends is one the login window sends
+// too: the user is never locked out by a new password.
+TEST_F(ChangePasswordTest, FourCharactersAreTheShortestOnlinePassword) {
+  StartServer();
+  const qovra::TLoginRequestForm form{nullptr, "TfrmLogin", nullptr};
+  ASSERT_EQ(qovra::LoginSession("alice", kAlicePassword, form), 1)
+      << ::testing::PrintToString(Shown());
+  constexpr char kShortest[] = "ключ";
+  NewDialog();
+  ASSERT_EQ(Submit(kAlicePassword, QString::fromUtf8(kShortest), QString::fromUtf8(kShortest)),
+            TfrmChangePassword::kResultChanged)
+      << ::testing::PrintToString(Shown());
+
+  // The login window logs in with it.
+  qovra::Session.Clear();
+  qovra::HandshakeDone = false;
+  TryLogin(QStringLiteral("alice"), QString::fromUtf8(kShortest));
+  EXPECT_EQ(Form().result(), TfrmLogin::kResultLoggedIn) << ::testing::PrintToString(Shown());
+}
+
 TEST_F(ChangePasswordTest, OnlineRefusalOfTheServerKeepsTheDialogAndTheHash) {
   StartServer();
   const qovra::TLoginRequestForm form{nullptr, "TfrmLogin", nullptr};
@@ -186,11 +210,46 @@ class ChangeOfflinePasswordTest : public ChangePasswordTest {
   }
 };
 
+// The offline password lives only in the settings file: when the file
+// cannot be written, the change is refused and the old password stays.
+TEST_F(ChangeOfflinePasswordTest, ASettingsFileThatCannotBeWrittenKeepsTheOldPassword) {
+  LogInOffline(kOfflinePassword);
+  ASSERT_TRUE(LoggedIn()) << ::testing::PrintToString(Shown());
+  const std::string offpass = qovra::Options.Keys.offpass;
+  const auto hash = qovra::Session.OfflinePasswordHash;
+  // A folder took the settings file's name: it cannot be replaced.
+  const std::string file = qovra::SettingsPaths().file;
+  std::filesystem::remove(file);
+  std::filesystem::create_directory(file);
+  constexpr char kFresh[] = "fresh-пароль";
+
+  TfrmChangePassword& d = NewDialog();
+  EXPECT_EQ(Submit(QString::fromUtf8(kOfflinePassword), QString::fromUtf8(kFresh),
+                   QString::fromUtf8(kFresh)),
+            0);
+  EXPECT_TRUE(d.isVisible());
+  ASSERT_EQ(Shown(), std::vector<std::string>{qovra::GetMsg("msgOfflinePasswordNotSaved")});
+  EXPECT_EQ(ui_->messages[0].flags, qovra::kMsgIconWarning);
+  EXPECT_EQ(qovra::Options.Keys.offpass, offpass);
+  EXPECT_EQ(qovra::Session.OfflinePasswordHash, hash);
+
+  // With the file writable again, the same OK changes it.
+  std::filesystem::remove(file);
+  ui_->messages.clear();
+  d.btnOKClick();
+  EXPECT_EQ(d.result(), TfrmChangePassword::kResultChanged) << ::testing::PrintToString(Shown());
+  qovra::Options = qovra::TOptions{};
+  qovra::LoadOptions();
+  EXPECT_TRUE(SignsPassword(qovra::Options.Keys.offpass, kFresh, *pki_));
+}
+
 TEST_F(ChangeOfflinePasswordTest, KeyFilesTwoChangesThenOfflineLoginWithTheNewPassword) {
   LogInOffline(kOfflinePassword);
   ASSERT_TRUE(LoggedIn()) << ::testing::PrintToString(Shown());
   constexpr char kSecond[] = "second-пароль";
-  constexpr char kThird[] = "abc";  // short passwords are this dialog's business
+  // Offline a short password locks nobody out: the offline login checks
+  // only that one was typed.
+  constexpr char kThird[] = "abc";
 
   TfrmChangePassword& d = NewDialog();
   EXPECT_EQ(d.windowTitle().toStdString(), qovra::GetMsg("msgChangeOfflinePassword"));

@@ -1,6 +1,9 @@
 // The login window's links: the connection test against the server up,
 // down and wrong, the settings dialog, the account links, the
 // certificate viewer, and the keyboard switch of the login field.
+#include <QStyle>
+#include <QStyleOptionFrame>
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 
@@ -10,6 +13,7 @@
 #include "platform/run_thread.h"
 #include "qovra/account/us_keyboard.h"
 #include "qovra/controls/web_link.h"
+#include "settings/language.h"
 #include "support/loopback_listener.h"
 
 namespace qovra_test {
@@ -104,6 +108,74 @@ TEST_F(LoginLinksTest, SettingsLinkPagesFollowTheOfflineBox) {
   EXPECT_FALSE(f.eLogin->isReadOnly());
   EXPECT_TRUE(f.wlRegister->isEnabled());
   EXPECT_EQ(f.ePassword->PlaceHolder().toStdString(), qovra::GetMsg("msgPassword"));
+}
+
+// Whether edit shows its placeholder whole, measured the way QLineEdit
+// paints it: the style's contents rectangle less the edit's margins.
+bool ShowsPlaceholderWhole(QLineEdit* edit) {
+  QStyleOptionFrame option;
+  option.initFrom(edit);
+  option.lineWidth = edit->style()->pixelMetric(QStyle::PM_DefaultFrameWidth, &option, edit);
+  option.state |= QStyle::State_Sunken;
+  const QRect contents = edit->style()
+                             ->subElementRect(QStyle::SE_LineEditContents, &option, edit)
+                             .marginsRemoved(edit->textMargins());
+  const QFontMetrics fm = edit->fontMetrics();
+  constexpr int kLineEditMargin = 2;  // QLineEdit's own, each side
+  const int room = contents.width() - 2 * kLineEditMargin - std::max(0, -fm.minLeftBearing());
+  return fm.elidedText(edit->placeholderText(), Qt::ElideRight, room) == edit->placeholderText();
+}
+
+// The password field's placeholder follows a language chosen in the
+// settings; in either language, each of its placeholders (online, offline
+// with key files, offline with the key device) shows whole.
+TEST_F(LoginLinksTest, PasswordPlaceholdersFollowTheLanguageAndShowWhole) {
+  const std::string saved_program_dir = qovra::ProgramDir;
+  qovra::ProgramDir = std::string(QOVRA_BIN_DIR) + "/";
+  qovra::ClearLanguageCache();
+  qovra::ApplyLanguageMessages();
+  TfrmLogin& f = Form();
+  EXPECT_EQ(f.ePassword->PlaceHolder(), QStringLiteral("Пароль"));
+  // Uzbek, chosen in the settings dialog.
+  ui_->on_options = [](int) {
+    qovra::Options.langid = 0;
+    return qovra::kOptionsApplied;
+  };
+  QTest::mouseClick(f.wlSettings, Qt::LeftButton);
+  ASSERT_EQ(ui_->options_calls.size(), 1u);
+  EXPECT_EQ(f.ePassword->PlaceHolder(), QStringLiteral("Парол"));
+  EXPECT_EQ(f.ePassword->toolTip(), QStringLiteral("Парол"));
+
+  struct Row {
+    int langid;
+    uint8_t keyssrc;
+    bool offline;
+    const char* key;
+  };
+  const Row rows[] = {
+      {0, 0, false, "msgPassword"},       {0, 0, true, "msgOfflinePassword"},
+      {0, 1, true, "msgMurvexPassword"},  {1, 0, false, "msgPassword"},
+      {1, 0, true, "msgOfflinePassword"}, {1, 1, true, "msgMurvexPassword"},
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(std::string(r.key) + " in language " + std::to_string(r.langid));
+    qovra::Options.langid = r.langid;
+    qovra::Options.Keys.keyssrc = r.keyssrc;
+    qovra::ApplyLanguageMessages();
+    form_.reset();
+    TfrmLogin& login = Form();
+    if (r.offline) {
+      QTest::mouseClick(login.chkOfflineWork, Qt::LeftButton, {},
+                        QPoint(8, login.chkOfflineWork->height() / 2));
+    }
+    ASSERT_EQ(login.chkOfflineWork->isChecked(), r.offline);
+    QApplication::processEvents();  // the window takes its new size
+    EXPECT_EQ(login.ePassword->PlaceHolder().toStdString(), qovra::GetMsg(r.key));
+    EXPECT_TRUE(ShowsPlaceholderWhole(login.ePassword))
+        << login.ePassword->PlaceHolder().toStdString() << " in " << login.ePassword->width();
+  }
+  qovra::ProgramDir = saved_program_dir;
+  qovra::ClearLanguageCache();
 }
 
 TEST_F(LoginLinksTest, OfflineRecoveryLinkExplainsTheOfflinePassword) {

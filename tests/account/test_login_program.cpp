@@ -117,7 +117,7 @@ TEST_F(LoginProgramTest, LinksOpenTheRealSettingsDialog) {
   int login_step = 0;
   int dialog_step = 0;
   std::vector<std::vector<int>> pages;
-  QString domain_caption, settings_caption;
+  QString domain_caption, settings_caption, password_placeholder;
   QTimer login_driver, dialog_driver;
   QObject::connect(&login_driver, &QTimer::timeout, [&] {
     auto* login = qobject_cast<TfrmLogin*>(QApplication::activeModalWidget());
@@ -128,6 +128,7 @@ TEST_F(LoginProgramTest, LinksOpenTheRealSettingsDialog) {
       domain_caption = login->wlDomain->Caption();
       QTest::mouseClick(login->wlSettings, Qt::LeftButton);
       settings_caption = login->wlSettings->Caption();
+      password_placeholder = login->ePassword->PlaceHolder();
       QTest::keyClick(login, Qt::Key_Escape);
     }
   });
@@ -159,6 +160,7 @@ TEST_F(LoginProgramTest, LinksOpenTheRealSettingsDialog) {
   EXPECT_EQ(pages, (std::vector<std::vector<int>>{{0}, {0, 1, 2}}));
   EXPECT_EQ(domain_caption, QStringLiteral("@127.0.0.1:4"));
   EXPECT_EQ(settings_caption.toStdString(), "Созламалар") << "the Uzbek file, applied at once";
+  EXPECT_EQ(password_placeholder.toStdString(), "Парол");
   EXPECT_TRUE(ui_->messages.empty()) << testing::PrintToString(Shown());
   EXPECT_TRUE(ui_->options_calls.empty()) << "the fake settings dialog was not asked";
   qovra::LoadOptions();

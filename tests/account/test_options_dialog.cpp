@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "base/messages.h"
+#include "base/msg_format.h"
 #include "base/utf.h"
 #include "mail/startup.h"
 #include "net/server_request.h"
@@ -30,6 +31,7 @@
 #include "qovra/controls/edit_ex.h"
 #include "qovra/ui/shell.h"
 #include "qovra/ui/testing/fake_audio_backend.h"
+#include "qovra/ui/widgets.h"
 #include "seam/fake_ui.h"
 #include "settings/settings.h"
 #include "support/program_language.h"
@@ -293,15 +295,12 @@ TEST_F(OptionsDialogTest, EveryBindingRoundTripsThroughTheSettingsFile) {
   }
 }
 
-TEST_F(OptionsDialogTest, StoredValuesOutsideTheChoicesAreSavedAsZero) {
+TEST_F(OptionsDialogTest, StoredClientKindsOutsideTheChoicesAreSavedAsZero) {
   Options.Conn.useiewc = 1;
-  Options.Mail.reffreq = 42;
   Dialog();
   EXPECT_TRUE(Conn().rbIDClient->isChecked());
-  EXPECT_EQ(Mail().cbRefresh->currentIndex(), -1);
   dialog_->btnOKClick();
   EXPECT_EQ(Options.Conn.useiewc, 0);
-  EXPECT_EQ(Options.Mail.reffreq, 0);
 
   Options.Conn.useiewc = 5;
   Dialog();
@@ -309,6 +308,51 @@ TEST_F(OptionsDialogTest, StoredValuesOutsideTheChoicesAreSavedAsZero) {
   EXPECT_FALSE(Conn().rbIEClient->isChecked());
   dialog_->btnOKClick();
   EXPECT_EQ(Options.Conn.useiewc, 0);
+}
+
+// A stored receive period the list does not offer (the demo's 20 seconds)
+// is an entry of its own, in order among the others, and OK keeps it
+// unless the user picks another.
+TEST_F(OptionsDialogTest, AReceivePeriodOutsideTheListIsKept) {
+  struct Row {
+    const char* name;
+    int32_t stored;
+    int shown_at;  // its place in the list
+    int pick;      // the entry the user picks; -1 for none
+    int32_t saved;
+  };
+  const Row rows[] = {
+      {"20 seconds, untouched", 20, 1, -1, 20},
+      {"2 hours, after the last", 7200, 6, -1, 7200},
+      {"42 seconds, then 5 minutes picked", 42, 1, 2, 300},
+      {"20 seconds, then off", 20, 1, 0, 0},
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.name);
+    Options = qovra::TOptions{};
+    Options.langid = 1;
+    Options.Mail.reffreq = r.stored;
+    ThroughTheFile();
+    Dialog();
+    QComboBox* periods = Mail().cbRefresh;
+    const std::string own = qovra::FormatMsgArgs(qovra::GetMsg("msgFreqSeconds"), r.stored);
+    ASSERT_EQ(periods->count(), 7);
+    EXPECT_EQ(periods->currentIndex(), r.shown_at);
+    EXPECT_EQ(periods->currentText().toStdString(), own);
+    EXPECT_EQ(periods->itemText(0).toStdString(), qovra::GetMsg("msgFreqNotUsed"));
+    EXPECT_TRUE(Mail().chkPlaySound->isEnabled()) << "receiving is on";
+    // Away to another page and back: the page fills its list again.
+    Iface();
+    periods = Mail().cbRefresh;
+    EXPECT_EQ(periods->count(), 7);
+    EXPECT_EQ(periods->currentText().toStdString(), own);
+    if (r.pick >= 0) periods->setCurrentIndex(r.pick);
+    QTest::mouseClick(dialog_->btnOK, Qt::LeftButton);
+    EXPECT_EQ(dialog_->result(), qovra::kOptionsApplied);
+    EXPECT_EQ(Options.Mail.reffreq, r.saved);
+    ThroughTheFile();
+    EXPECT_EQ(Options.Mail.reffreq, r.saved);
+  }
 }
 
 TEST_F(OptionsDialogTest, PageMasksOfBothCallers) {
@@ -378,7 +422,7 @@ TEST_F(OptionsDialogTest, OkForgetsTheSessionKeyAndCancelChangesNothing) {
 TEST_F(OptionsDialogTest, ReceiveTimerRules) {
   struct Row {
     bool main_window;
-    int stored, chosen_index;
+    int stored, chosen_index;  // -1: the period left as it is
     bool expected;
   };
   const Row rows[] = {
@@ -386,6 +430,7 @@ TEST_F(OptionsDialogTest, ReceiveTimerRules) {
       {true, 600, 5, true},    // changed: 3600
       {true, 600, 0, false},   // turned off
       {true, 600, 2, true},    // unchanged: left running
+      {true, 20, -1, true},    // a period of its own, untouched: left running
   };
   for (const Row& r : rows) {
     QWidget main;
@@ -394,9 +439,10 @@ TEST_F(OptionsDialogTest, ReceiveTimerRules) {
     ui_->timer_enabled = true;
     Options.Mail.reffreq = r.stored;
     Dialog();
-    Mail().cbRefresh->setCurrentIndex(r.chosen_index);
+    if (r.chosen_index >= 0) Mail().cbRefresh->setCurrentIndex(r.chosen_index);
     dialog_->btnOKClick();
-    EXPECT_EQ(ui_->timer_enabled, r.expected) << r.main_window << " " << r.chosen_index;
+    EXPECT_EQ(ui_->timer_enabled, r.expected)
+        << r.main_window << " " << r.stored << " " << r.chosen_index;
   }
 }
 
@@ -609,15 +655,100 @@ TEST_F(OptionsFolderTest, UsingDataThatIsThereGivesEight) {
   EXPECT_TRUE(fs::exists(new_dir + "eca.edb"));
 }
 
+TEST_F(OptionsFolderTest, AFolderInsideTheUserFolderKeepsTheDialogOpenOnTheFolder) {
+  const std::string inside = old_mail_ + "/" + kAddress + "/messages";
+  Dialog();
+  Iface().chkMinimizeToTray->setChecked(true);
+  Folders().eMailDirectory->setText(QString::fromStdString(inside));
+  QTest::mouseClick(dialog_->btnOK, Qt::LeftButton);
+  EXPECT_EQ(ui_->ShownTexts(),
+            std::vector<std::string>{qovra::GetMsg("msgMailDirectoryInsideUserFolder") + "\n" +
+                                     inside + "/" + kAddress + "/"});
+  EXPECT_TRUE(dialog_->isVisible());
+  EXPECT_EQ(dialog_->result(), 0);
+  EXPECT_TRUE(Folders().isVisible());
+  EXPECT_EQ(Folders().eMailDirectory->selectedText(), QString::fromStdString(inside));
+  EXPECT_EQ(Options.Folders.maildir, qovra::Utf8ToUtf16(old_mail_));
+  EXPECT_EQ(Options.Other.traymin, 0) << "nothing applied";
+  EXPECT_FALSE(fs::exists(inside + "/" + kAddress));
+}
+
+// While the mail data is copied, the progress window shows over the
+// dialog and the dialog is painted when it needs it.
+TEST_F(OptionsFolderTest, TheCopyShowsProgressAndKeepsTheDialogPainted) {
+  for (int i = 0; i < 40; ++i)
+    dir_.Write("old/" + std::string(kAddress) + "/messages/" + std::to_string(i) + ".emz",
+               std::string(32 * 1024, 'm'));
+  Dialog();
+  Folders().eMailDirectory->setText(QString::fromStdString(new_mail_));
+  // Paints that arrive while the progress window is up.
+  struct PaintWatch : QObject {
+    explicit PaintWatch(const qovra::testing::FakeUi& ui) : ui_(ui) {}
+    bool eventFilter(QObject*, QEvent* event) override {
+      using Kind = qovra::testing::ProgressEvent::Kind;
+      if (event->type() == QEvent::Paint && !ui_.progress.empty() &&
+          ui_.progress.back().kind != Kind::Hide)
+        ++paints;
+      return false;
+    }
+    const qovra::testing::FakeUi& ui_;
+    int paints = 0;
+  } watch(*ui_);
+  dialog_->installEventFilter(&watch);
+  // The question covered the dialog: it needs painting when it goes.
+  ui_->on_message = [this](const std::string&) { dialog_->update(); };
+  ui_->QueueAnswer(qovra::kMsgResultYes);
+  QTest::mouseClick(dialog_->btnOK, Qt::LeftButton);
+  dialog_->removeEventFilter(&watch);
+  EXPECT_EQ(dialog_->result(), qovra::kOptionsApplied);
+  EXPECT_EQ(qovra::UserDir, new_mail_ + "/" + kAddress + "/");
+  EXPECT_GE(watch.paints, 1) << "painted while the data was copied";
+
+  using Kind = qovra::testing::ProgressEvent::Kind;
+  ASSERT_GE(ui_->progress.size(), 3u);
+  EXPECT_EQ(ui_->progress.front().kind, Kind::Show);
+  EXPECT_EQ(ui_->progress.front().owner, qovra::ui::HandleOf(dialog_.get()));
+  EXPECT_EQ(ui_->progress.front().title, qovra::GetMsg("msgMovingMailData"));
+  EXPECT_EQ(ui_->progress.back().kind, Kind::Hide);
+  EXPECT_EQ(ui_->progress[ui_->progress.size() - 2].done,
+            ui_->progress[ui_->progress.size() - 2].total)
+      << "the bar ends full";
+}
+
+// A copy that fails keeps the old mail folder and applies the rest; the
+// message says so.
+TEST_F(OptionsFolderTest, AFailedCopyKeepsTheFolderAndAppliesTheRest) {
+  const std::string new_dir = new_mail_ + "/" + kAddress + "/";
+  fs::create_directories(new_dir);
+  dir_.Write("new/" + std::string(kAddress) + "/messages", "in the way");
+  Dialog();
+  Iface().chkMinimizeToTray->setChecked(true);
+  Mail().cbRefresh->setCurrentIndex(3);
+  Folders().eMailDirectory->setText(QString::fromStdString(new_mail_));
+  ui_->QueueAnswer(qovra::kMsgResultYes);
+  QTest::mouseClick(dialog_->btnOK, Qt::LeftButton);
+  EXPECT_EQ(dialog_->result(), qovra::kOptionsApplied);
+  ASSERT_EQ(ui_->messages.size(), 2u);
+  EXPECT_EQ(ui_->messages[1].text,
+            qovra::GetMsg("msgMailDataCopyFailed") + "\n" + new_dir + "messages/");
+  EXPECT_EQ(Options.Folders.maildir, qovra::Utf8ToUtf16(old_mail_));
+  EXPECT_EQ(qovra::UserDir, old_mail_ + "/" + kAddress + "/");
+  EXPECT_EQ(Options.Other.traymin, 1);
+  EXPECT_EQ(Options.Mail.reffreq, 900);
+  EXPECT_FALSE(fs::exists(new_dir + "ecm.edb"));
+}
+
 TEST_F(OptionsFolderTest, AFailedMoveSavesTheOldFolder) {
   fs::create_directories(new_mail_);
   dir_.Write("new/" + std::string(kAddress), "a file where the user folder goes");
   Dialog();
+  Iface().chkMinimizeToTray->setChecked(true);
   Folders().eMailDirectory->setText(QString::fromStdString(new_mail_));
   ui_->QueueAnswer(qovra::kMsgResultNo);
   dialog_->btnOKClick();
   EXPECT_EQ(dialog_->result(), qovra::kOptionsApplied);
   EXPECT_EQ(Options.Folders.maildir, qovra::Utf8ToUtf16(old_mail_));
+  EXPECT_EQ(Options.Other.traymin, 1) << "the other changes apply";
   EXPECT_EQ(qovra::UserDir, old_mail_ + "/" + kAddress + "/");
   EXPECT_TRUE(qovra::MailDb.IsOpen());
 }

@@ -199,22 +199,29 @@ TEST(UsKeyboardSwitch, DoesNothingOffX11) {
 TEST_F(RegisterTest, NamesFromTheCertificateOwner) {
   const struct {
     const char* owner;
+    const char* typed_middle;  // typed before the fill
     const char* first;
     const char* middle;
     const char* last;
   } rows[] = {
-      {"Нок Олма Ивановна", "Олма", "Ивановна", "Нок"},
-      {"Нок Олма", "Олма", "", "Нок"},
-      {"Олма", "Олма", "", ""},
-      {"Нок Олма Ивановна Старшая", "Олма", "Ивановна Старшая", "Нок"},
+      {"Нок Олма Ивановна", "", "Олма", "Ивановна", "Нок"},
+      {"Нок Олма", "", "Олма", "", "Нок"},
+      {"Олма", "", "Олма", "", ""},
+      {"Нок Олма Ивановна Старшая", "", "Олма", "Ивановна Старшая", "Нок"},
+      {"Нок Олма Ивановна", "Петровна", "Олма", "Ивановна", "Нок"},
+      {"Нок Олма", "Петровна", "Олма", "Петровна", "Нок"},
+      {"Нок Олма ", "Петровна", "Олма", "Петровна", "Нок"},
+      {"Нок Олма  ", "Петровна", "Олма", "Петровна", "Нок"},
+      {"Нок Олма  Ивановна ", "Петровна", "Олма", "Ивановна", "Нок"},
   };
   for (const auto& r : rows) {
-    SCOPED_TRACE(r.owner);
+    SCOPED_TRACE(std::string("[") + r.owner + "]");
     const Party owner = MakeParty(r.owner);
     const std::string cert = dir_.File("owner.cer");
     WriteAll(cert, owner.cert);
     qovra::Options.Keys.crtpath = qovra::Utf8ToUtf16(cert);
     auto f = NewRegisterForm();
+    f->eMiddleName->setText(QString::fromUtf8(r.typed_middle));
     f->eCompany->setText(QStringLiteral("old company"));
     f->wlFillFromCertificateClick();
     EXPECT_EQ(f->eFirstName->text().toStdString(), r.first);

@@ -1,6 +1,6 @@
 // The user profile: the name checks, no request for unchanged texts, and
 // the change on the local exchange server (a change of letter case alone
-// included), read back by the next login.
+// and of the job title alone included), read back by the next login.
 #include "account/login_test_fixture.h"
 #include "commands/login_command.h"
 #include "qovra/account/user_profile.h"
@@ -124,7 +124,9 @@ TEST_F(UserProfileTest, ChangesAndCaseOnlyChangesReachTheServer) {
   const Names case_only = {u"АЛИСА", u"Ивановна", u"Каримова", u"ООО «ВОСТОК»", u"Бухгалтер"};
   // Untrimmed, as typed.
   const Names blanks = {u" Алиса ", u"", u"Каримова", u"", u""};
-  for (const Names& n : {first_change, case_only, blanks}) {
+  // The job title alone.
+  const Names job_only = {u" Алиса ", u"", u"Каримова", u"", u"главный бухгалтер"};
+  for (const Names& n : {first_change, case_only, blanks, job_only}) {
     SCOPED_TRACE(::testing::PrintToString(std::u16string(n.first)));
     ASSERT_EQ(Submit(n), TfrmUserProfile::kResultDone) << ::testing::PrintToString(Shown());
     EXPECT_EQ(Shown(),

@@ -139,6 +139,7 @@ const std::map<std::string, std::string> kFormats = {
     {"msgDownloadingMail", "dsds"},        // k, size of k, N, total size
     {"msgProcessingMail", "dd"},           // k, N
     {"msgNewMailNotice", "d"},             // new mails
+    {"msgFreqSeconds", "d"},               // receive period in seconds
     {"msgConfirmOverwrite", "s"},          // file name
     {"msgContactsExportFailed", "s"},      // file name
     {"msgMailsImported", "d"},             // files imported

@@ -106,6 +106,10 @@ class TfrmLogin : public QDialog {
  private:
   void BuildLayout();
   void ApplyTexts();
+  // The fields' placeholders and hints in the current language (the
+  // password's as the offline check box and the key source say), the
+  // fields wide enough to show each password placeholder whole.
+  void ApplyPlaceholders();
   void TntFormActivate();
   // The server-settings loop: true when the settings are usable.
   bool ServerSettingsReady();

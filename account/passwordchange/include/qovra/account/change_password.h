@@ -9,9 +9,12 @@
 // Field checks run in order; the first failure shows a warning balloon on
 // its field, titled with the window caption, and the dialog stays open:
 // current password empty; its hash differs from the session's hash of the
-// state (an all-zero hash skips this); new password empty; new password the
-// current one but for ASCII letter case; confirmation not exactly the new
-// password. Passwords are compared and hashed as Windows-1251 bytes.
+// state (an all-zero hash skips this); new password empty; online, a new
+// password under 4 characters (msgPasswordLengthMismatch: the login window
+// would refuse it; the offline login takes any non-empty password, so
+// offline it is accepted); new password the current one but for ASCII
+// letter case; confirmation not exactly the new password. Passwords are
+// compared and hashed as Windows-1251 bytes.
 //
 // Offline with an all-zero OfflinePasswordHash (a key-device login keeps no
 // hash) the dialog resets the offline password: the current-password field
@@ -22,7 +25,9 @@
 // a second change in the same session checks against the new password.
 // Failures of the request, the key loading or the signature have been
 // reported (or were cancelled by the user) and leave the settings and the
-// session as they were.
+// session as they were. An offline change whose settings file cannot be
+// written says so (msgOfflinePasswordNotSaved) and keeps the old offpass
+// and hash: the dialog stays open.
 //
 // Results: 1 changed, 2 cancelled (Cancel, Escape, the close button).
 // Secrets: the destructor wipes the three fields. GUI thread only.

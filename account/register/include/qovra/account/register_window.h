@@ -44,7 +44,9 @@ std::optional<QString> ProposedLogin(const QString& first_name, const QString& l
 
 // Splits a certificate owner's name into the three name fields: no blank,
 // all of it is the first name; one blank, last name then first name; two
-// or more, last, first and the rest as the middle name.
+// or more, last, first and the rest, trimmed, as the middle name (empty
+// when only blanks follow the second blank: the fill then keeps the middle
+// name the user typed, as with one blank).
 struct TSplitName {
   QString first, middle, last;
 };

@@ -9,6 +9,8 @@
 
 #include <QString>
 #include <QWidget>
+#include <cstdint>
+#include <optional>
 
 #include "base/records.h"
 
@@ -157,6 +159,9 @@ class TfrmOptFolders : public TOptionsPage {
   qovra::ui::TButtonEdit* eMailDirectory;
 };
 
+// The mail page. A stored receive period that is none of cbRefresh's list
+// (seconds, such as 20) is shown as an entry of its own (msgFreqSeconds)
+// and saved back unchanged while the user picks no other.
 class TfrmOptMailParameters : public TOptionsPage {
   Q_OBJECT
 
@@ -187,5 +192,10 @@ class TfrmOptMailParameters : public TOptionsPage {
   void TntFormShow() override;
 
  private:
+  // The period items in the current language, with other_period_ among
+  // them; the selected period stays selected.
   void FillRefreshItems();
+
+  // A loaded period that is none of the list's, shown as an entry of its own.
+  std::optional<int32_t> other_period_;
 };
