@@ -79,6 +79,8 @@ bool OpenWave(const std::string& path, TWaveInput& wave, std::string& error) {
       uint64_t bytes = size < remaining ? size : remaining;
       const uint64_t frame = 2u * wave.Format.Channels;
       wave.DataBytes = bytes - bytes % frame;
+      // A recording stopped before its first frame: nothing to compress.
+      if (wave.DataBytes == 0) return Fail(wave, error, "no audio data");
       return true;
     } else {
       const uint64_t skip = static_cast<uint64_t>(size) + (size & 1);
