@@ -57,6 +57,10 @@ class Dispatcher {
 
   HttpReply Handle(const HttpRequest& request);
 
+  // Periodic upkeep (see Exchange::Housekeep); the HTTP layer calls it
+  // about once a second from one thread.
+  void Housekeep() { exchange_.Housekeep(); }
+
   // Blocks a stalled request until Shutdown or kMaxStall.
   void Stall() { stall_gate_.Wait(kMaxStall); }
   // Releases every stalled request, for good.

@@ -401,11 +401,12 @@ bool HttpLayer::Serve() {
     for (size_t i = 0; i < kStartThreads; ++i) impl.StartWorker();
     if (impl.threads == 0) return false;
   }
-  // The workers accept and serve; this thread waits for Stop.
+  // The workers accept and serve; this thread keeps house until Stop.
   pollfd p{impl.stop_fd, POLLIN, 0};
   for (;;) {
-    const int n = ::poll(&p, 1, -1);
+    const int n = ::poll(&p, 1, 1000);
     if (n > 0 || (n < 0 && errno != EINTR)) break;
+    impl.dispatcher.Housekeep();
   }
   std::unique_lock<std::mutex> lock(impl.mutex);
   impl.all_closed.wait(lock, [&impl] { return impl.threads == 0; });

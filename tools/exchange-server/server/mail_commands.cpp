@@ -174,7 +174,7 @@ CommandReply RecipientCertificatesCommand(CommandContext& ctx) {
   if (cs != ContentStatus::Ok) return CommandReply::Enciphered(ContentError(cs));
   std::string signature;
   if (!Base64Decode(sign, signature) ||
-      !crypto::Verify(crypto::Hash(emails_text), ctx.session.user_record, signature))
+      !crypto::Verify(crypto::Hash(emails_text), *ctx.session.user_record, signature))
     return CommandReply::Enciphered(kResBadSignature);
 
   pugi::xml_document doc;

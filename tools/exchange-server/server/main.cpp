@@ -12,6 +12,8 @@
 //                                certificate (default: the registry's
 //                                login@domain.cer); repeatable
 //   --session-timeout SECONDS    idle time after which a session ends (1800)
+//   --max-sessions N             sessions held at once (16384); when full,
+//                                handshakes that never logged in give way
 //   --upload-limit BYTES         content a seeded account may send (0: none);
 //                                more is answered with code 12
 //   --max-body BYTES             longer bodies are refused at once with 413
