@@ -31,6 +31,7 @@
 // stops it.
 #include <pthread.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -58,6 +59,12 @@ int main(int argc, char** argv) {
   // Everything the server makes is its own only: the database holds
   // password equivalents, the mail folder the users' mail.
   umask(077);
+  // Every waiting connection holds a descriptor: take all the system lets.
+  rlimit files{};
+  if (getrlimit(RLIMIT_NOFILE, &files) == 0 && files.rlim_cur < files.rlim_max) {
+    files.rlim_cur = files.rlim_max;
+    setrlimit(RLIMIT_NOFILE, &files);
+  }
   std::error_code ec;
   std::filesystem::create_directories(config.data_dir, ec);
   const std::string body_dir = config.data_dir + "/tmp";

@@ -26,6 +26,7 @@ enum ResultCode : int {
   kResUnknownCertificate = 8,
   kResKeyAgreementFailed = 9,
   kResOverUploadLimit = 12,
+  kResNoSpace = 19,  // the server's disk has no room for what was sent
 };
 
 struct ReplyElement {
