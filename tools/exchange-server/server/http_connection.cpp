@@ -45,10 +45,6 @@ const char* StatusText(int status) {
   }
 }
 
-bool NoSpaceError(int error) {
-  return error == ENOSPC || error == EDQUOT;
-}
-
 }  // namespace
 
 // A request body: in memory up to kMemoryBody, then in an unnamed file.
@@ -309,35 +305,36 @@ bool HttpConnection::ServeOne() {
   }
   if (head.expect_continue && !SendText("HTTP/1.1 100 Continue\r\n\r\n")) return false;
 
-  Body body(limits_.body_dir);
+  auto body = std::make_unique<Body>(limits_.body_dir);
   const Clock::time_point body_start = Clock::now();
   if (head.chunked) {
-    const int status = ReadChunked(body, body_start);
+    const int status = ReadChunked(*body, body_start);
     if (status != 0) {
       if (status > 0) Refuse(status);
       return false;
     }
   } else {
     uint64_t received = 0;
-    if (ReadBody(head.content_length, body, body_start, received) != BodyResult::Ok) return false;
+    if (ReadBody(head.content_length, *body, body_start, received) != BodyResult::Ok) return false;
   }
 
   HttpRequest request;
   request.method = head.method;
   request.path = head.path;
   request.content_type = head.content_type;
-  if (body.error() != 0) {
+  if (body->error() != 0) {
     // The whole body was read, so the client reads the answer, not a reset.
     std::fprintf(stderr, "exchange-server: cannot keep a request body of %llu bytes in %s: %s\n",
-                 static_cast<unsigned long long>(body.size()), limits_.body_dir.c_str(),
-                 std::strerror(body.error()));
-    if (!NoSpaceError(body.error())) return false;
-    HttpReply reply = dispatcher_.NoSpace(request);
-    SendReply(reply, false);
+                 static_cast<unsigned long long>(body->size()), limits_.body_dir.c_str(),
+                 std::strerror(body->error()));
+    if (!NoSpaceError(body->error())) return false;
+    SendReply(dispatcher_.NoSpace(request), false);
     return false;
   }
-  request.body = body.Range();
+  request.body = body->Range();
   const HttpReply reply = dispatcher_.Handle(request);
+  // The body's disk space is given back before the reply goes out.
+  body.reset();
   return SendReply(reply, head.keep_alive);
 }
 
