@@ -528,8 +528,11 @@ class Bench {
       return;
     }
     const pid_t pid = server.Pid();
-    std::printf("%s %ld times, 8 clients (sessions end after %d idle s):\n",
-                log_in ? "log in" : "shake hands without logging in", count, session_timeout);
+    const std::string timeout =
+        session_timeout > 0 ? "sessions end after " + std::to_string(session_timeout) + " idle s"
+                            : "the server's default session timeout and table";
+    std::printf("%s %ld times, 8 clients (%s):\n",
+                log_in ? "log in" : "shake hands without logging in", count, timeout.c_str());
     std::printf("  server resident memory at start: %.1f MiB\n", StatusKiB(pid, "VmRSS:") / 1024.0);
     std::atomic<long> next{0}, done{0}, failed{0};
     std::vector<std::thread> threads;
