@@ -95,6 +95,8 @@ TEST_F(QovrasndTest, FailuresLeaveNoOutputAndSayWhy) {
   ASSERT_EQ(Run({wav, mp3}), 0);
   // A recording stopped before its first sample, and one cut inside it.
   const std::string header_only = WriteTone("header-only.wav", format, 0);
+  // A rate an MP3 cannot keep: it would come back resampled.
+  const std::string odd_rate = WriteTone("odd-rate.wav", {22058, 1}, 4000);
   const std::string half_frame = dir_ + "half-frame.wav";
   std::ofstream(half_frame, std::ios::binary) << qovrasnd::WaveHeader(format, 1) << 'x';
   // Junk spliced into the middle, longer than the decoder searches for the
@@ -128,6 +130,10 @@ TEST_F(QovrasndTest, FailuresLeaveNoOutputAndSayWhy) {
        dir_ + "e.mp3",
        "no audio data"},
       {"wave with half a frame", {half_frame, dir_ + "f.mp3"}, dir_ + "f.mp3", "no audio data"},
+      {"wave at a rate no MP3 keeps",
+       {odd_rate, dir_ + "h.mp3"},
+       dir_ + "h.mp3",
+       "unsupported sample rate"},
       {"mp3 that is text", {"--decode", text, dir_ + "b.wav"}, dir_ + "b.wav", "MP3"},
       {"mp3 that is a wave", {"--decode", wav, dir_ + "c.wav"}, dir_ + "c.wav", "MP3"},
       {"mp3 with junk past the resync",

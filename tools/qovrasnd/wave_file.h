@@ -26,8 +26,9 @@ struct TWaveInput {
   uint64_t DataBytes = 0;
 };
 
-// Opens path and checks it is 16-bit PCM, mono or stereo, 8000 to 48000 Hz,
-// with at least one whole frame of samples. False with a reason in error
+// Opens path and checks it is 16-bit PCM, mono or stereo, at a rate an MP3
+// can keep (8000, 11025, 12000, 16000, 22050, 24000, 32000, 44100 or
+// 48000 Hz), with at least one whole frame of samples. False with a reason in error
 // (the file is then closed).
 [[nodiscard]] bool OpenWave(const std::string& path, TWaveInput& wave, std::string& error);
 
