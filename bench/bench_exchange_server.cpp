@@ -11,12 +11,14 @@
 //   4. login latency beside 2,000 connections that send their head a byte
 //      every 100 ms;
 //   5. the server's resident memory over 100,000 logins (a server whose
-//      sessions end after 10 idle seconds, then once they have ended), and
-//      over 100,000 handshakes that never log in (default server).
+//      sessions end after 5 idle seconds) and over 100,000 handshakes that
+//      never log in (sessions end after 20 idle seconds, so the table fills
+//      and its oldest give way), each time again once they have all ended.
 //
 //   bench_exchange_server [MiB] [seconds per login run] [logins]
 //   bench_exchange_server mail MiB                (1. only)
 //   bench_exchange_server logins CLIENTS SECONDS  (2. only)
+//   bench_exchange_server sessions COUNT TIMEOUT IDLE [handshakes]  (5. only)
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -533,7 +535,8 @@ class Bench {
                             : "the server's default session timeout and table";
     std::printf("%s %ld times, 8 clients (%s):\n",
                 log_in ? "log in" : "shake hands without logging in", count, timeout.c_str());
-    std::printf("  server resident memory at start: %.1f MiB\n", StatusKiB(pid, "VmRSS:") / 1024.0);
+    std::printf("  server resident memory at start: %.1f MiB (anonymous %.1f MiB)\n",
+                StatusKiB(pid, "VmRSS:") / 1024.0, StatusKiB(pid, "RssAnon:") / 1024.0);
     std::atomic<long> next{0}, done{0}, failed{0};
     std::vector<std::thread> threads;
     const Clock::time_point t0 = Clock::now();
@@ -556,7 +559,8 @@ class Bench {
     for (std::thread& t : threads) t.join();
     if (idle_wait > 0) {
       std::this_thread::sleep_for(std::chrono::seconds(idle_wait));
-      std::printf("  after %d idle s: %.1f MiB\n", idle_wait, StatusKiB(pid, "VmRSS:") / 1024.0);
+      std::printf("  after %d idle s: %.1f MiB (anonymous %.1f MiB)\n", idle_wait,
+                  StatusKiB(pid, "VmRSS:") / 1024.0, StatusKiB(pid, "RssAnon:") / 1024.0);
     }
     std::printf("  server peak: %.1f MiB\n", StatusKiB(pid, "VmHWM:") / 1024.0);
   }
@@ -575,6 +579,15 @@ int main(int argc, char** argv) {
     if (!bench.Start()) return 1;
     bench.Memory(std::strtoull(argv[2], nullptr, 10));
     bench.FastDownload(std::min<uint64_t>(std::strtoull(argv[2], nullptr, 10), 256));
+    return 0;
+  }
+  // "sessions COUNT TIMEOUT IDLE [handshakes]": only a memory run over
+  // COUNT logins (or handshakes that never log in).
+  if (argc > 4 && std::string(argv[1]) == "sessions") {
+    Bench bench;
+    if (!bench.Start()) return 1;
+    const bool log_in = !(argc > 5 && std::string(argv[5]) == "handshakes");
+    bench.MemoryOverSessions(std::atol(argv[2]), log_in, std::atoi(argv[3]), std::atoi(argv[4]));
     return 0;
   }
   // "logins N SECONDS": only the login run with N clients (for profiles).
@@ -597,7 +610,7 @@ int main(int argc, char** argv) {
   bench.LatencyUnderLoad();
   bench.LatencyBesideSlowHeads(2000);
   const long logins = argc > 3 ? std::atol(argv[3]) : 100000;
-  bench.MemoryOverSessions(logins, /*log_in=*/true, /*session_timeout=*/10, /*idle_wait=*/12);
-  bench.MemoryOverSessions(logins, /*log_in=*/false, /*session_timeout=*/0, /*idle_wait=*/0);
+  bench.MemoryOverSessions(logins, /*log_in=*/true, /*session_timeout=*/5, /*idle_wait=*/8);
+  bench.MemoryOverSessions(logins, /*log_in=*/false, /*session_timeout=*/20, /*idle_wait=*/23);
   return 0;
 }
