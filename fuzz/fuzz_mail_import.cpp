@@ -65,6 +65,11 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
       !work->db.Exec("PRAGMA synchronous=OFF; PRAGMA journal_mode=MEMORY;"))
     std::abort();
   qovra::SetTempFolder(root + "/tmp/");
+  std::atexit([] {
+    work->db.Close();
+    std::error_code ec;
+    fs::remove_all(work->root, ec);
+  });
   work->target.Db = &work->db;
   work->target.MessagesDir = root + "/messages/";
   work->target.OwnAddress = kOwnAddress;

@@ -33,6 +33,10 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
   const char* base = access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp";
   root = std::string(base) + "/fuzz-mp3-XXXXXX";
   if (!mkdtemp(root.data())) std::abort();
+  std::atexit([] {
+    std::error_code ec;
+    fs::remove_all(root, ec);
+  });
   return 0;
 }
 
