@@ -16,6 +16,7 @@
 #include "server_crypto.h"
 #include "string_form.h"
 #include "support/key_fixtures.h"
+#include "support/scratch_dir.h"
 
 namespace {
 
@@ -349,6 +350,80 @@ TEST_F(ExchangeReplyWriter, SessionReplyWithFiles) {
   ASSERT_TRUE(BuildSessionReply(id, key, iv, r, body));
   EXPECT_EQ(body.size(), 8 + 1 + PaddedSize(ReplyXml(r).size()) + 160);
   EXPECT_GE(body.size(), 201u);
+}
+
+// Files around every boundary of the chunks they are streamed in and of
+// the ring that overlaps reading, hashing and writing, in each form (sent
+// as stored, enciphered, sealed from a file), come out whole with valid
+// signatures; a writer that stops at any point ends the writing.
+TEST_F(ExchangeReplyWriter, FilesAcrossChunkAndRingBoundaries) {
+  const size_t chunk = kStreamChunk;
+  const size_t sizes[] = {1,
+                          chunk - 1,
+                          chunk,
+                          chunk + 1,
+                          kStreamSlots * chunk,
+                          kStreamSlots * chunk + 33,
+                          (kStreamSlots + 2) * chunk - 5};
+  qovra::testing::ScratchDir dir;
+  CommandReply r;
+  std::vector<std::string> contents;
+  for (size_t n : sizes) {
+    std::string data(n, '\0');
+    for (size_t i = 0; i < n; ++i) data[i] = static_cast<char>((i * 2654435761u) >> 13);
+    ASSERT_TRUE(r.AttachFile("stored-" + std::to_string(n), 1, true, data));
+    ASSERT_TRUE(r.AttachFile("enciphered-" + std::to_string(n), 1, false, data));
+    ReplyFile sealed;
+    sealed.name = "sealed-" + std::to_string(n);
+    sealed.path = dir.Write(sealed.name, data);
+    sealed.path_size = n;
+    sealed.seal = true;
+    sealed.seal_iv = crypto::Hash(sealed.name);
+    ASSERT_TRUE(r.Attach(std::move(sealed)));
+    contents.push_back(std::move(data));
+  }
+  std::string body;
+  ASSERT_TRUE(BuildSessionReply(id, key, iv, r, body));
+  xs_test::SessionReply out;
+  xs_test::ReadSessionReply(body, id.record.data(), key, iv, out);
+  ASSERT_EQ(out.error, "");
+  ASSERT_EQ(out.files.size(), 3 * contents.size());
+  EXPECT_EQ(out.trailing, 0u);
+  for (size_t i = 0; i < contents.size(); ++i) {
+    SCOPED_TRACE(sizes[i]);
+    EXPECT_TRUE(out.files[3 * i] == contents[i]);
+    EXPECT_TRUE(out.files[3 * i + 1] == contents[i]);
+    const crypto::Hash32 seal_iv = crypto::Hash("sealed-" + std::to_string(sizes[i]));
+    EXPECT_TRUE(out.files[3 * i + 2] == xs_test::CbcEncrypt(key, seal_iv.data(), contents[i]));
+  }
+
+  // One file longer than the ring, cut by the writer at points before,
+  // inside and after the ring's first turn.
+  CommandReply one;
+  ASSERT_TRUE(one.AttachFile("long", 1, false, contents.back()));
+  std::string whole;
+  ASSERT_TRUE(BuildSessionReply(id, key, iv, one, whole));
+  const size_t head = whole.size() - ReplyFilesSize(one);
+  for (size_t stop :
+       {size_t{0}, chunk / 2, 2 * chunk + 7, (kStreamSlots + 1) * chunk, ReplyFilesSize(one) - 1}) {
+    SCOPED_TRACE(stop);
+    std::string written;
+    EXPECT_FALSE(WriteReplyFiles(id, key, iv, one, [&written, stop](const char* p, size_t n) {
+      if (written.size() + n > stop) return false;
+      written.append(p, n);
+      return true;
+    }));
+    EXPECT_LE(written.size(), stop);
+    EXPECT_EQ(written, whole.substr(head, written.size()));
+  }
+  // A file shorter than it was announced fails the writing.
+  CommandReply short_file;
+  ReplyFile f;
+  f.name = "short";
+  f.path = dir.Write("short", std::string(chunk, 'x'));
+  f.path_size = 3 * chunk;
+  ASSERT_TRUE(short_file.Attach(std::move(f)));
+  EXPECT_FALSE(WriteReplyFiles(id, key, iv, short_file, [](const char*, size_t) { return true; }));
 }
 
 TEST_F(ExchangeReplyWriter, HandshakeReplyLayout) {

@@ -7,12 +7,15 @@
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <poll.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
+#include <filesystem>
 #include <fstream>
 #include <memory>
 #include <string>
@@ -55,6 +58,13 @@ class RawConnection {
   bool ok() const { return fd_ >= 0; }
   bool Send(const std::string& text) {
     return ::send(fd_, text.data(), text.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(text.size());
+  }
+  // Whether the server has closed the connection, without waiting.
+  bool ClosedByPeer() {
+    pollfd p{fd_, POLLIN, 0};
+    if (::poll(&p, 1, 0) <= 0) return false;
+    char c = 0;
+    return ::recv(fd_, &c, 1, MSG_PEEK | MSG_DONTWAIT) <= 0;
   }
   // What arrives within timeout_ms; closed is set when the server closed
   // the connection (end of stream or reset).
@@ -229,6 +239,108 @@ TEST_F(ExchangeHttpDeadlines, SlowConnectionsAreDroppedWhileOthersAreServed) {
   for (size_t i = 0; i < kinds.size(); ++i) EXPECT_TRUE(closed[i]) << kinds[i].name;
   EXPECT_GT(logins, 0);
   EXPECT_TRUE(LogIn());
+}
+
+// Far more connections than the server has workers send their heads a
+// byte every 100 ms, as slowly as the deadline lets them; a login is
+// answered meanwhile (the client gives it 10 s, the slow heads may take
+// 30 s).
+TEST(ExchangeHttp, LoginsAreAnsweredBesideThousandsOfSlowHeads) {
+  constexpr size_t kSlow = 2000;
+  rlimit files{};
+  ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &files), 0);
+  files.rlim_cur = files.rlim_max;
+  setrlimit(RLIMIT_NOFILE, &files);
+  if (files.rlim_max != RLIM_INFINITY && files.rlim_max < kSlow + 256)
+    GTEST_SKIP() << "this process may open only " << files.rlim_max << " files";
+
+  ExchangePki pki;
+  pki.AddUser("alice@localhost");
+  ExchangeServerOptions o = pki.Options();
+  o.seed_accounts = {"alice@localhost:pa"};
+  o.extra_args = {"--request-deadline", "30"};
+  ExchangeServer server;
+  ASSERT_TRUE(server.Start(o)) << server.error();
+
+  std::vector<std::unique_ptr<RawConnection>> slow;
+  for (size_t i = 0; i < kSlow; ++i) {
+    slow.push_back(std::make_unique<RawConnection>(server.Port()));
+    ASSERT_TRUE(slow.back()->ok()) << i;
+  }
+  // Sends each connection the next byte of its head every 100 ms; stops
+  // when the test ends, however it ends.
+  struct Trickle {
+    std::atomic<bool> stop{false};
+    std::thread thread;
+    ~Trickle() {
+      stop = true;
+      if (thread.joinable()) thread.join();
+    }
+  } trickle;
+  trickle.thread = std::thread([&slow, &trickle] {
+    const std::string head = PostHead("Content-Length: 0\r\n");
+    for (size_t at = 0; !trickle.stop.load() && at < head.size(); ++at) {
+      for (auto& c : slow) c->Send(head.substr(at, 1));
+      std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+  });
+  // Every slow connection has been accepted and has started its head.
+  std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+  for (int round = 0; round < 3; ++round) {
+    SCOPED_TRACE(round);
+    xs_test::TestClient c(server.Port(), pki.User("alice@localhost").keys);
+    std::string why;
+    ASSERT_TRUE(c.Handshake(false, &why)) << why;
+    xs_test::SessionReply r;
+    c.Request(c.LoginXml("alice", "pa", true), r);
+    EXPECT_EQ(r.res, 1) << r.plain << r.error;
+  }
+  trickle.stop = true;
+  trickle.thread.join();
+  // None of them was dropped to make room: each still has its connection.
+  size_t open = 0;
+  for (auto& c : slow)
+    if (!c->ClosedByPeer()) ++open;
+  EXPECT_EQ(open, kSlow);
+}
+
+// A server allowed few descriptors keeps fewer connections waiting for
+// their heads and closes the one that has waited longest to take a new
+// one, so a login still gets through.
+TEST(ExchangeHttp, FewDescriptorsTheLongestWaitingHeadsMakeRoom) {
+  ExchangePki pki;
+  pki.AddUser("alice@localhost");
+  ExchangeServerOptions o = pki.Options();
+  o.seed_accounts = {"alice@localhost:pa"};
+  ExchangeServer server;
+  ASSERT_TRUE(server.Start(o)) << server.error();
+  // Below what the workers keep in reserve: the fewest waiting, 64.
+  const rlimit few{512, 512};
+  ASSERT_EQ(prlimit(server.Pid(), RLIMIT_NOFILE, &few, nullptr), 0);
+
+  constexpr size_t kSlow = 400;
+  std::vector<std::unique_ptr<RawConnection>> slow;
+  for (size_t i = 0; i < kSlow; ++i) {
+    slow.push_back(std::make_unique<RawConnection>(server.Port()));
+    ASSERT_TRUE(slow.back()->ok()) << i;
+    ASSERT_TRUE(slow.back()->Send("POST /qovra4/ HTTP/1.1\r\n"));
+    // In small groups, so they are accepted in the order they came.
+    if (i % 20 == 19) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  xs_test::TestClient c(server.Port(), pki.User("alice@localhost").keys);
+  std::string why;
+  ASSERT_TRUE(c.Handshake(false, &why)) << why;
+  xs_test::SessionReply r;
+  c.Request(c.LoginXml("alice", "pa", true), r);
+  EXPECT_EQ(r.res, 1) << r.plain << r.error;
+  std::string closed;  // one mark per connection, oldest first
+  for (const auto& s : slow) closed += s->ClosedByPeer() ? 'x' : '.';
+  // The oldest were closed, the newest kept: as many as the cap holds,
+  // less the few the login's own connections took.
+  const size_t kept = closed.size() - std::min(closed.find('.'), closed.size());
+  EXPECT_EQ(closed.find('x', closed.size() - kept), std::string::npos) << closed;
+  EXPECT_LE(kept, 64u) << closed;
+  EXPECT_GE(kept, 60u) << closed;
 }
 
 mode_t ModeOf(const std::string& path) {

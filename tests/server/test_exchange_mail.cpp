@@ -2,7 +2,19 @@
 // client: recipients' certificates (163), send in both modes (164), new
 // mails and reports (165), download (166) and flags (170).
 #include <gtest/gtest.h>
+#include <sched.h>
+#include <sys/mount.h>
+#include <sys/statvfs.h>
+#include <unistd.h>
 
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <iterator>
 #include <map>
 #include <string>
 #include <vector>
@@ -10,6 +22,7 @@
 #include "exchange_pki.h"
 #include "exchange_test_client.h"
 #include "support/exchange_server.h"
+#include "support/scratch_dir.h"
 
 namespace {
 
@@ -516,4 +529,163 @@ TEST_F(ExchangeMail, ContentOverTheUploadLimitGetsCode12) {
     SendSecure(a, c.res == 1 ? kUuid1 : kUuid2, eme, c.size, "bob", "localhost", r);
     EXPECT_EQ(r.res, c.res) << r.plain << r.error;
   }
+}
+
+namespace {
+
+// A tmpfs of bytes at dir that only this process and the programs it
+// starts see. False with the reason when the system does not allow it.
+bool MountPrivateTmpfs(const std::string& dir, uint64_t bytes, std::string& why) {
+  static bool own_namespace = false;
+  if (!own_namespace) {
+    if (::unshare(CLONE_NEWNS) != 0) {
+      // Without the right to: a user namespace of our own, where it is ours.
+      const uid_t uid = ::getuid();
+      const gid_t gid = ::getgid();
+      if (::unshare(CLONE_NEWUSER | CLONE_NEWNS) != 0) {
+        why = std::string("no mount namespace: ") + std::strerror(errno);
+        return false;
+      }
+      std::ofstream("/proc/self/setgroups") << "deny";
+      std::ofstream("/proc/self/uid_map") << "0 " << uid << " 1";
+      std::ofstream("/proc/self/gid_map") << "0 " << gid << " 1";
+    }
+    // Nothing mounted here may reach the rest of the system.
+    if (::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) {
+      why = std::string("cannot make the mounts private: ") + std::strerror(errno);
+      return false;
+    }
+    own_namespace = true;
+  }
+  const std::string options = "size=" + std::to_string(bytes) + ",mode=0700";
+  if (::mount("qovra-test", dir.c_str(), "tmpfs", MS_NOSUID | MS_NODEV, options.c_str()) != 0) {
+    why = std::string("cannot mount a tmpfs: ") + std::strerror(errno);
+    return false;
+  }
+  return true;
+}
+
+uint64_t FreeBytes(const std::string& dir) {
+  struct statvfs st {};
+  return ::statvfs(dir.c_str(), &st) == 0 ? uint64_t{st.f_bavail} * st.f_frsize : 0;
+}
+
+// Names in dir (none when it is missing).
+std::vector<std::string> FileNames(const std::string& dir) {
+  std::vector<std::string> names;
+  std::error_code ec;
+  for (const auto& e : std::filesystem::directory_iterator(dir, ec))
+    names.push_back(e.path().filename().string());
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+}  // namespace
+
+// On a full disk a mail is refused with code 19 and the cause in the log,
+// leaving nothing behind; a mail is kept whenever the disk has room for
+// it once (its upload is moved into place, not copied beside itself).
+TEST_F(ExchangeMail, FullDiskRefusesWithCode19AndKeepsWhatFits) {
+  server_.Stop();
+  qovra::testing::ScratchDir scratch;
+  const std::string disk = scratch.File("disk");
+  ASSERT_TRUE(std::filesystem::create_directory(disk));
+  std::string why;
+  if (!MountPrivateTmpfs(disk, uint64_t{32} << 20, why)) GTEST_SKIP() << why;
+  struct Unmount {
+    std::string dir;
+    ~Unmount() { ::umount2(dir.c_str(), MNT_DETACH); }
+  } unmount{disk};
+  const std::string data = disk + "/data";
+  ExchangeServerOptions o = pki_->Options();
+  o.seed_accounts = {"alice@localhost:pa", "bob@localhost:pb"};
+  o.extra_args = {"--data", data};
+  ASSERT_TRUE(server_.Start(o)) << server_.error();
+  TestClient a = LoggedIn("alice@localhost", "pa");
+
+  enum class Outcome { Kept, PlainRefusal, EncipheredRefusal };
+  struct Row {
+    const char* name;
+    int mode;
+    // The mail's size from the free space before it is sent.
+    std::function<uint64_t(uint64_t)> size;
+    Outcome outcome;
+  };
+  const Row rows[] = {
+      // Twice the mail would not fit.
+      {"secure, 60% of the free space", 0, [](uint64_t f) { return f / 10 * 6; }, Outcome::Kept},
+      {"fast, 60% of the free space", 1, [](uint64_t f) { return f / 10 * 6; }, Outcome::Kept},
+      {"upload longer than the free space", 0, [](uint64_t f) { return f + (1 << 20); },
+       Outcome::PlainRefusal},
+      // The upload fits with less room after it than moving it takes.
+      {"upload fits, the mail does not", 0, [](uint64_t f) { return f - (256 << 10); },
+       Outcome::EncipheredRefusal},
+      // The refusals left nothing behind.
+      {"secure, the free space but 2 MiB", 0, [](uint64_t f) { return f - (2 << 20); },
+       Outcome::Kept},
+  };
+  std::vector<std::string> kept_uuids;
+  int refusals = 0;
+  int index = 0;
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    char uuid[33];
+    std::snprintf(uuid, sizeof uuid, "%032X", ++index);
+    const uint64_t size = row.size(FreeBytes(disk)) / 32 * 32;
+    std::string mail(size, '\0');
+    for (size_t i = 0; i < mail.size(); i += 4096) mail[i] = static_cast<char>(i >> 12);
+    SessionReply r;
+    if (row.mode == 0) {
+      SendSecure(a, uuid, mail, size, "bob", "localhost", r);
+    } else {
+      SendFast(a, uuid, mail,
+               "<emails><domain val=\"localhost\" prx=\"1\"><login val=\"bob\" pbk=\"\"/>"
+               "</domain></emails>",
+               r);
+    }
+    switch (row.outcome) {
+      case Outcome::Kept:
+        EXPECT_EQ(r.res, 1) << r.plain << r.error;
+        EXPECT_STREQ(LoginOf(r, "localhost", "bob").attribute("ok").value(), "1") << r.xml;
+        kept_uuids.push_back(uuid);
+        break;
+      case Outcome::PlainRefusal:
+        EXPECT_EQ(r.plain, xs_test::PlainText(19)) << r.error << r.xml;
+        ++refusals;
+        break;
+      case Outcome::EncipheredRefusal:
+        EXPECT_EQ(r.res, 19) << r.plain << r.error << r.xml;
+        EXPECT_TRUE(r.plain.empty());
+        ++refusals;
+        break;
+    }
+    // Nothing but the kept mails' files stays behind.
+    const std::vector<std::string> mail_files = FileNames(data + "/mail");
+    EXPECT_EQ(mail_files.size(), 2 * kept_uuids.size()) << ::testing::PrintToString(mail_files);
+    for (const std::string& name : mail_files)
+      EXPECT_TRUE(name.size() == 36 && (name.substr(32) == ".eme" || name.substr(32) == ".ems"))
+          << name;
+    EXPECT_TRUE(FileNames(data + "/tmp").empty());
+  }
+
+  // Bob is offered exactly the kept mails.
+  TestClient b = LoggedIn("bob@localhost", "pb");
+  SessionReply list;
+  b.Request("<request><cmd val=\"165\"/><user val=\"bob@localhost\"/><emails></emails></request>",
+            list);
+  ASSERT_EQ(list.res, 1) << list.plain << list.error;
+  std::vector<std::string> offered;
+  for (pugi::xml_node m : list.doc.document_element().child("new_mails_list").children())
+    offered.push_back(m.attribute("uuid").value());
+  EXPECT_EQ(offered, kept_uuids);
+
+  // Each refusal is in the server's log with its cause.
+  std::ifstream log_file(server_.DataDir() + "/server.log");
+  const std::string log((std::istreambuf_iterator<char>(log_file)),
+                        std::istreambuf_iterator<char>());
+  size_t causes = 0;
+  for (size_t at = log.find("No space left on device"); at != std::string::npos;
+       at = log.find("No space left on device", at + 1))
+    ++causes;
+  EXPECT_EQ(causes, static_cast<size_t>(refusals)) << log;
 }

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdlib>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -24,15 +26,17 @@ SessionId Sid(uint8_t b) {
   return s;
 }
 
+Session NewSession(uint8_t b, SessionClock::time_point t) {
+  Session s;
+  s.sid = Sid(b);
+  s.last_use = t;
+  return s;
+}
+
 TEST(ExchangeSessions, ExpireAfterIdleTimeout) {
-  SessionTable table(seconds(30));
+  SessionTable table(seconds(30), 100);
   const SessionClock::time_point t0 = SessionClock::now();
-  for (uint8_t b : {1, 2}) {
-    Session s;
-    s.sid = Sid(b);
-    s.last_use = t0;
-    table.Add(std::move(s));
-  }
+  for (uint8_t b : {1, 2}) ASSERT_NE(table.Add(NewSession(b, t0), t0), nullptr);
   ASSERT_NE(table.Find(Sid(1), t0 + seconds(30)), nullptr);
   EXPECT_EQ(table.Find(Sid(3), t0), nullptr);
   // Used at t0 + 20: alive until t0 + 50.
@@ -41,8 +45,81 @@ TEST(ExchangeSessions, ExpireAfterIdleTimeout) {
   EXPECT_EQ(table.size(), 1u);
   EXPECT_EQ(table.Find(Sid(1), t0), nullptr);  // gone for good
   EXPECT_NE(table.Find(Sid(2), t0 + seconds(50)), nullptr);
-  table.Sweep(t0 + seconds(51));
+  EXPECT_EQ(table.Sweep(t0 + seconds(51)), 1u);
   EXPECT_EQ(table.size(), 0u);
+}
+
+// A full table makes room with the session that never logged in and was
+// made first; logged-in sessions stay until their idle timeout, so a table
+// full of them takes no new session until one expires.
+TEST(ExchangeSessions, FullTableGivesWayWithSessionsThatNeverLoggedIn) {
+  SessionTable table(seconds(30), 3);
+  const SessionClock::time_point t0 = SessionClock::now();
+  auto held = [&table](std::initializer_list<uint8_t> ids) {
+    std::string text;
+    for (uint8_t b : ids) text += table.Contains(Sid(b)) ? "+" : "-";
+    return text;
+  };
+  for (uint8_t b : {1, 2, 3}) ASSERT_NE(table.Add(NewSession(b, t0), t0), nullptr);
+  table.SetLogin(Sid(2), true, 7, t0);
+  EXPECT_EQ(table.Find(Sid(2), t0)->account, 7);
+  // Used since, but made first: 1 goes, then 3; the logged-in 2 stays.
+  table.Find(Sid(1), t0)->last_use = t0 + seconds(5);
+  ASSERT_NE(table.Add(NewSession(4, t0 + seconds(5)), t0 + seconds(5)), nullptr);
+  EXPECT_EQ(held({1, 2, 3, 4}), "-+++");
+  ASSERT_NE(table.Add(NewSession(5, t0 + seconds(6)), t0 + seconds(6)), nullptr);
+  EXPECT_EQ(held({2, 3, 4, 5}), "+-++");
+  // Every session logged in: the new one is refused, nothing is lost.
+  table.SetLogin(Sid(4), true, 8, t0 + seconds(6));
+  table.SetLogin(Sid(5), true, 9, t0 + seconds(6));
+  EXPECT_EQ(table.Add(NewSession(6, t0 + seconds(7)), t0 + seconds(7)), nullptr);
+  EXPECT_EQ(held({2, 4, 5, 6}), "+++-");
+  EXPECT_EQ(table.size(), 3u);
+  // Once 2 (last used at t0) has expired it makes room, without a sweep.
+  ASSERT_NE(table.Add(NewSession(6, t0 + seconds(31)), t0 + seconds(31)), nullptr);
+  EXPECT_EQ(held({2, 4, 5, 6}), "-+++");
+}
+
+long ResidentKiB() {
+  std::ifstream status("/proc/self/status");
+  std::string line;
+  while (std::getline(status, line))
+    if (line.rfind("VmRSS:", 0) == 0) return std::atol(line.c_str() + 6);
+  return -1;
+}
+
+// Sessions that expired among live ones give their memory back to the
+// system when swept (the system's allocator keeps such pages otherwise).
+TEST(ExchangeSessions, ExpiredSessionsGiveTheirMemoryBack) {
+#if defined(__SANITIZE_ADDRESS__)
+  GTEST_SKIP() << "the sanitizer's allocator keeps freed memory by its own rules";
+#endif
+  constexpr size_t kSessions = 100000;
+  SessionTable table(seconds(30), kSessions);
+  const SessionClock::time_point t0 = SessionClock::now();
+  const long before = ResidentKiB();
+  for (size_t i = 0; i < kSessions; ++i) {
+    Session s;
+    for (size_t k = 0; k < s.sid.size(); ++k) s.sid[k] = static_cast<uint8_t>(i >> (8 * (k % 4)));
+    s.last_use = t0;
+    // One in a hundred is used again later and stays.
+    if (i % 100 == 0) s.last_use = t0 + seconds(25);
+    for (uint8_t r = 0; r < 3; ++r) {
+      crypto::Hash32 h{};
+      h.fill(r);
+      h[0] = static_cast<uint8_t>(i);
+      h[1] = static_cast<uint8_t>(i >> 8);
+      h[2] = static_cast<uint8_t>(i >> 16);
+      s.seen.insert(h);
+    }
+    ASSERT_NE(table.Add(std::move(s), t0), nullptr);
+  }
+  const long full = ResidentKiB();
+  ASSERT_GT(full - before, 20 * 1024) << "the sessions took too little memory to measure";
+  EXPECT_EQ(table.Sweep(t0 + seconds(40)), kSessions - kSessions / 100);
+  const long swept = ResidentKiB();
+  EXPECT_LT(swept - before, (full - before) / 4)
+      << "KiB before " << before << ", full " << full << ", swept " << swept;
 }
 
 class ExchangeAccounts : public ::testing::Test {
@@ -160,6 +237,8 @@ TEST(ExchangeConfig, CommandLine) {
                                 "/a.cer",
                                 "--session-timeout",
                                 "5",
+                                "--max-sessions",
+                                "3",
                                 "--fault",
                                 "once:stall"};
   std::vector<char*> argv;
@@ -175,6 +254,7 @@ TEST(ExchangeConfig, CommandLine) {
   EXPECT_EQ(c.seeds[0].cert_path, "/c.cer");
   EXPECT_EQ(c.seeds[1].cert_path, "");
   EXPECT_EQ(c.session_timeout, 5);
+  EXPECT_EQ(c.max_sessions, 3u);
   EXPECT_EQ(c.fault, "once:stall");
 
   const std::vector<std::vector<std::string>> bad = {
@@ -184,6 +264,7 @@ TEST(ExchangeConfig, CommandLine) {
       {"x", "--data", "/d", "--seed-account", "al@localhost:pw"},
       {"x", "--data", "/d", "--registry", "/r", "--authority", "/a", "--seed-account", "al:pw"},
       {"x", "--data", "/d", "--session-timeout", "0"},
+      {"x", "--data", "/d", "--max-sessions", "0"},
       {"x", "--data", "/d", "--port", "70000"},
       {"x", "--data", "/d", "--bogus", "1"},
   };

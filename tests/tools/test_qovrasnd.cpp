@@ -13,6 +13,8 @@
 
 #include "platform/process_runner.h"
 #include "platform/temp_files.h"
+#include "sound_codec.h"
+#include "support/scratch_dir.h"
 #include "wave_file.h"
 
 namespace {
@@ -82,12 +84,29 @@ TEST_F(QovrasndTest, SixRecordingFormatsRoundTripToTheExactSampleCount) {
   }
 }
 
+// Every way a run fails: a non-zero exit, neither the output nor its
+// ".part" left behind, and the reason the codec gives for it.
 TEST_F(QovrasndTest, FailuresLeaveNoOutputAndSayWhy) {
-  const std::string wav = WriteTone("in.wav", {22050, 1}, 22050);
+  const qovrasnd::TWaveFormat format{22050, 1};
+  const std::string wav = WriteTone("in.wav", format, 22050);
   const std::string text = dir_ + "text.mp3";
   std::ofstream(text) << std::string(4000, 'x') << "not a sound at all\n";
   const std::string mp3 = dir_ + "out.mp3";
   ASSERT_EQ(Run({wav, mp3}), 0);
+  // A recording stopped before its first sample, and one cut inside it.
+  const std::string header_only = WriteTone("header-only.wav", format, 0);
+  // A rate an MP3 cannot keep: it would come back resampled.
+  const std::string odd_rate = WriteTone("odd-rate.wav", {22058, 1}, 4000);
+  const std::string half_frame = dir_ + "half-frame.wav";
+  std::ofstream(half_frame, std::ios::binary) << qovrasnd::WaveHeader(format, 1) << 'x';
+  // Junk spliced into the middle, longer than the decoder searches for the
+  // next frame: decoding fails after half the sound was written.
+  const std::string sound = qovra::testing::ScratchDir::Read(mp3);
+  ASSERT_GT(sound.size(), 1000u);
+  const std::string spliced = dir_ + "spliced.mp3";
+  std::ofstream(spliced, std::ios::binary)
+      << sound.substr(0, sound.size() / 2) << std::string(3 * 2048, 'J')
+      << sound.substr(sound.size() / 2);
   const std::string locked = dir_ + "locked/";
   fs::create_directory(locked);
   chmod(locked.c_str(), 0500);
@@ -97,17 +116,37 @@ TEST_F(QovrasndTest, FailuresLeaveNoOutputAndSayWhy) {
     const char* What;
     std::vector<std::string> Args;
     std::string Out;
+    const char* Reason;  // part of the codec's error text
   };
   const TCase cases[] = {
-      {"missing wave", {dir_ + "none.wav", dir_ + "a.mp3"}, dir_ + "a.mp3"},
-      {"missing mp3", {"--decode", dir_ + "none.mp3", dir_ + "a.wav"}, dir_ + "a.wav"},
-      {"wave that is text", {text, dir_ + "b.mp3"}, dir_ + "b.mp3"},
-      {"mp3 that is text", {"--decode", text, dir_ + "b.wav"}, dir_ + "b.wav"},
-      {"mp3 that is a wave", {"--decode", wav, dir_ + "c.wav"}, dir_ + "c.wav"},
-      {"target under a file", {wav, text + "/d.mp3"}, text + "/d.mp3"},
-      {"unwritable target of compress", {wav, locked + "d.mp3"}, locked + "d.mp3"},
-      {"unwritable target of decode", {"--decode", mp3, locked + "d.wav"}, locked + "d.wav"},
-      {"no arguments", {}, ""},
+      {"missing wave", {dir_ + "none.wav", dir_ + "a.mp3"}, dir_ + "a.mp3", "cannot open"},
+      {"missing mp3",
+       {"--decode", dir_ + "none.mp3", dir_ + "a.wav"},
+       dir_ + "a.wav",
+       "cannot open"},
+      {"wave that is text", {text, dir_ + "b.mp3"}, dir_ + "b.mp3", "not a wave file"},
+      {"wave holding only its header",
+       {header_only, dir_ + "e.mp3"},
+       dir_ + "e.mp3",
+       "no audio data"},
+      {"wave with half a frame", {half_frame, dir_ + "f.mp3"}, dir_ + "f.mp3", "no audio data"},
+      {"wave at a rate no MP3 keeps",
+       {odd_rate, dir_ + "h.mp3"},
+       dir_ + "h.mp3",
+       "unsupported sample rate"},
+      {"mp3 that is text", {"--decode", text, dir_ + "b.wav"}, dir_ + "b.wav", "MP3"},
+      {"mp3 that is a wave", {"--decode", wav, dir_ + "c.wav"}, dir_ + "c.wav", "MP3"},
+      {"mp3 with junk past the resync",
+       {"--decode", spliced, dir_ + "g.wav"},
+       dir_ + "g.wav",
+       "cannot decode"},
+      {"target under a file", {wav, text + "/d.mp3"}, text + "/d.mp3", "cannot create"},
+      {"unwritable target of compress", {wav, locked + "d.mp3"}, locked + "d.mp3", "cannot create"},
+      {"unwritable target of decode",
+       {"--decode", mp3, locked + "d.wav"},
+       locked + "d.wav",
+       "cannot create"},
+      {"no arguments", {}, "", nullptr},
   };
   for (const TCase& c : cases) {
     SCOPED_TRACE(c.What);
@@ -117,6 +156,12 @@ TEST_F(QovrasndTest, FailuresLeaveNoOutputAndSayWhy) {
       EXPECT_FALSE(fs::exists(c.Out));
       EXPECT_FALSE(fs::exists(c.Out + ".part"));
     }
+    if (!c.Reason) continue;
+    std::string error;
+    const bool ok = c.Args[0] == "--decode" ? qovrasnd::Decode(c.Args[1], c.Args[2], error)
+                                            : qovrasnd::Compress(c.Args[0], c.Args[1], error);
+    EXPECT_FALSE(ok);
+    EXPECT_NE(error.find(c.Reason), std::string::npos) << error;
   }
   chmod(locked.c_str(), 0700);
 }

@@ -25,6 +25,14 @@ void Put16(std::string& s, uint16_t v) {
   s.push_back(static_cast<char>(v >> 8));
 }
 
+// The rates an MP3 stream can carry: a wave at any other rate would come
+// back resampled, with another rate and another number of samples.
+bool Mp3SampleRate(uint32_t rate) {
+  for (uint32_t r : {8000u, 11025u, 12000u, 16000u, 22050u, 24000u, 32000u, 44100u, 48000u})
+    if (rate == r) return true;
+  return false;
+}
+
 bool Fail(TWaveInput& wave, std::string& error, const char* reason) {
   if (wave.File) std::fclose(wave.File);
   wave.File = nullptr;
@@ -67,7 +75,7 @@ bool OpenWave(const std::string& path, TWaveInput& wave, std::string& error) {
       if (tag != 1 || bits != 16) return Fail(wave, error, "not 16-bit PCM");
       if (wave.Format.Channels != 1 && wave.Format.Channels != 2)
         return Fail(wave, error, "not mono or stereo");
-      if (wave.Format.SampleRate < 8000 || wave.Format.SampleRate > 48000)
+      if (!Mp3SampleRate(wave.Format.SampleRate))
         return Fail(wave, error, "unsupported sample rate");
       have_format = true;
       const uint64_t rest = size - 16 + (size & 1);
@@ -79,6 +87,8 @@ bool OpenWave(const std::string& path, TWaveInput& wave, std::string& error) {
       uint64_t bytes = size < remaining ? size : remaining;
       const uint64_t frame = 2u * wave.Format.Channels;
       wave.DataBytes = bytes - bytes % frame;
+      // A recording stopped before its first frame: nothing to compress.
+      if (wave.DataBytes == 0) return Fail(wave, error, "no audio data");
       return true;
     } else {
       const uint64_t skip = static_cast<uint64_t>(size) + (size & 1);

@@ -26,8 +26,10 @@ struct TWaveInput {
   uint64_t DataBytes = 0;
 };
 
-// Opens path and checks it is 16-bit PCM, mono or stereo, 8000 to 48000 Hz.
-// False with a reason in error (the file is then closed).
+// Opens path and checks it is 16-bit PCM, mono or stereo, at a rate an MP3
+// can keep (8000, 11025, 12000, 16000, 22050, 24000, 32000, 44100 or
+// 48000 Hz), with at least one whole frame of samples. False with a reason in error
+// (the file is then closed).
 [[nodiscard]] bool OpenWave(const std::string& path, TWaveInput& wave, std::string& error);
 
 // The 44-byte header of a 16-bit PCM wave file with data_bytes of samples.

@@ -191,7 +191,7 @@ CommandReply RegisterCommand(CommandContext& ctx) {
     return CommandReply::Enciphered(kInvalidField);
   a.answer = answer;
   std::optional<std::string> dhkey = DecodedValue(rq, "dhkey");
-  if (!dhkey || !UsableDhValue(*dhkey, ctx.session.user_record))
+  if (!dhkey || !UsableDhValue(*dhkey, *ctx.session.user_record))
     return CommandReply::Enciphered(kInvalidField);
   a.dhkey = std::move(*dhkey);
 

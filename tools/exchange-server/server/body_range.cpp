@@ -1,7 +1,9 @@
 #include "body_range.h"
 
+#include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <vector>
@@ -89,6 +91,25 @@ bool BodyRange::CopyTo(int out_fd) const {
     return true;
   }
   return WriteAllFd(out_fd, bytes_, static_cast<size_t>(size_));
+}
+
+bool BodyRange::MoveTo(int out_fd) const {
+  for (uint64_t done = 0; done < size_;) {
+    const uint64_t n = std::min<uint64_t>(kStreamChunk, size_ - done);
+    if (!Sub(done, n).CopyTo(out_fd)) return false;
+    Release(done, n);
+    done += n;
+  }
+  return true;
+}
+
+void BodyRange::Release(uint64_t offset, uint64_t size) const {
+  if (fd_ < 0 || offset >= size_ || size == 0) return;
+  size = std::min(size, size_ - offset);
+  if (::fallocate(fd_, FALLOC_FL_PUNCH_HOLE | FALLOC_FL_KEEP_SIZE,
+                  static_cast<off_t>(offset_ + offset), static_cast<off_t>(size)) != 0) {
+    // A file system without holes keeps the bytes until the file goes.
+  }
 }
 
 bool WriteAllFd(int fd, const void* data, size_t n) {

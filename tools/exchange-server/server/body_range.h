@@ -3,6 +3,7 @@
 // memory whole; commands read them in chunks.
 #pragma once
 
+#include <cerrno>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -34,7 +35,16 @@ class BodyRange {
   // A part of this range.
   BodyRange Sub(uint64_t offset, uint64_t size) const;
   // Copies the whole range into the open file out_fd at its current end.
+  // False with errno set when it cannot.
   [[nodiscard]] bool CopyTo(int out_fd) const;
+  // The same, giving back the disk space of each chunk of a file range once
+  // it is copied, so moving a body needs room for about one chunk beyond
+  // it. The range reads as zeros afterwards.
+  [[nodiscard]] bool MoveTo(int out_fd) const;
+  // Gives back the disk space of size bytes from offset of a file range,
+  // which read as zeros afterwards. Nothing for a range in memory or a file
+  // system that cannot.
+  void Release(uint64_t offset, uint64_t size) const;
 
  private:
   const char* bytes_ = nullptr;
@@ -43,7 +53,12 @@ class BodyRange {
   uint64_t size_ = 0;
 };
 
-// Writes all n bytes to fd; false on any error.
+// Writes all n bytes to fd; false on any error (errno says which).
 [[nodiscard]] bool WriteAllFd(int fd, const void* data, size_t n);
+
+// Whether a failure with this errno means the disk is full.
+inline bool NoSpaceError(int error) {
+  return error == ENOSPC || error == EDQUOT;
+}
 
 }  // namespace exchange

@@ -104,6 +104,12 @@ bool ParseCommandLine(int argc, char** argv, ServerConfig& config, std::string& 
         return false;
       }
       config.session_timeout = static_cast<int64_t>(number);
+    } else if (arg == "--max-sessions") {
+      if (!ParseUnsigned(value, 10'000'000, number) || number == 0) {
+        error = "--max-sessions takes 1 to 10000000";
+        return false;
+      }
+      config.max_sessions = static_cast<size_t>(number);
     } else if (arg == "--upload-limit") {
       if (!ParseUnsigned(value, uint64_t{1} << 40, number)) {
         error = "bad --upload-limit: " + value;

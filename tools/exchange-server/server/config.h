@@ -24,6 +24,7 @@ struct ServerConfig {
   std::string server_key_path;
   std::vector<SeedSpec> seeds;
   int64_t session_timeout = 1800;  // seconds of idleness before a session ends
+  size_t max_sessions = 16384;     // sessions held at once (see sessions.h)
   int64_t upload_limit = 0;        // bytes of content a seeded account may send; 0: none
   // Bodies announced longer are refused from the headers (413); above
   // every account's upload limit.

@@ -60,6 +60,13 @@ HttpReply Dispatcher::Handle(const HttpRequest& request) {
   return NotFound();
 }
 
+HttpReply Dispatcher::NoSpace(const HttpRequest& request) const {
+  if (request.path != kProtocolPath) return TextReply(507, "no space on the server");
+  HttpReply r;
+  r.body = PlainReplyText(kResNoSpace);
+  return r;
+}
+
 HttpReply Dispatcher::HandleExchange(const HttpRequest& request) {
   std::string boundary;
   std::vector<MultipartSpan> parts;

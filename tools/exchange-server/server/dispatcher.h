@@ -56,6 +56,13 @@ class Dispatcher {
   [[nodiscard]] bool Init(std::string& error, std::vector<std::string>& warnings);
 
   HttpReply Handle(const HttpRequest& request);
+  // The answer to a request whose body the disk had no room for: the plain
+  // reply with kResNoSpace on the protocol path, else 507.
+  HttpReply NoSpace(const HttpRequest& request) const;
+
+  // Periodic upkeep (see Exchange::Housekeep); the HTTP layer calls it
+  // about once a second from one thread.
+  void Housekeep() { exchange_.Housekeep(); }
 
   // Blocks a stalled request until Shutdown or kMaxStall.
   void Stall() { stall_gate_.Wait(kMaxStall); }

@@ -1,6 +1,7 @@
 #include "exchange.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 
 #include "commands.h"
@@ -27,7 +28,8 @@ bool IsServedDomain(const ServerConfig& config, const std::string& domain) {
 }  // namespace
 
 Exchange::Exchange(ServerConfig config)
-    : config_(std::move(config)), sessions_(std::chrono::seconds(config_.session_timeout)) {}
+    : config_(std::move(config)),
+      sessions_(std::chrono::seconds(config_.session_timeout), config_.max_sessions) {}
 
 bool Exchange::Init(std::string& error, std::vector<std::string>& warnings) {
   if (!config_.server_cert_path.empty()) {
@@ -89,6 +91,11 @@ bool Exchange::SeedAccounts(std::string& error) {
     seeds.push_back(std::move(a));
   }
   return seeds.empty() || accounts_.Seed(seeds, error);
+}
+
+void Exchange::Housekeep() {
+  std::lock_guard<std::mutex> lock(sessions_mutex_);
+  sessions_.Sweep(SessionClock::now());
 }
 
 bool Exchange::SetFault(std::string_view spec, std::string& error) {
@@ -192,8 +199,7 @@ std::string Exchange::Handshake(const RequestHeader& h) {
   // Bytes 0 and 8 non-zero keep the share of the session id long in the
   // keys made from it.
   s.cert_hash = cert_hash;
-  s.user_record = cert->record;
-  s.y = y;
+  s.user_record = &cert->record;
   if (account) s.account = account->id;
   {
     std::lock_guard<std::mutex> lock(sessions_mutex_);
@@ -208,7 +214,11 @@ std::string Exchange::Handshake(const RequestHeader& h) {
   if (!BuildHandshakeReply(id, s.sid.data(), body)) return PlainReplyText(kResKeyAgreementFailed);
   std::lock_guard<std::mutex> lock(sessions_mutex_);
   if (sessions_.Contains(s.sid)) return PlainReplyText(kResKeyAgreementFailed);
-  sessions_.Add(std::move(s));
+  if (!sessions_.Add(std::move(s), SessionClock::now())) {
+    std::fprintf(stderr, "exchange-server: handshake refused: %zu logged-in sessions held\n",
+                 sessions_.size());
+    return PlainReplyText(kResKeyAgreementFailed);
+  }
   return body;
 }
 
@@ -231,12 +241,11 @@ ExchangeReply Exchange::SessionRequest(const std::string& part, const RequestHea
     s.key = live->key;
     s.cert_hash = live->cert_hash;
     s.user_record = live->user_record;
-    s.y = live->y;
     s.account = live->account;
     s.authenticated = live->authenticated;
     s.last_use = live->last_use;
   }
-  if (!crypto::Verify(crypto::Hash(h.signed_bytes), s.user_record, h.signature)) {
+  if (!crypto::Verify(crypto::Hash(h.signed_bytes), *s.user_record, h.signature)) {
     out.body = PlainReplyText(kResBadSignature);
     return out;
   }
@@ -308,10 +317,7 @@ CommandReply Exchange::RunRequest(const std::string& xml, const SessionId& sid, 
   CommandReply reply = RunCommand(ctx);
   // What the command changed in its copy of the session.
   std::lock_guard<std::mutex> lock(sessions_mutex_);
-  if (Session* live = sessions_.Find(sid, SessionClock::now())) {
-    live->authenticated = s.authenticated;
-    live->account = s.account;
-  }
+  sessions_.SetLogin(sid, s.authenticated, s.account, SessionClock::now());
   return reply;
 }
 

@@ -75,6 +75,10 @@ class Exchange {
   // content is the content part, or nullptr when there was none.
   ExchangeReply Handle(const std::string* header, const BodyRange* content = nullptr);
 
+  // Removes expired sessions and gives their memory back; the HTTP layer
+  // calls it about once a second, so an idle server shrinks too.
+  void Housekeep();
+
   // Changes the fault switch (spec as in fault.h).
   [[nodiscard]] bool SetFault(std::string_view spec, std::string& error);
 

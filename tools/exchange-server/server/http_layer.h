@@ -1,8 +1,14 @@
 // The HTTP/1.1 side of the exchange server, on 127.0.0.1 only.
 //
-// Every connection has a thread of its own (up to kMaxConnections; more wait
-// in the listen queue), so a slow client holds only its own thread. A request
-// lives by deadlines, not by per-read time-outs:
+// One thread (the one in Serve) accepts connections and reads their
+// request heads as bytes arrive, holding no worker for a connection that
+// is slow to send its head or idle between requests. A connection whose
+// head is complete goes to a worker thread (up to kMaxWorkers at once;
+// more wait for one), which reads its body, has it answered and sends the
+// reply, then hands the connection back for its next head. When the
+// connections waiting for a head reach their cap (or no descriptor is
+// left), the one that has waited longest is closed to make room. A
+// request lives by deadlines, not by per-read time-outs:
 //   - its request line and headers must be complete within
 //     limits.header_deadline of the moment the connection was ready for it
 //     (accepted, or the previous reply sent), else the connection is closed;
@@ -13,8 +19,11 @@
 // with 413 before any of it is read (a chunked body once it passes the
 // cap). Bodies up to kMemoryBody stay in memory; longer ones stream to an
 // unnamed 0600 file in limits.body_dir that is gone when the request ends.
-// The body is handed to the dispatcher as a range; a reply's tail (its
-// files) is streamed after its head.
+// A body the disk has no room for is read to its end, logged and answered
+// with the dispatcher's no-space reply. The body is handed to the
+// dispatcher as a range; a reply's tail (its files) is streamed after its
+// head. About once a second the accepting thread calls the dispatcher's
+// Housekeep.
 #pragma once
 
 #include <chrono>
@@ -26,7 +35,10 @@
 
 namespace exchange {
 
-inline constexpr size_t kMaxConnections = 512;  // served at once; more wait to be accepted
+inline constexpr size_t kMaxWorkers = 512;  // requests served at once
+// Connections waiting for a head, at most; fewer when the process may not
+// open that many descriptors.
+inline constexpr size_t kMaxWaitingHeads = 16384;
 inline constexpr size_t kStartThreads = 8;
 inline constexpr size_t kMaxIdleThreads = 16;
 inline constexpr size_t kMaxRequestHead = 65536;

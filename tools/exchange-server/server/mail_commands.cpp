@@ -4,7 +4,9 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <vector>
 
 #include "base64.h"
@@ -62,7 +64,7 @@ bool ValueInt(const RequestXml& r, const char* name, int64_t& out) {
   return v && ParseDecimal(v, out);
 }
 
-enum class ContentStatus { Ok, Missing, BadLength, KeyRefused };
+enum class ContentStatus { Ok, Missing, BadLength, KeyRefused, NotStored };
 
 // The longest content read into memory whole (recipient lists).
 constexpr uint64_t kMaxMemoryContent = uint64_t{16} << 20;
@@ -84,7 +86,9 @@ ContentStatus OpenContent(const CommandContext& ctx, int64_t size, std::string& 
 }
 
 // The same for a fast-mode package, streamed: the first body_size plain
-// bytes go to the open file fd, the rest (up to size) to rest.
+// bytes go to the open file fd, the rest (up to size) to rest. The disk
+// space of the content is given back as it is read. NotStored (errno set)
+// when fd cannot take the bytes.
 ContentStatus OpenPackage(const CommandContext& ctx, int64_t size, int64_t body_size, int fd,
                           std::string& rest) {
   rest.clear();
@@ -105,7 +109,8 @@ ContentStatus OpenPackage(const CommandContext& ctx, int64_t size, int64_t body_
     // Split the chunk at the end of the body and at the stated size.
     const uint64_t end = done + n;
     const size_t to_body = done < body ? static_cast<size_t>(std::min(end, body) - done) : 0;
-    if (to_body > 0 && !WriteAllFd(fd, buf.data(), to_body)) return ContentStatus::BadLength;
+    if (to_body > 0 && !WriteAllFd(fd, buf.data(), to_body)) return ContentStatus::NotStored;
+    ctx.content->Release(done, n);
     if (end > body && done < total) {
       const uint64_t from = std::max(done, body), to = std::min(end, total);
       rest.append(buf.data() + (from - done), static_cast<size_t>(to - from));
@@ -144,6 +149,14 @@ int ContentError(ContentStatus s) {
   return s == ContentStatus::KeyRefused ? kResKeyAgreementFailed : kResMalformed;
 }
 
+// Logs why the mail uuid from sender could not be kept (error: an errno)
+// and answers with the code for it: no space, or the generic failure.
+CommandReply NotKept(const std::string& sender, const char* uuid, const char* step, int error) {
+  std::fprintf(stderr, "exchange-server: cannot keep mail %s from %s: %s: %s\n", uuid,
+               sender.c_str(), step, std::strerror(error));
+  return CommandReply::Enciphered(NoSpaceError(error) ? kResNoSpace : kResMalformed);
+}
+
 // The emails list of a request or content: the document element must be
 // "emails"; DOCTYPEs are refused.
 bool ParseEmails(std::string_view text, pugi::xml_document& doc, pugi::xml_node& emails) {
@@ -174,7 +187,7 @@ CommandReply RecipientCertificatesCommand(CommandContext& ctx) {
   if (cs != ContentStatus::Ok) return CommandReply::Enciphered(ContentError(cs));
   std::string signature;
   if (!Base64Decode(sign, signature) ||
-      !crypto::Verify(crypto::Hash(emails_text), ctx.session.user_record, signature))
+      !crypto::Verify(crypto::Hash(emails_text), *ctx.session.user_record, signature))
     return CommandReply::Enciphered(kResBadSignature);
 
   pugi::xml_document doc;
@@ -238,7 +251,7 @@ CommandReply SendMailCommand(CommandContext& ctx) {
   const bool secure = mode == 0;
   // The copies' .eme: the secure upload as sent, or the plain container.
   PartFile body(ctx.mail);
-  if (!body.ok()) return CommandReply::Enciphered(kResMalformed);
+  if (!body.ok()) return NotKept(Address(*me), id, "body file", errno);
   pugi::xml_document rdoc;
   pugi::xml_node recipients;
   if (secure) {
@@ -253,14 +266,15 @@ CommandReply SendMailCommand(CommandContext& ctx) {
       ForChildren(d, "login", [&](pugi::xml_node) { ++logins; });
     });
     if (domains != 1 || logins != 1) return CommandReply::Enciphered(kResMalformed);
-    if (!ctx.content->CopyTo(body.fd()) || !body.Close())
-      return CommandReply::Enciphered(kResMalformed);
+    if (!ctx.content->MoveTo(body.fd()) || !body.Close())
+      return NotKept(Address(*me), id, "body file", errno);
   } else {
     std::string rest;
     const ContentStatus cs = OpenPackage(ctx, csize, size, body.fd(), rest);
+    if (cs == ContentStatus::NotStored) return NotKept(Address(*me), id, "body file", errno);
     if (cs != ContentStatus::Ok) return CommandReply::Enciphered(ContentError(cs));
-    if (!body.Close() || !ParseEmails(rest, rdoc, recipients))
-      return CommandReply::Enciphered(kResMalformed);
+    if (!body.Close()) return NotKept(Address(*me), id, "body file", errno);
+    if (!ParseEmails(rest, rdoc, recipients)) return CommandReply::Enciphered(kResMalformed);
   }
 
   MailCopy copy;
@@ -277,6 +291,7 @@ CommandReply SendMailCommand(CommandContext& ctx) {
   CommandReply reply;
   reply.root = "response";
   ReplyElement& out = reply.Add("emails");
+  bool no_space = false;
   ForChildren(recipients, "domain", [&](pugi::xml_node d) {
     const std::string domain = d.attribute("val").value();
     const bool served = IsServed(ctx.config, domain);
@@ -305,6 +320,10 @@ CommandReply SendMailCommand(CommandContext& ctx) {
           any = true;
           ol.Attr("ok", "2");
           break;
+        case DeliverStatus::NoSpace:
+          no_space = true;
+          ol.Attr("ok", "0");
+          break;
         case DeliverStatus::Failed:
           ol.Attr("ok", "0");
           break;
@@ -312,6 +331,9 @@ CommandReply SendMailCommand(CommandContext& ctx) {
     });
     od.Attr("ok", any ? "1" : "0");
   });
+  // The sender learns why; copies already made stay, and a second send
+  // finds them held (ok 2) instead of delivering them twice.
+  if (no_space) return CommandReply::Enciphered(kResNoSpace);
   return reply;
 }
 

@@ -7,6 +7,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <ctime>
 #include <fstream>
 #include <set>
@@ -96,9 +97,19 @@ bool WriteFileAtomic(const std::string& path, std::string_view bytes) {
   const std::string tmp = path + ".tmp";
   const int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
   if (fd < 0) return false;
-  const bool written = WriteAllFd(fd, bytes.data(), bytes.size());
-  if (::close(fd) != 0 || !written || std::rename(tmp.c_str(), path.c_str()) != 0) {
+  bool ok = WriteAllFd(fd, bytes.data(), bytes.size());
+  int error = errno;
+  if (::close(fd) != 0 && ok) {
+    ok = false;
+    error = errno;
+  }
+  if (ok && std::rename(tmp.c_str(), path.c_str()) != 0) {
+    ok = false;
+    error = errno;
+  }
+  if (!ok) {
     std::remove(tmp.c_str());
+    errno = error;  // the cause, for the caller's log
     return false;
   }
   return true;
@@ -205,6 +216,14 @@ std::string MailStore::PathOf(const std::string& suid, const char* ext) const {
 
 DeliverStatus MailStore::Deliver(MailCopy& copy, const std::string& body_path,
                                  std::string_view signature) {
+  // Why a copy could not be kept, in the log; the disk being full is a
+  // status of its own.
+  const auto failed = [&copy](const char* step, int error) {
+    std::fprintf(stderr, "exchange-server: cannot keep mail %s for account %lld: %s: %s\n",
+                 copy.uuid.c_str(), static_cast<long long>(copy.recipient_account), step,
+                 std::strerror(error));
+    return NoSpaceError(error) ? DeliverStatus::NoSpace : DeliverStatus::Failed;
+  };
   std::lock_guard<std::mutex> lock(*mutex_);
   {
     Stmt held(db_, "SELECT 1 FROM mails WHERE recipient_account = ?1 AND uuid = ?2");
@@ -219,10 +238,11 @@ DeliverStatus MailStore::Deliver(MailCopy& copy, const std::string& body_path,
     struct stat st {};
     if (stat(eme.c_str(), &st) == 0) continue;
     // The finished body is never written again, so copies share it.
-    if (link(body_path.c_str(), eme.c_str()) != 0) return DeliverStatus::Failed;
+    if (link(body_path.c_str(), eme.c_str()) != 0) return failed("link", errno);
     if (!WriteFileAtomic(ems, signature)) {
+      const int error = errno;
       std::remove(eme.c_str());
-      return DeliverStatus::Failed;
+      return failed("signature file", error);
     }
     Stmt s(db_,
            "INSERT INTO mails (suid, ymbox, uuid, sender_account, sender, recipient_account,"
@@ -254,8 +274,14 @@ DeliverStatus MailStore::Deliver(MailCopy& copy, const std::string& body_path,
     }
     std::remove(eme.c_str());
     std::remove(ems.c_str());
+    const int code = sqlite3_extended_errcode(db_);
+    if (code == SQLITE_FULL) return failed("database", ENOSPC);
     // A suid drawn twice is drawn again; anything else is a failure.
-    if (sqlite3_extended_errcode(db_) != SQLITE_CONSTRAINT_UNIQUE) return DeliverStatus::Failed;
+    if (code != SQLITE_CONSTRAINT_UNIQUE) {
+      std::fprintf(stderr, "exchange-server: cannot keep mail %s: database: %s\n",
+                   copy.uuid.c_str(), sqlite3_errmsg(db_));
+      return DeliverStatus::Failed;
+    }
     Stmt again(db_, "SELECT 1 FROM mails WHERE recipient_account = ?1 AND uuid = ?2");
     if (!again.ok()) return DeliverStatus::Failed;
     again.Int(1, copy.recipient_account);

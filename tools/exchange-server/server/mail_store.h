@@ -38,7 +38,12 @@ struct MailCopy {
   bool acknowledged = false;
 };
 
-enum class DeliverStatus { Ok, AlreadyHeld, Failed };
+enum class DeliverStatus {
+  Ok,
+  AlreadyHeld,
+  Failed,
+  NoSpace,  // the disk (or the database) is full
+};
 
 class MailStore {
  public:
@@ -58,7 +63,8 @@ class MailStore {
   // finished body file (made by NewPartFile; it stays where it is) as the
   // copy's ".eme", writes the signature file, then the row. AlreadyHeld
   // when that recipient holds a copy of this uuid (nothing written). On
-  // Failed nothing is left behind. copy.suid and copy.id are set on Ok.
+  // Failed and NoSpace nothing is left behind, and the cause is logged.
+  // copy.suid and copy.id are set on Ok.
   [[nodiscard]] DeliverStatus Deliver(MailCopy& copy, const std::string& body_path,
                                       std::string_view signature);
 

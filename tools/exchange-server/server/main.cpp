@@ -12,6 +12,8 @@
 //                                certificate (default: the registry's
 //                                login@domain.cer); repeatable
 //   --session-timeout SECONDS    idle time after which a session ends (1800)
+//   --max-sessions N             sessions held at once (16384); when full,
+//                                handshakes that never logged in give way
 //   --upload-limit BYTES         content a seeded account may send (0: none);
 //                                more is answered with code 12
 //   --max-body BYTES             longer bodies are refused at once with 413
@@ -29,6 +31,7 @@
 // stops it.
 #include <pthread.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -56,6 +59,12 @@ int main(int argc, char** argv) {
   // Everything the server makes is its own only: the database holds
   // password equivalents, the mail folder the users' mail.
   umask(077);
+  // Every waiting connection holds a descriptor: take all the system lets.
+  rlimit files{};
+  if (getrlimit(RLIMIT_NOFILE, &files) == 0 && files.rlim_cur < files.rlim_max) {
+    files.rlim_cur = files.rlim_max;
+    setrlimit(RLIMIT_NOFILE, &files);
+  }
   std::error_code ec;
   std::filesystem::create_directories(config.data_dir, ec);
   const std::string body_dir = config.data_dir + "/tmp";

@@ -8,6 +8,7 @@
 
 #include "body_range.h"
 #include "envelope.h"
+#include "reply_stream.h"
 #include "server_crypto.h"
 #include "string_form.h"
 
@@ -172,7 +173,6 @@ uint64_t ReplyFilesSize(const CommandReply& reply) {
 bool WriteReplyFiles(const ServerIdentity& id, const uint8_t* key64, const uint8_t* sid32,
                      const CommandReply& reply, const ReplySink& sink) {
   if (reply.code != kResOk) return true;
-  std::vector<char> buf;
   for (const ReplyFile& f : reply.files) {
     const uint64_t raw = f.RawSize();
     if (raw == 0) continue;
@@ -185,24 +185,9 @@ bool WriteReplyFiles(const ServerIdentity& id, const uint8_t* key64, const uint8
       if (fd < 0) return false;
     }
     const BodyRange source = fd >= 0 ? BodyRange::File(fd, 0, raw) : BodyRange::Memory(f.bytes);
-    const uint64_t wire = f.WireSize();
     crypto::Hasher hash;
-    bool ok = true;
-    buf.resize(kStreamChunk);
-    for (uint64_t done = 0; ok && done < wire;) {
-      const size_t n = static_cast<size_t>(std::min<uint64_t>(kStreamChunk, wire - done));
-      // Past the file's end (the last block of an enciphered file) is zero.
-      const size_t from_file =
-          done < raw ? static_cast<size_t>(std::min<uint64_t>(n, raw - done)) : 0;
-      ok = source.Read(done, buf.data(), from_file);
-      std::fill(buf.begin() + static_cast<std::ptrdiff_t>(from_file),
-                buf.begin() + static_cast<std::ptrdiff_t>(n), '\0');
-      if (!ok) break;
-      if (encipher) cbc.Process(reinterpret_cast<uint8_t*>(buf.data()), n);
-      hash.Update(std::string_view(buf.data(), n));
-      ok = sink(buf.data(), n);
-      done += n;
-    }
+    const bool ok =
+        StreamReplyFile(source, raw, f.WireSize(), encipher ? &cbc : nullptr, hash, sink);
     if (fd >= 0) ::close(fd);
     if (!ok) return false;
     crypto::Signature sig{};

@@ -4,13 +4,13 @@
 #pragma once
 
 #include <cstdint>
-#include <functional>
 #include <string>
 #include <string_view>
 #include <utility>
 #include <vector>
 
 #include "identity.h"
+#include "reply_stream.h"
 
 namespace exchange {
 
@@ -26,6 +26,7 @@ enum ResultCode : int {
   kResUnknownCertificate = 8,
   kResKeyAgreementFailed = 9,
   kResOverUploadLimit = 12,
+  kResNoSpace = 19,  // the server's disk has no room for what was sent
 };
 
 struct ReplyElement {
@@ -131,16 +132,13 @@ std::string ReplyXml(const CommandReply& reply);
                                          const uint8_t* sid32, const CommandReply& reply,
                                          std::string& head);
 
-// Receives the bytes of a reply in order; false stops the writing.
-using ReplySink = std::function<bool(const char* data, size_t size)>;
-
 // The bytes WriteReplyFiles writes for reply.
 uint64_t ReplyFilesSize(const CommandReply& reply);
 // Writes every file of a code-1 reply with size above 0, each followed by
-// the signature of its wire bytes, reading and enciphering in chunks of
-// kStreamChunk. False when a file cannot be read (or is not path_size long),
-// a key is refused, signing fails or sink refuses; what was written stays
-// written.
+// the signature of its wire bytes, reading, enciphering and hashing in
+// chunks of kStreamChunk overlapped with the writing (reply_stream.h). False when a file cannot be
+// read (or is not path_size long), a key is refused, signing fails or sink refuses; what was
+// written stays written.
 [[nodiscard]] bool WriteReplyFiles(const ServerIdentity& id, const uint8_t* key64,
                                    const uint8_t* sid32, const CommandReply& reply,
                                    const ReplySink& sink);
