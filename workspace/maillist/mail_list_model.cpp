@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <numeric>
 #include <string>
+#include <utility>
 
 #include "base/messages.h"
 #include "base/time_stamp.h"
@@ -141,6 +142,41 @@ bool TMailListModel::UpdateRow(const TMailListRow& row) {
   if (pos < 0) return false;
   rows_->Replace(static_cast<size_t>(order_[pos]), row, folder_);  // FolderId stays folder_
   emit dataChanged(index(pos, 0), index(pos, kColumnCount - 1));
+  return true;
+}
+
+bool TMailListModel::ReloadRow(SqliteDb& db, int32_t id) {
+  const int pos = RowOfId(id);
+  if (pos < 0) return false;
+  TMailListRow row = Row(pos);
+  std::string error;
+  if (!LoadMailListRow(db, folder_, id, row, error)) {
+    std::fprintf(stderr, "qovra: mail list row %d: %s\n", id,
+                 error.empty() ? "no longer stored" : error.c_str());
+    return false;
+  }
+  const size_t i = static_cast<size_t>(order_[pos]);
+  // The row's key under the current sort: a text key or a time.
+  const auto key = [&]() -> std::pair<std::string, TDateTime> {
+    switch (sort_column_) {
+      case kColAddress:
+        return {std::string(rows_->KeyOf(TMailListStore::Key::kAddress, i)), 0};
+      case kColSubject:
+        return {std::string(rows_->KeyOf(TMailListStore::Key::kSubject, i)), 0};
+      case kColSent:
+        return {{}, rows_->SentTime(i)};
+      case kColReceived:
+        return {{}, rows_->ReceivedTime(i)};
+      case kColRead:
+        return {{}, rows_->ReadTime(i)};
+      default:
+        return {};
+    }
+  };
+  const std::pair<std::string, TDateTime> before = key();
+  rows_->Replace(i, row, folder_);
+  emit dataChanged(index(pos, 0), index(pos, kColumnCount - 1));
+  if (key() != before) sort(sort_column_, sort_order_);
   return true;
 }
 

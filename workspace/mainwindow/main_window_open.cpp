@@ -13,11 +13,13 @@
 #include "base/secure_wipe.h"
 #include "mail/mail_open.h"
 #include "mail/signature_check.h"
+#include "mail/startup.h"
 #include "net/server_request_folders.h"
 #include "qovra/controls/progress_bar_ex.h"
 #include "qovra/controls/web_link.h"
 #include "qovra/ui/widgets.h"
 #include "qovra/workspace/folder_tree.h"
+#include "qovra/workspace/mail_list_model.h"
 #include "qovra/workspace/main_actions.h"
 #include "qovra/workspace/main_status_bar.h"
 #include "qovra/workspace/main_window.h"
@@ -58,6 +60,8 @@ int TfrmMain::acMailOpenExecute() {
       StatusBusy(QString::fromStdString(qovra::GetMsg("msgOpeningMail")));
       converted = qovra::ConvertAdminMail(mail, bar, qovra::ProgressCallback);
       StatusReady();
+      // Its sealed key and size are new: the list's record must follow.
+      if (converted) RefreshMailRow(mail.Id);
     }
     if (!converted) {
       qovra::ShowWarning(qovra::ui::HandleOf(this), "msgMailContentNotFound");
@@ -156,9 +160,16 @@ int TfrmMain::RunMailViewer(TViewForm& form, qovra::TMailMessage& mail, const st
   const qovra::ui::TStatusLabelScope status_label(*pnlStatusBar,
                                                   footer ? footer->lblStatus : nullptr);
 
+  bool read_now = false;
   if (qovra::ReadReceiptDue(form.Mail)) {
     const qovra::TCommandOwner owner{qovra::ui::HandleOf(this), "TfrmMain", bar};
-    if (qovra::SendReadReceipt(owner, form.Mail)) RefreshFolderCounters();
+    read_now = qovra::SendReadReceipt(owner, form.Mail);
+  } else if (qovra::LocalReadDue(form.Mail)) {
+    read_now = qovra::MarkReadLocally(form.Mail);
+  }
+  if (read_now) {
+    RefreshFolderCounters();
+    RefreshMailRow(form.Mail.Id);
   }
 
   const TActiveFormScope scope(*this, kind);
@@ -264,6 +275,10 @@ int TfrmMain::ReopenUnsentMail(qovra::TMailMessage& mail) {
   else
     fs::rename(copy, emz, ec);
   return result;
+}
+
+void TfrmMain::RefreshMailRow(int32_t id) {
+  if (model->ReloadRow(qovra::MailDb, id)) UpdateSelectionActions();
 }
 
 void TfrmMain::acMailSignDetailsExecute() {

@@ -369,6 +369,146 @@ TEST_F(ViewerTest, ReadReceiptReachesTheSender) {
   EXPECT_NE(st.ColumnText(0), std::string(qovra::kZeroTimeText));
 }
 
+// What a user sees of one list row.
+struct RowSeen {
+  bool bold = false;
+  int icon = -1;  // index into the 16-pixel list icons: 0 read, 1 received
+  QString read_time;
+  bool operator==(const RowSeen&) const = default;
+};
+void PrintTo(const RowSeen& r, std::ostream* os) {
+  *os << (r.bold ? "bold" : "plain") << ", icon " << r.icon << ", read \""
+      << r.read_time.toStdString() << "\"";
+}
+
+// Opening from the list that stays on screen, as a user does: nothing
+// reloads the folder between the steps. Whatever opening stored (the read
+// flag after a receipt or without one, the suid and times of the receipt,
+// an administrative copy enciphered under a fresh key) reaches the row and
+// the folder's counter at once, and the next opening of the same row works
+// from what the row now says.
+TEST_F(ViewerTest, TheListOnScreenLearnsWhatOpeningDid) {
+  ASSERT_NO_FATAL_FAILURE(BecomeClient(kAlice));
+  enum Kind { kReceipt, kNoReceipt, kAdmin };
+  std::map<Kind, std::string> uuid;
+  for (const Kind kind : {kReceipt, kNoReceipt, kAdmin}) {
+    ASSERT_EQ(Compose([&](TfrmNewMail& form) {
+                uuid[kind] = std::string(form.Mail->Uuid.view());
+                Type(form, QString::fromLatin1(kBob), QStringLiteral("Салом"),
+                     QStringLiteral("Матн"));
+                // The sender's own click on the read report button.
+                if (kind != kReceipt)
+                  QTest::mouseClick(form.frameNewMailTop1->btnReadReport, Qt::LeftButton);
+                form.frameNewMailTop1->chkFAU->setChecked(kind == kAdmin);
+                Window().alMain->acMailSend->trigger();
+              }),
+              1)
+        << testing::PrintToString(Shown());
+  }
+  ASSERT_NO_FATAL_FAILURE(BecomeClient(kBob));
+  ASSERT_TRUE(Window().acMailReceiveExecute());
+  ASSERT_EQ(Window().LastReceive().Stored, 3) << testing::PrintToString(Shown());
+  ASSERT_FALSE(FlagsOf(uuid[kNoReceipt]) & qovra::mfReadReport);
+  ASSERT_EQ(NodeText(qovra::kFolderInbox), QStringLiteral("3/3"));
+  ui_->messages.clear();
+
+  // From here on the list is the one the receive left on screen.
+  TfrmMain& w = Window();
+  const auto row_of = [&](const std::string& id) {
+    for (int r = 0; r < w.model->Count(); ++r)
+      if (w.model->Row(r).Uuid == id) return r;
+    return -1;
+  };
+  const auto seen_row = [&](const std::string& id) {
+    RowSeen seen;
+    const int r = row_of(id);
+    if (r < 0) return seen;
+    const QModelIndex state = w.model->index(r, qovra::ui::TMailListModel::kColState);
+    seen.bold = w.model->data(state, Qt::FontRole).value<QFont>().bold();
+    seen.icon = w.model->data(state, qovra::ui::TMailListModel::kImageIndexRole).toInt();
+    seen.read_time =
+        w.model->data(w.model->index(r, qovra::ui::TMailListModel::kColRead)).toString();
+    return seen;
+  };
+  // Double-clicks the row; returns the viewer's body (empty: none opened).
+  const auto open_row = [&](const std::string& id,
+                            const std::function<void(TfrmViewMail&)>& body = {}) {
+    QString shown_body;
+    const int r = row_of(id);
+    if (r < 0) return shown_body;
+    const QRect cell =
+        w.lvMain->visualRect(w.model->index(r, qovra::ui::TMailListModel::kColSubject));
+    QObject guard;
+    QTimer::singleShot(0, &guard, [&] {
+      TfrmViewMail* form = w.ViewMailForm();
+      if (!form) return;
+      shown_body = form->eMailBody->toPlainText();
+      if (body) body(*form);
+      QTest::keyClick(form, Qt::Key_Escape);
+    });
+    QTest::mouseClick(w.lvMain->viewport(), Qt::LeftButton, {}, cell.center());
+    QTest::mouseDClick(w.lvMain->viewport(), Qt::LeftButton, {}, cell.center());
+    return shown_body;
+  };
+  const RowSeen unread{true, 1, QString()};
+
+  // The sender asked a read report: one receipt, and the row says read.
+  EXPECT_EQ(seen_row(uuid[kReceipt]), unread);
+  EXPECT_EQ(open_row(uuid[kReceipt]), QStringLiteral("Матн"));
+  EXPECT_TRUE(FlagsOf(uuid[kReceipt]) & qovra::mfRead);
+  const RowSeen after_receipt = seen_row(uuid[kReceipt]);
+  EXPECT_FALSE(after_receipt.bold);
+  EXPECT_EQ(after_receipt.icon, 0);
+  EXPECT_FALSE(after_receipt.read_time.isEmpty());
+  EXPECT_EQ(NodeText(qovra::kFolderInbox), QStringLiteral("2/3"));
+  EXPECT_TRUE(Shown().empty()) << testing::PrintToString(Shown());
+
+  // No server from here on: any command would be reported.
+  server_.Stop();
+  EXPECT_EQ(open_row(uuid[kReceipt]), QStringLiteral("Матн"));
+  EXPECT_TRUE(Shown().empty()) << "a second receipt: " << testing::PrintToString(Shown());
+  EXPECT_EQ(seen_row(uuid[kReceipt]), after_receipt);
+
+  // No read report asked: the server marked it read at download; opening
+  // turns it read here, with no command.
+  const RowSeen downloaded = seen_row(uuid[kNoReceipt]);
+  EXPECT_TRUE(downloaded.bold);
+  EXPECT_EQ(downloaded.icon, 1);
+  EXPECT_FALSE(downloaded.read_time.isEmpty()) << "the server's read time";
+  EXPECT_EQ(open_row(uuid[kNoReceipt]), QStringLiteral("Матн"));
+  EXPECT_TRUE(Shown().empty()) << testing::PrintToString(Shown());
+  EXPECT_TRUE(FlagsOf(uuid[kNoReceipt]) & qovra::mfRead);
+  EXPECT_FALSE(seen_row(uuid[kNoReceipt]).bold);
+  EXPECT_EQ(seen_row(uuid[kNoReceipt]).icon, 0);
+  EXPECT_EQ(NodeText(qovra::kFolderInbox), QStringLiteral("1/3"));
+
+  // An administrative mail found as a plain copy (as an older folder holds
+  // it): opening enciphers it under a fresh key, and the row's record
+  // follows, so it opens again from the same row.
+  std::string plain;
+  EXPECT_EQ(open_row(uuid[kAdmin],
+                     [&](TfrmViewMail& form) {
+                       qovra::TStream& s = *form.MailStream;
+                       (void)s.Seek(0, qovra::SeekOrigin::Beginning);
+                       plain.resize(static_cast<size_t>(s.Size()));
+                       s.Read(plain.data(), plain.size());
+                     }),
+            QStringLiteral("Матн"));
+  EXPECT_EQ(NodeText(qovra::kFolderInbox), QStringLiteral("0/3"));
+  const std::string eme = qovra::MessagesDir + uuid[kAdmin] + ".eme";
+  const std::string emz = qovra::MessagesDir + uuid[kAdmin] + ".emz";
+  fs::remove(eme);
+  WriteFile(emz, plain);
+  for (const char* step : {"converted", "reopened"}) {
+    SCOPED_TRACE(step);
+    EXPECT_EQ(open_row(uuid[kAdmin]), QStringLiteral("Матн"));
+    EXPECT_TRUE(Shown().empty()) << testing::PrintToString(Shown());
+    EXPECT_FALSE(fs::exists(emz));
+    EXPECT_TRUE(fs::exists(eme));
+  }
+  EXPECT_EQ(w.CurrentFolder().FolderId, qovra::kFolderInbox);
+}
+
 TEST_F(ViewerTest, AdministrativeMailReceivedOpenedConvertedReopened) {
   const std::string uuid = SendToBob({}, /*admin=*/true);
   const std::string eme = qovra::MessagesDir + uuid + ".eme";
