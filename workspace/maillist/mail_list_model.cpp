@@ -176,7 +176,8 @@ bool TMailListModel::ReloadRow(SqliteDb& db, int32_t id) {
   const std::pair<std::string, TDateTime> before = key();
   rows_->Replace(i, row, folder_);
   emit dataChanged(index(pos, 0), index(pos, kColumnCount - 1));
-  if (key() != before) sort(sort_column_, sort_order_);
+  // Where a refill would place it: the sort over the rows in id order.
+  if (key() != before) Relayout(/*from_fill_order=*/true);
   return true;
 }
 
@@ -234,10 +235,15 @@ void TMailListModel::sort(int column, Qt::SortOrder order) {
   if (column < kColAddress || column > kColRead) return;
   sort_column_ = column;
   sort_order_ = order;
+  Relayout(/*from_fill_order=*/false);
+}
+
+void TMailListModel::Relayout(bool from_fill_order) {
   if (order_.empty()) return;
   emit layoutAboutToBeChanged({}, QAbstractItemModel::VerticalSortHint);
   const std::vector<int> before = order_;
-  SortRows(column, order);
+  if (from_fill_order) std::iota(order_.begin(), order_.end(), 0);
+  SortRows(sort_column_, sort_order_);
   IndexPositions();
   const QModelIndexList from = persistentIndexList();
   if (!from.isEmpty()) {

@@ -141,6 +141,10 @@ class TMailListModel : public QAbstractTableModel {
  private:
   // Stable sort of order_ without telling views.
   void SortRows(int column, Qt::SortOrder order);
+  // Sorts the rows again by the current column and order, from the list
+  // order or, with from_fill_order, from the id order a fill starts from;
+  // persistent indexes follow their rows.
+  void Relayout(bool from_fill_order);
   // Rebuilds position_ from order_.
   void IndexPositions();
 
