@@ -134,8 +134,13 @@ int TfrmMain::RunMailViewer(TViewForm& form, qovra::TMailMessage& mail, const st
   form.FillFromReader();
 
   if ((mail.Flags & qovra::mfBadSignature) == 0) {
-    form.Signature =
-        qovra::ReadMailSignature(MailPath(mail, qovra::MailFileKind::Signature), /*silent=*/true);
+    bool busy = false;
+    form.Signature = qovra::ReadMailSignature(
+        MailPath(mail, qovra::MailFileKind::Signature), /*silent=*/true, [&] {
+          StatusBusy(QString::fromStdString(qovra::GetMsg("msgParsingSignature")));
+          busy = true;
+        });
+    if (busy) StatusReady();
     if (form.Signature.Corrupt)
       qovra::ShowWarning(qovra::ui::HandleOf(this), "msgSignatureFileCorrupted");
   }

@@ -194,6 +194,33 @@ class ViewerTest : public qovra_test::ComposeFixture {
   }
 };
 
+// The texts a label shows when it is painted, consecutive repeats once:
+// busy work runs no event loop and repaints its status text at once.
+class PaintedTexts : public QObject {
+ public:
+  explicit PaintedTexts(QLabel* label) : label_(label) { label_->installEventFilter(this); }
+  // The texts among keys, in the order shown.
+  std::vector<std::string> Among(const std::set<std::string>& keys) const {
+    std::vector<std::string> shown;
+    for (const std::string& t : texts_)
+      if (keys.count(t)) shown.push_back(t);
+    return shown;
+  }
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    if (watched == label_ && event->type() == QEvent::Paint) {
+      const std::string text = label_->text().toStdString();
+      if (texts_.empty() || texts_.back() != text) texts_.push_back(text);
+    }
+    return false;
+  }
+
+ private:
+  QLabel* label_;
+  std::vector<std::string> texts_;
+};
+
 // Rewrites the signature container with another signing time (the same
 // signature and certificate).
 void Resign(const std::string& ems, qovra::TDateTime signed_utc) {
@@ -285,6 +312,40 @@ TEST_F(ViewerTest, SignatureStatusTableOverRealContainers) {
     EXPECT_EQ(seen.subject, QStringLiteral("Салом")) << r.what;
     EXPECT_EQ(seen.attachments, 2) << r.what;
     EXPECT_TRUE(Shown().empty()) << r.what << testing::PrintToString(Shown());
+  }
+}
+
+// The status line while a mail opens: parsing, then the signature
+// container when there is one, then the hash that the signature is checked
+// against when it comes to that.
+TEST_F(ViewerTest, StatusTextsWhileAMailOpens) {
+  const std::string uuid = SendToBob();
+  const std::string ems = qovra::MessagesDir + uuid + ".ems";
+  const std::string good_ems = ReadFile(ems);
+  const uint16_t flags = FlagsOf(uuid) | qovra::mfRead;
+  const std::set<std::string> keys = {"msgParsingMail", "msgParsingSignature", "msgVerifying"};
+  for (const std::string& key : keys) qovra::SetMsg(key, key);
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&Window()));
+  const struct {
+    const char* what;
+    std::function<void()> spoil;
+    std::vector<std::string> shown;
+  } rows[] = {
+      {"signed", [] {}, {"msgParsingMail", "msgParsingSignature", "msgVerifying"}},
+      {"no signature container", [&] { fs::remove(ems); }, {"msgParsingMail"}},
+      {"flagged unsigned",
+       [&] { SetFlags(uuid, flags | qovra::mfBadSignature); },
+       {"msgParsingMail"}},
+  };
+  for (const auto& r : rows) {
+    SCOPED_TRACE(r.what);
+    WriteFile(ems, good_ems);
+    SetFlags(uuid, flags);
+    r.spoil();
+    SelectInbox();
+    const PaintedTexts painted(Window().pnlStatusBar->lblStatus);
+    ASSERT_TRUE(Open().shown) << testing::PrintToString(Shown());
+    EXPECT_EQ(painted.Among(keys), r.shown);
   }
 }
 
