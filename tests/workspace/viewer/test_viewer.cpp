@@ -389,6 +389,50 @@ TEST_F(ViewerTest, SignatureDetailsAndCertificate) {
   EXPECT_EQ(Shown(), (std::vector<std::string>{"msgMailSignContentNotFound"}));
 }
 
+// The details dialog as a keyboard user meets it: opened by a click on the
+// status link, Enter closes it at once; the link is one Tab away and opens
+// the certificate with Enter.
+TEST_F(ViewerTest, EnterClosesTheSignatureDetails) {
+  const std::string uuid = SendToBob();
+  SetFlags(uuid, FlagsOf(uuid) | qovra::mfRead);
+  SelectInbox();
+  int opened = 0;
+  TfrmSignDetails::SetCertificateOpener([&](QWidget*, const std::string&) { ++opened; });
+  const struct {
+    const char* what;
+    int tabs;
+    int certificates;
+    bool closes;
+  } rows[] = {
+      {"Enter at once", 0, 0, true},
+      {"Tab to the link, Enter", 1, 1, false},
+  };
+  for (const auto& r : rows) {
+    SCOPED_TRACE(r.what);
+    opened = 0;
+    bool shown = false, closed = false;
+    QString focus;
+    Open([&](TfrmViewMail& form) {
+      QTimer::singleShot(0, &form, [&] {
+        auto* dialog = qobject_cast<TfrmSignDetails*>(QApplication::activeModalWidget());
+        if (!dialog) return;
+        shown = true;
+        for (int i = 0; i < r.tabs; ++i) QTest::keyClick(dialog->focusWidget(), Qt::Key_Tab);
+        focus = dialog->focusWidget() ? dialog->focusWidget()->objectName() : QString();
+        QTest::keyClick(dialog->focusWidget(), Qt::Key_Return);
+        closed = !dialog->isVisible();
+        if (!closed) dialog->reject();
+      });
+      QWidget* link = form.frameViewMailFooter1->wlSignature;
+      QTest::mouseClick(link, Qt::LeftButton, {}, link->rect().center());
+    });
+    EXPECT_TRUE(shown);
+    EXPECT_EQ(focus.toStdString(), r.tabs == 0 ? "btnOK" : "wlOpenCertificate");
+    EXPECT_EQ(closed, r.closes);
+    EXPECT_EQ(opened, r.certificates);
+  }
+}
+
 TEST_F(ViewerTest, ReadReceiptOnceOnlineNoneOffline) {
   const std::string uuid = SendToBob();
   const uint16_t received = FlagsOf(uuid);
