@@ -417,6 +417,10 @@ TEST_F(ViewerTest, EnterClosesTheSignatureDetails) {
         auto* dialog = qobject_cast<TfrmSignDetails*>(QApplication::activeModalWidget());
         if (!dialog) return;
         shown = true;
+        // The window manager activates a new dialog; the offscreen one does not.
+        QApplication::setActiveWindow(dialog);
+        ASSERT_TRUE(QTest::qWaitForWindowActive(dialog));
+        ASSERT_NE(dialog->focusWidget(), nullptr);
         for (int i = 0; i < r.tabs; ++i) QTest::keyClick(dialog->focusWidget(), Qt::Key_Tab);
         focus = dialog->focusWidget() ? dialog->focusWidget()->objectName() : QString();
         QTest::keyClick(dialog->focusWidget(), Qt::Key_Return);
