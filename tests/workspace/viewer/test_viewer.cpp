@@ -19,6 +19,7 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <optional>
 #include <set>
 
 #include "base/file_stream.h"
@@ -43,6 +44,7 @@
 #include "store/mail_db.h"
 #include "store/sign_container.h"
 #include "store/sign_container_reader.h"
+#include "support/file_size_limit.h"
 
 namespace {
 
@@ -723,6 +725,86 @@ TEST_F(ViewerTest, CraftedAttachmentNameIsSavedAsABareName) {
   Open([&](TfrmViewMail& form) { form.acSaveAllExecute(); });
   EXPECT_EQ(ReadFile(folder + "/x"), "mine");
   EXPECT_EQ(Shown(), (std::vector<std::string>{"overwrite " + folder + "/x?"}));
+}
+
+// A save that fails (a full disk, a folder that is gone) says so with the
+// file's name and leaves nothing in the folder: no partial file, no
+// temporary one, and a file the user agreed to replace stays as it was.
+// "Save all" stops at its first failure.
+TEST_F(ViewerTest, AFailedSaveSaysSoAndLeavesNoPartialFile) {
+  std::string big(200000, '\0');
+  for (size_t i = 0; i < big.size(); ++i) big[i] = static_cast<char>(i * 13 + 1);
+  const std::string uuid = SendToBob({{"big.bin", big}, {"small.txt", "small"}});
+  SetFlags(uuid, FlagsOf(uuid) | qovra::mfRead);
+  qovra::SetMsg("msgCannotSaveAttachment", "cannot save %s");
+  const std::string folder = dir_.File("saves");
+  enum class How { Selected, All };
+  const struct {
+    const char* what;
+    How how;
+    const char* target;   // the chosen file (Selected) or folder (All)
+    const char* present;  // a file already there, replaced after Yes
+    bool full_disk;
+    std::vector<std::string> shown;
+    std::map<std::string, std::string> left;  // the folder afterwards
+  } rows[] = {
+      {"disk full",
+       How::Selected,
+       "saves/big.bin",
+       nullptr,
+       true,
+       {"cannot save " + folder + "/big.bin"},
+       {}},
+      {"disk full, replacing",
+       How::Selected,
+       "saves/big.bin",
+       "mine",
+       true,
+       {"overwrite " + folder + "/big.bin?", "cannot save " + folder + "/big.bin"},
+       {{"big.bin", "mine"}}},
+      {"folder gone",
+       How::Selected,
+       "saves/gone/big.bin",
+       nullptr,
+       false,
+       {"cannot save " + folder + "/gone/big.bin"},
+       {}},
+      {"save all, disk full",
+       How::All,
+       "saves",
+       nullptr,
+       true,
+       {"cannot save " + folder + "/big.bin"},
+       {}},
+      {"saved", How::Selected, "saves/big.bin", nullptr, false, {}, {{"big.bin", big}}},
+  };
+  for (const auto& r : rows) {
+    SCOPED_TRACE(r.what);
+    fs::remove_all(folder);
+    fs::create_directories(folder);
+    if (r.present) WriteFile(folder + "/big.bin", r.present);
+    if (r.present) ui_->QueueAnswer(qovra::kMsgResultYes);
+    const QString target = QString::fromStdString(dir_.File(r.target));
+    TfrmViewMail::SetSaveChooser([&](QWidget*, const QString&) { return target; });
+    TfrmViewMail::SetFolderChooser([&](QWidget*) { return target; });
+    ui_->messages.clear();
+    SelectInbox();
+    OpenViewer([&](TfrmViewMail& form) {
+      ASSERT_EQ(form.lvFileAttachments->count(), 2);
+      QListWidgetItem* item = form.lvFileAttachments->item(0);
+      ASSERT_TRUE(item->text().startsWith(QStringLiteral("big.bin")));
+      const QRect at = form.lvFileAttachments->visualItemRect(item);
+      QTest::mouseClick(form.lvFileAttachments->viewport(), Qt::LeftButton, {}, at.center());
+      std::optional<qovra::testing::ScopedFileSizeLimit> full;
+      if (r.full_disk) full.emplace(65536);
+      (r.how == How::All ? form.acSaveAll : form.acSaveSelected)->trigger();
+    });
+    EXPECT_EQ(Shown(), r.shown);
+    std::map<std::string, std::string> left;
+    for (const auto& e : fs::directory_iterator(folder))
+      left[e.path().filename().string()] = ReadFile(e.path().string());
+    EXPECT_TRUE(left == r.left) << testing::PrintToString(left).substr(0, 300);
+  }
 }
 
 // Opening an attachment hands it to the desktop's opener; a machine
