@@ -13,6 +13,7 @@
 #include <QPrinter>
 #include <QPushButton>
 #include <QTest>
+#include <QThread>
 #include <QToolBar>
 #include <QToolButton>
 #include <QTreeWidget>
@@ -31,6 +32,7 @@
 #include "net/server_request_folders.h"
 #include "platform/run_thread.h"
 #include "qovra/controls/web_link.h"
+#include "qovra/ui/widgets.h"
 #include "qovra/workspace/attachment_rows.h"
 #include "qovra/workspace/mail_list_model.h"
 #include "qovra/workspace/mail_report.h"
@@ -808,26 +810,60 @@ TEST_F(ViewerTest, AFailedSaveSaysSoAndLeavesNoPartialFile) {
 }
 
 // Opening an attachment hands it to the desktop's opener; a machine
-// without one is told so rather than left with nothing happening.
+// without one, or an opener that finds no program for the file (xdg-open
+// ends with 3 or 4 then), is told so rather than left with nothing
+// happening; the message comes on the interface thread, over the viewer.
 TEST_F(ViewerTest, OpeningAnAttachmentWithoutAnOpenerSaysSo) {
   const std::string uuid = SendToBob({{"a.txt", "first"}});
   SetFlags(uuid, FlagsOf(uuid) | qovra::mfRead);
   qovra::SetMsg("msgCannotOpenAttachment", "msgCannotOpenAttachment");
-  for (const auto& [opener, shown] : {std::pair<std::string, std::vector<std::string>>{"true", {}},
-                                      {dir_.File("no-such-opener"), {"msgCannotOpenAttachment"}}}) {
-    SCOPED_TRACE(opener);
-    qovra::TRunThreadList programs(opener);
+  qovra::SetMsg("msgAttachmentNotOpened", "not opened: %s");
+  const auto opener = [&](const std::string& name, int code) {
+    const std::string path = dir_.File(name);
+    WriteFile(path, "#!/bin/sh\nexit " + std::to_string(code) + "\n");
+    fs::permissions(path, fs::perms::owner_all);
+    return path;
+  };
+  const struct {
+    const char* what;
+    std::string opener;
+    std::vector<std::string> shown;
+  } rows[] = {
+      {"opened", opener("opens.sh", 0), {}},
+      {"no opener", dir_.File("no-such-opener"), {"msgCannotOpenAttachment"}},
+      {"no program fits", opener("none-fits.sh", 3), {"not opened: a.txt"}},
+      {"the action failed", opener("fails.sh", 4), {"not opened: a.txt"}},
+  };
+  bool off_thread = false;
+  ui_->on_message = [&](const std::string&) {
+    off_thread = off_thread || QThread::currentThread() != qApp->thread();
+  };
+  for (const auto& r : rows) {
+    SCOPED_TRACE(r.what);
+    qovra::TRunThreadList programs(r.opener);
     qovra::ui::SetMailWindowRunThreads(&programs);
     ui_->messages.clear();
     SelectInbox();
+    std::vector<qovra::TWindowHandle> owners;
+    qovra::TWindowHandle viewer = nullptr;
     OpenViewer([&](TfrmViewMail& form) {
+      viewer = qovra::ui::HandleOf(&form);
       ASSERT_EQ(form.lvFileAttachments->count(), 1);
-      form.lvFileAttachments->item(0)->setSelected(true);
-      form.acOpenExecute();
+      const QRect at = form.lvFileAttachments->visualItemRect(form.lvFileAttachments->item(0));
+      QTest::mouseClick(form.lvFileAttachments->viewport(), Qt::LeftButton, {}, at.center());
+      QTest::mouseDClick(form.lvFileAttachments->viewport(), Qt::LeftButton, {}, at.center());
+      // The opener's end arrives while the viewer is open.
+      (void)QTest::qWaitFor([&] { return Shown().size() >= r.shown.size(); }, 5000);
+      programs.EndAll();
+      QCoreApplication::processEvents();
+      for (const auto& m : ui_->messages) owners.push_back(m.owner);
     });
     qovra::ui::SetMailWindowRunThreads(nullptr);
-    EXPECT_EQ(Shown(), shown);
+    EXPECT_EQ(Shown(), r.shown);
+    for (qovra::TWindowHandle owner : owners) EXPECT_EQ(owner, viewer);
   }
+  ui_->on_message = {};
+  EXPECT_FALSE(off_thread);
 }
 
 TEST_F(ViewerTest, MissingOrCorruptMailFileOpensNothing) {
