@@ -5,12 +5,14 @@
 #include <QListWidget>
 #include <QPlainTextEdit>
 #include <QToolButton>
+#include <cerrno>
 #include <filesystem>
 
 #include "base/file_stream.h"
 #include "base/messages.h"
 #include "base/records.h"
 #include "base/secure_wipe.h"
+#include "base/stream_copy.h"
 #include "mail/mail_open.h"
 #include "mail/signature_check.h"
 #include "mail/startup.h"
@@ -41,6 +43,22 @@ std::string MailPath(const qovra::TMailMessage& mail, qovra::MailFileKind kind) 
 bool Exists(const std::string& path) {
   std::error_code ec;
   return fs::is_regular_file(path, ec);
+}
+
+// Copies the mail file to its working copy (0600) with progress on bar;
+// empty when done, else why not.
+std::string MakeWorkingCopy(const std::string& mail_file, const std::string& copy, void* bar) {
+  qovra::TEFileStream in(mail_file, /*silent=*/true, false, qovra::fmOpenRead);
+  if (!in.Opened()) return mail_file + ": " + qovra::SystemErrorText(errno);
+  qovra::TEFileStream out(copy, /*silent=*/true, false, qovra::fmCreate);
+  if (!out.Opened()) return copy + ": " + qovra::SystemErrorText(errno);
+  errno = 0;
+  const int64_t size = in.Size();
+  const int64_t copied = qovra::CopyStreamWithProgress(in, out, qovra::ProgressCallback, bar);
+  if (size < 0 || copied != size)
+    return "copied " + std::to_string(copied) + " of " + std::to_string(size) + " bytes" +
+           (errno != 0 ? " (" + qovra::SystemErrorText(errno) + ")" : "");
+  return {};
 }
 
 }  // namespace
@@ -221,13 +239,14 @@ int TfrmMain::ReopenUnsentMail(qovra::TMailMessage& mail) {
   std::error_code ec;
   fs::remove(copy, ec);
   StatusBusy(QString::fromStdString(qovra::GetMsg("msgOpeningMail")));
-  fs::copy_file(emz, copy, ec);
-  if (ec) {
-    StatusReady();
-    std::fprintf(stderr, "qovra: working copy of %s: %s\n", emz.c_str(), ec.message().c_str());
+  const std::string reason = MakeWorkingCopy(emz, copy, bar);
+  StatusReady();
+  if (!reason.empty()) {
+    std::fprintf(stderr, "qovra: working copy of %s: %s\n", emz.c_str(), reason.c_str());
+    fs::remove(copy, ec);
+    qovra::ShowWarning(qovra::ui::HandleOf(this), "msgCannotCopyMailForEditing");
     return 0;
   }
-  fs::permissions(copy, fs::perms::owner_read | fs::perms::owner_write, ec);
   int result = 0;
   {
     qovra::TEFileStream stream(copy, /*silent=*/false, false, qovra::fmOpenReadWrite);
@@ -255,6 +274,9 @@ int TfrmMain::ReopenUnsentMail(qovra::TMailMessage& mail) {
       commands.SaveToDrafts = alMain->acMailSaveToDrafts;
       commands.ContactsBook = alMain->acToolsContactsBook;
       TfrmNewMail form(commands, this);
+      form.StatusBusy = [this](const QString& text) { StatusBusy(text); };
+      form.StatusReady = [this] { StatusReady(); };
+      form.ProgressBar = bar;
       frmNewMail_ = &form;
       form.eMailBody->setPlainText(QString::fromStdU16String(reader.Body()));
       for (const qovra::TMailAttachmentInfo& info : reader.Attachments())

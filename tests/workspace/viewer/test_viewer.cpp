@@ -31,6 +31,7 @@
 #include "mail/signature_check.h"
 #include "net/server_request_folders.h"
 #include "platform/run_thread.h"
+#include "qovra/controls/progress_bar_ex.h"
 #include "qovra/controls/web_link.h"
 #include "qovra/ui/widgets.h"
 #include "qovra/workspace/attachment_rows.h"
@@ -923,6 +924,121 @@ TEST_F(ViewerTest, OutboxMailReopensInTheComposeWindowOnAWorkingCopy) {
   // The working copy is gone, the mail file unchanged.
   EXPECT_FALSE(fs::exists(qovra::MessagesDir + "~" + uuid + ".emz"));
   EXPECT_EQ(ReadFile(emz), before);
+}
+
+// The progress reports that reach the main window's status-bar bar, with
+// the status text shown at the time.
+class StatusBarReports : public qovra::IProgressUi {
+ public:
+  StatusBarReports(qovra::IProgressUi& inner, TfrmMain& window) : inner_(inner), window_(window) {
+    qovra::SetProgressUi(this);
+  }
+  ~StatusBarReports() override { qovra::SetProgressUi(&inner_); }
+  void ShowProgress(qovra::TWindowHandle owner, bool show_bar, const std::string& title,
+                    const std::string& status) override {
+    inner_.ShowProgress(owner, show_bar, title, status);
+  }
+  void HideProgress(qovra::TWindowHandle owner, bool keep) override {
+    inner_.HideProgress(owner, keep);
+  }
+  void ReportProgress(void* bar, int64_t total, int64_t done) override {
+    if (bar == static_cast<QWidget*>(window_.pnlStatusBar->pbStatus) && done == total)
+      finished.push_back(window_.pnlStatusBar->lblStatus->text().toStdString() + " " +
+                         std::to_string(total));
+    inner_.ReportProgress(bar, total, done);
+  }
+  // "status text, total" of every bar that reached its end.
+  std::vector<std::string> finished;
+
+ private:
+  qovra::IProgressUi& inner_;
+  TfrmMain& window_;
+};
+
+// A draft reopened from the list on screen: its working copy is made with
+// the status text and the bar, and a copy that fails (a full disk) says so
+// and opens nothing; an attachment opened from the compose window shows
+// its status text and bar like any other.
+TEST_F(ViewerTest, ReopenedDraftCopiesAndOpensAttachmentsWithProgress) {
+  ASSERT_NO_FATAL_FAILURE(BecomeClient(kAlice));
+  for (const char* key :
+       {"msgOpeningMail", "msgOpeningAttachment", "msgParsingMail", "msgCannotCopyMailForEditing"})
+    qovra::SetMsg(key, key);
+  const std::string attachment = std::string(150000, 'q');
+  const std::string att = MakeFile("keep.bin", 0, attachment);
+  std::string uuid;
+  ASSERT_EQ(Compose([&](TfrmNewMail& form) {
+              uuid = std::string(form.Mail->Uuid.view());
+              Type(form, QString::fromLatin1(kBob), QStringLiteral("Тема"), QStringLiteral("Матн"));
+              form.AttachFiles({QString::fromStdString(att)});
+              Window().alMain->acMailSaveToDrafts->trigger();
+            }),
+            4)
+      << testing::PrintToString(Shown());
+  const std::string emz = qovra::MessagesDir + uuid + ".emz";
+  const std::string copy = qovra::MessagesDir + "~" + uuid + ".emz";
+  const std::string before = ReadFile(emz);
+  ASSERT_GT(before.size(), attachment.size());
+  // The Drafts folder the save left on screen.
+  ASSERT_EQ(Window().CurrentFolder().FolderId, qovra::kFolderDrafts);
+  ASSERT_EQ(Window().model->Count(), 1);
+  const QRect cell =
+      Window().lvMain->visualRect(Window().model->index(0, qovra::ui::TMailListModel::kColSubject));
+  qovra::TRunThreadList opener("true");
+  qovra::ui::SetMailWindowRunThreads(&opener);
+  const struct {
+    const char* what;
+    bool full_disk;
+    bool composed;
+    std::vector<std::string> shown;
+    std::vector<std::string> finished;
+  } rows[] = {
+      {"disk full", true, false, {"msgCannotCopyMailForEditing"}, {}},
+      {"copied",
+       false,
+       true,
+       {},
+       {"msgOpeningMail " + std::to_string(before.size()),
+        "msgOpeningAttachment " + std::to_string(attachment.size())}},
+  };
+  for (const auto& r : rows) {
+    SCOPED_TRACE(r.what);
+    ui_->messages.clear();
+    StatusBarReports reports(*hook_, Window());
+    bool composed = false;
+    std::vector<std::string> finished_in_compose;
+    QObject guard;
+    QTimer::singleShot(0, &guard, [&] {
+      TfrmNewMail* form = Window().NewMailForm();
+      if (!form) return;
+      composed = true;
+      EXPECT_TRUE(fs::exists(copy));
+      ASSERT_EQ(form->AttachmentCount(), 1);
+      QListWidget* list = form->lvFileAttachments;
+      const QRect at = list->visualItemRect(list->item(0));
+      QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, at.center());
+      QTest::mouseDClick(list->viewport(), Qt::LeftButton, {}, at.center());
+      form->done(2);
+    });
+    {
+      std::optional<qovra::testing::ScopedFileSizeLimit> full;
+      if (r.full_disk) full.emplace(65536);
+      QTest::mouseClick(Window().lvMain->viewport(), Qt::LeftButton, {}, cell.center());
+      QTest::mouseDClick(Window().lvMain->viewport(), Qt::LeftButton, {}, cell.center());
+    }
+    EXPECT_EQ(composed, r.composed);
+    EXPECT_EQ(Shown(), r.shown);
+    // Only what the working copy and the attachment reported; parsing
+    // reports through the same bar.
+    std::vector<std::string> finished;
+    for (const std::string& f : reports.finished)
+      if (f.rfind("msgParsingMail", 0) != 0) finished.push_back(f);
+    EXPECT_EQ(finished, r.finished);
+    EXPECT_FALSE(fs::exists(copy));
+    EXPECT_TRUE(ReadFile(emz) == before);
+  }
+  opener.EndAll();
+  qovra::ui::SetMailWindowRunThreads(nullptr);
 }
 
 // Reply and forward through the open viewer's tool bar: the compose window
