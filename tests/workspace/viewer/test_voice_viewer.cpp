@@ -169,6 +169,10 @@ TEST_F(VoiceViewerTest, EachPlayExtractsAndDecodesAgainAndTheButtonsFollowThePla
         EXPECT_EQ(form.frameViewMailFooter1->wlSignature->Caption(),
                   QStringLiteral("msgAuthentic"));
         EXPECT_EQ(Buttons(form), (std::vector<bool>{true, false, false}));
+        // The recording's length (0.7 s) before anything played or decoded.
+        EXPECT_EQ(form.lblPosition->text(), QStringLiteral("0.00 / 0.70"));
+        EXPECT_EQ(form.progbarAudio->Progress(), 0);
+        EXPECT_EQ(Runs(), 0);
 
         for (int play = 1; play <= 2; ++play) {
           SCOPED_TRACE(play);
