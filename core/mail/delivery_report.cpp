@@ -59,7 +59,7 @@ std::string ReportTimeCell(std::string_view stored) {
 
 std::u16string PadReportCell(std::u16string_view text, size_t width) {
   std::u16string cell;
-  if (width >= 2 && text.size() > width - 1) {
+  if (width >= 2 && text.size() > width) {
     cell = text.substr(0, Utf16CutLength(text, width - 2));
     cell += u'\u2026';
   } else {

@@ -5,9 +5,10 @@
 // subject and sending time; a rule of 83 "-"; the column heads; a rule;
 // one line per recipient (address in 35 characters, received time in 24,
 // read time); a closing rule without a line end. The zero time shows as
-// "-". A cell text that does not fit its column with one blank after it is
-// cut and ends in "…", so every row keeps its columns. Widths count UTF-16
-// code units. Interface thread only (the labels come from GetMsg).
+// "-". A cell text as wide as its column fills it, right up to the next
+// column; a longer one is cut and ends in "…" and a blank, so every row
+// keeps its columns. Widths count UTF-16 code units. Interface thread only
+// (the labels come from GetMsg).
 #pragma once
 
 #include <cstddef>
@@ -43,7 +44,7 @@ constexpr size_t kReportTimeWidth = 24;
 // empty text), else the text as stored.
 std::string ReportTimeCell(std::string_view stored);
 
-// text padded with blanks to width; a text longer than width - 1 is cut to
+// text padded with blanks to width; a text longer than width is cut to
 // width - 2 units followed by "…" and a blank.
 std::u16string PadReportCell(std::u16string_view text, size_t width);
 

@@ -103,6 +103,17 @@ bool ReadReceiptDue(const TMailMessage& mail) {
          (mail.Flags & mfRead) == 0;
 }
 
+bool LocalReadDue(const TMailMessage& mail) {
+  return (mail.Flags & mfReceived) != 0 && (mail.Flags & (mfRead | mfReadReport)) == 0;
+}
+
+bool MarkReadLocally(TMailMessage& mail) {
+  const uint16_t flags = mail.Flags | mfRead;
+  if (!MailDb.IsOpen() || !SetMailFlag(MailDb, mail.Id, flags)) return false;
+  mail.Flags = flags;
+  return true;
+}
+
 void ApplyReadReceiptReply(const pugi::xml_node& rep, TMailMessage& mail) {
   if (rep) {
     const std::string suid = rep.attribute("suid").value();

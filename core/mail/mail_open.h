@@ -36,6 +36,15 @@ constexpr int64_t kAdminMailMemoryCap = int64_t{512} << 20;
 // hold mfReadReport and mfReceived but not mfRead.
 [[nodiscard]] bool ReadReceiptDue(const TMailMessage& mail);
 
+// True when opening mail turns it read on this machine alone: a received
+// mail without mfRead whose sender asked no read report (the server marked
+// its copy read when it was downloaded, so no command goes).
+[[nodiscard]] bool LocalReadDue(const TMailMessage& mail);
+
+// Sets mfRead in mail and in its stored row (SetMailFlag), with no server
+// command. False when the row could not be written; mail is then unchanged.
+bool MarkReadLocally(TMailMessage& mail);
+
 // Applies the `rep` element of a 170 reply to mail: Suid (when it is a
 // server copy id), ReceivedTime and ReadTime (zero when missing or not a
 // time text), Flags from `flag` when that is a number (kept otherwise, not

@@ -27,10 +27,12 @@ int64_t DateTimeToUnix(TDateTime t) {
 
 }  // namespace
 
-TMailSignature ReadMailSignature(const std::string& path, bool silent) {
+TMailSignature ReadMailSignature(const std::string& path, bool silent,
+                                 const std::function<void()>& on_opened) {
   TMailSignature out;
   TEFileStream file(path, silent, /*delete_on_free=*/false, fmOpenRead);
   if (!file.Opened()) return out;
+  if (on_opened) on_opened();
   TSignReader reader(file);
   if (!reader.Parse()) {
     std::fprintf(stderr, "qovra: signature container %s: %s\n", path.c_str(),

@@ -40,8 +40,10 @@ struct TMailSignature {
 // Reads the signature container at path. A file that cannot be opened
 // leaves HasSignature and Corrupt false (and is reported to the user by the
 // file stream unless silent); one that does not parse sets Corrupt (its
-// reason goes to stderr, no message).
-TMailSignature ReadMailSignature(const std::string& path, bool silent);
+// reason goes to stderr, no message). on_opened, when set, is called once
+// the file is open, before it is parsed (the viewer's status text).
+TMailSignature ReadMailSignature(const std::string& path, bool silent,
+                                 const std::function<void()>& on_opened = {});
 
 // The signer as its certificate names it.
 struct TSignerInfo {

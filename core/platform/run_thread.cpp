@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <thread>
+#include <utility>
 
 extern char** environ;
 
@@ -51,7 +52,8 @@ int PidfdOpen(pid_t pid) {
 
 }  // namespace
 
-TRunThread::TRunThread(const std::vector<std::string>& argv) {
+TRunThread::TRunThread(const std::vector<std::string>& argv, TRunEnd on_end)
+    : on_end_(std::move(on_end)) {
   pid_ = Spawn(argv);
   if (pid_ <= 0) {
     pid_ = -1;
@@ -88,6 +90,7 @@ void TRunThread::Execute() {
     status_ = status;
     reaped_ = true;
   }
+  if (on_end_) on_end_(status_.load());
   done_ = true;
 }
 
@@ -153,8 +156,11 @@ const TRunThread& TRunThreadList::Run(const std::string& program,
   return *threads_.back();
 }
 
-const TRunThread& TRunThreadList::OpenDocument(const std::string& file) {
-  return Run(opener_, {file});
+const TRunThread& TRunThreadList::OpenDocument(const std::string& file, TRunEnd on_end) {
+  DropEnded();
+  threads_.push_back(
+      std::make_unique<TRunThread>(std::vector<std::string>{opener_, file}, std::move(on_end)));
+  return *threads_.back();
 }
 
 void TRunThreadList::EndAll() {

@@ -18,13 +18,15 @@
 //   document is never started as a program, whatever its mode bits.
 //
 // The list and every TRunThread are used on the interface thread only; the
-// waiting threads touch nothing but their own entry.
+// waiting threads touch nothing but their own entry and the end callback
+// the caller gave (TRunEnd), which runs on the waiting thread.
 #pragma once
 
 #include <sys/types.h>
 
 #include <atomic>
 #include <chrono>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -33,13 +35,19 @@
 
 namespace qovra {
 
+// Told a started program's wait status (as waitpid gives it) once it has
+// ended and was reaped, on the waiting thread, before Done() turns true. A
+// program ended by EndAll or End reports the signal that ended it.
+using TRunEnd = std::function<void(int wait_status)>;
+
 // One started program and the thread that waits for it.
 class TRunThread {
  public:
   // Starts argv at once (argv[0] is searched in PATH when it has no "/")
-  // and a thread that waits for its end. When the program cannot be
-  // started, no thread is made and Done() is true at once.
-  explicit TRunThread(const std::vector<std::string>& argv);
+  // and a thread that waits for its end, which then calls on_end when set.
+  // When the program cannot be started, no thread is made, on_end is never
+  // called and Done() is true at once.
+  explicit TRunThread(const std::vector<std::string>& argv, TRunEnd on_end = {});
   // Ends the program when it still runs (as End with the default grace),
   // then waits for the thread.
   ~TRunThread();
@@ -69,6 +77,7 @@ class TRunThread {
  private:
   void Execute();
 
+  TRunEnd on_end_;
   pid_t pid_ = -1;
   int pidfd_ = -1;  // -1 when the kernel gave none: waitid without reaping is used instead
   std::atomic<bool> done_{false};
@@ -98,8 +107,10 @@ class TRunThreadList {
   // belongs to the list and stays valid until the next Run, OpenDocument or
   // EndAll.
   const TRunThread& Run(const std::string& program, const std::vector<std::string>& params);
-  // Starts the opener with file as its one argument, as Run does.
-  const TRunThread& OpenDocument(const std::string& file);
+  // Starts the opener with file as its one argument, as Run does; on_end,
+  // when set, is told how the opener ended (it exits non-zero when it
+  // found no program for the file or that program failed to start).
+  const TRunThread& OpenDocument(const std::string& file, TRunEnd on_end = {});
 
   // Ends every program still running: all are asked to end at once, those
   // still running after the grace are killed, then every entry is reaped

@@ -8,9 +8,11 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
+#include "mail/voice_length.h"
 #include "platform/process_runner.h"
 #include "platform/temp_files.h"
 #include "sound_codec.h"
@@ -81,6 +83,19 @@ TEST_F(QovrasndTest, SixRecordingFormatsRoundTripToTheExactSampleCount) {
     EXPECT_EQ(in.DataBytes, uint64_t{frames} * 2 * c.Channels);
     EXPECT_FALSE(fs::exists(mp3 + ".part"));
     EXPECT_FALSE(fs::exists(back + ".part"));
+    // The viewer's length, read from the headers before any decoding,
+    // is what decoding gives.
+    std::ifstream in_mp3(mp3, std::ios::binary);
+    const std::string bytes((std::istreambuf_iterator<char>(in_mp3)), {});
+    const qovra::TVoiceLength length = qovra::Mp3VoiceLength(
+        [&](int64_t at, size_t count, std::string& out) {
+          out = bytes.substr(static_cast<size_t>(std::min<int64_t>(at, bytes.size())), count);
+          return true;
+        },
+        static_cast<int64_t>(bytes.size()));
+    ASSERT_TRUE(length.Ok) << length.Error;
+    EXPECT_EQ(length.Samples, int64_t{frames});
+    EXPECT_EQ(length.SampleRate, static_cast<int32_t>(c.Rate));
   }
 }
 

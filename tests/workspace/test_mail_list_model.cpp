@@ -384,6 +384,49 @@ TEST_F(MailListSortTest, UpdateRowRepaintsInPlace) {
   EXPECT_EQ(model.RowOfId(999999), -1);
 }
 
+// A row read again from the database shows what a refill would show, and
+// takes its place under the current sort; a persistent index (the view's
+// selection) follows it.
+TEST_F(MailListSortTest, ReloadRowShowsTheStoredMailInItsSortedPlace) {
+  struct Case {
+    const char* name;
+    int sort_column;
+    const char* read_time;  // written into A's recipient row
+    std::string before, after;
+  };
+  const Case cases[] = {
+      {"read time now latest", Col::kColRead, "2024-01-09 00:00:00", "ACBD", "CBDA"},
+      {"sort key unchanged", Col::kColSubject, "2024-01-09 00:00:00", "BCAD", "BCAD"},
+      {"read time cleared again", Col::kColRead, "0000-00-00 00:00:00", "CBDA", "ACBD"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    model.sort(c.sort_column, Qt::AscendingOrder);
+    Fill(kFolderInbox);
+    EXPECT_EQ(Tags(), c.before);
+    const int32_t id = model.Row(RowOf('A')).Id;
+    const QPersistentModelIndex selected(model.index(RowOf('A'), Col::kColSubject));
+    SqliteStatement update = db.Prepare("UPDATE ecm_recipients SET read_time=? WHERE mail_id=?");
+    update.Bind(1, std::string(c.read_time)).Bind(2, int64_t{id});
+    ASSERT_TRUE(update.Run()) << db.LastError();
+    SetColumn(id, "flag", std::to_string(mfReceived | mfRead));
+    EXPECT_TRUE(model.ReloadRow(db, id));
+    EXPECT_EQ(Tags(), c.after);
+    ASSERT_TRUE(selected.isValid());
+    EXPECT_EQ(selected.row(), RowOf('A'));
+    EXPECT_EQ(model.Row(RowOf('A')).Flags, mfReceived | mfRead);
+    EXPECT_EQ(Data('A', Col::kColRead).toString().isEmpty(),
+              std::string(c.read_time) == "0000-00-00 00:00:00");
+    EXPECT_EQ(model.Row(RowOf('A')).FolderId, kFolderInbox);
+  }
+  EXPECT_FALSE(model.ReloadRow(db, 999999));
+  // A listed mail whose row is gone keeps what the list shows.
+  const int32_t gone = model.Row(RowOf('B')).Id;
+  ASSERT_TRUE(db.Exec("DELETE FROM ecm_mails WHERE id=" + std::to_string(gone)));
+  EXPECT_FALSE(model.ReloadRow(db, gone));
+  EXPECT_EQ(model.Row(RowOf('B')).Id, gone);
+}
+
 TEST_F(MailListTest, SearchTable) {
   struct Seed {
     char tag;

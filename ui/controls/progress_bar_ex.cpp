@@ -98,6 +98,12 @@ void TProgressBarEx::SetBackColor(const QColor& color) {
   SetColor(back_color_, color);
 }
 
+QRgb TProgressBarEx::TextColorOver(QRgb under) {
+  // Perceived lightness (ITU-R BT.601 weights), 0..255000.
+  const int light = 299 * qRed(under) + 587 * qGreen(under) + 114 * qBlue(under);
+  return light >= 128000 ? qRgb(0, 0, 0) : qRgb(255, 255, 255);
+}
+
 int TProgressBarEx::GradientChannel(int a, int b, int x, int width) {
   if (width <= 0) return a;
   // a + x * (b - a) / width as one fraction num / width, then rounded.
@@ -143,8 +149,10 @@ QImage TProgressBarEx::Render() const {
   }
   if (!show_text_) return bar;
 
-  // The text in white on black, combined by exclusive-or: it shows as the
-  // inverse of whatever lies under it.
+  // The text drawn as a mask, then each of its pixels in black or white,
+  // whichever stands out from the pixel under it: readable over the empty
+  // part and over every shade of the fill. (An inverse of the mid-tones
+  // halfway along the gradient is itself a mid-tone.)
   QImage mask(bar.size(), QImage::Format_RGB32);
   mask.fill(Qt::black);
   {
@@ -159,7 +167,10 @@ QImage TProgressBarEx::Render() const {
   for (int y = 0; y < bar.height(); ++y) {
     auto* line = reinterpret_cast<QRgb*>(bar.scanLine(y));
     const auto* text = reinterpret_cast<const QRgb*>(mask.constScanLine(y));
-    for (int x = 0; x < bar.width(); ++x) line[x] = (line[x] ^ text[x]) | 0xFF000000u;
+    for (int x = 0; x < bar.width(); ++x) {
+      if (qRed(text[x]) == 0) continue;
+      line[x] = TextColorOver(line[x]);
+    }
   }
   return bar;
 }

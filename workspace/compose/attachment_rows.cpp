@@ -1,15 +1,23 @@
 #include "qovra/workspace/attachment_rows.h"
 
+#include <sys/wait.h>
+
+#include <QCoreApplication>
 #include <QListWidget>
+#include <QPointer>
 #include <cstdio>
+#include <filesystem>
+#include <utility>
 
 #include "base/messages.h"
+#include "base/msg_format.h"
 #include "base/utf.h"
 #include "platform/run_thread.h"
 #include "platform/temp_files.h"
 #include "qovra/ui/shell.h"
 #include "qovra/ui/widgets.h"
 #include "qovra/workspace/compose_rules.h"
+#include "seam/ui_seam.h"
 #include "store/mail_container_names.h"
 
 namespace qovra::ui {
@@ -67,8 +75,11 @@ TRunThreadList* run_threads_override = nullptr;
 }  // namespace
 
 TRunThreadList& MailWindowRunThreads() {
+  if (run_threads_override) return *run_threads_override;
+  // The program's list ends its programs before the application object goes.
+  if (RunThreadList) return *RunThreadList;
   static TRunThreadList list;
-  return run_threads_override ? *run_threads_override : list;
+  return list;
 }
 
 void SetMailWindowRunThreads(TRunThreadList* list) {
@@ -76,7 +87,26 @@ void SetMailWindowRunThreads(TRunThreadList* list) {
 }
 
 bool OpenAttachmentFile(QWidget* owner, const std::string& file) {
-  if (MailWindowRunThreads().OpenDocument(file).Started()) return true;
+  // The opener's end is learnt on its waiting thread; a failure is told on
+  // the interface thread, over owner while it lives.
+  const QPointer<QWidget> guard(owner);
+  QObject* const app = QCoreApplication::instance();
+  auto on_end = [guard, file, app](int status) {
+    if (!app || !WIFEXITED(status) || WEXITSTATUS(status) == 0) return;
+    const int code = WEXITSTATUS(status);
+    QMetaObject::invokeMethod(
+        app,
+        [guard, file, code] {
+          std::fprintf(stderr, "qovra: the document opener could not open %s (exit status %d)\n",
+                       file.c_str(), code);
+          const std::string name = std::filesystem::path(file).filename().string();
+          (void)ShowMessageText(HandleOf(guard.data()),
+                                FormatMsgArgs(GetMsg("msgAttachmentNotOpened"), name),
+                                kMsgIconWarning);
+        },
+        Qt::QueuedConnection);
+  };
+  if (MailWindowRunThreads().OpenDocument(file, std::move(on_end)).Started()) return true;
   std::fprintf(stderr, "qovra: no program could be started to open %s\n", file.c_str());
   ShowWarning(HandleOf(owner), "msgCannotOpenAttachment");
   return false;

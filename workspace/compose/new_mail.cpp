@@ -338,7 +338,10 @@ void TfrmNewMail::acOpenExecute() {
     return;
   }
   if (!Reader) return;
-  const std::string file = qovra::ui::ExtractToTemp(*Reader, info.DataOffset, nullptr, nullptr);
+  if (StatusBusy) StatusBusy(QString::fromStdString(qovra::GetMsg("msgOpeningAttachment")));
+  const std::string file =
+      qovra::ui::ExtractToTemp(*Reader, info.DataOffset, ProgressBar, qovra::ProgressCallback);
+  if (StatusReady) StatusReady();
   if (!file.empty()) (void)qovra::ui::OpenAttachmentFile(this, file);
 }
 

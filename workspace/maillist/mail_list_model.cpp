@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <numeric>
 #include <string>
+#include <utility>
 
 #include "base/messages.h"
 #include "base/time_stamp.h"
@@ -144,6 +145,42 @@ bool TMailListModel::UpdateRow(const TMailListRow& row) {
   return true;
 }
 
+bool TMailListModel::ReloadRow(SqliteDb& db, int32_t id) {
+  const int pos = RowOfId(id);
+  if (pos < 0) return false;
+  TMailListRow row = Row(pos);
+  std::string error;
+  if (!LoadMailListRow(db, folder_, id, row, error)) {
+    std::fprintf(stderr, "qovra: mail list row %d: %s\n", id,
+                 error.empty() ? "no longer stored" : error.c_str());
+    return false;
+  }
+  const size_t i = static_cast<size_t>(order_[pos]);
+  // The row's key under the current sort: a text key or a time.
+  const auto key = [&]() -> std::pair<std::string, TDateTime> {
+    switch (sort_column_) {
+      case kColAddress:
+        return {std::string(rows_->KeyOf(TMailListStore::Key::kAddress, i)), 0};
+      case kColSubject:
+        return {std::string(rows_->KeyOf(TMailListStore::Key::kSubject, i)), 0};
+      case kColSent:
+        return {{}, rows_->SentTime(i)};
+      case kColReceived:
+        return {{}, rows_->ReceivedTime(i)};
+      case kColRead:
+        return {{}, rows_->ReadTime(i)};
+      default:
+        return {};
+    }
+  };
+  const std::pair<std::string, TDateTime> before = key();
+  rows_->Replace(i, row, folder_);
+  emit dataChanged(index(pos, 0), index(pos, kColumnCount - 1));
+  // Where a refill would place it: the sort over the rows in id order.
+  if (key() != before) Relayout(/*from_fill_order=*/true);
+  return true;
+}
+
 QString TMailListModel::AddressText(int row) const {
   return rows_->AddressText(static_cast<size_t>(order_[row]), folder_);
 }
@@ -198,10 +235,15 @@ void TMailListModel::sort(int column, Qt::SortOrder order) {
   if (column < kColAddress || column > kColRead) return;
   sort_column_ = column;
   sort_order_ = order;
+  Relayout(/*from_fill_order=*/false);
+}
+
+void TMailListModel::Relayout(bool from_fill_order) {
   if (order_.empty()) return;
   emit layoutAboutToBeChanged({}, QAbstractItemModel::VerticalSortHint);
   const std::vector<int> before = order_;
-  SortRows(column, order);
+  if (from_fill_order) std::iota(order_.begin(), order_.end(), 0);
+  SortRows(sort_column_, sort_order_);
   IndexPositions();
   const QModelIndexList from = persistentIndexList();
   if (!from.isEmpty()) {

@@ -49,6 +49,7 @@ constexpr const char* kCountMails = "SELECT COUNT(*) FROM ecm_mails AS m ";
 // ?1 the folder, ?2 the own address (sent folder only).
 constexpr const char* kWhereFolder = "WHERE m.folder_id=?1";
 constexpr const char* kWhereSent = "WHERE m.folder_id=?1 OR (m.from_address=?2 AND m.folder_id=0)";
+constexpr const char* kWhereId = "WHERE m.id=?1";
 constexpr const char* kOrder = " ORDER BY m.id,r.id";
 
 constexpr size_t kMaxSubjectUnits = 1023;
@@ -184,6 +185,36 @@ bool LoadMailListRows(SqliteDb& db, int32_t folder, std::string_view own_address
   if (!transaction.Commit()) return Fail(db, rows, error);
   rows.Shrink();
   return true;
+}
+
+bool LoadMailListRow(SqliteDb& db, int32_t folder, int32_t id, TMailListRow& row,
+                     std::string& error) {
+  error.clear();
+  if (!db.IsOpen()) return false;
+  SqliteStatement query = db.Prepare(std::string(kSelect) + kWhereId + kOrder);
+  if (!query.Valid()) {
+    error = db.LastError();
+    return false;
+  }
+  query.Bind(1, int64_t{id});
+  TMailListRow read;
+  bool found = false;
+  for (;;) {
+    const SqliteStatement::StepResult result = query.Step();
+    if (result == SqliteStatement::StepResult::Error) {
+      error = db.LastError();
+      return false;
+    }
+    if (result == SqliteStatement::StepResult::Done) break;
+    if (found) {
+      AddRecipient(read, query.ColumnText(kToAddress));
+    } else {
+      FillRow(query, folder, read);
+      found = true;
+    }
+  }
+  if (found) row = std::move(read);
+  return found;
 }
 
 }  // namespace qovra::ui

@@ -28,6 +28,13 @@ class TMailListStore;
                                     const std::function<void(int64_t, int64_t)>& progress,
                                     TMailListStore& rows, std::string& error);
 
+// Reads the one mail id from db as LoadMailListRows would list it in
+// folder (its recipients in row order; column 2 follows folder). False when
+// the database is not open, the query failed (error says why) or no mail has
+// that id (error empty); row is then unchanged.
+[[nodiscard]] bool LoadMailListRow(SqliteDb& db, int32_t folder, int32_t id, TMailListRow& row,
+                                   std::string& error);
+
 // The subject as the list shows it: the stored text with its XML entities
 // decoded, read as UTF-8, cut to 1023 UTF-16 units (a surrogate pair is
 // never split).

@@ -9,6 +9,7 @@
 #include "base/utf.h"
 #include "platform/file_utils.h"
 #include "qovra/ui/widgets.h"
+#include "qovra/workspace/attachment_save.h"
 #include "qovra/workspace/mail_commands.h"
 #include "qovra/workspace/main_window.h"
 #include "qovra/workspace/view_mail.h"
@@ -64,10 +65,11 @@ bool TfrmMain::acMailAttachmentsSaveExecute() {
       return false;
   }
   StatusBusy(Msg("msgSavingAudioRecord"));
-  const bool saved = viewer.Reader->SaveAttachment(0, /*by_position=*/true, viewer.ProgressBar,
-                                                   qovra::ProgressCallback,
-                                                   /*append_name=*/false, chosen->toStdU16String());
+  std::string reason;
+  const bool saved =
+      qovra::ui::SaveAttachmentFile(*viewer.Reader, 0, /*by_position=*/true, *chosen,
+                                    viewer.ProgressBar, qovra::ProgressCallback, reason);
   StatusReady();
-  if (!saved) std::fprintf(stderr, "qovra: cannot save the recording to %s\n", qPrintable(*chosen));
+  if (!saved) qovra::ui::ReportAttachmentNotSaved(&viewer, *chosen, reason);
   return saved;
 }

@@ -5,19 +5,23 @@
 #include <QListWidget>
 #include <QPlainTextEdit>
 #include <QToolButton>
+#include <cerrno>
 #include <filesystem>
 
 #include "base/file_stream.h"
 #include "base/messages.h"
 #include "base/records.h"
 #include "base/secure_wipe.h"
+#include "base/stream_copy.h"
 #include "mail/mail_open.h"
 #include "mail/signature_check.h"
+#include "mail/startup.h"
 #include "net/server_request_folders.h"
 #include "qovra/controls/progress_bar_ex.h"
 #include "qovra/controls/web_link.h"
 #include "qovra/ui/widgets.h"
 #include "qovra/workspace/folder_tree.h"
+#include "qovra/workspace/mail_list_model.h"
 #include "qovra/workspace/main_actions.h"
 #include "qovra/workspace/main_status_bar.h"
 #include "qovra/workspace/main_window.h"
@@ -41,6 +45,22 @@ bool Exists(const std::string& path) {
   return fs::is_regular_file(path, ec);
 }
 
+// Copies the mail file to its working copy (0600) with progress on bar;
+// empty when done, else why not.
+std::string MakeWorkingCopy(const std::string& mail_file, const std::string& copy, void* bar) {
+  qovra::TEFileStream in(mail_file, /*silent=*/true, false, qovra::fmOpenRead);
+  if (!in.Opened()) return mail_file + ": " + qovra::SystemErrorText(errno);
+  qovra::TEFileStream out(copy, /*silent=*/true, false, qovra::fmCreate);
+  if (!out.Opened()) return copy + ": " + qovra::SystemErrorText(errno);
+  errno = 0;
+  const int64_t size = in.Size();
+  const int64_t copied = qovra::CopyStreamWithProgress(in, out, qovra::ProgressCallback, bar);
+  if (size < 0 || copied != size)
+    return "copied " + std::to_string(copied) + " of " + std::to_string(size) + " bytes" +
+           (errno != 0 ? " (" + qovra::SystemErrorText(errno) + ")" : "");
+  return {};
+}
+
 }  // namespace
 
 int TfrmMain::acMailOpenExecute() {
@@ -58,6 +78,8 @@ int TfrmMain::acMailOpenExecute() {
       StatusBusy(QString::fromStdString(qovra::GetMsg("msgOpeningMail")));
       converted = qovra::ConvertAdminMail(mail, bar, qovra::ProgressCallback);
       StatusReady();
+      // Its sealed key and size are new: the list's record must follow.
+      if (converted) RefreshMailRow(mail.Id);
     }
     if (!converted) {
       qovra::ShowWarning(qovra::ui::HandleOf(this), "msgMailContentNotFound");
@@ -130,8 +152,13 @@ int TfrmMain::RunMailViewer(TViewForm& form, qovra::TMailMessage& mail, const st
   form.FillFromReader();
 
   if ((mail.Flags & qovra::mfBadSignature) == 0) {
-    form.Signature =
-        qovra::ReadMailSignature(MailPath(mail, qovra::MailFileKind::Signature), /*silent=*/true);
+    bool busy = false;
+    form.Signature = qovra::ReadMailSignature(
+        MailPath(mail, qovra::MailFileKind::Signature), /*silent=*/true, [&] {
+          StatusBusy(QString::fromStdString(qovra::GetMsg("msgParsingSignature")));
+          busy = true;
+        });
+    if (busy) StatusReady();
     if (form.Signature.Corrupt)
       qovra::ShowWarning(qovra::ui::HandleOf(this), "msgSignatureFileCorrupted");
   }
@@ -156,9 +183,16 @@ int TfrmMain::RunMailViewer(TViewForm& form, qovra::TMailMessage& mail, const st
   const qovra::ui::TStatusLabelScope status_label(*pnlStatusBar,
                                                   footer ? footer->lblStatus : nullptr);
 
+  bool read_now = false;
   if (qovra::ReadReceiptDue(form.Mail)) {
     const qovra::TCommandOwner owner{qovra::ui::HandleOf(this), "TfrmMain", bar};
-    if (qovra::SendReadReceipt(owner, form.Mail)) RefreshFolderCounters();
+    read_now = qovra::SendReadReceipt(owner, form.Mail);
+  } else if (qovra::LocalReadDue(form.Mail)) {
+    read_now = qovra::MarkReadLocally(form.Mail);
+  }
+  if (read_now) {
+    RefreshFolderCounters();
+    RefreshMailRow(form.Mail.Id);
   }
 
   const TActiveFormScope scope(*this, kind);
@@ -205,13 +239,14 @@ int TfrmMain::ReopenUnsentMail(qovra::TMailMessage& mail) {
   std::error_code ec;
   fs::remove(copy, ec);
   StatusBusy(QString::fromStdString(qovra::GetMsg("msgOpeningMail")));
-  fs::copy_file(emz, copy, ec);
-  if (ec) {
-    StatusReady();
-    std::fprintf(stderr, "qovra: working copy of %s: %s\n", emz.c_str(), ec.message().c_str());
+  const std::string reason = MakeWorkingCopy(emz, copy, bar);
+  StatusReady();
+  if (!reason.empty()) {
+    std::fprintf(stderr, "qovra: working copy of %s: %s\n", emz.c_str(), reason.c_str());
+    fs::remove(copy, ec);
+    qovra::ShowWarning(qovra::ui::HandleOf(this), "msgCannotCopyMailForEditing");
     return 0;
   }
-  fs::permissions(copy, fs::perms::owner_read | fs::perms::owner_write, ec);
   int result = 0;
   {
     qovra::TEFileStream stream(copy, /*silent=*/false, false, qovra::fmOpenReadWrite);
@@ -239,6 +274,9 @@ int TfrmMain::ReopenUnsentMail(qovra::TMailMessage& mail) {
       commands.SaveToDrafts = alMain->acMailSaveToDrafts;
       commands.ContactsBook = alMain->acToolsContactsBook;
       TfrmNewMail form(commands, this);
+      form.StatusBusy = [this](const QString& text) { StatusBusy(text); };
+      form.StatusReady = [this] { StatusReady(); };
+      form.ProgressBar = bar;
       frmNewMail_ = &form;
       form.eMailBody->setPlainText(QString::fromStdU16String(reader.Body()));
       for (const qovra::TMailAttachmentInfo& info : reader.Attachments())
@@ -264,6 +302,10 @@ int TfrmMain::ReopenUnsentMail(qovra::TMailMessage& mail) {
   else
     fs::rename(copy, emz, ec);
   return result;
+}
+
+void TfrmMain::RefreshMailRow(int32_t id) {
+  if (model->ReloadRow(qovra::MailDb, id)) UpdateSelectionActions();
 }
 
 void TfrmMain::acMailSignDetailsExecute() {

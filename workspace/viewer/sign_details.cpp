@@ -101,6 +101,9 @@ TfrmSignDetails::TfrmSignDetails(QWidget* parent) : QDialog(parent) {
 
 void TfrmSignDetails::showEvent(QShowEvent* event) {
   QDialog::showEvent(event);
+  // Enter closes the dialog: the focus starts on OK, not on the link that
+  // comes first in the tab order.
+  if (!event->spontaneous()) btnOK->setFocus(Qt::OtherFocusReason);
   if (parentWidget()) {
     const QRect owner = parentWidget()->window()->frameGeometry();
     move(owner.center() - rect().center());

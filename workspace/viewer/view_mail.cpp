@@ -24,6 +24,7 @@
 #include "qovra/ui/apply_language.h"
 #include "qovra/ui/widgets.h"
 #include "qovra/workspace/attachment_rows.h"
+#include "qovra/workspace/attachment_save.h"
 #include "seam/ui_seam.h"
 #include "store/mail_container_names.h"
 
@@ -196,19 +197,22 @@ void TfrmViewMail::actionListNewMailUpdate() {
   acSaveAll->setEnabled(lvFileAttachments->count() > 0);
 }
 
-bool TfrmViewMail::SaveTo(const qovra::TMailAttachmentInfo& info, const QString& path) {
+TfrmViewMail::TSaveOutcome TfrmViewMail::SaveTo(const qovra::TMailAttachmentInfo& info,
+                                                const QString& path) {
   if (QFileInfo::exists(path)) {
     const std::string text =
         qovra::FormatMsg(qovra::GetMsg("msgConfirmOverwrite"), {path.toStdString()});
     if (qovra::ShowMessageText(qovra::ui::HandleOf(this), text, 36) != qovra::kMsgResultYes)
-      return false;
+      return TSaveOutcome::Skipped;
   }
   Busy("msgSavingAttachment");
-  const bool ok =
-      Reader->SaveAttachment(info.DataOffset, /*by_position=*/false, ProgressBar,
-                             qovra::ProgressCallback, /*append_name=*/false, path.toStdU16String());
+  std::string reason;
+  const bool ok = qovra::ui::SaveAttachmentFile(*Reader, info.DataOffset, /*by_position=*/false,
+                                                path, ProgressBar, qovra::ProgressCallback, reason);
   Ready();
-  return ok;
+  if (ok) return TSaveOutcome::Saved;
+  qovra::ui::ReportAttachmentNotSaved(this, path, reason);
+  return TSaveOutcome::Failed;
 }
 
 void TfrmViewMail::acSaveSelectedExecute() {
@@ -243,7 +247,9 @@ void TfrmViewMail::acSaveAllExecute() {
   if (!dir.endsWith(QLatin1Char('/'))) dir += QLatin1Char('/');
   for (int i = 0; i < lvFileAttachments->count(); ++i) {
     const qovra::TMailAttachmentInfo info = qovra::ui::AttachmentOfRow(lvFileAttachments->item(i));
-    (void)SaveTo(info, dir + BareName(info));
+    // A failure (a full disk, a folder not writable) would fail the rest
+    // too: said once, the rest is not tried.
+    if (SaveTo(info, dir + BareName(info)) == TSaveOutcome::Failed) return;
   }
 }
 

@@ -17,6 +17,7 @@
 #include "base/msg_format.h"
 #include "base/secure_wipe.h"
 #include "base/utf.h"
+#include "mail/voice_length.h"
 #include "qovra/controls/progress_bar_ex.h"
 #include "qovra/controls/size_grip.h"
 #include "qovra/ui/apply_language.h"
@@ -153,6 +154,28 @@ void TfrmViewVoiceMail::FillFromReader() {
   setWindowTitle(QString::fromStdString(
       qovra::FormatMsg(windowTitle().toStdString(), {" " + Reader->From()})));
   SetIdleButtons();
+  ShowRecordingLength();
+}
+
+void TfrmViewVoiceMail::ShowRecordingLength() {
+  if (!Reader || Reader->Attachments().empty()) return;
+  const qovra::TMailAttachmentInfo& voice = Reader->Attachments().front();
+  qovra::TMailReader& reader = *Reader;
+  const qovra::TVoiceLength length = qovra::Mp3VoiceLength(
+      [&](int64_t position, size_t count, std::string& out) {
+        out.resize(count);
+        if (!reader.SeekData(voice.DataOffset + position)) return false;
+        const size_t got = count == 0 ? 0 : reader.ReadData(out.data(), count);
+        out.resize(got);
+        return true;
+      },
+      voice.DataSize);
+  if (!length.Ok) {
+    std::fprintf(stderr, "qovra: the length of the recording: %s\n", length.Error.c_str());
+    return;
+  }
+  wave_length_ms_ = length.Ms;
+  qovra::compose::ShowVoicePosition({pnlStatusBar, lblPosition, progbarAudio}, 0, wave_length_ms_);
 }
 
 void TfrmViewVoiceMail::showEvent(QShowEvent* event) {

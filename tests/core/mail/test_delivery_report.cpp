@@ -96,8 +96,9 @@ TEST_F(DeliveryReportTest, LongCellsAreCutSoEveryRowKeepsItsColumns) {
   const std::string long_address = std::string(40, 'x') + "@localhost";
   const std::vector<TMailReportRow> rows = {
       {long_address, kZero, "2024-03-05 14:10:00", "2024-03-05 14:11:00"},
-      {std::string(34, 'y'), kZero, kZero, kZero},  // just fits
-      {std::string(35, 'z'), kZero, kZero, kZero},  // would touch the next column
+      {std::string(34, 'y'), kZero, kZero, kZero},  // fits with a blank after it
+      {std::string(35, 'z'), kZero, kZero, kZero},  // fills its column: never cut
+      {std::string(36, 'w'), kZero, kZero, kZero},  // one too long
   };
   const std::u16string text = qovra::MailReportText("a@b", u"s", sent, rows);
   std::vector<std::u16string> lines;
@@ -107,19 +108,21 @@ TEST_F(DeliveryReportTest, LongCellsAreCutSoEveryRowKeepsItsColumns) {
     if (end == std::u16string::npos) break;
     start = end + 2;
   }
-  ASSERT_EQ(lines.size(), 12u);
+  ASSERT_EQ(lines.size(), 13u);
   const std::u16string head = lines[6];
   EXPECT_EQ(head, std::u16string(33, u'R') + u"… " + u"Получено получателем п… " + u"Прочитано");
   EXPECT_EQ(lines[8], std::u16string(33, u'x') + u"… " + u"2024-03-05 14:10:00" +
                           std::u16string(5, u' ') + u"2024-03-05 14:11:00");
   EXPECT_EQ(lines[9], std::u16string(34, u'y') + u" " + u"-" + std::u16string(23, u' ') + u"-");
-  EXPECT_EQ(lines[10], std::u16string(33, u'z') + u"… " + u"-" + std::u16string(23, u' ') + u"-");
+  EXPECT_EQ(lines[10], std::u16string(35, u'z') + u"-" + std::u16string(23, u' ') + u"-");
+  EXPECT_EQ(lines[11], std::u16string(33, u'w') + u"… " + u"-" + std::u16string(23, u' ') + u"-");
   // Every column starts where the heads say.
-  for (size_t i : {6u, 8u, 9u, 10u}) {
-    EXPECT_EQ(lines[i][34], u' ') << i;
+  for (size_t i : {6u, 8u, 9u, 10u, 11u}) {
+    EXPECT_NE(lines[i][35], u' ') << i;
     EXPECT_EQ(lines[i][58], u' ') << i;
     EXPECT_NE(lines[i][59], u' ') << i;
   }
+  for (size_t i : {6u, 8u, 9u, 11u}) EXPECT_EQ(lines[i][34], u' ') << i;
 }
 
 TEST(ReportTimeCell, ZeroOrEmptyTimeIsADash) {

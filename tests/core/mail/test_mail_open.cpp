@@ -11,24 +11,31 @@ namespace qovra {
 namespace {
 
 TEST(ReadReceipt, DueOnlyOnlineForAnUnreadReceivedMailThatAsks) {
+  // local: read here alone, without a command (the server marked the copy
+  // read at download when no report was asked).
   const struct {
     const char* what;
     uint8_t state;
     uint16_t flags;
     bool due;
+    bool local;
   } rows[] = {
-      {"Online", 1, mfReceived | mfReadReport, true},
-      {"Offline", 2, mfReceived | mfReadReport, false},
-      {"NotLoggedIn", 0, mfReceived | mfReadReport, false},
-      {"AlreadyRead", 1, mfReceived | mfReadReport | mfRead, false},
-      {"NotAsked", 1, mfReceived, false},
-      {"SentNotReceived", 1, mfSent | mfReadReport, false},
+      {"Online", 1, mfReceived | mfReadReport, true, false},
+      {"Offline", 2, mfReceived | mfReadReport, false, false},
+      {"NotLoggedIn", 0, mfReceived | mfReadReport, false, false},
+      {"AlreadyRead", 1, mfReceived | mfReadReport | mfRead, false, false},
+      {"NotAsked", 1, mfReceived, false, true},
+      {"NotAskedOffline", 2, mfReceived | mfDeliveryReport, false, true},
+      {"NotAskedAlreadyRead", 1, mfReceived | mfRead, false, false},
+      {"SentNotReceived", 1, mfSent | mfReadReport, false, false},
+      {"SentNotAsked", 1, mfSent, false, false},
   };
   for (const auto& r : rows) {
     Session.State = r.state;
     TMailMessage mail;
     mail.Flags = r.flags;
     EXPECT_EQ(ReadReceiptDue(mail), r.due) << r.what;
+    EXPECT_EQ(LocalReadDue(mail), r.local) << r.what;
   }
   Session.State = 0;
 }

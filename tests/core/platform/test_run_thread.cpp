@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <sys/wait.h>
 
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <string>
@@ -159,6 +160,59 @@ TEST(RunThreadList, DocumentGoesToTheOpenerAloneAndItsEndEndsTheWait) {
   const auto start = Clock::now();
   list.EndAll();
   EXPECT_LT(Clock::now() - start, 500ms);
+}
+
+// How the opener ended reaches the caller: its exit status when it ends by
+// itself, the signal when shut-down ended it, nothing when it never started.
+TEST(RunThreadList, OpenersEndIsToldOnItsWaitingThread) {
+  ScratchDir dir;
+  const auto script = [&](const std::string& name, const std::string& body) {
+    const std::string path = dir.Write(name, "#!/bin/sh\n" + body + "\n");
+    chmod(path.c_str(), 0700);
+    return path;
+  };
+  const struct {
+    const char* what;
+    std::string opener;
+    bool end_all;  // ended by the list's shut-down
+    int calls;
+    int exit_code;  // -1: ended by SIGTERM
+  } rows[] = {
+      {"opened", script("ok.sh", "exit 0"), false, 1, 0},
+      {"no program fits", script("none.sh", "exit 3"), false, 1, 3},
+      {"action failed", script("failed.sh", "exit 4"), false, 1, 4},
+      {"ended at shut-down", script("slow.sh", "exec sleep 30"), true, 1, -1},
+      {"not started", dir.File("no-such-opener"), false, 0, 0},
+  };
+  for (const auto& r : rows) {
+    SCOPED_TRACE(r.what);
+    std::atomic<int> calls{0};
+    std::atomic<int> status{0};
+    std::atomic<bool> on_other_thread{false};
+    const std::thread::id here = std::this_thread::get_id();
+    TRunThreadList list(r.opener);
+    const TRunThread& t = list.OpenDocument(dir.File("doc.txt"), [&](int wait_status) {
+      status = wait_status;
+      on_other_thread = std::this_thread::get_id() != here;
+      ++calls;
+    });
+    if (r.end_all) {
+      std::this_thread::sleep_for(50ms);
+      list.EndAll();
+    } else {
+      ASSERT_TRUE(WaitDone(t, 5s));
+    }
+    EXPECT_EQ(calls.load(), r.calls);
+    if (r.calls == 0) continue;
+    EXPECT_TRUE(on_other_thread.load());
+    if (r.exit_code < 0) {
+      ASSERT_TRUE(WIFSIGNALED(status.load()));
+      EXPECT_EQ(WTERMSIG(status.load()), SIGTERM);
+    } else {
+      ASSERT_TRUE(WIFEXITED(status.load()));
+      EXPECT_EQ(WEXITSTATUS(status.load()), r.exit_code);
+    }
+  }
 }
 
 TEST(RunThreadList, ManyProgramsEndTogether) {

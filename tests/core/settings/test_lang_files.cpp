@@ -141,6 +141,8 @@ const std::map<std::string, std::string> kFormats = {
     {"msgNewMailNotice", "d"},             // new mails
     {"msgFreqSeconds", "d"},               // receive period in seconds
     {"msgConfirmOverwrite", "s"},          // file name
+    {"msgCannotSaveAttachment", "s"},      // file name
+    {"msgAttachmentNotOpened", "s"},       // file name
     {"msgContactsExportFailed", "s"},      // file name
     {"msgMailsImported", "d"},             // files imported
     {"msgMailsNotImported", "s"},          // names of the files not imported, one a line
@@ -155,7 +157,7 @@ const std::map<std::string, std::string> kFormats = {
     {"msgAttachedFileIsExists", "s"},
     {"msgAttachedFileIsForbidden", "s"},
     {"msgAttachedFileEmpty", "s"},
-    {"msgAttachedFilePathTooLong", "s"},  // the refused paths
+    {"msgAttachedFilePathTooLong", "s"},     // the refused paths
     {"msgUpdateContactInfoAs", "ssssssss"},  // name, address, company, job title: old, new
     {"msgGroupExists", "s"},                 // group name
     {"msgUpdateGroupNameAs", "s"},           // group name

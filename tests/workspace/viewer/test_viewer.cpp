@@ -13,12 +13,14 @@
 #include <QPrinter>
 #include <QPushButton>
 #include <QTest>
+#include <QThread>
 #include <QToolBar>
 #include <QToolButton>
 #include <QTreeWidget>
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <optional>
 #include <set>
 
 #include "base/file_stream.h"
@@ -29,7 +31,9 @@
 #include "mail/signature_check.h"
 #include "net/server_request_folders.h"
 #include "platform/run_thread.h"
+#include "qovra/controls/progress_bar_ex.h"
 #include "qovra/controls/web_link.h"
+#include "qovra/ui/widgets.h"
 #include "qovra/workspace/attachment_rows.h"
 #include "qovra/workspace/mail_list_model.h"
 #include "qovra/workspace/mail_report.h"
@@ -43,6 +47,7 @@
 #include "store/mail_db.h"
 #include "store/sign_container.h"
 #include "store/sign_container_reader.h"
+#include "support/file_size_limit.h"
 
 namespace {
 
@@ -194,6 +199,33 @@ class ViewerTest : public qovra_test::ComposeFixture {
   }
 };
 
+// The texts a label shows when it is painted, consecutive repeats once:
+// busy work runs no event loop and repaints its status text at once.
+class PaintedTexts : public QObject {
+ public:
+  explicit PaintedTexts(QLabel* label) : label_(label) { label_->installEventFilter(this); }
+  // The texts among keys, in the order shown.
+  std::vector<std::string> Among(const std::set<std::string>& keys) const {
+    std::vector<std::string> shown;
+    for (const std::string& t : texts_)
+      if (keys.count(t)) shown.push_back(t);
+    return shown;
+  }
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    if (watched == label_ && event->type() == QEvent::Paint) {
+      const std::string text = label_->text().toStdString();
+      if (texts_.empty() || texts_.back() != text) texts_.push_back(text);
+    }
+    return false;
+  }
+
+ private:
+  QLabel* label_;
+  std::vector<std::string> texts_;
+};
+
 // Rewrites the signature container with another signing time (the same
 // signature and certificate).
 void Resign(const std::string& ems, qovra::TDateTime signed_utc) {
@@ -288,6 +320,40 @@ TEST_F(ViewerTest, SignatureStatusTableOverRealContainers) {
   }
 }
 
+// The status line while a mail opens: parsing, then the signature
+// container when there is one, then the hash that the signature is checked
+// against when it comes to that.
+TEST_F(ViewerTest, StatusTextsWhileAMailOpens) {
+  const std::string uuid = SendToBob();
+  const std::string ems = qovra::MessagesDir + uuid + ".ems";
+  const std::string good_ems = ReadFile(ems);
+  const uint16_t flags = FlagsOf(uuid) | qovra::mfRead;
+  const std::set<std::string> keys = {"msgParsingMail", "msgParsingSignature", "msgVerifying"};
+  for (const std::string& key : keys) qovra::SetMsg(key, key);
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&Window()));
+  const struct {
+    const char* what;
+    std::function<void()> spoil;
+    std::vector<std::string> shown;
+  } rows[] = {
+      {"signed", [] {}, {"msgParsingMail", "msgParsingSignature", "msgVerifying"}},
+      {"no signature container", [&] { fs::remove(ems); }, {"msgParsingMail"}},
+      {"flagged unsigned",
+       [&] { SetFlags(uuid, flags | qovra::mfBadSignature); },
+       {"msgParsingMail"}},
+  };
+  for (const auto& r : rows) {
+    SCOPED_TRACE(r.what);
+    WriteFile(ems, good_ems);
+    SetFlags(uuid, flags);
+    r.spoil();
+    SelectInbox();
+    const PaintedTexts painted(Window().pnlStatusBar->lblStatus);
+    ASSERT_TRUE(Open().shown) << testing::PrintToString(Shown());
+    EXPECT_EQ(painted.Among(keys), r.shown);
+  }
+}
+
 TEST_F(ViewerTest, SignatureDetailsAndCertificate) {
   const std::string uuid = SendToBob();
   SetFlags(uuid, FlagsOf(uuid) | qovra::mfRead);
@@ -326,6 +392,54 @@ TEST_F(ViewerTest, SignatureDetailsAndCertificate) {
   ui_->messages.clear();
   Open([&](TfrmViewMail&) { Window().alMain->acMailSignDetails->trigger(); });
   EXPECT_EQ(Shown(), (std::vector<std::string>{"msgMailSignContentNotFound"}));
+}
+
+// The details dialog as a keyboard user meets it: opened by a click on the
+// status link, Enter closes it at once; the link is one Tab away and opens
+// the certificate with Enter.
+TEST_F(ViewerTest, EnterClosesTheSignatureDetails) {
+  const std::string uuid = SendToBob();
+  SetFlags(uuid, FlagsOf(uuid) | qovra::mfRead);
+  SelectInbox();
+  int opened = 0;
+  TfrmSignDetails::SetCertificateOpener([&](QWidget*, const std::string&) { ++opened; });
+  const struct {
+    const char* what;
+    int tabs;
+    int certificates;
+    bool closes;
+  } rows[] = {
+      {"Enter at once", 0, 0, true},
+      {"Tab to the link, Enter", 1, 1, false},
+  };
+  for (const auto& r : rows) {
+    SCOPED_TRACE(r.what);
+    opened = 0;
+    bool shown = false, closed = false;
+    QString focus;
+    Open([&](TfrmViewMail& form) {
+      QTimer::singleShot(0, &form, [&] {
+        auto* dialog = qobject_cast<TfrmSignDetails*>(QApplication::activeModalWidget());
+        if (!dialog) return;
+        shown = true;
+        // The window manager activates a new dialog; the offscreen one does not.
+        QApplication::setActiveWindow(dialog);
+        ASSERT_TRUE(QTest::qWaitForWindowActive(dialog));
+        ASSERT_NE(dialog->focusWidget(), nullptr);
+        for (int i = 0; i < r.tabs; ++i) QTest::keyClick(dialog->focusWidget(), Qt::Key_Tab);
+        focus = dialog->focusWidget() ? dialog->focusWidget()->objectName() : QString();
+        QTest::keyClick(dialog->focusWidget(), Qt::Key_Return);
+        closed = !dialog->isVisible();
+        if (!closed) dialog->reject();
+      });
+      QWidget* link = form.frameViewMailFooter1->wlSignature;
+      QTest::mouseClick(link, Qt::LeftButton, {}, link->rect().center());
+    });
+    EXPECT_TRUE(shown);
+    EXPECT_EQ(focus.toStdString(), r.tabs == 0 ? "btnOK" : "wlOpenCertificate");
+    EXPECT_EQ(closed, r.closes);
+    EXPECT_EQ(opened, r.certificates);
+  }
 }
 
 TEST_F(ViewerTest, ReadReceiptOnceOnlineNoneOffline) {
@@ -367,6 +481,146 @@ TEST_F(ViewerTest, ReadReceiptReachesTheSender) {
   st.Bind(1, uuid);
   ASSERT_EQ(st.Step(), qovra::SqliteStatement::StepResult::Row);
   EXPECT_NE(st.ColumnText(0), std::string(qovra::kZeroTimeText));
+}
+
+// What a user sees of one list row.
+struct RowSeen {
+  bool bold = false;
+  int icon = -1;  // index into the 16-pixel list icons: 0 read, 1 received
+  QString read_time;
+  bool operator==(const RowSeen&) const = default;
+};
+void PrintTo(const RowSeen& r, std::ostream* os) {
+  *os << (r.bold ? "bold" : "plain") << ", icon " << r.icon << ", read \""
+      << r.read_time.toStdString() << "\"";
+}
+
+// Opening from the list that stays on screen, as a user does: nothing
+// reloads the folder between the steps. Whatever opening stored (the read
+// flag after a receipt or without one, the suid and times of the receipt,
+// an administrative copy enciphered under a fresh key) reaches the row and
+// the folder's counter at once, and the next opening of the same row works
+// from what the row now says.
+TEST_F(ViewerTest, TheListOnScreenLearnsWhatOpeningDid) {
+  ASSERT_NO_FATAL_FAILURE(BecomeClient(kAlice));
+  enum Kind { kReceipt, kNoReceipt, kAdmin };
+  std::map<Kind, std::string> uuid;
+  for (const Kind kind : {kReceipt, kNoReceipt, kAdmin}) {
+    ASSERT_EQ(Compose([&](TfrmNewMail& form) {
+                uuid[kind] = std::string(form.Mail->Uuid.view());
+                Type(form, QString::fromLatin1(kBob), QStringLiteral("Салом"),
+                     QStringLiteral("Матн"));
+                // The sender's own click on the read report button.
+                if (kind != kReceipt)
+                  QTest::mouseClick(form.frameNewMailTop1->btnReadReport, Qt::LeftButton);
+                form.frameNewMailTop1->chkFAU->setChecked(kind == kAdmin);
+                Window().alMain->acMailSend->trigger();
+              }),
+              1)
+        << testing::PrintToString(Shown());
+  }
+  ASSERT_NO_FATAL_FAILURE(BecomeClient(kBob));
+  ASSERT_TRUE(Window().acMailReceiveExecute());
+  ASSERT_EQ(Window().LastReceive().Stored, 3) << testing::PrintToString(Shown());
+  ASSERT_FALSE(FlagsOf(uuid[kNoReceipt]) & qovra::mfReadReport);
+  ASSERT_EQ(NodeText(qovra::kFolderInbox), QStringLiteral("3/3"));
+  ui_->messages.clear();
+
+  // From here on the list is the one the receive left on screen.
+  TfrmMain& w = Window();
+  const auto row_of = [&](const std::string& id) {
+    for (int r = 0; r < w.model->Count(); ++r)
+      if (w.model->Row(r).Uuid == id) return r;
+    return -1;
+  };
+  const auto seen_row = [&](const std::string& id) {
+    RowSeen seen;
+    const int r = row_of(id);
+    if (r < 0) return seen;
+    const QModelIndex state = w.model->index(r, qovra::ui::TMailListModel::kColState);
+    seen.bold = w.model->data(state, Qt::FontRole).value<QFont>().bold();
+    seen.icon = w.model->data(state, qovra::ui::TMailListModel::kImageIndexRole).toInt();
+    seen.read_time =
+        w.model->data(w.model->index(r, qovra::ui::TMailListModel::kColRead)).toString();
+    return seen;
+  };
+  // Double-clicks the row; returns the viewer's body (empty: none opened).
+  const auto open_row = [&](const std::string& id,
+                            const std::function<void(TfrmViewMail&)>& body = {}) {
+    QString shown_body;
+    const int r = row_of(id);
+    if (r < 0) return shown_body;
+    const QRect cell =
+        w.lvMain->visualRect(w.model->index(r, qovra::ui::TMailListModel::kColSubject));
+    QObject guard;
+    QTimer::singleShot(0, &guard, [&] {
+      TfrmViewMail* form = w.ViewMailForm();
+      if (!form) return;
+      shown_body = form->eMailBody->toPlainText();
+      if (body) body(*form);
+      QTest::keyClick(form, Qt::Key_Escape);
+    });
+    QTest::mouseClick(w.lvMain->viewport(), Qt::LeftButton, {}, cell.center());
+    QTest::mouseDClick(w.lvMain->viewport(), Qt::LeftButton, {}, cell.center());
+    return shown_body;
+  };
+  const RowSeen unread{true, 1, QString()};
+
+  // The sender asked a read report: one receipt, and the row says read.
+  EXPECT_EQ(seen_row(uuid[kReceipt]), unread);
+  EXPECT_EQ(open_row(uuid[kReceipt]), QStringLiteral("Матн"));
+  EXPECT_TRUE(FlagsOf(uuid[kReceipt]) & qovra::mfRead);
+  const RowSeen after_receipt = seen_row(uuid[kReceipt]);
+  EXPECT_FALSE(after_receipt.bold);
+  EXPECT_EQ(after_receipt.icon, 0);
+  EXPECT_FALSE(after_receipt.read_time.isEmpty());
+  EXPECT_EQ(NodeText(qovra::kFolderInbox), QStringLiteral("2/3"));
+  EXPECT_TRUE(Shown().empty()) << testing::PrintToString(Shown());
+
+  // No server from here on: any command would be reported.
+  server_.Stop();
+  EXPECT_EQ(open_row(uuid[kReceipt]), QStringLiteral("Матн"));
+  EXPECT_TRUE(Shown().empty()) << "a second receipt: " << testing::PrintToString(Shown());
+  EXPECT_EQ(seen_row(uuid[kReceipt]), after_receipt);
+
+  // No read report asked: the server marked it read at download; opening
+  // turns it read here, with no command.
+  const RowSeen downloaded = seen_row(uuid[kNoReceipt]);
+  EXPECT_TRUE(downloaded.bold);
+  EXPECT_EQ(downloaded.icon, 1);
+  EXPECT_FALSE(downloaded.read_time.isEmpty()) << "the server's read time";
+  EXPECT_EQ(open_row(uuid[kNoReceipt]), QStringLiteral("Матн"));
+  EXPECT_TRUE(Shown().empty()) << testing::PrintToString(Shown());
+  EXPECT_TRUE(FlagsOf(uuid[kNoReceipt]) & qovra::mfRead);
+  EXPECT_FALSE(seen_row(uuid[kNoReceipt]).bold);
+  EXPECT_EQ(seen_row(uuid[kNoReceipt]).icon, 0);
+  EXPECT_EQ(NodeText(qovra::kFolderInbox), QStringLiteral("1/3"));
+
+  // An administrative mail found as a plain copy (as an older folder holds
+  // it): opening enciphers it under a fresh key, and the row's record
+  // follows, so it opens again from the same row.
+  std::string plain;
+  EXPECT_EQ(open_row(uuid[kAdmin],
+                     [&](TfrmViewMail& form) {
+                       qovra::TStream& s = *form.MailStream;
+                       (void)s.Seek(0, qovra::SeekOrigin::Beginning);
+                       plain.resize(static_cast<size_t>(s.Size()));
+                       s.Read(plain.data(), plain.size());
+                     }),
+            QStringLiteral("Матн"));
+  EXPECT_EQ(NodeText(qovra::kFolderInbox), QStringLiteral("0/3"));
+  const std::string eme = qovra::MessagesDir + uuid[kAdmin] + ".eme";
+  const std::string emz = qovra::MessagesDir + uuid[kAdmin] + ".emz";
+  fs::remove(eme);
+  WriteFile(emz, plain);
+  for (const char* step : {"converted", "reopened"}) {
+    SCOPED_TRACE(step);
+    EXPECT_EQ(open_row(uuid[kAdmin]), QStringLiteral("Матн"));
+    EXPECT_TRUE(Shown().empty()) << testing::PrintToString(Shown());
+    EXPECT_FALSE(fs::exists(emz));
+    EXPECT_TRUE(fs::exists(eme));
+  }
+  EXPECT_EQ(w.CurrentFolder().FolderId, qovra::kFolderInbox);
 }
 
 TEST_F(ViewerTest, AdministrativeMailReceivedOpenedConvertedReopened) {
@@ -476,27 +730,141 @@ TEST_F(ViewerTest, CraftedAttachmentNameIsSavedAsABareName) {
   EXPECT_EQ(Shown(), (std::vector<std::string>{"overwrite " + folder + "/x?"}));
 }
 
+// A save that fails (a full disk, a folder that is gone) says so with the
+// file's name and leaves nothing in the folder: no partial file, no
+// temporary one, and a file the user agreed to replace stays as it was.
+// "Save all" stops at its first failure.
+TEST_F(ViewerTest, AFailedSaveSaysSoAndLeavesNoPartialFile) {
+  std::string big(200000, '\0');
+  for (size_t i = 0; i < big.size(); ++i) big[i] = static_cast<char>(i * 13 + 1);
+  const std::string uuid = SendToBob({{"big.bin", big}, {"small.txt", "small"}});
+  SetFlags(uuid, FlagsOf(uuid) | qovra::mfRead);
+  qovra::SetMsg("msgCannotSaveAttachment", "cannot save %s");
+  const std::string folder = dir_.File("saves");
+  enum class How { Selected, All };
+  const struct {
+    const char* what;
+    How how;
+    const char* target;   // the chosen file (Selected) or folder (All)
+    const char* present;  // a file already there, replaced after Yes
+    bool full_disk;
+    std::vector<std::string> shown;
+    std::map<std::string, std::string> left;  // the folder afterwards
+  } rows[] = {
+      {"disk full",
+       How::Selected,
+       "saves/big.bin",
+       nullptr,
+       true,
+       {"cannot save " + folder + "/big.bin"},
+       {}},
+      {"disk full, replacing",
+       How::Selected,
+       "saves/big.bin",
+       "mine",
+       true,
+       {"overwrite " + folder + "/big.bin?", "cannot save " + folder + "/big.bin"},
+       {{"big.bin", "mine"}}},
+      {"folder gone",
+       How::Selected,
+       "saves/gone/big.bin",
+       nullptr,
+       false,
+       {"cannot save " + folder + "/gone/big.bin"},
+       {}},
+      {"save all, disk full",
+       How::All,
+       "saves",
+       nullptr,
+       true,
+       {"cannot save " + folder + "/big.bin"},
+       {}},
+      {"saved", How::Selected, "saves/big.bin", nullptr, false, {}, {{"big.bin", big}}},
+  };
+  for (const auto& r : rows) {
+    SCOPED_TRACE(r.what);
+    fs::remove_all(folder);
+    fs::create_directories(folder);
+    if (r.present) WriteFile(folder + "/big.bin", r.present);
+    if (r.present) ui_->QueueAnswer(qovra::kMsgResultYes);
+    const QString target = QString::fromStdString(dir_.File(r.target));
+    TfrmViewMail::SetSaveChooser([&](QWidget*, const QString&) { return target; });
+    TfrmViewMail::SetFolderChooser([&](QWidget*) { return target; });
+    ui_->messages.clear();
+    SelectInbox();
+    OpenViewer([&](TfrmViewMail& form) {
+      ASSERT_EQ(form.lvFileAttachments->count(), 2);
+      QListWidgetItem* item = form.lvFileAttachments->item(0);
+      ASSERT_TRUE(item->text().startsWith(QStringLiteral("big.bin")));
+      const QRect at = form.lvFileAttachments->visualItemRect(item);
+      QTest::mouseClick(form.lvFileAttachments->viewport(), Qt::LeftButton, {}, at.center());
+      std::optional<qovra::testing::ScopedFileSizeLimit> full;
+      if (r.full_disk) full.emplace(65536);
+      (r.how == How::All ? form.acSaveAll : form.acSaveSelected)->trigger();
+    });
+    EXPECT_EQ(Shown(), r.shown);
+    std::map<std::string, std::string> left;
+    for (const auto& e : fs::directory_iterator(folder))
+      left[e.path().filename().string()] = ReadFile(e.path().string());
+    EXPECT_TRUE(left == r.left) << testing::PrintToString(left).substr(0, 300);
+  }
+}
+
 // Opening an attachment hands it to the desktop's opener; a machine
-// without one is told so rather than left with nothing happening.
+// without one, or an opener that finds no program for the file (xdg-open
+// ends with 3 or 4 then), is told so rather than left with nothing
+// happening; the message comes on the interface thread, over the viewer.
 TEST_F(ViewerTest, OpeningAnAttachmentWithoutAnOpenerSaysSo) {
   const std::string uuid = SendToBob({{"a.txt", "first"}});
   SetFlags(uuid, FlagsOf(uuid) | qovra::mfRead);
   qovra::SetMsg("msgCannotOpenAttachment", "msgCannotOpenAttachment");
-  for (const auto& [opener, shown] : {std::pair<std::string, std::vector<std::string>>{"true", {}},
-                                      {dir_.File("no-such-opener"), {"msgCannotOpenAttachment"}}}) {
-    SCOPED_TRACE(opener);
-    qovra::TRunThreadList programs(opener);
+  qovra::SetMsg("msgAttachmentNotOpened", "not opened: %s");
+  const auto opener = [&](const std::string& name, int code) {
+    const std::string path = dir_.File(name);
+    WriteFile(path, "#!/bin/sh\nexit " + std::to_string(code) + "\n");
+    fs::permissions(path, fs::perms::owner_all);
+    return path;
+  };
+  const struct {
+    const char* what;
+    std::string opener;
+    std::vector<std::string> shown;
+  } rows[] = {
+      {"opened", opener("opens.sh", 0), {}},
+      {"no opener", dir_.File("no-such-opener"), {"msgCannotOpenAttachment"}},
+      {"no program fits", opener("none-fits.sh", 3), {"not opened: a.txt"}},
+      {"the action failed", opener("fails.sh", 4), {"not opened: a.txt"}},
+  };
+  bool off_thread = false;
+  ui_->on_message = [&](const std::string&) {
+    off_thread = off_thread || QThread::currentThread() != qApp->thread();
+  };
+  for (const auto& r : rows) {
+    SCOPED_TRACE(r.what);
+    qovra::TRunThreadList programs(r.opener);
     qovra::ui::SetMailWindowRunThreads(&programs);
     ui_->messages.clear();
     SelectInbox();
+    std::vector<qovra::TWindowHandle> owners;
+    qovra::TWindowHandle viewer = nullptr;
     OpenViewer([&](TfrmViewMail& form) {
+      viewer = qovra::ui::HandleOf(&form);
       ASSERT_EQ(form.lvFileAttachments->count(), 1);
-      form.lvFileAttachments->item(0)->setSelected(true);
-      form.acOpenExecute();
+      const QRect at = form.lvFileAttachments->visualItemRect(form.lvFileAttachments->item(0));
+      QTest::mouseClick(form.lvFileAttachments->viewport(), Qt::LeftButton, {}, at.center());
+      QTest::mouseDClick(form.lvFileAttachments->viewport(), Qt::LeftButton, {}, at.center());
+      // The opener's end arrives while the viewer is open.
+      (void)QTest::qWaitFor([&] { return Shown().size() >= r.shown.size(); }, 5000);
+      programs.EndAll();
+      QCoreApplication::processEvents();
+      for (const auto& m : ui_->messages) owners.push_back(m.owner);
     });
     qovra::ui::SetMailWindowRunThreads(nullptr);
-    EXPECT_EQ(Shown(), shown);
+    EXPECT_EQ(Shown(), r.shown);
+    for (qovra::TWindowHandle owner : owners) EXPECT_EQ(owner, viewer);
   }
+  ui_->on_message = {};
+  EXPECT_FALSE(off_thread);
 }
 
 TEST_F(ViewerTest, MissingOrCorruptMailFileOpensNothing) {
@@ -556,6 +924,121 @@ TEST_F(ViewerTest, OutboxMailReopensInTheComposeWindowOnAWorkingCopy) {
   // The working copy is gone, the mail file unchanged.
   EXPECT_FALSE(fs::exists(qovra::MessagesDir + "~" + uuid + ".emz"));
   EXPECT_EQ(ReadFile(emz), before);
+}
+
+// The progress reports that reach the main window's status-bar bar, with
+// the status text shown at the time.
+class StatusBarReports : public qovra::IProgressUi {
+ public:
+  StatusBarReports(qovra::IProgressUi& inner, TfrmMain& window) : inner_(inner), window_(window) {
+    qovra::SetProgressUi(this);
+  }
+  ~StatusBarReports() override { qovra::SetProgressUi(&inner_); }
+  void ShowProgress(qovra::TWindowHandle owner, bool show_bar, const std::string& title,
+                    const std::string& status) override {
+    inner_.ShowProgress(owner, show_bar, title, status);
+  }
+  void HideProgress(qovra::TWindowHandle owner, bool keep) override {
+    inner_.HideProgress(owner, keep);
+  }
+  void ReportProgress(void* bar, int64_t total, int64_t done) override {
+    if (bar == static_cast<QWidget*>(window_.pnlStatusBar->pbStatus) && done == total)
+      finished.push_back(window_.pnlStatusBar->lblStatus->text().toStdString() + " " +
+                         std::to_string(total));
+    inner_.ReportProgress(bar, total, done);
+  }
+  // "status text, total" of every bar that reached its end.
+  std::vector<std::string> finished;
+
+ private:
+  qovra::IProgressUi& inner_;
+  TfrmMain& window_;
+};
+
+// A draft reopened from the list on screen: its working copy is made with
+// the status text and the bar, and a copy that fails (a full disk) says so
+// and opens nothing; an attachment opened from the compose window shows
+// its status text and bar like any other.
+TEST_F(ViewerTest, ReopenedDraftCopiesAndOpensAttachmentsWithProgress) {
+  ASSERT_NO_FATAL_FAILURE(BecomeClient(kAlice));
+  for (const char* key :
+       {"msgOpeningMail", "msgOpeningAttachment", "msgParsingMail", "msgCannotCopyMailForEditing"})
+    qovra::SetMsg(key, key);
+  const std::string attachment = std::string(150000, 'q');
+  const std::string att = MakeFile("keep.bin", 0, attachment);
+  std::string uuid;
+  ASSERT_EQ(Compose([&](TfrmNewMail& form) {
+              uuid = std::string(form.Mail->Uuid.view());
+              Type(form, QString::fromLatin1(kBob), QStringLiteral("Тема"), QStringLiteral("Матн"));
+              form.AttachFiles({QString::fromStdString(att)});
+              Window().alMain->acMailSaveToDrafts->trigger();
+            }),
+            4)
+      << testing::PrintToString(Shown());
+  const std::string emz = qovra::MessagesDir + uuid + ".emz";
+  const std::string copy = qovra::MessagesDir + "~" + uuid + ".emz";
+  const std::string before = ReadFile(emz);
+  ASSERT_GT(before.size(), attachment.size());
+  // The Drafts folder the save left on screen.
+  ASSERT_EQ(Window().CurrentFolder().FolderId, qovra::kFolderDrafts);
+  ASSERT_EQ(Window().model->Count(), 1);
+  const QRect cell =
+      Window().lvMain->visualRect(Window().model->index(0, qovra::ui::TMailListModel::kColSubject));
+  qovra::TRunThreadList opener("true");
+  qovra::ui::SetMailWindowRunThreads(&opener);
+  const struct {
+    const char* what;
+    bool full_disk;
+    bool composed;
+    std::vector<std::string> shown;
+    std::vector<std::string> finished;
+  } rows[] = {
+      {"disk full", true, false, {"msgCannotCopyMailForEditing"}, {}},
+      {"copied",
+       false,
+       true,
+       {},
+       {"msgOpeningMail " + std::to_string(before.size()),
+        "msgOpeningAttachment " + std::to_string(attachment.size())}},
+  };
+  for (const auto& r : rows) {
+    SCOPED_TRACE(r.what);
+    ui_->messages.clear();
+    StatusBarReports reports(*hook_, Window());
+    bool composed = false;
+    std::vector<std::string> finished_in_compose;
+    QObject guard;
+    QTimer::singleShot(0, &guard, [&] {
+      TfrmNewMail* form = Window().NewMailForm();
+      if (!form) return;
+      composed = true;
+      EXPECT_TRUE(fs::exists(copy));
+      ASSERT_EQ(form->AttachmentCount(), 1);
+      QListWidget* list = form->lvFileAttachments;
+      const QRect at = list->visualItemRect(list->item(0));
+      QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, at.center());
+      QTest::mouseDClick(list->viewport(), Qt::LeftButton, {}, at.center());
+      form->done(2);
+    });
+    {
+      std::optional<qovra::testing::ScopedFileSizeLimit> full;
+      if (r.full_disk) full.emplace(65536);
+      QTest::mouseClick(Window().lvMain->viewport(), Qt::LeftButton, {}, cell.center());
+      QTest::mouseDClick(Window().lvMain->viewport(), Qt::LeftButton, {}, cell.center());
+    }
+    EXPECT_EQ(composed, r.composed);
+    EXPECT_EQ(Shown(), r.shown);
+    // Only what the working copy and the attachment reported; parsing
+    // reports through the same bar.
+    std::vector<std::string> finished;
+    for (const std::string& f : reports.finished)
+      if (f.rfind("msgParsingMail", 0) != 0) finished.push_back(f);
+    EXPECT_EQ(finished, r.finished);
+    EXPECT_FALSE(fs::exists(copy));
+    EXPECT_TRUE(ReadFile(emz) == before);
+  }
+  opener.EndAll();
+  qovra::ui::SetMailWindowRunThreads(nullptr);
 }
 
 // Reply and forward through the open viewer's tool bar: the compose window

@@ -19,6 +19,7 @@
 #include <QToolBar>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 
 #include "compose_fixture.h"
 #include "qovra/controls/progress_bar_ex.h"
@@ -30,6 +31,7 @@
 #include "qovra/workspace/view_mail.h"
 #include "qovra/workspace/view_voice_mail.h"
 #include "store/mail_container_reader.h"
+#include "support/file_size_limit.h"
 #include "support/scoped_env.h"
 
 namespace {
@@ -167,6 +169,10 @@ TEST_F(VoiceViewerTest, EachPlayExtractsAndDecodesAgainAndTheButtonsFollowThePla
         EXPECT_EQ(form.frameViewMailFooter1->wlSignature->Caption(),
                   QStringLiteral("msgAuthentic"));
         EXPECT_EQ(Buttons(form), (std::vector<bool>{true, false, false}));
+        // The recording's length (0.7 s) before anything played or decoded.
+        EXPECT_EQ(form.lblPosition->text(), QStringLiteral("0.00 / 0.70"));
+        EXPECT_EQ(form.progbarAudio->Progress(), 0);
+        EXPECT_EQ(Runs(), 0);
 
         for (int play = 1; play <= 2; ++play) {
           SCOPED_TRACE(play);
@@ -414,15 +420,24 @@ TEST_F(VoiceViewerTest, SavingTheRecordingProposesTheSubjectAndAsksBeforeReplaci
     proposed.push_back(name);
     return std::optional<QString>(QString::fromStdString(target));
   });
+  qovra::SetMsg("msgCannotSaveAttachment", "cannot save %s");
+  const std::string overwrite = "overwrite " + target + "?";
+  const std::string cannot = "cannot save " + target;
   struct TCase {
     const char* what;
     bool exists;
     int answer;  // to the overwrite question
+    bool full_disk;
     bool written;
+    std::vector<std::string> shown;
   };
-  const TCase cases[] = {{"new file", false, 0, true},
-                         {"existing, No", true, qovra::kMsgResultNo, false},
-                         {"existing, Yes", true, qovra::kMsgResultYes, true}};
+  const TCase cases[] = {
+      {"new file", false, 0, false, true, {}},
+      {"existing, No", true, qovra::kMsgResultNo, false, false, {overwrite}},
+      {"existing, Yes", true, qovra::kMsgResultYes, false, true, {overwrite}},
+      {"disk full", false, 0, true, false, {cannot}},
+      {"existing, Yes, disk full", true, qovra::kMsgResultYes, true, false, {overwrite, cannot}},
+  };
   for (const TCase& c : cases) {
     SCOPED_TRACE(c.what);
     ui_->messages.clear();
@@ -436,16 +451,21 @@ TEST_F(VoiceViewerTest, SavingTheRecordingProposesTheSubjectAndAsksBeforeReplaci
     SelectRows({0});
     Open([&](TfrmViewVoiceMail& form) {
       viewer = &form;
+      std::optional<qovra::testing::ScopedFileSizeLimit> full;
+      if (c.full_disk) full.emplace(recording.size() / 2);
       // The window's own entry runs the main window's command.
       form.mnuSaveAttachments->trigger();
     });
     EXPECT_EQ(proposed, std::vector<QString>{QStringLiteral("a.b.c.mp3")});
     EXPECT_EQ(owners, std::vector<QWidget*>{viewer});
-    EXPECT_EQ(ReadFile(target), c.written ? recording : std::string("mine"));
-    if (c.exists)
-      EXPECT_EQ(Shown(), std::vector<std::string>{"overwrite " + target + "?"});
-    else
-      EXPECT_TRUE(Shown().empty()) << testing::PrintToString(Shown());
+    if (c.written || c.exists) {
+      EXPECT_EQ(ReadFile(target), c.written ? recording : std::string("mine"));
+    }
+    EXPECT_EQ(Shown(), c.shown);
+    // Nothing but the chosen file in its folder: no partial or hidden copy.
+    for (const auto& e : fs::directory_iterator(fs::path(target).parent_path()))
+      EXPECT_FALSE(e.path().filename().string().find(".part") != std::string::npos) << e.path();
+    EXPECT_EQ(fs::exists(target), c.written || c.exists);
   }
   // Cancelled: nothing written.
   fs::remove(target);

@@ -2,8 +2,9 @@
 //
 // The gradient runs from AColor at the left edge to BColor at the right edge
 // of the whole control, so a partly filled bar shows only its start. The
-// percentage text is combined into the bar by exclusive-or, so it stays
-// readable over both the filled and the empty part. A bar is drawn off-screen
+// percentage text is drawn pixel by pixel in black or white, whichever stands
+// out from what lies under it, so it stays readable over the empty part and
+// over every shade of the fill. A bar is drawn off-screen
 // and copied in one step; setters repaint only when something visible
 // changed, SetProgress only when the percentage changed.
 #pragma once
@@ -75,6 +76,9 @@ class TProgressBarEx : public QWidget {
   // Channel of the gradient at column x of a control `width` wide: a + x * (b
   // - a) / width, rounded to the nearest integer, halves to even.
   static int GradientChannel(int a, int b, int x, int width);
+  // The colour of a text pixel over the pixel under: black over a light
+  // one, white over a dark one.
+  static QRgb TextColorOver(QRgb under);
 
   QSize sizeHint() const override { return {100, 18}; }
 

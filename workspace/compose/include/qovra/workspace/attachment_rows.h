@@ -34,7 +34,8 @@ QListWidgetItem* SelectedAttachmentRow(QListWidget* list);
 std::string ExtractToTemp(TMailReader& reader, int64_t data_offset, void* progress_data,
                           TProgressProc progress);
 
-// Programs opened from mail windows; they outlive the windows.
+// Programs opened from mail windows; they outlive the windows. The
+// program's RunThreadList while it runs, else a list of this module's own.
 TRunThreadList& MailWindowRunThreads();
 // Puts list (not owned) in place of the default one, for tests; null
 // restores the default.
@@ -42,7 +43,10 @@ void SetMailWindowRunThreads(TRunThreadList* list);
 
 // Hands file to the desktop's opener through MailWindowRunThreads; when the
 // opener cannot start, says so over owner ("msgCannotOpenAttachment") with
-// the reason on stderr. True when the opener started.
+// the reason on stderr. True when the opener started; when it later exits
+// non-zero (it found no program for the file, or that program failed), the
+// interface thread says so ("msgAttachmentNotOpened" with the file's name),
+// over owner while it lives.
 bool OpenAttachmentFile(QWidget* owner, const std::string& file);
 
 }  // namespace qovra::ui

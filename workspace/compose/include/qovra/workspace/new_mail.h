@@ -64,6 +64,12 @@ class TfrmNewMail : public TNewForm {
   // Body, recipients and subject empty and no attachment.
   bool MailIsEmpty() const;
 
+  // The main window's status line and its progress bar, for opening an
+  // attachment of Reader (may be empty).
+  std::function<void(const QString&)> StatusBusy;
+  std::function<void()> StatusReady;
+  void* ProgressBar = nullptr;
+
   void acAttachFileExecute();
   void acDeleteSelectedExecute();
   void acDeleteAllExecute();

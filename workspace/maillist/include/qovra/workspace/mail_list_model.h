@@ -105,6 +105,12 @@ class TMailListModel : public QAbstractTableModel {
   // Replaces the stored row of the same Id (flags or times changed) and
   // repaints it; false when the id is not listed.
   bool UpdateRow(const TMailListRow& row);
+  // Reads the listed mail id again from db, as a refill of the folder would
+  // show it, and replaces its row in place; when the change moves it under
+  // the current sort, the list is sorted again (views and their selection
+  // follow the row). False, with the row unchanged, when the id is not
+  // listed or cannot be read (the reason on stderr).
+  bool ReloadRow(SqliteDb& db, int32_t id);
 
   // The text of column 2 for a row: recipients joined with "; " outside
   // the inbox, else the sender.
@@ -135,6 +141,10 @@ class TMailListModel : public QAbstractTableModel {
  private:
   // Stable sort of order_ without telling views.
   void SortRows(int column, Qt::SortOrder order);
+  // Sorts the rows again by the current column and order, from the list
+  // order or, with from_fill_order, from the id order a fill starts from;
+  // persistent indexes follow their rows.
+  void Relayout(bool from_fill_order);
   // Rebuilds position_ from order_.
   void IndexPositions();
 

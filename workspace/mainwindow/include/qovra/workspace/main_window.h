@@ -357,6 +357,8 @@ class TfrmMain : public QMainWindow {
   int RunMailViewer(TViewForm& form, qovra::TMailMessage& mail, const std::string& file,
                     TActiveFormKind kind);
   int ReopenUnsentMail(qovra::TMailMessage& mail);
+  // What opening stored for mail id reaches its list row at once.
+  void RefreshMailRow(int32_t id);
   // Shows form modally as frmNewMail_ and selects the Sent (1) or Drafts
   // (4) folder afterwards; returns its result.
   int RunComposeForm(TfrmNewMail& form);

@@ -1,6 +1,7 @@
 // TfrmSignDetails: who signed the opened mail, when, and the verdict, with
 // a link that opens the signer's certificate in the certificate viewer
-// (jorvik, started with an argument vector).
+// (jorvik, started with an argument vector). The focus starts on OK, the
+// default button: Enter closes the dialog; the link is reached with Tab.
 //
 // GUI thread only.
 #pragma once

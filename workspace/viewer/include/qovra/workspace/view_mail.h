@@ -3,8 +3,10 @@
 //
 // Saving asks the chooser for a file or a folder (tests install one); an
 // existing file is overwritten only after Yes (msgConfirmOverwrite); No on
-// "save all" skips that file. Attachment names are reduced to bare file
-// names before anything is written (the reader's SaveAttachment).
+// "save all" skips that file. A save that fails says so
+// (msgCannotSaveAttachment), leaves no partial file and ends "save all".
+// Attachment names are reduced to bare file names before anything is
+// written (the reader's SaveAttachment).
 //
 // GUI thread only.
 #pragma once
@@ -67,9 +69,10 @@ class TfrmViewMail : public TViewForm {
   void resizeEvent(QResizeEvent* event) override;
 
  private:
-  // Writes one attachment to path after the overwrite question; false
-  // when skipped or failed.
-  bool SaveTo(const qovra::TMailAttachmentInfo& info, const QString& path);
+  enum class TSaveOutcome { Saved, Skipped, Failed };
+  // Writes one attachment to path after the overwrite question; a failure
+  // is told to the user (msgCannotSaveAttachment) and leaves no file.
+  TSaveOutcome SaveTo(const qovra::TMailAttachmentInfo& info, const QString& path);
 
   TViewCommands commands_;
   bool centred_ = false;

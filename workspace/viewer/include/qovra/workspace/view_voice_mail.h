@@ -1,7 +1,8 @@
 // TfrmViewVoiceMail: the voice viewer: header frame, a player (Play, Pause,
 // Stop), a position bar and label, and the signature status line.
 //
-// The recording is the mail's first attachment. Every Play writes it anew
+// The recording is the mail's first attachment; its length shows as soon
+// as the window is filled, read from its headers. Every Play writes it anew
 // to an MP3 file of this window's own in the program's temporary folder,
 // has qovrasnd decode it into a wave file of its own (time-out; closing
 // the window cancels it) and plays that through qovra::ui::Audio(). A
@@ -89,6 +90,9 @@ class TfrmViewVoiceMail : public TViewForm {
   void audioPlayerActivate();
   void audioPlayerDeactivate(qovra::ui::TVoiceEnd reason);
   void SetIdleButtons();
+  // "0 / length" in the position strip, the length read from the
+  // recording's headers; the label stays as it is when they cannot be read.
+  void ShowRecordingLength();
   // Extracts and decodes into fresh files; false when it failed or was
   // cancelled (cancelled set then).
   bool PrepareWave(bool& cancelled);
