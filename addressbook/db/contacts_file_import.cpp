@@ -89,6 +89,38 @@ class TContactWriter {
   std::unordered_map<std::u16string, int32_t> titles_;
 };
 
+// Groups of a large file: a group whose name is new under its parent is
+// stored with statements prepared once (as SaveGroup would store it); any
+// other goes through SaveGroup and its question.
+class TGroupWriter {
+ public:
+  explicit TGroupWriter(SqliteDb& db)
+      : db_(db),
+        find_(db.Prepare("SELECT 1 FROM eca_groups WHERE name=? AND parent_id=? LIMIT 1")),
+        insert_(db.Prepare("INSERT INTO eca_groups (name,parent_id) VALUES (?,?)")) {}
+
+  int Save(TContact& g, int mode) {
+    if (!find_.Valid() || !insert_.Valid()) return kAbDbError;
+    if (g.FirstName.empty()) return kAbRefused;
+    const std::string name = StoredText(g.FirstName);
+    find_.Reset();
+    find_.Bind(1, name).Bind(2, int64_t{g.CompanyId});
+    const auto found = find_.Step();
+    if (found == SqliteStatement::StepResult::Error) return kAbDbError;
+    if (found == SqliteStatement::StepResult::Row) return SaveGroup(db_, g, mode);
+    insert_.Reset();
+    insert_.Bind(1, name).Bind(2, int64_t{g.CompanyId});
+    if (!insert_.Run()) return kAbDbError;
+    g.Id = static_cast<int32_t>(db_.LastInsertRowId());
+    return kAbStored;
+  }
+
+ private:
+  SqliteDb& db_;
+  SqliteStatement find_;
+  SqliteStatement insert_;
+};
+
 // The walk over the file's elements, storing them. A group's result
 // becomes the mode of its later siblings and the mode of its own content
 // is that result, except that a newly created group (1) leaves the mode as
@@ -97,6 +129,7 @@ class TContactWriter {
 bool StoreItems(SqliteDb& db, const TContactsFileReader& reader, int32_t group_id,
                 const TImportRun& run) {
   TContactWriter writer(db);
+  TGroupWriter groups(db);
   struct TFrame {
     int32_t group;
     int mode;
@@ -126,7 +159,7 @@ bool StoreItems(SqliteDb& db, const TContactsFileReader& reader, int32_t group_i
     TFrame& frame = stack.back();
     TContact g = read;
     g.CompanyId = frame.group;
-    const int r = SaveGroup(db, g, frame.mode);
+    const int r = groups.Save(g, frame.mode);
     if (r == kAbDbError) {
       failed = true;
       return TGroupStep::Stop;

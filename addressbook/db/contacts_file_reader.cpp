@@ -33,6 +33,8 @@ std::string_view ContactsFileFaultName(TContactsFileFault fault) {
       return "bare markup";
     case TContactsFileFault::ValueTooLong:
       return "value too long";
+    case TContactsFileFault::TooDeep:
+      return "too deep";
     case TContactsFileFault::NotAddressBook:
       return "not an address book";
     case TContactsFileFault::Empty:
@@ -142,8 +144,9 @@ struct TContactsFileReader::Impl {
     struct TFrame {
       pugi::xml_node next;
       bool takes;  // contact and group children are taken
+      int depth;   // of taken groups around the children
     };
-    std::vector<TFrame> stack{{doc.first_child(), false}};
+    std::vector<TFrame> stack{{doc.first_child(), false, 0}};
     while (!stack.empty()) {
       TFrame& frame = stack.back();
       if (!frame.next) {
@@ -152,6 +155,7 @@ struct TContactsFileReader::Impl {
       }
       const pugi::xml_node node = frame.next;
       const bool takes = frame.takes;
+      const int depth = frame.depth;
       frame.next = node.next_sibling();
       if (node.type() == pugi::node_pcdata) {
         if (!check(node.value(), node.parent(), nullptr)) return false;
@@ -162,7 +166,12 @@ struct TContactsFileReader::Impl {
         if (!check(a.value(), node, a.name())) return false;
       const bool group = takes && NameIs(node, "group");
       if (group || (takes && NameIs(node, "contact"))) ++items;
-      stack.push_back({node.first_child(), group || node == book});
+      if (group && depth >= kMaxContactsGroupDepth) {
+        return Fail(TContactsFileFault::TooDeep, "a group " + std::to_string(depth + 1) +
+                                                     " levels deep at offset " +
+                                                     std::to_string(node.offset_debug()));
+      }
+      stack.push_back({node.first_child(), group || node == book, depth + (group ? 1 : 0)});
     }
     return true;
   }

@@ -212,12 +212,13 @@ TEST_F(ContactsFileTest, BadFilesChangeNothing) {
   const auto before = BookLines(db_);
   const std::string long_value(kMaxContactsValueBytes + 1, 'x');
   using F = TContactsFileFault;
-  const struct {
+  struct TCase {
     std::string name;
     std::string text;
     TImportResult result;
     TContactsFileFault fault;
-  } cases[] = {
+  };
+  std::vector<TCase> cases = {
       {"bare_ampersand_in_value", Book(R"(<contact lastname="A & B" email="amp@example.uz"/>)"),
        TImportResult::BadFile, F::BareMarkup},
       {"ampersand_without_semicolon",
@@ -263,6 +264,14 @@ TEST_F(ContactsFileTest, BadFilesChangeNothing) {
        F::Undecodable},
       {"utf32", std::string("\xFF\xFE\0\0<\0\0\0", 8), TImportResult::BadFile, F::UnknownEncoding},
   };
+  const auto nested = [](int depth) {
+    std::string inner;
+    for (int i = 0; i < depth; ++i) inner += R"(<group name="g">)";
+    for (int i = 0; i < depth; ++i) inner += "</group>";
+    return Book(inner);
+  };
+  cases.push_back({"groups_nested_too_deep", nested(kMaxContactsGroupDepth + 1),
+                   TImportResult::BadFile, F::TooDeep});
   for (const auto& c : cases) {
     TImportRun run;
     EXPECT_EQ(ImportContactsFile(db_, Write(c.name + ".ecx", c.text), 0, run), c.result) << c.name;
@@ -284,6 +293,7 @@ TEST_F(ContactsFileTest, BadFilesChangeNothing) {
        R"(<?xml version="1.0"?><!DOCTYPE addressbook [<!ENTITY x "xx@example.uz">]><addressbook><contact lastname="E" email="&x;"/></addressbook>)"},
       {"upper", R"(<AddressBook><Contact lastname="U" email="up@example.uz"/></AddressBook>)"},
       {"at_limit", Book(R"(<contact lastname=")" + at_limit + R"(" email="lim@example.uz"/>)")},
+      {"nested_to_the_limit", nested(kMaxContactsGroupDepth)},
   };
   for (const auto& c : taken) {
     TImportRun run;
@@ -293,6 +303,7 @@ TEST_F(ContactsFileTest, BadFilesChangeNothing) {
   EXPECT_FALSE(ContactEmailExists(db_, "xx@example.uz"));  // the entity is not expanded
   EXPECT_TRUE(ContactEmailExists(db_, "up@example.uz"));
   EXPECT_EQ(Text("SELECT last_name FROM eca_contacts WHERE email='lim@example.uz'"), at_limit);
+  EXPECT_EQ(Int("SELECT COUNT(*) FROM eca_groups WHERE name='g'"), kMaxContactsGroupDepth);
   EXPECT_EQ(ImportContactsFile(db_, dir_.File("none.ecx"), 0), TImportResult::NoFile);
 
   // Over 64 MiB: refused before it is read.

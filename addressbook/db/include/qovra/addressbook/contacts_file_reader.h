@@ -14,8 +14,10 @@
 //
 // A file is refused as a whole, before anything of it is handed on, when
 // it cannot be decoded, is not well-formed (also a bare "&" or "<" inside
-// any value, which the parser alone would let through), or holds a value
-// longer than kMaxContactsValueBytes.
+// any value, which the parser alone would let through), holds a value
+// longer than kMaxContactsValueBytes, or nests groups deeper than
+// kMaxContactsGroupDepth (the windows lay out and free such trees
+// recursively).
 //
 // Not thread-safe; one reader per file.
 #pragma once
@@ -36,6 +38,8 @@ inline constexpr int64_t kMaxContactsFileSize = int64_t{64} << 20;
 // The longest value (attribute) a file may hold, in UTF-8 bytes after its
 // references are resolved: far above any name, address, company or title.
 inline constexpr size_t kMaxContactsValueBytes = 4096;
+// The deepest nesting of groups a file may hold.
+inline constexpr int kMaxContactsGroupDepth = 256;
 
 // Why a file was refused.
 enum class TContactsFileFault {
@@ -47,6 +51,7 @@ enum class TContactsFileFault {
   NotWellFormed,    // the XML parser refused it, or a character XML forbids
   BareMarkup,       // "&" beginning no reference, or "<", inside a value
   ValueTooLong,     // a value over kMaxContactsValueBytes
+  TooDeep,          // groups nested deeper than kMaxContactsGroupDepth
   NotAddressBook,   // the document element is not "addressbook"
   Empty,            // "addressbook" without child nodes
 };
