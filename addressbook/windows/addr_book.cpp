@@ -253,19 +253,20 @@ void TfrmAddrBook::showEvent(QShowEvent* event) {
 
 void TfrmAddrBook::Prepare() {
   const bool repaired = !db_.IsOpen() || qovra::UpgradeContactsSchema(db_);
+  // A failed repair is said once, though the tree may not load either.
   if (!repaired) ShowDatabaseError();
   const char* keys[kColumns] = {"msgGroupOrContactName", "msgContactEmail", "msgContactCompany",
                                 "msgContactJobTitle"};
   for (int i = 0; i < kColumns; ++i) model_->setHeaderData(i, Qt::Horizontal, Msg(keys[i]));
   find_next_ = false;
-  ReloadAll();
+  if (!ReloadAll() && repaired) ShowDatabaseError();
 }
 
-void TfrmAddrBook::ReloadAll() {
+bool TfrmAddrBook::ReloadAll() {
   const bool loaded = model_->Reload(db_);
   ExpandBelow(model_->Tree().First());
   FocusRow(model_->Tree().First(), 0);
-  if (!loaded && db_.IsOpen()) ShowDatabaseError();
+  return loaded || !db_.IsOpen();
 }
 
 void TfrmAddrBook::ExpandBelow(const TContactNode* node) {

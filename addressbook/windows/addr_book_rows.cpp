@@ -98,7 +98,7 @@ void TfrmAddrBook::acContactDeleteExecute() {
   }
   if (std::any_of(nodes.begin(), nodes.end(), IsRoot)) {
     // The root keeps the contacts that were in no group: reload it.
-    ReloadAll();
+    if (!ReloadAll()) ShowDatabaseError();
     return;
   }
   // Every contact below a deleted group went from the whole book; a row

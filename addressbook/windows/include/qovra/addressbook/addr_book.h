@@ -137,7 +137,8 @@ class TfrmAddrBook : public QDialog {
   std::vector<qovra::TContactNode*> ContactRows(int32_t id) const;
   void RemoveContactRows(int32_t id);
   // Reloads the whole tree from the database, expanded, focusing the root.
-  void ReloadAll();
+  // False when a query failed (the tree is then incomplete).
+  [[nodiscard]] bool ReloadAll();
   // Expands node and the groups below it, at most kExpandDepth levels.
   void ExpandBelow(const qovra::TContactNode* node);
   // A statement failed: the reason to stderr, msgAddrBookDatabaseError to
