@@ -107,7 +107,12 @@ TfrmAddrBook::TfrmAddrBook(qovra::SqliteDb& db, QWidget* parent)
   resize(680, 480);
 }
 
-TfrmAddrBook::~TfrmAddrBook() = default;
+TfrmAddrBook::~TfrmAddrBook() {
+  // The tree goes with the window's children, after the image lists: it
+  // must not lay out rows (and ask for their icons) on its way.
+  vstAddrBook->setModel(nullptr);
+  model_->SetImages(nullptr);
+}
 
 void TfrmAddrBook::BuildTree() {
   vstAddrBook = new qovra::addressbook::TAddrBookTree(this, this);
