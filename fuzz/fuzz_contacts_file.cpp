@@ -16,9 +16,11 @@
 
 namespace {
 
+enum class TKind { Contact, GroupStart, GroupEnd };
+
 // One walked element: its kind and its texts (UTF-8).
 struct TItem {
-  qovra::TContactsFileItem::TKind kind;
+  TKind kind;
   std::array<std::string, 6> texts;
   bool operator==(const TItem&) const = default;
 };
@@ -28,7 +30,7 @@ void Check(bool promise) {
 }
 
 std::vector<TItem> Walk(const qovra::TContactsFileReader& reader) {
-  using Kind = qovra::TContactsFileItem::TKind;
+  using Kind = TKind;
   std::vector<TItem> items;
   int depth = 0;
   size_t elements = 0;
@@ -69,13 +71,13 @@ std::string WriteBack(const std::vector<TItem>& items) {
   for (const TItem& item : items) {
     const auto& t = item.texts;
     switch (item.kind) {
-      case qovra::TContactsFileItem::TKind::Contact:
+      case TKind::Contact:
         qovra::AppendContactElement(text, {t[0], t[1], t[2], t[3], t[4], t[5]});
         break;
-      case qovra::TContactsFileItem::TKind::GroupStart:
+      case TKind::GroupStart:
         qovra::AppendGroupOpening(text, t[0]);
         break;
-      case qovra::TContactsFileItem::TKind::GroupEnd:
+      case TKind::GroupEnd:
         text += qovra::kGroupClosing;
         break;
     }

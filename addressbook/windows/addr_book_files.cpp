@@ -18,10 +18,39 @@
 #include "qovra/addressbook/contacts_file.h"
 #include "qovra/ui/file_dialog_folder.h"
 #include "qovra/ui/progress.h"
+#include "qovra/ui/widgets.h"
 #include "seam/ui_seam.h"
 
 using qovra::TContactNode;
 using qovra::addressbook::detail::Msg;
+
+namespace {
+
+// While an import runs with the progress window shown: the duplicate
+// question is asked over the book, with the progress window out of its
+// way until it is answered.
+class TImportQuestions : public qovra::IDupDialogUi {
+ public:
+  explicit TImportQuestions(QWidget* book) : book_(book), previous_(&qovra::DupDialogUi()) {
+    qovra::SetDupDialogUi(this);
+  }
+  ~TImportQuestions() override { qovra::SetDupDialogUi(previous_); }
+  TImportQuestions(const TImportQuestions&) = delete;
+  TImportQuestions& operator=(const TImportQuestions&) = delete;
+
+  int ShowDupDialog(qovra::TWindowHandle owner, const std::string& text) override {
+    qovra::ui::HideProgress(book_, false);
+    const int answer = previous_->ShowDupDialog(owner ? owner : qovra::ui::HandleOf(book_), text);
+    qovra::ui::ShowProgress(book_, true, Msg("msgImporting"), Msg("msgContacts"));
+    return answer;
+  }
+
+ private:
+  QWidget* book_;
+  qovra::IDupDialogUi* previous_;
+};
+
+}  // namespace
 
 QString TfrmAddrBook::ChooseFile(bool save) {
   QFileDialog dialog(this);
@@ -82,12 +111,15 @@ void TfrmAddrBook::ImportFromFile(const std::string& file_name) {
   }
   if (!target) return;
   qovra::TImportRun run;
-  qovra::ui::ShowProgress(this, true, Msg("msgImporting"), Msg("msgContacts"));
-  run.Progress = &qovra::ProgressCallback;
-  run.ProgressData = frmProgress ? static_cast<void*>(frmProgress->progBar) : nullptr;
-  const qovra::TImportResult result =
-      qovra::ImportContactsFile(db_, file_name, target->Record.Id, run);
-  qovra::ui::HideProgress(this, false);
+  qovra::TImportResult result;
+  {
+    qovra::ui::ShowProgress(this, true, Msg("msgImporting"), Msg("msgContacts"));
+    const TImportQuestions questions(this);
+    run.Progress = &qovra::ProgressCallback;
+    run.ProgressData = frmProgress ? static_cast<void*>(frmProgress->progBar) : nullptr;
+    result = qovra::ImportContactsFile(db_, file_name, target->Record.Id, run);
+    qovra::ui::HideProgress(this, false);
+  }
   if (run.Fault != qovra::TContactsFileFault::None) {
     std::fprintf(stderr, "address book: %s refused (%s): %s\n", file_name.c_str(),
                  std::string(qovra::ContactsFileFaultName(run.Fault)).c_str(), run.Detail.c_str());

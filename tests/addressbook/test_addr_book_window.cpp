@@ -26,6 +26,7 @@
 #include "qovra/addressbook/contacts_file.h"
 #include "qovra/controls/edit_ex.h"
 #include "qovra/controls/search_edit_frame.h"
+#include "qovra/ui/widgets.h"
 #include "support/exchange_server.h"
 #include "support/http_clients.h"
 #include "support/scoped_env.h"
@@ -799,6 +800,28 @@ TEST_F(AddrBookWindowTest, ImportReportsItsProgress) {
   EXPECT_TRUE(std::is_sorted(done.begin(), done.end()));
   EXPECT_EQ(Find("Many")->Children.size(), 300u);
   ExpectSameAsReload("imported with progress");
+
+  // A duplicate's question is asked over the book, the progress window
+  // hidden until it is answered.
+  const std::string dup = dir_.File("dup.ecx");
+  std::ofstream(dup) << R"(<addressbook><contact lastname="Zed Two" email="zed@example.uz"/>)"
+                        R"(<contact lastname="After" email="after@example.uz"/></addressbook>)";
+  ui_->progress.clear();
+  std::vector<ProgressEvent::Kind> at_question;
+  ui_->on_dup_dialog = [&](const std::string&) {
+    for (const ProgressEvent& e : ui_->progress)
+      if (e.kind != ProgressEvent::Kind::Report) at_question.push_back(e.kind);
+    return kAbSkipped;
+  };
+  book_->FocusRow(Find("Deep"), 0);
+  book_->ImportFromFile(dup);
+  ui_->on_dup_dialog = nullptr;
+  ASSERT_EQ(ui_->dup_dialogs.size(), 1u);
+  EXPECT_EQ(ui_->dup_dialogs[0].owner, ui::HandleOf(book_.get()));
+  EXPECT_EQ(at_question, (std::vector<ProgressEvent::Kind>{ProgressEvent::Kind::Show,
+                                                           ProgressEvent::Kind::Hide}));
+  EXPECT_EQ(ui_->progress.back().kind, ProgressEvent::Kind::Hide);
+  EXPECT_NE(Find("After"), nullptr);
 }
 
 }  // namespace
