@@ -770,6 +770,29 @@ TEST_F(AddrBookWindowTest, FileDialogsStartInTheFolderLastUsed) {
   }
 }
 
+// Exporting over an existing file asks first; only Yes replaces it (No and
+// Escape keep the file as it was).
+TEST_F(AddrBookWindowTest, ExportReplacesAFileOnlyOnYes) {
+  SetMsg("msgConfirmOverwrite", "Replace %s?");
+  const std::string file = dir_.File("kept.ecx");
+  book_->AskFileName = [&](bool) { return QString::fromStdString(file); };
+  Select({Find("Home")});
+  const struct {
+    int answer;
+    bool replaced;
+  } answers[] = {{kMsgResultNo, false}, {kMsgResultCancel, false}, {kMsgResultYes, true}};
+  for (const auto& a : answers) {
+    SCOPED_TRACE(a.answer);
+    std::ofstream(file, std::ios::trunc) << "old";
+    ui_->messages.clear();
+    ui_->QueueAnswer(a.answer);
+    book_->acContactsExportExecute();
+    ASSERT_EQ(ui_->messages.size(), 1u);
+    EXPECT_EQ(ui_->messages[0].text, "Replace " + file + "?");
+    EXPECT_EQ(ReadTextFile(file) != "old", a.replaced);
+  }
+}
+
 // An import shows the progress window and moves its bar over the file's
 // contacts and groups.
 TEST_F(AddrBookWindowTest, ImportReportsItsProgress) {
