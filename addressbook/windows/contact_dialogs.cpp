@@ -1,6 +1,7 @@
 #include "qovra/addressbook/contact_dialogs.h"
 
 #include <QComboBox>
+#include <QFontMetrics>
 #include <QGuiApplication>
 #include <QLabel>
 #include <QLineEdit>
@@ -29,6 +30,8 @@ constexpr int kFieldHeight = 24;
 constexpr int kRowStep = 32;
 constexpr int kButtonWidth = 90;
 constexpr int kButtonHeight = 27;
+// What a title bar needs beside its caption: the window's icon and buttons.
+constexpr int kTitleBarExtra = 140;
 
 const Qt::WindowFlags kDialogFlags = Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint |
                                      Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
@@ -86,7 +89,11 @@ void PlaceOverRow(QDialog* dialog, QLabel* image, const QRect& icon,
   const int left =
       (icon.isValid() ? std::min(icon.left(), first.left()) : first.left() - 20) - kMargin;
   const int buttons_width = 2 * kButtonWidth + 8;
-  const int width = std::max(right + 1 + kMargin - left, buttons_width + 2 * kMargin);
+  // Wide enough for the buttons and for the caption beside the title
+  // bar's own icon and buttons.
+  const int caption = QFontMetrics(dialog->font()).horizontalAdvance(dialog->windowTitle());
+  const int width =
+      std::max({right + 1 + kMargin - left, buttons_width + 2 * kMargin, caption + kTitleBarExtra});
   const int height = 2 * kMargin + field_height + 8 + kButtonHeight;
   // The buttons go below the fields, or above them where the screen ends.
   const QScreen* screen = QGuiApplication::screenAt(first.center());

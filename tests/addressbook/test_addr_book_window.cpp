@@ -7,6 +7,7 @@
 #include <QComboBox>
 #include <QDir>
 #include <QFileDialog>
+#include <QFontMetrics>
 #include <QHeaderView>
 #include <QLineEdit>
 #include <QPushButton>
@@ -590,6 +591,7 @@ TEST_F(AddrBookWindowTest, DeletingTheRootTakesTheSelectedContactsInNoGroup) {
 // height, in the tree's unfocused-selection colour; the buttons below the
 // row, or above it when the screen ends below.
 TEST_F(AddrBookWindowTest, EditDialogsLieOverTheRowInTheSelectionColour) {
+  SetMsg("msgEditGroup", "A group's caption longer than its one field and two buttons");
   book_->resize(760, 420);
   book_->show();
   ASSERT_TRUE(QTest::qWaitForWindowExposed(book_.get()));
@@ -632,6 +634,8 @@ TEST_F(AddrBookWindowTest, EditDialogsLieOverTheRowInTheSelectionColour) {
         ok = global(group.btnOK);
       }
       colour = d.palette().color(QPalette::Window);
+      // The caption fits beside the title bar's icon and buttons.
+      EXPECT_GE(d.width(), QFontMetrics(d.font()).horizontalAdvance(d.windowTitle()) + 100);
       return 2;
     };
     book_->acContactEditExecute();
