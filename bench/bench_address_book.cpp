@@ -9,9 +9,15 @@
 //     and for a text that matches nothing;
 //   - the same in the contacts book window, which also opens with every
 //     row expanded; the export of the whole book to a contacts file and
-//     its import into an empty book.
+//     its import into an empty book;
+//   - imports through the contacts book window into an empty book, as the
+//     user runs them (with the progress window's reports counted, the
+//     target group rebuilt and expanded): a file of 100,000 contacts in one
+//     group, and one of 100,000 groups nested five levels deep with a
+//     contact in each.
 //
 //   bench_address_book [contact count (50000)] [group count (500)]
+//                      [imported count (100000)]
 //
 // The book is seeded with plain inserts in the stored format. It runs on
 // the offscreen platform unless QT_QPA_PLATFORM says otherwise.
@@ -22,15 +28,20 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "base/messages.h"
 #include "qovra/addressbook/addr_book.h"
+#include "qovra/addressbook/addr_book_model.h"
 #include "qovra/addressbook/address_book_db.h"
 #include "qovra/addressbook/contact_tree_model.h"
 #include "qovra/addressbook/contacts_file.h"
 #include "qovra/addressbook/contacts_list.h"
 #include "qovra/controls/search_edit_frame.h"
+#include "seam/ui_seam.h"
 #include "store/sqlite_db.h"
 
 namespace {
@@ -96,6 +107,56 @@ bool Seed(qovra::SqliteDb& db, int contacts, int groups) {
   return transaction.Commit();
 }
 
+// A contacts file of count contacts in one group, or of count nested
+// groups with one contact each: group i holds groups 10i+1 to 10i+10, so
+// that the groups lie five levels deep under ten top-level ones.
+bool WriteImportFile(const std::string& path, int count, bool nested) {
+  std::string text(qovra::kContactsFileOpening);
+  const auto contact = [&text](int i) {
+    const std::string address = "imp" + std::to_string(i) + "@import.example.uz";
+    const std::string last = "Name" + std::to_string(i % 5000);
+    qovra::AppendContactElement(text, {"First", "", last, address, "Acme", "Boss"});
+  };
+  if (!nested) {
+    qovra::AppendGroupOpening(text, "Imported");
+    for (int i = 1; i <= count; ++i) contact(i);
+    text += qovra::kGroupClosing;
+  } else {
+    // Depth first over the numbering, without recursion.
+    std::vector<std::pair<int, int>> stack;  // group, next child slot
+    for (int top = 10; top >= 1; --top) stack.emplace_back(-top, 0);
+    while (!stack.empty()) {
+      auto& [group, slot] = stack.back();
+      if (group < 0) {  // not opened yet
+        group = -group;
+        qovra::AppendGroupOpening(text, "Group " + std::to_string(group));
+        contact(group);
+      }
+      const int child = group * 10 + 1 + slot;
+      if (slot < 10 && child <= count) {
+        ++slot;
+        stack.emplace_back(-child, 0);
+        continue;
+      }
+      text += qovra::kGroupClosing;
+      stack.pop_back();
+    }
+  }
+  text += qovra::kContactsFileClosing;
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(text.data(), static_cast<std::streamsize>(text.size()));
+  return static_cast<bool>(out);
+}
+
+// Counts the progress reports of an import.
+class ProgressCounter : public qovra::IProgressUi {
+ public:
+  void ShowProgress(qovra::TWindowHandle, bool, const std::string&, const std::string&) override {}
+  void HideProgress(qovra::TWindowHandle, bool) override {}
+  void ReportProgress(void*, int64_t, int64_t) override { ++reports; }
+  int reports = 0;
+};
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -103,6 +164,7 @@ int main(int argc, char** argv) {
   QApplication app(argc, argv);
   const int contacts = argc > 1 ? std::atoi(argv[1]) : 50000;
   const int groups = argc > 2 ? std::atoi(argv[2]) : 500;
+  const int import_count = argc > 3 ? std::atoi(argv[3]) : 100000;
 
   const std::filesystem::path bin = QCoreApplication::applicationDirPath().toStdString();
   const std::filesystem::path dir = std::filesystem::temp_directory_path() / "qovra-bench-eca";
@@ -254,6 +316,42 @@ int main(int argc, char** argv) {
     book.hide();
   }
   db.Close();
+
+  // Imports through the contacts book window into an empty book, as the
+  // user runs them (the target group rebuilt and expanded afterwards).
+  const struct {
+    const char* label;
+    bool nested;
+  } imports[] = {{"contacts in one group", false}, {"nested groups", true}};
+  for (const auto& imp : imports) {
+    const std::string file = (dir / "import.ecx").string();
+    if (!WriteImportFile(file, import_count, imp.nested)) {
+      std::fprintf(stderr, "bench_address_book: cannot write %s\n", file.c_str());
+      return 1;
+    }
+    std::filesystem::remove(dir / "import.edb", ec);
+    std::filesystem::copy_file(bin / "eca.edb", dir / "import.edb", ec);
+    qovra::SqliteDb target;
+    if (ec || !target.Open((dir / "import.edb").string())) return 1;
+    ProgressCounter progress;
+    qovra::SetProgressUi(&progress);
+    {
+      TfrmAddrBook book(target);
+      book.Prepare();
+      book.show();
+      QApplication::processEvents();
+      start = Clock::now();
+      book.ImportFromFile(file);
+      QApplication::processEvents();
+      const double ms = Ms(start);
+      size_t shown = 0;
+      for (auto* n = book.Model()->Tree().First(); n; n = qovra::TContactTree::Next(n)) ++shown;
+      std::printf("import of %d %s (window): %8.1f ms (%zu rows, %d progress reports)\n",
+                  import_count, imp.label, ms, shown, progress.reports);
+      book.hide();
+    }
+    qovra::SetProgressUi(nullptr);
+  }
   std::filesystem::remove_all(dir);
   return 0;
 }

@@ -7,7 +7,7 @@
 
 namespace qovra {
 
-using addrbook_detail::kContactSelect;
+using addrbook_detail::kContactByAddressInGroup;
 using addrbook_detail::ReadContactRow;
 using addrbook_detail::StoredText;
 
@@ -85,7 +85,7 @@ int32_t LookupOrInsertName(SqliteDb& db, std::string_view table, std::string_vie
 
 bool FindContactInGroup(SqliteDb& db, TContact& contact, int32_t group_id) {
   if (!db.IsOpen()) return false;
-  SqliteStatement q = db.Prepare(std::string(kContactSelect) + "WHERE c.email=? AND g.group_id=?");
+  SqliteStatement q = db.Prepare(std::string(kContactByAddressInGroup));
   if (!q.Valid()) return false;
   q.Bind(1, MaskQuotes(contact.Email)).Bind(2, int64_t{group_id});
   if (q.Step() != SqliteStatement::StepResult::Row) return false;

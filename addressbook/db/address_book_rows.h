@@ -19,6 +19,16 @@ inline constexpr std::string_view kContactSelect =
     "LEFT JOIN eca_job_titles AS j ON c.job_title_id=j.id "
     "LEFT JOIN eca_group_contacts AS g ON c.id=g.contact_id ";
 
+// The contact of an address in a group (address, group id), found by its
+// address first: a group may hold the whole book.
+inline constexpr std::string_view kContactByAddressInGroup =
+    "SELECT c.id,c.first_name,c.middle_name,c.last_name,c.email,c.company_id,o.name,"
+    "c.job_title_id,j.name FROM eca_contacts AS c "
+    "CROSS JOIN eca_group_contacts AS g ON g.contact_id=c.id "
+    "LEFT JOIN eca_companies AS o ON c.company_id=o.id "
+    "LEFT JOIN eca_job_titles AS j ON c.job_title_id=j.id "
+    "WHERE c.email=? AND g.group_id=? LIMIT 1";
+
 // A wide text as stored: UTF-8 with its quotes masked.
 inline std::string StoredText(std::u16string_view text) {
   return MaskQuotes(Utf16ToUtf8(text));

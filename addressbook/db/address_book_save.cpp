@@ -84,14 +84,20 @@ bool MoveGroup(SqliteDb& db, int32_t group_id, int32_t new_parent_id) {
 
 namespace {
 
+// A company or job title as the duplicate question lists it after the
+// address: ", " and the text, nothing when it is blank.
+std::u16string Listed(const std::u16string& text) {
+  return TrimBlanksW(text).empty() ? std::u16string() : u", " + text;
+}
+
 // The duplicate question, or the remembered answer: updates DupChoice.
 // existing is the stored duplicate, incoming the contact being saved.
 int AskDuplicate(const TContact& existing, const TContact& incoming) {
   if (DupChoice == 0 || DupChoice == kAbReplaced || DupChoice == kAbSkipped) {
     const std::string text = FormatMsgArgs(
         GetMsg("msgUpdateContactInfoAs"), ContactDisplayName(existing), existing.Email,
-        existing.Company, existing.JobTitle, ContactDisplayName(incoming), incoming.Email,
-        incoming.Company, incoming.JobTitle);
+        Listed(existing.Company), Listed(existing.JobTitle), ContactDisplayName(incoming),
+        incoming.Email, Listed(incoming.Company), Listed(incoming.JobTitle));
     DupChoice = DupDialogUi().ShowDupDialog(nullptr, text);
   }
   return DupChoice;

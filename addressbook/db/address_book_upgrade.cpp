@@ -74,11 +74,13 @@ bool UpgradeContactsSchema(SqliteDb& db) {
   if (!HasLinkIndex(db, indexed)) return false;
   if (!indexed && !RepairLinks(db)) return false;
   AddParentColumn(db);
-  // Look-up indexes for ContactEmailExists and the root's unlinked
-  // contacts; the template has them under these names.
+  // Look-up indexes for ContactEmailExists, the root's unlinked contacts
+  // and a group's subgroups (also by name); the template has them under
+  // these names.
   (void)db.Exec("CREATE INDEX IF NOT EXISTS ieca_contacts_email ON eca_contacts (email)");
   (void)db.Exec(
       "CREATE INDEX IF NOT EXISTS ieca_group_contacts_contact ON eca_group_contacts (contact_id)");
+  (void)db.Exec("CREATE INDEX IF NOT EXISTS ieca_groups_parent ON eca_groups (parent_id,name)");
   return true;
 }
 

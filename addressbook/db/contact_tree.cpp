@@ -77,7 +77,8 @@ bool LoadGroupContacts(SqliteDb& db, TContactTree& tree, int32_t group_id, TCont
 bool LoadGroupNode(SqliteDb& db, TContactTree& tree, TContactNode& node) {
   TContactTree::DeleteChildren(node);
   if (!db.IsOpen()) return false;
-  SqliteStatement groups = db.Prepare("SELECT id,name FROM eca_groups WHERE parent_id=?");
+  SqliteStatement groups =
+      db.Prepare("SELECT id,name FROM eca_groups WHERE parent_id=? ORDER BY id");
   SqliteStatement contacts = db.Prepare(ContactsOfGroupSql(-1));
   if (!groups.Valid() || !contacts.Valid()) return false;
   // The groups' contacts lie spread over the table: a page cache that

@@ -1,9 +1,16 @@
 #include "qovra/addressbook/contact_dialogs.h"
 
 #include <QComboBox>
+#include <QFontMetrics>
+#include <QGuiApplication>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QScreen>
+#include <algorithm>
+#include <climits>
+#include <utility>
+#include <vector>
 
 #include "base/messages.h"
 #include "qovra/addressbook/address_book_db.h"
@@ -23,6 +30,8 @@ constexpr int kFieldHeight = 24;
 constexpr int kRowStep = 32;
 constexpr int kButtonWidth = 90;
 constexpr int kButtonHeight = 27;
+// What a title bar needs beside its caption: the window's icon and buttons.
+constexpr int kTitleBarExtra = 140;
 
 const Qt::WindowFlags kDialogFlags = Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint |
                                      Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
@@ -67,6 +76,52 @@ QComboBox* MakeCombo(QWidget* parent, const char* name, int top) {
   return combo;
 }
 
+// Lays dialog over a row (see TfrmNewAddr::LayOverRow); fields and cells
+// pair up in order.
+void PlaceOverRow(QDialog* dialog, QLabel* image, const QRect& icon,
+                  const std::vector<std::pair<QWidget*, QRect>>& fields, QPushButton* ok,
+                  QPushButton* cancel, const QColor& colour) {
+  const QRect& first = fields.front().second;
+  const int field_height = std::max(kFieldHeight, first.height());
+  const int field_top = first.top() + (first.height() - field_height) / 2;
+  int right = first.right();
+  for (const auto& field : fields) right = std::max(right, field.second.right());
+  const int left =
+      (icon.isValid() ? std::min(icon.left(), first.left()) : first.left() - 20) - kMargin;
+  const int buttons_width = 2 * kButtonWidth + 8;
+  // Wide enough for the buttons and for the caption beside the title
+  // bar's own icon and buttons.
+  const int caption = QFontMetrics(dialog->font()).horizontalAdvance(dialog->windowTitle());
+  const int width =
+      std::max({right + 1 + kMargin - left, buttons_width + 2 * kMargin, caption + kTitleBarExtra});
+  const int height = 2 * kMargin + field_height + 8 + kButtonHeight;
+  // The buttons go below the fields, or above them where the screen ends.
+  const QScreen* screen = QGuiApplication::screenAt(first.center());
+  const int screen_bottom = screen ? screen->availableGeometry().bottom() : INT_MAX;
+  const bool above = field_top - kMargin + height - 1 > screen_bottom;
+  const int top = above ? field_top + field_height + kMargin - height : field_top - kMargin;
+
+  dialog->setFixedSize(width, height);
+  dialog->setGeometry(left, top, width, height);
+  const QPoint origin(left, top);
+  for (const auto& [widget, cell] : fields) {
+    widget->setGeometry(cell.left() - left, field_top - top, cell.width(), field_height);
+  }
+  if (icon.isValid()) {
+    image->setGeometry(QRect(icon.topLeft() - origin, QSize(16, 16))
+                           .translated((icon.width() - 16) / 2, (icon.height() - 16) / 2));
+  } else {
+    image->setGeometry(first.left() - 18 - left, field_top - top + (field_height - 16) / 2, 16, 16);
+  }
+  const int buttons_top = above ? kMargin : field_top - top + field_height + 8;
+  cancel->setGeometry(width - kMargin - kButtonWidth, buttons_top, kButtonWidth, kButtonHeight);
+  ok->setGeometry(width - kMargin - buttons_width, buttons_top, kButtonWidth, kButtonHeight);
+  QPalette palette = dialog->palette();
+  palette.setColor(QPalette::Window, colour);
+  dialog->setPalette(palette);
+  dialog->setAutoFillBackground(true);
+}
+
 }  // namespace
 
 TfrmNewAddr::TfrmNewAddr(qovra::SqliteDb& db, QWidget* parent)
@@ -101,6 +156,14 @@ TfrmNewAddr::TfrmNewAddr(qovra::SqliteDb& db, QWidget* parent)
   eName->setFocus();
 }
 
+void TfrmNewAddr::LayOverRow(const QRect& icon, const std::array<QRect, 4>& cells,
+                             const QColor& colour) {
+  PlaceOverRow(
+      this, imgAddr, icon,
+      {{eName, cells[0]}, {eEmail, cells[1]}, {cbCompany, cells[2]}, {cbJobtitle, cells[3]}}, btnOK,
+      btnCancel, colour);
+}
+
 void TfrmNewAddr::reject() {
   done(kResultCancel);
 }
@@ -119,6 +182,10 @@ TfrmNewGroup::TfrmNewGroup(QWidget* parent)
   setTabOrder(btnOK, btnCancel);
   qovra::ui::ApplyLanguageToForm(this);
   eName->setFocus();
+}
+
+void TfrmNewGroup::LayOverRow(const QRect& icon, const QRect& cell, const QColor& colour) {
+  PlaceOverRow(this, imgAddr, icon, {{eName, cell}}, btnOK, btnCancel, colour);
 }
 
 void TfrmNewGroup::reject() {

@@ -214,7 +214,9 @@ bool TIdHttpClient::Post(std::string_view url, TStream& dest) {
 }
 
 // One GET with the settings' proxy; transfer stores the body (into a stream
-// or a file) and fills the result.
+// or a file) and fills the result. The body's progress is reported after
+// every block received, as the other client does (libcurl's own progress
+// calls come a few times a second at most).
 template <class Transfer>
 bool TIdHttpClient::DownloadWith(std::string_view url, Transfer&& transfer) {
   Impl& impl = *impl_;
@@ -225,21 +227,23 @@ bool TIdHttpClient::DownloadWith(std::string_view url, Transfer&& transfer) {
     impl.Fail(CURLE_FAILED_INIT, "");
     return false;
   }
+  xfer.proc = nullptr;
   http_detail::TTransferResult r;
-  if (transfer(easy.get(), error_buffer, r)) return true;
+  const http_detail::TReceiveProgress progress{impl.progress, impl.progress_data};
+  if (transfer(easy.get(), error_buffer, progress, r)) return true;
   impl.TakeFailure(r);
   return false;
 }
 
 bool TIdHttpClient::Download(std::string_view url, TStream& dest) {
-  return DownloadWith(url, [&](CURL* e, const char* err, auto& r) {
-    return http_detail::TransferToStream(e, err, dest, {}, r);
+  return DownloadWith(url, [&](CURL* e, const char* err, const auto& progress, auto& r) {
+    return http_detail::TransferToStream(e, err, dest, progress, r);
   });
 }
 
 bool TIdHttpClient::DownloadToFile(std::string_view url, const std::string& file_name) {
-  return DownloadWith(url, [&](CURL* e, const char* err, auto& r) {
-    return http_detail::TransferToFile(e, err, file_name, {}, r);
+  return DownloadWith(url, [&](CURL* e, const char* err, const auto& progress, auto& r) {
+    return http_detail::TransferToFile(e, err, file_name, progress, r);
   });
 }
 

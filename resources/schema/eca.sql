@@ -37,5 +37,6 @@ CREATE TABLE eca_group_contacts (
 CREATE UNIQUE INDEX igroup_id_contact_id on eca_group_contacts (group_id,contact_id);
 CREATE INDEX ieca_group_contacts_contact ON eca_group_contacts (contact_id);
 CREATE INDEX ieca_contacts_email ON eca_contacts (email);
+CREATE INDEX ieca_groups_parent ON eca_groups (parent_id,name);
 CREATE INDEX ieca_companies_name ON eca_companies (name);
 CREATE INDEX ieca_job_titles_name ON eca_job_titles (name);

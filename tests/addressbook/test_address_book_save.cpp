@@ -23,7 +23,7 @@ class SaveTest : public AddressBookTest {
  protected:
   void SetUp() override {
     ASSERT_TRUE(OpenTemplate()) << db_.LastError();
-    SetMsg("msgUpdateContactInfoAs", "%s <%s> %s %s / %s <%s> %s %s");
+    SetMsg("msgUpdateContactInfoAs", "%s <%s>%s%s / %s <%s>%s%s");
     SetMsg("msgGroupExists", "exists %s");
     SetMsg("msgUpdateGroupNameAs", "merge %s");
   }
@@ -111,7 +111,7 @@ TEST_F(SaveTest, DuplicateAnsweredWithEachButton) {
     EXPECT_EQ(SaveContact(db_, incoming, 4, "", &replaced), c.result);
     ASSERT_EQ(ui_->dup_dialogs.size(), 1u);
     EXPECT_EQ(ui_->dup_dialogs[0].text,
-              "Petrov Ivan <ivan@x.uz> Old  / Petrov Ivan <ivan@x.uz> New Chief");
+              "Petrov Ivan <ivan@x.uz>, Old / Petrov Ivan <ivan@x.uz>, New, Chief");
     EXPECT_EQ(DupChoice, c.answer);
     EXPECT_EQ(ImportCancelled, c.cancelled);
     EXPECT_EQ(Int("SELECT count(*) FROM eca_contacts"), 1);

@@ -22,6 +22,8 @@
 #include "qovra/controls/search_edit_frame.h"
 #include "qovra/ui/sound.h"
 #include "qovra/ui/testing/fake_audio_backend.h"
+#include "settings/settings.h"
+#include "support/program_language.h"
 
 namespace qovra::testing {
 namespace {
@@ -213,6 +215,44 @@ TEST_F(WindowsTest, SaveContactAsksThroughTheDuplicateWindow) {
   SetDupDialogUi(&*ui_);
   EXPECT_EQ(DupChoice, kAbSkippedAll);
   EXPECT_EQ(placed, owner.mapToGlobal(QPoint(0, 0)));
+}
+
+// The duplicate question in the shipped texts of both languages lists a
+// company and a job title only when there is one: no ", ," and no comma
+// after the address for empty ones.
+TEST_F(WindowsTest, DuplicateQuestionListsOnlyTheTextsThereAre) {
+  const struct {
+    std::u16string company;
+    std::u16string title;
+    std::string tail;  // the question ends with the new contact's line
+  } cases[] = {{u"", u"", "Lee Bea <Ann@X.uz>"},
+               {u"Acme", u"", "Lee Bea <Ann@X.uz>, Acme"},
+               {u"", u"Boss", "Lee Bea <Ann@X.uz>, Boss"},
+               {u"Acme", u"Boss", "Lee Bea <Ann@X.uz>, Acme, Boss"}};
+  for (int langid : {0, 1}) {
+    const ScopedProgramLanguage language(std::string(QOVRA_BIN_DIR) + "/", langid);
+    for (const auto& c : cases) {
+      SCOPED_TRACE(std::to_string(langid) + " " + c.tail);
+      ui_->dup_dialogs.clear();
+      ui_->QueueDupAnswer(kAbSkipped);
+      DupChoice = 0;
+      TContact incoming;
+      incoming.FirstName = u"Bea";
+      incoming.LastName = u"Lee";
+      incoming.Email = "Ann@X.uz";
+      incoming.Company = c.company;
+      incoming.JobTitle = c.title;
+      incoming.CompanyId = -1;
+      incoming.JobTitleId = -1;
+      EXPECT_EQ(SaveContact(db_, incoming, 3, ""), kAbSkipped);
+      ASSERT_EQ(ui_->dup_dialogs.size(), 1u);
+      const std::string& text = ui_->dup_dialogs[0].text;
+      EXPECT_EQ(text.find(", ,"), std::string::npos) << text;
+      EXPECT_NE(text.find("Lee Ann <Ann@X.uz>, Acme\n"), std::string::npos) << text;
+      ASSERT_GE(text.size(), c.tail.size());
+      EXPECT_EQ(text.substr(text.size() - c.tail.size()), c.tail) << text;
+    }
+  }
 }
 
 // ---- contact and group dialogs

@@ -4,6 +4,7 @@
 #include <fstream>
 
 #include "address_book_fixture.h"
+#include "base/cp1251.h"
 #include "base/utf.h"
 #include "qovra/addressbook/address_book_db.h"
 #include "qovra/addressbook/contact_tree.h"
@@ -204,33 +205,105 @@ TEST_F(ContactsFileTest, SiblingGroupAfterANewOneIsStillAsked) {
   EXPECT_TRUE(ContactEmailExists(db_, "in@example.uz"));
 }
 
+// One row per way a file can be wrong, named after what is wrong: each is
+// refused as a whole for its own reason, and the book stays as it was.
 TEST_F(ContactsFileTest, BadFilesChangeNothing) {
   (void)Stored(Contact(u"Keep", "keep@example.uz"), 0);
   const auto before = BookLines(db_);
-  const struct {
+  const std::string long_value(kMaxContactsValueBytes + 1, 'x');
+  using F = TContactsFileFault;
+  struct TCase {
     std::string name;
     std::string text;
     TImportResult result;
-  } cases[] = {
-      // A lone ampersand is taken literally (the parser is lenient there).
-      {"amp", Book(R"(<contact lastname="A & B" email="amp@example.uz"/>)"), TImportResult::Done},
-      {"cut", Book(R"(<contact lastname="A" email="ab@example.uz"/>)").substr(0, 60),
-       TImportResult::BadFile},
-      {"root", R"(<book><contact lastname="A" email="ab@example.uz"/></book>)",
-       TImportResult::BadFile},
-      {"empty", Book(""), TImportResult::EmptyFile},
-      {"entity",
-       R"(<?xml version="1.0"?><!DOCTYPE addressbook [<!ENTITY x "xx@example.uz">]><addressbook><contact lastname="E" email="&x;"/></addressbook>)",
-       TImportResult::Done},
-      {"upper", R"(<AddressBook><Contact lastname="U" email="up@example.uz"/></AddressBook>)",
-       TImportResult::Done},
+    TContactsFileFault fault;
   };
+  std::vector<TCase> cases = {
+      {"bare_ampersand_in_value", Book(R"(<contact lastname="A & B" email="amp@example.uz"/>)"),
+       TImportResult::BadFile, F::BareMarkup},
+      {"ampersand_without_semicolon",
+       Book(R"(<contact lastname="A &amp B" email="amp@example.uz"/>)"), TImportResult::BadFile,
+       F::BareMarkup},
+      {"bare_less_than_in_value", Book(R"(<contact lastname="A < B" email="lt@example.uz"/>)"),
+       TImportResult::BadFile, F::BareMarkup},
+      {"bare_ampersand_in_ignored_element",
+       Book(R"(<contact lastname="A" email="ok@example.uz"/><note text="x & y"/>)"),
+       TImportResult::BadFile, F::BareMarkup},
+      {"bare_ampersand_in_text", Book(R"(<contact lastname="A" email="ok@example.uz"/>R & D)"),
+       TImportResult::BadFile, F::BareMarkup},
+      {"reference_to_a_control_character",
+       Book(R"(<contact lastname="A&#1;" email="ok@example.uz"/>)"), TImportResult::BadFile,
+       F::NotWellFormed},
+      {"raw_control_character", Book("<contact lastname=\"A\x01\" email=\"ok@example.uz\"/>"),
+       TImportResult::BadFile, F::NotWellFormed},
+      {"value_over_the_limit",
+       Book(R"(<contact lastname="A" email="ok@example.uz"/><contact lastname=")" + long_value +
+            R"(" email="long@example.uz"/>)"),
+       TImportResult::BadFile, F::ValueTooLong},
+      {"group_name_over_the_limit", Book(R"(<group name=")" + long_value + R"("/>)"),
+       TImportResult::BadFile, F::ValueTooLong},
+      {"cut", Book(R"(<contact lastname="A" email="ab@example.uz"/>)").substr(0, 60),
+       TImportResult::BadFile, F::NotWellFormed},
+      {"root", R"(<book><contact lastname="A" email="ab@example.uz"/></book>)",
+       TImportResult::BadFile, F::NotAddressBook},
+      {"empty", Book(""), TImportResult::EmptyFile, F::Empty},
+      {"not_utf8", Book("<contact lastname=\"\xC0\xAF\" email=\"ok@example.uz\"/>"),
+       TImportResult::BadFile, F::Undecodable},
+      {"unknown_encoding",
+       R"(<?xml version="1.0" encoding="x-no-such-code"?><addressbook><contact lastname="A" email="ok@example.uz"/></addressbook>)",
+       TImportResult::BadFile, F::UnknownEncoding},
+      {"encoding_name_with_options",
+       R"(<?xml version="1.0" encoding="UTF-8//IGNORE"?><addressbook><contact lastname="A" email="ok@example.uz"/></addressbook>)",
+       TImportResult::BadFile, F::UnknownEncoding},
+      {"utf16_declared_in_8_bits",
+       R"(<?xml version="1.0" encoding="UTF-16"?><addressbook><contact lastname="A" email="ok@example.uz"/></addressbook>)",
+       TImportResult::BadFile, F::Undecodable},
+      {"utf16_odd_length", std::string("\xFF\xFE<\0a\0b", 7), TImportResult::BadFile,
+       F::Undecodable},
+      {"utf16_lone_surrogate", std::string("\xFF\xFE<\0\x00\xD8>\0", 8), TImportResult::BadFile,
+       F::Undecodable},
+      {"utf32", std::string("\xFF\xFE\0\0<\0\0\0", 8), TImportResult::BadFile, F::UnknownEncoding},
+  };
+  const auto nested = [](int depth) {
+    std::string inner;
+    for (int i = 0; i < depth; ++i) inner += R"(<group name="g">)";
+    for (int i = 0; i < depth; ++i) inner += "</group>";
+    return Book(inner);
+  };
+  cases.push_back({"groups_nested_too_deep", nested(kMaxContactsGroupDepth + 1),
+                   TImportResult::BadFile, F::TooDeep});
   for (const auto& c : cases) {
-    EXPECT_EQ(ImportContactsFile(db_, Write(c.name + ".ecx", c.text), 0), c.result) << c.name;
+    TImportRun run;
+    EXPECT_EQ(ImportContactsFile(db_, Write(c.name + ".ecx", c.text), 0, run), c.result) << c.name;
+    EXPECT_EQ(ContactsFileFaultName(run.Fault), ContactsFileFaultName(c.fault)) << c.name;
+    EXPECT_FALSE(run.Detail.empty()) << c.name;
+    EXPECT_FALSE(ImportChanged) << c.name;
+  }
+  EXPECT_EQ(BookLines(db_), before);
+
+  // Taken as they are: an entity of the DTD is not expanded, the names of
+  // the root and the elements are matched in any case, and a value at the
+  // limit is stored.
+  const std::string at_limit(kMaxContactsValueBytes, 'y');
+  const struct {
+    std::string name;
+    std::string text;
+  } taken[] = {
+      {"entity",
+       R"(<?xml version="1.0"?><!DOCTYPE addressbook [<!ENTITY x "xx@example.uz">]><addressbook><contact lastname="E" email="&x;"/></addressbook>)"},
+      {"upper", R"(<AddressBook><Contact lastname="U" email="up@example.uz"/></AddressBook>)"},
+      {"at_limit", Book(R"(<contact lastname=")" + at_limit + R"(" email="lim@example.uz"/>)")},
+      {"nested_to_the_limit", nested(kMaxContactsGroupDepth)},
+  };
+  for (const auto& c : taken) {
+    TImportRun run;
+    EXPECT_EQ(ImportContactsFile(db_, Write(c.name + ".ecx", c.text), 0, run), TImportResult::Done)
+        << c.name << ": " << run.Detail;
   }
   EXPECT_FALSE(ContactEmailExists(db_, "xx@example.uz"));  // the entity is not expanded
   EXPECT_TRUE(ContactEmailExists(db_, "up@example.uz"));
-  EXPECT_EQ(Text("SELECT last_name FROM eca_contacts WHERE email='amp@example.uz'"), "A & B");
+  EXPECT_EQ(Text("SELECT last_name FROM eca_contacts WHERE email='lim@example.uz'"), at_limit);
+  EXPECT_EQ(Int("SELECT COUNT(*) FROM eca_groups WHERE name='g'"), kMaxContactsGroupDepth);
   EXPECT_EQ(ImportContactsFile(db_, dir_.File("none.ecx"), 0), TImportResult::NoFile);
 
   // Over 64 MiB: refused before it is read.
@@ -240,12 +313,59 @@ TEST_F(ContactsFileTest, BadFilesChangeNothing) {
     out << Book("");
   }
   std::filesystem::resize_file(big, static_cast<uintmax_t>(kMaxContactsFileSize) + 1);
-  EXPECT_EQ(ImportContactsFile(db_, big, 0), TImportResult::TooLarge);
+  TImportRun run;
+  EXPECT_EQ(ImportContactsFile(db_, big, 0, run), TImportResult::TooLarge);
+  EXPECT_EQ(run.Fault, TContactsFileFault::TooLarge);
   EXPECT_EQ(ImportResultMessage(TImportResult::TooLarge), "msgContactsFileTooLarge");
-  auto after = BookLines(db_);
-  for (const char* line : {"|U,up@example.uz,,", "|A & B,amp@example.uz,,"})
-    after.erase(std::remove(after.begin(), after.end(), line), after.end());
-  EXPECT_EQ(after, before);
+  EXPECT_EQ(ImportResultMessage(TImportResult::BadFile), "msgIncorrectQovraContactsFile");
+}
+
+// UTF-16 with either byte order, with and without its mark.
+std::string Utf16Bytes(std::string_view utf8, bool big_endian, bool mark) {
+  std::string out = mark ? (big_endian ? "\xFE\xFF" : "\xFF\xFE") : "";
+  for (const char16_t u : Utf8ToUtf16(utf8)) {
+    const char hi = static_cast<char>(u >> 8);
+    const char lo = static_cast<char>(u & 0xFF);
+    out += big_endian ? hi : lo;
+    out += big_endian ? lo : hi;
+  }
+  return out;
+}
+
+// A file is read in the encoding it declares, Cyrillic names intact.
+TEST_F(ContactsFileTest, FilesAreReadInTheirEncoding) {
+  const std::string name = "Иванов";  // UTF-8
+  const auto file = [&](std::string_view encoding, std::string_view name_bytes) {
+    return R"(<?xml version="1.0" encoding=")" + std::string(encoding) +
+           R"(" ?><addressbook><contact lastname=")" + std::string(name_bytes) +
+           R"(" firstname="&#1040;&#x411;" email="ivan@example.uz" company="&amp;Co"/></addressbook>)";
+  };
+  const std::string utf16_text = file("UTF-16", name);
+  const struct {
+    std::string label;
+    std::string bytes;
+  } cases[] = {
+      {"windows-1251", file("windows-1251", Utf8ToCp1251(name))},
+      {"cp1251 in capitals", file("CP1251", Utf8ToCp1251(name))},
+      // Иванов in KOI8-R, read through iconv
+      {"koi8-r", file("KOI8-R", "\xE9\xD7\xC1\xCE\xCF\xD7")},
+      {"utf-8 declared", file("UTF-8", name)},
+      {"utf-8 with its mark", "\xEF\xBB\xBF" + file("windows-1251", name)},
+      {"utf-16 little-endian with its mark", Utf16Bytes(utf16_text, false, true)},
+      {"utf-16 big-endian with its mark", Utf16Bytes(utf16_text, true, true)},
+      {"utf-16 little-endian without a mark", Utf16Bytes(utf16_text, false, false)},
+      {"no declaration",
+       Book(R"(<contact lastname=")" + name +
+            R"(" firstname="&#1040;&#x411;" email="ivan@example.uz" company="&amp;Co"/>)")},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.label);
+    ASSERT_TRUE(db_.Exec("DELETE FROM eca_contacts; DELETE FROM eca_group_contacts"));
+    TImportRun run;
+    ASSERT_EQ(ImportContactsFile(db_, Write("enc.ecx", c.bytes), 0, run), TImportResult::Done)
+        << run.Detail;
+    EXPECT_EQ(BookLines(db_), std::vector<std::string>{"|Иванов АБ,ivan@example.uz,&Co,"});
+  }
 }
 
 TEST_F(ContactsFileTest, DirectoryNames) {

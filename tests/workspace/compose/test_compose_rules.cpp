@@ -93,6 +93,12 @@ TEST(Completion, SuggestionsFromTheAddressBook) {
   add(u"Ann", u"Bo", u"Annova", "ann@127.0.0.1");
   add(u"", u"", u"", "robot@127.0.0.1");
   add(u"Carol", u"", u"Carolova", "carol@127.0.0.1");
+  // The same contact entered in a second group is offered once.
+  qovra::TContact again;
+  again.FirstName = u"Bob";
+  again.LastName = u"Bobov";
+  again.Email = "bob@localhost";
+  ASSERT_EQ(qovra::SaveContact(db, again, 3, again.Email), qovra::kAbStored);
   ASSERT_TRUE(FillContactSuggestions(db, u"BO", found));
   EXPECT_EQ(found, (std::vector<std::u16string>{u"Annova Ann Bo <ann@127.0.0.1>",
                                                 u"Bobov Bob <bob@localhost>", u"robot@127.0.0.1"}));

@@ -145,6 +145,8 @@ bool FillContactSuggestions(SqliteDb& db, std::u16string_view fragment,
               const std::u16string ub = Upper(b);
               return ua != ub ? ua < ub : a < b;
             });
+  // A contact entered in several groups has a row in each: offered once.
+  suggestions.erase(std::unique(suggestions.begin(), suggestions.end()), suggestions.end());
   return true;
 }
 

@@ -38,9 +38,9 @@ namespace qovra {
 // the index is made, in one transaction that rolls back on any failure; a
 // groups table without "[parent_id] INTEGER DEFAULT 0" gets that column
 // (an error of this step is ignored); the look-up indexes on
-// eca_contacts(email) and eca_group_contacts(contact_id) are made when
-// missing. Running it again changes nothing. False when a statement of the
-// link repair failed (the book is as it was before).
+// eca_contacts(email), eca_group_contacts(contact_id) and
+// eca_groups(parent_id,name) are made when missing. Running it again changes nothing. False when a
+// statement of the link repair failed (the book is as it was before).
 [[nodiscard]] bool UpgradeContactsSchema(SqliteDb& db);
 
 // Tables and columns that LookupValue, FillLookupList and

@@ -6,15 +6,27 @@
 // installs: kind 0 text, 1 voice; recipients "Name <address>, ...").
 //
 // Every change goes to the database at once; the window keeps nothing
-// after it closes. GUI thread only.
+// after it closes. A change the database refuses is rolled back whole and
+// reported (msgAddrBookDatabaseError) with the reason on stderr; the tree
+// then shows what the database holds.
+//
+// The sources: addr_book.cpp (the window, its commands and keys),
+// addr_book_rows.cpp (new rows, delete and the model updates),
+// addr_book_edit.cpp (the edit dialogs over a row), addr_book_drag.cpp,
+// addr_book_search.cpp and addr_book_files.cpp (contacts files and the
+// server directory).
+//
+// GUI thread only.
 #pragma once
 
 #include <QDialog>
+#include <QPersistentModelIndex>
 #include <QString>
 #include <functional>
 #include <memory>
 #include <string>
 #include <unordered_map>
+#include <vector>
 
 #include "base/records.h"
 
@@ -49,8 +61,11 @@ class TfrmAddrBook : public QDialog {
 
   std::function<void(int kind, const QString& recipients)> OnNewMail;
   // Runs an edit dialog (tests answer it); by default shows it modally.
+  // The dialog is already laid over its row when it runs.
   std::function<int(QDialog& dialog)> RunDialog;
-  // Answers the file dialogs (tests); by default the system's dialogs.
+  // Answers the file dialogs (tests); by default the system's dialogs,
+  // which start in the folder last chosen in one of them (the documents
+  // folder the first time).
   std::function<QString(bool save)> AskFileName;
 
   void acContactNewExecute();
@@ -78,24 +93,24 @@ class TfrmAddrBook : public QDialog {
 
   qovra::addressbook::TAddrBookModel* Model() const { return model_; }
 
-  QTreeView* vstAddrBook;
-  QToolBar* pnlToolBar;
-  QWidget* pnlSearch;
-  qovra::ui::TframeSearchEdit* frameSearchEdit1;
-  QMenuBar* MainMenu1;
-  QMenu* pmContacts;
-  QAction* acContactNew;
-  QAction* acContactsNewGroup;
-  QAction* acContactDelete;
-  QAction* acContactEdit;
-  QAction* acContactFind;
-  QAction* acContactsExport;
-  QAction* acContactsImport;
-  QAction* acContactsImportFromWeb;
-  QAction* acContactComposeMail;
-  QAction* acContactComposeMailVoice;
-  QAction* acClose;
-  QAction* mnuCopyToClipboard;
+  QTreeView* vstAddrBook = nullptr;
+  QToolBar* pnlToolBar = nullptr;
+  QWidget* pnlSearch = nullptr;
+  qovra::ui::TframeSearchEdit* frameSearchEdit1 = nullptr;
+  QMenuBar* MainMenu1 = nullptr;
+  QMenu* pmContacts = nullptr;
+  QAction* acContactNew = nullptr;
+  QAction* acContactsNewGroup = nullptr;
+  QAction* acContactDelete = nullptr;
+  QAction* acContactEdit = nullptr;
+  QAction* acContactFind = nullptr;
+  QAction* acContactsExport = nullptr;
+  QAction* acContactsImport = nullptr;
+  QAction* acContactsImportFromWeb = nullptr;
+  QAction* acContactComposeMail = nullptr;
+  QAction* acContactComposeMailVoice = nullptr;
+  QAction* acClose = nullptr;
+  QAction* mnuCopyToClipboard = nullptr;
 
  protected:
   void showEvent(QShowEvent* event) override;
@@ -104,20 +119,37 @@ class TfrmAddrBook : public QDialog {
  private:
   void BuildActions();
   void BuildMenus();
+  void BuildTree();
+  void ConnectSearchKeys();
+  QString ChooseFile(bool save);
   qovra::TContactNode* FirstSelected() const;
   qovra::TContactNode* CurrentGroup() const;
   qovra::TContactNode* FindChildById(int32_t id, qovra::TContactNode* group) const;
+  void AddRowAndEdit(bool is_group);
   void RemoveRow(qovra::TContactNode* node, int column);
   void EditNode(qovra::TContactNode* node, int column);
   void EditContact(qovra::TContactNode* node, int column);
   void EditGroup(qovra::TContactNode* node);
-  // Removes every row of contact id (a contact linked to several groups).
+  // Lays dialog over node's row: its fields over the cells of the given
+  // columns, in the tree's unfocused-selection colour.
+  void LayDialogOverRow(QDialog& dialog, const qovra::TContactNode* node, int columns);
+  // Every row of contact id (a contact linked to several groups).
+  std::vector<qovra::TContactNode*> ContactRows(int32_t id) const;
   void RemoveContactRows(int32_t id);
+  // Reloads the whole tree from the database, expanded, focusing the root.
+  // False when a query failed (the tree is then incomplete).
+  [[nodiscard]] bool ReloadAll();
+  // Expands node and the groups below it, at most kExpandDepth levels.
+  void ExpandBelow(const qovra::TContactNode* node);
+  // A statement failed: the reason to stderr, msgAddrBookDatabaseError to
+  // the user.
+  void ShowDatabaseError();
   bool KeyDown(QKeyEvent* key);
+  bool SearchKeyDown(QKeyEvent* key);
   void ContextPopup(const QPoint& pos);
 
   qovra::SqliteDb& db_;
-  qovra::addressbook::TAddrBookModel* model_;
+  qovra::addressbook::TAddrBookModel* model_ = nullptr;
   std::unique_ptr<qovra::ui::TImageList> images16_;
   std::unique_ptr<qovra::ui::TImageList> images32_;
   std::unique_ptr<qovra::ui::TImageList> disabled32_;
@@ -130,5 +162,7 @@ class TfrmAddrBook : public QDialog {
   void KeySubtree(const qovra::TContactNode* node, bool add);
   std::unordered_map<const qovra::TContactNode*, TSearchKey> search_keys_;
   bool find_next_ = false;
-  qovra::TContactNode* last_hit_ = nullptr;
+  // The last search hit (column 0); forgotten whenever rows go or the tree
+  // is reloaded, so it never outlives its row. Invalid: the first row.
+  QPersistentModelIndex last_hit_;
 };

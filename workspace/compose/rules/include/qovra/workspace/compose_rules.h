@@ -48,7 +48,7 @@ std::u16string SuggestionText(const TContact& contact);
 bool SuggestionMatches(std::u16string_view fragment, std::u16string_view display);
 
 // Every contact of the address book db offered for fragment, sorted as the
-// completion list shows them. False when the book is closed or cannot be
+// completion list shows them, each text once. False when the book is closed or cannot be
 // read (suggestions then stay empty).
 bool FillContactSuggestions(SqliteDb& db, std::u16string_view fragment,
                             std::vector<std::u16string>& suggestions);
