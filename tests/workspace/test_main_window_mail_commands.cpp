@@ -638,5 +638,28 @@ TEST_F(MailCommandsTest, NewMailToOneAddressFocusesTheSubject) {
   EXPECT_EQ(focused, QStringLiteral("eSubject"));
 }
 
+// A reopened draft whose attachments were all removed is stored without
+// the attachments flag: its row no longer shows a paperclip.
+TEST_F(MailCommandsTest, DraftWithItsAttachmentsRemovedLosesTheFlag) {
+  MailFileSpec spec;
+  spec.Subject = u"with a file";
+  spec.Attachments = {{u"a.txt", "abc"}};
+  const std::string uuid = StoreWithFile(qovra::kFolderDrafts, spec, qovra::mfAttachments);
+  Window().SelectFolder(qovra::kFolderDrafts);  // the list shows the draft stored above
+  ClickRow(RowOf(uuid));
+  InCompose([&] { Window().alMain->acMailOpen->trigger(); },
+            [&](TfrmNewMail& form) {
+              ASSERT_EQ(form.AttachmentCount(), 1);
+              form.lvFileAttachments->item(0)->setSelected(true);
+              QTest::keyClick(form.lvFileAttachments, Qt::Key_Delete);
+              ASSERT_EQ(form.AttachmentCount(), 0);
+              QTest::mouseClick(form.frameNewMailTop1->btnSaveToDrafts, Qt::LeftButton);
+            });
+  const int row = RowOf(uuid);
+  ASSERT_GE(row, 0);
+  EXPECT_EQ(Window().model->Row(row).Flags & qovra::mfAttachments, 0);
+  EXPECT_EQ(MailRow(uuid)[1] & qovra::mfAttachments, 0);
+}
+
 }  // namespace
 }  // namespace qovra_test
