@@ -141,9 +141,13 @@ struct TSendPlace {
 void ShowSendResults(TWindowHandle owner, std::string results);
 
 // Steps of the sending workflow after the container is stored: group,
-// certificates, check, fast-mode offer, send, record, show. Sent is true
+// certificates, check, fast-mode offer, send, record, show. Attempted is
+// true once the send itself began (the recipients were checked and the
+// progress window shows the send), whatever came of it; Unknown then holds
+// the accepted recipients the address book does not know. Sent is true
 // when the send completed.
 struct TSendOutcome {
+  bool Attempted = false;
   bool Sent = false;
   bool PartialFailure = false;
   int Mode = 0;

@@ -98,6 +98,8 @@ TSendOutcome RunSendSteps(const TCommandOwner& owner, const TSendPlace& place, T
   }
   outcome.Mode = OfferFastMode(owner.Form, mode, mail_stream.Size(), CountRecipients(doc));
   ShowProgress(owner.Form, true, GetMsg("msgSendingMailMessage"), GetMsg("msgPreparing"));
+  outcome.Attempted = true;
+  outcome.Unknown = std::move(check.Unknown);
   TSendFlags flags;
   if (place.Db) flags = LoadRecipientSendFlags(*place.Db, mail.Id);
   pugi::xml_document result;
@@ -110,7 +112,6 @@ TSendOutcome RunSendSteps(const TCommandOwner& owner, const TSendPlace& place, T
                          result, results))
     ShowWarning(owner.Form, "msgDatabaseError");
   ShowSendResults(owner.Form, std::move(results));
-  outcome.Unknown = std::move(check.Unknown);
   return outcome;
 }
 

@@ -8,7 +8,9 @@
 
 #include <QApplication>
 #include <QItemSelectionModel>
+#include <QTest>
 #include <QTreeView>
+#include <QTreeWidget>
 #include <filesystem>
 #include <memory>
 #include <string>
@@ -118,6 +120,26 @@ class MainWindowFixture : public ::testing::Test {
     for (int r : rows)
       sel->select(Window().model->index(r, 0),
                   QItemSelectionModel::Select | QItemSelectionModel::Rows);
+  }
+
+  // The user's clicks: on a folder of the tree, on a row of the list as it
+  // stands (selecting it alone).
+  void ClickFolder(int32_t folder) {
+    QTreeWidgetItem* node = Window().FindFolderNode(folder);
+    ASSERT_NE(node, nullptr);
+    const QRect rect = Window().tvMain->visualItemRect(node);
+    QTest::mouseClick(Window().tvMain->viewport(), Qt::LeftButton, Qt::NoModifier, rect.center());
+  }
+  void ClickRow(int row) {
+    const QRect rect = Window().lvMain->visualRect(Window().model->index(row, 0));
+    ASSERT_TRUE(rect.isValid()) << "row " << row << " is not on screen";
+    QTest::mouseClick(Window().lvMain->viewport(), Qt::LeftButton, Qt::NoModifier, rect.center());
+  }
+  // The list row of uuid as it stands; -1 when the list shows none.
+  int RowOf(const std::string& uuid) {
+    for (int r = 0; r < Window().model->Count(); ++r)
+      if (Window().model->Row(r).Uuid == uuid) return r;
+    return -1;
   }
 
   std::vector<std::string> Shown() { return ui_->ShownTexts(); }

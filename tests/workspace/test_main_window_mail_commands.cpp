@@ -5,6 +5,7 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPlainTextEdit>
+#include <QTest>
 #include <QTimer>
 #include <QToolButton>
 #include <filesystem>
@@ -312,10 +313,11 @@ TEST_F(MailCommandsTest, SaveToDraftsEdgeCases) {
     Start start;
     Edit edit;
     std::vector<std::string> shown;
-    int result;      // -1: the window stayed open
-    int folder;      // the row's folder afterwards; -1: no row and no file
-    int priority;    // the row's priority afterwards; -1: not looked at
-    bool file_kept;  // a reopened mail's file keeps its bytes
+    int result;            // -1: the window stayed open
+    int folder;            // the row's folder afterwards; -1: no row and no file
+    int priority;          // the row's priority afterwards; -1: not looked at
+    bool file_kept;        // a reopened mail's file keeps its bytes
+    bool refused = false;  // the database refuses new mail rows
   };
   const Case cases[] = {
       {"nothing typed", Start::New, Edit::Nothing, {"msgCannotSaveEmptyMail"}, -1, -1, -1, false},
@@ -376,6 +378,16 @@ TEST_F(MailCommandsTest, SaveToDraftsEdgeCases) {
        qovra::kFolderDrafts,
        qovra::kPriorityNormal,
        false},
+      // No container (nor its .part) stays without its row.
+      {"new, its row refused",
+       Start::New,
+       Edit::Subject,
+       {"msgCannotSaveDraft"},
+       -1,
+       -1,
+       -1,
+       false,
+       true},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -392,6 +404,11 @@ TEST_F(MailCommandsTest, SaveToDraftsEdgeCases) {
         if (Window().model->Row(r).Uuid == uuid) SelectRows({r});
     }
     ui_->messages.clear();
+    if (c.refused) {
+      ASSERT_TRUE(qovra::MailDb.Exec(
+          "CREATE TRIGGER refuse BEFORE INSERT ON ecm_mails BEGIN SELECT RAISE(ABORT, "
+          "'refused'); END;"));
+    }
     bool open_after = false;
     QObject guard;
     QTimer::singleShot(0, &guard, [&] {
@@ -424,6 +441,9 @@ TEST_F(MailCommandsTest, SaveToDraftsEdgeCases) {
     });
     const int result =
         c.start == Start::New ? Window().acMailNewExecute() : Window().acMailOpenExecute();
+    if (c.refused) {
+      ASSERT_TRUE(qovra::MailDb.Exec("DROP TRIGGER refuse;"));
+    }
     EXPECT_EQ(Shown(), c.shown);
     EXPECT_EQ(open_after, c.result == -1);
     if (c.result != -1) {
@@ -494,6 +514,151 @@ TEST_F(MailCommandsTest, FailedDraftWriteKeepsTheOldFileAndTheWindow) {
   EXPECT_TRUE(ReadFile(path) == old_bytes);
   EXPECT_FALSE(fs::exists(path + ".part"));
   EXPECT_EQ(MailRow(uuid)[0], qovra::kFolderDrafts);
+}
+
+// A mail for administrative use lies enciphered; a plain copy beside it (as
+// an earlier send kept one) is never what reply, forward or save as read
+// from the list.
+TEST_F(MailCommandsTest, AdministrativeMailHasNoContainerForTheListsCommands) {
+  MailFileSpec spec;
+  spec.Subject = u"secret";
+  spec.Body = u"in the clear";
+  const std::string uuid =
+      StoreWithFile(qovra::kFolderInbox, spec, qovra::mfReceived | qovra::mfAdminOnly);
+  ASSERT_TRUE(WriteMailFile(qovra::MessagesDir + uuid + ".eme", spec));
+  const std::vector<std::string> files = EmzFiles();
+  bool chooser_asked = false;
+  TfrmMain::SetSaveAsChooser([&](QWidget*, const QString&) {
+    chooser_asked = true;
+    return std::optional<QString>(QString::fromStdString(dir_.File("secret.txt")));
+  });
+  const struct {
+    const char* name;
+    QAction* action;
+  } cases[] = {
+      {"reply", Window().alMain->acMailReply},
+      {"forward", Window().alMain->acMailForward},
+      {"save as", Window().alMain->acMailSaveAs},
+  };
+  Window().SelectFolder(qovra::kFolderInbox);  // the list shows the mail stored above
+  ASSERT_EQ(Window().model->Count(), 1);
+  ClickRow(0);
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    ui_->messages.clear();
+    bool window_shown = false;
+    QObject guard;
+    QTimer::singleShot(0, &guard, [&] {
+      if (TfrmNewMail* form = Window().NewMailForm()) {
+        window_shown = true;
+        form->Modified = false;
+        form->done(2);
+      }
+    });
+    ASSERT_TRUE(c.action->isEnabled());
+    c.action->trigger();
+    EXPECT_EQ(Shown(), std::vector<std::string>{"msgMailContentNotFound"});
+    EXPECT_FALSE(window_shown);
+    EXPECT_FALSE(chooser_asked);
+    EXPECT_EQ(EmzFiles(), files);
+  }
+}
+
+// Send stored the forward in the outbox before it stopped (an empty subject
+// answered No); the window then cancelled keeps the file its row needs, and
+// the outbox mail opens from the list.
+TEST_F(MailCommandsTest, ForwardCancelledAfterAStoppedSendKeepsItsFile) {
+  qovra::SetMsg("msgConfirmEmptySubject", "msgConfirmEmptySubject");
+  MailFileSpec spec;
+  spec.Subject = u"plan";
+  spec.Body = u"see attached";
+  spec.Attachments = {{u"data.bin", "0123456789"}};
+  StoreWithFile(qovra::kFolderInbox, spec, qovra::mfReceived | qovra::mfAttachments);
+  Window().SelectFolder(qovra::kFolderInbox);  // the list shows the mail stored above
+  ClickRow(0);
+  std::string uuid;
+  bool open_after_send = false;
+  InCompose([&] { Window().alMain->acMailForward->trigger(); },
+            [&](TfrmNewMail& form) {
+              uuid = std::string(form.Mail->Uuid.view());
+              TframeNewMailTop* top = form.frameNewMailTop1;
+              QTest::keyClicks(top->eTo, QStringLiteral("carol@127.0.0.1"));
+              QTest::keyClick(top->eSubject, Qt::Key_A, Qt::ControlModifier);
+              QTest::keyClick(top->eSubject, Qt::Key_Delete);
+              ASSERT_TRUE(top->eSubject->text().isEmpty());
+              ui_->QueueAnswer(qovra::kMsgResultNo);
+              QTest::mouseClick(top->btnSend, Qt::LeftButton);
+              open_after_send = form.isVisible();
+              ui_->QueueAnswer(qovra::kMsgResultNo);
+              QTest::keyClick(form.eMailBody, Qt::Key_Escape);
+              EXPECT_FALSE(form.isVisible());
+            });
+  EXPECT_TRUE(open_after_send);
+  EXPECT_EQ(Shown(), (std::vector<std::string>{"msgConfirmEmptySubject", "msgSaveToDraftsPrompt"}));
+  ASSERT_FALSE(uuid.empty());
+  EXPECT_TRUE(fs::exists(qovra::MessagesDir + uuid + ".emz"));
+
+  // The user finds it in the outbox and opens it.
+  ClickFolder(qovra::kFolderOutbox);
+  const int row = RowOf(uuid);
+  ASSERT_GE(row, 0);
+  ClickRow(row);
+  ui_->messages.clear();
+  QString body;
+  int attachments = -1;
+  InCompose([&] { Window().alMain->acMailOpen->trigger(); },
+            [&](TfrmNewMail& form) {
+              body = form.eMailBody->toPlainText();
+              attachments = form.AttachmentCount();
+              form.Modified = false;
+            });
+  EXPECT_TRUE(Shown().empty()) << testing::PrintToString(Shown());
+  EXPECT_EQ(body, QStringLiteral("see attached"));
+  EXPECT_EQ(attachments, 1);
+}
+
+// A new mail to an address chosen elsewhere (the contacts book) goes on
+// with its subject.
+TEST_F(MailCommandsTest, NewMailToOneAddressFocusesTheSubject) {
+  QString focused;
+  QString to;
+  QObject guard;
+  QTimer::singleShot(0, &guard, [&] {
+    TfrmNewMail* form = Window().NewMailForm();
+    ASSERT_NE(form, nullptr);
+    QApplication::processEvents();
+    if (QWidget* w = QApplication::focusWidget()) focused = w->objectName();
+    to = form->frameNewMailTop1->eTo->text();
+    EXPECT_EQ(form->focusWidget(), form->frameNewMailTop1->eSubject);
+    form->Modified = false;
+    form->done(2);
+  });
+  Window().NewMailTo(0, QStringLiteral("Bob <bob@localhost>"));
+  EXPECT_EQ(to, QStringLiteral("Bob <bob@localhost>"));
+  EXPECT_EQ(focused, QStringLiteral("eSubject"));
+}
+
+// A reopened draft whose attachments were all removed is stored without
+// the attachments flag: its row no longer shows a paperclip.
+TEST_F(MailCommandsTest, DraftWithItsAttachmentsRemovedLosesTheFlag) {
+  MailFileSpec spec;
+  spec.Subject = u"with a file";
+  spec.Attachments = {{u"a.txt", "abc"}};
+  const std::string uuid = StoreWithFile(qovra::kFolderDrafts, spec, qovra::mfAttachments);
+  Window().SelectFolder(qovra::kFolderDrafts);  // the list shows the draft stored above
+  ClickRow(RowOf(uuid));
+  InCompose([&] { Window().alMain->acMailOpen->trigger(); },
+            [&](TfrmNewMail& form) {
+              ASSERT_EQ(form.AttachmentCount(), 1);
+              form.lvFileAttachments->item(0)->setSelected(true);
+              QTest::keyClick(form.lvFileAttachments, Qt::Key_Delete);
+              ASSERT_EQ(form.AttachmentCount(), 0);
+              QTest::mouseClick(form.frameNewMailTop1->btnSaveToDrafts, Qt::LeftButton);
+            });
+  const int row = RowOf(uuid);
+  ASSERT_GE(row, 0);
+  EXPECT_EQ(Window().model->Row(row).Flags & qovra::mfAttachments, 0);
+  EXPECT_EQ(MailRow(uuid)[1] & qovra::mfAttachments, 0);
 }
 
 }  // namespace

@@ -215,7 +215,7 @@ TEST_F(ReportAndPrintTest, DeliveryReportListsRecipientsByAddress) {
 }
 
 TEST_F(ReportAndPrintTest, PrintFromTheList) {
-  enum class File { Container, Missing, Corrupt, EncipheredOnly };
+  enum class File { Container, Missing, Corrupt, EncipheredOnly, EncipheredAndPlain };
   const struct {
     const char* what;
     uint16_t flags;
@@ -229,6 +229,12 @@ TEST_F(ReportAndPrintTest, PrintFromTheList) {
       {"administrative mail",
        qovra::mfReceived | qovra::mfAdminOnly,
        File::EncipheredOnly,
+       {"msgMailContentNotFound"},
+       false},
+      // A plain copy beside it (as an earlier send kept one) is not read.
+      {"administrative mail with a plain copy",
+       qovra::mfReceived | qovra::mfAdminOnly,
+       File::EncipheredAndPlain,
        {"msgMailContentNotFound"},
        false},
       {"voice mail", qovra::mfReceived | qovra::mfVoice, File::Container, {}, false},
@@ -251,6 +257,10 @@ TEST_F(ReportAndPrintTest, PrintFromTheList) {
         break;
       case File::EncipheredOnly:
         ASSERT_TRUE(WriteMailFile(base + ".eme", spec));
+        break;
+      case File::EncipheredAndPlain:
+        ASSERT_TRUE(WriteMailFile(base + ".eme", spec));
+        ASSERT_TRUE(WriteMailFile(base + ".emz", spec));
         break;
     }
     SelectMail(qovra::kFolderInbox, id);

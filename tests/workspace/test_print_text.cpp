@@ -27,10 +27,10 @@ int PdfPageCount(const QString& path) {
   return m.hasMatch() ? m.captured(1).toInt() : -1;
 }
 
-QString Lines(int count) {
+QString Lines(int count, const QString& line_end = QStringLiteral("\r\n")) {
   QStringList lines;
   for (int i = 0; i < count; ++i) lines << QStringLiteral("Line %1 of the mail").arg(i + 1);
-  return lines.join(QStringLiteral("\r\n"));
+  return lines.join(line_end);
 }
 
 class PrintTextTest : public ::testing::Test {
@@ -62,6 +62,15 @@ TEST_F(PrintTextTest, CopiesGiveThatManyCopiesOfTheDocument) {
   const int long_pages = PrintToPdf(Lines(150), 1, "long-1.pdf");
   EXPECT_GT(long_pages, 1);
   EXPECT_EQ(PrintToPdf(Lines(150), 3, "long-3.pdf"), 3 * long_pages);
+}
+
+// Each form of line end (other writers' bodies may use LF) starts a new
+// line on paper: the same pages as with CR LF.
+TEST_F(PrintTextTest, EveryFormOfLineEndBreaksTheLine) {
+  const int pages = PrintToPdf(Lines(150), 1, "crlf.pdf");
+  ASSERT_GT(pages, 1);
+  EXPECT_EQ(PrintToPdf(Lines(150, QStringLiteral("\n")), 1, "lf.pdf"), pages);
+  EXPECT_EQ(PrintToPdf(Lines(150, QStringLiteral("\r")), 1, "cr.pdf"), pages);
 }
 
 TEST_F(PrintTextTest, CancelledDialogPrintsNothing) {

@@ -6,7 +6,7 @@
 // menu, main, login, password, register, forget-1 to forget-4 (the pages
 // of the recovery wizard), chpass, profile, import, picker, dupdialog, addrbook, compose,
 // voice-compose, viewer, viewer-status<code> (each signature verdict), voice-viewer, signdetails,
-// mailreport,
+// mailreport, reply,
 // settings-1 to settings-5 (the settings dialog on each of its pages) (all
 // of them when none is named). Each window is shown over an owner
 // window and saved twice: <name>.png holds the window alone, and
@@ -46,7 +46,9 @@
 #include "mail/receiving_reports.h"
 #include "mail/sending.h"
 #include "mail/startup.h"
+#include "net/server_request_folders.h"
 #include "net/xml_maker_addresses.h"
+#include "platform/temp_files.h"
 #include "qovra/account/change_password.h"
 #include "qovra/account/forget_window.h"
 #include "qovra/account/login_window.h"
@@ -612,6 +614,85 @@ bool ShootAddrBook(const QString& dir) {
   return ok;
 }
 
+// Bob's main window with a mail from Olga, who is in his address book, of
+// several lines as this program writes them (CR LF), and the reply to it
+// (reply.png: the quoted lines, no completion list over the subject).
+// With QOVRA_SHOT_WAIT=<ms> the main window stays open that long instead,
+// for the row and the reply to be clicked from outside.
+bool ShootReply(const QString& dir) {
+  QTemporaryDir user;
+  if (!user.isValid() || !SeedAddressBook(qovra::AddrBookDb, user)) return false;
+  const QString bin = QCoreApplication::applicationDirPath();
+  const QString db = user.filePath(QStringLiteral("ecm.edb"));
+  if (!QFile::copy(bin + QStringLiteral("/ecm.edb"), db) || !qovra::MailDb.Open(db.toStdString())) {
+    std::fprintf(stderr, "screenshots: no template %s/ecm.edb\n", qPrintable(bin));
+    return false;
+  }
+  qovra::UserDir = user.path().toStdString() + "/";
+  qovra::MessagesDir = qovra::UserDir + "messages/";
+  QDir().mkpath(QString::fromStdString(qovra::MessagesDir));
+  QDir().mkpath(user.filePath(QStringLiteral("temp")));
+  qovra::SetTempFolder(qovra::UserDir + "temp/");
+  qovra::AppTitle = "Qovra";
+  qovra::Session.State = 1;
+  qovra::Session.OwnContact.Email = "bob@localhost";
+  qovra::TMailMessage m;
+  m.Uuid = "0000000000000000000000000000D0A1";
+  m.FromAddress = "olga@127.0.0.1";
+  (void)qovra::SplitAddressList(m.Recipients, "bob@localhost", ';');
+  m.Subject = u"Чорак ҳисоботи";
+  m.FolderId = qovra::kFolderInbox;
+  m.Flags = qovra::mfReceived;
+  m.SentTime = 46000.5;
+  m.ReceivedTime = 46000.51;
+  bool ok =
+      qovra::SaveMailToDatabase(qovra::MailDb, m, "bob@localhost", nullptr, nullptr, false) > 0;
+  {
+    qovra::TEFileStream file(qovra::MessagesDir + std::string(m.Uuid.view()) + ".emz", true, false,
+                             qovra::fmCreate);
+    qovra::TMailWriter w(file, "", [] { return 46000.5; });
+    w.AddMailHeaders("olga@127.0.0.1", m.Subject.str(), "bob@localhost");
+    w.AddField("body",
+               "Ассалому алайкум!\r\n\r\nЧорак ҳисоботи тайёр.\r\nЖадвални эртага юбораман."
+               "\r\n\r\nҲурмат билан,\r\nОльга");
+    ok = w.Finish() && ok;
+  }
+  if (ok) {
+    TfrmMain window;
+    window.setGeometry(40, 40, 1100, 640);
+    window.show();
+    Settle(300);
+    window.SelectFolder(qovra::kFolderInbox);
+    const int wait = qEnvironmentVariableIntValue("QOVRA_SHOT_WAIT");
+    if (wait > 0) {
+      std::printf("reply: waiting %d ms\n", wait);
+      std::fflush(stdout);
+      Settle(wait);
+    } else {
+      window.lvMain->setCurrentIndex(window.model->index(0, 2));
+      Settle();
+      bool shown = false;
+      QTimer::singleShot(0, &window, [&] {
+        TfrmNewMail* form = window.NewMailForm();
+        if (!form) return;
+        shown = true;
+        Settle(300);
+        ok = SaveBoth(form, &window, dir, QStringLiteral("reply"));
+        form->done(2);
+      });
+      window.alMain->acMailReply->trigger();
+      if (!shown) std::fprintf(stderr, "screenshots: no reply window\n");
+      ok = shown && ok;
+    }
+  }
+  qovra::MailDb.Close();
+  qovra::AddrBookDb.Close();
+  qovra::MessagesDir.clear();
+  qovra::UserDir.clear();
+  qovra::SetTempFolder("");
+  return ok;
+}
+
 // The text compose window over an owner: three recipients typed, the
 // completion list open for the fourth, a subject, a body and two
 // attachments. With QOVRA_SHOT_WAIT=<ms> it stays open that long (for
@@ -677,9 +758,16 @@ bool ShootCompose(const QString& dir) {
 // audio backend (a level of 20, 12.34 seconds in), then again once the
 // recording was stopped and compressed (voice-compose-after). With
 // QOVRA_SHOT_WAIT=<ms> it stays open that long for clicks from outside and
-// saves voice-compose-driven.png.
+// saves voice-compose-driven.png. QOVRA_SHOT_RECORD_MS=<ms> sets the
+// length of each recording (300 ms unless set; a long one takes qovrasnd
+// a while to compress); QOVRA_SHOT_SOUND_TOOL=<path> runs that program in
+// place of qovrasnd (a slower one shows the window while it compresses).
 bool ShootVoiceCompose(const QString& dir) {
   qovra::ui::testing::ScopedFakeAudio audio;
+  if (const int ms = qEnvironmentVariableIntValue("QOVRA_SHOT_RECORD_MS"); ms > 0)
+    audio->record_ms = ms;
+  qovra::compose::SetSoundToolPathForTesting(
+      qEnvironmentVariable("QOVRA_SHOT_SOUND_TOOL").toStdString());
   qovra::Session.OwnContact.Email = "alice@127.0.0.1";
   OwnerWindow owner;
   owner.setGeometry(40, 40, 1000, 700);
@@ -717,13 +805,17 @@ bool ShootVoiceCompose(const QString& dir) {
   if (wait > 0) {
     std::printf("voice-compose: waiting %d ms\n", wait);
     std::fflush(stdout);
+    // Questions as the program asks them, for the keys from outside.
+    qovra::SetMessageUi(&qovra::ui::MessageDialogUi());
     Settle(wait);
+    qovra::SetMessageUi(nullptr);
     if (form.isVisible())
       ok = SaveBoth(&form, &owner, dir, QStringLiteral("voice-compose-driven")) && ok;
   }
   form.Modified = false;
   form.HasVoice = false;
   form.hide();
+  qovra::compose::SetSoundToolPathForTesting("");
   return ok;
 }
 
@@ -1046,6 +1138,7 @@ int main(int argc, char** argv) {
       {QStringLiteral("about"), [&] { return ShootAbout(dir); }},
       {QStringLiteral("menu"), [&] { return ShootMenu(dir); }},
       {QStringLiteral("main"), [&] { return ShootMain(dir); }},
+      {QStringLiteral("reply"), [&] { return ShootReply(dir); }},
       {QStringLiteral("login"), [&] { return ShootLogin(dir); }},
       {QStringLiteral("password"), [&] { return ShootPassword(dir); }},
       {QStringLiteral("chpass"), [&] { return ShootChangePassword(dir); }},

@@ -53,6 +53,8 @@ TDraftResult WriteDraft(TNewForm& form, TframeNewMailTop& top, TMailMessage& mai
   uint16_t kind = source.KindFlags;
   if (!kind && source.AttachmentRows > 0) kind = mfAttachments;
   const TMailMessage before = mail;
+  // The kind bits describe what is written now, not what the mail held.
+  mail.Flags = static_cast<uint16_t>(mail.Flags & ~(mfAttachments | mfVoice));
   form.FillMessage(&mail, list, kind);
 
   const std::string path = MessagesDir + std::string(mail.Uuid.view()) + ".emz";

@@ -7,12 +7,14 @@
 #include <QLineEdit>
 #include <QToolButton>
 #include <cstdio>
+#include <filesystem>
 #include <memory>
 #include <string>
 
 #include "base/address_list.h"
 #include "base/file_stream.h"
 #include "base/messages.h"
+#include "base/secure_wipe.h"
 #include "base/utf.h"
 #include "mail/sending.h"
 #include "mail/startup.h"
@@ -51,6 +53,36 @@ void OfferUnknownRecipients(TNewForm& form, const std::vector<TContact>& unknown
   }
 }
 
+void SetFlag(TMailMessage& mail, uint16_t flag, bool on) {
+  mail.Flags = static_cast<uint16_t>(on ? (mail.Flags | flag) : (mail.Flags & ~flag));
+}
+
+// The priority and both report flags as the window shows them.
+void TakeWindowChoices(TMailMessage& mail, const TframeNewMailTop& top) {
+  mail.Priority = static_cast<uint8_t>(top.PriorityTag());
+  SetFlag(mail, mfDeliveryReport, top.btnReceiveReport->isChecked());
+  SetFlag(mail, mfReadReport, top.btnReadReport->isChecked());
+}
+
+// A mail sent as stored (a reopened mail left unedited): its header row
+// takes the window's choices when they differ from stored; false when that
+// store failed.
+bool StoreChoices(const TMailMessage& mail, const TMailMessage& stored) {
+  const uint16_t choices = mfDeliveryReport | mfReadReport;
+  if (mail.Id <= 0 ||
+      (mail.Priority == stored.Priority && (mail.Flags & choices) == (stored.Flags & choices)))
+    return true;
+  bool existed = false;
+  if (SaveMailHeader(MailDb, mail, nullptr, nullptr, false, existed) > 0) return true;
+  std::fprintf(stderr, "qovra: cannot store the mail's header: %s\n", MailDb.LastError().c_str());
+  return false;
+}
+
+bool IsRegularFile(const std::string& path) {
+  std::error_code ec;
+  return std::filesystem::is_regular_file(path, ec);
+}
+
 }  // namespace
 
 bool SendComposedMail(TNewForm& form, const TSendSource& source) {
@@ -60,7 +92,7 @@ bool SendComposedMail(TNewForm& form, const TSendSource& source) {
   const TWindowHandle owner = ui::HandleOf(&form);
 
   const QString to_text = top->eTo->text();
-  if (to_text.trimmed().isEmpty()) {
+  if (to_text.isEmpty()) {
     ShowWarning(owner, "msgEMailAddressesNotSpecified");
     top->eTo->setFocus();
     return false;
@@ -72,19 +104,26 @@ bool SendComposedMail(TNewForm& form, const TSendSource& source) {
     top->eTo->setFocus();
     return false;
   }
+  const TMailMessage before = *mail;
+  // The kind bits describe what goes out now, not what the mail held.
+  mail->Flags = static_cast<uint16_t>(mail->Flags & ~(mfAttachments | mfVoice));
   form.FillMessage(
       mail, list,
       static_cast<uint16_t>(source.KindFlags | (source.AttachmentRows > 0 ? mfAttachments : 0)));
 
   // The box for administrative use changed on a reopened mail: it is
-  // stored again, so that it goes with its flag and keeps no plain copy.
+  // stored again, so that it goes with its flag.
   const bool fau_changed = top->chkFAU->isChecked() != ((mail->Flags & mfAdminOnly) != 0);
   const bool write_content = form.Modified || form.WriteContent || fau_changed;
   std::unique_ptr<TEFileStream> own_stream;
   TStream* stream = form.MailStream;
   const std::string path = MessagesDir + std::string(mail->Uuid.view()) + ".emz";
+  // The priority and the report buttons go with the mail as they are now,
+  // edited or not.
+  TakeWindowChoices(*mail, *top);
   if (write_content) {
     if (source.AttachmentBytes > kMaxContainerSize) {
+      *mail = before;
       ShowWarning(owner, "msgMailTooBig");
       return false;
     }
@@ -95,6 +134,7 @@ bool SendComposedMail(TNewForm& form, const TSendSource& source) {
     if (form.ContentPreset && form.MailStream) {
       stream = form.MailStream;
       if (!stream->SetSize(0) || !stream->SetPosition(0) || !write(*stream)) {
+        *mail = before;
         HideProgress(owner, false);
         ShowWarning(owner, "msgCannotWriteMail");
         return false;
@@ -103,6 +143,7 @@ bool SendComposedMail(TNewForm& form, const TSendSource& source) {
       mail->Recipients = entries;
       const TContainerWrite written = WriteContainerFile(path, write, own_stream);
       if (written != TContainerWrite::Written) {
+        *mail = before;
         HideProgress(owner, false);
         if (written == TContainerWrite::TooBig) ShowWarning(owner, "msgMailTooBig");
         if (written == TContainerWrite::Failed) ShowWarning(owner, "msgCannotWriteMail");
@@ -112,19 +153,28 @@ bool SendComposedMail(TNewForm& form, const TSendSource& source) {
     }
     mail->SentTime = LocalNow();
     mail->FolderId = kFolderOutbox;
-    mail->Priority = static_cast<uint8_t>(top->PriorityTag());
-    auto set_flag = [mail](uint16_t flag, bool on) {
-      mail->Flags = static_cast<uint16_t>(on ? (mail->Flags | flag) : (mail->Flags & ~flag));
-    };
-    set_flag(mfReadReport, top->btnReadReport->isChecked());
-    set_flag(mfDeliveryReport, top->btnReceiveReport->isChecked());
-    set_flag(mfAdminOnly, top->chkFAU->isChecked());
+    SetFlag(*mail, mfAdminOnly, top->chkFAU->isChecked());
     mail->MailSize = stream->Size();
     mail->Suid = "";
     ShowProgress(owner, true, GetMsg("msgSendingMailMessage"), GetMsg("msgSaving"));
-    mail->Id = SaveMailToDatabase(MailDb, *mail, Session.OwnContact.Email, ProgressCallback,
-                                  ProgressBar(), false);
+    const int32_t id = SaveMailToDatabase(MailDb, *mail, Session.OwnContact.Email, ProgressCallback,
+                                          ProgressBar(), false);
     HideProgress(owner, false);
+    if (id <= 0) {
+      std::fprintf(stderr, "qovra: cannot store the mail: %s\n", MailDb.LastError().c_str());
+      own_stream.reset();
+      // A file that no row refers to is not kept (a forward's file is its
+      // command's to keep or remove).
+      if (before.Id <= 0 && !form.ContentPreset) (void)::unlink(path.c_str());
+      *mail = before;
+      ShowWarning(owner, "msgDatabaseError");
+      return false;
+    }
+    mail->Id = id;
+  } else if (!StoreChoices(*mail, before)) {
+    *mail = before;
+    ShowWarning(owner, "msgDatabaseError");
+    return false;
   }
   if (!stream) return false;
 
@@ -145,9 +195,11 @@ bool SendComposedMail(TNewForm& form, const TSendSource& source) {
   const bool completed = outcome.Sent && !outcome.PartialFailure;
   own_stream.reset();
   if (completed && write_content) form.Modified = false;
-  // The plain copy of a mail for administrative use goes once every
-  // recipient has it; until then it stays with the outbox row.
-  if ((mail->Flags & mfAdminOnly) && completed && write_content) ::unlink(path.c_str());
+  // Once the send kept the enciphered copy, the plain one written here has
+  // no reader left: it goes, whatever the outcome.
+  if ((mail->Flags & mfAdminOnly) && outcome.Attempted && write_content &&
+      IsRegularFile(MessagesDir + std::string(mail->Uuid.view()) + ".eme"))
+    (void)WipeAndDeleteFile(path, /*wipe=*/true);
   OfferUnknownRecipients(form, outcome.Unknown);
   HideProgress(owner, false);
   if (!outcome.Sent) return false;

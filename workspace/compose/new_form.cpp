@@ -3,6 +3,7 @@
 
 #include <QActionGroup>
 #include <QLineEdit>
+#include <QListWidget>
 #include <QMenu>
 #include <QMenuBar>
 #include <QShowEvent>
@@ -116,7 +117,11 @@ void TNewForm::showEvent(QShowEvent* event) {
   TframeNewMailTop* top = GetTopFrame();
   if (!centred_) {
     centred_ = true;
-    if (top) top->eTo->setFocus();
+    if (top) top->lbContacts->hide();
+    if (FirstFocus)
+      FirstFocus->setFocus();
+    else if (top)
+      top->eTo->setFocus();
     if (QWidget* owner = parentWidget()) {
       const QRect r = owner->window()->frameGeometry();
       move(r.center() - rect().center());

@@ -407,7 +407,11 @@ bool TfrmNewMail::WriteMessage(qovra::TStream& stream, std::string_view recipien
   qovra::TMailWriter writer(stream);
   writer.AddMailHeaders(qovra::Session.OwnContact.Email,
                         frameNewMailTop1->eSubject->text().toStdU16String(), recipients);
-  writer.AddField("body", eMailBody->toPlainText().toStdString());
+  // The text box ends its lines with LF; the mail's body ends them with
+  // CR LF.
+  QString body = eMailBody->toPlainText();
+  body.replace(QLatin1Char('\n'), QStringLiteral("\r\n"));
+  writer.AddField("body", body.toStdString());
   for (const qovra::TMailAttachmentInfo& row : Attachments()) {
     if (row.DataOffset == 0) {
       if (!writer.AddFile(row.FileName.view(), progress, u"", progress_data)) {

@@ -324,7 +324,9 @@ void TframeNewMailTop::mnuLowPriorityClick(QAction* item) {
   QColor colour = palette().color(QPalette::ButtonText);
   if (priority_tag_ == 1) colour = QColor(0, 128, 0);
   if (priority_tag_ == 2) colour = QColor(128, 0, 0);
-  pal.setColor(QPalette::ButtonText, colour);
+  // Disabled (while the window is busy) it greys like the other buttons.
+  for (QPalette::ColorGroup group : {QPalette::Active, QPalette::Inactive})
+    pal.setColor(group, QPalette::ButtonText, colour);
   btnPriority->setPalette(pal);
 }
 

@@ -17,6 +17,7 @@
 #include <QVBoxLayout>
 #include <algorithm>
 #include <cstdio>
+#include <utility>
 
 #include "base/messages.h"
 #include "base/secure_wipe.h"
@@ -207,7 +208,7 @@ void TfrmNewVoiceMail::pmenuAudioSettingsPopup() {
 }
 
 void TfrmNewVoiceMail::btnRecordClick() {
-  if (compressing_ || recording_pending_ || playing_pending_ || wave_file_.empty()) return;
+  if (Busy() || recording_pending_ || playing_pending_ || wave_file_.empty()) return;
   Modified = true;
   player_.reset();
   qovra::ui::TVoiceEvents events;
@@ -256,16 +257,19 @@ void TfrmNewVoiceMail::audioRecorderDeactivate(TVoiceEnd reason) {
   if (reason == TVoiceEnd::SizeLimit) qovra::ShowInfo(owner, "msgVoiceRecordTooLong");
   if (reason == TVoiceEnd::DeviceError) qovra::ShowWarning(owner, "msgAudioDeviceError");
   if (WaveReady()) {
-    compressing_ = true;
-    cancel_compress_ = false;
-    const qovra::compose::TSoundToolResult result = qovra::compose::CompressVoice(
-        wave_file_, compressed_file_, [this] { return cancel_compress_; });
-    compressing_ = false;
+    // Never cancelled: the recording exists only here until it is
+    // compressed.
+    BeginSoundTool(TSoundToolRun::Compress);
+    const qovra::compose::TSoundToolResult result =
+        qovra::compose::CompressVoice(wave_file_, compressed_file_, nullptr);
+    EndSoundTool();
     HasVoice = result == qovra::compose::TSoundToolResult::Done;
-    if (!HasVoice && result != qovra::compose::TSoundToolResult::Cancelled)
-      qovra::ShowWarning(owner, "msgVoiceCompressFailed");
+    SetIdleButtons();
+    if (!HasVoice) qovra::ShowWarning(owner, "msgVoiceCompressFailed");
+  } else {
+    SetIdleButtons();
   }
-  SetIdleButtons();
+  CloseIfAsked();
 }
 
 void TfrmNewVoiceMail::btnStopClick() {
@@ -314,22 +318,52 @@ bool TfrmNewVoiceMail::PrepareReaderVoice() {
     qovra::ShowWarning(owner, "msgVoiceDecodeFailed");
     return false;
   }
-  compressing_ = true;
-  cancel_compress_ = false;
   btnRecord->setEnabled(false);
   btnPlay->setEnabled(false);
-  const qovra::compose::TSoundToolResult result = qovra::compose::DecodeVoice(
-      compressed_file_, wave_file_, [this] { return cancel_compress_; });
-  compressing_ = false;
+  BeginSoundTool(TSoundToolRun::Decode);
+  const qovra::compose::TSoundToolResult result =
+      qovra::compose::DecodeVoice(compressed_file_, wave_file_, [this] { return cancel_decode_; });
+  EndSoundTool();
   SetIdleButtons();
   if (result == qovra::compose::TSoundToolResult::Done && WaveReady()) return true;
   if (result != qovra::compose::TSoundToolResult::Cancelled)
     qovra::ShowWarning(owner, "msgVoiceDecodeFailed");
+  CloseIfAsked();
   return false;
 }
 
+void TfrmNewVoiceMail::BeginSoundTool(TSoundToolRun run) {
+  sound_tool_ = run;
+  cancel_decode_ = false;
+  focus_before_tool_ = focusWidget();
+  // Nothing of the window takes a click meanwhile; the status strip stays
+  // as it is.
+  for (QWidget* w :
+       {static_cast<QWidget*>(frameNewMailTop1), pnlMailBody, static_cast<QWidget*>(TntMainMenu1)})
+    w->setEnabled(false);
+  setCursor(Qt::BusyCursor);
+}
+
+void TfrmNewVoiceMail::EndSoundTool() {
+  sound_tool_ = TSoundToolRun::None;
+  for (QWidget* w :
+       {static_cast<QWidget*>(frameNewMailTop1), pnlMailBody, static_cast<QWidget*>(TntMainMenu1)})
+    w->setEnabled(true);
+  unsetCursor();
+  if (focus_before_tool_ && focus_before_tool_->isEnabled()) focus_before_tool_->setFocus();
+  focus_before_tool_ = nullptr;
+}
+
+void TfrmNewVoiceMail::CloseIfAsked() {
+  if (!close_asked_) return;
+  // After the caller's own messages, from the event loop.
+  QTimer::singleShot(0, this, [this] {
+    if (std::exchange(close_asked_, false)) reject();
+  });
+}
+
 void TfrmNewVoiceMail::btnPlayClick() {
-  if (compressing_ || recording_pending_ || playing_pending_) return;
+  if (Busy() || recording_pending_ || playing_pending_) return;
   // A window on a mail's recording decodes it on the first Play.
   if (!WaveReady() && !(Reader && reader_voice_ != 0 && PrepareReaderVoice())) return;
   qovra::ui::TVoiceEvents events;
@@ -414,12 +448,16 @@ bool TfrmNewVoiceMail::WriteMessage(qovra::TStream& stream, std::string_view rec
 }
 
 bool TfrmNewVoiceMail::ConfirmClose() {
-  if (compressing_) {
-    cancel_compress_ = true;
+  if (Busy()) {
+    // Runs once qovrasnd has ended. A decoding is given up (the mail holds
+    // the recording); a compression never is.
+    close_asked_ = true;
+    if (sound_tool_ == TSoundToolRun::Decode) cancel_decode_ = true;
     return false;
   }
   StopAll();
-  if (compressing_) return false;
+  // A close asked while StopAll compressed is this one.
+  close_asked_ = false;
   const bool something = Recorded() || !frameNewMailTop1->eTo->text().isEmpty() ||
                          !frameNewMailTop1->eSubject->text().isEmpty();
   if (!Modified || !something) return true;

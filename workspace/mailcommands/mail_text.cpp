@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <string>
+#include <string_view>
 
 #include "base/file_stream.h"
 #include "base/messages.h"
@@ -12,12 +13,16 @@
 #include "base/utf.h"
 #include "qovra/workspace/mail_commands.h"
 #include "store/mail_container_reader.h"
+#include "store/sqlite_db.h"
 
 namespace qovra::mailcmd {
 
 namespace {
 
 constexpr char16_t kLineEnd[] = u"\r\n";
+// The longest file name, in bytes, the file systems take.
+constexpr size_t kMaxFileNameBytes = 255;
+constexpr std::string_view kPartSuffix = ".part";
 
 std::u16string Label(const char* key) {
   return Utf8ToUtf16(GetMsg(key)) + u": ";
@@ -46,7 +51,36 @@ size_t Utf8Bytes(char16_t c) {
   return 3;
 }
 
+// The temporary name of a file written to path: path + ".part", its file
+// name cut (never inside a character) so that it still fits.
+std::string PartFileName(const std::string& path) {
+  const size_t slash = path.rfind('/');
+  const size_t start = slash == std::string::npos ? 0 : slash + 1;
+  std::string name = path.substr(start);
+  if (name.size() + kPartSuffix.size() > kMaxFileNameBytes) {
+    size_t keep = kMaxFileNameBytes - kPartSuffix.size();
+    while (keep > 0 && (static_cast<unsigned char>(name[keep]) & 0xC0) == 0x80) --keep;
+    name.resize(keep);
+  }
+  return path.substr(0, start) + name + std::string(kPartSuffix);
+}
+
 }  // namespace
+
+std::u16string WithCrLf(std::u16string_view text) {
+  std::u16string out;
+  out.reserve(text.size() + text.size() / 16);
+  for (size_t i = 0; i < text.size(); ++i) {
+    const char16_t c = text[i];
+    if (c == u'\r' || c == u'\n') {
+      out += kLineEnd;
+      if (c == u'\r' && i + 1 < text.size() && text[i + 1] == u'\n') ++i;
+    } else {
+      out += c;
+    }
+  }
+  return out;
+}
 
 std::u16string FormatMailAsText(const TMailReader& reader) {
   const std::u16string rule(61, u'-');
@@ -64,25 +98,29 @@ std::u16string FormatMailAsText(const TMailReader& reader) {
       text += a.FileName.view();
     }
   }
-  text += kLineEnd + rule + kLineEnd + kLineEnd + reader.Body() + kLineEnd + kLineEnd + rule;
+  text +=
+      kLineEnd + rule + kLineEnd + kLineEnd + WithCrLf(reader.Body()) + kLineEnd + kLineEnd + rule;
   return text;
 }
 
 std::u16string QuoteForReply(std::u16string_view text) {
+  const std::u16string lines = WithCrLf(text);
+  const std::u16string_view rest(lines);
   std::u16string body = u"\r\n\r\n\r\n\r\n> ";
   size_t start = 0;
   while (true) {
-    const size_t end = text.find(kLineEnd, start);
+    const size_t end = rest.find(kLineEnd, start);
     if (end == std::u16string_view::npos) break;
-    body.append(text.substr(start, end - start)).append(u"\r\n> ");
+    body.append(rest.substr(start, end - start)).append(u"\r\n> ");
     start = end + 2;
   }
-  body.append(text.substr(start));
+  body.append(rest.substr(start));
   return body;
 }
 
 std::u16string SaveAsFileName(std::u16string_view subject, std::u16string_view ext) {
-  const size_t kMaxStemBytes = 255 - std::min<size_t>(ext.size(), 255);  // room for ext
+  const size_t kMaxStemBytes =
+      kMaxFileNameBytes - std::min(ext.size(), kMaxFileNameBytes);  // room for ext
   std::u16string stem;
   size_t bytes = 0;
   for (size_t i = 0; i < subject.size(); ++i) {
@@ -97,12 +135,12 @@ std::u16string SaveAsFileName(std::u16string_view subject, std::u16string_view e
     stem += c;
     if (pair) stem += subject[++i];
   }
-  if (stem.empty() || stem.front() == u'.') stem.insert(0, u"_");
+  if (stem.empty() || stem.front() == u'.') stem = u"_" + stem;
   return stem + std::u16string(ext);
 }
 
 bool WriteMailTextFile(const std::string& path, std::u16string_view text, std::string& error) {
-  const std::string temp = path + ".part";
+  const std::string temp = PartFileName(path);
   std::string bytes = "\xEF\xBB\xBF" + Utf16ToUtf8(text);
   {
     TEFileStream file(temp, /*silent=*/true, /*delete_on_free=*/true, fmCreate);
@@ -130,6 +168,14 @@ bool CopyMailInto(TStream& source, TStream& dest, TProgressProc progress, void* 
   if (size < 0 || dest.Seek(0, SeekOrigin::Beginning) != 0) return false;
   const int64_t written = CopyStreamWithProgress(source, dest, progress, progress_data);
   return written == size && dest.SetSize(written);
+}
+
+bool MailRowRefersTo(SqliteDb& db, std::string_view uuid) {
+  if (!db.IsOpen()) return false;
+  SqliteStatement q = db.Prepare("SELECT 1 FROM ecm_mails WHERE uuid=? LIMIT 1");
+  if (!q.Valid()) return true;
+  q.Bind(1, uuid);
+  return q.Step() != SqliteStatement::StepResult::Done;
 }
 
 }  // namespace qovra::mailcmd

@@ -32,7 +32,10 @@ void TfrmMain::PresetNewMail(TNewForm& form, qovra::TMailMessage& mail) {
   TframeNewMailTop* top = form.GetTopFrame();
   top->btnReceiveReport->setChecked(true);
   top->btnReadReport->setChecked(true);
-  top->eTo->setText(std::exchange(new_mail_to_, QString()));
+  const QString to = std::exchange(new_mail_to_, QString());
+  top->eTo->setText(to);
+  // A mail to an address chosen elsewhere goes on with its subject.
+  if (!to.isEmpty()) form.FirstFocus = top->eSubject;
 }
 
 int TfrmMain::AfterCompose(int result) {
@@ -94,6 +97,7 @@ void TfrmMain::UseReaderVoice(TfrmNewVoiceMail& form, qovra::TMailReader& reader
 
 bool TfrmMain::acMailSendExecute() {
   if (frmNewVoiceMail_ && active_form_kind_ == TActiveFormKind::VoiceCompose) {
+    if (frmNewVoiceMail_->Busy()) return false;
     if (!frmNewVoiceMail_->Recorded()) {
       qovra::ShowWarning(qovra::ui::HandleOf(frmNewVoiceMail_), "msgVoiceNotRecorded");
       if (frmNewVoiceMail_->btnRecord->isEnabled()) frmNewVoiceMail_->btnRecord->setFocus();
@@ -101,7 +105,6 @@ bool TfrmMain::acMailSendExecute() {
     }
     qovra::compose::TSendSource source;
     source.KindFlags = qovra::mfVoice;
-    source.AttachmentRows = frmNewVoiceMail_->Recorded() ? 1 : 0;
     source.AttachmentBytes = frmNewVoiceMail_->RecordedBytes();
     return qovra::compose::SendComposedMail(*frmNewVoiceMail_, source);
   }

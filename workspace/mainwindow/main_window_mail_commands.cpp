@@ -7,7 +7,6 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTextCursor>
-#include <QTimer>
 #include <QToolButton>
 #include <cstdio>
 #include <memory>
@@ -165,11 +164,22 @@ bool TfrmMain::acMailDeleteExecute() {
 
 // Reading a source --------------------------------------------------------
 
+namespace {}  // namespace
+
+bool TfrmMain::ListMailHasContainer(const qovra::TMailMessage& mail) {
+  // A mail for administrative use is read only in its viewer, deciphered
+  // there: from the list it has no container, whatever file lies beside.
+  if ((mail.Flags & qovra::mfAdminOnly) == 0) return true;
+  qovra::ShowWarning(qovra::ui::HandleOf(this), "msgMailContentNotFound");
+  return false;
+}
+
 namespace {
 
 // Opens and parses the list mail's file; false after a warning.
 bool OpenListMail(TfrmMain& window, const qovra::TMailMessage& mail, TParsedMail& parsed) {
   const qovra::TWindowHandle owner = qovra::ui::HandleOf(&window);
+  if (!window.ListMailHasContainer(mail)) return false;
   parsed.Stream =
       std::make_unique<qovra::TEFileStream>(MailFilePath(mail), /*silent=*/true,
                                             /*delete_on_free=*/false, qovra::fmOpenRead);
@@ -221,7 +231,7 @@ int TfrmMain::ReplyToMail(const TMailSource& source, bool voice) {
     top->eTo->setText(QString::fromStdString(reader->From()));
     top->eSubject->setText(QStringLiteral("Re: ") + QString::fromStdU16String(reader->Subject()));
     top->lbContacts->hide();
-    QTimer::singleShot(0, form.btnRecord, [&form] { form.btnRecord->setFocus(); });
+    form.FirstFocus = form.btnRecord;
     result = RunVoiceComposeForm(form);
   } else {
     const TActiveFormScope scope(*this, TActiveFormKind::TextCompose);
@@ -243,7 +253,7 @@ int TfrmMain::ReplyToMail(const TMailSource& source, bool voice) {
                                              QString::fromStdU16String(reader->Subject()));
     form.eMailBody->setPlainText(QString::fromStdU16String(qovra::mailcmd::QuoteForReply(text)));
     form.eMailBody->moveCursor(QTextCursor::Start);
-    QTimer::singleShot(0, form.eMailBody, [&form] { form.eMailBody->setFocus(); });
+    form.FirstFocus = form.eMailBody;
     result = RunComposeForm(form);
   }
   if (source.Viewer) source.Viewer->done(1);
@@ -258,6 +268,7 @@ int TfrmMain::ForwardMail(const TMailSource& source) {
     qovra::ShowWarning(owner, "msgCouldNotForwardForAdministrativeUseMail");
     return 0;
   }
+  if (!source.Stream && !ListMailHasContainer(source.Mail)) return 0;
   qovra::TMailMessage mail;
   mail.FolderId = qovra::kFolderOutbox;
   mail.Uuid = qovra::RandomHexString(16);
@@ -330,7 +341,6 @@ int TfrmMain::ForwardMail(const TMailSource& source) {
     top->eSubject->setText(QStringLiteral("Fwd: ") + QString::fromStdU16String(reader.Subject()));
     top->mnuFastModeClick(source.Mail.SendMode == qovra::kSendModeFast ? top->mnuFastMode
                                                                        : top->mnuSecureMode);
-    QTimer::singleShot(0, top->eTo, [top] { top->eTo->setFocus(); });
     form.Mail = &mail;
     form.MailStream = file.get();
     form.WriteContent = true;
@@ -340,6 +350,10 @@ int TfrmMain::ForwardMail(const TMailSource& source) {
   if (result == 1 || result == 4) {
     file->SetDeleteOnFree(false);
     if (source.Viewer) source.Viewer->done(1);
+  } else if (qovra::mailcmd::MailRowRefersTo(qovra::MailDb, mail.Uuid.view())) {
+    // A send that stopped after storing the mail in the outbox: its row
+    // keeps the file.
+    file->SetDeleteOnFree(false);
   }
   active_form_kind_ = source.Kind;
   return result;
@@ -395,6 +409,7 @@ bool TfrmMain::SaveMailAs(const TMailSource& source) {
 
 bool TfrmMain::acMailSaveToDraftsExecute() {
   if (frmNewVoiceMail_ && active_form_kind_ == TActiveFormKind::VoiceCompose) {
+    if (frmNewVoiceMail_->Busy()) return false;
     qovra::compose::TDraftSource source = DraftSourceOf(*this);
     source.KindFlags = qovra::mfVoice;
     source.Empty = !frmNewVoiceMail_->Recorded();

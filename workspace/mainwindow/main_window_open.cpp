@@ -293,9 +293,10 @@ int TfrmMain::ReopenUnsentMail(qovra::TMailMessage& mail) {
       }
     }
   }
-  // A mail sent for administrative use keeps only its enciphered copy: its
-  // plain working copy is wiped, never put back as the mail file.
-  if (result == 1 && (mail.Flags & qovra::mfAdminOnly) != 0)
+  // A mail stored for administrative use (by a send, whatever came of it)
+  // keeps no plain copy of its own: the working copy is wiped, never put
+  // back as the mail file.
+  if ((mail.Flags & qovra::mfAdminOnly) != 0)
     (void)qovra::WipeAndDeleteFile(copy, /*wipe=*/true);
   else if (Exists(emz))
     fs::remove(copy, ec);

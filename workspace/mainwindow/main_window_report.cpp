@@ -82,6 +82,7 @@ bool TfrmMain::acMailPrintExecute() {
     if ((source->Mail.Flags & qovra::mfVoice) != 0) return false;
     // An administrative mail lies enciphered in its .eme: not printable
     // from the list.
+    if (!ListMailHasContainer(source->Mail)) return false;
     const std::string path =
         qovra::MessagesDir +
         qovra::MailFileName(source->Mail.Uuid.view(), qovra::MailFileKind::Container);

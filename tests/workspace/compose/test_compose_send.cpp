@@ -3,7 +3,9 @@
 // question at its threshold; an empty subject answered No; every recipient
 // refused; one recipient failed and one sent; a mail for administrative
 // use; a mail past the container limit.
+#include <QMenu>
 #include <QTest>
+#include <QToolButton>
 #include <filesystem>
 #include <fstream>
 
@@ -31,6 +33,40 @@ bool Contains(const std::vector<std::string>& texts, const std::string& part) {
 
 class ComposeSendTest : public qovra_test::ComposeFixture {
  protected:
+  void SetUp() override {
+    ComposeFixture::SetUp();
+    for (const char* key : {"msgDatabaseError", "msgParsingMail", "msgMailContentNotFound",
+                            "msgOpeningMail", "msgSubject", "msgDate", "msgAttachments"})
+      qovra::SetMsg(key, key);
+  }
+  void TearDown() override {
+    TfrmMain::SetSaveAsChooser({});
+    ComposeFixture::TearDown();
+  }
+
+  // Runs body inside the text compose window that open shows; a window
+  // still open afterwards is closed without a result.
+  void InCompose(const std::function<void()>& open, const std::function<void(TfrmNewMail&)>& body) {
+    QObject guard;
+    QTimer::singleShot(0, &guard, [&] {
+      TfrmNewMail* form = Window().NewMailForm();
+      ASSERT_NE(form, nullptr);
+      body(*form);
+      if (Window().NewMailForm() == form && form->isVisible()) {
+        form->Modified = false;
+        form->done(2);
+      }
+    });
+    open();
+  }
+
+  // Chooses item of the pop-up menu that clicking button opened.
+  static void ChooseFromMenu(QToolButton* button, QMenu* menu, QAction* item) {
+    QTest::mouseClick(button, Qt::LeftButton);
+    ASSERT_TRUE(menu->isVisible());
+    QTest::mouseClick(menu, Qt::LeftButton, Qt::NoModifier, menu->actionGeometry(item).center());
+  }
+
   // Bob or carol receive through their window; the mail's container as
   // stored for them.
   int preparing_ = 0;
@@ -88,7 +124,8 @@ TEST_F(ComposeSendTest, TwoDomainsAndAnUnknownAddressThenBothReceive) {
     ASSERT_TRUE(reader.Parse(nullptr, nullptr)) << reader.Error();
     EXPECT_EQ(reader.From(), kAlice);
     EXPECT_EQ(reader.Subject(), u"Салом");
-    EXPECT_EQ(reader.Body(), u"Матн\nикки қатор");
+    // The text box's line end goes out as CR LF.
+    EXPECT_EQ(reader.Body(), u"Матн\r\nикки қатор");
     ASSERT_EQ(reader.Attachments().size(), 2u);
     const std::vector<std::pair<std::u16string, std::string>> want = {{u"note.txt", "Эслатма\n"},
                                                                       {u"photo.bin", bin}};
@@ -179,6 +216,7 @@ TEST_F(ComposeSendTest, RecipientsThatAreNoAddressesOrAllRefused) {
   };
   const Case cases[] = {
       {"", {"msgEMailAddressesNotSpecified"}, false},
+      {"   ", {"msgEMailAddressesIsInvalid"}, false},
       {" ; ,  ;", {"msgEMailAddressesIsInvalid"}, false},
       {"nobody@127.0.0.1; ghost@localhost",
        {"Refused:\r  nobody@127.0.0.1 - code 3\r  ghost@localhost - code 3",
@@ -206,8 +244,9 @@ TEST_F(ComposeSendTest, RecipientsThatAreNoAddressesOrAllRefused) {
 }
 
 // Carol sorts first among the logins and meets the fault; bob gets the
-// mail. For administrative use, the plain container stays until every
-// recipient has the mail; the window stays modified.
+// mail. For administrative use, the plain container goes once the send
+// kept the enciphered copy, also with a recipient failed; the window stays
+// modified.
 TEST_F(ComposeSendTest, OneRecipientFailedOneSent) {
   ASSERT_NO_FATAL_FAILURE(BecomeClient(kAlice));
   std::string uuid;
@@ -238,9 +277,10 @@ TEST_F(ComposeSendTest, OneRecipientFailedOneSent) {
   const auto flags = SendFlags(uuid);
   EXPECT_EQ(flags.at(kBob), 1);
   EXPECT_EQ(flags.at(kCarol), 0);
-  const std::string emz = qovra::MessagesDir + uuid + ".emz";
-  ASSERT_TRUE(fs::exists(emz));
-  EXPECT_EQ(fs::status(emz).permissions() & fs::perms::all,
+  EXPECT_FALSE(fs::exists(qovra::MessagesDir + uuid + ".emz"));
+  const std::string eme = qovra::MessagesDir + uuid + ".eme";
+  ASSERT_TRUE(fs::exists(eme));
+  EXPECT_EQ(fs::status(eme).permissions() & fs::perms::all,
             fs::perms::owner_read | fs::perms::owner_write);
 }
 
@@ -309,6 +349,252 @@ TEST_F(ComposeSendTest, FailedWriteLeavesTheOutboxCopy) {
   EXPECT_TRUE(ReadFile(qovra::MessagesDir + uuid + ".emz") == first);
   EXPECT_FALSE(fs::exists(qovra::MessagesDir + uuid + ".emz.part"));
   EXPECT_EQ(MailRow(uuid)[0], qovra::kFolderOutbox);
+}
+
+// A body typed with Enter goes out with CR LF; bob, on the list his
+// receive left on screen, replies (every line quoted, no completion list
+// over the subject although alice is in his book) and saves it as text
+// (CR LF throughout).
+TEST_F(ComposeSendTest, TypedLinesAreQuotedOneByOneAndSavedWithCrLf) {
+  ASSERT_NO_FATAL_FAILURE(BecomeClient(kAlice));
+  std::string uuid;
+  Compose([&](TfrmNewMail& form) {
+    uuid = std::string(form.Mail->Uuid.view());
+    TframeNewMailTop* top = form.frameNewMailTop1;
+    QTest::keyClicks(top->eTo, QString::fromLatin1(kBob));
+    QTest::keyClicks(top->eSubject, QStringLiteral("Plan"));
+    QTest::keyClicks(form.eMailBody, QStringLiteral("Line one"));
+    QTest::keyClick(form.eMailBody, Qt::Key_Return);
+    QTest::keyClicks(form.eMailBody, QStringLiteral("Line two"));
+    QTest::keyClick(form.eMailBody, Qt::Key_Return);
+    QTest::keyClick(form.eMailBody, Qt::Key_Return);
+    QTest::keyClicks(form.eMailBody, QStringLiteral("Line four"));
+    QTest::mouseClick(top->btnSend, Qt::LeftButton);
+  });
+  ASSERT_FALSE(uuid.empty());
+
+  ASSERT_NO_FATAL_FAILURE(BecomeClient(kBob));
+  qovra::TContact alice;
+  alice.FirstName = u"Alice";
+  alice.Email = kAlice;
+  ASSERT_EQ(qovra::SaveContact(qovra::AddrBookDb, alice, 0, alice.Email), qovra::kAbStored);
+  ASSERT_TRUE(Window().acMailReceiveExecute());
+  const std::string container = ReadFile(qovra::MessagesDir + uuid + ".emz");
+  {
+    qovra::TMemoryStream source(container);
+    qovra::TMailReader reader(source);
+    ASSERT_TRUE(reader.Parse(nullptr, nullptr)) << reader.Error();
+    EXPECT_EQ(qovra::Utf16ToUtf8(reader.Body()), "Line one\r\nLine two\r\n\r\nLine four");
+  }
+  const int row = RowOf(uuid);
+  ASSERT_GE(row, 0) << "the received mail is on the list";
+  ClickRow(row);
+
+  QString quoted;
+  bool contacts_shown = true;
+  QString focused;
+  InCompose([&] { Window().alMain->acMailReply->trigger(); },
+            [&](TfrmNewMail& form) {
+              QApplication::processEvents();
+              quoted = form.eMailBody->toPlainText();
+              contacts_shown = form.frameNewMailTop1->lbContacts->isVisible();
+              if (QWidget* w = form.focusWidget()) focused = w->objectName();
+              EXPECT_EQ(form.frameNewMailTop1->eTo->text().toStdString(), kAlice);
+            });
+  EXPECT_TRUE(quoted.contains(QStringLiteral("\n> Line one\n> Line two\n> \n> Line four\n")))
+      << quoted.toStdString();
+  EXPECT_FALSE(contacts_shown);
+  EXPECT_EQ(focused, QStringLiteral("eMailBody"));
+
+  const std::string target = dir_.File("plan.txt");
+  TfrmMain::SetSaveAsChooser([&](QWidget*, const QString&) {
+    return std::optional<QString>(QString::fromStdString(target));
+  });
+  ASSERT_TRUE(Window().alMain->acMailSaveAs->isEnabled());
+  Window().alMain->acMailSaveAs->trigger();
+  const std::string text = ReadFile(target);
+  EXPECT_NE(text.find("\r\n\r\nLine one\r\nLine two\r\n\r\nLine four\r\n\r\n"), std::string::npos)
+      << text;
+  for (size_t at = text.find('\n'); at != std::string::npos; at = text.find('\n', at + 1))
+    ASSERT_TRUE(at > 0 && text[at - 1] == '\r') << "a bare LF at " << at << " in " << text;
+}
+
+// The priority and the two report buttons go out as the window shows them:
+// each report alone, and a reopened draft sent unedited after its priority
+// and read report were changed. The sender's row and what bob receives
+// agree.
+TEST_F(ComposeSendTest, PriorityAndReportsAsTheWindowShowsThem) {
+  const struct {
+    const char* name;
+    bool draft;           // saved first, then reopened from the Drafts list
+    bool click_delivery;  // untick the delivery report
+    bool click_read;      // untick the read report
+    bool high;            // choose high priority
+    uint16_t reports;
+    int priority;
+  } cases[] = {
+      {"only the delivery report", false, false, true, false, qovra::mfDeliveryReport,
+       qovra::kPriorityNormal},
+      {"only the read report", false, true, false, false, qovra::mfReadReport,
+       qovra::kPriorityNormal},
+      {"reopened draft, high and no read report", true, false, true, true, qovra::mfDeliveryReport,
+       qovra::kPriorityHigh},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    ASSERT_NO_FATAL_FAILURE(BecomeClient(kAlice));
+    ui_->messages.clear();
+    auto choose = [&](TfrmNewMail& form) {
+      TframeNewMailTop* top = form.frameNewMailTop1;
+      if (c.click_delivery) QTest::mouseClick(top->btnReceiveReport, Qt::LeftButton);
+      if (c.click_read) QTest::mouseClick(top->btnReadReport, Qt::LeftButton);
+      if (c.high) ChooseFromMenu(top->btnPriority, top->pmPriority, top->mnuHighPriority);
+    };
+    auto type = [](TfrmNewMail& form) {
+      QTest::keyClicks(form.frameNewMailTop1->eTo, QString::fromLatin1(kBob));
+      QTest::keyClicks(form.frameNewMailTop1->eSubject, QStringLiteral("Choices"));
+      QTest::keyClicks(form.eMailBody, QStringLiteral("text"));
+    };
+    std::string uuid;
+    if (c.draft) {
+      Compose([&](TfrmNewMail& form) {
+        uuid = std::string(form.Mail->Uuid.view());
+        type(form);
+        QTest::mouseClick(form.frameNewMailTop1->btnSaveToDrafts, Qt::LeftButton);
+      });
+      ASSERT_EQ(Window().CurrentFolder().FolderId, qovra::kFolderDrafts);
+      const int row = RowOf(uuid);
+      ASSERT_GE(row, 0);
+      ClickRow(row);
+      InCompose([&] { Window().alMain->acMailOpen->trigger(); },
+                [&](TfrmNewMail& form) {
+                  choose(form);
+                  QTest::mouseClick(form.frameNewMailTop1->btnSend, Qt::LeftButton);
+                  EXPECT_EQ(form.result(), 1) << testing::PrintToString(Shown());
+                });
+    } else {
+      Compose([&](TfrmNewMail& form) {
+        uuid = std::string(form.Mail->Uuid.view());
+        type(form);
+        choose(form);
+        QTest::mouseClick(form.frameNewMailTop1->btnSend, Qt::LeftButton);
+        EXPECT_EQ(form.result(), 1) << testing::PrintToString(Shown());
+      });
+    }
+    const uint16_t both = qovra::mfDeliveryReport | qovra::mfReadReport;
+    std::vector<int64_t> row = MailRow(uuid);
+    ASSERT_EQ(row.size(), 3u);
+    EXPECT_EQ(row[0], qovra::kFolderSent);
+    EXPECT_EQ(row[1] & both, c.reports) << "the sender's row";
+    qovra::SqliteStatement priority =
+        qovra::MailDb.Prepare("SELECT priority FROM ecm_mails WHERE uuid=?");
+    priority.Bind(1, uuid);
+    ASSERT_EQ(priority.Step(), qovra::SqliteStatement::StepResult::Row);
+    EXPECT_EQ(priority.ColumnInt(0), c.priority);
+
+    ASSERT_NO_FATAL_FAILURE(BecomeClient(kBob));
+    ASSERT_TRUE(Window().acMailReceiveExecute());
+    const int got = RowOf(uuid);
+    ASSERT_GE(got, 0) << "bob received it";
+    EXPECT_EQ(Window().model->Row(got).Flags & both, c.reports) << "what bob received";
+    EXPECT_EQ(Window().model->Row(got).Priority, c.priority);
+  }
+}
+
+// Once the send began, the recipients the book does not know are offered
+// even when the send itself failed (the window stays open, the mail in the
+// outbox).
+TEST_F(ComposeSendTest, UnknownRecipientsAreOfferedAlsoAfterAFailedSend) {
+  ASSERT_NO_FATAL_FAILURE(BecomeClient(kAlice));
+  std::string uuid;
+  bool open_after = false;
+  Compose([&](TfrmNewMail& form) {
+    uuid = std::string(form.Mail->Uuid.view());
+    TframeNewMailTop* top = form.frameNewMailTop1;
+    QTest::keyClicks(top->eTo, QString::fromLatin1(kBob));
+    QTest::keyClicks(top->eSubject, QStringLiteral("s"));
+    ChooseFromMenu(top->btnSendingMode, top->pmSendingMode, top->mnuFastMode);
+    hook_->on_show = [this](int, const std::string& status) {
+      if (status == "msgPreparing" && ++preparing_ == 2) {
+        ASSERT_TRUE(server_.SetFault("once:enc:13"));
+      }
+    };
+    QTest::mouseClick(top->btnSend, Qt::LeftButton);
+    open_after = form.isVisible();
+  });
+  EXPECT_TRUE(open_after);
+  EXPECT_TRUE(Contains(Shown(), "13")) << testing::PrintToString(Shown());
+  EXPECT_EQ(offered_, std::vector<std::string>{kBob});
+  EXPECT_TRUE(qovra::ContactEmailExists(qovra::AddrBookDb, kBob));
+  EXPECT_EQ(MailRow(uuid)[0], qovra::kFolderOutbox);
+}
+
+// A row the database refuses before sending stops the send: nothing goes
+// out, and a new mail leaves no file behind.
+TEST_F(ComposeSendTest, ARefusedRowStopsTheSendBeforeAnythingGoesOut) {
+  const struct {
+    const char* name;
+    bool draft;  // a reopened draft sent unedited, its priority changed
+    const char* trigger;
+  } cases[] = {
+      {"new mail", false, "BEFORE INSERT ON ecm_mails"},
+      {"reopened draft", true, "BEFORE UPDATE ON ecm_mails"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    ASSERT_NO_FATAL_FAILURE(BecomeClient(kAlice));
+    std::string uuid;
+    auto type = [](TfrmNewMail& form) {
+      QTest::keyClicks(form.frameNewMailTop1->eTo, QString::fromLatin1(kBob));
+      QTest::keyClicks(form.frameNewMailTop1->eSubject, QStringLiteral("s"));
+    };
+    std::string stored;
+    if (c.draft) {
+      Compose([&](TfrmNewMail& form) {
+        uuid = std::string(form.Mail->Uuid.view());
+        type(form);
+        QTest::mouseClick(form.frameNewMailTop1->btnSaveToDrafts, Qt::LeftButton);
+      });
+      stored = ReadFile(qovra::MessagesDir + uuid + ".emz");
+      ASSERT_FALSE(stored.empty());
+    }
+    ASSERT_TRUE(qovra::MailDb.Exec(std::string("CREATE TRIGGER refuse ") + c.trigger +
+                                   " BEGIN SELECT RAISE(ABORT, 'refused'); END;"));
+    ui_->messages.clear();
+    bool open_after = false;
+    auto send = [&](TfrmNewMail& form) {
+      if (c.draft) {
+        ChooseFromMenu(form.frameNewMailTop1->btnPriority, form.frameNewMailTop1->pmPriority,
+                       form.frameNewMailTop1->mnuLowPriority);
+      } else {
+        uuid = std::string(form.Mail->Uuid.view());
+        type(form);
+      }
+      QTest::mouseClick(form.frameNewMailTop1->btnSend, Qt::LeftButton);
+      open_after = form.isVisible();
+    };
+    if (c.draft) {
+      ClickRow(RowOf(uuid));
+      InCompose([&] { Window().alMain->acMailOpen->trigger(); }, send);
+    } else {
+      Compose(send);
+    }
+    ASSERT_TRUE(qovra::MailDb.Exec("DROP TRIGGER refuse;"));
+    EXPECT_TRUE(open_after);
+    EXPECT_EQ(Shown(), std::vector<std::string>{"msgDatabaseError"});
+    const std::string emz = qovra::MessagesDir + uuid + ".emz";
+    EXPECT_EQ(fs::exists(emz), c.draft);
+    EXPECT_FALSE(fs::exists(emz + ".part"));
+    if (c.draft) {
+      EXPECT_TRUE(ReadFile(emz) == stored);
+      EXPECT_EQ(MailRow(uuid)[0], qovra::kFolderDrafts);
+    } else {
+      EXPECT_TRUE(MailRow(uuid).empty());
+    }
+    ASSERT_NO_FATAL_FAILURE(BecomeClient(kBob));
+    ASSERT_TRUE(Window().acMailReceiveExecute());
+    EXPECT_EQ(RowOf(uuid), -1) << "nothing reached bob";
+  }
 }
 
 }  // namespace

@@ -7,13 +7,16 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QTest>
+#include <QToolButton>
 #include <filesystem>
 #include <fstream>
 
+#include "base/file_stream.h"
 #include "compose_fixture.h"
 #include "qovra/controls/progress_bar_ex.h"
 #include "qovra/workspace/new_voice_mail.h"
 #include "qovra/workspace/sound_tool.h"
+#include "store/mail_container_reader.h"
 
 namespace {
 
@@ -26,8 +29,9 @@ class VoiceComposeTest : public qovra_test::ComposeFixture {
  protected:
   void SetUp() override {
     ComposeFixture::SetUp();
-    for (const char* key : {"msgNoRecordingDevice", "msgNoPlaybackDevice", "msgAudioDeviceError",
-                            "msgVoiceRecordTooLong", "msgVoiceCompressFailed"})
+    for (const char* key :
+         {"msgNoRecordingDevice", "msgNoPlaybackDevice", "msgAudioDeviceError",
+          "msgVoiceRecordTooLong", "msgVoiceCompressFailed", "msgVoiceNotRecorded"})
       qovra::SetMsg(key, key);
     ASSERT_NO_FATAL_FAILURE(BecomeClient(kAlice));
   }
@@ -166,6 +170,31 @@ TEST_F(VoiceComposeTest, NoDeviceSaysSoAndChangesNothing) {
   });
 }
 
+// A recording that stopped before any sample came is only the wave
+// header: nothing to listen to, nothing to compress, and Send says that
+// nothing was recorded.
+TEST_F(VoiceComposeTest, RecordingOfOnlyTheWaveHeaderCountsAsNotRecorded) {
+  audio_->record_ms = 0;
+  Voice([&](TfrmNewVoiceMail& form) {
+    form.frameNewMailTop1->eTo->setText(QString::fromLatin1(kBob));
+    form.frameNewMailTop1->eSubject->setText(QStringLiteral("s"));
+    QTest::mouseClick(form.btnRecord, Qt::LeftButton);
+    Pump();
+    ASSERT_NE(audio_->recording, nullptr);
+    QTest::mouseClick(form.btnStop, Qt::LeftButton);
+    Pump();
+    ASSERT_EQ(fs::file_size(form.WaveFile()), 44u);
+    EXPECT_FALSE(form.Recorded());
+    EXPECT_EQ(Buttons(form), (std::vector<bool>{true, false, false, false}));
+    EXPECT_TRUE(Shown().empty()) << testing::PrintToString(Shown());
+    ASSERT_NE(form.frameNewMailTop1->btnSend, nullptr);
+    QTest::mouseClick(form.frameNewMailTop1->btnSend, Qt::LeftButton);
+    EXPECT_EQ(Shown(), std::vector<std::string>{"msgVoiceNotRecorded"});
+    EXPECT_TRUE(form.isVisible());
+    form.Modified = false;
+  });
+}
+
 TEST_F(VoiceComposeTest, CompressionThatFailsOrMakesNothingIsReported) {
   struct TCase {
     const char* what;
@@ -278,6 +307,12 @@ TEST_F(VoiceComposeTest, VoiceMailIsSentWithVoiceMp3AndDecodesToTheRecording) {
   });
   EXPECT_EQ(result, 1) << testing::PrintToString(Shown());
   ASSERT_FALSE(uuid.empty());
+  // A voice mail is told by mfVoice alone, in the sender's row and in what
+  // the server passed on to bob.
+  const uint16_t sent_flags =
+      qovra::mfVoice | qovra::mfSent | qovra::mfDeliveryReport | qovra::mfReadReport;
+  ASSERT_EQ(MailRow(uuid).size(), 3u);
+  EXPECT_EQ(MailRow(uuid)[1], sent_flags);
   ASSERT_NO_FATAL_FAILURE(BecomeClient(kBob));
   ASSERT_TRUE(Window().acMailReceiveExecute());
   std::ifstream in(qovra::MessagesDir + uuid + ".emz", std::ios::binary);
@@ -291,8 +326,9 @@ TEST_F(VoiceComposeTest, VoiceMailIsSentWithVoiceMp3AndDecodesToTheRecording) {
   EXPECT_EQ(std::u16string(a.FileName.view()), u"voice.mp3");
   const std::vector<int64_t> row = MailRow(uuid);
   ASSERT_EQ(row.size(), 3u);
-  EXPECT_TRUE(row[1] & qovra::mfVoice);
-  EXPECT_TRUE(row[1] & qovra::mfAttachments);
+  EXPECT_EQ(row[1] & (qovra::mfVoice | qovra::mfAttachments | qovra::mfDeliveryReport |
+                      qovra::mfReadReport),
+            qovra::mfVoice | qovra::mfDeliveryReport | qovra::mfReadReport);
   // The attachment decodes to exactly the recorded samples.
   ASSERT_TRUE(reader.SeekData(a.DataOffset));
   std::string mp3(static_cast<size_t>(a.DataSize), '\0');
@@ -303,6 +339,99 @@ TEST_F(VoiceComposeTest, VoiceMailIsSentWithVoiceMp3AndDecodesToTheRecording) {
   ASSERT_EQ(qovra::compose::DecodeVoice(mp3_file, wav_file, nullptr),
             qovra::compose::TSoundToolResult::Done);
   EXPECT_EQ(fs::file_size(wav_file), 44u + 22050u * 2u);
+}
+
+// While qovrasnd compresses, clicks on Save to drafts, Record and Send do
+// nothing and a close waits: once the recording is compressed the close
+// runs with its question, and the recording is what Yes saves.
+TEST_F(VoiceComposeTest, ClicksWhileCompressingWaitOrDoNothing) {
+  // The real compressor, started a moment late.
+  const std::string slow = dir_.File("slow-qovrasnd");
+  {
+    std::ofstream out(slow);
+    out << "#!/bin/sh\nsleep 0.4\nexec '" << qovra::compose::SoundToolPath() << "' \"$@\"\n";
+  }
+  fs::permissions(slow, fs::perms::owner_all);
+  qovra::compose::SetSoundToolPathForTesting(slow);
+  enum class Close { Escape, CloseButton, MenuCancel };
+  const struct {
+    const char* name;
+    Close close;
+    int answer;
+    int result;  // the window's, -1 when it stays open
+  } cases[] = {
+      {"escape, yes", Close::Escape, qovra::kMsgResultYes, 4},
+      {"close button, cancel", Close::CloseButton, qovra::kMsgResultCancel, -1},
+      {"menu cancel, no", Close::MenuCancel, qovra::kMsgResultNo, QDialog::Rejected},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    ui_->messages.clear();
+    std::string uuid;
+    std::string mp3;
+    bool busy_seen = false;
+    bool open_after = false;
+    const int result = Voice([&](TfrmNewVoiceMail& form) {
+      uuid = std::string(form.Mail->Uuid.view());
+      form.frameNewMailTop1->eTo->setText(QString::fromLatin1(kBob));
+      form.activateWindow();
+      QTest::mouseClick(form.btnRecord, Qt::LeftButton);
+      Pump();
+      ASSERT_NE(audio_->recording, nullptr);
+      QTimer::singleShot(200, &form, [&] {
+        busy_seen = form.Busy();
+        QTest::mouseClick(form.frameNewMailTop1->btnSaveToDrafts, Qt::LeftButton);
+        QTest::mouseClick(form.frameNewMailTop1->btnSend, Qt::LeftButton);
+        QTest::keyClick(&form, Qt::Key_Return, Qt::ControlModifier);
+        QTest::keyClick(&form, Qt::Key_S, Qt::ControlModifier);
+        QTest::mouseClick(form.btnRecord, Qt::LeftButton);
+        QTest::keyClicks(form.frameNewMailTop1->eSubject, QStringLiteral("zz"));
+        EXPECT_TRUE(form.frameNewMailTop1->eSubject->text().isEmpty());
+        ui_->QueueAnswer(c.answer);
+        switch (c.close) {
+          case Close::Escape:
+            QTest::keyClick(&form, Qt::Key_Escape);
+            break;
+          case Close::CloseButton:
+            form.close();
+            break;
+          case Close::MenuCancel:
+            form.mnuCancel->trigger();
+            break;
+        }
+        EXPECT_TRUE(form.isVisible());
+        EXPECT_TRUE(Shown().empty()) << testing::PrintToString(Shown());
+      });
+      QTest::mouseClick(form.btnStop, Qt::LeftButton);
+      for (int i = 0; i < 50 && !form.HasVoice; ++i) QTest::qWait(20);
+      if (form.HasVoice) mp3 = qovra::testing::ScratchDir::Read(form.CompressedFile());
+      for (int i = 0; i < 10; ++i) QTest::qWait(10);
+      open_after = form.isVisible();
+      EXPECT_EQ(audio_->recorded.size(), 1);
+      if (open_after) {
+        EXPECT_TRUE(form.Recorded());
+        EXPECT_EQ(Buttons(form), (std::vector<bool>{true, true, false, false}));
+        form.Modified = false;
+      }
+    });
+    audio_->recorded.clear();
+    EXPECT_TRUE(busy_seen);
+    EXPECT_FALSE(mp3.empty());
+    EXPECT_EQ(Shown(), std::vector<std::string>{"msgSaveToDraftsPrompt"});
+    EXPECT_EQ(open_after, c.result == -1);
+    if (c.result != -1) {
+      EXPECT_EQ(result, c.result);
+    }
+    // Only Yes stores a draft, and it carries the recording.
+    EXPECT_EQ(MailRow(uuid).empty(), c.answer != qovra::kMsgResultYes);
+    if (c.answer == qovra::kMsgResultYes) {
+      qovra::TEFileStream file(qovra::MessagesDir + uuid + ".emz", true, false, qovra::fmOpenRead);
+      qovra::TMailReader reader(file);
+      ASSERT_TRUE(reader.Parse(nullptr, nullptr)) << reader.Error();
+      ASSERT_EQ(reader.Attachments().size(), 1u);
+      EXPECT_EQ(reader.Attachments()[0].DataSize, static_cast<int64_t>(mp3.size()));
+    }
+  }
 }
 
 }  // namespace

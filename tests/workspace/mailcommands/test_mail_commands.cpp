@@ -179,18 +179,24 @@ TEST_F(MailTextTest, FormatMailAsTextWithTwoAttachmentsAndWithout) {
     const char* name;
     std::vector<std::pair<std::u16string, std::string>> attachments;
     std::string attachments_line;
+    std::u16string body;
   };
   const Case cases[] = {
       {"two attachments",
        {{u"a.txt", "AAA"}, {u"отчёт.pdf", "BB"}},
-       "\r\nAttachments: a.txt, отчёт.pdf"},
-      {"none", {}, ""},
+       "\r\nAttachments: a.txt, отчёт.pdf",
+       u"line one\r\nline two"},
+      {"none", {}, "", u"line one\r\nline two"},
+      // Another writer's line ends come out as CR LF, never mixed.
+      {"body with LF", {}, "", u"line one\nline two"},
+      {"body with CR", {}, "", u"line one\rline two"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     qovra_test::MailFileSpec spec;
     spec.Subject = u"Re: план";
     spec.Attachments = c.attachments;
+    spec.Body = c.body;
     const std::string path = dir_.File("m.emz");
     ASSERT_TRUE(qovra_test::WriteMailFile(path, spec));
     qovra::TEFileStream file(path, true, false, qovra::fmOpenRead);
@@ -204,9 +210,23 @@ TEST_F(MailTextTest, FormatMailAsTextWithTwoAttachmentsAndWithout) {
   }
 }
 
+// Every line of the quoted text gets "> ", whatever its line ends.
 TEST(MailCommandsText, QuoteForReply) {
-  EXPECT_EQ(qovra::mailcmd::QuoteForReply(u"a\r\nb\r\n"), u"\r\n\r\n\r\n\r\n> a\r\n> b\r\n> ");
-  EXPECT_EQ(qovra::mailcmd::QuoteForReply(u""), u"\r\n\r\n\r\n\r\n> ");
+  const struct {
+    const char* name;
+    std::u16string text;
+    std::u16string quoted;
+  } cases[] = {
+      {"CR LF", u"a\r\nb\r\n", u"\r\n\r\n\r\n\r\n> a\r\n> b\r\n> "},
+      {"empty", u"", u"\r\n\r\n\r\n\r\n> "},
+      {"LF", u"a\nb\n", u"\r\n\r\n\r\n\r\n> a\r\n> b\r\n> "},
+      {"CR", u"a\rb", u"\r\n\r\n\r\n\r\n> a\r\n> b"},
+      {"mixed, an empty line", u"a\n\r\nb\r\rc", u"\r\n\r\n\r\n\r\n> a\r\n> \r\n> b\r\n> \r\n> c"},
+  };
+  for (const auto& c : cases)
+    EXPECT_EQ(qovra::Utf16ToUtf8(qovra::mailcmd::QuoteForReply(c.text)),
+              qovra::Utf16ToUtf8(c.quoted))
+        << c.name;
 }
 
 TEST(MailCommandsText, SaveAsFileNameNeverLeavesTheFolder) {
@@ -230,6 +250,21 @@ TEST(MailCommandsText, SaveAsFileNameNeverLeavesTheFolder) {
   const std::u16string name = qovra::mailcmd::SaveAsFileName(std::u16string(300, u'ж'));
   EXPECT_LE(qovra::Utf16ToUtf8(name).size(), 255u);
   EXPECT_EQ(name, std::u16string(125, u'ж') + u".txt");
+}
+
+// A subject of 300 ASCII letters proposes the longest name the limit
+// allows (251 letters and ".txt", 255 bytes), and that file is saved: its
+// temporary name must fit the limit too.
+TEST_F(MailTextTest, TheLongestProposedNameIsSaved) {
+  const std::u16string name = qovra::mailcmd::SaveAsFileName(std::u16string(300, u'a'));
+  ASSERT_EQ(qovra::Utf16ToUtf8(name), std::string(251, 'a') + ".txt");
+  const std::string path = dir_.File(qovra::Utf16ToUtf8(name));
+  std::string error;
+  ASSERT_TRUE(qovra::mailcmd::WriteMailTextFile(path, u"text\r\n", error)) << error;
+  EXPECT_EQ(ReadAll(path), "\xEF\xBB\xBFtext\r\n");
+  std::vector<std::string> names;
+  for (const auto& e : fs::directory_iterator(dir_.path())) names.push_back(e.path().filename());
+  EXPECT_EQ(names, std::vector<std::string>{qovra::Utf16ToUtf8(name)}) << "no .part left";
 }
 
 TEST_F(MailTextTest, WriteMailTextFileHasABomAndReplacesTheFile) {

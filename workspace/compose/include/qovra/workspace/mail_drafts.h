@@ -8,7 +8,8 @@
 // reply, a forward), the container is written and the mail stored in the
 // Drafts folder: into MailStream (rewound, truncated to the bytes written)
 // when ContentPreset, else to <uuid>.emz through a temporary file renamed
-// only after a complete write. Otherwise (a reopened mail left unedited) a
+// only after a complete write; the flag word's kind bits (mfAttachments,
+// mfVoice) then say what was written. Otherwise (a reopened mail left unedited) a
 // change of folder (trash to drafts), priority, mode or report flags
 // writes the header row only; no change closes the window with result 2.
 //

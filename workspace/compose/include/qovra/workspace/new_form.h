@@ -64,6 +64,9 @@ class TNewForm : public QDialog {
   bool Modified = false;
   bool WriteContent = false;
   bool ContentPreset = false;
+  // The widget that takes the focus when the window first shows; the
+  // recipients field when null.
+  QWidget* FirstFocus = nullptr;
 
   // The "Mail" main menu (BuildMailMenu).
   QMenuBar* TntMainMenu1 = nullptr;
@@ -86,8 +89,10 @@ class TNewForm : public QDialog {
   void reject() override;
 
  protected:
-  // Clears Modified; the first time, focuses the recipients and centres
-  // the window over its owner; places the completion list.
+  // Clears Modified; the first time, hides the completion list (text set
+  // before showing offers nothing), focuses FirstFocus (else the
+  // recipients) and centres the window over its owner; places the
+  // completion list.
   void showEvent(QShowEvent* event) override;
   // The main window's Send and Save to drafts (either may be null) work
   // from here by their shortcuts and from the menu's two items.

@@ -42,6 +42,8 @@ class TfrmNewMail : public TNewForm {
   ~TfrmNewMail() override;
 
   void FillMessage(qovra::TMailMessage* mail, std::string_view recipients, uint16_t flags) override;
+  // The container: the headers, the body with every line ending in CR LF,
+  // then the rows' files in list order.
   [[nodiscard]] bool WriteMessage(qovra::TStream& stream, std::string_view recipients,
                                   void* progress_data, qovra::TProgressProc progress) override;
   TframeNewMailTop* GetTopFrame() override { return frameNewMailTop1; }

@@ -16,16 +16,23 @@
 // writing the mail copies it from the reader, until a new recording
 // replaces it.
 //
+// While qovrasnd runs (Busy) the window takes no clicks: its frame, the
+// recorder and the menu are disabled, and the main window's Send and Save
+// to drafts do nothing for it. A close asked meanwhile (the close button,
+// Escape, Cancel) runs once qovrasnd has ended, with the usual question; a
+// decoding is given up for it, a compression never is, so a recording is
+// never lost to a click.
+//
 // Closing without a result first stops recording and playback (the wave
-// file is complete and closed), then, while Modified and something is
-// there to keep (HasVoice, recipients or subject), asks
-// msgSaveToDraftsPrompt. While qovrasnd runs, closing cancels it instead.
-// The window's wave and MP3 files are deleted when it is destroyed, wiped
-// first for a mail for administrative use only.
+// file is complete, closed and compressed), then, while Modified and
+// something is there to keep (HasVoice, recipients or subject), asks
+// msgSaveToDraftsPrompt. The window's wave and MP3 files are deleted when
+// it is destroyed, wiped first for a mail for administrative use only.
 //
 // GUI thread only.
 #pragma once
 
+#include <QPointer>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -65,6 +72,8 @@ class TfrmNewVoiceMail : public TNewForm {
   void UseReaderVoice(qovra::TMailReader& reader);
   // A new recording compressed (HasVoice) or the reader's recording.
   bool Recorded() const;
+  // qovrasnd runs (compressing or decoding): the window takes no commands.
+  bool Busy() const { return sound_tool_ != TSoundToolRun::None; }
   // The bytes of the recording that writing the mail attaches.
   int64_t RecordedBytes() const;
 
@@ -127,6 +136,14 @@ class TfrmNewVoiceMail : public TNewForm {
   // Extracts and decodes the reader's recording into the wave file; false
   // after a warning (or when cancelled).
   bool PrepareReaderVoice();
+  enum class TSoundToolRun : uint8_t { None, Compress, Decode };
+  // Around a run of qovrasnd: the window disabled (but for its status
+  // strip) with a busy cursor, then enabled again with its focus back.
+  void BeginSoundTool(TSoundToolRun run);
+  void EndSoundTool();
+  // Closes the window (reject) from the event loop when a close was asked
+  // while qovrasnd ran.
+  void CloseIfAsked();
 
   TComposeCommands commands_;
   std::string wave_file_;
@@ -135,8 +152,10 @@ class TfrmNewVoiceMail : public TNewForm {
   std::unique_ptr<qovra::ui::VoiceSession> player_;
   bool recording_pending_ = false;  // a recording whose end is not handled yet
   bool playing_pending_ = false;
-  bool compressing_ = false;  // qovrasnd runs (compressing or decoding)
-  bool cancel_compress_ = false;
+  TSoundToolRun sound_tool_ = TSoundToolRun::None;
+  bool cancel_decode_ = false;
+  bool close_asked_ = false;  // a close asked while qovrasnd ran
+  QPointer<QWidget> focus_before_tool_;
   int64_t reader_voice_ = 0;  // DataOffset of the reader's recording; 0: none
   int64_t wave_length_ms_ = 0;
 };

@@ -48,15 +48,21 @@ constexpr size_t kDeleteChunk = 500;
 
 // Text rendering and save as --------------------------------------------
 
-// The mail as plain text, lines ending in CR LF: a rule of 61 "-", the
-// From, To, Subject and Date lines (labels msgFrom, msgTo, msgSubject,
-// msgDate; the date as "yyyy.mm.dd hh:mm:ss"), the msgAttachments line
-// with the names joined by ", " when there are any, the rule, an empty
-// line, the body, an empty line and the rule.
+// text with every line end made CR LF: a CR LF, a lone LF and a lone CR
+// each count as one (bodies of other writers may end lines with LF).
+std::u16string WithCrLf(std::u16string_view text);
+
+// The mail as plain text, every line ending in CR LF (the body's own line
+// ends too, whatever form they had): a rule of 61 "-", the From, To,
+// Subject and Date lines (labels msgFrom, msgTo, msgSubject, msgDate; the
+// date as "yyyy.mm.dd hh:mm:ss"), the msgAttachments line with the names
+// joined by ", " when there are any, the rule, an empty line, the body, an
+// empty line and the rule.
 std::u16string FormatMailAsText(const TMailReader& reader);
 
 // The body of a reply to text: four line ends, then text with "> " before
-// its first line and after every line end.
+// its first line and after every line end (any form, as WithCrLf reads
+// them); every line end of the result is CR LF.
 std::u16string QuoteForReply(std::u16string_view text);
 
 // The proposed save-as name: subject + ext, every character that cannot
@@ -67,8 +73,9 @@ std::u16string QuoteForReply(std::u16string_view text);
 std::u16string SaveAsFileName(std::u16string_view subject, std::u16string_view ext = u".txt");
 
 // Writes EF BB BF and the UTF-8 of text to path, through a temporary file
-// beside it renamed over path. False (path unchanged, no temporary file
-// left) when writing fails; error says why.
+// beside it (path + ".part", the name cut to fit 255 bytes) renamed over
+// path. False (path unchanged, no temporary file left) when writing fails;
+// error says why.
 [[nodiscard]] bool WriteMailTextFile(const std::string& path, std::u16string_view text,
                                      std::string& error);
 
@@ -79,5 +86,10 @@ std::u16string SaveAsFileName(std::u16string_view subject, std::u16string_view e
 // copy falls short or the size cannot be set.
 [[nodiscard]] bool CopyMailInto(TStream& source, TStream& dest, TProgressProc progress,
                                 void* progress_data);
+
+// Whether a row of ecm_mails in db refers to uuid (whose file must then
+// stay). True also when it cannot be told (the query fails), so that a
+// file is never removed under its row; false when db is not open.
+[[nodiscard]] bool MailRowRefersTo(SqliteDb& db, std::string_view uuid);
 
 }  // namespace qovra::mailcmd

@@ -132,14 +132,15 @@ class TfrmMain : public QMainWindow {
   // A new voice mail in the voice compose window (modal); as acMailNewExecute.
   int acMailNewVoiceExecute();
   // Sends the open compose window's mail (text or voice); false when
-  // nothing was sent.
+  // nothing was sent (also while the voice window is Busy).
   bool acMailSendExecute();
   // The text compose window while it is open; null otherwise.
   TfrmNewMail* NewMailForm() const { return frmNewMail_; }
   // The voice compose window while it is open; null otherwise.
   TfrmNewVoiceMail* NewVoiceMailForm() const { return frmNewVoiceMail_; }
   // A new mail to recipients ("Name <address>, ..."): kind 0 opens the text
-  // compose window with them in To, kind 1 the voice compose window.
+  // compose window with them in To, kind 1 the voice compose window; the
+  // subject takes the focus.
   int NewMailTo(int kind, const QString& recipients);
   // The contacts book (modal); once at a time.
   void acToolsContactsBookExecute();
@@ -188,6 +189,11 @@ class TfrmMain : public QMainWindow {
   // The source of reply, forward, save as and print: ViewerSource when
   // there is one, else ListSource.
   std::optional<TMailSource> CurrentSource() const;
+  // Whether the list's commands (reply, forward, save as, print) may read
+  // mail's container: a mail for administrative use has none there (it is
+  // read deciphered in its viewer only); then msgMailContentNotFound is
+  // shown and the result is false.
+  bool ListMailHasContainer(const qovra::TMailMessage& mail);
   // Delete: the selected mails to the trash, or from the trash for good
   // after msgConfirmDeleteMail(s); false when nothing was deleted.
   bool acMailDeleteExecute();
@@ -197,8 +203,8 @@ class TfrmMain : public QMainWindow {
   int ReplyToMail(const TMailSource& source, bool voice);
   // Forward: a new <uuid>.emz filled with a copy of the source, edited in
   // the text compose window, or for a voice source in the voice compose
-  // window with the source's recording; removed again unless sent (1) or
-  // saved (4).
+  // window with the source's recording; removed again unless sent (1),
+  // saved (4) or stored by a send that stopped (its outbox row keeps it).
   // Returns the window's result (0 when none was shown).
   int ForwardMail(const TMailSource& source);
   // Save as: the source as UTF-8 text with a BOM in a file the user
@@ -215,7 +221,8 @@ class TfrmMain : public QMainWindow {
   // something was printed.
   bool acMailPrintExecute();
   // Save to drafts for the open voice compose window, else the open text
-  // compose window; false when nothing was saved.
+  // compose window; false when nothing was saved (also while the voice
+  // window is Busy).
   bool acMailSaveToDraftsExecute();
   // The save-as chooser: the chosen path, or nothing when cancelled. Tests
   // install one; null restores the file dialog.
