@@ -21,6 +21,7 @@
 #include "mail/startup.h"
 #include "net/server_request_folders.h"
 #include "platform/file_utils.h"
+#include "qovra/controls/progress_bar_ex.h"
 #include "qovra/ui/widgets.h"
 #include "qovra/workspace/mail_commands.h"
 #include "qovra/workspace/mail_drafts.h"
@@ -204,7 +205,14 @@ bool OpenListMail(TfrmMain& window, const qovra::TMailMessage& mail, TParsedMail
 
 // Compose windows ----------------------------------------------------------
 
+void TfrmMain::BindComposeStatus(TfrmNewMail& form) {
+  form.StatusBusy = [this](const QString& text) { StatusBusy(text); };
+  form.StatusReady = [this] { StatusReady(); };
+  form.ProgressBar = static_cast<QWidget*>(pnlStatusBar->pbStatus);
+}
+
 int TfrmMain::RunComposeForm(TfrmNewMail& form) {
+  BindComposeStatus(form);
   frmNewMail_ = &form;
   const int result = form.exec();
   frmNewMail_ = nullptr;

@@ -274,9 +274,7 @@ int TfrmMain::ReopenUnsentMail(qovra::TMailMessage& mail) {
       commands.SaveToDrafts = alMain->acMailSaveToDrafts;
       commands.ContactsBook = alMain->acToolsContactsBook;
       TfrmNewMail form(commands, this);
-      form.StatusBusy = [this](const QString& text) { StatusBusy(text); };
-      form.StatusReady = [this] { StatusReady(); };
-      form.ProgressBar = bar;
+      BindComposeStatus(form);
       frmNewMail_ = &form;
       form.eMailBody->setPlainText(QString::fromStdU16String(reader.Body()));
       for (const qovra::TMailAttachmentInfo& info : reader.Attachments())

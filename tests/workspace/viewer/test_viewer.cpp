@@ -1037,6 +1037,35 @@ TEST_F(ViewerTest, ReopenedDraftCopiesAndOpensAttachmentsWithProgress) {
     EXPECT_FALSE(fs::exists(copy));
     EXPECT_TRUE(ReadFile(emz) == before);
   }
+  // A forward of the same row opens its attachment the same way.
+  {
+    SCOPED_TRACE("forward");
+    ui_->messages.clear();
+    QTest::mouseClick(Window().lvMain->viewport(), Qt::LeftButton, {}, cell.center());
+    ASSERT_TRUE(Window().alMain->acMailForward->isEnabled());
+    StatusBarReports reports(*hook_, Window());
+    bool composed = false;
+    QObject guard;
+    QTimer::singleShot(0, &guard, [&] {
+      TfrmNewMail* form = Window().NewMailForm();
+      if (!form) return;
+      composed = true;
+      ASSERT_EQ(form->AttachmentCount(), 1);
+      QListWidget* list = form->lvFileAttachments;
+      const QRect at = list->visualItemRect(list->item(0));
+      QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, at.center());
+      QTest::mouseDClick(list->viewport(), Qt::LeftButton, {}, at.center());
+      form->done(2);
+    });
+    Window().alMain->acMailForward->trigger();
+    EXPECT_TRUE(composed);
+    EXPECT_EQ(Shown(), std::vector<std::string>{});
+    std::vector<std::string> opened;
+    for (const std::string& f : reports.finished)
+      if (f.rfind("msgOpeningAttachment", 0) == 0) opened.push_back(f);
+    EXPECT_EQ(opened, std::vector<std::string>{"msgOpeningAttachment " +
+                                               std::to_string(attachment.size())});
+  }
   opener.EndAll();
   qovra::ui::SetMailWindowRunThreads(nullptr);
 }

@@ -368,6 +368,9 @@ class TfrmMain : public QMainWindow {
   void RefreshMailRow(int32_t id);
   // Shows form modally as frmNewMail_ and selects the Sent (1) or Drafts
   // (4) folder afterwards; returns its result.
+  // Gives a text compose window the status bar's texts and progress (for
+  // opening its attachments).
+  void BindComposeStatus(TfrmNewMail& form);
   int RunComposeForm(TfrmNewMail& form);
   // The same for the voice window (as frmNewVoiceMail_).
   int RunVoiceComposeForm(TfrmNewVoiceMail& form);
