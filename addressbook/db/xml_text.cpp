@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "base/cp1251.h"
+#include "base/utf.h"
 
 namespace qovra::contacts_detail {
 
@@ -74,24 +75,6 @@ bool DeclaredEncoding(std::string_view text, std::string& name) {
   if (close == std::string_view::npos) return false;
   name = std::string(decl.substr(i, close - i));
   return IsEncodingName(name);
-}
-
-void AppendUtf8(std::string& out, char32_t c) {
-  if (c < 0x80) {
-    out += static_cast<char>(c);
-  } else if (c < 0x800) {
-    out += static_cast<char>(0xC0 | (c >> 6));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  } else if (c < 0x10000) {
-    out += static_cast<char>(0xE0 | (c >> 12));
-    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  } else {
-    out += static_cast<char>(0xF0 | (c >> 18));
-    out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  }
 }
 
 // UTF-16 bytes (no mark) to UTF-8; false at an odd length or a surrogate

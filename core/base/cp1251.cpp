@@ -2,6 +2,8 @@
 
 #include <array>
 
+#include "base/utf.h"
+
 namespace qovra {
 namespace {
 
@@ -60,20 +62,6 @@ std::optional<char32_t> NextUtf8(std::string_view s, size_t& i) {
     ++i;
   }
   return cp;
-}
-
-void AppendUtf8(std::string& out, char32_t c) {
-  if (c < 0x80) {
-    out += static_cast<char>(c);
-  } else if (c < 0x800) {
-    out += static_cast<char>(0xC0 | (c >> 6));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  } else {
-    // Every character of the code page lies in the Basic Multilingual Plane.
-    out += static_cast<char>(0xE0 | (c >> 12));
-    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  }
 }
 
 }  // namespace

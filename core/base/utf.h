@@ -6,6 +6,9 @@
 
 namespace qovra {
 
+// Appends the UTF-8 bytes of one code point (at most U+10FFFF) to out.
+void AppendUtf8(std::string& out, char32_t cp);
+
 // UTF-16 to UTF-8. A lone surrogate becomes U+FFFD; nothing is dropped silently.
 std::string Utf16ToUtf8(std::u16string_view text);
 
