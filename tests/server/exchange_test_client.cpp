@@ -30,6 +30,16 @@ std::string Hash(std::string_view bytes) {
   return std::string(reinterpret_cast<char*>(out), 32);
 }
 
+std::string HashHex(std::string_view password) {
+  static const char kHex[] = "0123456789ABCDEF";
+  std::string out;
+  for (unsigned char c : Hash(password)) {
+    out += kHex[c >> 4];
+    out += kHex[c & 15];
+  }
+  return out;
+}
+
 std::string Sign(const keytool::KeyPair& keys, std::string_view hash) {
   uint8_t sig[160] = {};
   if (UZDST_SIGNATURE_generate(hash.data(), keys.priv.data(), keys.pub.data(), sig) != 1) return {};

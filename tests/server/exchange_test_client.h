@@ -21,6 +21,9 @@ namespace xs_test {
 // The check byte by plain repetition of x o y = x + y + c*x*y (mod 257).
 uint8_t NaiveCheckByte(uint8_t a, uint8_t b, uint8_t c);
 std::string Hash(std::string_view bytes);  // 32 bytes
+// The hash of a password as the account commands carry it: 64 upper-case
+// hexadecimal digits.
+std::string HashHex(std::string_view password);
 std::string Sign(const keytool::KeyPair& keys, std::string_view hash);
 bool Verify(const uint8_t* record, std::string_view hash, std::string_view signature);
 std::string B64(std::string_view bytes);

@@ -17,18 +17,9 @@ namespace {
 using qovra_test::ExchangePki;
 using qovra_test::ExchangeServer;
 using qovra_test::ExchangeServerOptions;
+using xs_test::HashHex;
 using xs_test::SessionReply;
 using xs_test::TestClient;
-
-std::string HashHex(const std::string& password) {
-  static const char kHex[] = "0123456789ABCDEF";
-  std::string out;
-  for (unsigned char c : xs_test::Hash(password)) {
-    out += kHex[c >> 4];
-    out += kHex[c & 15];
-  }
-  return out;
-}
 
 std::string El(const std::string& name, const std::string& val) {
   return "<" + name + " val=\"" + val + "\"/>";

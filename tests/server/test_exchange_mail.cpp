@@ -1,9 +1,11 @@
 // The mail commands of the running exchange server against the test
 // client: recipients' certificates (163), send in both modes (164), new
 // mails and reports (165), download (166) and flags (170).
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sched.h>
 #include <sys/mount.h>
+#include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
 
@@ -16,6 +18,7 @@
 #include <functional>
 #include <iterator>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -565,6 +568,36 @@ bool MountPrivateTmpfs(const std::string& dir, uint64_t bytes, std::string& why)
   return true;
 }
 
+// A tmpfs as MountPrivateTmpfs makes it, in a scratch folder; unmounted
+// when it goes.
+class PrivateDisk {
+ public:
+  explicit PrivateDisk(uint64_t bytes) : dir_(scratch_.File("disk")) {
+    std::error_code ec;
+    made_ = std::filesystem::create_directory(dir_, ec);
+    mounted_ = made_ && MountPrivateTmpfs(dir_, bytes, why_);
+  }
+  ~PrivateDisk() {
+    if (mounted_) ::umount2(dir_.c_str(), MNT_DETACH);
+  }
+  PrivateDisk(const PrivateDisk&) = delete;
+  PrivateDisk& operator=(const PrivateDisk&) = delete;
+
+  // False when the folder could not be made (a fault, not a lack of rights).
+  bool made() const { return made_; }
+  // False when the system does not allow the mount; why() says why.
+  bool mounted() const { return mounted_; }
+  const std::string& why() const { return why_; }
+  const std::string& dir() const { return dir_; }
+
+ private:
+  qovra::testing::ScratchDir scratch_;
+  std::string dir_;
+  std::string why_;
+  bool made_ = false;
+  bool mounted_ = false;
+};
+
 uint64_t FreeBytes(const std::string& dir) {
   struct statvfs st {};
   return ::statvfs(dir.c_str(), &st) == 0 ? uint64_t{st.f_bavail} * st.f_frsize : 0;
@@ -587,15 +620,10 @@ std::vector<std::string> FileNames(const std::string& dir) {
 // it once (its upload is moved into place, not copied beside itself).
 TEST_F(ExchangeMail, FullDiskRefusesWithCode19AndKeepsWhatFits) {
   server_.Stop();
-  qovra::testing::ScratchDir scratch;
-  const std::string disk = scratch.File("disk");
-  ASSERT_TRUE(std::filesystem::create_directory(disk));
-  std::string why;
-  if (!MountPrivateTmpfs(disk, uint64_t{32} << 20, why)) GTEST_SKIP() << why;
-  struct Unmount {
-    std::string dir;
-    ~Unmount() { ::umount2(dir.c_str(), MNT_DETACH); }
-  } unmount{disk};
+  const PrivateDisk disk_mount(uint64_t{32} << 20);
+  ASSERT_TRUE(disk_mount.made()) << disk_mount.dir();
+  if (!disk_mount.mounted()) GTEST_SKIP() << disk_mount.why();
+  const std::string& disk = disk_mount.dir();
   const std::string data = disk + "/data";
   ExchangeServerOptions o = pki_->Options();
   o.seed_accounts = {"alice@localhost:pa", "bob@localhost:pb"};
@@ -688,4 +716,240 @@ TEST_F(ExchangeMail, FullDiskRefusesWithCode19AndKeepsWhatFits) {
        at = log.find("No space left on device", at + 1))
     ++causes;
   EXPECT_EQ(causes, static_cast<size_t>(refusals)) << log;
+}
+
+namespace {
+
+// Fills the file system of dir with dir/filler (made anew) until not one
+// byte more fits, then gives back the last pages blocks of it. False when it
+// cannot.
+bool FillDisk(const std::string& dir, uint64_t pages = 0) {
+  const std::string path = dir + "/filler";
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+  if (fd < 0) return false;
+  const std::string chunk(size_t{1} << 20, 'F');
+  for (size_t n = chunk.size(); n > 0; n /= 2)
+    while (::write(fd, chunk.data(), n) > 0) {
+    }
+  bool ok = errno == ENOSPC && FreeBytes(dir) == 0;
+  struct stat st {};
+  struct statvfs vfs {};
+  if (ok && pages > 0) {
+    const uint64_t room = pages * uint64_t{::statvfs(dir.c_str(), &vfs) == 0 ? vfs.f_frsize : 0};
+    ok = room > 0 && ::fstat(fd, &st) == 0 &&
+         ::ftruncate(fd, static_cast<off_t>(uint64_t(st.st_blocks) * 512 - room)) == 0 &&
+         FreeBytes(dir) == room;
+  }
+  ::close(fd);
+  return ok;
+}
+
+std::string El(const std::string& name, const std::string& val) {
+  return "<" + name + " val=\"" + val + "\"/>";
+}
+
+std::string Xml(int cmd, const std::string& args) {
+  return "<request>" + El("cmd", std::to_string(cmd)) + args + "</request>";
+}
+
+// Lines of text that hold part.
+std::vector<std::string> LinesWith(const std::string& text, const std::string& part) {
+  std::vector<std::string> lines;
+  size_t start = 0;
+  while (start < text.size()) {
+    size_t end = text.find('\n', start);
+    if (end == std::string::npos) end = text.size();
+    const std::string line = text.substr(start, end - start);
+    if (line.find(part) != std::string::npos) lines.push_back(line);
+    start = end + 1;
+  }
+  return lines;
+}
+
+}  // namespace
+
+// On a full disk every command that writes, the small database changes as
+// much as a mail, is refused with the enciphered 19 and its cause in the
+// log, and leaves what was stored as it was; once there is room again the
+// same requests go through.
+TEST_F(ExchangeMail, FullDiskRefusesEveryCommandThatWritesWithCode19) {
+  server_.Stop();
+  const PrivateDisk disk_mount(uint64_t{8} << 20);
+  ASSERT_TRUE(disk_mount.made()) << disk_mount.dir();
+  if (!disk_mount.mounted()) GTEST_SKIP() << disk_mount.why();
+  const std::string& disk = disk_mount.dir();
+  const std::string data = disk + "/data";
+  ExchangeServerOptions o = pki_->Options();
+  o.seed_accounts = {"alice@localhost:pa", "bob@localhost:pb"};
+  o.extra_args = {"--data", data};
+  ASSERT_TRUE(server_.Start(o)) << server_.error();
+  const auto server_log = [this] {
+    std::ifstream in(server_.DataDir() + "/server.log");
+    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  };
+
+  // While there is room: a mail from alice that bob holds unreported.
+  TestClient a = LoggedIn("alice@localhost", "pa");
+  TestClient b = LoggedIn("bob@localhost", "pb");
+  const std::string to_bob =
+      "<emails><domain val=\"localhost\" prx=\"1\"><login val=\"bob\"/></domain></emails>";
+  const std::string eme(64, 'E');
+  SessionReply first;
+  SendSecure(a, kUuid1, eme, 50, "bob", "localhost", first);
+  ASSERT_EQ(first.res, 1) << first.plain << first.error;
+  const Sent held = SentOf(first, "localhost", "bob");
+  // Carol's certificate is known, her account not made yet.
+  TestClient c(server_.Port(), User("carol@127.0.0.1").keys);
+  std::string why;
+  ASSERT_TRUE(c.Handshake(true, &why)) << why;
+  const auto& carol_pub = User("carol@127.0.0.1").keys.pub;
+  const std::string carol_dh =
+      xs_test::B64(std::string(reinterpret_cast<const char*>(carol_pub.data()) + 288, 128));
+  const std::string fast_plain =
+      std::string(70, 'F') +
+      "<emails><domain val=\"localhost\" prx=\"1\"><login val=\"bob\" pbk=\"\"/></domain></emails>";
+  const std::string fast_content = xs_test::CbcEncrypt(
+      a.key().data(), reinterpret_cast<const uint8_t*>(a.sid().data()), fast_plain);
+
+  // Bob's offered mails and alice's view of his reports.
+  const auto offered = [&b] {
+    SessionReply list;
+    b.Request(Xml(165, El("user", "bob@localhost") + "<emails></emails>"), list);
+    std::vector<std::string> uuids;
+    for (pugi::xml_node m : list.doc.document_element().child("new_mails_list").children())
+      uuids.push_back(m.attribute("uuid").value());
+    return uuids;
+  };
+  const auto received_time = [&a, &held] {
+    SessionReply rep;
+    a.Request(Xml(165, El("user", "alice@localhost") + "<emails><domain val=\"localhost\">" +
+                           El("suid", held.ymbox + held.suid) + "</domain></emails>"),
+              rep);
+    return std::string(rep.doc.document_element()
+                           .child("mails_report")
+                           .child("report")
+                           .attribute("received_time")
+                           .value());
+  };
+  const auto login_reply = [this](const char* address, const std::string& password) {
+    TestClient t(server_.Port(), User(address).keys);
+    auto r = std::make_shared<SessionReply>();
+    if (t.Handshake(false)) {
+      const std::string login(address, std::strchr(address, '@'));
+      t.Request(t.LoginXml(login, password, true), *r);
+    }
+    return r;
+  };
+  const auto question = [this](const char* address, const char* login) {
+    TestClient t(server_.Port(), User(address).keys);
+    auto r = std::make_shared<SessionReply>();
+    if (t.Handshake(false)) t.Request(Xml(168, El("login", login)), *r);
+    return r;
+  };
+  const auto only_held_files = [&data] {
+    EXPECT_EQ(FileNames(data + "/mail").size(), 2u)
+        << ::testing::PrintToString(FileNames(data + "/mail"));
+    EXPECT_TRUE(FileNames(data + "/tmp").empty());
+  };
+
+  const std::string send_secure = SendXml("alice@localhost", kUuid2, 0, 50, eme.size(),
+                                          SignContainer(kUuid2, User("alice@localhost")), to_bob);
+  const auto no_mail = [&] {
+    EXPECT_EQ(offered(), std::vector<std::string>{kUuid1});
+    only_held_files();
+  };
+
+  struct Row {
+    const char* name;
+    TestClient* client;
+    std::string xml;
+    const std::string* content;
+    // Pages left free on the disk: the mail's files, or part of them, fit.
+    uint64_t pages;
+    // Names what could not be stored in the log line of the refusal.
+    std::string logged;
+    // Checks that the refusal left the stored state as it was.
+    std::function<void()> unchanged;
+  };
+  const Row rows[] = {
+      {"162 password change", &a,
+       Xml(162, El("login", "alice") + El("curp", xs_test::HashHex("pa")) +
+                    El("newp", xs_test::HashHex("pa2"))),
+       nullptr, 0, "cannot store the password of account",
+       [&] { EXPECT_EQ(login_reply("alice@localhost", "pa")->res, 1); }},
+      {"171 profile change", &a,
+       Xml(171, El("login", "alice") + El("fname", xs_test::B64("Алиса")) + El("mname", "") +
+                    El("lname", "") + El("company", "") + El("jobtitle", "")),
+       nullptr, 0, "cannot store the profile of account",
+       [&] {
+         const auto r = login_reply("alice@localhost", "pa");
+         EXPECT_EQ(r->res, 1);
+         EXPECT_EQ(r->Attr("fname"), "");
+       }},
+      {"170 delivered and read", &b,
+       Xml(170, El("to", "bob@localhost") + El("uuid", kUuid1) + El("ymbox", held.ymbox) +
+                    El("flag", "192")),
+       nullptr, 0, "cannot store the report on mail " + std::string(kUuid1),
+       [&] {
+         EXPECT_EQ(offered(), std::vector<std::string>{kUuid1});
+         EXPECT_EQ(received_time(), kZero);
+       }},
+      {"167 registration", &c,
+       Xml(167, El("login", "carolyn") + El("domain", "127.0.0.1") +
+                    El("passcode", xs_test::HashHex("pc")) + El("fname", xs_test::B64("Carol")) +
+                    El("mname", "") + El("lname", "") + El("company", "") + El("jobtitle", "") +
+                    El("question", "1") + El("answer", xs_test::B64("x")) + El("level", "0") +
+                    El("dhkey", carol_dh)),
+       nullptr, 0, "cannot store the new account carolyn@127.0.0.1",
+       [&] { EXPECT_EQ(question("carol@127.0.0.1", "carolyn")->res, 11); }},
+      {"169 new password after the control question", &b,
+       Xml(169, El("login", "bob") + El("newp", xs_test::HashHex("pb2"))), nullptr, 0,
+       "cannot store the recovered password of account",
+       [&] {
+         EXPECT_EQ(question("bob@localhost", "bob")->Attr("count"), "0");
+         EXPECT_EQ(login_reply("bob@localhost", "pb")->res, 1);
+       }},
+      {"164 secure mail", &a, send_secure, &eme, 0,
+       "cannot keep mail " + std::string(kUuid2) + " from alice@localhost: body file", no_mail},
+      {"164 fast mail", &a,
+       SendXml("alice@localhost", kUuid2, 1, 70, fast_plain.size(),
+               SignContainer(kUuid2, User("alice@localhost"))),
+       &fast_content, 0,
+       "cannot keep mail " + std::string(kUuid2) + " from alice@localhost: body file", no_mail},
+      {"164 mail whose body fits, its signature file not", &a, send_secure, &eme, 1,
+       "cannot keep mail " + std::string(kUuid2) + " for account 2: signature file", no_mail},
+      {"164 mail whose files fit, its row not", &a, send_secure, &eme, 2,
+       "cannot keep mail " + std::string(kUuid2) + " for account 2: database", no_mail},
+  };
+
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    ASSERT_TRUE(FillDisk(disk, row.pages));
+    const size_t logged_before = server_log().size();
+    SessionReply r;
+    row.client->Request(row.xml, r, row.content);
+    EXPECT_EQ(r.res, 19) << r.plain << r.error << r.xml;
+    EXPECT_TRUE(r.plain.empty()) << r.plain;
+    // One line gives the cause, naming what could not be kept.
+    const std::vector<std::string> causes =
+        LinesWith(server_log().substr(logged_before), "No space left on device");
+    EXPECT_EQ(causes.size(), 1u) << server_log().substr(logged_before);
+    for (const std::string& cause : causes)
+      EXPECT_NE(cause.find(row.logged), std::string::npos) << cause;
+    row.unchanged();
+  }
+
+  // With room again the same requests are served.
+  std::filesystem::remove(disk + "/filler");
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    SessionReply r;
+    row.client->Request(row.xml, r, row.content);
+    EXPECT_EQ(r.res, 1) << r.plain << r.error << r.xml;
+  }
+  // and what they changed is kept: bob reported the first mail and holds
+  // the second, alice logs in with her new password.
+  EXPECT_EQ(offered(), std::vector<std::string>{kUuid2});
+  EXPECT_EQ(FileNames(data + "/mail").size(), 4u);
+  EXPECT_EQ(login_reply("alice@localhost", "pa2")->res, 1);
 }

@@ -4,6 +4,8 @@
 
 #include <algorithm>
 
+#include "write_failure.h"
+
 namespace exchange {
 
 namespace {
@@ -277,7 +279,7 @@ bool AccountStore::Create(const Account& a) {
   s.Text(11, a.jobtitle);
   sqlite3_bind_int(s.get(), 12, a.question);
   s.Text(13, a.answer);
-  return sqlite3_step(s.get()) == SQLITE_DONE;
+  return StepWrite(s.get(), "cannot store the new account " + a.login + "@" + a.domain);
 }
 
 bool AccountStore::SetPassword(int64_t id, const crypto::Hash32& password_hash) {
@@ -286,7 +288,8 @@ bool AccountStore::SetPassword(int64_t id, const crypto::Hash32& password_hash) 
   if (!s.ok()) return false;
   s.Blob(1, password_hash.data(), password_hash.size());
   sqlite3_bind_int64(s.get(), 2, id);
-  return sqlite3_step(s.get()) == SQLITE_DONE && sqlite3_changes(db_) == 1;
+  return StepWrite(s.get(), "cannot store the password of account " + std::to_string(id)) &&
+         sqlite3_changes(db_) == 1;
 }
 
 bool AccountStore::RecoverPassword(int64_t id, const crypto::Hash32& password_hash,
@@ -299,7 +302,9 @@ bool AccountStore::RecoverPassword(int64_t id, const crypto::Hash32& password_ha
   s.Blob(1, password_hash.data(), password_hash.size());
   sqlite3_bind_int64(s.get(), 2, id);
   sqlite3_bind_int(s.get(), 3, max_recoveries);
-  return sqlite3_step(s.get()) == SQLITE_DONE && sqlite3_changes(db_) == 1;
+  return StepWrite(s.get(),
+                   "cannot store the recovered password of account " + std::to_string(id)) &&
+         sqlite3_changes(db_) == 1;
 }
 
 bool AccountStore::SetProfile(int64_t id, const Account& names) {
@@ -314,7 +319,8 @@ bool AccountStore::SetProfile(int64_t id, const Account& names) {
   s.Text(4, names.company);
   s.Text(5, names.jobtitle);
   sqlite3_bind_int64(s.get(), 6, id);
-  return sqlite3_step(s.get()) == SQLITE_DONE && sqlite3_changes(db_) == 1;
+  return StepWrite(s.get(), "cannot store the profile of account " + std::to_string(id)) &&
+         sqlite3_changes(db_) == 1;
 }
 
 }  // namespace exchange

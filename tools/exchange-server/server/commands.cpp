@@ -2,6 +2,7 @@
 
 #include "account_commands.h"
 #include "mail_commands.h"
+#include "write_failure.h"
 
 namespace exchange {
 
@@ -30,9 +31,7 @@ constexpr CommandEntry kCommands[] = {
     {172, true, &UpdateCheckCommand},
 };
 
-}  // namespace
-
-CommandReply RunCommand(CommandContext& ctx) {
+CommandReply Dispatch(CommandContext& ctx) {
   const int64_t cmd = ctx.request.cmd;
   if (cmd == kTestFilesCommand && ctx.config.test_commands) return TestFilesCommand(ctx);
   for (const CommandEntry& e : kCommands) {
@@ -43,6 +42,18 @@ CommandReply RunCommand(CommandContext& ctx) {
     return e.run(ctx);
   }
   return CommandReply::Enciphered(kResUnknownCommand);
+}
+
+}  // namespace
+
+CommandReply RunCommand(CommandContext& ctx) {
+  NoSpaceWatch watch;
+  CommandReply reply = Dispatch(ctx);
+  // A write the command could not make for want of space (already logged)
+  // is code 19, whatever the command answered. What it stored before that
+  // stays: a mail sent again finds its copies held (ok 2).
+  if (watch.full()) return CommandReply::Enciphered(kResNoSpace);
+  return reply;
 }
 
 }  // namespace exchange

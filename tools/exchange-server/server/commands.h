@@ -36,7 +36,9 @@ struct CommandContext {
 };
 
 // Runs the request's command: an unknown command gets the enciphered 4, a
-// command that needs a login on a session without one the enciphered 5.
+// command that needs a login on a session without one the enciphered 5,
+// and a command that could not write for want of disk space the enciphered
+// 19 (write_failure.h).
 CommandReply RunCommand(CommandContext& ctx);
 
 // 161: login (full form with chash and cver) and re-authentication (xln

@@ -7,11 +7,10 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cstdio>
-#include <cstring>
 
 #include "body_range.h"
 #include "http_head.h"
+#include "write_failure.h"
 
 namespace exchange {
 
@@ -324,10 +323,10 @@ bool HttpConnection::ServeOne() {
   request.content_type = head.content_type;
   if (body->error() != 0) {
     // The whole body was read, so the client reads the answer, not a reset.
-    std::fprintf(stderr, "exchange-server: cannot keep a request body of %llu bytes in %s: %s\n",
-                 static_cast<unsigned long long>(body->size()), limits_.body_dir.c_str(),
-                 std::strerror(body->error()));
-    if (!NoSpaceError(body->error())) return false;
+    if (!ReportWriteFailure("cannot keep a request body of " + std::to_string(body->size()) +
+                                " bytes in " + limits_.body_dir,
+                            body->error()))
+      return false;
     SendReply(dispatcher_.NoSpace(request), false);
     return false;
   }

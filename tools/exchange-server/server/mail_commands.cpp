@@ -6,7 +6,6 @@
 #include <cctype>
 #include <cerrno>
 #include <cstdio>
-#include <cstring>
 #include <vector>
 
 #include "base64.h"
@@ -15,6 +14,7 @@
 #include "mail_store.h"
 #include "sign_container.h"
 #include "string_form.h"
+#include "write_failure.h"
 
 namespace exchange {
 
@@ -149,12 +149,13 @@ int ContentError(ContentStatus s) {
   return s == ContentStatus::KeyRefused ? kResKeyAgreementFailed : kResMalformed;
 }
 
-// Logs why the mail uuid from sender could not be kept (error: an errno)
-// and answers with the code for it: no space, or the generic failure.
+// Reports why the mail uuid from sender could not be kept (error: an
+// errno); the answer is the generic failure, which RunCommand turns into
+// no space when that was the cause.
 CommandReply NotKept(const std::string& sender, const char* uuid, const char* step, int error) {
-  std::fprintf(stderr, "exchange-server: cannot keep mail %s from %s: %s: %s\n", uuid,
-               sender.c_str(), step, std::strerror(error));
-  return CommandReply::Enciphered(NoSpaceError(error) ? kResNoSpace : kResMalformed);
+  ReportWriteFailure(std::string("cannot keep mail ") + uuid + " from " + sender + ": " + step,
+                     error);
+  return CommandReply::Enciphered(kResMalformed);
 }
 
 // The emails list of a request or content: the document element must be
@@ -291,7 +292,6 @@ CommandReply SendMailCommand(CommandContext& ctx) {
   CommandReply reply;
   reply.root = "response";
   ReplyElement& out = reply.Add("emails");
-  bool no_space = false;
   ForChildren(recipients, "domain", [&](pugi::xml_node d) {
     const std::string domain = d.attribute("val").value();
     const bool served = IsServed(ctx.config, domain);
@@ -320,10 +320,7 @@ CommandReply SendMailCommand(CommandContext& ctx) {
           any = true;
           ol.Attr("ok", "2");
           break;
-        case DeliverStatus::NoSpace:
-          no_space = true;
-          ol.Attr("ok", "0");
-          break;
+        case DeliverStatus::NoSpace:  // answered as a whole by RunCommand
         case DeliverStatus::Failed:
           ol.Attr("ok", "0");
           break;
@@ -331,9 +328,6 @@ CommandReply SendMailCommand(CommandContext& ctx) {
     });
     od.Attr("ok", any ? "1" : "0");
   });
-  // The sender learns why; copies already made stay, and a second send
-  // finds them held (ok 2) instead of delivering them twice.
-  if (no_space) return CommandReply::Enciphered(kResNoSpace);
   return reply;
 }
 

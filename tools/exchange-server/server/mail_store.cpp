@@ -7,7 +7,6 @@
 
 #include <cerrno>
 #include <cstdio>
-#include <cstring>
 #include <ctime>
 #include <fstream>
 #include <set>
@@ -16,6 +15,7 @@
 #include "body_range.h"
 #include "identity.h"
 #include "server_crypto.h"
+#include "write_failure.h"
 
 namespace exchange {
 
@@ -218,11 +218,12 @@ DeliverStatus MailStore::Deliver(MailCopy& copy, const std::string& body_path,
                                  std::string_view signature) {
   // Why a copy could not be kept, in the log; the disk being full is a
   // status of its own.
-  const auto failed = [&copy](const char* step, int error) {
-    std::fprintf(stderr, "exchange-server: cannot keep mail %s for account %lld: %s: %s\n",
-                 copy.uuid.c_str(), static_cast<long long>(copy.recipient_account), step,
-                 std::strerror(error));
-    return NoSpaceError(error) ? DeliverStatus::NoSpace : DeliverStatus::Failed;
+  const auto what = [&copy](const char* step) {
+    return "cannot keep mail " + copy.uuid + " for account " +
+           std::to_string(copy.recipient_account) + (step[0] ? ": " : "") + step;
+  };
+  const auto failed = [&what](const char* step, int error) {
+    return ReportWriteFailure(what(step), error) ? DeliverStatus::NoSpace : DeliverStatus::Failed;
   };
   std::lock_guard<std::mutex> lock(*mutex_);
   {
@@ -274,14 +275,9 @@ DeliverStatus MailStore::Deliver(MailCopy& copy, const std::string& body_path,
     }
     std::remove(eme.c_str());
     std::remove(ems.c_str());
-    const int code = sqlite3_extended_errcode(db_);
-    if (code == SQLITE_FULL) return failed("database", ENOSPC);
     // A suid drawn twice is drawn again; anything else is a failure.
-    if (code != SQLITE_CONSTRAINT_UNIQUE) {
-      std::fprintf(stderr, "exchange-server: cannot keep mail %s: database: %s\n",
-                   copy.uuid.c_str(), sqlite3_errmsg(db_));
-      return DeliverStatus::Failed;
-    }
+    if (sqlite3_extended_errcode(db_) != SQLITE_CONSTRAINT_UNIQUE)
+      return ReportDatabaseFailure(db_, what("")) ? DeliverStatus::NoSpace : DeliverStatus::Failed;
     Stmt again(db_, "SELECT 1 FROM mails WHERE recipient_account = ?1 AND uuid = ?2");
     if (!again.ok()) return DeliverStatus::Failed;
     again.Int(1, copy.recipient_account);
@@ -347,7 +343,9 @@ bool MailStore::Report(MailCopy& copy, bool received, bool read, const std::stri
   s.Text(2, next.read_time);
   s.Int(3, next.acknowledged ? 1 : 0);
   s.Int(4, next.id);
-  if (sqlite3_step(s.get()) != SQLITE_DONE) return false;
+  if (!StepWrite(s.get(), "cannot store the report on mail " + copy.uuid + " of account " +
+                              std::to_string(copy.recipient_account)))
+    return false;
   copy = next;
   return true;
 }
