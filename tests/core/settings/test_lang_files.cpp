@@ -140,6 +140,7 @@ const std::map<std::string, std::string> kFormats = {
     {"msgProcessingMail", "dd"},           // k, N
     {"msgNewMailNotice", "d"},             // new mails
     {"msgConfirmOverwrite", "s"},          // file name
+    {"msgFileSizeBytes", "s"},             // byte count in the locale's digits
     {"msgContactsExportFailed", "s"},      // file name
     {"msgMailsImported", "d"},             // files imported
     {"msgMailsNotImported", "s"},          // names of the files not imported, one a line
