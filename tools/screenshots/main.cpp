@@ -7,6 +7,7 @@
 // of the recovery wizard), chpass, profile, import, picker, dupdialog, addrbook, compose,
 // voice-compose, viewer, viewer-status<code> (each signature verdict), voice-viewer, signdetails,
 // mailreport,
+// main-900x600, main-640x420 (the main window at those sizes),
 // settings-1 to settings-5 (the settings dialog on each of its pages) (all
 // of them when none is named). Each window is shown over an owner
 // window and saved twice: <name>.png holds the window alone, and
@@ -215,8 +216,13 @@ bool ShootMenu(const QString& dir) {
   return ok;
 }
 
-// The main window of a demo user whose inbox holds a few mails.
-bool ShootMain(const QString& dir) {
+// The main window of a demo user whose inbox holds a few mails, at size
+// (main.png), or at a window size a desktop gives a window that is not
+// maximised (main-900x600.png, main-640x420.png). With QOVRA_SHOT_WAIT=<ms>
+// the sized shots stay open that long (for clicks and resizing from
+// outside) and save <name>-after.png too.
+bool ShootMain(const QString& dir, const QString& name = QStringLiteral("main"),
+               const QSize& size = QSize(1100, 640)) {
   QTemporaryDir user;
   if (!user.isValid()) return false;
   const QString bin = QCoreApplication::applicationDirPath();
@@ -270,12 +276,23 @@ bool ShootMain(const QString& dir) {
   bool ok = false;
   {
     TfrmMain window;
-    window.setGeometry(40, 40, 1100, 640);
+    window.setGeometry(40, 40, size.width(), size.height());
     window.show();
+    Settle(300);
+    // The first activation maximises it; the user made it smaller again.
+    window.showNormal();
+    window.setGeometry(40, 40, size.width(), size.height());
     Settle(300);
     window.lvMain->setCurrentIndex(window.model->index(0, 2));
     Settle();
-    ok = Save(window.grab(), dir + QStringLiteral("/main.png"));
+    ok = Save(window.grab(), dir + QLatin1Char('/') + name + QStringLiteral(".png"));
+    const int wait = qEnvironmentVariableIntValue("QOVRA_SHOT_WAIT");
+    if (wait > 0 && name != QStringLiteral("main")) {
+      std::printf("%s: waiting %d ms\n", qPrintable(name), wait);
+      std::fflush(stdout);
+      Settle(wait);
+      ok = Save(window.grab(), dir + QLatin1Char('/') + name + QStringLiteral("-after.png")) && ok;
+    }
   }
   qovra::MailDb.Close();
   return ok;
@@ -1046,6 +1063,10 @@ int main(int argc, char** argv) {
       {QStringLiteral("about"), [&] { return ShootAbout(dir); }},
       {QStringLiteral("menu"), [&] { return ShootMenu(dir); }},
       {QStringLiteral("main"), [&] { return ShootMain(dir); }},
+      {QStringLiteral("main-900x600"),
+       [&] { return ShootMain(dir, QStringLiteral("main-900x600"), QSize(900, 600)); }},
+      {QStringLiteral("main-640x420"),
+       [&] { return ShootMain(dir, QStringLiteral("main-640x420"), QSize(640, 420)); }},
       {QStringLiteral("login"), [&] { return ShootLogin(dir); }},
       {QStringLiteral("password"), [&] { return ShootPassword(dir); }},
       {QStringLiteral("chpass"), [&] { return ShootChangePassword(dir); }},
