@@ -26,6 +26,7 @@
 #include <QMenuBar>
 #include <QPixmap>
 #include <QPlainTextEdit>
+#include <QPointer>
 #include <QPushButton>
 #include <QScreen>
 #include <QTemporaryDir>
@@ -38,6 +39,7 @@
 #include <cstdio>
 #include <functional>
 #include <map>
+#include <utility>
 
 #include "base/file_stream.h"
 #include "base/messages.h"
@@ -98,6 +100,39 @@ void Settle(int ms = 150) {
   clock.start();
   while (clock.elapsed() < ms) QApplication::processEvents(QEventLoop::AllEvents, 20);
 }
+
+bool SaveBoth(QWidget* window, QWidget* owner, const QString& dir, const QString& name);
+
+// While a shot waits for clicks from outside, saves the modal dialog they
+// open (a file chooser, a question) as it stands, again and again until it
+// closes: <prefix>-modal<n>.png and <prefix>-modal<n>-screen.png, n
+// counting the dialogs.
+class ModalShots : public QObject {
+ public:
+  ModalShots(QString dir, QString prefix) : dir_(std::move(dir)), prefix_(std::move(prefix)) {
+    connect(&timer_, &QTimer::timeout, this, [this] { Check(); });
+    timer_.start(1000);
+  }
+
+ private:
+  void Check() {
+    QWidget* modal = QApplication::activeModalWidget();
+    if (!modal) return;
+    if (modal != last_) {
+      last_ = modal;
+      ++count_;
+      return;  // saved from the next tick on, once it has settled
+    }
+    QWidget* owner = modal->parentWidget() ? modal->parentWidget()->window() : modal;
+    (void)SaveBoth(modal, owner, dir_, prefix_ + QStringLiteral("-modal%1").arg(count_));
+  }
+
+  QString dir_;
+  QString prefix_;
+  QTimer timer_;
+  QPointer<QWidget> last_;
+  int count_ = 0;
+};
 
 class OwnerWindow : public QWidget {
  public:
@@ -290,6 +325,7 @@ bool ShootMain(const QString& dir, const QString& name = QStringLiteral("main"),
     if (wait > 0 && name != QStringLiteral("main")) {
       std::printf("%s: waiting %d ms\n", qPrintable(name), wait);
       std::fflush(stdout);
+      const ModalShots modals(dir, name);
       Settle(wait);
       ok = Save(window.grab(), dir + QLatin1Char('/') + name + QStringLiteral("-after.png")) && ok;
     }
@@ -803,7 +839,10 @@ bool LoadViewerMail(TViewForm& form, const std::string& file) {
 
 // The text viewer over an owner with a received mail of two attachments,
 // its footer showing the signature verdict status (the codes of
-// signature_check.h); name is the file name of the shot.
+// signature_check.h); name is the file name of the shot. With
+// QOVRA_SHOT_WAIT=<ms> the plain viewer shot stays open that long (for
+// clicks from outside, the dialogs they open saved as they show) and saves
+// viewer-after.png too.
 bool ShootViewer(const QString& dir, const QString& name, int status, uint16_t flags) {
   QTemporaryDir folder;
   if (!folder.isValid()) return false;
@@ -840,7 +879,16 @@ bool ShootViewer(const QString& dir, const QString& name, int status, uint16_t f
   form.ShowSignatureStatus();
   form.show();
   Settle(300);
-  return SaveBoth(&form, &owner, dir, name);
+  bool ok = SaveBoth(&form, &owner, dir, name);
+  const int wait = qEnvironmentVariableIntValue("QOVRA_SHOT_WAIT");
+  if (wait > 0 && name == QStringLiteral("viewer")) {
+    std::printf("%s: waiting %d ms\n", qPrintable(name), wait);
+    std::fflush(stdout);
+    const ModalShots modals(dir, name);
+    Settle(wait);
+    if (form.isVisible()) ok = SaveBoth(&form, &owner, dir, name + QStringLiteral("-after")) && ok;
+  }
+  return ok;
 }
 
 // The voice viewer over an owner with a received voice mail (a tone
@@ -929,7 +977,9 @@ bool ShootSignDetails(const QString& dir) {
 // The delivery report of a mail alice sent to herself, bob and carol, over
 // the main window, with the recipient rows as sending and the server's
 // reports leave them: alice's own copy fetched and unread, bob's read,
-// carol's not fetched yet.
+// carol's not fetched yet. With QOVRA_SHOT_WAIT=<ms> the dialog stays open
+// that long (for clicks from outside, such as Print; the dialogs they open
+// are saved as they show).
 bool ShootMailReport(const QString& dir) {
   QTemporaryDir user;
   if (!user.isValid()) return false;
@@ -1001,7 +1051,15 @@ bool ShootMailReport(const QString& dir) {
       shown = true;
       Settle(300);
       ok = SaveBoth(dialog, &window, dir, QStringLiteral("mailreport"));
-      dialog->done(2);
+      const int wait = qEnvironmentVariableIntValue("QOVRA_SHOT_WAIT");
+      const QPointer<TfrmMailReport> open(dialog);
+      if (wait > 0) {
+        std::printf("mailreport: waiting %d ms\n", wait);
+        std::fflush(stdout);
+        const ModalShots modals(dir, QStringLiteral("mailreport"));
+        Settle(wait);
+      }
+      if (open && open->isVisible()) open->done(2);
     });
     window.alMain->acMailReport->trigger();
     if (!shown) std::fprintf(stderr, "screenshots: no report dialog\n");

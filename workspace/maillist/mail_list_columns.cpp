@@ -16,10 +16,6 @@ constexpr int kIconColumnWidth = 24;
 constexpr int kAddressColumnWidth = 200;
 constexpr int kSubjectMinimumChars = 16;
 
-bool IsTimeColumn(int column) {
-  return column == Col::kColSent || column == Col::kColReceived || column == Col::kColRead;
-}
-
 // The list's own columns' hints are public on the item view.
 int CellsWidth(const QTreeView& view, int column) {
   const QAbstractItemView& cells = view;
