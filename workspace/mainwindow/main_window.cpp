@@ -1,19 +1,16 @@
 #include "qovra/workspace/main_window.h"
 
 #include <QCloseEvent>
-#include <QFontMetrics>
 #include <QHeaderView>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
 #include <QSplitter>
 #include <QStatusTipEvent>
-#include <QStyle>
 #include <QToolBar>
 #include <QToolButton>
 #include <QTreeView>
 #include <QVBoxLayout>
-#include <algorithm>
 
 #include "base/messages.h"
 #include "base/msg_format.h"
@@ -276,7 +273,7 @@ void TfrmMain::BuildToolbar() {
   add(a->acToolsContactsBook, "btnContactsBook");
   add(a->acWorkOffline, "btnWorkOffline");
   // Every button stays in sight in a narrower window.
-  toolbar_fit_ = new qovra::ui::TToolbarFit(*tbMain);
+  new qovra::ui::TToolbarFit(*tbMain);
 }
 
 std::string TfrmMain::OwnAddress() const {

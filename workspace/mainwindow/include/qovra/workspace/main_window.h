@@ -68,7 +68,6 @@ class TMainReceiveNotices;
 class TAutoReceive;
 class TMainStatusBar;
 class TframeSearchEdit;
-class TToolbarFit;
 }  // namespace qovra::ui
 
 // Which modal mail window is open.
@@ -289,7 +288,6 @@ class TfrmMain : public QMainWindow {
   // Components.
   qovra::ui::TMainActions* alMain;
   QToolBar* tbMain;
-  qovra::ui::TToolbarFit* toolbar_fit_ = nullptr;  // owned by tbMain
   qovra::ui::TFolderTree* tvMain;
   QTreeView* lvMain;
   qovra::ui::TMailListModel* model;
