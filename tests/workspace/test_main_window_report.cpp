@@ -370,7 +370,9 @@ TEST_F(ReportAndPrintTest, PrintedPagesKeepTheirMargins) {
 
     const std::vector<PdfPage> pages = PdfWords(pdf);
     ASSERT_FALSE(pages.empty());
-    if (c.source == What::ListMail) EXPECT_GT(pages.size(), 1u);
+    if (c.source == What::ListMail) {
+      EXPECT_GT(pages.size(), 1u);
+    }
     const QSizeF paper = QPageSize(c.page).size(QPageSize::Point);
     const QRectF inside(kMargin - kSlack, kMargin - kSlack,
                         paper.width() - 2 * kMargin + 2 * kSlack,
@@ -392,10 +394,13 @@ TEST_F(ReportAndPrintTest, PrintedPagesKeepTheirMargins) {
         if (w.text == QString(83, QLatin1Char('-'))) ++rules;
       }
       // Wrapped lines use the width up to the right margin.
-      if (c.source == What::ListMail && p == 0)
+      if (c.source == What::ListMail && p == 0) {
         EXPECT_GT(right, paper.width() - kMargin - 40) << right;
+      }
     }
-    if (c.source == What::Report) EXPECT_EQ(rules, 3);
+    if (c.source == What::Report) {
+      EXPECT_EQ(rules, 3);
+    }
   }
 }
 
