@@ -24,7 +24,8 @@ int CellsWidth(const QTreeView& view, int column) {
 
 }  // namespace
 
-TMailListColumns::TMailListColumns(QTreeView& view) : QObject(&view), view_(&view) {
+TMailListColumns::TMailListColumns(QTreeView& view)
+    : QObject(&view), view_(&view), view_object_(&view), viewport_(view.viewport()) {
   QHeaderView* header = view.header();
   header->setStretchLastSection(false);
   header->setMinimumSectionSize(kIconColumnWidth);
@@ -121,9 +122,11 @@ void TMailListColumns::SectionResized(int column, int /*old_size*/, int new_size
 }
 
 bool TMailListColumns::eventFilter(QObject* watched, QEvent* event) {
-  if (view_ && watched == view_->viewport() && event->type() == QEvent::Resize) Fit();
-  if (view_ && watched == view_ &&
-      (event->type() == QEvent::FontChange || event->type() == QEvent::StyleChange))
+  // watched is compared as an object only: while the view is destroyed its
+  // children still send events here.
+  const QEvent::Type type = event->type();
+  if ((type == QEvent::Resize && watched == viewport_) ||
+      ((type == QEvent::FontChange || type == QEvent::StyleChange) && watched == view_object_))
     Fit();
   return QObject::eventFilter(watched, event);
 }

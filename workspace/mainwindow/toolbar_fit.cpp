@@ -9,7 +9,7 @@
 
 namespace qovra::ui {
 
-TToolbarFit::TToolbarFit(QToolBar& bar) : QObject(&bar), bar_(&bar) {
+TToolbarFit::TToolbarFit(QToolBar& bar) : QObject(&bar), bar_(&bar), bar_object_(&bar) {
   later_.setSingleShot(true);
   later_.setInterval(0);
   connect(&later_, &QTimer::timeout, this, &TToolbarFit::Fit);
@@ -76,7 +76,9 @@ void TToolbarFit::Fit() {
 }
 
 bool TToolbarFit::eventFilter(QObject* watched, QEvent* event) {
-  if (bar_ && watched == bar_) {
+  // watched is compared as an object only: the toolbar sends events here
+  // while it is destroyed too.
+  if (watched == bar_object_) {
     if (event->type() == QEvent::Resize) {
       const auto* resize = static_cast<QResizeEvent*>(event);
       if (resize->oldSize().width() != resize->size().width()) Fit();

@@ -54,6 +54,9 @@ class TMailListColumns : public QObject {
   int ContentWidth(int column) const;
 
   QPointer<QTreeView> view_;
+  // The view and its viewport, for telling their events apart only.
+  const QObject* view_object_ = nullptr;
+  const QObject* viewport_ = nullptr;
   bool fitting_ = false;
   // Widths the user gave the columns; 0: none.
   std::array<int, TMailListModel::kColumnCount> user_{};

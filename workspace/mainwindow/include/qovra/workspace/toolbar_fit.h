@@ -47,6 +47,7 @@ class TToolbarFit : public QObject {
   void Watch(QAction* action);
 
   QPointer<QToolBar> bar_;
+  const QObject* bar_object_ = nullptr;  // for telling its events apart only
   Mode mode_ = Mode::OneLine;
   bool fitting_ = false;
   QTimer later_;                    // one fit for a burst of new texts
