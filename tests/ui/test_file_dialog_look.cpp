@@ -1,6 +1,7 @@
 // Qt's own file dialog in the program's language: the sizes, types and dates
 // its detail view paints follow the language's locale (not the system's),
-// and its Size, Type and Date columns are as wide as their texts.
+// its Size, Type and Date columns are as wide as their texts, and the Date
+// column is in sight in the dialog's width.
 #include <gtest/gtest.h>
 
 #include <QApplication>
@@ -60,6 +61,7 @@ struct TSeen {
   bool shown = false;
   QMap<QString, QStringList> texts;
   QList<int> narrow;  // columns narrower than their texts or captions
+  bool date_in_sight = false;
 };
 
 class FileDialogLookTest : public ::testing::Test {
@@ -125,6 +127,8 @@ class FileDialogLookTest : public ::testing::Test {
             std::max(cells->sizeHintForColumn(column), header->sectionSizeHint(column));
         if (header->sectionSize(column) < needed) seen.narrow << column;
       }
+      seen.date_in_sight = header->sectionViewportPosition(kDate) + header->sectionSize(kDate) <=
+                           view->viewport()->width();
       dialog->reject();
     });
     (void)QFileDialog::getSaveFileName(nullptr, QString(),
@@ -194,6 +198,7 @@ TEST_F(FileDialogLookTest, SizesTypesAndDatesFollowTheLanguage) {
     ASSERT_EQ(papers.size(), 4);
     EXPECT_EQ(papers[kSize].toStdString(), "");
     EXPECT_EQ(papers[kType].toStdString(), c.folder_type);
+    EXPECT_TRUE(seen.date_in_sight);
     EXPECT_TRUE(seen.narrow.isEmpty()) << "column " << (seen.narrow.isEmpty() ? 0 : seen.narrow[0]);
   }
 }

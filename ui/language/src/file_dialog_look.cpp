@@ -27,6 +27,7 @@ namespace qovra::ui {
 namespace {
 
 // The columns of Qt's file system model.
+constexpr int kNameColumn = 0;
 constexpr int kSizeColumn = 1;
 constexpr int kTypeColumn = 2;
 constexpr int kDateColumn = 3;
@@ -148,6 +149,10 @@ void GiveLook(QFileDialog& dialog) {
   }
   view->setProperty(kLookProperty, true);
   view->setItemDelegate(new TFileDialogDelegate(view));
+  // The name takes the width the other columns leave, so that the date
+  // stays in sight in the dialog's width.
+  view->header()->setStretchLastSection(false);
+  view->header()->setSectionResizeMode(kNameColumn, QHeaderView::Stretch);
   new TColumnFitter(*view);
 }
 

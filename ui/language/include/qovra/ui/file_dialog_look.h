@@ -6,8 +6,9 @@
 // Once installed, every QFileDialog that shows a detail view of its own (not
 // a desktop's native dialog) writes sizes and dates in QLocale() (the
 // default locale, which FollowQtTranslation sets from the program's
-// language), and its Size, Type and Date columns widen to their texts and
-// captions whenever its rows change; a column the user made wider stays so.
+// language), its Size, Type and Date columns widen to their texts and
+// captions whenever its rows change (a column the user made wider stays
+// so), and the Name column takes the width they leave.
 // Types come from Qt's translation and the MIME database, which already
 // follow the default locale; a folder's type, which Qt's translations lack,
 // is the message msgFolderFileType when the message table has it.
