@@ -29,6 +29,7 @@ packages=(
   # tests and benchmarks
   googletest libgtest-dev libbenchmark-dev rhash libengine-gost-openssl openssl
   sqlite3 softhsm2 opensc xxd p11-kit-modules xvfb xauth fonts-dejavu-core fonts-liberation2
+  poppler-utils  # pdftotext reads printed pages back
   # screenshots and driving windows by hand
   openbox xdotool
   # the audio tier of the tests (a private sound server)

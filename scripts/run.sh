@@ -46,6 +46,47 @@ MSG
   exit 1
 fi
 
+# A copy of qovra that runs for this user holds <folder>SENTAVRO-<uid>.lock,
+# the folder being $XDG_RUNTIME_DIR when it is the user's own folder that
+# nobody else may write, else /tmp/SENTAVRO-<uid>/ (InstanceFolder in
+# core/platform/single_instance.h). A new copy would only bring that one to
+# the front and end at once.
+instance_lock() {
+  local uid dir=${XDG_RUNTIME_DIR:-}
+  uid=$(id -u)
+  while [[ $dir == */ && ${#dir} -gt 1 ]]; do dir=${dir%/}; done
+  if [[ $dir == /* && -d $dir && ! -L $dir && -O $dir ]] &&
+    (((8#$(stat -c %a "$dir") & 8#022) == 0)); then
+    echo "$dir/SENTAVRO-$uid.lock"
+  else
+    echo "/tmp/SENTAVRO-$uid/SENTAVRO-$uid.lock"
+  fi
+}
+# The process id of the running copy; nothing when none runs.
+running_copy() {
+  local lock
+  lock=$(instance_lock)
+  [[ -e $lock ]] || return 0
+  lslocks --noheadings --raw --output PID,PATH 2>/dev/null |
+    awk -v lock="$lock" '$2 == lock { print $1; exit }'
+}
+# Says that a copy runs (process $1) and what this run did ($2).
+say_running() {
+  cat >&2 <<MSG
+qovra already runs for this user (process $1); a second copy only brings
+its window to the front. $2
+Close that copy first to start a new demo.
+MSG
+}
+if [[ $mode != demo ]]; then
+  copy=$(running_copy)
+  if [[ -n $copy ]]; then
+    say_running "$copy" "This run made no demo and left the demo data and
+the settings beside the program as they were."
+    exit 0
+  fi
+fi
+
 scripts/install-deps.sh
 cmake --preset release >/dev/null
 cmake --build --preset release
@@ -179,4 +220,10 @@ set +e
 status=$?
 set -e
 stop_server
+# A copy started meanwhile: the new one handed over to it and ended at once.
+copy=$(running_copy)
+if [[ $status == 0 && -n $copy ]]; then
+  say_running "$copy" "The demo of this run ends; the settings beside the
+program are put back as they were."
+fi
 exit $status

@@ -3,7 +3,8 @@
 #
 #   scripts/screenshots.sh <out folder> [window ...]
 #
-# Windows: msg-error msg-question msg-info msg-plain progress about menu main login
+# Windows: msg-error msg-question msg-info msg-plain progress about menu main
+# main-900x600 main-640x420 login
 # password register forget-1 ... forget-4 chpass profile picker dupdialog addrbook
 # compose settings-1 ... settings-5 (the settings dialog on each page) (all
 # when none is named). QOVRA_PRESET picks the build (default:

@@ -11,6 +11,7 @@
 #include "qovra/ui/apply_language.h"
 #include "qovra/ui/widgets.h"
 #include "settings/language.h"
+#include "settings/settings.h"
 
 namespace qovra::testing {
 

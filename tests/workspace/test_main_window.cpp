@@ -9,10 +9,13 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
+#include <QScrollBar>
 #include <QSignalSpy>
 #include <QStatusTipEvent>
 #include <QTest>
 #include <QTimer>
+#include <QToolBar>
+#include <QToolButton>
 #include <QTreeWidgetItem>
 #include <filesystem>
 #include <fstream>
@@ -33,6 +36,7 @@
 #include "qovra/workspace/temp_folder_cleanup.h"
 #include "qovra/workspace/update_page.h"
 #include "store/mail_db_upgrade.h"
+#include "support/program_language.h"
 #include "test_main_window_fixture.h"
 
 namespace {
@@ -370,6 +374,82 @@ TEST_F(MainWindowTest, TimeColumnsFitTheirTextsAtFirstShow) {
                         header->sectionSize(TMailListModel::kColAddress) - 50);
   EXPECT_EQ(header->sectionSize(TMailListModel::kColSubject), subject + 50);
   EXPECT_EQ(header->sectionSize(TMailListModel::kColRead), read);
+}
+
+// A window that is not maximised, in Russian and in Uzbek: the subject
+// takes what the other columns leave and keeps a dozen characters at least;
+// no other column is narrower than its texts and caption; at 900 pixels the
+// Read column is whole in sight, at 640 the list scrolls to it; the folder
+// captions are whole, and every toolbar button, Work offline the last, stays
+// in sight with its caption whole.
+TEST_F(MainWindowTest, ColumnsAndToolbarFitAWindowThatIsNotMaximised) {
+  const struct {
+    int langid;
+    QSize size;
+    bool read_in_sight;
+  } cases[] = {
+      {1, {900, 600}, true},
+      {1, {640, 420}, false},
+      {0, {900, 600}, true},
+      {0, {640, 420}, false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::Message() << "langid " << c.langid << " at " << c.size.width());
+    window_.reset();
+    const qovra::testing::ScopedProgramLanguage language(std::string(QOVRA_SOURCE_DIR) + "/",
+                                                         c.langid);
+    MakeUser(kBob);
+    const int32_t read = Store(qovra::kFolderInbox, kCarol, kBob, u"Квартальный отчёт за третий",
+                               qovra::mfReceived | qovra::mfRead, 1, 45650.4);
+    ASSERT_TRUE(qovra::MailDb.Exec(
+        "UPDATE ecm_recipients SET received_time = '2024.12.24 09:37:26', read_time = "
+        "'2024-12-24 10:00:00' WHERE mail_id = " +
+        std::to_string(read)));
+    Store(qovra::kFolderInbox, kAlice, kBob, u"Обед в пятницу", qovra::mfReceived, 1, 45650.5);
+
+    TfrmMain& w = Window();
+    w.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&w));
+    // The first activation maximises the window; the user makes it smaller.
+    w.showNormal();
+    w.resize(c.size);
+    QTest::qWait(20);
+    ASSERT_EQ(w.size(), c.size);
+
+    QHeaderView* header = w.lvMain->header();
+    const QAbstractItemView* cells = w.lvMain;
+    for (int column = 0; column < TMailListModel::kColumnCount; ++column) {
+      if (column == TMailListModel::kColSubject) continue;
+      SCOPED_TRACE(column);
+      EXPECT_GE(header->sectionSize(column),
+                std::max(cells->sizeHintForColumn(column), header->sectionSizeHint(column)));
+    }
+    EXPECT_GE(header->sectionSize(TMailListModel::kColSubject),
+              12 * w.lvMain->fontMetrics().averageCharWidth());
+    const int read_end = header->sectionViewportPosition(TMailListModel::kColRead) +
+                         header->sectionSize(TMailListModel::kColRead);
+    const int list = w.lvMain->viewport()->width();
+    if (c.read_in_sight) {
+      EXPECT_LE(read_end, list);
+    } else {
+      EXPECT_EQ(w.lvMain->horizontalScrollBar()->maximum(), header->length() - list);
+    }
+    EXPECT_GE(w.tvMain->width(), w.tvMain->ContentWidth());
+
+    for (QAction* action : w.tbMain->actions()) {
+      QWidget* button = w.tbMain->widgetForAction(action);
+      ASSERT_NE(button, nullptr);
+      SCOPED_TRACE(button->objectName().toStdString());
+      EXPECT_TRUE(button->isVisible());
+      EXPECT_TRUE(w.tbMain->rect().contains(button->geometry()));
+      EXPECT_GE(button->width(), button->sizeHint().width());
+    }
+    auto* offline = w.tbMain->findChild<QToolButton*>(QStringLiteral("btnWorkOffline"));
+    ASSERT_NE(offline, nullptr);
+    EXPECT_TRUE(offline->isVisible());
+    window_.reset();
+    qovra::MailDb.Close();
+  }
 }
 
 TEST_F(MainWindowTest, SearchLineFindsSenderThenSubjectAndHidesWithEscape) {

@@ -3,11 +3,15 @@
 // to PDF files through the print dialog's stand-in.
 #include <QApplication>
 #include <QFile>
+#include <QPageSize>
 #include <QPlainTextEdit>
 #include <QPrinter>
+#include <QProcess>
 #include <QPushButton>
+#include <QRectF>
 #include <QRegularExpression>
 #include <QScrollBar>
+#include <QStandardPaths>
 #include <QTimer>
 #include <QTreeWidget>
 #include <filesystem>
@@ -40,8 +44,9 @@ struct Printed {
 // Routes the print dialog to a PDF file and records the job.
 class PdfPrinter {
  public:
-  explicit PdfPrinter(std::string path) : path_(std::move(path)) {
-    qovra::ui::SetPrintDialogHookForTesting([this](QPrinter& printer, QWidget* owner) {
+  explicit PdfPrinter(std::string path, QPageSize::PageSizeId page = QPageSize::A4)
+      : path_(std::move(path)) {
+    qovra::ui::SetPrintDialogHookForTesting([this, page](QPrinter& printer, QWidget* owner) {
       ++seen_.jobs;
       seen_.owner = owner;
       seen_.owner_class = owner ? QString::fromLatin1(owner->metaObject()->className()) : QString();
@@ -49,6 +54,7 @@ class PdfPrinter {
       fs::remove(path_);
       printer.setOutputFormat(QPrinter::PdfFormat);
       printer.setOutputFileName(QString::fromStdString(path_));
+      printer.setPageSize(QPageSize(page));  // as chosen in the dialog's page setup
       return true;
     });
   }
@@ -86,6 +92,41 @@ bool HasFace(const QStringList& fonts, const char* kind) {
     if (k == QStringLiteral("Serif") && f.contains(QStringLiteral("Times"))) return true;
   }
   return false;
+}
+
+// One word of a printed page and its box, in points from the top left.
+struct PdfWord {
+  QString text;
+  QRectF box;
+};
+struct PdfPage {
+  QSizeF size;
+  std::vector<PdfWord> words;
+};
+
+// The pages of a PDF file with their words, as pdftotext -bbox
+// (poppler-utils) finds them; empty when it cannot read the file.
+std::vector<PdfPage> PdfWords(const std::string& pdf) {
+  QProcess run;
+  run.start(QStringLiteral("pdftotext"),
+            {QStringLiteral("-bbox"), QString::fromStdString(pdf), QStringLiteral("-")});
+  if (!run.waitForFinished(20000) || run.exitCode() != 0) return {};
+  const QString html = QString::fromUtf8(run.readAllStandardOutput());
+  const QRegularExpression item(QStringLiteral(
+      R"re(<page width="([\d.]+)" height="([\d.]+)">|<word xMin="([\d.]+)" yMin="([\d.]+)" )re"
+      R"re(xMax="([\d.]+)" yMax="([\d.]+)">([^<]*)</word>)re"));
+  std::vector<PdfPage> pages;
+  for (auto it = item.globalMatch(html); it.hasNext();) {
+    const QRegularExpressionMatch m = it.next();
+    if (!m.captured(1).isEmpty()) {
+      pages.push_back({QSizeF(m.captured(1).toDouble(), m.captured(2).toDouble()), {}});
+    } else if (!pages.empty()) {
+      const QPointF top_left(m.captured(3).toDouble(), m.captured(4).toDouble());
+      const QPointF bottom_right(m.captured(5).toDouble(), m.captured(6).toDouble());
+      pages.back().words.push_back({m.captured(7), QRectF(top_left, bottom_right)});
+    }
+  }
+  return pages;
 }
 
 class ReportAndPrintTest : public MainWindowFixture {
@@ -280,6 +321,96 @@ TEST_F(ReportAndPrintTest, PrintFromTheList) {
     }
     // The status line is ready again.
     EXPECT_EQ(Window().pnlStatusBar->lblStatus->text().toStdString(), qovra::GetMsg("msgReady"));
+  }
+}
+
+// Printed pages keep the usual margins (15 mm) on every side, on A4 and on
+// Letter: a mail printed from the list, its long lines wrapped inside them
+// over several pages, and the delivery report printed from its dialog, whose
+// 83-column rules still fit one line each.
+TEST_F(ReportAndPrintTest, PrintedPagesKeepTheirMargins) {
+  ASSERT_FALSE(QStandardPaths::findExecutable(QStringLiteral("pdftotext")).isEmpty())
+      << "pdftotext is missing: scripts/install-deps.sh installs poppler-utils";
+  constexpr double kMargin = 15.0 * 72.0 / 25.4;  // points
+  constexpr double kSlack = 1.0;                  // the font's box around the glyphs
+  enum class What { ListMail, Report };
+  const struct {
+    const char* what;
+    What source;
+    QPageSize::PageSizeId page;
+  } cases[] = {
+      {"mail on A4", What::ListMail, QPageSize::A4},
+      {"mail on Letter", What::ListMail, QPageSize::Letter},
+      {"report on A4", What::Report, QPageSize::A4},
+      {"report on Letter", What::Report, QPageSize::Letter},
+  };
+  MailFileSpec spec;
+  spec.Subject = u"margins";
+  std::u16string body;
+  for (int i = 0; i < 60; ++i) body += u"A sentence long enough to fill the printed line. ";
+  for (int i = 1; i <= 70; ++i) {
+    body += u"\r\nline ";
+    for (const char digit : std::to_string(i)) body += static_cast<char16_t>(digit);
+  }
+  spec.Body = body;
+  const int32_t mail = Store(qovra::kFolderInbox, spec.From, kOwn, spec.Subject, qovra::mfReceived);
+  ASSERT_TRUE(WriteMailFile(qovra::MessagesDir + UuidOf(mail) + ".emz", spec));
+  const int32_t sent = Store(qovra::kFolderSent, kOwn, "bob@localhost;ann@127.0.0.1", u"plan",
+                             qovra::mfSent, 1, 46366.38590277778);
+
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    const std::string pdf = dir_.File(std::string(c.what) + ".pdf");
+    PdfPrinter printer(pdf, c.page);
+    if (c.source == What::ListMail) {
+      SelectMail(qovra::kFolderInbox, mail);
+      Window().alMain->acMailPrint->trigger();
+    } else {
+      SelectMail(qovra::kFolderSent, sent);
+      QObject guard;
+      QTimer::singleShot(0, &guard, [] {
+        auto* dialog = qobject_cast<TfrmMailReport*>(QApplication::activeModalWidget());
+        if (!dialog) return;
+        dialog->btnPrint->click();
+        dialog->btnOK->click();
+      });
+      Window().alMain->acMailReport->trigger();
+    }
+    ASSERT_EQ(printer.Last().jobs, 1);
+
+    const std::vector<PdfPage> pages = PdfWords(pdf);
+    ASSERT_FALSE(pages.empty());
+    if (c.source == What::ListMail) {
+      EXPECT_GT(pages.size(), 1u);
+    }
+    const QSizeF paper = QPageSize(c.page).size(QPageSize::Point);
+    const QRectF inside(kMargin - kSlack, kMargin - kSlack,
+                        paper.width() - 2 * kMargin + 2 * kSlack,
+                        paper.height() - 2 * kMargin + 2 * kSlack);
+    int rules = 0;
+    for (size_t p = 0; p < pages.size(); ++p) {
+      SCOPED_TRACE(p);
+      EXPECT_NEAR(pages[p].size.width(), paper.width(), 1.0);
+      ASSERT_FALSE(pages[p].words.empty());
+      // The text starts at the margins' corner.
+      EXPECT_NEAR(pages[p].words.front().box.left(), kMargin, kSlack);
+      EXPECT_NEAR(pages[p].words.front().box.top(), kMargin, 2 * kSlack);
+      double right = 0;
+      for (const PdfWord& w : pages[p].words) {
+        EXPECT_TRUE(inside.contains(w.box))
+            << w.text.toStdString() << " at " << w.box.left() << "," << w.box.top() << " - "
+            << w.box.right() << "," << w.box.bottom();
+        right = std::max(right, w.box.right());
+        if (w.text == QString(83, QLatin1Char('-'))) ++rules;
+      }
+      // Wrapped lines use the width up to the right margin.
+      if (c.source == What::ListMail && p == 0) {
+        EXPECT_GT(right, paper.width() - kMargin - 40) << right;
+      }
+    }
+    if (c.source == What::Report) {
+      EXPECT_EQ(rules, 3);
+    }
   }
 }
 

@@ -7,6 +7,7 @@
 // of the recovery wizard), chpass, profile, import, picker, dupdialog, addrbook, compose,
 // voice-compose, viewer, viewer-status<code> (each signature verdict), voice-viewer, signdetails,
 // mailreport, reply,
+// main-900x600, main-640x420 (the main window at those sizes),
 // settings-1 to settings-5 (the settings dialog on each of its pages) (all
 // of them when none is named). Each window is shown over an owner
 // window and saved twice: <name>.png holds the window alone, and
@@ -25,6 +26,7 @@
 #include <QMenuBar>
 #include <QPixmap>
 #include <QPlainTextEdit>
+#include <QPointer>
 #include <QPushButton>
 #include <QScreen>
 #include <QTemporaryDir>
@@ -37,6 +39,7 @@
 #include <cstdio>
 #include <functional>
 #include <map>
+#include <utility>
 
 #include "base/file_stream.h"
 #include "base/messages.h"
@@ -99,6 +102,39 @@ void Settle(int ms = 150) {
   clock.start();
   while (clock.elapsed() < ms) QApplication::processEvents(QEventLoop::AllEvents, 20);
 }
+
+bool SaveBoth(QWidget* window, QWidget* owner, const QString& dir, const QString& name);
+
+// While a shot waits for clicks from outside, saves the modal dialog they
+// open (a file chooser, a question) as it stands, again and again until it
+// closes: <prefix>-modal<n>.png and <prefix>-modal<n>-screen.png, n
+// counting the dialogs.
+class ModalShots : public QObject {
+ public:
+  ModalShots(QString dir, QString prefix) : dir_(std::move(dir)), prefix_(std::move(prefix)) {
+    connect(&timer_, &QTimer::timeout, this, [this] { Check(); });
+    timer_.start(1000);
+  }
+
+ private:
+  void Check() {
+    QWidget* modal = QApplication::activeModalWidget();
+    if (!modal) return;
+    if (modal != last_) {
+      last_ = modal;
+      ++count_;
+      return;  // saved from the next tick on, once it has settled
+    }
+    QWidget* owner = modal->parentWidget() ? modal->parentWidget()->window() : modal;
+    (void)SaveBoth(modal, owner, dir_, prefix_ + QStringLiteral("-modal%1").arg(count_));
+  }
+
+  QString dir_;
+  QString prefix_;
+  QTimer timer_;
+  QPointer<QWidget> last_;
+  int count_ = 0;
+};
 
 class OwnerWindow : public QWidget {
  public:
@@ -217,8 +253,13 @@ bool ShootMenu(const QString& dir) {
   return ok;
 }
 
-// The main window of a demo user whose inbox holds a few mails.
-bool ShootMain(const QString& dir) {
+// The main window of a demo user whose inbox holds a few mails, at size
+// (main.png), or at a window size a desktop gives a window that is not
+// maximised (main-900x600.png, main-640x420.png). With QOVRA_SHOT_WAIT=<ms>
+// the sized shots stay open that long (for clicks and resizing from
+// outside) and save <name>-after.png too.
+bool ShootMain(const QString& dir, const QString& name = QStringLiteral("main"),
+               const QSize& size = QSize(1100, 640)) {
   QTemporaryDir user;
   if (!user.isValid()) return false;
   const QString bin = QCoreApplication::applicationDirPath();
@@ -272,12 +313,24 @@ bool ShootMain(const QString& dir) {
   bool ok = false;
   {
     TfrmMain window;
-    window.setGeometry(40, 40, 1100, 640);
+    window.setGeometry(40, 40, size.width(), size.height());
     window.show();
+    Settle(300);
+    // The first activation maximises it; the user made it smaller again.
+    window.showNormal();
+    window.setGeometry(40, 40, size.width(), size.height());
     Settle(300);
     window.lvMain->setCurrentIndex(window.model->index(0, 2));
     Settle();
-    ok = Save(window.grab(), dir + QStringLiteral("/main.png"));
+    ok = Save(window.grab(), dir + QLatin1Char('/') + name + QStringLiteral(".png"));
+    const int wait = qEnvironmentVariableIntValue("QOVRA_SHOT_WAIT");
+    if (wait > 0 && name != QStringLiteral("main")) {
+      std::printf("%s: waiting %d ms\n", qPrintable(name), wait);
+      std::fflush(stdout);
+      const ModalShots modals(dir, name);
+      Settle(wait);
+      ok = Save(window.grab(), dir + QLatin1Char('/') + name + QStringLiteral("-after.png")) && ok;
+    }
   }
   qovra::MailDb.Close();
   return ok;
@@ -878,7 +931,10 @@ bool LoadViewerMail(TViewForm& form, const std::string& file) {
 
 // The text viewer over an owner with a received mail of two attachments,
 // its footer showing the signature verdict status (the codes of
-// signature_check.h); name is the file name of the shot.
+// signature_check.h); name is the file name of the shot. With
+// QOVRA_SHOT_WAIT=<ms> the plain viewer shot stays open that long (for
+// clicks from outside, the dialogs they open saved as they show) and saves
+// viewer-after.png too.
 bool ShootViewer(const QString& dir, const QString& name, int status, uint16_t flags) {
   QTemporaryDir folder;
   if (!folder.isValid()) return false;
@@ -915,7 +971,16 @@ bool ShootViewer(const QString& dir, const QString& name, int status, uint16_t f
   form.ShowSignatureStatus();
   form.show();
   Settle(300);
-  return SaveBoth(&form, &owner, dir, name);
+  bool ok = SaveBoth(&form, &owner, dir, name);
+  const int wait = qEnvironmentVariableIntValue("QOVRA_SHOT_WAIT");
+  if (wait > 0 && name == QStringLiteral("viewer")) {
+    std::printf("%s: waiting %d ms\n", qPrintable(name), wait);
+    std::fflush(stdout);
+    const ModalShots modals(dir, name);
+    Settle(wait);
+    if (form.isVisible()) ok = SaveBoth(&form, &owner, dir, name + QStringLiteral("-after")) && ok;
+  }
+  return ok;
 }
 
 // The voice viewer over an owner with a received voice mail (a tone
@@ -1004,7 +1069,9 @@ bool ShootSignDetails(const QString& dir) {
 // The delivery report of a mail alice sent to herself, bob and carol, over
 // the main window, with the recipient rows as sending and the server's
 // reports leave them: alice's own copy fetched and unread, bob's read,
-// carol's not fetched yet.
+// carol's not fetched yet. With QOVRA_SHOT_WAIT=<ms> the dialog stays open
+// that long (for clicks from outside, such as Print; the dialogs they open
+// are saved as they show).
 bool ShootMailReport(const QString& dir) {
   QTemporaryDir user;
   if (!user.isValid()) return false;
@@ -1076,7 +1143,15 @@ bool ShootMailReport(const QString& dir) {
       shown = true;
       Settle(300);
       ok = SaveBoth(dialog, &window, dir, QStringLiteral("mailreport"));
-      dialog->done(2);
+      const int wait = qEnvironmentVariableIntValue("QOVRA_SHOT_WAIT");
+      const QPointer<TfrmMailReport> open(dialog);
+      if (wait > 0) {
+        std::printf("mailreport: waiting %d ms\n", wait);
+        std::fflush(stdout);
+        const ModalShots modals(dir, QStringLiteral("mailreport"));
+        Settle(wait);
+      }
+      if (open && open->isVisible()) open->done(2);
     });
     window.alMain->acMailReport->trigger();
     if (!shown) std::fprintf(stderr, "screenshots: no report dialog\n");
@@ -1139,6 +1214,10 @@ int main(int argc, char** argv) {
       {QStringLiteral("menu"), [&] { return ShootMenu(dir); }},
       {QStringLiteral("main"), [&] { return ShootMain(dir); }},
       {QStringLiteral("reply"), [&] { return ShootReply(dir); }},
+      {QStringLiteral("main-900x600"),
+       [&] { return ShootMain(dir, QStringLiteral("main-900x600"), QSize(900, 600)); }},
+      {QStringLiteral("main-640x420"),
+       [&] { return ShootMain(dir, QStringLiteral("main-640x420"), QSize(640, 420)); }},
       {QStringLiteral("login"), [&] { return ShootLogin(dir); }},
       {QStringLiteral("password"), [&] { return ShootPassword(dir); }},
       {QStringLiteral("chpass"), [&] { return ShootChangePassword(dir); }},

@@ -2,6 +2,7 @@
 
 #include <QFont>
 #include <QHeaderView>
+#include <QScrollBar>
 
 #include "base/messages.h"
 #include "base/records.h"
@@ -74,6 +75,13 @@ void TFolderTree::ApplyFolderCaptions() {
     d.Caption = FolderCaption(d.FolderId);
     ShowNode(d.FolderId);
   }
+}
+
+int TFolderTree::ContentWidth() const {
+  const QAbstractItemView& cells = *this;  // where the cell size hints are public
+  int width = cells.sizeHintForColumn(0) + cells.sizeHintForColumn(1) + 2 * frameWidth();
+  if (verticalScrollBar()->isVisible()) width += verticalScrollBar()->sizeHint().width();
+  return width;
 }
 
 QTreeWidgetItem* TFolderTree::FindFolderNode(int32_t folder_id) const {

@@ -1,19 +1,16 @@
 #include "qovra/workspace/main_window.h"
 
 #include <QCloseEvent>
-#include <QFontMetrics>
 #include <QHeaderView>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
 #include <QSplitter>
 #include <QStatusTipEvent>
-#include <QStyle>
 #include <QToolBar>
 #include <QToolButton>
 #include <QTreeView>
 #include <QVBoxLayout>
-#include <algorithm>
 
 #include "base/messages.h"
 #include "base/msg_format.h"
@@ -29,10 +26,12 @@
 #include "qovra/ui/msg_dialog.h"
 #include "qovra/ui/widgets.h"
 #include "qovra/workspace/auto_receive.h"
+#include "qovra/workspace/mail_list_columns.h"
 #include "qovra/workspace/mail_list_model.h"
 #include "qovra/workspace/main_receive_notices.h"
 #include "qovra/workspace/main_status_bar.h"
 #include "qovra/workspace/temp_folder_cleanup.h"
+#include "qovra/workspace/toolbar_fit.h"
 #include "qovra/workspace/tray_icon.h"
 #include "seam/ui_seam.h"
 #include "settings/settings.h"
@@ -169,20 +168,16 @@ void TfrmMain::BuildCentre() {
   QHeaderView* header = lvMain->header();
   header->setSectionsClickable(true);
   header->setSortIndicatorShown(true);
-  header->resizeSection(TMailListModel::kColState, 24);
-  header->resizeSection(TMailListModel::kColKind, 24);
-  header->resizeSection(TMailListModel::kColAddress, 200);
-  // The subject takes the width the other columns leave; the time columns
-  // fit their texts from the first show on (SizeTimeColumns).
-  header->setStretchLastSection(false);
-  header->setSectionResizeMode(TMailListModel::kColSubject, QHeaderView::Stretch);
+  // The subject takes the width the other columns leave.
+  new qovra::ui::TMailListColumns(*lvMain);
   lvMain->installEventFilter(this);
   right_column->addWidget(lvMain, 1);
 
   splitter->addWidget(tvMain);
   splitter->addWidget(right);
   splitter->setStretchFactor(1, 1);
-  splitter->setSizes({200, 700});
+  splitter->setSizes({200, 700});  // the tree fits its captions at the first show
+  splitter_ = splitter;
   column->addWidget(splitter, 1);
 
   pnlStatusBar = new qovra::ui::TMainStatusBar(this);
@@ -277,6 +272,8 @@ void TfrmMain::BuildToolbar() {
   add(a->acToolsFind, "btnMailFind");
   add(a->acToolsContactsBook, "btnContactsBook");
   add(a->acWorkOffline, "btnWorkOffline");
+  // Every button stays in sight in a narrower window.
+  new qovra::ui::TToolbarFit(*tbMain);
 }
 
 std::string TfrmMain::OwnAddress() const {
@@ -397,39 +394,16 @@ void TfrmMain::showEvent(QShowEvent* event) {
 void TfrmMain::FormShow() {
   model->sort(TMailListModel::kColSent, Qt::DescendingOrder);
   SelectFolder(qovra::kFolderInbox);
-  if (!time_columns_sized_) {
-    SizeTimeColumns();
-    time_columns_sized_ = true;
+  if (!tree_sized_) {
+    // The folder tree as wide as its captions and counters; the list
+    // takes the rest.
+    const int tree = tvMain->ContentWidth();
+    const QList<int> sizes = splitter_->sizes();
+    if (sizes.size() == 2) splitter_->setSizes({tree, sizes[0] + sizes[1] - tree});
+    tree_sized_ = true;
   }
   qovra::ReceiveTimer().SetEnabled(true);
   auto_receive_->Restart();
-}
-
-void TfrmMain::SizeTimeColumns() {
-  // Any time text: the widest digit in every place, in the bold font of an
-  // unread mail.
-  QFont bold = lvMain->font();
-  bold.setBold(true);
-  const QFontMetrics metrics(bold);
-  QChar widest = QLatin1Char('0');
-  for (char digit = '1'; digit <= '9'; ++digit) {
-    if (metrics.horizontalAdvance(QLatin1Char(digit)) > metrics.horizontalAdvance(widest))
-      widest = QLatin1Char(digit);
-  }
-  QString sample = QStringLiteral("0000.00.00 00:00:00");
-  sample.replace(QLatin1Char('0'), widest);
-  // The item's text margins, as the style sizes a cell.
-  const int margin =
-      lvMain->style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, lvMain) + 1;
-  const int text_width = metrics.horizontalAdvance(sample) + 2 * margin;
-
-  QHeaderView* header = lvMain->header();
-  auto* view = static_cast<QAbstractItemView*>(lvMain);
-  for (const int column :
-       {TMailListModel::kColSent, TMailListModel::kColReceived, TMailListModel::kColRead}) {
-    header->resizeSection(column, std::max({text_width, view->sizeHintForColumn(column),
-                                            header->sectionSizeHint(column)}));
-  }
 }
 
 bool TfrmMain::event(QEvent* event) {

@@ -3,6 +3,8 @@
 
 #include <QAbstractTextDocumentLayout>
 #include <QFontDatabase>
+#include <QMarginsF>
+#include <QPageLayout>
 #include <QPainter>
 #include <QPrintDialog>
 #include <QPrinter>
@@ -15,6 +17,11 @@
 namespace qovra::ui {
 
 namespace {
+
+// The page's margins: the text keeps clear of the paper's edge as in any
+// printed letter, and the mail report's 83-column rules in their 10-point
+// fixed-width font still fit the width of A4 (and of Letter).
+constexpr double kPageMarginMm = 15.0;
 
 TPrintDialogHook& DialogHook() {
   static TPrintDialogHook hook;
@@ -89,7 +96,10 @@ bool PrintTextOn(QPrinter& printer, const QString& font_name, int point_size, co
       }
       first = false;
       painter.save();
-      const QRectF clip(0, i * page.height(), page.width(), page.height());
+      // A line the layout moved to the next page starts exactly where this
+      // page ends; it would be drawn here too (clipped from sight, but in a
+      // PDF's text twice), so the page stops one device pixel before.
+      const QRectF clip(0, i * page.height(), page.width(), page.height() - 1);
       painter.translate(0, -clip.top());
       document.drawContents(&painter, clip);
       painter.restore();
@@ -102,6 +112,9 @@ bool PrintText(QWidget* owner, const QString& font_name, int point_size, const Q
                const QString& title) {
   QPrinter printer(QPrinter::HighResolution);
   printer.setDocName(title);
+  // Set before the dialog, where the page setup shows and may change them.
+  printer.setPageMargins(QMarginsF(kPageMarginMm, kPageMarginMm, kPageMarginMm, kPageMarginMm),
+                         QPageLayout::Millimeter);
   bool accepted = false;
   if (DialogHook()) {
     accepted = DialogHook()(printer, owner);

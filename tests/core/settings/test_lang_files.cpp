@@ -143,6 +143,7 @@ const std::map<std::string, std::string> kFormats = {
     {"msgConfirmOverwrite", "s"},          // file name
     {"msgCannotSaveAttachment", "s"},      // file name
     {"msgAttachmentNotOpened", "s"},       // file name
+    {"msgFileSizeBytes", "s"},             // byte count in the locale's digits
     {"msgContactsExportFailed", "s"},      // file name
     {"msgMailsImported", "d"},             // files imported
     {"msgMailsNotImported", "s"},          // names of the files not imported, one a line

@@ -23,8 +23,8 @@ QString FormatVoiceTime(int64_t ms) {
   const int64_t s = seconds % 60;
   const int64_t m = (seconds / 60) % 60;
   const int64_t h = seconds / 3600;
-  const QLocale locale;
-  const QString decimal = locale.decimalPoint();
+  // The system's separator, not the program language's locale.
+  const QString decimal = QLocale::system().decimalPoint();
   const QString time_sep = QStringLiteral(":");
   auto two = [](int64_t v) { return QStringLiteral("%1").arg(v, 2, 10, QLatin1Char('0')); };
   const QString tail = decimal + two(hundredths);

@@ -19,6 +19,7 @@
 #include <QWidget>
 
 #include "base/records.h"
+#include "qovra/ui/file_dialog_look.h"
 #include "settings/language.h"
 
 namespace qovra {
@@ -135,12 +136,21 @@ void ApplyLanguageFile(const TLanguageFile* file, QWidget* control, QWidget* own
   }
 }
 
+QLocale LanguageLocale(int langid) {
+  const std::string_view code = LanguageCode(langid);
+  if (code == "ru") return QLocale(QLocale::Russian, QLocale::Russia);
+  if (code == "uzc") return QLocale(QLocale::Uzbek, QLocale::CyrillicScript, QLocale::Uzbekistan);
+  return QLocale::c();
+}
+
 void FollowQtTranslation() {
   static int current = -1;
   static QPointer<QTranslator> translator;
   auto* app = QCoreApplication::instance();
   if (!app || Options.langid == current) return;
   current = Options.langid;
+  QLocale::setDefault(LanguageLocale(current));
+  ui::InstallFileDialogLook();
   if (translator) {
     QCoreApplication::removeTranslator(translator);
     delete translator;
@@ -160,6 +170,7 @@ void ApplyLanguage(QWidget* control, QWidget* owner) {
   FollowQtTranslation();
   const auto file = CurrentLanguageFile();
   ApplyLanguageFile(file.get(), control, owner);
+  ui::RefreshFileDialogTexts();
 }
 
 }  // namespace qovra

@@ -58,7 +58,8 @@ class VoiceSession {
 };
 
 // Milliseconds as the voice windows show them: "s.hh", "m:ss.hh" or
-// "h:mm:ss.hh" (hundredths), with the locale's decimal separator.
+// "h:mm:ss.hh" (hundredths), with the system's decimal separator (the
+// environment's locale, whatever language the program speaks).
 QString FormatVoiceTime(int64_t ms);
 
 }  // namespace qovra::ui

@@ -33,6 +33,7 @@
 // Interface thread only.
 #pragma once
 
+#include <QLocale>
 #include <QString>
 
 class QObject;
@@ -52,9 +53,17 @@ QString LanguageClassName(const QObject* control);
 // names refer to; null means control itself.
 void ApplyLanguage(QWidget* control, QWidget* owner = nullptr);
 
-// Qt's own dialogs (file, print) follow the language where Qt translates
-// them: its Russian translation is installed while the language is Russian;
-// for Uzbek they keep Qt's English. ApplyLanguage calls it.
+// The locale of a language: Russian (Russia) for "ru", Uzbek in Cyrillic
+// script (Uzbekistan) for "uzc", C for any other.
+QLocale LanguageLocale(int langid);
+
+// Qt's own dialogs (file, print) follow the language: the language's locale
+// becomes the default locale (sizes, dates and numbers; file types where
+// the MIME database names them in it), file dialogs take it for their sizes
+// and dates (file_dialog_look.h), and where Qt translates its texts they are
+// translated: its Russian translation is installed while the language is
+// Russian; for Uzbek they keep Qt's English. Runs again only when langid
+// changed. ApplyLanguage calls it.
 void FollowQtTranslation();
 
 // The same with an already parsed file (null does nothing).

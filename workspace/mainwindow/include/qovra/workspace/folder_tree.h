@@ -52,6 +52,9 @@ class TFolderTree : public QTreeWidget {
   int RefreshFolderCounters(SqliteDb& db, const std::string& own_address);
   // Re-reads the captions from the message table.
   void ApplyFolderCaptions();
+  // The width that shows every caption and counter whole: both columns'
+  // widest cells, the frame, and room for the scroll bar when it shows.
+  int ContentWidth() const;
 
   // The node of a folder id; null when there is none.
   QTreeWidgetItem* FindFolderNode(int32_t folder_id) const;

@@ -332,8 +332,6 @@ class TfrmMain : public QMainWindow {
   void BuildCentre();
   void ConnectActions();
   void FormShow();
-  // Widens the time columns to any time text and to their captions.
-  void SizeTimeColumns();
   void tvMainChange();
   void lvMainHeaderClick(int column);
   void lvMainContextPopup(const QPoint& pos);
@@ -399,8 +397,9 @@ class TfrmMain : public QMainWindow {
   bool first_activation_done_ = false;
   bool activating_ = false;
   bool search_again_ = false;
-  bool time_columns_sized_ = false;
-  int32_t last_found_id_ = 0;  // the mail the last search hit; 0: none
+  bool tree_sized_ = false;        // the folder tree fitted its captions once
+  QSplitter* splitter_ = nullptr;  // between the folder tree and the list
+  int32_t last_found_id_ = 0;      // the mail the last search hit; 0: none
   TActiveFormKind active_form_kind_ = TActiveFormKind::None;
   TfrmNewMail* frmNewMail_ = nullptr;  // while acMailNewExecute shows it
   TfrmViewMail* frmView_ = nullptr;    // while acMailOpenExecute shows it

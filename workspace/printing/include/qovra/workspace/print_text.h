@@ -22,13 +22,15 @@ namespace qovra::ui {
 // columns.
 QFont PrintFont(const QString& name, int point_size);
 
-// Lays text out in the font and prints it on printer as one job named
-// title. False when the printer could not start the job.
+// Lays text out in the font inside the page's margins and prints it on
+// printer as one job named title. False when the printer could not start
+// the job.
 bool PrintTextOn(QPrinter& printer, const QString& font_name, int point_size, const QString& text,
                  const QString& title);
 
-// Runs the print dialog over owner; when confirmed, PrintTextOn with the
-// printer as set up there. True when something was printed.
+// Runs the print dialog over owner, the page's margins preset to 15 mm on
+// every side; when confirmed, PrintTextOn with the printer as set up there.
+// True when something was printed.
 bool PrintText(QWidget* owner, const QString& font_name, int point_size, const QString& text,
                const QString& title);
 
