@@ -9,17 +9,6 @@
 namespace qovra {
 namespace {
 
-int SystemLink(const char* from, const char* to) {
-  return ::link(from, to) == 0 ? 0 : errno;
-}
-
-int SystemRenameNoReplace(const char* from, const char* to) {
-  return ::renameat2(AT_FDCWD, from, AT_FDCWD, to, RENAME_NOREPLACE) == 0 ? 0 : errno;
-}
-
-TLinkCall g_link = nullptr;
-TLinkCall g_rename = nullptr;
-
 // The flag (or the call) is unknown to the file system or the kernel.
 bool FlagUnsupported(int err) {
   return err == EINVAL || err == ENOSYS || err == EOPNOTSUPP;
@@ -70,20 +59,17 @@ int CopyExclusive(const std::string& from, const std::string& to) {
 
 }  // namespace
 
-void SetPlaceCallsForTesting(TLinkCall link, TLinkCall rename_noreplace) {
-  g_link = link;
-  g_rename = rename_noreplace;
-}
-
 int PlaceFileNoReplace(const std::string& temp, const std::string& target) {
-  const int linked = (g_link ? g_link : SystemLink)(temp.c_str(), target.c_str());
+  const int linked = ::link(temp.c_str(), target.c_str()) == 0 ? 0 : errno;
   if (linked == 0) {
     ::unlink(temp.c_str());
     return 0;
   }
   if (linked == EEXIST) return EEXIST;
   // No hard links here (FAT gives EPERM): a rename that never replaces.
-  const int renamed = (g_rename ? g_rename : SystemRenameNoReplace)(temp.c_str(), target.c_str());
+  const int renamed =
+      ::renameat2(AT_FDCWD, temp.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE) == 0 ? 0
+                                                                                           : errno;
   if (renamed == 0 || renamed == EEXIST) return renamed;
   if (!FlagUnsupported(renamed)) return renamed;
   const int copied = CopyExclusive(temp, target);

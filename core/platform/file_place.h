@@ -19,10 +19,4 @@ namespace qovra {
 // this call).
 [[nodiscard]] int PlaceFileNoReplace(const std::string& temp, const std::string& target);
 
-// Tests only: stand-ins for link(2) and renameat2(2) with RENAME_NOREPLACE
-// (each returns 0 or an errno value), so that a test can play a file system
-// without hard links or without that flag. Null restores the system calls.
-using TLinkCall = int (*)(const char* from, const char* to);
-void SetPlaceCallsForTesting(TLinkCall link, TLinkCall rename_noreplace);
-
 }  // namespace qovra

@@ -36,7 +36,6 @@
 #include "mail/startup_sweep.h"
 #include "net/server_request.h"
 #include "net/server_request_folders.h"
-#include "platform/file_place.h"
 #include "platform/temp_files.h"
 #include "seam/fake_ui.h"
 #include "server/exchange_pki.h"
@@ -47,6 +46,7 @@
 #include "store/sqlite_db.h"
 #include "support/client_settings.h"
 #include "support/exchange_server.h"
+#include "support/file_system_calls.h"
 #include "support/scratch_dir.h"
 #include "tevqa.h"
 #include "ulmox.h"
@@ -901,21 +901,23 @@ TEST_F(ReceivingTest, KilledAtEveryStepLosesNoDeliveredMail) {
 // gives EPERM), also one that knows no rename without replacing (EINVAL):
 // the checked mail still gets its name and is kept.
 TEST_F(ReceivingTest, MailIsKeptOnAFolderWithoutHardLinks) {
-  const auto no_link = [](const char*, const char*) { return EPERM; };
-  const auto no_flag = [](const char*, const char*) { return EINVAL; };
+  using qovra_test::FileSystemKind;
   const struct {
     const char* name;
-    qovra::TLinkCall rename;  // null: the system's
-  } rows[] = {{"no hard links", nullptr}, {"no hard links, no rename flag", no_flag}};
+    FileSystemKind kind;
+  } rows[] = {{"no hard links", FileSystemKind::NoHardLinks},
+              {"no hard links, no rename flag", FileSystemKind::NoLinksNorFlag}};
   std::vector<Outgoing> mails;
   for (int i = 0; i < 2; ++i) mails.push_back(Mail(51 + i, "on a stick"));
   ASSERT_NO_FATAL_FAILURE(BecomeClient("bob", "pb"));
   for (size_t i = 0; i < mails.size(); ++i) {
     SCOPED_TRACE(rows[i].name);
     Send(mails[i]);
-    qovra::SetPlaceCallsForTesting(no_link, rows[i].rename);
-    const qovra::TReceiveSummary s = Receive();
-    qovra::SetPlaceCallsForTesting(nullptr, nullptr);
+    qovra::TReceiveSummary s;
+    {
+      const qovra_test::ScopedFileSystem file_system(rows[i].kind);
+      s = Receive();
+    }
     EXPECT_EQ(s.Stored, 1) << testing::PrintToString(Shown());
     EXPECT_EQ(ReadFile(dir_.File("messages") + "/" + mails[i].uuid + ".emz"), mails[i].container);
     EXPECT_EQ(Value("SELECT subject FROM ecm_mails WHERE uuid='" + mails[i].uuid + "'"),

@@ -17,6 +17,7 @@
 #include "platform/process_runner.h"
 #include "platform/proxy_env.h"
 #include "platform/temp_files.h"
+#include "support/file_system_calls.h"
 #include "support/scratch_dir.h"
 
 namespace qovra {
@@ -197,21 +198,19 @@ TEST(Files, SaveBufferReplacesWholeAndReportsFailure) {
 // system has no hard links (FAT gives EPERM) or no rename that refuses to
 // replace (EINVAL): then a rename, then an exclusive copy stands in.
 TEST(Files, PlaceNeverReplacesAndWorksWithoutHardLinks) {
-  struct Case {
+  using qovra_test::FileSystemKind;
+  const struct {
     const char* name;
-    TLinkCall link;    // null: the system's
-    TLinkCall rename;  // null: the system's
+    FileSystemKind kind;
+  } cases[] = {
+      {"hard links", FileSystemKind::Full},
+      {"no hard links", FileSystemKind::NoHardLinks},
+      {"no hard links, no rename flag", FileSystemKind::NoLinksNorFlag},
   };
-  const Case cases[] = {
-      {"hard links", nullptr, nullptr},
-      {"no hard links", [](const char*, const char*) { return EPERM; }, nullptr},
-      {"no hard links, no rename flag", [](const char*, const char*) { return EPERM; },
-       [](const char*, const char*) { return EINVAL; }},
-  };
-  for (const Case& c : cases) {
+  for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     ScratchDir dir;
-    SetPlaceCallsForTesting(c.link, c.rename);
+    const qovra_test::ScopedFileSystem file_system(c.kind);
     const std::string temp = dir.File("mail.part"), target = dir.File("mail.emz");
     dir.Write("mail.part", "checked bytes");
     ASSERT_EQ(chmod(temp.c_str(), 0600), 0);
@@ -233,7 +232,6 @@ TEST(Files, PlaceNeverReplacesAndWorksWithoutHardLinks) {
     EXPECT_EQ(PlaceFileNoReplace(dir.File("gone.part"), dir.File("gone.emz")), ENOENT);
     EXPECT_FALSE(Exists(dir.File("gone.emz")));
   }
-  SetPlaceCallsForTesting(nullptr, nullptr);
 }
 
 TEST(Files, LoadAndSize) {
