@@ -926,6 +926,45 @@ TEST_F(ReceivingTest, MailIsKeptOnAFolderWithoutHardLinks) {
   for (const std::string& f : MessageFiles()) EXPECT_EQ(f.size(), 36u) << f;
 }
 
+// A disk that fills while a mail is downloaded: the user reads that the
+// disk is full in their language, whether the signature container or the
+// mail itself no longer fits; nothing of the mail stays and the server is
+// not told it was received, so once there is room it comes whole.
+TEST_F(ReceivingTest, FullDiskIsSaidAndTheMailComesOnceThereIsRoom) {
+  qovra::SetMsg("msgDiskFull", "The disk is full.");
+  const struct {
+    const char* name;
+    int64_t free_bytes;
+    const char* file;  // the file the message names
+  } rows[] = {{"no room for the signature container", 0, ".ems"},
+              {"no room for the mail", 64 << 10, ".eme"}};
+  ASSERT_NO_FATAL_FAILURE(BecomeClient("bob", "pb"));
+  for (size_t i = 0; i < std::size(rows); ++i) {
+    SCOPED_TRACE(rows[i].name);
+    const Outgoing m = Mail(61 + static_cast<int>(i), std::string(1 << 20, 'd'));
+    Send(m);
+    ui_->messages.clear();
+    {
+      const qovra_test::ScopedDiskFull full(dir_.File("messages"), rows[i].free_bytes);
+      EXPECT_EQ(Receive().Stored, 0);
+    }
+    EXPECT_EQ(Shown(), std::vector<std::string>{dir_.File("messages") + "/" + m.uuid +
+                                                rows[i].file + "\nThe disk is full."});
+    EXPECT_TRUE(MessageFiles().empty()) << testing::PrintToString(MessageFiles());
+    EXPECT_EQ(Value("SELECT id FROM ecm_mails WHERE uuid='" + m.uuid + "'"), "<none>");
+    EXPECT_TRUE(Acknowledged().empty());
+
+    ui_->messages.clear();
+    EXPECT_EQ(Receive().Stored, 1) << testing::PrintToString(Shown());
+    EXPECT_EQ(ReadFile(dir_.File("messages") + "/" + m.uuid + ".emz"), m.container);
+    ASSERT_TRUE(qovra::MailDb.Exec("DELETE FROM ecm_mails"));
+    for (const std::string& f : MessageFiles()) fs::remove(dir_.File("messages") + "/" + f);
+    SqliteDb store;
+    ASSERT_TRUE(store.Open(server_.DataDir() + "/server.db"));
+    ASSERT_TRUE(store.Exec("DELETE FROM mails"));
+  }
+}
+
 TEST_F(ReceivingTest, MailToOneselfKeepsItsSentBit) {
   Outgoing self = Mail(5, "note to self");
   Send(self, "alice");
