@@ -11,6 +11,7 @@
 #include "keys/random_text.h"
 #include "mail/startup.h"
 #include "mail/startup_files.h"
+#include "mail/startup_sweep.h"
 #include "net/session_setup.h"
 #include "platform/run_thread.h"
 #include "platform/temp_files.h"
@@ -102,6 +103,8 @@ ProgramEnd RunProgram(const TProgramSetup& setup) {
     ReportGuardFailure(outcome);
     return ProgramEnd::GuardFailed;
   }
+  // The only copy now: the private folders that killed copies left go.
+  (void)SweepPrivateTempFolders(SystemTempFolder(), private_temp.Path());
 
   ui::TProgressDisplay progress;
   SetProgressUi(&progress);

@@ -9,13 +9,14 @@
 //      temporary folder until the login;
 //   4. the dialog sounds are unpacked into it;
 //   5. the single-instance guard: a second copy activates the first and
-//      ends here;
+//      ends here; the only copy removes the private temporary folders
+//      that killed copies left (SweepPrivateTempFolders);
 //   6. the shared progress window and the receive timer (2000 ms,
 //      disabled); the list of started programs; the settings dialog;
 //   7. the login window (ShowLoginDialog); cancelled: shut-down;
 //   8. the user's data (startup.h): last login saved, mail folder, user
-//      folders, databases copied from the templates where missing and
-//      opened;
+//      folders and what a killed run left in them swept, databases copied
+//      from the templates where missing and opened;
 //   9. the main window TfrmMain; the event loop runs until it closes.
 // Shut-down, whatever step was reached: the main window is freed; started
 // programs still running are ended; the user's temporary folder is emptied,

@@ -8,6 +8,8 @@
 //   bench_mail_exchange MiB receives N   (N rounds of one send and one
 //       receive; prints the resident memory before every receive and the
 //       peak during it, and the last peak next to the first)
+//   bench_mail_exchange batch N   (N small mails sent, then received in one
+//       run; prints the run's time and the time per mail)
 #include <algorithm>
 #include <chrono>
 #include <cstdint>
@@ -204,7 +206,34 @@ void Print(const char* step, double seconds, int64_t bytes) {
 
 }  // namespace
 
+// N mails with a 4 KiB attachment, received in one run.
+int Batch(int count) {
+  Bench bench;
+  if (!bench.Start() || !bench.BecomeClient(kUsers[0])) return 1;
+  const std::string path = bench.File("mail.emz");
+  if (bench.WriteMail(path, 4096) == 0) return 1;
+  for (int k = 1; k <= count; ++k) {
+    if (!bench.Send(path, 1000 + k, {kUsers[1]})) {
+      bench.ShowMessages();
+      return 1;
+    }
+    bench.ClearMessages();
+  }
+  if (!bench.BecomeClient(kUsers[1])) return 1;
+  Timer receive;
+  const int stored = bench.Receive();
+  const double seconds = receive.Seconds();
+  if (stored != count) {
+    bench.ShowMessages();
+    return 1;
+  }
+  std::printf("receive %d mails in one run: %6.2f s, %6.2f ms per mail\n", count, seconds,
+              seconds * 1000.0 / count);
+  return 0;
+}
+
 int main(int argc, char** argv) {
+  if (argc > 2 && std::string_view(argv[1]) == "batch") return Batch(std::atoi(argv[2]));
   const int64_t mib = argc > 1 ? std::atoll(argv[1]) : 100;
   if (mib <= 0) return 2;
   const int receives = argc > 3 && std::string_view(argv[2]) == "receives" ? std::atoi(argv[3]) : 0;

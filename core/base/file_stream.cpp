@@ -20,7 +20,7 @@ std::string SystemErrorText(int error) {
 void ShowFileError(std::string_view file_name, int error) {
   std::string text(file_name);
   text += "\n";
-  text += SystemErrorText(error);
+  text += error == ENOSPC || error == EDQUOT ? GetMsg("msgDiskFull") : SystemErrorText(error);
   ShowMessageText(nullptr, text, kMsgIconWarning);
 }
 
@@ -93,7 +93,10 @@ size_t THandleStream::Write(const void* buffer, size_t count) {
   while (done < count) {
     const ssize_t n = write(fd_, p + done, count - done);
     if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) break;
+    if (n <= 0) {
+      write_error_ = n < 0 && errno != 0 ? errno : EIO;
+      break;
+    }
     done += static_cast<size_t>(n);
   }
   return done;

@@ -44,6 +44,9 @@ class THandleStream : public TStream {
   bool SetSize(int64_t size) override;
 
   int Handle() const { return fd_; }
+  // The errno of the last write that fell short (EIO when the system gave
+  // none); 0 while every write went through.
+  int LastWriteError() const { return write_error_; }
 
  protected:
   THandleStream() = default;
@@ -53,6 +56,7 @@ class THandleStream : public TStream {
 
  private:
   int fd_ = -1;
+  int write_error_ = 0;
 };
 
 class TEFileStream : public THandleStream {
@@ -98,7 +102,8 @@ class TEWFileStream : public THandleStream {
 std::string SystemErrorText(int error);
 
 // Shows the system's error text for error together with file_name as a
-// warning, without looking anything up as a message key.
+// warning; a full disk or quota (ENOSPC, EDQUOT) is said in the user's
+// language ("msgDiskFull").
 void ShowFileError(std::string_view file_name, int error);
 
 }  // namespace qovra

@@ -19,6 +19,7 @@
 #include "base/text_utils.h"
 #include "base/time_stamp.h"
 #include "net/xml_maker_addresses.h"
+#include "platform/file_place.h"
 #include "platform/file_utils.h"
 #include "store/mail_container_reader.h"
 #include "store/mail_db.h"
@@ -48,8 +49,9 @@ TDateTime FileCreationLocalTime(const std::string& path) {
 }
 
 // Copies source to target through a temporary name in target's folder;
-// never replaces target. Returns true when target was created; exists tells
-// whether it was there already.
+// never replaces target, also where the file system has no hard links.
+// Returns true when target was created; exists tells whether it was there
+// already.
 bool CopyNoReplace(const std::string& source, const std::string& target, bool& exists) {
   std::error_code ec;
   exists = fs::exists(target, ec);
@@ -61,10 +63,22 @@ bool CopyNoReplace(const std::string& source, const std::string& target, bool& e
     return false;
   }
   ::chmod(temp.c_str(), 0600);
-  const bool linked = ::link(temp.c_str(), target.c_str()) == 0;
-  if (!linked && errno == EEXIST) exists = true;
+  const int placed = PlaceFileNoReplace(temp, target);
+  if (placed == EEXIST) exists = true;
   fs::remove(temp, ec);
-  return linked;
+  return placed == 0;
+}
+
+// The signature container beside a mail file: the same name with the
+// extension's last letter "s" in the case of its "z" (X.EMZ gives X.EMS),
+// else with ".ems".
+std::string SignatureBeside(const std::string& path) {
+  const std::string stem = path.substr(0, path.size() - 4);
+  std::string ext = path.substr(path.size() - 4);
+  ext.back() = ext.back() == 'Z' ? 'S' : 's';
+  std::error_code ec;
+  if (fs::exists(stem + ext, ec)) return stem + ext;
+  return stem + ".ems";
 }
 
 enum class TFileOutcome { Stored, Present, Skipped };
@@ -125,7 +139,7 @@ TFileOutcome ImportMailFile(const TImportTarget& target, const std::string& path
     return TFileOutcome::Skipped;
   }
 
-  const std::string sign_source = path.substr(0, path.size() - 4) + ".ems";
+  const std::string sign_source = SignatureBeside(path);
   bool ems_existed = false;
   sign_copied = CopyNoReplace(sign_source, stem + ".ems", ems_existed) || ems_existed;
   return row_existed ? TFileOutcome::Present : TFileOutcome::Stored;
@@ -145,15 +159,14 @@ void Count(TImportResult& result, TFileOutcome outcome, const std::string& name)
   }
 }
 
-bool HasEmzExtension(const std::string& name) {
-  if (name.size() < 4) return false;
-  return SameTextAscii(std::string_view(name).substr(name.size() - 4), ".emz");
+bool HasEmzExtension(std::string_view name) {
+  return name.size() >= 4 && SameTextAscii(name.substr(name.size() - 4), ".emz");
 }
 
 }  // namespace
 
 bool IsMailFileName(std::string_view name) {
-  if (name.size() != kUuidLength + 4 || name.substr(kUuidLength) != ".emz") return false;
+  if (name.size() != kUuidLength + 4 || !HasEmzExtension(name)) return false;
   return std::all_of(name.begin(), name.begin() + kUuidLength,
                      [](char c) { return std::isxdigit(static_cast<unsigned char>(c)) != 0; });
 }

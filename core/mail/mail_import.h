@@ -2,15 +2,17 @@
 // user's messages folder and the mail database.
 //
 // A container is taken only when its name is exactly 32 hexadecimal digits
-// followed by ".emz" (the name gives the mail's uuid). It is parsed, copied
-// to <messages>/<uuid>.emz unless that file exists, and entered in the
+// followed by ".emz" in any case (the name gives the mail's uuid). It is
+// parsed, copied to <messages>/<uuid>.emz unless that file exists, and entered in the
 // database as already handled: a mail from own_address in the sent folder
 // (mfSent | mfReportDone), any other in the inbox as received and read
 // (mfReceived | mfRead | mfReportDone), plus mfAttachments when it has any;
 // a uuid already stored keeps its row. The signature container beside it
-// (same name, ".ems") is copied along unless the target exists. Copies are
-// written under a temporary name and linked into place, so an existing
-// file is never replaced. Interface thread only.
+// (same name, ".ems" in the case of the mail's extension, else ".ems") is
+// copied along unless the target exists. Copies are written under a
+// temporary name and put in place without ever replacing an existing file,
+// also on a file system without hard links (file_place.h). Interface
+// thread only.
 #pragma once
 
 #include <cstdint>
@@ -48,12 +50,13 @@ struct TImportTarget {
   void* ProgressBar = nullptr;  // the bar ProgressCallback moves
 };
 
-// Whether name (without folders) is 32 hexadecimal digits + ".emz".
+// Whether name (without folders) is 32 hexadecimal digits + ".emz", the
+// extension in any case.
 bool IsMailFileName(std::string_view name);
 
-// Imports path: with is_folder every "*.emz" entry of that folder (in name
-// order, folders skipped), with the progress window per file when asked;
-// else the one file. REQUIRES: target.Db is open.
+// Imports path: with is_folder every "*.emz" entry of that folder (the
+// extension in any case, in name order, folders skipped), with the progress window per file when
+// asked; else the one file. REQUIRES: target.Db is open.
 TImportResult ImportPath(const TImportTarget& target, const std::string& path, bool is_folder);
 
 // The user-facing text of a result: msgMailsImported with Stored, and the

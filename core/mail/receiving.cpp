@@ -1,38 +1,29 @@
 #include "mail/receiving.h"
 
 #include <unistd.h>
-#include <zarvo.h>
 
-#include <array>
-#include <cerrno>
 #include <cstdio>
 #include <memory>
 #include <pugixml.hpp>
 #include <string>
 #include <vector>
 
-#include "base/file_stream.h"
 #include "base/messages.h"
 #include "base/msg_format.h"
-#include "base/secure_wipe.h"
 #include "base/stream.h"
 #include "base/text_utils.h"
 #include "base/time_stamp.h"
 #include "commands/mail_commands_client.h"
 #include "keys/crypto_binding.h"
 #include "mail/receiving_download.h"
+#include "mail/receiving_keep.h"
 #include "mail/receiving_reports.h"
-#include "mail/signature_check.h"
 #include "mail/startup.h"
 #include "net/server_request.h"
 #include "net/server_request_folders.h"
 #include "net/xml_maker.h"
-#include "platform/temp_files.h"
 #include "settings/settings.h"
-#include "store/mail_container_reader.h"
 #include "store/mail_db.h"
-#include "store/mail_db_key.h"
-#include "tevqa.h"
 
 namespace qovra {
 
@@ -58,26 +49,22 @@ class Receiver {
     if (!run_.Silent) ShowProgress(Form(), true, title, GetMsg(status_key));
   }
   void Warn(std::string_view key) { ShowWarning(Form(), key); }
+  void Probe(TReceiveStep step, const std::string& uuid) const {
+    if (run_.Probe) run_.Probe(step, uuid);
+  }
 
   bool RequestList(pugi::xml_document& reply);
-  void DownloadAll(const std::vector<TListEntry>& list);
-  void ProcessAll();
-  bool ProcessMail(TMailMessage& mail, std::unique_ptr<TPlainMail> plain);
-  // A checked mail the database did not take: logged, shown, false.
-  bool NotStored(const TMailMessage& mail);
+  // One listed mail: download, check, keep, then acknowledge.
+  void ReceiveOne(size_t index, const TListEntry& entry);
+  // The flag report (170) of a kept or refused mail, then the times it
+  // gives written to the mail's own recipient row.
+  void Acknowledge(const std::string& uuid, int32_t ymbox, uint16_t value);
   void Notify();
 
   const TReceiveRun& run_;
   TReceiveSummary summary_;
-  std::vector<TMailMessage> mails_;
-  // Per mail: its plain container when it was deciphered during download.
-  std::vector<std::unique_ptr<TPlainMail>> plain_;
-  std::string title_;
+  int64_t total_ = 0;  // padded size of every listed mail
 };
-
-std::string MailFile(const TMailMessage& mail, std::string_view ext) {
-  return MessagesDir + mail.Uuid.str() + std::string(ext);
-}
 
 int64_t AttrInt64(const pugi::xml_node& node, const char* name, int64_t def) {
   const std::string_view s = node.attribute(name).value();
@@ -104,37 +91,66 @@ std::vector<TListEntry> ReadList(const pugi::xml_node& list) {
   return entries;
 }
 
-// True when the stored row of uuid holds a sealed key, which only a mail
-// that passed every check gets.
-bool HasSealedKey(const std::string& uuid) {
+// True when the entry names a mail the user already keeps checked: a row
+// with the received bit and its file (<uuid>.emz, or for administrative use
+// only <uuid>.eme beside the sealed key). A run that stopped before the row
+// was committed left no such row: the mail is fetched and checked again,
+// and takes over the file that run placed.
+bool AlreadyKept(const TListEntry& e) {
+  if (!IsHexId(e.Uuid) || !IsYmboxText(e.Ymbox)) return false;  // DownloadMail refuses it
   if (!MailDb.IsOpen()) return false;
   SqliteStatement q = MailDb.Prepare(
-      "SELECT 1 FROM ecm_mails WHERE uuid=? AND fau_data IS NOT NULL AND fau_data<>'' LIMIT 1");
-  q.Bind(1, uuid);
-  return q.Step() == SqliteStatement::StepResult::Row;
-}
-
-// True when the entry names a mail the user already holds checked: its
-// <uuid>.emz in MessagesDir, or (for administrative use only) its <uuid>.eme
-// beside a sealed key. An .eme without that key was never checked (a run
-// that stopped after the download): the mail is fetched and checked again.
-bool AlreadyHeld(const TListEntry& e) {
-  if (!IsHexId(e.Uuid) || !IsYmboxText(e.Ymbox)) return false;  // DownloadMail refuses it
+      "SELECT flag, COALESCE(fau_data,'') FROM ecm_mails WHERE uuid=? AND (flag & ?)<>0 LIMIT 1");
+  q.Bind(1, e.Uuid).Bind(2, int64_t{mfReceived});
+  if (q.Step() != SqliteStatement::StepResult::Row) return false;
   if (::access((MessagesDir + e.Uuid + ".emz").c_str(), F_OK) == 0) return true;
-  return ::access((MessagesDir + e.Uuid + ".eme").c_str(), F_OK) == 0 && HasSealedKey(e.Uuid);
+  return (q.ColumnInt(0) & mfAdminOnly) != 0 && !q.ColumnText(1).empty() &&
+         ::access((MessagesDir + e.Uuid + ".eme").c_str(), F_OK) == 0;
 }
 
-// The flag report for a held mail, as for a stored one: 0x40, plus 0x80
-// when its stored row did not ask for a read report. Without a row only
-// the delivery is reported.
-uint16_t HeldMailFlagValue(const std::string& uuid) {
-  uint16_t value = mfDeliveryReport;
-  if (!MailDb.IsOpen()) return value;
+// Writes the delivery and read times of a flag report's `msg` (times that
+// are not time texts count as none) to the own recipient row of uuid.
+void WriteReportedTimes(const std::string& uuid, const pugi::xml_node& msg) {
+  if (!msg || !MailDb.IsOpen()) return;
+  const auto time_of = [&msg](const char* name) {
+    const std::string_view t = msg.attribute(name).value();
+    return DateTimeToStamp(true, IsTimeText(t) ? StampToDateTime(t) : 0);
+  };
+  SqliteStatement u = MailDb.Prepare(
+      "UPDATE ecm_recipients SET received_time=?,read_time=? WHERE to_address=? COLLATE NOCASE "
+      "AND mail_id IN (SELECT id FROM ecm_mails WHERE uuid=?)");
+  u.Bind(1, time_of("received_time"))
+      .Bind(2, time_of("read_time"))
+      .Bind(3, Session.OwnContact.Email)
+      .Bind(4, uuid);
+  if (!u.Run())
+    std::fprintf(stderr, "qovra: times of mail %s not stored: %s\n", uuid.c_str(),
+                 MailDb.LastError().c_str());
+}
+
+// A mail that was fetched but not kept leaves no file without a row: its
+// signature container and enciphered copy go unless a row of its uuid
+// (such as the sender's own copy of a mail to oneself) holds them.
+void DropUnkeptFiles(const std::string& uuid) {
+  if (!IsHexId(uuid) || !MailDb.IsOpen()) return;
+  SqliteStatement q = MailDb.Prepare("SELECT 1 FROM ecm_mails WHERE uuid=? LIMIT 1");
+  q.Bind(1, uuid);
+  if (q.Step() != SqliteStatement::StepResult::Done) return;
+  for (const char* ext : {".ems", ".eme"}) ::unlink((MessagesDir + uuid + ext).c_str());
+}
+
+// The flag report of a mail: 0x40, plus 0x80 when it asked no read report.
+uint16_t FlagReportValue(uint16_t flags) {
+  return (flags & mfReadReport) ? mfDeliveryReport : mfDeliveryReport | mfReadReport;
+}
+
+// The flag word of uuid's row; 0 when there is none.
+uint16_t StoredFlags(const std::string& uuid) {
+  if (!MailDb.IsOpen()) return 0;
   SqliteStatement q = MailDb.Prepare("SELECT flag FROM ecm_mails WHERE uuid=? LIMIT 1");
   q.Bind(1, uuid);
-  if (q.Step() == SqliteStatement::StepResult::Row && (q.ColumnInt(0) & mfReadReport) == 0)
-    value |= mfReadReport;
-  return value;
+  if (q.Step() != SqliteStatement::StepResult::Row) return 0;
+  return static_cast<uint16_t>(q.ColumnInt(0) & 0xFFFF);
 }
 
 bool Receiver::RequestList(pugi::xml_document& reply) {
@@ -165,229 +181,69 @@ bool Receiver::RequestList(pugi::xml_document& reply) {
                        Options.Conn.ServerUrl, reply) == 1;
 }
 
-void Receiver::DownloadAll(const std::vector<TListEntry>& list) {
-  const int64_t n = static_cast<int64_t>(list.size());
-  int64_t total = 0;
-  for (const TListEntry& e : list)
-    if (e.Size > 0) total += PaddedBlockLength(e.Size);
-  mails_.assign(list.size(), TMailMessage{});
-  plain_.clear();
-  plain_.resize(list.size());
+void Receiver::Acknowledge(const std::string& uuid, int32_t ymbox, uint16_t value) {
   const TCommandOwner status{Form(), run_.Owner.FormClass, run_.StatusBar};
-  for (size_t i = 0; i < list.size(); ++i) {
-    const TListEntry& e = list[i];
-    const int64_t padded = e.Size > 0 ? PaddedBlockLength(e.Size) : 0;
-    const std::string title = FormatMsg(
-        GetMsg("msgDownloadingMail"),
-        {static_cast<int64_t>(i + 1), FormatByteSizeKB(padded), n, FormatByteSizeKB(total)});
-    TMailMessage& mail = mails_[i];
-    if (AlreadyHeld(e)) {
-      // A second download would replace the files kept for this mail
-      // (the .eme of a mail for administrative use, the .ems): the copy is
-      // only reported as received.
-      Status(title, "msgGettingReport");
-      pugi::xml_document flag_reply;
-      (void)UpdateMailFlag(status, e.Uuid, std::stoi(e.Ymbox), flag_reply,
-                           !run_.FirstActivationDone, HeldMailFlagValue(e.Uuid));
-      continue;
-    }
-    TMailFileTaker taker(e.Uuid, e.Mode);
-    if (!DownloadMail(run_.Owner, e.From, e.Uuid, mail, title, e.Ymbox, e.Suid, &taker)) {
-      mail = TMailMessage{};
-      continue;
-    }
-    plain_[i] = taker.Release();
-    ++summary_.Downloaded;
-    mail.SendMode = e.Mode;
+  pugi::xml_document reply;
+  if (!UpdateMailFlag(status, uuid, ymbox, reply, !run_.FirstActivationDone, value)) return;
+  Probe(TReceiveStep::Acknowledged, uuid);
+  WriteReportedTimes(uuid, reply.document_element().child("msg"));
+}
 
-    uint16_t value = mfDeliveryReport;
-    if ((mail.Flags & mfReadReport) == 0) value |= mfReadReport;
+void Receiver::ReceiveOne(size_t index, const TListEntry& e) {
+  const int64_t k = static_cast<int64_t>(index + 1);
+  const int64_t n = summary_.NewMails;
+  const int64_t padded = e.Size > 0 ? PaddedBlockLength(e.Size) : 0;
+  const std::string title = FormatMsg(GetMsg("msgDownloadingMail"),
+                                      {k, FormatByteSizeKB(padded), n, FormatByteSizeKB(total_)});
+  if (AlreadyKept(e)) {
+    // Kept by a run that stopped before telling the server: a second
+    // download would replace the files kept for it; only the report is due.
     Status(title, "msgGettingReport");
-    pugi::xml_document flag_reply;
-    if (UpdateMailFlag(status, mail.Uuid.view(), mail.Ymbox, flag_reply, !run_.FirstActivationDone,
-                       value)) {
-      const pugi::xml_node msg = flag_reply.document_element().child("msg");
-      if (msg) {
-        const std::string_view received = msg.attribute("received_time").value();
-        const std::string_view read = msg.attribute("read_time").value();
-        mail.ReceivedTime = IsTimeText(received) ? StampToDateTime(received) : 0;
-        mail.ReadTime = IsTimeText(read) ? StampToDateTime(read) : 0;
+    Acknowledge(e.Uuid, std::stoi(e.Ymbox), FlagReportValue(StoredFlags(e.Uuid)));
+    return;
+  }
+  TMailMessage mail;
+  TMailFileTaker taker(e.Uuid, e.Mode);
+  if (!DownloadMail(run_.Owner, e.From, e.Uuid, mail, title, e.Ymbox, e.Suid, &taker)) {
+    DropUnkeptFiles(e.Uuid);
+    return;
+  }
+  ++summary_.Downloaded;
+  mail.SendMode = e.Mode;
+  Probe(TReceiveStep::Downloaded, e.Uuid);
+
+  TKeepRun keep;
+  keep.Owner = run_.Owner;
+  keep.Silent = run_.Silent;
+  keep.Title = FormatMsg(GetMsg("msgProcessingMail"), {k, n});
+  keep.FileKept = [this, &e] { Probe(TReceiveStep::FileKept, e.Uuid); };
+  Status(keep.Title, "msgGettingReport");
+  switch (CheckAndKeepMail(keep, mail, taker.Release())) {
+    case TKeepResult::Kept:
+      ++summary_.Stored;
+      Probe(TReceiveStep::Kept, e.Uuid);
+      break;
+    case TKeepResult::Failed:
+      // A mail that can never be read is still delivered: its header row,
+      // without a subject, records it before the server is told.
+      Status(keep.Title, "msgSaving");
+      mail.Subject = u"";
+      if (SaveMailToDatabase(MailDb, mail, Session.OwnContact.Email, ProgressCallback,
+                             run_.Owner.ProgressBar, false) == 0) {
+        std::fprintf(stderr, "qovra: mail %s not stored: %s\n", mail.Uuid.str().c_str(),
+                     MailDb.LastError().c_str());
+        Warn("msgDatabaseError");
+        DropUnkeptFiles(mail.Uuid.str());
+        return;
       }
-    }
-    Status(title, "msgSaving");
-    mail.Id = SaveMailToDatabase(MailDb, mail, Session.OwnContact.Email, ProgressCallback,
-                                 run_.Owner.ProgressBar, false);
+      Probe(TReceiveStep::Refused, e.Uuid);
+      break;
+    case TKeepResult::NotKept:
+      DropUnkeptFiles(mail.Uuid.str());
+      return;  // not reported: the server lists it again
   }
-}
-
-// The decryption target of one mail: a temporary file beside the final
-// one, or memory for a mail for administrative use only.
-class DecryptTarget {
- public:
-  explicit DecryptTarget(bool in_memory) : in_memory_(in_memory) {}
-  ~DecryptTarget() {
-    file_.reset();
-    if (!temp_.empty()) ::unlink(temp_.c_str());
-    memory_.Clear();
-  }
-  DecryptTarget(const DecryptTarget&) = delete;
-  DecryptTarget& operator=(const DecryptTarget&) = delete;
-
-  // Makes the target; false when the temporary file cannot be made.
-  bool Open(const TMailMessage& mail) {
-    if (in_memory_) return true;
-    const int fd = CreateUniqueFile(MessagesDir, mail.Uuid.str() + ".", ".part", temp_);
-    if (fd < 0) return false;
-    ::close(fd);
-    file_ = std::make_unique<TEFileStream>(temp_, false, false, fmOpenReadWrite);
-    return file_->Opened();
-  }
-  // Takes over the temporary file of plain (a file target only).
-  bool Adopt(TPlainMail& plain) {
-    if (in_memory_) return false;
-    temp_ = std::move(plain.Path);
-    plain.Path.clear();
-    file_ = std::make_unique<TEFileStream>(temp_, false, false, fmOpenReadWrite);
-    return file_->Opened();
-  }
-  TStream& Stream() { return in_memory_ ? static_cast<TStream&>(memory_) : *file_; }
-  // Gives the temporary file its final name unless a file of that name
-  // exists. True when the final file holds this mail.
-  bool Keep(const std::string& final_name) {
-    if (in_memory_) return true;
-    file_.reset();
-    if (::link(temp_.c_str(), final_name.c_str()) == 0) return true;
-    // The mail was stored by an earlier run: that file stays.
-    return errno == EEXIST;
-  }
-
- private:
-  bool in_memory_;
-  TMemoryStream memory_;
-  std::unique_ptr<TEFileStream> file_;
-  std::string temp_;
-};
-
-bool Receiver::ProcessMail(TMailMessage& mail, std::unique_ptr<TPlainMail> plain) {
-  const bool admin = (mail.Flags & mfAdminOnly) != 0;
-  std::array<uint8_t, kKeyRecordSize> sender{};
-  const std::string eme_name = MailFile(mail, ".eme");
-  // Without a usable sender the mail can never be read: an ordinary
-  // mail's enciphered file goes too.
-  const auto drop = [&] {
-    if (!admin) ::unlink(eme_name.c_str());
-    return false;
-  };
-  const TMailSignature signature = ReadMailSignature(MailFile(mail, ".ems"), /*silent=*/false);
-  if (!signature.HasSignature && !signature.Corrupt) return drop();  // reported by the stream
-  {
-    const std::string& cert = signature.Certificate;
-    if (!signature.HasSignature || cert.empty() || cert.size() > INT32_MAX ||
-        initBPb(cert.data(), static_cast<int32_t>(cert.size()), sender.data()) == 0) {
-      Warn("msgInvalidSenderCertificate");
-      return drop();
-    }
-  }
-
-  std::array<uint8_t, kCipherKeySize> key{};
-  struct Wipe {
-    std::array<uint8_t, kCipherKeySize>& k;
-    ~Wipe() { SecureWipe(k.data(), k.size()); }
-  } wipe{key};
-  if (mail.SendMode != kSendModeSecure) {
-    key = Session.SessionKey;
-  } else if (UZDST_CIPHER_KEY_generate(Session.OwnPrivateKey.data(), Session.OwnDhKey.data(),
-                                       sender.data(), key.data()) != 1) {
-    Warn("msgIncompatibleSenderDiffieHellmanKey");
-    return false;
-  }
-
-  if (!plain && ::access(eme_name.c_str(), F_OK) != 0) {
-    Warn("msgMailNotFound");
-    return false;
-  }
-  bool ok = false;
-  {
-    // Deciphered during the download already, or from the stored .eme.
-    std::unique_ptr<TEFileStream> eme;
-    if (!plain) {
-      eme = std::make_unique<TEFileStream>(eme_name, false, false, fmOpenRead);
-      if (!eme->Opened()) return false;
-    }
-    DecryptTarget target(admin);
-    ok = [&] {
-      if (plain ? !target.Adopt(*plain) : !target.Open(mail)) {
-        Warn("msgCannotDecryptMail");
-        return false;
-      }
-      const THashValue iv = HashString(mail.Uuid.view());
-      const uint8_t last = static_cast<uint8_t>(mail.MailSize % 32);
-      THashValue hash{};
-      Status(title_, "msgVerifying");
-      if (plain) {
-        hash = plain->Hash;
-      } else if (!CryptStreamWithHash(*eme, eme->Size(), target.Stream(), run_.Owner.ProgressBar,
-                                      ProgressCallback, &hash, key, iv,
-                                      csHashOutput | CryptLastLengthFlags(last))) {
-        Warn("msgCannotDecryptMail");
-        return false;
-      }
-      // The length first: a longer file must not pass as a bad signature.
-      if (target.Stream().Size() != mail.MailSize) {
-        Warn("msgMessageSizeIncorrect");
-        return false;
-      }
-      const auto known_hash = [&hash](THashValue* out) {
-        *out = hash;
-        return true;
-      };
-      if (CheckMailSignature(signature, {.Flags = 0, .CheckValidity = false}, known_hash).Status !=
-          kSignValid) {
-        Warn("msgUnauthenticSignature");
-        return false;
-      }
-      Status(title_, "msgParsingMail");
-      TMailReader reader(target.Stream());
-      reader.SetReadInPlace(true);  // the target outlives the reader
-      if (!reader.Parse(ProgressCallback, run_.Owner.ProgressBar)) {
-        Warn("msgMailFileCorrupted");
-        return false;
-      }
-      if (!target.Keep(MailFile(mail, ".emz"))) {
-        Warn("msgMailFileCorrupted");
-        return false;
-      }
-      // The key first: without it the kept copy cannot be opened, and the
-      // mail stays a header without its subject, fetched again when listed.
-      const std::span<const uint8_t, 256> priv(Session.OwnPrivateKey);
-      if (admin && !StoreMailKey(MailDb, mail, key, priv)) return NotStored(mail);
-      mail.Subject = reader.Subject();
-      mail.Id = SaveMailToDatabase(MailDb, mail, Session.OwnContact.Email, ProgressCallback,
-                                   run_.Owner.ProgressBar, false);
-      if (mail.Id == 0) return NotStored(mail);
-      return true;
-    }();
-  }
-  if (!admin) ::unlink(eme_name.c_str());
-  return ok;
-}
-
-bool Receiver::NotStored(const TMailMessage& mail) {
-  std::fprintf(stderr, "qovra: mail %s not stored: %s\n", mail.Uuid.str().c_str(),
-               MailDb.LastError().c_str());
-  Warn("msgDatabaseError");
-  return false;
-}
-
-void Receiver::ProcessAll() {
-  const int64_t n = static_cast<int64_t>(mails_.size());
-  for (size_t i = 0; i < mails_.size(); ++i) {
-    TMailMessage& mail = mails_[i];
-    if (mail.Uuid.empty()) continue;  // its download failed
-    title_ = FormatMsg(GetMsg("msgProcessingMail"), {static_cast<int64_t>(i + 1), n});
-    Status(title_, "msgGettingReport");
-    if (ProcessMail(mail, std::move(plain_[i]))) ++summary_.Stored;
-  }
+  Status(title, "msgGettingReport");
+  Acknowledge(mail.Uuid.str(), mail.Ymbox, FlagReportValue(mail.Flags));
 }
 
 void Receiver::Notify() {
@@ -412,8 +268,9 @@ TReceiveSummary Receiver::Run() {
   const pugi::xml_node root = reply.document_element();
   const std::vector<TListEntry> list = ReadList(root.child("new_mails_list"));
   summary_.NewMails = static_cast<int>(list.size());
-  DownloadAll(list);
-  ProcessAll();
+  for (const TListEntry& e : list)
+    if (e.Size > 0) total_ += PaddedBlockLength(e.Size);
+  for (size_t i = 0; i < list.size(); ++i) ReceiveOne(i, list[i]);
   if (summary_.Downloaded > 0) Notify();
 
   const std::string title = GetMsg("msgGettingMails");

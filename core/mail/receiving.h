@@ -1,35 +1,29 @@
 // The receiving run: new mails and delivery reports from the server.
 //
 // One exchange (165) brings the list of new mails and the reports awaited
-// for the user's own sent mails (BuildPendingReportList). Each new mail is
-// downloaded (166), acknowledged (170) and stored with its header in
-// MailDb. An ordinary mail is deciphered while its download is read
+// for the user's own sent mails (BuildPendingReportList). Then each listed
+// mail in turn is downloaded (166), checked and kept (receiving_keep.h),
+// and only then reported to the server as received (170), whose reply's
+// delivery and read times are written to the mail's own recipient row. An
+// ordinary mail is deciphered while its download is read
 // (receiving_download.h), so its enciphered file is never stored; a mail
 // for administrative use only, or one that cannot be deciphered that way,
-// is stored as <uuid>.eme first. Then its signature container is read, the
-// key is agreed with the sender's certificate (secure mode) or taken from
-// the session (fast mode), the mail is decrypted (unless it already was)
-// and checked (length, signature, container)
-// and, once every check passed, kept as MessagesDir/<uuid>.emz with its
-// subject in the database. A mail for administrative use only stays
-// enciphered in <uuid>.eme and its key is sealed into the database
-// (StoreMailKey). Finally the reported delivery and read times are written
-// to the recipients' rows of the sent mails.
+// is stored as <uuid>.eme first. Finally the reported delivery and read
+// times are written to the recipients' rows of the sent mails.
 //
-// A bad mail (unusable values in the list, failed download, unreadable
-// signature container or sender certificate, failed key agreement,
-// decryption, length, signature or container check) is reported and
-// skipped, and so is a checked mail whose subject or sealed key the
-// database does not take ("msgDatabaseError"); the run goes on with the
-// next mail and the reports. A skipped mail keeps only its header row, no
-// subject. Decrypted data is written under a temporary name and renamed
-// only after every check passed; an existing mail file is never
-// overwritten. A listed mail already held checked (its <uuid>.emz, or its
-// <uuid>.eme with a sealed key) is not downloaded again; it is only
-// reported to the server as received. An <uuid>.eme without that key was
-// never checked and is fetched again. A failed 165 exchange ends the run
-// with nothing stored; so does a mail database that cannot list the
-// awaited reports ("msgDatabaseError", before any request).
+// So a mail the server counts as delivered is always in the database: a
+// kept one with its file, its subject and (for administrative use only)
+// its sealed key; one that failed a check (unreadable signature container
+// or sender certificate, failed key agreement, decryption, length,
+// signature or container check) with its header row and no subject, after
+// its warning. A mail that could not be downloaded, or whose file or row
+// could not be kept (a full disk, "msgDatabaseError"), is not reported: the
+// server lists it again. A listed mail already kept (a run that stopped
+// before its report) is not downloaded again, only reported; one whose
+// row was never committed is fetched and checked again. The run goes on
+// with the next mail and the reports in every case. A failed 165 exchange
+// ends the run with nothing stored; so does a mail database that cannot
+// list the awaited reports ("msgDatabaseError", before any request).
 //
 // Reads Session (own address, keys, session key), Options (Mail.playsnd,
 // Mail.sndpath, Other.traymin), MessagesDir and MailDb. Messages, progress,
@@ -38,10 +32,21 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
+#include <string>
 
 #include "commands/account_commands.h"
 
 namespace qovra {
+
+// Where one listed mail stands within a run; see TReceiveRun::Probe.
+enum class TReceiveStep {
+  Downloaded,    // its files are on disk, not yet checked
+  FileKept,      // its checked file has its final name; no row yet
+  Kept,          // file, row and sealed key committed; not yet reported
+  Refused,       // a check failed; its header row is written; not yet reported
+  Acknowledged,  // reported to the server; its times not yet written
+};
 
 struct TReceiveRun {
   // The main window ("TfrmMain") and the progress window's bar.
@@ -54,6 +59,9 @@ struct TReceiveRun {
   // False only for the receive that the main window's first activation
   // starts: the flag reports then show their progress.
   bool FirstActivationDone = true;
+  // Fault injection (tests): called at each step of each listed mail,
+  // named by its uuid; may end the process there.
+  std::function<void(TReceiveStep step, const std::string& uuid)> Probe;
 };
 
 // What a run did, for the caller and for tests.

@@ -104,8 +104,9 @@ TReplyFileResult TMailFileTaker::Take(TStream& reply, const TReplyFile& file,
     if (!out.Opened() || !DecipherStreamWithHashes(reply, file.Size, out, progress_data, progress,
                                                    &wire_hash, &plain->Hash, layers)) {
       // The wire bytes were there (the reply walk checked), so the write
-      // failed.
-      ShowFileError(MessagesDir + file.Name, EIO);
+      // failed: the user learns why (a full disk in their language).
+      ShowFileError(MessagesDir + file.Name,
+                    out.LastWriteError() != 0 ? out.LastWriteError() : EIO);
       return {false, {}};
     }
   }

@@ -1,4 +1,6 @@
 // Recording and showing the outcome of a send; the sending steps in order.
+#include <utility>
+
 #include "base/messages.h"
 #include "base/msg_format.h"
 #include "mail/sending.h"
@@ -16,6 +18,34 @@ TSendFlags LoadRecipientSendFlags(SqliteDb& db, int32_t mail_id) {
   while (q.Step() == SqliteStatement::StepResult::Row)
     flags[LowerAddress(q.ColumnText(0))] = static_cast<int32_t>(q.ColumnInt(1));
   return flags;
+}
+
+namespace {
+
+bool WriteRecipientSent(SqliteDb& db, int32_t mail_id, std::string_view address,
+                        const TSentValues& v) {
+  SqliteStatement r = db.Prepare(
+      "UPDATE ecm_recipients SET suid=?1,ymbox=?2,sent_time=?3,send_flag=1 "
+      "WHERE mail_id=?4 AND to_address=?5");
+  r.Bind(1, v.Suid).Bind(2, int64_t{std::stoi(v.Ymbox)}).Bind(3, v.SentTime);
+  r.Bind(4, int64_t{mail_id}).Bind(5, address);
+  return r.Run();
+}
+
+}  // namespace
+
+bool RecordRecipientSent(SqliteDb& db, int32_t mail_id, std::string_view address,
+                         pugi::xml_node& login) {
+  TSentValues v = ReadSentValues(login);
+  FillSentDefaults(v);
+  for (const auto& [name, value] :
+       {std::pair{"suid", &v.Suid}, {"ymbox", &v.Ymbox}, {"sent_time", &v.SentTime}}) {
+    pugi::xml_attribute a = login.attribute(name);
+    if (!a) a = login.append_attribute(name);
+    a = value->c_str();
+  }
+  if (!db.IsOpen() || mail_id <= 0) return true;
+  return WriteRecipientSent(db, mail_id, address, v);
 }
 
 bool RecordSendResults(SqliteDb& db, TMailMessage& mail, int mode, bool partial_failure,
@@ -52,12 +82,7 @@ bool RecordSendResults(SqliteDb& db, TMailMessage& mail, int mode, bool partial_
         // to store, get their defaults.
         TSentValues v = ReadSentValues(l);
         FillSentDefaults(v);
-        SqliteStatement r = db.Prepare(
-            "UPDATE ecm_recipients SET suid=?1,ymbox=?2,sent_time=?3,send_flag=1 "
-            "WHERE mail_id=?4 AND to_address=?5");
-        r.Bind(1, v.Suid).Bind(2, int64_t{std::stoi(v.Ymbox)}).Bind(3, v.SentTime);
-        r.Bind(4, int64_t{mail.Id}).Bind(5, lv + "@" + dv);
-        if (!r.Run()) return false;
+        if (!WriteRecipientSent(db, mail.Id, lv + "@" + dv, v)) return false;
       } else if (ok == 2) {
         results += FormatMsgArgs(GetMsg("msgLoginMailSendingSkipped"), lv, dv);
       } else {

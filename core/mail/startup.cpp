@@ -6,8 +6,10 @@
 #include "base/records.h"
 #include "base/utf.h"
 #include "mail/startup_files.h"
+#include "mail/startup_sweep.h"
 #include "net/server_request_folders.h"
 #include "platform/file_utils.h"
+#include "platform/folder_lock.h"
 #include "platform/temp_files.h"
 #include "settings/settings.h"
 
@@ -18,6 +20,12 @@ SqliteDb MailDb;
 SqliteDb AddrBookDb;
 
 namespace {
+
+// Held on UserDir while this process uses it.
+TFolderLock& UserFolderLock() {
+  static TFolderLock lock;
+  return lock;
+}
 
 // An error box with the text of key and, on a line of its own, what it is
 // about (a path or an address).
@@ -127,6 +135,9 @@ bool SetUpUserData(const std::string& program_dir) {
     return false;
   }
   if (!MakeUserFolders(mail_folder, address)) return false;
+  // What a killed run left goes, unless another copy (another desktop
+  // user, another machine on a shared folder) uses the folder now.
+  if (UserFolderLock().TryLock(UserDir) == TFolderLock::Result::Acquired) SweepUserFolder(UserDir);
   return OpenUserDatabases(program_dir);
 }
 
@@ -138,6 +149,7 @@ void TearDownUserData() {
   }
   AddrBookDb.Close();
   MailDb.Close();
+  UserFolderLock().Release();
   UserDir.clear();
   MessagesDir.clear();
 }

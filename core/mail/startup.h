@@ -64,13 +64,15 @@ bool IsSafeFolderName(std::string_view name);
 
 // Steps after a successful login, in order: StoreLastLogin,
 // ResolveMailFolder, MakeUserFolders for Session.OwnContact.Email (refused
-// with a message when it is not a safe folder name) and OpenUserDatabases.
-// False when a step failed; the program must then end.
+// with a message when it is not a safe folder name), the lock of UserDir,
+// held until TearDownUserData, and when this process got it, the sweep of
+// what a killed run left in the user's folders (SweepUserFolder); then
+// OpenUserDatabases. False when a step failed; the program must then end.
 [[nodiscard]] bool SetUpUserData(const std::string& program_dir);
 
 // Shut-down of the user's data: empties the user's temporary folder (when
-// UserDir is set), closes AddrBookDb, then MailDb, and forgets UserDir and
-// MessagesDir.
+// UserDir is set), closes AddrBookDb, then MailDb, releases UserDir's lock
+// and forgets UserDir and MessagesDir.
 void TearDownUserData();
 
 }  // namespace qovra

@@ -88,7 +88,15 @@ bool RemoveFolderTree(const std::string& folder) {
   return rmdir(WithoutSlash(folder).c_str()) == 0;
 }
 
-TPrivateTempFolder::TPrivateTempFolder() : path_(MakePrivateTempFolder("qovra-")) {
+TPrivateTempFolder::TPrivateTempFolder() {
+  // A copy that sweeps while this one starts may take a new folder before
+  // its lock is held: then another name is tried. Where folders cannot be
+  // locked at all, the folder is used without: no sweep can take it either.
+  for (int attempt = 0; attempt < 3 && path_.empty(); ++attempt) {
+    std::string path = MakePrivateTempFolder(kPrivateTempPrefix);
+    if (path.empty()) return;
+    if (lock_.TryLock(path) != TFolderLock::Result::HeldElsewhere) path_ = std::move(path);
+  }
   if (!path_.empty()) SetTempFolder(path_);
 }
 
@@ -96,6 +104,7 @@ TPrivateTempFolder::~TPrivateTempFolder() {
   if (path_.empty()) return;
   if (GetTempFolder() == path_) SetTempFolder("");
   (void)RemoveFolderTree(path_);
+  lock_.Release();
 }
 
 DatabaseFileResult EnsureDatabaseFile(const std::string& template_path,

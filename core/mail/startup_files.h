@@ -6,6 +6,9 @@
 #pragma once
 
 #include <string>
+#include <string_view>
+
+#include "platform/folder_lock.h"
 
 namespace qovra {
 
@@ -18,11 +21,18 @@ namespace qovra {
 // EmptyFolder, then removes folder itself. True when it is gone.
 [[nodiscard]] bool RemoveFolderTree(const std::string& folder);
 
+// The start of the private temporary folders' names; mkdtemp adds six
+// letters and digits.
+inline constexpr std::string_view kPrivateTempPrefix = "qovra-";
+
 // The temporary folder of the process before the login: a new folder of its
 // own (mode 0700, made with mkdtemp in the system's temporary folder) that
 // becomes the program's temporary folder (SetTempFolder) while this object
-// lives. The destructor removes it with everything in it, and restores the
-// default temporary folder when the program's folder still points there.
+// lives. The process holds the folder's lock (folder_lock.h) as long, so a
+// later start can tell the folder of a killed copy from a running one's
+// (SweepPrivateTempFolders). The destructor removes it with everything in
+// it, and restores the default temporary folder when the program's folder
+// still points there.
 class TPrivateTempFolder {
  public:
   TPrivateTempFolder();
@@ -38,6 +48,7 @@ class TPrivateTempFolder {
 
  private:
   std::string path_;
+  TFolderLock lock_;
 };
 
 // What EnsureDatabaseFile did.

@@ -81,7 +81,7 @@ TReplyFileResult StoreReplyFile(TStream& reply, const TReplyFile& file, const TE
   }
   if (!copied) {
     // The wire bytes were there (checked above), so the write failed.
-    ShowFileError(target, EIO);
+    ShowFileError(target, out->LastWriteError() != 0 ? out->LastWriteError() : EIO);
     return Failed({});
   }
 

@@ -22,13 +22,6 @@ std::string& TempFolderOverride() {
   return folder;
 }
 
-std::string SystemTempFolder() {
-  const char* env = std::getenv("TMPDIR");
-  std::string folder = (env && env[0] == '/') ? env : "/tmp";
-  if (folder.back() != '/') folder += '/';
-  return folder;
-}
-
 std::string Sanitize(std::string_view s) {
   std::string out(s);
   for (char& c : out) {
@@ -56,6 +49,13 @@ std::string RandomSuffix() {
 }
 
 }  // namespace
+
+std::string SystemTempFolder() {
+  const char* env = std::getenv("TMPDIR");
+  std::string folder = (env && env[0] == '/') ? env : "/tmp";
+  if (folder.back() != '/') folder += '/';
+  return folder;
+}
 
 void SetTempNameSourceForTesting(std::string (*source)()) {
   g_name_source = source;

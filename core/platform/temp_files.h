@@ -17,6 +17,10 @@ std::string GetTempFolder();
 // folder); an empty path restores the default.
 void SetTempFolder(std::string_view folder);
 
+// The system's temporary folder, with a trailing "/": $TMPDIR when it is an
+// absolute path, else "/tmp/".
+std::string SystemTempFolder();
+
 // Creates a private folder (mode 0700) named prefix + six random characters
 // inside the system's temporary folder ($TMPDIR or /tmp). Returns its path
 // with a trailing "/", or empty on failure.

@@ -1,5 +1,7 @@
 #include "store/mail_container_reader.h"
 
+#include <algorithm>
+#include <limits>
 #include <utility>
 
 #include "base/base64.h"
@@ -7,6 +9,7 @@
 #include "base/stream_copy.h"
 #include "base/text_utils.h"
 #include "base/utf.h"
+#include "base/zinflate.h"
 #include "store/mail_container_names.h"
 #include "store/mail_container_scratch.h"
 #include "store/mail_container_sections.h"
@@ -18,6 +21,13 @@ using container::kHeaderBuffer;
 
 std::u16string DecodeName(std::string_view base64) {
   return Utf8ToUtf16(Base64Decode(base64));
+}
+
+// position + count, or the largest position when that does not fit.
+int64_t EndOf(int64_t position, int64_t count) {
+  return count > std::numeric_limits<int64_t>::max() - position
+             ? std::numeric_limits<int64_t>::max()
+             : position + count;
 }
 
 }  // namespace
@@ -32,9 +42,28 @@ bool TMailReader::Fail(std::string reason) {
   return false;
 }
 
+int64_t TMailReader::PlainSizeUpTo(int64_t position) {
+  if (inflater_ && inflate_status_ == ZStatus::Ok && !inflater_->Ended()) {
+    inflate_status_ = inflater_->InflateTo(position);
+    scratch_size_ = inflater_->Produced();
+  }
+  return scratch_size_;
+}
+
+bool TMailReader::FinishInflating() {
+  if (!inflater_ || inflater_->Ended()) return true;
+  const ZStatus status = inflater_->InflateTo(inflater_->Produced() + kMailInflateTrailer);
+  // More plain bytes than that after the closing line are not inflated;
+  // a cap reached there is no concern of the mail's either.
+  if (status == ZStatus::Corrupt || status == ZStatus::Truncated) return Fail(ZStatusText(status));
+  return true;
+}
+
 std::string TMailReader::ReadAt(int64_t position, size_t count) {
   std::string out;
-  if (position < 0 || !data_ || !data_->SetPosition(position)) return out;
+  if (position < 0 || !data_) return out;
+  (void)PlainSizeUpTo(EndOf(position, static_cast<int64_t>(count)));
+  if (!data_->SetPosition(position)) return out;
   out.resize(count);
   size_t got = 0;
   while (got < count) {
@@ -59,13 +88,20 @@ bool TMailReader::Parse(TProgressProc progress, void* progress_data) {
   if (!scratch_) return Fail("no scratch file could be made");
   if (!LoadPlainCopy(progress, progress_data)) return false;
   int64_t next = 0;
-  if (!ParseHeaderAndBody(next) || !ParseSections(next)) return false;
+  if (!ParseHeaderAndBody(next) || !ParseSections(next)) {
+    // A failed inflation is the reason, whatever the parse then missed.
+    if (inflate_status_ != ZStatus::Ok) Fail(ZStatusText(inflate_status_));
+    return false;
+  }
+  if (!FinishInflating()) return false;
   parsed_ = true;
   return true;
 }
 
 bool TMailReader::LoadPlainCopy(TProgressProc progress, void* progress_data) {
   data_ = nullptr;
+  inflater_.reset();
+  inflate_status_ = ZStatus::Ok;
   if (!scratch_->SetSize(0) || !scratch_->SetPosition(0)) return Fail("scratch file not writable");
   unsigned char magic[2] = {0, 0};
   if (!source_.SetPosition(0) || !source_.ReadBuffer(magic, 2)) {
@@ -78,14 +114,19 @@ bool TMailReader::LoadPlainCopy(TProgressProc progress, void* progress_data) {
     return true;
   }
   if (magic[0] == 0x78 && magic[1] == 0xDA) {
-    const ZStatus status =
-        ZDecompressStream(source_, *scratch_, progress, progress_data, inflate_cap_);
-    if (status != ZStatus::Ok) return Fail(ZStatusText(status));
-  } else {
     const int64_t size = source_.Size();
-    if (size < 0 || CopyStreamWithProgress(source_, *scratch_, progress, progress_data) != size) {
-      return Fail("container could not be copied");
-    }
+    if (size < 0) return Fail("container unreadable");
+    const int64_t by_ratio =
+        size > kMailInflateCap / kMailInflateRatio ? kMailInflateCap : size * kMailInflateRatio;
+    const int64_t limit = std::min(inflate_cap_, std::max(kMailInflateFloor, by_ratio));
+    inflater_ = std::make_unique<TZInflater>(source_, *scratch_, limit, progress, progress_data);
+    scratch_size_ = 0;
+    data_ = scratch_.get();
+    return true;
+  }
+  const int64_t size = source_.Size();
+  if (size < 0 || CopyStreamWithProgress(source_, *scratch_, progress, progress_data) != size) {
+    return Fail("container could not be copied");
   }
   scratch_size_ = scratch_->Size();
   if (scratch_size_ < 0) return Fail("scratch file unreadable");
@@ -119,7 +160,8 @@ bool TMailReader::ParseHeaderAndBody(int64_t& next) {
   }
   if (!SameTextAscii(body.name, "body")) return Fail("first section is not the body");
   const int64_t data = static_cast<int64_t>(header_at + body.data_start);
-  if (body.size > scratch_size_ - data) return Fail("body larger than the rest of the file");
+  if (body.size > PlainSizeUpTo(EndOf(data, body.size)) - data)
+    return Fail("body larger than the rest of the file");
   const std::string text = ReadAt(data, static_cast<size_t>(body.size));
   if (static_cast<int64_t>(text.size()) != body.size) return Fail("body unreadable");
   body_ = Utf8ToUtf16(text);
@@ -141,14 +183,14 @@ bool TMailReader::ParseSections(int64_t next) {
     const int64_t header_at = pos + static_cast<int64_t>(line_len);
     // A file that ends right after a boundary line is complete: some writers
     // leave out the closing line.
-    if (header_at == scratch_size_) return true;
+    if (header_at == PlainSizeUpTo(header_at + 1)) return true;
     const std::string buffer = ReadAt(header_at, kHeaderBuffer);
     if (buffer.empty()) return Fail("section header missing");
     container::SectionHeader section;
     std::string reason;
     if (!container::ParseSectionHeader(buffer, section, reason)) return Fail(reason);
     const int64_t data = header_at + static_cast<int64_t>(section.data_start);
-    if (section.size > scratch_size_ - data)
+    if (section.size > PlainSizeUpTo(EndOf(data, section.size)) - data)
       return Fail("section larger than the rest of the file");
     if (section.has_file_name) {
       TMailAttachmentInfo info;

@@ -12,11 +12,13 @@
 #include "base/bounded_text.h"
 #include "base/records.h"
 #include "base/stream.h"
+#include "base/stream_copy.h"
 #include "store/mail_container_date.h"
 
 namespace qovra {
 
 class TEFileStream;
+class TZInflater;
 
 // One file section of a container. The compose window uses the same record
 // for its attachment rows: DataOffset 0 for a local file (FileName then
@@ -27,11 +29,22 @@ struct TMailAttachmentInfo {
   int64_t DataSize = 0;           // Content-Size
 };
 
-// Default cap of a compressed container's plain size.
+// The plain form of a compressed container may be at most kMailInflateRatio
+// times the container's own size, and not less than kMailInflateFloor
+// whatever its size, nor more than the reader's cap (kMailInflateCap unless
+// set): mail deflates far less than that, a bomb far more. Above the
+// limit the container is refused before the plain bytes reach the disk.
+constexpr int64_t kMailInflateRatio = 32;
+constexpr int64_t kMailInflateFloor = int64_t{16} << 20;
 constexpr int64_t kMailInflateCap = int64_t{4} << 30;
+// Plain bytes inflated after the closing line to reach the zlib stream's
+// end and check it; whatever follows is ignored uninflated.
+constexpr int64_t kMailInflateTrailer = int64_t{64} << 10;
 
 // Parses one container and keeps its plain form in a private scratch file,
-// from which attachments are read and saved.
+// from which attachments are read and saved. A compressed container is
+// inflated only as far as the parse needs: to its closing line (and the
+// zlib stream's end when it lies within kMailInflateTrailer after it).
 //
 // The reader does not own the source stream, which must stay valid until
 // Parse returns. The scratch file (mode 0600, in GetTempFolder()) has no
@@ -57,17 +70,18 @@ class TMailReader {
   TMailReader& operator=(const TMailReader&) = delete;
 
   // Cap of the plain size of a compressed container (kMailInflateCap
-  // unless set); a larger one fails to parse.
+  // unless set); a larger one fails to parse. The ratio limit above
+  // applies as well.
   void SetInflateCap(int64_t cap) { inflate_cap_ = cap; }
   // With true, a plain (not compressed) source is parsed and read where it
   // is, without the scratch copy: the source must then outlive the reader
   // and stay unchanged.
   void SetReadInPlace(bool value) { read_in_place_ = value; }
 
-  // Copies or inflates the source (from its start) into the scratch file,
-  // with progress, and parses it. True on success. On failure Parsed()
-  // stays false, Error() says why, and the values read before the fault
-  // stay set. Never throws.
+  // Copies the source (from its start) into the scratch file, or inflates
+  // it there as far as the parse reads, with progress, and parses it. True on success. On failure
+  // Parsed() stays false, Error() says why, and the values read before the fault stay set. Never
+  // throws.
   [[nodiscard]] bool Parse(TProgressProc progress, void* progress_data);
 
   bool Parsed() const { return parsed_; }
@@ -107,6 +121,13 @@ class TMailReader {
  private:
   bool Fail(std::string reason);
   bool LoadPlainCopy(TProgressProc progress, void* progress_data);
+  // The plain bytes there are once position (or the plain form's end) is
+  // reached, inflating up to there first; a failed inflation is kept in
+  // inflate_status_.
+  int64_t PlainSizeUpTo(int64_t position);
+  // After a parse of a compressed container: its zlib stream's end, when it
+  // follows closely, must check out.
+  bool FinishInflating();
   bool ParseHeaderAndBody(int64_t& next);
   bool ParseSections(int64_t next);
   // Reads up to count bytes at position of the scratch file.
@@ -121,6 +142,10 @@ class TMailReader {
   bool read_in_place_ = false;
   int64_t scratch_size_ = 0;
   int64_t inflate_cap_ = kMailInflateCap;
+  // A compressed container's inflation into the scratch file; null for a
+  // plain one.
+  std::unique_ptr<TZInflater> inflater_;
+  ZStatus inflate_status_ = ZStatus::Ok;
 
   std::string from_;
   std::string to_;

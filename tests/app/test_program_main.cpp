@@ -324,6 +324,26 @@ TEST_F(ProgramMainTest, SecondCopyActivatesTheFirstAndEndsBeforeTheLogin) {
   EXPECT_TRUE(QTest::qWaitFor([&] { return first.ActivationCount() == 1; }, 5000));
 }
 
+// The private temporary folder a killed copy left goes when the only copy
+// starts, once it holds the guard; a second copy, which never gets it,
+// leaves it alone.
+TEST_F(ProgramMainTest, OnlyTheOnlyCopySweepsTheFolderAKilledCopyLeft) {
+  fs::create_directories(dir_.File("tmp"));
+  qovra::testing::ScopedEnv tmpdir("TMPDIR", dir_.File("tmp"));
+  const qovra::testing::CopyWithTempFolder killed(/*die=*/true);
+  ASSERT_TRUE(testing::Exists(killed.path + "sound.wav"));
+  {
+    TSingleInstanceGuard first;
+    ASSERT_EQ(first.Check(run_), TSingleInstanceGuard::Outcome::OnlyCopy);
+    EXPECT_EQ(ProgramMain(setup_), ProgramEnd::AnotherCopy);
+    EXPECT_TRUE(testing::Exists(killed.path + "sound.wav"));
+  }
+  login_answer_ = 2;
+  EXPECT_EQ(ProgramMain(setup_), ProgramEnd::LoginCancelled);
+  EXPECT_FALSE(testing::Exists(killed.path));
+  EXPECT_TRUE(fs::is_empty(dir_.File("tmp"))) << "its own folder went at the end";
+}
+
 TEST_F(ProgramMainTest, UnusableInstanceFolderIsReported) {
   setup_.instance_folder = dir_.File("missing") + "/";
   EXPECT_EQ(ProgramMain(setup_), ProgramEnd::GuardFailed);

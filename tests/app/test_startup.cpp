@@ -1,8 +1,12 @@
 // The user's folders and databases after the login, the mail-folder
 // fallback, the last login, and the temporary folders.
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <optional>
@@ -14,7 +18,9 @@
 #include "base/utf.h"
 #include "mail/startup.h"
 #include "mail/startup_files.h"
+#include "mail/startup_sweep.h"
 #include "net/server_request_folders.h"
+#include "platform/folder_lock.h"
 #include "platform/temp_files.h"
 #include "seam/fake_ui.h"
 #include "settings/settings.h"
@@ -317,6 +323,141 @@ TEST(PrivateTempFolder, IsPrivateToTheProcessAndRemovedAtTheEnd) {
   }
   EXPECT_FALSE(testing::Exists(path));
   EXPECT_EQ(GetTempFolder(), system_temp);
+}
+
+TEST(LeftoverNames, OnlyTheProgramsOwnTemporaryNamesAreLeftovers) {
+  const std::string uuid = "0123456789ABCDEF0123456789abcdef";
+  const struct {
+    std::string name;
+    bool leftover;
+  } cases[] = {
+      // What killed runs leave.
+      {uuid + ".1A2B3C4D5E6F.part", true},    // a received mail being checked
+      {"~0123456789ABCDEF.part", true},       // a reply file being stored
+      {uuid + ".eme.part", true},             // a mail converted on opening
+      {uuid + ".eme.A1B2C3D4.tmp", true},     // a send's enciphered copy
+      {uuid + ".ems.ZZ00ZZ00.tmp", true},     // a send's signature container
+      {uuid + ".emz.import-4242.tmp", true},  // an import's copy
+      {".~sav0123456789AB.tmp", true},        // a file being saved whole
+      // A mail's own files and everything else stay.
+      {uuid + ".emz", false},
+      {uuid + ".eme", false},
+      {uuid + ".ems", false},
+      {"~" + uuid + ".emz", false},            // the draft's working copy
+      {uuid.substr(1) + ".1A2B.part", false},  // not a uuid
+      {uuid + ".eme.a1b2c3d4.tmp", false},     // not the send's letters
+      {uuid + ".eme.A1B2C3D.tmp", false},      // seven letters
+      {uuid + ".emz.import-42x.tmp", false},
+      {uuid + "..part", false},
+      {"~.part", false},
+      {"~notes.part", false},
+      {"report.tmp", false},
+      {"ecm.edb", false},
+      {"holiday.part", false},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(IsLeftoverFileName(c.name), c.leftover) << c.name;
+  }
+}
+
+// A login sweeps what a killed run left in the user's folders: the
+// program's own temporary files in the user folder and its messages
+// folder, everything in its temporary folder. Mail files, other files,
+// folders and links named like leftovers (and what the links point to)
+// stay. A folder that another process uses is left alone.
+TEST_F(StartupTest, LoginSweepsWhatAKilledRunLeftInTheUserFolders) {
+  const std::string user = UserFolder();
+  const std::string uuid = "0123456789ABCDEF0123456789ABCDEF";
+  const auto plant = [&] {
+    fs::create_directories(user + "messages/" + uuid + ".eme.ABCDEFGH.tmp.d");
+    fs::create_directories(user + "temp/sub");
+    for (const std::string& f : std::vector<std::string>{
+             "messages/" + uuid + ".eme.ABCDEFGH.tmp", "messages/" + uuid + ".ems.ABCDEFGH.tmp",
+             "messages/" + uuid + ".0A1B2C3D4E5F.part", "messages/~0011223344556677.part",
+             ".~sav00112233AABB.tmp", "messages/" + uuid + ".emz", "messages/" + uuid + ".ems",
+             "messages/notes.tmp", "temp/ABCDEF.emm", "temp/sub/x.wav"}) {
+      std::ofstream(user + f) << "x";
+    }
+    dir_.Write("outside.bin", "keep");
+    fs::create_symlink(dir_.File("outside.bin"), user + "messages/" + uuid + ".emz.import-1.tmp");
+  };
+  const std::vector<std::string> kept = {uuid + ".ems", uuid + ".emz", uuid + ".emz.import-1.tmp",
+                                         "notes.tmp"};
+  const auto messages = [&] {
+    std::vector<std::string> names;
+    for (const auto& e : fs::directory_iterator(user + "messages"))
+      if (!e.is_directory()) names.push_back(e.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+  };
+
+  // The folders exist from an earlier login.
+  ASSERT_TRUE(SetUpUserData(prog_));
+  TearDownUserData();
+  plant();
+  {
+    // Another copy uses the folder: nothing is swept.
+    TFolderLock other;
+    ASSERT_EQ(other.TryLock(user), TFolderLock::Result::Acquired);
+    ASSERT_TRUE(SetUpUserData(prog_));
+    EXPECT_EQ(messages().size(), kept.size() + 4);
+    EXPECT_FALSE(fs::is_empty(user + "temp"));
+    TearDownUserData();
+  }
+  ASSERT_TRUE(SetUpUserData(prog_));
+  EXPECT_EQ(messages(), kept);
+  EXPECT_TRUE(fs::is_directory(user + "messages/" + uuid + ".eme.ABCDEFGH.tmp.d"));
+  EXPECT_FALSE(testing::Exists(user + ".~sav00112233AABB.tmp"));
+  EXPECT_TRUE(fs::is_empty(user + "temp"));
+  EXPECT_EQ(ScratchDir::Read(dir_.File("outside.bin")), "keep");
+  // This process holds the folder while it uses it.
+  TFolderLock other;
+  EXPECT_EQ(other.TryLock(user), TFolderLock::Result::HeldElsewhere);
+  TearDownUserData();
+  EXPECT_EQ(other.TryLock(user), TFolderLock::Result::Acquired);
+}
+
+// Only the private folders of copies that no longer run go: not the one of
+// a running copy, not this process's own, not another user's, not one open
+// to others, not a link, not a folder of another name.
+TEST(PrivateTempFolder, OnlyTheFoldersOfCopiesThatNoLongerRunAreSwept) {
+  ScratchDir dir;
+  const std::string root = dir.File("tmp") + "/";
+  fs::create_directories(root);
+  ScopedEnv tmpdir("TMPDIR", root);
+  SetTempFolder("");
+  const testing::CopyWithTempFolder killed(/*die=*/true);
+  const testing::CopyWithTempFolder running(/*die=*/false);
+  ASSERT_FALSE(killed.path.empty());
+  ASSERT_FALSE(running.path.empty());
+  TPrivateTempFolder own;
+  ASSERT_TRUE(own.Valid());
+  const auto folder = [&](const std::string& name, fs::perms perms) {
+    fs::create_directories(root + name);
+    fs::permissions(root + name, perms);
+    return root + name;
+  };
+  const std::string open_to_others = folder("qovra-Open12", fs::perms::all);
+  const std::string other_name = folder("qovra-test-aB3dE9", fs::perms::owner_all);
+  const std::string outside = folder("outside", fs::perms::owner_all);
+  std::ofstream(outside + "/keep") << "keep";
+  fs::create_directory_symlink(outside, root + "qovra-Link12");
+  std::string foreign;
+  if (geteuid() == 0) {
+    foreign = folder("qovra-Other1", fs::perms::owner_all);
+    ASSERT_EQ(chown(foreign.c_str(), 65534, 65534), 0);
+  }
+
+  EXPECT_EQ(SweepPrivateTempFolders(root, own.Path()), 1);
+  EXPECT_FALSE(testing::Exists(killed.path));
+  for (const std::string& stays :
+       {running.path, own.Path(), open_to_others, other_name, root + "qovra-Link12", foreign}) {
+    if (!stays.empty()) {
+      EXPECT_TRUE(testing::Exists(stays)) << stays;
+    }
+  }
+  EXPECT_EQ(ScratchDir::Read(outside + "/keep"), "keep");
+  EXPECT_TRUE(testing::Exists(running.path + "sound.wav"));
 }
 
 }  // namespace

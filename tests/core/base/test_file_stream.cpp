@@ -2,9 +2,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <string>
+#include <vector>
 
 #include "base/file_stream.h"
+#include "base/messages.h"
 #include "base/stream.h"
 #include "base/utf.h"
 #include "seam/fake_ui.h"
@@ -46,6 +49,25 @@ TEST(TEFileStream, FailureShowsSystemErrorTextWithFileName) {
   EXPECT_NE(m.text.find(SystemErrorText(ENOENT)), std::string::npos);
   EXPECT_EQ(m.ok_caption, "OK");
   EXPECT_NE(ui->messages[1].text.find("nowhere/x.bin"), std::string::npos);
+}
+
+// A write to a full disk (/dev/full always is one) keeps the system's
+// reason, and the user reads it in their language with the file's name.
+TEST(TEFileStream, FullDiskIsKeptAndSaidInTheUsersLanguage) {
+  ScopedFakeUi ui;
+  SetMsg("msgDiskFull", "The disk is full.");
+  TEFileStream s("/dev/full", false, false, fmOpenWrite);
+  ASSERT_TRUE(s.Opened());
+  EXPECT_EQ(s.LastWriteError(), 0);
+  EXPECT_FALSE(s.WriteString("mail"));
+  EXPECT_EQ(s.LastWriteError(), ENOSPC);
+  for (const int error : {ENOSPC, EDQUOT}) ShowFileError("/mail/x.emz", error);
+  ShowFileError("/mail/x.emz", EACCES);
+  ASSERT_EQ(
+      ui->ShownTexts(),
+      (std::vector<std::string>{"/mail/x.emz\nThe disk is full.", "/mail/x.emz\nThe disk is full.",
+                                "/mail/x.emz\n" + SystemErrorText(EACCES)}));
+  ClearMsgTable();
 }
 
 TEST(TEFileStream, CreateWritesReadsSeeksAndIsPrivate) {

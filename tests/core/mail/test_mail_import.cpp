@@ -15,6 +15,7 @@
 #include "store/mail_container_writer.h"
 #include "store/mail_db.h"
 #include "store/sqlite_db.h"
+#include "support/file_system_calls.h"
 #include "support/scratch_dir.h"
 
 namespace {
@@ -180,13 +181,42 @@ TEST_F(MailImportTest, SingleFileSaysWhetherItsSignatureCameAlong) {
   EXPECT_EQ(r.Skipped, (std::vector<std::string>{"mail.emz"}));
 }
 
+// A folder on a FAT stick: upper-case names, as such a stick often shows
+// them, and no hard links. Every mail counted is imported, with the
+// signature container of its own name beside it.
+TEST_F(MailImportTest, UpperCaseNamesOnAFolderWithoutHardLinks) {
+  const std::string a = Container("bob@localhost", kOwn, false);
+  const std::string b = Container("carol@localhost", kOwn, true);
+  In(std::string(kUuidA) + ".EMZ", a);
+  In(std::string(kUuidA) + ".EMS", "signature A");
+  In(std::string(kUuidC) + ".Emz", b);
+  In(std::string(kUuidC) + ".ems", "signature C");
+  qovra::TImportResult r;
+  {
+    const qovra_test::ScopedFileSystem stick(qovra_test::FileSystemKind::NoLinksNorFlag);
+    r = qovra::ImportPath(target, dir.File("in"), true);
+  }
+  EXPECT_EQ(r.Found, 2);
+  EXPECT_EQ(r.Stored, 2);
+  EXPECT_TRUE(r.Skipped.empty()) << testing::PrintToString(r.Skipped);
+  const std::vector<std::string> files = {
+      std::string(kUuidC) + ".ems", std::string(kUuidC) + ".emz", std::string(kUuidA) + ".ems",
+      std::string(kUuidA) + ".emz"};
+  EXPECT_EQ(MessagesFiles(), files);
+  EXPECT_EQ(qovra::testing::ScratchDir::Read(target.MessagesDir + kUuidA + ".emz"), a);
+  EXPECT_EQ(qovra::testing::ScratchDir::Read(target.MessagesDir + kUuidA + ".ems"), "signature A");
+  EXPECT_EQ(qovra::testing::ScratchDir::Read(target.MessagesDir + kUuidC + ".ems"), "signature C");
+  EXPECT_EQ(Mails().size(), 2u);
+}
+
 TEST(MailFileName, OnlyThirtyTwoHexDigitsAndEmz) {
   const std::pair<const char*, bool> cases[] = {
       {"0123456789ABCDEF0123456789abcdef.emz", true},
       {"0123456789ABCDEF0123456789ABCDE.emz", false},    // 31 digits
       {"0123456789ABCDEF0123456789ABCDEF0.emz", false},  // 33 digits
       {"0123456789ABCDEF0123456789ABCDEG.emz", false},   // not hexadecimal
-      {"0123456789ABCDEF0123456789ABCDEF.EMZ", false},   // other extension case
+      {"0123456789ABCDEF0123456789ABCDEF.EMZ", true},    // the extension in any case
+      {"0123456789ABCDEF0123456789ABCDEF.eMz", true},
       {"0123456789ABCDEF0123456789ABCDEF.ems", false},
       {"../3456789ABCDEF0123456789ABCDEF.emz", false},
       {"", false},

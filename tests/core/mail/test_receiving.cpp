@@ -8,6 +8,9 @@
 // storing anything half-done; a copy left unchecked on disk, or one whose
 // key could not be sealed, is fetched and checked again.
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <array>
@@ -16,6 +19,7 @@
 #include <fstream>
 #include <iterator>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -29,6 +33,7 @@
 #include "mail/receiving.h"
 #include "mail/receiving_reports.h"
 #include "mail/startup.h"
+#include "mail/startup_sweep.h"
 #include "net/server_request.h"
 #include "net/server_request_folders.h"
 #include "platform/temp_files.h"
@@ -41,8 +46,10 @@
 #include "store/sqlite_db.h"
 #include "support/client_settings.h"
 #include "support/exchange_server.h"
+#include "support/file_system_calls.h"
 #include "support/scratch_dir.h"
 #include "tevqa.h"
+#include "ulmox.h"
 
 namespace {
 
@@ -90,6 +97,26 @@ struct Outgoing {
 
 struct Delivered {
   std::string suid, ymbox;
+};
+
+// The progress seam of a receive that kills its process while the mail
+// uuid is half written to disk: at a bar step between start and end of a
+// download, once a partial file of that mail lies in folder.
+class KillWhileWriting : public qovra::IProgressUi {
+ public:
+  KillWhileWriting(std::string folder, std::string uuid, bool armed, qovra::IProgressUi* next)
+      : folder_(std::move(folder)), uuid_(std::move(uuid)), armed_(armed), next_(next) {}
+  void ShowProgress(qovra::TWindowHandle o, bool b, const std::string& t,
+                    const std::string& st) override {
+    next_->ShowProgress(o, b, t, st);
+  }
+  void HideProgress(qovra::TWindowHandle o, bool k) override { next_->HideProgress(o, k); }
+  void ReportProgress(void* bar, int64_t total, int64_t done) override;
+
+ private:
+  std::string folder_, uuid_;
+  bool armed_;
+  qovra::IProgressUi* next_;
 };
 
 class ReceivingTest : public ::testing::Test {
@@ -224,6 +251,46 @@ class ReceivingTest : public ::testing::Test {
     return qovra::ReceiveMails(run);
   }
 
+  // Runs a receive in a child process that kills itself (SIGKILL) when the
+  // mail uuid reaches step, or without a step while its file is half
+  // written. True when it died there.
+  bool ReceiveKilledAt(const std::string& uuid, std::optional<qovra::TReceiveStep> step) {
+    qovra::MailDb.Close();
+    std::fflush(nullptr);
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+      // A random pool of its own, as a process of its own has: a copy of
+      // the parent's would repeat the last child's requests, which the
+      // server refuses.
+      (void)random_cleanup();
+      random_poll_system();
+      if (!qovra::MailDb.Open(dir_.File("bob.edb"))) ::_exit(4);
+      KillWhileWriting hook(dir_.File("messages"), uuid, !step, &*ui_);
+      qovra::SetProgressUi(&hook);
+      qovra::TReceiveRun run;
+      run.Owner = {owner_, "TfrmMain", &bar_};
+      run.StatusBar = &status_bar_;
+      run.Probe = [&](qovra::TReceiveStep reached, const std::string& u) {
+        if (u == uuid && step == reached) ::raise(SIGKILL);
+      };
+      (void)qovra::ReceiveMails(run);
+      ::_exit(3);
+    }
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    EXPECT_TRUE(qovra::MailDb.Open(dir_.File("bob.edb")));
+    return WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL;
+  }
+  // Uuids of bob's copies that the server counts as delivered.
+  std::vector<std::string> Acknowledged() {
+    SqliteDb store;
+    std::vector<std::string> uuids;
+    if (!store.Open(server_.DataDir() + "/server.db")) return uuids;
+    qovra::SqliteStatement q = store.Prepare("SELECT uuid FROM mails WHERE acknowledged<>0");
+    while (q.Step() == qovra::SqliteStatement::StepResult::Row) uuids.push_back(q.ColumnText(0));
+    return uuids;
+  }
+
   std::vector<std::string> Shown() { return ui_->ShownTexts(); }
   std::vector<std::string> Logged(const std::string& needle) {
     std::vector<std::string> lines;
@@ -258,6 +325,13 @@ class ReceivingTest : public ::testing::Test {
 };
 
 qovra_test::ExchangePki* ReceivingTest::pki_ = nullptr;
+
+bool PartialIn(const std::string& folder, const std::string& uuid);
+
+void KillWhileWriting::ReportProgress(void* bar, int64_t total, int64_t done) {
+  if (armed_ && done > 0 && done < total && PartialIn(folder_, uuid_)) ::raise(SIGKILL);
+  next_->ReportProgress(bar, total, done);
+}
 
 TEST_F(ReceivingTest, SecureFastAndAdministrativeMailsAreReceivedAndReportsFlowBack) {
   Outgoing secure = Mail(1, "secure body");
@@ -633,8 +707,9 @@ TEST_F(ReceivingTest, UncheckedCopyOnDiskIsFetchedAndCheckedAgain) {
 }
 
 // A mail for administrative use only whose key cannot be sealed could not
-// be opened: the failure is shown and the mail is not kept as checked, so
-// when the server lists it again it is fetched and checked again.
+// be opened: the failure is shown, nothing of the mail is kept and the
+// server is not told it was received, so it lists the mail again and the
+// next run fetches and keeps it.
 TEST_F(ReceivingTest, KeyThatCannotBeSealedIsReportedAndTheMailFetchedAgain) {
   Outgoing admin = Mail(23, "for administrative use only");
   admin.flag |= qovra::mfAdminOnly;
@@ -648,27 +723,26 @@ TEST_F(ReceivingTest, KeyThatCannotBeSealedIsReportedAndTheMailFetchedAgain) {
   EXPECT_EQ(s.Stored, 0);
   EXPECT_EQ(Shown(), std::vector<std::string>{qovra::GetMsg("msgDatabaseError")});
   const std::string where = " FROM ecm_mails WHERE uuid='" + admin.uuid + "'";
-  EXPECT_EQ(Value("SELECT subject" + where), "");
-  EXPECT_EQ(Value("SELECT fau_data" + where), "");
+  EXPECT_EQ(Value("SELECT subject" + where), "<none>");
+  EXPECT_TRUE(MessageFiles().empty()) << testing::PrintToString(MessageFiles());
+  EXPECT_TRUE(Logged("<cmd val=\"170\"/>").empty());
 
   ASSERT_TRUE(qovra::MailDb.Exec("DROP TRIGGER no_key"));
-  SqliteDb store;
-  ASSERT_TRUE(store.Open(server_.DataDir() + "/server.db"));
-  ASSERT_TRUE(store.Exec("UPDATE mails SET acknowledged=0"));
-  store.Close();
   ui_->messages.clear();
   s = Receive();
   EXPECT_EQ(s.Downloaded, 1);
   EXPECT_EQ(s.Stored, 1) << testing::PrintToString(Shown());
   EXPECT_EQ(Value("SELECT subject" + where), "Тема 23");
   EXPECT_EQ(Value("SELECT length(fau_data)" + where), "88");
+  EXPECT_EQ(Logged("<cmd val=\"170\"/>").size(), 1u);
 }
 
-// A mail the server lists again although the user holds it checked is not
+// A mail the server lists again although the user keeps it checked is not
 // fetched again; its flag report follows the stored row: 0x40 when the row
-// asked a read report, 0x40 | 0x80 when it did not, and 0x40 alone when no
-// row is left.
-TEST_F(ReceivingTest, HeldMailListedAgainReportsTheFlagOfItsRow) {
+// asked a read report, 0x40 | 0x80 when it did not. A mail whose row is
+// gone is no mail the user keeps: it is fetched, checked and stored again
+// beside the file that stayed, and reported as any new mail.
+TEST_F(ReceivingTest, KeptMailListedAgainReportsTheFlagOfItsRow) {
   struct Row {
     const char* name;
     int n;
@@ -678,7 +752,7 @@ TEST_F(ReceivingTest, HeldMailListedAgainReportsTheFlagOfItsRow) {
   } rows[] = {
       {"read report asked", 31, true, false, "64"},
       {"no read report asked", 32, false, false, "192"},
-      {"row gone", 33, false, true, "64"},
+      {"row gone", 33, false, true, "192"},
   };
   std::vector<Outgoing> mails;
   for (const Row& r : rows) {
@@ -703,8 +777,13 @@ TEST_F(ReceivingTest, HeldMailListedAgainReportsTheFlagOfItsRow) {
   const size_t reports = Logged("<cmd val=\"170\"/>").size();
   const qovra::TReceiveSummary s = Receive();
   EXPECT_EQ(s.NewMails, 3);
-  EXPECT_EQ(s.Downloaded, 0);
-  EXPECT_EQ(Logged("<cmd val=\"166\"/>").size(), downloads);
+  EXPECT_EQ(s.Downloaded, 1);
+  EXPECT_EQ(s.Stored, 1) << testing::PrintToString(Shown());
+  const std::vector<std::string> fetched = Logged("<cmd val=\"166\"/>");
+  ASSERT_EQ(fetched.size(), downloads + 1);
+  EXPECT_NE(fetched.back().find(mails[2].uuid), std::string::npos) << fetched.back();
+  EXPECT_EQ(Value("SELECT subject FROM ecm_mails WHERE uuid='" + mails[2].uuid + "'"), "Тема 33");
+  EXPECT_EQ(ReadFile(dir_.File("messages") + "/" + mails[2].uuid + ".emz"), mails[2].container);
   const std::vector<std::string> flags = Logged("<cmd val=\"170\"/>");
   ASSERT_EQ(flags.size(), reports + 3);
   for (size_t i = 0; i < mails.size(); ++i) {
@@ -715,6 +794,174 @@ TEST_F(ReceivingTest, HeldMailListedAgainReportsTheFlagOfItsRow) {
     ASSERT_NE(line, flags.end());
     EXPECT_NE(line->find(std::string("<flag val=\"") + rows[i].flag + "\"/>"), std::string::npos)
         << *line;
+  }
+}
+
+// True when a partial file of a mail being stored lies in folder: its
+// deciphered container (<uuid>.<hex>.part) or a reply file (~<hex>.part).
+bool PartialIn(const std::string& folder, const std::string& uuid) {
+  for (const auto& e : fs::directory_iterator(folder)) {
+    const std::string name = e.path().filename().string();
+    if (name.size() > 5 && name.compare(name.size() - 5, 5, ".part") == 0 &&
+        (name.rfind(uuid + ".", 0) == 0 || name[0] == '~') && e.file_size() > 0)
+      return true;
+  }
+  return false;
+}
+
+// The receiving client is killed (SIGKILL, in a child process) at every
+// step of a receive of five mails, one point after the other, each run
+// going on from what the one before left; after each kill the next start
+// sweeps the messages folder. At every kill, whatever the server counts as
+// delivered is in the database; at the end every mail that passes its
+// checks is in the inbox once with its bytes, the refused one has its
+// header row, and no partial file, temporary file, orphan row or file
+// without its row remains.
+TEST_F(ReceivingTest, KilledAtEveryStepLosesNoDeliveredMail) {
+  Outgoing big = Mail(41, std::string(3 << 20, 'b'));
+  big.flag |= qovra::mfReadReport;
+  Outgoing fast = Mail(42, "fast mode");
+  fast.mode = qovra::kSendModeFast;
+  Outgoing admin = Mail(43, std::string(2 << 20, 'a'));
+  admin.flag |= qovra::mfAdminOnly;
+  Outgoing bad = Mail(44, "wrongly signed");
+  bad.signed_bytes += "x";
+  const Outgoing last = Mail(45, "the last one");
+  const std::vector<const Outgoing*> mails = {&big, &fast, &admin, &bad, &last};
+  for (const Outgoing* m : mails) Send(*m);
+  ASSERT_NO_FATAL_FAILURE(BecomeClient("bob", "pb"));
+  const std::string msgs = dir_.File("messages") + "/";
+
+  using Step = qovra::TReceiveStep;
+  constexpr std::optional<Step> kMidDownload;
+  struct Point {
+    const Outgoing* mail;
+    std::optional<Step> step;  // none: while its file is half written
+  };
+  const Point points[] = {
+      {&big, kMidDownload},    {&big, Step::Downloaded},     {&big, Step::FileKept},
+      {&big, Step::Kept},      {&big, Step::Acknowledged},   {&fast, Step::Downloaded},
+      {&fast, Step::FileKept}, {&fast, Step::Kept},          {&fast, Step::Acknowledged},
+      {&admin, kMidDownload},  {&admin, Step::Downloaded},   {&admin, Step::FileKept},
+      {&admin, Step::Kept},    {&admin, Step::Acknowledged}, {&bad, Step::Downloaded},
+      {&bad, Step::Refused},   {&bad, Step::Acknowledged},   {&last, Step::Downloaded},
+      {&last, Step::FileKept}, {&last, Step::Kept},
+  };
+  for (const Point& p : points) {
+    SCOPED_TRACE(
+        p.mail->uuid + " step " +
+        (p.step ? std::to_string(static_cast<int>(*p.step)) : std::string("mid-download")));
+    ASSERT_TRUE(ReceiveKilledAt(p.mail->uuid, p.step)) << "the point was never reached";
+    if (!p.step) {
+      EXPECT_TRUE(PartialIn(msgs, p.mail->uuid));
+    }
+    // Nothing the server counts as delivered is missing from the database.
+    for (const std::string& uuid : Acknowledged()) {
+      EXPECT_NE(Value("SELECT id FROM ecm_mails WHERE uuid='" + uuid + "'"), "<none>") << uuid;
+    }
+    qovra::SweepLeftoverFiles(msgs);  // the next start
+    for (const std::string& f : MessageFiles()) EXPECT_EQ(f.find(".part"), std::string::npos) << f;
+  }
+
+  ui_->messages.clear();
+  Receive();
+  EXPECT_TRUE(Shown().empty()) << testing::PrintToString(Shown());
+  EXPECT_EQ(Acknowledged().size(), mails.size());
+  for (const Outgoing* m : mails) {
+    SCOPED_TRACE(m->uuid);
+    const std::string where = " FROM ecm_mails WHERE uuid='" + m->uuid + "'";
+    EXPECT_EQ(Value("SELECT COUNT(*)" + where), "1");
+    EXPECT_EQ(Value("SELECT folder_id" + where), "0");
+    EXPECT_EQ(Value("SELECT COUNT(*) FROM ecm_recipients r JOIN ecm_mails m ON m.id=r.mail_id "
+                    "WHERE m.uuid='" +
+                    m->uuid + "'"),
+              "1");
+    if (m == &bad) {
+      EXPECT_EQ(Value("SELECT subject" + where), "");
+      EXPECT_FALSE(fs::exists(msgs + m->uuid + ".emz"));
+    } else if (m == &admin) {
+      EXPECT_NE(Value("SELECT subject" + where), "");
+      EXPECT_EQ(Value("SELECT length(fau_data)" + where), "88");
+      EXPECT_TRUE(fs::exists(msgs + m->uuid + ".eme"));
+    } else {
+      EXPECT_NE(Value("SELECT subject" + where), "");
+      EXPECT_EQ(ReadFile(msgs + m->uuid + ".emz"), m->container);
+    }
+  }
+  // Every file belongs to a mail's row: no partial or temporary file, no
+  // file left by a run that never committed.
+  for (const std::string& f : MessageFiles()) {
+    EXPECT_EQ(f.size(), 36u) << f;
+    EXPECT_NE(Value("SELECT id FROM ecm_mails WHERE uuid='" + f.substr(0, 32) + "'"), "<none>")
+        << f;
+  }
+}
+
+// A messages folder on a file system without hard links (a FAT stick
+// gives EPERM), also one that knows no rename without replacing (EINVAL):
+// the checked mail still gets its name and is kept.
+TEST_F(ReceivingTest, MailIsKeptOnAFolderWithoutHardLinks) {
+  using qovra_test::FileSystemKind;
+  const struct {
+    const char* name;
+    FileSystemKind kind;
+  } rows[] = {{"no hard links", FileSystemKind::NoHardLinks},
+              {"no hard links, no rename flag", FileSystemKind::NoLinksNorFlag}};
+  std::vector<Outgoing> mails;
+  for (int i = 0; i < 2; ++i) mails.push_back(Mail(51 + i, "on a stick"));
+  ASSERT_NO_FATAL_FAILURE(BecomeClient("bob", "pb"));
+  for (size_t i = 0; i < mails.size(); ++i) {
+    SCOPED_TRACE(rows[i].name);
+    Send(mails[i]);
+    qovra::TReceiveSummary s;
+    {
+      const qovra_test::ScopedFileSystem file_system(rows[i].kind);
+      s = Receive();
+    }
+    EXPECT_EQ(s.Stored, 1) << testing::PrintToString(Shown());
+    EXPECT_EQ(ReadFile(dir_.File("messages") + "/" + mails[i].uuid + ".emz"), mails[i].container);
+    EXPECT_EQ(Value("SELECT subject FROM ecm_mails WHERE uuid='" + mails[i].uuid + "'"),
+              "Тема " + std::to_string(51 + i));
+  }
+  for (const std::string& f : MessageFiles()) EXPECT_EQ(f.size(), 36u) << f;
+}
+
+// A disk that fills while a mail is downloaded: the user reads that the
+// disk is full in their language, whether the signature container or the
+// mail itself no longer fits; nothing of the mail stays and the server is
+// not told it was received, so once there is room it comes whole.
+TEST_F(ReceivingTest, FullDiskIsSaidAndTheMailComesOnceThereIsRoom) {
+  qovra::SetMsg("msgDiskFull", "The disk is full.");
+  const struct {
+    const char* name;
+    int64_t free_bytes;
+    const char* file;  // the file the message names
+  } rows[] = {{"no room for the signature container", 0, ".ems"},
+              {"no room for the mail", 64 << 10, ".eme"}};
+  ASSERT_NO_FATAL_FAILURE(BecomeClient("bob", "pb"));
+  for (size_t i = 0; i < std::size(rows); ++i) {
+    SCOPED_TRACE(rows[i].name);
+    const Outgoing m = Mail(61 + static_cast<int>(i), std::string(1 << 20, 'd'));
+    Send(m);
+    ui_->messages.clear();
+    {
+      const qovra_test::ScopedDiskFull full(dir_.File("messages"), rows[i].free_bytes);
+      EXPECT_EQ(Receive().Stored, 0);
+    }
+    EXPECT_EQ(Shown(), std::vector<std::string>{dir_.File("messages") + "/" + m.uuid +
+                                                rows[i].file + "\nThe disk is full."});
+    EXPECT_TRUE(MessageFiles().empty()) << testing::PrintToString(MessageFiles());
+    EXPECT_EQ(Value("SELECT id FROM ecm_mails WHERE uuid='" + m.uuid + "'"), "<none>");
+    EXPECT_TRUE(Acknowledged().empty());
+
+    ui_->messages.clear();
+    EXPECT_EQ(Receive().Stored, 1) << testing::PrintToString(Shown());
+    EXPECT_EQ(ReadFile(dir_.File("messages") + "/" + m.uuid + ".emz"), m.container);
+    ASSERT_TRUE(qovra::MailDb.Exec("DELETE FROM ecm_mails"));
+    for (const std::string& f : MessageFiles()) fs::remove(dir_.File("messages") + "/" + f);
+    SqliteDb store;
+    ASSERT_TRUE(store.Open(server_.DataDir() + "/server.db"));
+    ASSERT_TRUE(store.Exec("DELETE FROM mails"));
   }
 }
 

@@ -4,7 +4,11 @@
 // the signing and enciphering errors, the stored copies, the database rows
 // and the files left.
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
 #include <tevqa.h>
+#include <ulmox.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <array>
@@ -28,6 +32,8 @@
 #include "keys/crypto_binding.h"
 #include "mail/sending.h"
 #include "mail/sending_values.h"
+#include "mail/startup_files.h"
+#include "mail/startup_sweep.h"
 #include "net/server_request.h"
 #include "net/server_request_folders.h"
 #include "net/xml_maker_addresses.h"
@@ -41,6 +47,7 @@
 #include "store/sqlite_db.h"
 #include "support/client_settings.h"
 #include "support/exchange_server.h"
+#include "support/scoped_env.h"
 #include "support/scratch_dir.h"
 
 namespace {
@@ -334,12 +341,15 @@ class SendingTest : public ::testing::Test {
     qovra::ClearMsgTable();
   }
 
-  // A text mail with two attachments to recipients, stored in the outbox.
-  void PrepareMail(const std::vector<std::string>& recipients, uint16_t flags = 0) {
+  // A text mail with two attachments (the first of first_size bytes) to
+  // recipients, stored in the outbox.
+  void PrepareMail(const std::vector<std::string>& recipients, uint16_t flags = 0,
+                   size_t first_size = 5000,
+                   const std::string& uuid = "0123456789ABCDEF0123456789abcdef") {
     std::string to;
     for (const auto& r : recipients) to += (to.empty() ? "" : ";") + r;
     mail_ = qovra::TMailMessage{};
-    mail_.Uuid = "0123456789ABCDEF0123456789abcdef";
+    mail_.Uuid = uuid;
     mail_.FromAddress = kAlice;
     ASSERT_TRUE(qovra::SplitAddressList(mail_.Recipients, to, ';'));
     entries_ = mail_.Recipients;
@@ -351,7 +361,7 @@ class SendingTest : public ::testing::Test {
       qovra::TMailWriter w(container_);
       w.AddMailHeaders(kAlice, u"Отчёт", to);
       w.AddField("body", "Салом, see the two files.");
-      const std::string a(5000, 'a'), b = "second file\n";
+      const std::string a(first_size, 'a'), b = "second file\n";
       w.AddAttachmentHeader(u"a.bin", static_cast<int64_t>(a.size()));
       w.WriteBuffer(a.data(), a.size());
       w.AddAttachmentHeader(u"b.txt", static_cast<int64_t>(b.size()));
@@ -434,6 +444,17 @@ class SendingTest : public ::testing::Test {
       for (pugi::xml_node l : d.children("login"))
         out.push_back(std::string(l.attribute("val").value()) + "=" + l.attribute("ok").value());
     return out;
+  }
+  // The server's delivered copies of uuid for address.
+  size_t ServerCopies(const std::string& uuid, const std::string& address) {
+    qovra::SqliteDb store;
+    if (!store.Open(server_.DataDir() + "/server.db")) return 0;
+    qovra::SqliteStatement q = store.Prepare(
+        "SELECT COUNT(*) FROM mails m JOIN accounts a ON a.id=m.recipient_account "
+        "WHERE m.uuid=? AND a.login || '@' || a.domain=?");
+    q.Bind(1, uuid).Bind(2, address);
+    return q.Step() == qovra::SqliteStatement::StepResult::Row ? static_cast<size_t>(q.ColumnInt(0))
+                                                               : 0;
   }
   std::string FauData() {
     qovra::SqliteStatement q = db_.Prepare("SELECT fau_data FROM ecm_mails WHERE id=?");
@@ -739,6 +760,121 @@ TEST_F(SendingTest, KeyThatCannotBeSealedFailsTheRecipientUntilSentAgain) {
         in, static_cast<int64_t>(copy.size()), plain, nullptr, nullptr, nullptr, key, iv,
         qovra::CryptLastLengthFlags(static_cast<uint8_t>(mail_.MailSize % 32))));
     EXPECT_EQ(plain.Data(), container_.Data());
+  }
+}
+
+// The progress seam of a send that kills its process (SIGKILL) at a chosen
+// moment: at a status text that ends with status_end, or at a bar step
+// between start and end while a file named with the ending file_end lies
+// in folder.
+class KillWhileSending : public qovra::IProgressUi {
+ public:
+  KillWhileSending(std::string status_end, std::string folder, std::string file_end,
+                   qovra::IProgressUi* next)
+      : status_end_(std::move(status_end)),
+        folder_(std::move(folder)),
+        file_end_(std::move(file_end)),
+        next_(next) {}
+  void ShowProgress(qovra::TWindowHandle o, bool b, const std::string& t,
+                    const std::string& st) override {
+    if (!status_end_.empty() && st.size() >= status_end_.size() &&
+        st.compare(st.size() - status_end_.size(), status_end_.size(), status_end_) == 0)
+      ::raise(SIGKILL);
+    next_->ShowProgress(o, b, t, st);
+  }
+  void HideProgress(qovra::TWindowHandle o, bool k) override { next_->HideProgress(o, k); }
+  void ReportProgress(void* bar, int64_t total, int64_t done) override {
+    if (!file_end_.empty() && done > 0 && done < total) {
+      for (const std::string& f : FilesIn(folder_)) {
+        if (f.size() > file_end_.size() &&
+            f.compare(f.size() - file_end_.size(), file_end_.size(), file_end_) == 0)
+          ::raise(SIGKILL);
+      }
+    }
+    next_->ReportProgress(bar, total, done);
+  }
+
+ private:
+  std::string status_end_, folder_, file_end_;
+  qovra::IProgressUi* next_;
+};
+
+// A sender killed (SIGKILL, in a child process) at each moment of a send
+// leaves nothing once the program starts again: no enciphered copy, no
+// package, no private temporary folder. The mail stays in the outbox, and
+// sent again it reaches every recipient once: a recipient whose copy the
+// server took before the kill is not sent to again.
+TEST_F(SendingTest, KilledSendLeavesNothingAfterTheNextStartAndIsNotSentTwice) {
+  const std::string user = dir_.File("user") + "/";
+  const std::string system_temp = dir_.File("systemp") + "/";
+  for (const std::string& d : {user + "messages", user + "temp", system_temp})
+    fs::create_directories(d);
+  qovra::testing::ScopedEnv tmpdir("TMPDIR", system_temp);
+  qovra::MessagesDir = user + "messages/";
+  qovra::SetTempFolder(user + "temp/");
+  const struct {
+    const char* name;
+    int mode;
+    std::string status_end;  // kill at this status ...
+    std::string folder;      // ... or while a file of this ending lies here
+    std::string file_end;
+    size_t requests_again;  // 164 requests of the second send
+  } rows[] = {
+      {"while the first copy is enciphered", qovra::kSendModeSecure, "", user + "messages/", ".tmp",
+       2},
+      {"after the first copy was taken", qovra::kSendModeSecure, std::string(": ") + kBob, "", "",
+       1},
+      {"while the package is written", qovra::kSendModeFast, "", user + "temp/", ".emm", 1},
+  };
+  for (size_t i = 0; i < std::size(rows); ++i) {
+    SCOPED_TRACE(rows[i].name);
+    char uuid[33];
+    std::snprintf(uuid, sizeof uuid, "%032zX", i + 1);
+    PrepareMail({kCarol, kBob}, 0, 4 << 20, uuid);
+    db_.Close();
+    std::fflush(nullptr);
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+      (void)random_cleanup();  // a random pool of its own, as a new process has
+      random_poll_system();
+      qovra::TPrivateTempFolder program_temp;  // made at start, as the program does
+      qovra::SetTempFolder(user + "temp/");    // the user's, after the login
+      if (!db_.Open(dir_.File("ecm.edb"))) ::_exit(4);
+      KillWhileSending hook(rows[i].status_end, rows[i].folder, rows[i].file_end, &*ui_);
+      qovra::SetProgressUi(&hook);
+      (void)Run(rows[i].mode);
+      ::_exit(3);
+    }
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    ASSERT_TRUE(db_.Open(dir_.File("ecm.edb")));
+    ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) << "never reached";
+    EXPECT_FALSE(FilesIn(user + "messages").empty() && FilesIn(user + "temp").empty() &&
+                 FilesIn(system_temp).empty())
+        << "the kill left nothing to sweep";
+
+    // The next start, once it holds the guard and the user's folder.
+    (void)qovra::SweepPrivateTempFolders(system_temp, "");
+    qovra::SweepUserFolder(user);
+    EXPECT_EQ(FilesIn(user + "messages"), std::vector<std::string>{});
+    EXPECT_EQ(FilesIn(user + "temp"), std::vector<std::string>{});
+    EXPECT_EQ(FilesIn(system_temp), std::vector<std::string>{});
+    EXPECT_EQ(MailRow()[0], qovra::kFolderOutbox);
+
+    const size_t before = Requests(164);
+    ui_->messages.clear();
+    const qovra::TSendOutcome again = Run(rows[i].mode);
+    ASSERT_TRUE(again.Sent) << testing::PrintToString(Shown());
+    EXPECT_FALSE(again.PartialFailure);
+    EXPECT_EQ(Requests(164) - before, rows[i].requests_again);
+    EXPECT_EQ(MailRow()[0], qovra::kFolderSent);
+    for (const auto& [address, row] : Recipients()) {
+      SCOPED_TRACE(address);
+      EXPECT_EQ(row.send_flag, 1);
+      EXPECT_EQ(ServerCopies(mail_.Uuid.str(), address), 1u);
+    }
+    EXPECT_EQ(FilesIn(user + "messages"), std::vector<std::string>{mail_.Uuid.str() + ".ems"});
+    fs::remove(user + "messages/" + mail_.Uuid.str() + ".ems");
   }
 }
 

@@ -2,6 +2,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
 #include <deque>
 #include <optional>
@@ -11,10 +12,12 @@
 
 #include "base/secure_wipe.h"
 #include "base/utf.h"
+#include "platform/file_place.h"
 #include "platform/file_utils.h"
 #include "platform/process_runner.h"
 #include "platform/proxy_env.h"
 #include "platform/temp_files.h"
+#include "support/file_system_calls.h"
 #include "support/scratch_dir.h"
 
 namespace qovra {
@@ -189,6 +192,46 @@ TEST(Files, SaveBufferReplacesWholeAndReportsFailure) {
     ++entries;
   }
   EXPECT_EQ(entries, 1);
+}
+
+// A finished file gets its name without replacing one, also where the file
+// system has no hard links (FAT gives EPERM) or no rename that refuses to
+// replace (EINVAL): then a rename, then an exclusive copy stands in.
+TEST(Files, PlaceNeverReplacesAndWorksWithoutHardLinks) {
+  using qovra_test::FileSystemKind;
+  const struct {
+    const char* name;
+    FileSystemKind kind;
+  } cases[] = {
+      {"hard links", FileSystemKind::Full},
+      {"no hard links", FileSystemKind::NoHardLinks},
+      {"no hard links, no rename flag", FileSystemKind::NoLinksNorFlag},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    ScratchDir dir;
+    const qovra_test::ScopedFileSystem file_system(c.kind);
+    const std::string temp = dir.File("mail.part"), target = dir.File("mail.emz");
+    dir.Write("mail.part", "checked bytes");
+    ASSERT_EQ(chmod(temp.c_str(), 0600), 0);
+    EXPECT_EQ(PlaceFileNoReplace(temp, target), 0);
+    EXPECT_EQ(ScratchDir::Read(target), "checked bytes");
+    EXPECT_EQ(ModeOf(target), 0600u);
+    EXPECT_FALSE(Exists(temp));
+
+    // A file of that name stays as it was, and so does the new one.
+    dir.Write("other.part", "other bytes");
+    EXPECT_EQ(PlaceFileNoReplace(dir.File("other.part"), target), EEXIST);
+    EXPECT_EQ(ScratchDir::Read(target), "checked bytes");
+    EXPECT_EQ(ScratchDir::Read(dir.File("other.part")), "other bytes");
+    // So does a link of that name, and what it points to.
+    ASSERT_EQ(symlink(dir.File("other.part").c_str(), dir.File("link.emz").c_str()), 0);
+    EXPECT_EQ(PlaceFileNoReplace(dir.File("other.part"), dir.File("link.emz")), EEXIST);
+    EXPECT_EQ(ScratchDir::Read(dir.File("other.part")), "other bytes");
+    // A file that is not there is no success and leaves no target.
+    EXPECT_EQ(PlaceFileNoReplace(dir.File("gone.part"), dir.File("gone.emz")), ENOENT);
+    EXPECT_FALSE(Exists(dir.File("gone.emz")));
+  }
 }
 
 TEST(Files, LoadAndSize) {

@@ -50,6 +50,33 @@ std::string ClosingLine() {
   return "\r\n--" + kBoundary + "--";
 }
 
+// 40 KiB that deflate hardly shrinks: they span several input blocks.
+std::string Noise() {
+  std::string bytes(40 << 10, '\0');
+  uint32_t x = 2463534242u;
+  for (char& c : bytes) {
+    x ^= x << 13;
+    x ^= x >> 17;
+    x ^= x << 5;
+    c = static_cast<char>(x);
+  }
+  return bytes;
+}
+
+// A zlib stream whose checksum (its last byte) no longer holds.
+std::string BreakChecksum(std::string z) {
+  z.back() = static_cast<char>(z.back() ^ 1);
+  return z;
+}
+
+// Good() whose last attachment announces size bytes that the caller
+// supplies, with the closing line after them.
+std::string GoodUpToData(int64_t size) {
+  const std::string good = Good(0);
+  return Replace(good.substr(0, good.size() - ClosingLine().size()), "Content-Size: 0",
+                 "Content-Size: " + std::to_string(size));
+}
+
 bool Parses(const std::string& bytes, int64_t cap = qovra::kMailInflateCap,
             std::string* error = nullptr) {
   TMemoryStream source(bytes);
@@ -155,8 +182,18 @@ TEST(MailContainerCorrupt, DamagedContainersFailWithTheirReason) {
       {"ZlibChecksumBroken", zgood.substr(0, zgood.size() - 1) + "\x01", "corrupt zlib stream"},
       {"ZlibOfGarbage", qovra_test::ZCompress("no container inside"),
        "header lines not ended by an empty line"},
-      {"BombOverTheCap", qovra_test::ZCompress(good + std::string(2 << 20, '\0')),
-       "inflated data larger than the cap", 1 << 20},
+      {"BombOverTheCap", qovra_test::ZCompress(Good(2 << 20)), "inflated data larger than the cap",
+       1 << 20},
+      // 20 MiB of zeros in an attachment deflate to some 20 KiB: far above
+      // the ratio a mail deflates to, refused whatever the cap.
+      {"BombOverTheRatio",
+       qovra_test::ZCompressWithZeros(Replace(Good(0), "Content-Size: 0", "Content-Size: 20971520"),
+                                      20 << 20, ClosingLine()),
+       "inflated data larger than the cap"},
+      // Bytes after the closing line are not read, but the zlib stream's
+      // end shortly after them still is, and its checksum must hold.
+      {"ZlibChecksumBrokenAfterTrailingBytes", BreakChecksum(qovra_test::ZCompress(good + Noise())),
+       "corrupt zlib stream"},
       {"SectionHeaderWithAnExtraLine",
        Replace(good, "Content-Size: 10\r\n", "Content-Size: 10\r\nX-Extra: 1\r\n"),
        "unexpected lines in a section header"},
@@ -181,6 +218,25 @@ TEST(MailContainerCorrupt, DamagedContainersFailWithTheirReason) {
 
 TEST(MailContainerCorrupt, CompressedFormWithinTheCapParses) {
   EXPECT_TRUE(Parses(qovra_test::ZCompress(Good() + std::string(1000, '\0')), 1 << 20));
+  // Highly compressible, but within the floor every container has.
+  TMemoryStream source(
+      qovra_test::ZCompressWithZeros(GoodUpToData(10 << 20), 10 << 20, ClosingLine()));
+  TMailReader reader(source);
+  ASSERT_TRUE(reader.Parse(nullptr, nullptr)) << reader.Error();
+  ASSERT_EQ(reader.Attachments().size(), 2u);
+  EXPECT_EQ(reader.Attachments()[1].DataSize, 10 << 20);
+}
+
+// Inflation stops at the closing line: a bomb of 64 MiB of zeros after it
+// is never inflated (the reader reads only the start of the stream), and
+// the container parses as without it.
+TEST(MailContainerCorrupt, BombAfterTheClosingLineIsNeverInflated) {
+  qovra_test::ReadExtentStream source(qovra_test::ZCompressWithZeros(Good(), 64 << 20, ""));
+  const int64_t size = source.Size();
+  TMailReader reader(source);
+  ASSERT_TRUE(reader.Parse(nullptr, nullptr)) << reader.Error();
+  EXPECT_EQ(reader.Attachments().size(), 2u);
+  EXPECT_LT(source.Furthest(), size / 4) << "of " << size;
 }
 
 // A field section without a file name is part of the mail, not an
