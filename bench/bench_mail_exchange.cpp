@@ -2,7 +2,7 @@
 // alice sends it in secure mode to one recipient and to three, and each
 // recipient receives it with the receiving run. Prints seconds, MB/s and
 // this process's peak resident memory for every step (the server runs as
-// its own process and is not counted).
+// its own process and is not counted) and what it grew by in the step.
 //
 //   bench_mail_exchange [MiB]
 //   bench_mail_exchange MiB receives N   (N rounds of one send and one
@@ -195,12 +195,23 @@ struct Timer {
 // MB/s of the hash alone over the container, the reference of the ratios.
 double hash_mbs = 0;
 
+// Resident memory when the step being timed began.
+long step_base_kib = 0;
+
+// Starts the memory measurement of a step.
+void StartStep() {
+  qovra_bench::ResetPeakRss();
+  step_base_kib = qovra_bench::RssKiB();
+}
+
 void Print(const char* step, double seconds, int64_t bytes) {
   const double mbs = static_cast<double>(bytes) / 1e6 / seconds;
   char ratio[32] = "";
   if (hash_mbs > 0) std::snprintf(ratio, sizeof ratio, "%6.2fx hash", mbs / hash_mbs);
-  std::printf("%-34s %8.2f s %9.1f MB/s %12s  peak %7.1f MiB\n", step, seconds, mbs, ratio,
-              static_cast<double>(qovra_bench::PeakRssKiB()) / 1024.0);
+  const long peak = qovra_bench::PeakRssKiB();
+  std::printf("%-34s %8.2f s %9.1f MB/s %12s  peak %7.1f MiB (+%5.1f)\n", step, seconds, mbs, ratio,
+              static_cast<double>(peak) / 1024.0,
+              static_cast<double>(peak - step_base_kib) / 1024.0);
   std::fflush(stdout);
 }
 
@@ -242,7 +253,7 @@ int main(int argc, char** argv) {
   const std::string path = bench.File("mail.emz");
 
   if (!bench.BecomeClient(kUsers[0])) return 1;
-  qovra_bench::ResetPeakRss();
+  StartStep();
   Timer write;
   const int64_t size = bench.WriteMail(path, mib << 20);
   if (size == 0) return 1;
@@ -300,7 +311,7 @@ int main(int argc, char** argv) {
   int n = 0;
   for (const auto& round : rounds) {
     if (!bench.BecomeClient(kUsers[0])) return 1;
-    qovra_bench::ResetPeakRss();
+    StartStep();
     Timer send;
     if (!bench.Send(path, ++n, round.to)) {
       std::fprintf(stderr, "send to %s failed\n", round.name);
@@ -312,7 +323,7 @@ int main(int argc, char** argv) {
     bench.ClearMessages();
     for (const std::string& who : round.to) {
       if (!bench.BecomeClient(who)) return 1;
-      qovra_bench::ResetPeakRss();
+      StartStep();
       Timer receive;
       if (bench.Receive() != 1) {
         std::fprintf(stderr, "%s did not receive the mail\n", who.c_str());

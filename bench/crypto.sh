@@ -3,7 +3,8 @@
 # Builds the release preset first.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-cmake --preset release >/dev/null
+# A configured build folder keeps its settings (warnings as errors among them).
+[ -f build/release/CMakeCache.txt ] || cmake --preset release >/dev/null
 cmake --build --preset release >/dev/null
 bin=build/release/bin
 

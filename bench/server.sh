@@ -19,7 +19,8 @@ if [[ -n "${QOVRA_BUILD_DIR:-}" ]]; then
   build=$QOVRA_BUILD_DIR
   cmake --build "$build" "${targets[@]}" >/dev/null
 else
-  cmake --preset release >/dev/null
+  # A configured build folder keeps its settings (warnings as errors among them).
+  [ -f build/release/CMakeCache.txt ] || cmake --preset release >/dev/null
   cmake --build --preset release "${targets[@]}" >/dev/null
   build=build/release
 fi

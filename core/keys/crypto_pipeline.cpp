@@ -8,6 +8,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <system_error>
 #include <thread>
 #include <vector>
@@ -188,52 +189,96 @@ size_t ChunkBytes(int64_t count, size_t chunk, int64_t i) {
 
 }  // namespace
 
-bool EncryptStreamHashingInput(TStream& source, int64_t count, TStream& destination,
-                               void* progress_data, TProgressProc progress, THashValue* plain_hash,
-                               TCipherKeyView key, TCipherIvView iv, const TPipelineShape& shape) {
+bool EncipherCopies(TStream& source, int64_t count, std::span<TCopyTarget> targets,
+                    void* progress_data, TProgressProc progress, THashValue* plain_hash,
+                    TCipherIvView iv, const TPipelineShape& shape, const std::atomic<bool>* stop) {
+  for (TCopyTarget& t : targets) t.Written = false;
   if (count <= 0 || !ShapeUsable(shape)) return false;
-  CipherContext ctx;
-  if (!ctx.Init(key.data(), true)) return false;
+  // A copy's cipher state and the chunk it writes; `alive` drops when its
+  // key is refused or a write fails. Each copy's thread enciphers and
+  // writes its own chunks, so the copies' writes run side by side.
+  struct Copy {
+    CipherContext ctx;
+    uint8_t chain[kCipherBlockSize] = {};
+    std::atomic<bool> alive{false};
+    ~Copy() { SecureWipe(chain, sizeof chain); }
+  };
+  const size_t n = targets.size();
+  std::unique_ptr<Copy[]> copies(new Copy[n]);
+  size_t usable = 0;
+  for (size_t c = 0; c < n; ++c) {
+    if (!targets[c].Destination || !targets[c].Key || !copies[c].ctx.Init(targets[c].Key, true))
+      continue;
+    std::memcpy(copies[c].chain, iv.data(), kCipherBlockSize);
+    copies[c].alive = true;
+    ++usable;
+  }
+  if (usable == 0 && !plain_hash) return false;
   ReportProgress(progress, progress_data, count, 0);
   const size_t chunk = shape.ChunkSize;
-  Ring ring(shape, 2);  // 0 plain, 1 enciphered
-  if (!ring.Ok()) return false;
-  Hasher hasher;
-  uint8_t chain[kCipherBlockSize];
-  std::memcpy(chain, iv.data(), sizeof chain);
+  Ring ring(shape, 1);                           // the plain chunks
+  Ring out({chunk, std::max<size_t>(n, 2)}, 1);  // slot c: copy c's enciphered chunk
+  if (!ring.Ok() || !out.Ok()) return false;
+  std::optional<Hasher> hasher;
+  if (plain_hash) hasher.emplace();
   const auto blocks = [&](int64_t i) {
     return (ChunkBytes(count, chunk, i) + kCipherBlockSize - 1) / kCipherBlockSize;
   };
   std::vector<Stage> stages;
-  stages.push_back({-1, [&](int64_t i, size_t slot) {
-                      hasher.Update(ring.At(0, slot), ChunkBytes(count, chunk, i));
-                    }});
-  stages.push_back({-1, [&](int64_t i, size_t slot) {
-                      const size_t b = blocks(i);
-                      uint8_t* out = ring.At(1, slot);
-                      UZDST_CIPHER_cbc(ctx.bytes, chain, ring.At(0, slot), out,
-                                       static_cast<uint32_t>(b), 1);
-                      std::memcpy(chain, out + (b - 1) * kCipherBlockSize, sizeof chain);
-                    }});
+  if (hasher) {
+    stages.push_back({-1, [&](int64_t i, size_t slot) {
+                        hasher->Update(ring.At(0, slot), ChunkBytes(count, chunk, i));
+                      }});
+  }
+  for (size_t c = 0; c < n; ++c) {
+    if (!copies[c].alive) continue;
+    stages.push_back({-1, [&, c](int64_t i, size_t slot) {
+                        Copy& copy = copies[c];
+                        if (!copy.alive.load(std::memory_order_relaxed)) return;
+                        const size_t b = blocks(i);
+                        uint8_t* enciphered = out.At(0, c);
+                        UZDST_CIPHER_cbc(copy.ctx.bytes, copy.chain, ring.At(0, slot), enciphered,
+                                         static_cast<uint32_t>(b), 1);
+                        std::memcpy(copy.chain, enciphered + (b - 1) * kCipherBlockSize,
+                                    kCipherBlockSize);
+                        if (!targets[c].Destination->WriteBuffer(enciphered, b * kCipherBlockSize))
+                          copy.alive = false;
+                      }});
+  }
   int64_t done = 0;
   Pipeline pipeline(ChunkCount(count, chunk), shape.Chunks, std::move(stages));
   const bool ok = pipeline.Run(
       [&](int64_t i, size_t slot) {
-        const size_t n = ChunkBytes(count, chunk, i);
+        if (stop && stop->load()) return false;
+        const size_t bytes = ChunkBytes(count, chunk, i);
         uint8_t* in = ring.At(0, slot);
-        if (!source.ReadBuffer(in, n)) return false;
-        std::memset(in + n, 0, blocks(i) * kCipherBlockSize - n);
+        if (!source.ReadBuffer(in, bytes)) return false;
+        std::memset(in + bytes, 0, blocks(i) * kCipherBlockSize - bytes);
         return true;
       },
-      [&](int64_t i, size_t slot) {
-        if (!destination.WriteBuffer(ring.At(1, slot), blocks(i) * kCipherBlockSize)) return false;
+      [&](int64_t i, size_t /*slot*/) {
         done += static_cast<int64_t>(ChunkBytes(count, chunk, i));
         ReportProgress(progress, progress_data, count, done);
         return true;
       });
-  SecureWipe(chain, sizeof chain);
-  if (ok) hasher.Final(plain_hash);
-  return ok;
+  if (!ok) return false;
+  if (hasher) hasher->Final(plain_hash);
+  for (size_t c = 0; c < n; ++c) targets[c].Written = copies[c].alive;
+  return true;
+}
+
+bool EncryptStreamHashingInput(TStream& source, int64_t count, TStream& destination,
+                               void* progress_data, TProgressProc progress, THashValue* plain_hash,
+                               TCipherKeyView key, TCipherIvView iv, const TPipelineShape& shape) {
+  // A refused key reads nothing.
+  if (!plain_hash || !CipherContext().Init(key.data(), true)) return false;
+  TCopyTarget target{&destination, key.data()};
+  THashValue hash{};
+  if (!EncipherCopies(source, count, {&target, 1}, progress_data, progress, &hash, iv, shape) ||
+      !target.Written)
+    return false;
+  *plain_hash = hash;
+  return true;
 }
 
 bool DecipherStreamWithHashes(TStream& source, int64_t count, TStream& destination,

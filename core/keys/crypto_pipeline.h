@@ -1,8 +1,9 @@
 // The cipher and the hash over large streams, each on a thread of its own.
 //
 // The calling thread reads the source in chunks into a small ring of
-// buffers and writes the results; worker threads run the cipher and the
-// hashes over every chunk in order, so the slowest stage sets the pace. The
+// buffers and writes the results (EncipherCopies: each copy's thread writes
+// its own); worker threads run the cipher and the hashes over every chunk
+// in order, so the slowest stage sets the pace. The
 // bytes written and the hashes are exactly those of CryptStreamWithHash
 // (crypto_binding.h) with the same arguments. Progress is reported on the
 // calling thread, once per chunk written.
@@ -12,8 +13,10 @@
 // before a call returns.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <span>
 
 #include "base/stream.h"
 #include "keys/crypto_binding.h"
@@ -21,11 +24,37 @@
 namespace qovra {
 
 // Chunk size (a positive multiple of 32) and ring length (at least 2). The
-// memory taken is a few rings of Chunks * ChunkSize bytes.
+// memory taken is a few rings of Chunks * ChunkSize bytes (EncipherCopies:
+// one ring and one chunk per copy).
 struct TPipelineShape {
   size_t ChunkSize = size_t{768} << 10;
   size_t Chunks = 6;
 };
+
+// One copy made by EncipherCopies: where it goes and under which key.
+struct TCopyTarget {
+  TStream* Destination = nullptr;
+  const uint8_t* Key = nullptr;  // kCipherKeySize bytes
+  bool Written = false;          // set by EncipherCopies: the whole copy went out
+};
+
+// Enciphers exactly count bytes from source's position once for every
+// target (CBC under its key and iv, no header byte, the last block
+// zero-padded), each copy on a thread of its own that also writes it, while
+// another thread hashes the plain bytes into *plain_hash (null: no hash). Each copy is the
+// output of CryptStreamWithHash(csEncrypt) under its key. A target whose key
+// is refused or whose write fails drops out (Written stays false, its
+// destination may hold part of the copy) and the others go on. True when
+// the source gave all count bytes: the hash is set and every target that
+// did not drop out is Written. False for count <= 0, a bad shape, neither a
+// hash nor a usable target, a short source, or *stop set (read before every
+// chunk): no target is Written and *plain_hash is untouched. Progress:
+// (count, 0) first, then once per chunk with the bytes done.
+[[nodiscard]] bool EncipherCopies(TStream& source, int64_t count, std::span<TCopyTarget> targets,
+                                  void* progress_data, TProgressProc progress,
+                                  THashValue* plain_hash, TCipherIvView iv,
+                                  const TPipelineShape& shape = {},
+                                  const std::atomic<bool>* stop = nullptr);
 
 // Enciphers exactly count bytes from source's position into destination
 // (CBC under key and iv, no header byte, the last block zero-padded) while

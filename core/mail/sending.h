@@ -104,12 +104,19 @@ struct TSendPlace {
   std::string MessagesDir;  // with a trailing "/"
   std::string TempDir;      // with a trailing "/"
   SqliteDb* Db = nullptr;   // the mail database for the sealed keys; may be closed
+  // Secure mode: copies enciphered in one pass over the mail (0: as many as
+  // the processor's cores allow, up to 4).
+  size_t CopiesPerPass = 0;
 };
 
 // Command 164. mail.Uuid must be 32 hexadecimal digits. certificates is the
 // checked certificates reply; mail_stream the container. Secure mode
-// (mode 0) sends one request per recipient with a copy enciphered for it;
-// fast mode one package under the session key. On true result holds the
+// (mode 0) sends one request per recipient, one at a time in document
+// order, each with a copy enciphered for it: the first copies in the pass
+// that hashes the mail for its signature, the others ahead on threads of
+// their own while the requests go out (at most two passes' copies on disk
+// at once, beside <uuid>.eme). Fast mode sends one package under the
+// session key. On true result holds the
 // result document (response/emails/domain/login with ok 1 sent, 2
 // skipped or already held by the server, 0 failed) and <uuid>.ems is
 // written. partial_failure tells whether the mail must stay in the outbox:

@@ -11,6 +11,7 @@
 #include "base/secure_wipe.h"
 #include "base/time_stamp.h"
 #include "keys/crypto_pipeline.h"
+#include "keys/crypto_pipeline_copies.h"
 #include "keys/random_text.h"
 #include "mail/sending.h"
 #include "mail/sending_values.h"
@@ -81,18 +82,6 @@ bool WriteWholeFile(const std::string& path, std::string_view bytes) {
   return ok;
 }
 
-// The first recipient's copy, enciphered while the mail is hashed for its
-// signature. Removed with its key wiped unless a send took it.
-struct TFirstCopy {
-  pugi::xml_node Login;  // of the work document; empty: none was made
-  std::string Path;
-  std::array<uint8_t, kCipherKeySize> Key{};
-  ~TFirstCopy() {
-    SecureWipe(Key.data(), Key.size());
-    if (!Path.empty()) std::remove(Path.c_str());
-  }
-};
-
 // What every copy of one send shares.
 struct TSendJob {
   const TCommandOwner& owner;
@@ -102,8 +91,24 @@ struct TSendJob {
   int64_t size;
   TStream& mail_stream;
   TCipherIvView iv;
-  TFirstCopy& first;
   bool seal_failure_shown = false;
+};
+
+// One login of a secure send, in document order: what its turn does.
+enum class TSecureTurnKind { AlreadySent, BadKey, KeyRefused, Copy };
+struct TSecureTurn {
+  TSecureTurnKind Kind = TSecureTurnKind::BadKey;
+  size_t Copy = 0;  // index in the copy run
+  std::array<uint8_t, kCipherKeySize> Key{};
+};
+
+// The turns of every login, with the copies queued in run; wiped when
+// dropped.
+struct TSecurePlan {
+  std::vector<TSecureTurn> Turns;
+  ~TSecurePlan() {
+    for (TSecureTurn& t : Turns) SecureWipe(t.Key.data(), t.Key.size());
+  }
 };
 
 // Seals key into the mail's row, which the sender needs to open the kept
@@ -119,99 +124,131 @@ bool SealSentKey(TSendJob& job, std::span<const uint8_t, kCipherKeySize> key) {
   return false;
 }
 
-// One recipient in secure mode; the login element of result gets its ok
-// and values. True when the server took the copy (or already held it) and
-// its key was sealed.
-bool SendSecureCopy(TSendJob& job, const pugi::xml_node& domain, const pugi::xml_node& login,
-                    const std::string& address, const std::string& peer_key, pugi::xml_node& out) {
-  const TCommandOwner& owner = job.owner;
-  const TMailMessage& mail = job.mail;
-  Progress(owner.Form, "msgEncryptingFor", address);
-  const std::string eme =
-      job.place.MessagesDir + MailFileName(mail.Uuid.view(), MailFileKind::Enciphered);
-  const std::string tmp = eme + "." + RandomString(8, kRandomUpperNum) + ".tmp";
-  std::array<uint8_t, kCipherKeySize> key{};
-  bool accepted = false;
-  const bool prepared = job.first.Login == login && !job.first.Path.empty();
-  if (prepared) {
-    key = job.first.Key;
-    if (std::rename(job.first.Path.c_str(), tmp.c_str()) != 0) {
-      SecureWipe(key.data(), key.size());
-      return false;
-    }
-    job.first.Path.clear();
-  }
-  {
-    TEFileStream copy(tmp, true, true, prepared ? fmOpenRead : fmCreate);
-    if (!copy.Opened()) {
-      if (prepared) std::remove(tmp.c_str());
-      SecureWipe(key.data(), key.size());
-      return false;
-    }
-    std::array<uint8_t, 768> peer{};
-    std::copy(peer_key.begin(), peer_key.end(), peer.begin());
-    if (!prepared && !EncryptFileForRecipient(owner.Form, Session.OwnPrivateKey, Session.OwnDhKey,
-                                              peer, key, owner.ProgressBar, ProgressCallback, copy,
-                                              job.mail_stream, job.iv)) {
-      SecureWipe(key.data(), key.size());
-      return false;
-    }
-    TMemoryStream header;
-    TXMLMaker xml(header, "request");
-    WriteSendHeader(xml, mail, kSendModeSecure, job.size, PaddedBlockLength(job.size), true,
-                    job.sign_text);
-    const pugi::xml_attribute prx = domain.attribute("prx");
-    xml.WriteRaw("<emails><domain val=\"" + XmlEscapeValue(domain.attribute("val").value()) +
-                 "\" prx=\"" + XmlEscapeValue(prx ? prx.value() : "0") + "\">" + NodeXml(login) +
-                 "</domain></emails>");
-    xml.CloseRoot();
-    pugi::xml_document reply;
-    Progress(owner.Form, "msgSending");
-    if (xml.Ok() && SendParts(owner, header, copy, true, reply) == 1) {
-      const pugi::xml_node rd = reply.document_element().child("emails").first_child();
-      const pugi::xml_node rl = rd.first_child();
-      // Sealed before the copy is kept: a failed seal leaves the earlier
-      // kept copy and its key together.
-      if (rd && rl && ReadOkAttr(rd) != 0 && ReadOkAttr(rl) != 0 && SealSentKey(job, key)) {
-        // ok 2: the recipient already holds this mail; skipped, not failed.
-        SetLoginResult(out, ReadOkAttr(rl) == 2 ? 2 : 1, rl);
-        accepted = true;
-        // Recorded at once: a send killed after this never repeats the copy.
-        if (ReadOkAttr(out) == 1 && job.place.Db &&
-            !RecordRecipientSent(*job.place.Db, mail.Id, address, out))
-          std::fprintf(stderr, "qovra: %s not recorded as sent: %s\n", address.c_str(),
-                       job.place.Db->LastError().c_str());
-      }
-    }
-    // Only a copy the server took becomes the kept <uuid>.eme.
-    if (accepted && (mail.Flags & mfAdminOnly) && std::rename(tmp.c_str(), eme.c_str()) == 0)
-      copy.SetDeleteOnFree(false);
-  }
-  SecureWipe(key.data(), key.size());
-  return accepted;
+// The address of login in domain.
+std::string LoginAddress(const pugi::xml_node& domain, const pugi::xml_node& login) {
+  return std::string(login.attribute("val").value()) + "@" + domain.attribute("val").value();
 }
 
-bool SendSecure(TSendJob& job, bool& partial_failure, const TSendFlags& send_flags,
+// One recipient in secure mode: copy_path holds its enciphered copy under
+// key. The login element of result gets its ok and values. True when the
+// server took the copy (or already held it) and its key was sealed; the
+// copy then stays as <uuid>.eme for a mail for administrative use only.
+bool SendSecureCopy(TSendJob& job, const pugi::xml_node& domain, const pugi::xml_node& login,
+                    const std::string& copy_path, std::span<const uint8_t, kCipherKeySize> key,
+                    pugi::xml_node& out) {
+  const TCommandOwner& owner = job.owner;
+  const TMailMessage& mail = job.mail;
+  const std::string eme =
+      job.place.MessagesDir + MailFileName(mail.Uuid.view(), MailFileKind::Enciphered);
+  TEFileStream copy(copy_path, /*silent=*/true, /*delete_on_free=*/false, fmOpenRead);
+  if (!copy.Opened()) return false;
+  TMemoryStream header;
+  TXMLMaker xml(header, "request");
+  WriteSendHeader(xml, mail, kSendModeSecure, job.size, PaddedBlockLength(job.size), true,
+                  job.sign_text);
+  const pugi::xml_attribute prx = domain.attribute("prx");
+  xml.WriteRaw("<emails><domain val=\"" + XmlEscapeValue(domain.attribute("val").value()) +
+               "\" prx=\"" + XmlEscapeValue(prx ? prx.value() : "0") + "\">" + NodeXml(login) +
+               "</domain></emails>");
+  xml.CloseRoot();
+  pugi::xml_document reply;
+  Progress(owner.Form, "msgSending");
+  if (!xml.Ok() || SendParts(owner, header, copy, true, reply) != 1) return false;
+  const pugi::xml_node rd = reply.document_element().child("emails").first_child();
+  const pugi::xml_node rl = rd.first_child();
+  // Sealed before the copy is kept: a failed seal leaves the earlier kept
+  // copy and its key together.
+  if (!rd || !rl || ReadOkAttr(rd) == 0 || ReadOkAttr(rl) == 0 || !SealSentKey(job, key))
+    return false;
+  // ok 2: the recipient already holds this mail; skipped, not failed.
+  SetLoginResult(out, ReadOkAttr(rl) == 2 ? 2 : 1, rl);
+  // Recorded at once: a send killed after this never repeats the copy.
+  if (ReadOkAttr(out) == 1 && job.place.Db) {
+    const std::string address = LoginAddress(domain, login);
+    if (!RecordRecipientSent(*job.place.Db, mail.Id, address, out))
+      std::fprintf(stderr, "qovra: %s not recorded as sent: %s\n", address.c_str(),
+                   job.place.Db->LastError().c_str());
+  }
+  // Only a copy the server took becomes the kept <uuid>.eme.
+  if (mail.Flags & mfAdminOnly) (void)std::rename(copy_path.c_str(), eme.c_str());
+  return true;
+}
+
+// Takes every login's pbk off the work document and decides its turn: a
+// recipient sent to before is skipped, one without a usable key record
+// fails, and the others get a key agreed and a copy queued in run (a
+// refused agreement fails at its turn).
+void PlanSecureTurns(const TSendPlace& place, const TMailMessage& mail,
+                     const pugi::xml_node& emails, const TSendFlags& send_flags, TCopyRun& run,
+                     TSecurePlan& plan) {
+  const std::string eme =
+      place.MessagesDir + MailFileName(mail.Uuid.view(), MailFileKind::Enciphered);
+  for (pugi::xml_node domain : emails.children("domain")) {
+    for (pugi::xml_node login : domain.children("login")) {
+      const std::string peer = Base64Decode(login.attribute("pbk").value());
+      login.remove_attribute("pbk");
+      TSecureTurn& turn = plan.Turns.emplace_back();
+      const auto flag = send_flags.find(LowerAddress(LoginAddress(domain, login)));
+      if (flag != send_flags.end() && flag->second == 1) {
+        turn.Kind = TSecureTurnKind::AlreadySent;
+        continue;
+      }
+      if (peer.size() != kKeyRecordSize) continue;  // BadKey
+      std::array<uint8_t, kKeyRecordSize> peer_key{};
+      std::copy(peer.begin(), peer.end(), peer_key.begin());
+      if (UZDST_CIPHER_KEY_generate(Session.OwnPrivateKey.data(), Session.OwnDhKey.data(),
+                                    peer_key.data(), turn.Key.data()) != 1) {
+        turn.Kind = TSecureTurnKind::KeyRefused;
+        continue;
+      }
+      turn.Kind = TSecureTurnKind::Copy;
+      turn.Copy = run.Add(turn.Key, eme + "." + RandomString(8, kRandomUpperNum) + ".tmp");
+    }
+  }
+}
+
+// The turns of plan in document order; each copy is taken from run as its
+// turn comes.
+bool SendSecure(TSendJob& job, bool& partial_failure, const TSecurePlan& plan, TCopyRun& run,
                 const pugi::xml_node& emails, pugi::xml_document& result) {
+  const TCommandOwner& owner = job.owner;
   pugi::xml_node out_emails = result.append_child("response").append_child("emails");
+  size_t next = 0;
   for (pugi::xml_node domain : emails.children("domain")) {
     const std::string d = domain.attribute("val").value();
     pugi::xml_node out_domain = out_emails.append_child("domain");
     out_domain.append_attribute("val") = d.c_str();
     out_domain.append_attribute("ok") = "1";
     for (pugi::xml_node login : domain.children("login")) {
-      const std::string peer_key = Base64Decode(login.attribute("pbk").value());
-      login.remove_attribute("pbk");
-      const std::string l = login.attribute("val").value();
-      const std::string address = l + "@" + d;
+      const TSecureTurn& turn = plan.Turns.at(next++);
+      const std::string address = LoginAddress(domain, login);
       pugi::xml_node out = out_domain.append_child("login");
-      out.append_attribute("val") = l.c_str();
-      const auto flag = send_flags.find(LowerAddress(address));
-      if (flag != send_flags.end() && flag->second == 1) {
+      out.append_attribute("val") = login.attribute("val").value();
+      if (turn.Kind == TSecureTurnKind::AlreadySent) {
         out.append_attribute("ok") = "2";
         continue;
       }
-      if (peer_key.size() != 768 || !SendSecureCopy(job, domain, login, address, peer_key, out)) {
+      bool accepted = false;
+      if (turn.Kind != TSecureTurnKind::BadKey) {
+        Progress(owner.Form, "msgEncryptingFor", address);
+        if (turn.Kind == TSecureTurnKind::KeyRefused) {
+          ShowWarning(owner.Form, "msgCannotGenerateEncKey");
+        } else {
+          // A copy whose file could not be created fails without a word.
+          switch (run.Wait(turn.Copy, owner.ProgressBar, ProgressCallback)) {
+            case TCopyRun::Made::kReady:
+              accepted = SendSecureCopy(job, domain, login, run.Path(turn.Copy), turn.Key, out);
+              break;
+            case TCopyRun::Made::kFailed:
+              ShowWarning(owner.Form, "msgCannotEncryptFile");
+              break;
+            case TCopyRun::Made::kNotCreated:
+              break;
+          }
+        }
+        if (turn.Kind == TSecureTurnKind::Copy) run.Done(turn.Copy);
+      }
+      if (!accepted) {
         if (!out.attribute("ok")) out.append_attribute("ok") = "0";
         partial_failure = true;
       }
@@ -295,57 +332,6 @@ bool SendFast(TSendJob& job, bool& partial_failure, int mode, const pugi::xml_no
   return true;
 }
 
-// The first login of emails that secure mode will send a copy to: not
-// sent to before, with a usable key record (decoded into peer).
-pugi::xml_node FirstSecureLogin(const pugi::xml_node& emails, const TSendFlags& send_flags,
-                                std::string& peer) {
-  for (pugi::xml_node domain : emails.children("domain")) {
-    for (pugi::xml_node login : domain.children("login")) {
-      const std::string address =
-          std::string(login.attribute("val").value()) + "@" + domain.attribute("val").value();
-      const auto flag = send_flags.find(LowerAddress(address));
-      if (flag != send_flags.end() && flag->second == 1) continue;
-      peer = Base64Decode(login.attribute("pbk").value());
-      if (peer.size() == kKeyRecordSize) return login;
-    }
-  }
-  return {};
-}
-
-// Hashes the whole mail for its signature while the first recipient's
-// copy is enciphered into a temporary file beside <uuid>.eme, both in one
-// pass. Returns the bytes hashed; 0 when no copy could be made (no such
-// recipient, a refused key or a failed write): the caller then hashes
-// alone, and that recipient's turn makes the copy again and reports.
-int64_t HashWithFirstCopy(const TCommandOwner& owner, const TSendPlace& place,
-                          const TMailMessage& mail, const pugi::xml_node& emails,
-                          const TSendFlags& send_flags, TStream& mail_stream, TCipherIvView iv,
-                          TFirstCopy& first, THashValue& hash) {
-  std::string peer;
-  const pugi::xml_node login = FirstSecureLogin(emails, send_flags, peer);
-  if (!login) return 0;
-  std::array<uint8_t, kKeyRecordSize> peer_key{};
-  std::copy(peer.begin(), peer.end(), peer_key.begin());
-  if (UZDST_CIPHER_KEY_generate(Session.OwnPrivateKey.data(), Session.OwnDhKey.data(),
-                                peer_key.data(), first.Key.data()) != 1)
-    return 0;
-  const int64_t size = mail_stream.Size();
-  if (size <= 0 || mail_stream.Seek(0, SeekOrigin::Beginning) != 0) return 0;
-  const std::string path = place.MessagesDir +
-                           MailFileName(mail.Uuid.view(), MailFileKind::Enciphered) + "." +
-                           RandomString(8, kRandomUpperNum) + ".tmp";
-  {
-    TEFileStream copy(path, true, true, fmCreate);
-    if (!copy.Opened() || !EncryptStreamHashingInput(mail_stream, size, copy, owner.ProgressBar,
-                                                     ProgressCallback, &hash, first.Key, iv))
-      return 0;
-    copy.SetDeleteOnFree(false);
-  }
-  first.Login = login;
-  first.Path = path;
-  return size;
-}
-
 }  // namespace
 
 bool EncryptFileForRecipient(TWindowHandle owner, std::span<const uint8_t, 256> private_key,
@@ -382,11 +368,16 @@ bool SendMailMessage(const TCommandOwner& owner, const TSendPlace& place, const 
 
   const THashValue iv = HashString(mail.Uuid.view());
   Progress(owner.Form, "msgSigning");
+  // In secure mode the pass that hashes the mail for its signature also
+  // enciphers the first recipients' copies; the rest are made ahead while
+  // the requests go out one at a time.
+  const bool secure = mode == kSendModeSecure;
+  TCopyRun run(mail_stream, iv, place.CopiesPerPass);
+  TSecurePlan plan;
+  if (secure) PlanSecureTurns(place, mail, emails, send_flags, run, plan);
   THashValue hash{};
-  TFirstCopy first;
   int64_t size = 0;
-  if (mode == kSendModeSecure)
-    size = HashWithFirstCopy(owner, place, mail, emails, send_flags, mail_stream, iv, first, hash);
+  if (run.Count() > 0) size = run.HashWithFirstBatch(&hash, owner.ProgressBar, ProgressCallback);
   if (size == 0 && mail_stream.Seek(0, SeekOrigin::Beginning) == 0)
     size = HashStream(mail_stream, nullptr, &hash, owner.ProgressBar, ProgressCallback);
   std::array<uint8_t, kSignatureSize> signature{};
@@ -403,10 +394,14 @@ bool SendMailMessage(const TCommandOwner& owner, const TSendPlace& place, const 
 
   Progress(owner.Form, "msgEncrypting");
   result.reset();
-  TSendJob job{owner, place, mail, sign_text, size, mail_stream, iv, first};
-  const bool completed = mode == kSendModeSecure
-                             ? SendSecure(job, partial_failure, send_flags, emails, result)
-                             : SendFast(job, partial_failure, mode, emails, result);
+  TSendJob job{owner, place, mail, sign_text, size, mail_stream, iv};
+  bool completed = false;
+  if (secure) {
+    run.StartAhead();
+    completed = SendSecure(job, partial_failure, plan, run, emails, result);
+  } else {
+    completed = SendFast(job, partial_failure, mode, emails, result);
+  }
   HideProgress(owner.Form, false);
   if (!completed) return false;
   const std::string ems =

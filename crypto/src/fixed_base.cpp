@@ -8,6 +8,9 @@
 #include <memory>
 #include <vector>
 
+#include "mont52.h"
+#include "secret_comb.h"
+
 namespace tevqa {
 
 namespace {
@@ -26,12 +29,19 @@ class FixedBase {
   struct Table {
     std::vector<uint64_t> words;  // kEntries * width_words
   };
-  std::vector<uint8_t> key;
+  ~FixedBase() {
+    if (!key.empty()) OPENSSL_cleanse(key.data(), key.size());
+    if (!inv.words.empty()) OPENSSL_cleanse(inv.words.data(), inv.words.size() * sizeof(uint64_t));
+  }
+  std::vector<uint8_t> key;  // arith, then p, R and d with their lengths
   Bn p;
   BnMont mont;
   size_t width_bytes = 0;
   size_t width_words = 0;
-  Table inv;  // powers of g^-1
+  Table inv;  // powers of g^-1 (OpenSSL's arithmetic)
+  // The same on IFMA; when set, inv stays empty.
+  std::unique_ptr<mont52::Modulus> mod52;
+  mont52::SecretCombPtr comb52;
 };
 
 namespace {
@@ -45,8 +55,8 @@ bool BuildTable(FixedBase* fb, const BIGNUM* g_mont, FixedBase::Table* table, BN
     powers[i].reset(BN_dup(powers[i - 1].get()));
     if (!powers[i]) return false;
     for (int s = 0; s < kSpacing; ++s) {
-      if (!BN_mod_mul_montgomery(powers[i].get(), powers[i].get(), powers[i].get(),
-                                 fb->mont.get(), ctx))
+      if (!BN_mod_mul_montgomery(powers[i].get(), powers[i].get(), powers[i].get(), fb->mont.get(),
+                                 ctx))
         return false;
     }
   }
@@ -61,13 +71,11 @@ bool BuildTable(FixedBase* fb, const BIGNUM* g_mont, FixedBase::Table* table, BN
     if (!BN_copy(entry.get(), one.get())) return false;
     for (int i = 0; i < kTeeth; ++i) {
       if ((j >> i) & 1) {
-        if (!BN_mod_mul_montgomery(entry.get(), entry.get(), powers[i].get(), fb->mont.get(),
-                                   ctx))
+        if (!BN_mod_mul_montgomery(entry.get(), entry.get(), powers[i].get(), fb->mont.get(), ctx))
           return false;
       }
     }
-    if (BN_bn2lebinpad(entry.get(), bytes.data(), static_cast<int>(bytes.size())) < 0)
-      return false;
+    if (BN_bn2lebinpad(entry.get(), bytes.data(), static_cast<int>(bytes.size())) < 0) return false;
     std::memcpy(&table->words[j * fb->width_words], bytes.data(), bytes.size());
   }
   return true;
@@ -110,19 +118,44 @@ bool CombPower(const FixedBase& fb, const FixedBase::Table& t, const BIGNUM* k, 
   return BN_from_montgomery(out, acc.get(), fb.mont.get(), ctx);
 }
 
+// g = R*d + 1 mod p.
+Bn GroupBase(const BIGNUM* p, const uint8_t* R, size_t r_len, const uint8_t* d, size_t d_len,
+             BN_CTX* ctx) {
+  Bn r = BnFromBytes(R, r_len), g = BnFromBytes(d, d_len);
+  if (!r || !g || !BN_mod_mul(g.get(), r.get(), g.get(), p, ctx) || !BN_add_word(g.get(), 1) ||
+      !BN_nnmod(g.get(), g.get(), p, ctx))
+    return nullptr;
+  return g;
+}
+
 std::unique_ptr<FixedBase> Build(std::vector<uint8_t> key, const uint8_t* p, size_t p_len,
-                                 const BIGNUM* g, BN_CTX* ctx) {
+                                 const uint8_t* R, size_t r_len, const uint8_t* d, size_t d_len,
+                                 FixedBaseArith arith, BN_CTX* ctx) {
   auto fb = std::make_unique<FixedBase>();
   fb->key = std::move(key);
   fb->p = BnFromBytes(p, p_len);
+  if (!fb->p || !BN_is_odd(fb->p.get()) || BN_is_one(fb->p.get())) return nullptr;
+  Bn g = GroupBase(fb->p.get(), R, r_len, d, d_len, ctx);
   Bn g_inv = NewBn();
-  if (!fb->p || !g_inv || !BN_is_odd(fb->p.get()) || BN_is_one(fb->p.get())) return nullptr;
-  fb->mont.reset(BN_MONT_CTX_new());
-  if (!fb->mont || !BN_MONT_CTX_set(fb->mont.get(), fb->p.get(), ctx)) return nullptr;
+  if (!g || !g_inv) return nullptr;
+  BN_set_flags(g.get(), BN_FLG_CONSTTIME);
   ERR_set_mark();
-  const bool inv_ok = BN_mod_inverse(g_inv.get(), g, fb->p.get(), ctx) != nullptr;
+  const bool inv_ok = BN_mod_inverse(g_inv.get(), g.get(), fb->p.get(), ctx) != nullptr;
   ERR_pop_to_mark();
   if (!inv_ok) return nullptr;
+  static const bool ifma = mont52::Available();
+  if (arith == FixedBaseArith::kBest && ifma) {
+    fb->mod52 = mont52::NewModulus(fb->p.get(), ctx);
+    mont52::Num base;
+    if (fb->mod52 && mont52::ToMont(&base, g_inv.get(), *fb->mod52)) {
+      fb->comb52 = mont52::NewSecretComb(base, *fb->mod52);
+      OPENSSL_cleanse(&base, sizeof base);
+      return fb;
+    }
+    fb->mod52.reset();  // p beyond the IFMA code's width: OpenSSL's tables
+  }
+  fb->mont.reset(BN_MONT_CTX_new());
+  if (!fb->mont || !BN_MONT_CTX_set(fb->mont.get(), fb->p.get(), ctx)) return nullptr;
   fb->width_words = (static_cast<size_t>(BN_num_bytes(fb->p.get())) + 7) / 8;
   fb->width_bytes = fb->width_words * 8;
   if (!BN_to_montgomery(g_inv.get(), g_inv.get(), fb->mont.get(), ctx) ||
@@ -131,31 +164,49 @@ std::unique_ptr<FixedBase> Build(std::vector<uint8_t> key, const uint8_t* p, siz
   return fb;
 }
 
+void AppendField(std::vector<uint8_t>& key, const uint8_t* bytes, size_t len) {
+  for (int shift = 0; shift < 32; shift += 8) key.push_back(static_cast<uint8_t>(len >> shift));
+  key.insert(key.end(), bytes, bytes + len);
+}
+
 }  // namespace
 
-const FixedBase* LookupInverseBase(const uint8_t* p, size_t p_len, const BIGNUM* g, BN_CTX* ctx) {
+const FixedBase* LookupInverseBase(const uint8_t* p, size_t p_len, const uint8_t* R, size_t r_len,
+                                   const uint8_t* d, size_t d_len, FixedBaseArith arith,
+                                   BN_CTX* ctx) {
   thread_local std::array<std::unique_ptr<FixedBase>, 4> cache;
   thread_local size_t next = 0;
-  // Key: p's length (4 bytes), p, g.
-  std::vector<uint8_t> key;
-  for (int shift = 0; shift < 32; shift += 8) key.push_back(static_cast<uint8_t>(p_len >> shift));
-  key.insert(key.end(), p, p + p_len);
-  const size_t g_off = key.size();
-  key.resize(g_off + static_cast<size_t>(BN_num_bytes(g)));
-  BN_bn2bin(g, key.data() + g_off);
+  thread_local std::vector<uint8_t> key;
+  key.clear();
+  key.push_back(static_cast<uint8_t>(arith));
+  AppendField(key, p, p_len);
+  AppendField(key, R, r_len);
+  AppendField(key, d, d_len);
+  const FixedBase* found = nullptr;
   for (const auto& e : cache) {
-    if (e && e->key == key) return e.get();
+    if (e && e->key == key) found = e.get();
   }
-  auto fb = Build(std::move(key), p, p_len, g, ctx);
-  if (!fb) return nullptr;
-  cache[next] = std::move(fb);
-  const FixedBase* out = cache[next].get();
-  next = (next + 1) % cache.size();
-  return out;
+  if (!found) {
+    auto fb = Build(key, p, p_len, R, r_len, d, d_len, arith, ctx);
+    if (fb) {
+      cache[next] = std::move(fb);
+      found = cache[next].get();
+      next = (next + 1) % cache.size();
+    }
+  }
+  OPENSSL_cleanse(key.data(), key.size());
+  return found;
 }
 
 bool InverseBasePower(const FixedBase& fb, const BIGNUM* k, BIGNUM* out, BN_CTX* ctx) {
   if (BN_num_bits(k) > kTeeth * kSpacing) return false;
+  if (fb.comb52) {
+    mont52::Num power;
+    const bool ok = mont52::SecretCombPower(&power, *fb.comb52, k, *fb.mod52) &&
+                    mont52::FromMont(out, power, *fb.mod52, ctx);
+    OPENSSL_cleanse(&power, sizeof power);
+    return ok;
+  }
   return CombPower(fb, fb.inv, k, out, ctx);
 }
 

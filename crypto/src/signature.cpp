@@ -4,6 +4,7 @@
 #include <openssl/crypto.h>
 #include <openssl/err.h>
 
+#include <array>
 #include <cstring>
 
 #include "bn_group.h"
@@ -49,21 +50,26 @@ bool ComputeRLiteral(BIGNUM* r, const BIGNUM* e, const BIGNUM* d, const BIGNUM* 
   return BN_nnmod(r, r, p, ctx);
 }
 
+// The record fields the fixed-base table of a key is built from.
+struct BaseBytes {
+  const uint8_t* p;
+  const uint8_t* R;
+  const uint8_t* d;
+  FixedBaseArith arith;
+};
+
 // The same through phi: phi(T) = phi(d)^k (R + 1 for k = 0), and
 // r = (phi(e) - phi(T)) * (R * phi(T))^-1 mod p. For k >= 2 the table of
 // phi(d)^-1 gives phi(T)^-1 directly: r = (phi(e) * phi(d)^-k - 1) * R^-1.
 bool ComputeRFast(BIGNUM* r, const BIGNUM* e, const BIGNUM* d, const BIGNUM* k,
-                  const ModulusInfo& m, const uint8_t* p_bytes, BN_CTX* ctx) {
+                  const ModulusInfo& m, const BaseBytes& base, BN_CTX* ctx) {
   const BIGNUM* p = m.p.get();
   const BIGNUM* R = m.R.get();
   Bn phi_t = NewBn(), phi_e = NewBn(), den = NewBn();
   if (!phi_t || !phi_e || !den) return false;
   if (!BN_is_zero(k) && !BN_is_one(k)) {
-    Bn phi_d = NewBn();
-    if (!phi_d || !BN_mod_mul(phi_d.get(), R, d, p, ctx) || !BN_add_word(phi_d.get(), 1) ||
-        !BN_nnmod(phi_d.get(), phi_d.get(), p, ctx))
-      return false;
-    const FixedBase* fb = LookupInverseBase(p_bytes, kPLen, phi_d.get(), ctx);
+    const FixedBase* fb =
+        LookupInverseBase(base.p, kPLen, base.R, kRLen, base.d, kDLen, base.arith, ctx);
     if (fb && InverseBasePower(*fb, k, phi_t.get(), ctx)) {
       return BN_mod_mul(phi_e.get(), R, e, p, ctx) && BN_add_word(phi_e.get(), 1) &&
              BN_mod_mul(r, phi_e.get(), phi_t.get(), p, ctx) && BN_sub_word(r, 1) &&
@@ -88,6 +94,46 @@ bool ComputeRFast(BIGNUM* r, const BIGNUM* e, const BIGNUM* d, const BIGNUM* k,
   return BN_mod_sub(r, phi_e.get(), phi_t.get(), p, ctx) && BN_mod_mul(r, r, den.get(), p, ctx);
 }
 
+// u^-1 mod q, kept per thread for the last few keys (wiped when dropped):
+// the inverse costs more than the rest of a signature outside the power.
+// False when u has no inverse.
+bool InverseOfU(BIGNUM* out, const uint8_t* q_bytes, const uint8_t* u_bytes, const BIGNUM* q,
+                const BIGNUM* u, BN_CTX* ctx) {
+  struct Entry {
+    std::array<uint8_t, kQLen + 32> key{};
+    Bn u_inv;
+    ~Entry() { OPENSSL_cleanse(key.data(), key.size()); }
+  };
+  thread_local std::array<Entry, 4> cache;
+  thread_local size_t next = 0;
+  std::array<uint8_t, kQLen + 32> key;
+  std::memcpy(key.data(), q_bytes, kQLen);
+  std::memcpy(key.data() + kQLen, u_bytes, 32);
+  const BIGNUM* found = nullptr;
+  for (const Entry& e : cache) {
+    if (e.u_inv && e.key == key) found = e.u_inv.get();
+  }
+  if (!found) {
+    Bn inv = NewBn(), u_ct(BN_dup(u));
+    bool ok = inv && u_ct;
+    if (ok) {
+      BN_set_flags(u_ct.get(), BN_FLG_CONSTTIME);
+      ERR_set_mark();
+      ok = BN_mod_inverse(inv.get(), u_ct.get(), q, ctx) != nullptr;
+      ERR_pop_to_mark();
+    }
+    if (ok) {
+      Entry& slot = cache[next];
+      next = (next + 1) % cache.size();
+      slot.key = key;
+      slot.u_inv = std::move(inv);
+      found = slot.u_inv.get();
+    }
+  }
+  OPENSSL_cleanse(key.data(), key.size());
+  return found && BN_copy(out, found) != nullptr;
+}
+
 }  // namespace
 
 int SignatureGenerate(const uint8_t* hash, const uint8_t* priv, const uint8_t* pub, uint8_t* sig,
@@ -105,17 +151,20 @@ int SignatureGenerate(const uint8_t* hash, const uint8_t* priv, const uint8_t* p
   BN_set_flags(k.get(), BN_FLG_CONSTTIME);
 
   const ModulusInfo* m = nullptr;
-  if (path == SignPath::kFast) {
+  if (path != SignPath::kLiteral) {
     m = LookupModulus(pub + kPOff, kPLen, pub + kROff, kRLen, ctx.get());
     if (m && !m->r_inv) m = nullptr;
   }
+  const BaseBytes base{
+      pub + kPOff, pub + kROff, priv + kDOff,
+      path == SignPath::kPortable ? FixedBaseArith::kPortable : FixedBaseArith::kBest};
   for (int attempt = 0; attempt < kMaxSignRetries; ++attempt) {
     if (attempt > 0) {
       // k := (k + 1) mod p
       if (!BN_add_word(k.get(), 1) || !BN_nnmod(k.get(), k.get(), p.get(), ctx.get())) return 0;
     }
     const bool ok =
-        m ? ComputeRFast(r.get(), e.get(), d.get(), k.get(), *m, pub + kPOff, ctx.get())
+        m ? ComputeRFast(r.get(), e.get(), d.get(), k.get(), *m, base, ctx.get())
           : ComputeRLiteral(r.get(), e.get(), d.get(), k.get(), R.get(), p.get(), ctx.get());
     if (!ok) return 0;
     if (!BN_nnmod(t.get(), r.get(), q.get(), ctx.get())) return 0;
@@ -126,10 +175,7 @@ int SignatureGenerate(const uint8_t* hash, const uint8_t* priv, const uint8_t* p
         !BN_mod_sub(s.get(), s.get(), t.get(), q.get(), ctx.get()))
       return 0;
     if (BN_is_zero(s.get())) continue;
-    ERR_set_mark();
-    const bool u_ok = BN_mod_inverse(u_inv.get(), u.get(), q.get(), ctx.get()) != nullptr;
-    ERR_pop_to_mark();
-    if (!u_ok) return 0;
+    if (!InverseOfU(u_inv.get(), pub + kQOff, priv + kUOff, q.get(), u.get(), ctx.get())) return 0;
     if (!BN_mod_mul(s.get(), s.get(), u_inv.get(), q.get(), ctx.get())) return 0;
     uint8_t out[160];
     if (!BnToFixed(r.get(), out, 128) || !BnToFixed(s.get(), out + 128, 32)) return 0;
@@ -157,7 +203,7 @@ int SignatureVerify(const uint8_t* hash, const uint8_t* pub, const uint8_t* sig,
   if (!BN_nnmod(rq.get(), r.get(), q.get(), ctx.get())) return 0;
 
   const ModulusInfo* m = nullptr;
-  if (path == SignPath::kFast) {
+  if (path != SignPath::kLiteral) {
     m = LookupModulus(pub + kPOff, kPLen, pub + kROff, kRLen, ctx.get());
     if (m && !m->r_inv) m = nullptr;
   }
@@ -174,7 +220,7 @@ int SignatureVerify(const uint8_t* hash, const uint8_t* pub, const uint8_t* sig,
         !phi(pr.get(), r.get()) || !phi(pe.get(), e.get()))
       return 0;
     const bool s0 = BN_is_zero(S.get()), r0 = BN_is_zero(rq.get());
-    if (s0 || r0 ||
+    if (s0 || r0 || path == SignPath::kPortable ||
         !FastCheckProduct(pub, P, pa.get(), S.get(), pb.get(), rq.get(), pr.get(), acc.get(), c)) {
       Bn one_r = NewBn();  // phi(1) = R + 1: the power for exponent 0
       if (!one_r || !BN_copy(one_r.get(), R.get()) || !BN_add_word(one_r.get(), 1) ||

@@ -1,12 +1,14 @@
 // Internal entry points of the signature, with a choice of path so tests can
-// hold the fast code against the literal group formulas.
+// hold the fast code against the literal group formulas: kFast (what the
+// exports use: IFMA arithmetic where the processor has it), kPortable (the
+// same formulas on OpenSSL's arithmetic alone) and kLiteral.
 #pragma once
 
 #include <cstdint>
 
 namespace tevqa {
 
-enum class SignPath { kFast, kLiteral };
+enum class SignPath { kFast, kPortable, kLiteral };
 
 // A valid key needs a retry with probability about 2^-256; records for which
 // no signature exists (q = 1, say) must not hang the caller.

@@ -1,5 +1,6 @@
-// The IFMA Montgomery arithmetic against OpenSSL, and the signature check's
-// signer cache: every state of the cache gives the literal formulas' verdict.
+// The IFMA Montgomery arithmetic against OpenSSL, the signature check's
+// signer cache (every state of it gives the literal formulas' verdict) and
+// the signing tables.
 #include <gtest/gtest.h>
 
 #include <array>
@@ -9,6 +10,7 @@
 #include <vector>
 
 #include "mont52.h"
+#include "secret_comb.h"
 #include "signature_check.h"
 #include "signature_internal.h"
 #include "support/key_fixtures.h"
@@ -147,6 +149,43 @@ TEST_F(Mont52Test, PowersMatchOpenSslForEdgeAndRandomExponents) {
             0);
 }
 
+// The signing comb: four tables of five teeth 13 bits apart. Exponents on
+// every edge of a column, a tooth and a table, the widest it takes, and
+// random ones; each power from the same tables.
+TEST_F(Mont52Test, SecretCombPowersMatchOpenSsl) {
+  std::mt19937 rng(13);
+  std::vector<BnPtr> exps;
+  for (const char* hex : {"0", "1", "2", "3", "1F"}) exps.push_back(Hex(hex));
+  // Bit 13i starts tooth i; bit 65t starts table t.
+  for (int bits : {12, 13, 14, 25, 26, 64, 65, 66, 129, 130, 194, 195, 247, 255, 256, 259})
+    exps.push_back(PowerOfTwo(bits, /*minus_one=*/false));
+  for (int bits : {13, 65, 130, 195, 256, 260})
+    exps.push_back(PowerOfTwo(bits, /*minus_one=*/true));
+  for (int i = 0; i < 8; ++i) {
+    BnPtr e(BN_new());
+    ASSERT_TRUE(BN_rand(e.get(), 256, BN_RAND_TOP_ANY, BN_RAND_BOTTOM_ANY));
+    exps.push_back(std::move(e));
+  }
+  const BnPtr g = Random(rng);
+  m52::Num base;
+  ASSERT_TRUE(m52::ToMont(&base, g.get(), *mod));
+  const m52::SecretCombPtr comb = m52::NewSecretComb(base, *mod);
+  for (size_t i = 0; i < exps.size(); ++i) {
+    BnPtr want(BN_new());
+    ASSERT_TRUE(BN_mod_exp(want.get(), g.get(), exps[i].get(), p.get(), ctx));
+    m52::Num r;
+    ASSERT_TRUE(m52::SecretCombPower(&r, *comb, exps[i].get(), *mod)) << i;
+    EXPECT_EQ(BN_cmp(Plain(r).get(), want.get()), 0) << i;
+  }
+  // Longer than the tables, or negative: refused, r untouched.
+  BnPtr too_long = PowerOfTwo(260, /*minus_one=*/false), negative = Hex("-5");
+  m52::Num r;
+  r.l[0] = 77;
+  EXPECT_FALSE(m52::SecretCombPower(&r, *comb, too_long.get(), *mod));
+  EXPECT_FALSE(m52::SecretCombPower(&r, *comb, negative.get(), *mod));
+  EXPECT_EQ(r.l[0], 77u);
+}
+
 // Signers of alice's domain with keys of their own: x and u from seed,
 // Y1 = d^[x], Y2 = d^[u].
 keytool::KeyPair DeriveSigner(const keytool::KeyPair& base, uint32_t seed) {
@@ -171,6 +210,36 @@ std::pair<int, int> Verify(const std::array<uint8_t, 32>& h, const uint8_t* pub,
   int verdict = -1;
   const int rc = tevqa::SignatureVerify(h.data(), pub, sig.data(), &verdict, path);
   return {rc, verdict};
+}
+
+// Signing keeps per-thread tables of each key's base and the inverse of
+// each key's u, four of each. Keys in rotation, more than that and from two
+// domains, signed twice round: every path gives the literal bytes.
+TEST(SigningPaths, EveryPathGivesTheLiteralBytesForMoreKeysThanTheCachesHold) {
+  const keytool::KeyPair alice = LoadKeyPair("alice");
+  std::vector<keytool::KeyPair> keys = {alice, LoadKeyPair("other-domain")};
+  for (uint32_t i = 0; i < 5; ++i) keys.push_back(DeriveSigner(alice, 200 + i));
+  std::array<uint8_t, 32> h{};
+  for (int round = 0; round < 2; ++round) {
+    for (size_t i = 0; i < keys.size(); ++i) {
+      SCOPED_TRACE(testing::Message() << "round " << round << ", key " << i);
+      h[0] = static_cast<uint8_t>(round);
+      h[31] = static_cast<uint8_t>(i);
+      Sig want{};
+      ASSERT_EQ(tevqa::SignatureGenerate(h.data(), keys[i].priv.data(), keys[i].pub.data(),
+                                         want.data(), tevqa::SignPath::kLiteral),
+                1);
+      for (auto path : {tevqa::SignPath::kFast, tevqa::SignPath::kPortable}) {
+        Sig got{};
+        ASSERT_EQ(tevqa::SignatureGenerate(h.data(), keys[i].priv.data(), keys[i].pub.data(),
+                                           got.data(), path),
+                  1);
+        EXPECT_EQ(got, want) << static_cast<int>(path);
+      }
+      EXPECT_EQ(Verify(h, keys[i].pub.data(), want, tevqa::SignPath::kPortable),
+                std::make_pair(1, 1));
+    }
+  }
 }
 
 class SignerCacheTest : public ::testing::Test {

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <atomic>
 #include <string>
 #include <vector>
 
@@ -117,6 +118,78 @@ TEST(CryptoPipelineTest, DecipheringMatchesTheOneThreadRoutinesAtEveryBoundary) 
         EXPECT_EQ(wire_hash, want_wire);
         EXPECT_EQ(plain_hash, want_plain);
       }
+    }
+  }
+}
+
+// Several copies in one pass, each under its own key, with and without the
+// hash: each copy is the one-thread routine's.
+TEST(CryptoPipelineTest, CopiesMatchTheOneThreadRoutineAtEveryBoundary) {
+  const std::array<uint8_t, 64> keys[] = {MakeKey(21), MakeKey(22), MakeKey(23)};
+  for (const TPipelineShape& shape : kShapes) {
+    for (const size_t size : SizesAround(shape)) {
+      for (const bool hashed : {true, false}) {
+        SCOPED_TRACE(testing::Message() << "chunk " << shape.ChunkSize << " x" << shape.Chunks
+                                        << ", " << size << " bytes, hashed " << hashed);
+        const std::string plain = Pattern(size);
+        TMemoryStream src(plain), out[3];
+        TCopyTarget targets[3];
+        for (size_t c = 0; c < 3; ++c) targets[c] = {&out[c], keys[c].data()};
+        THashValue hash{};
+        ASSERT_TRUE(EncipherCopies(src, static_cast<int64_t>(size), targets, nullptr, nullptr,
+                                   hashed ? &hash : nullptr, kIv, shape));
+        for (size_t c = 0; c < 3; ++c) {
+          TMemoryStream one(plain), want;
+          ASSERT_TRUE(CryptStream(one, static_cast<int64_t>(size), want, nullptr, nullptr, keys[c],
+                                  kIv, {}, csEncrypt));
+          EXPECT_TRUE(targets[c].Written) << c;
+          EXPECT_EQ(out[c].Data(), want.Data()) << c;
+        }
+        EXPECT_EQ(hash, hashed ? HashString(plain) : THashValue{});
+      }
+    }
+  }
+}
+
+// A copy that cannot be made drops out alone; a short source or a stop
+// ends the pass with no copy and no hash.
+TEST(CryptoPipelineTest, FailuresOfOneCopyOrOfThePass) {
+  const std::string plain = Pattern(1000);
+  const std::array<uint8_t, 64> refused{};
+  const THashValue untouched = HashString("untouched");
+  struct Case {
+    const char* name;
+    size_t source_bytes;
+    bool stop;
+    bool result;
+    std::vector<bool> written;  // good, failing writes, refused key, good
+  };
+  const Case cases[] = {
+      {"one write fails, one key refused", 1000, false, true, {true, false, false, true}},
+      {"short source", 900, false, false, {false, false, false, false}},
+      {"stopped", 1000, true, false, {false, false, false, false}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TMemoryStream src(plain.substr(0, c.source_bytes)), good1, good2, refused_out;
+    FailAfterStream failing(500);
+    TCopyTarget targets[] = {{&good1, kKey.data()},
+                             {&failing, kSessionKey.data()},
+                             {&refused_out, refused.data()},
+                             {&good2, kSessionKey.data()}};
+    THashValue hash = untouched;
+    const std::atomic<bool> stop{c.stop};
+    EXPECT_EQ(EncipherCopies(src, 1000, targets, nullptr, nullptr, &hash, kIv, {64, 3}, &stop),
+              c.result);
+    std::vector<bool> written;
+    for (const TCopyTarget& t : targets) written.push_back(t.Written);
+    EXPECT_EQ(written, c.written);
+    EXPECT_EQ(hash, c.result ? HashString(plain) : untouched);
+    EXPECT_TRUE(refused_out.Data().empty());
+    if (c.result) {
+      TMemoryStream one(plain), want;
+      ASSERT_TRUE(CryptStream(one, 1000, want, nullptr, nullptr, kSessionKey, kIv, {}, csEncrypt));
+      EXPECT_EQ(good2.Data(), want.Data());
     }
   }
 }

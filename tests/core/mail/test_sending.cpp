@@ -1,8 +1,9 @@
 // Sending against the local exchange server: the certificates request and
 // its check, secure and fast sends, the refusals, a server error for one
 // recipient, the server's values as stored, a key that cannot be sealed,
-// the signing and enciphering errors, the stored copies, the database rows
-// and the files left.
+// the signing and enciphering errors, copies made ahead and their order,
+// the stored copies, the database rows and the files left; and secure-mode
+// replies no local server sends, from a scripted one.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/wait.h>
@@ -29,6 +30,7 @@
 #include "base/utf.h"
 #include "commands/login_command.h"
 #include "commands/mail_commands_client.h"
+#include "core/net/envelope_test_fixture.h"
 #include "keys/crypto_binding.h"
 #include "mail/sending.h"
 #include "mail/sending_values.h"
@@ -47,6 +49,8 @@
 #include "store/sqlite_db.h"
 #include "support/client_settings.h"
 #include "support/exchange_server.h"
+#include "support/http_clients.h"
+#include "support/loopback_listener.h"
 #include "support/scoped_env.h"
 #include "support/scratch_dir.h"
 
@@ -59,6 +63,7 @@ constexpr char kPassword[] = "secret";
 constexpr char kAlice[] = "alice@127.0.0.1";
 constexpr char kBob[] = "bob@localhost";
 constexpr char kCarol[] = "carol@127.0.0.1";
+constexpr char kDave[] = "dave@127.0.0.1";
 constexpr char kEve[] = "eve@localhost";      // another key domain
 constexpr char kFrank[] = "frank@localhost";  // the own domain but another coefficient
 constexpr char kNobody[] = "nobody@localhost";
@@ -290,7 +295,7 @@ class SendingTest : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
     pki_ = new qovra_test::ExchangePki;
-    for (const char* user : {kAlice, kBob, kCarol}) {
+    for (const char* user : {kAlice, kBob, kCarol, kDave}) {
       pki_->AddUserWithKeyFile(user);
     }
     pki_->AddForeignUser(kEve);
@@ -318,7 +323,7 @@ class SendingTest : public ::testing::Test {
     qovra::SetMsg("msgCannotEncryptFile", "cannot encipher");
 
     qovra_test::ExchangeServerOptions o = pki_->Options();
-    for (const char* user : {kAlice, kBob, kCarol, kEve, kFrank})
+    for (const char* user : {kAlice, kBob, kCarol, kDave, kEve, kFrank})
       o.seed_accounts.push_back(std::string(user) + ":" + kPassword);
     o.test_commands = true;
     ASSERT_TRUE(server_.Start(o)) << server_.error();
@@ -373,7 +378,9 @@ class SendingTest : public ::testing::Test {
     ASSERT_GT(mail_.Id, 0) << db_.LastError();
   }
 
-  qovra::TSendPlace Place() { return {qovra::MessagesDir, qovra::GetTempFolder(), &db_}; }
+  qovra::TSendPlace Place() {
+    return {qovra::MessagesDir, qovra::GetTempFolder(), &db_, copies_per_pass_};
+  }
   qovra::TCommandOwner Owner() { return {owner_, "TfrmMain", nullptr}; }
 
   qovra::TSendOutcome Run(int mode) {
@@ -437,6 +444,30 @@ class SendingTest : public ::testing::Test {
       if (line.find(needle) != std::string::npos) ++n;
     return n;
   }
+  // The recipient (login@domain) of every command 164 after the first
+  // `skip` of them, in the order the server took them.
+  std::vector<std::string> SecureSendOrder(size_t skip) {
+    std::ifstream in(server_.DataDir() + "/requests.log");
+    std::vector<std::string> order;
+    for (std::string line; std::getline(in, line);) {
+      if (line.find("<cmd val=\"164\"/>") == std::string::npos) continue;
+      if (skip > 0) {
+        --skip;
+        continue;
+      }
+      pugi::xml_document doc;
+      const size_t at = line.find("<emails>"), end = line.find("</emails>");
+      if (at == std::string::npos || end == std::string::npos ||
+          !doc.load_string(line.substr(at, end + 9 - at).c_str())) {
+        order.push_back("?");
+        continue;
+      }
+      const pugi::xml_node d = doc.child("emails").child("domain");
+      order.push_back(std::string(d.child("login").attribute("val").value()) + "@" +
+                      d.attribute("val").value());
+    }
+    return order;
+  }
   // "login=ok" of every login of a result document, in order.
   static std::vector<std::string> Outcomes(const pugi::xml_document& result) {
     std::vector<std::string> out;
@@ -479,6 +510,7 @@ class SendingTest : public ::testing::Test {
   qovra::TMailMessage mail_;
   qovra::TEMailList entries_;
   qovra::TMemoryStream container_;
+  size_t copies_per_pass_ = 0;
   int owner_dummy_ = 0;
   qovra::TWindowHandle owner_ = &owner_dummy_;
 };
@@ -541,6 +573,48 @@ TEST_F(SendingTest, AdminOnlyMailKeepsTheLastAcceptedCopyAndItsKey) {
   ASSERT_EQ(q.Step(), qovra::SqliteStatement::StepResult::Row);
   EXPECT_EQ(q.ColumnText(0).size(), 88u);
   EXPECT_EQ(FilesIn(qovra::MessagesDir).size(), 2u);  // .eme and .ems, no temporary copy
+}
+
+// However many copies one pass over the mail enciphers, the requests go out
+// one at a time in document order, every copy is its recipient's, and the
+// kept copy and the sealed key are those of the last recipient accepted.
+TEST_F(SendingTest, CopiesMadeAheadGoOutInDocumentOrder) {
+  const struct {
+    size_t per_pass;
+    const char* uuid;
+  } cases[] = {{1, "0123456789ABCDEF0123456789ABCDE3"},
+               {2, "0123456789ABCDEF0123456789ABCDE4"},
+               {0, "0123456789ABCDEF0123456789ABCDE5"}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.per_pass);
+    PrepareMail({kBob, kDave, kCarol}, qovra::mfAdminOnly);
+    mail_.Uuid = c.uuid;
+    ASSERT_TRUE(db_.Prepare("UPDATE ecm_mails SET uuid=? WHERE id=?")
+                    .Bind(1, mail_.Uuid.view())
+                    .Bind(2, int64_t{mail_.Id})
+                    .Run());
+    copies_per_pass_ = c.per_pass;
+    const size_t sends_before = Requests(164);
+    ui_->messages.clear();
+    const qovra::TSendOutcome out = Run(qovra::kSendModeSecure);
+    ASSERT_TRUE(out.Sent) << testing::PrintToString(Shown());
+    EXPECT_FALSE(out.PartialFailure);
+    EXPECT_EQ(SecureSendOrder(sends_before), (std::vector<std::string>{kCarol, kDave, kBob}));
+    const auto rows = Recipients();
+    ASSERT_EQ(rows.size(), 3u);
+    for (const auto& [address, row] : rows) {
+      SCOPED_TRACE(address);
+      EXPECT_EQ(row.send_flag, 1);
+      EXPECT_EQ(Decipher(ServerCopy(row.suid), address), container_.Data());
+    }
+    const std::string eme = qovra::MessagesDir + mail_.Uuid.str() + ".eme";
+    EXPECT_EQ(Decipher(ReadFile(eme), kBob), container_.Data());
+    EXPECT_EQ(FauData(), qovra::Base64Encode(qovra::SealMailKey(mail_.Uuid.view(), AgreedKey(kBob),
+                                                                qovra::Session.OwnPrivateKey)));
+    EXPECT_EQ(FilesIn(qovra::MessagesDir),
+              (std::vector<std::string>{mail_.Uuid.str() + ".eme", mail_.Uuid.str() + ".ems"}));
+    for (const std::string& f : FilesIn(qovra::MessagesDir)) fs::remove(qovra::MessagesDir + f);
+  }
 }
 
 TEST_F(SendingTest, FastModeSendsOnePackage) {
@@ -906,6 +980,8 @@ TEST_F(SendingTest, ErrorPathsOfSigningAndEnciphering) {
     bool sent;
     std::vector<std::string> shown;
     std::vector<std::string> outcomes;
+    size_t copies_per_pass = 0;  // the place's; 0: the processor's choice
+    const char* uuid = nullptr;  // null: the prepared mail's
   };
   const Case cases[] = {
       // The certificates request is not signed: no request, no message.
@@ -921,15 +997,26 @@ TEST_F(SendingTest, ErrorPathsOfSigningAndEnciphering) {
        true,
        {"no key agreed"},
        {"carol=0", "bob=1"}},
-      // The one read that signs the mail also enciphers the first copy:
-      // only the second recipient's read fails.
+      // With one copy per pass, the one read that signs the mail also
+      // enciphers the first copy: only the second recipient's read fails.
       {"SecureNotEnciphered",
        Fault::ReadFailsAfterSigning,
        0,
        false,
        true,
        {"cannot encipher"},
-       {"carol=1", "bob=0"}},
+       {"carol=1", "bob=0"},
+       1},
+      // With two, that read makes both copies (a mail not sent before).
+      {"SecureBothInTheSigningRead",
+       Fault::ReadFailsAfterSigning,
+       0,
+       false,
+       true,
+       {},
+       {"carol=1", "bob=1"},
+       2,
+       "0123456789ABCDEF0123456789ABCDE2"},
       {"FastNotEnciphered", Fault::ReadFailsAfterSigning, 1, false, false, {"cannot encipher"}, {}},
   };
   const std::array<uint8_t, 768> public_key = qovra::Session.OwnPublicKey;
@@ -941,6 +1028,15 @@ TEST_F(SendingTest, ErrorPathsOfSigningAndEnciphering) {
       ASSERT_NO_FATAL_FAILURE(Certificates(doc));
     }
     const size_t certificate_requests = Requests(163), send_requests = Requests(164);
+    if (c.uuid) {
+      mail_.Uuid = c.uuid;
+      ASSERT_TRUE(db_.Prepare("UPDATE ecm_mails SET uuid=? WHERE id=?")
+                      .Bind(1, mail_.Uuid.view())
+                      .Bind(2, int64_t{mail_.Id})
+                      .Run());
+    }
+    qovra::TSendPlace place = Place();
+    place.CopiesPerPass = c.copies_per_pass;
     ReadBudgetStream stream(container_.Data(), c.fault == Fault::ReadFailsAfterSigning
                                                    ? container_.Data().size()
                                                    : SIZE_MAX);
@@ -973,10 +1069,11 @@ TEST_F(SendingTest, ErrorPathsOfSigningAndEnciphering) {
       EXPECT_EQ(Requests(163), certificate_requests);
     } else {
       EXPECT_EQ(
-          qovra::SendMailMessage(Owner(), Place(), mail_, partial, c.mode, {}, doc, stream, result),
+          qovra::SendMailMessage(Owner(), place, mail_, partial, c.mode, {}, doc, stream, result),
           c.sent);
       EXPECT_EQ(Outcomes(result), c.outcomes);
-      EXPECT_EQ(partial, c.sent);  // every completed send here lost a recipient
+      EXPECT_EQ(partial, std::any_of(c.outcomes.begin(), c.outcomes.end(),
+                                     [](const std::string& o) { return o.ends_with("=0"); }));
       const size_t copies = static_cast<size_t>(
           std::count_if(c.outcomes.begin(), c.outcomes.end(),
                         [](const std::string& o) { return o.ends_with("=1"); }));
@@ -991,6 +1088,121 @@ TEST_F(SendingTest, ErrorPathsOfSigningAndEnciphering) {
     EXPECT_EQ(FilesIn(qovra::GetTempFolder()), std::vector<std::string>{});
     for (const std::string& f : FilesIn(qovra::MessagesDir)) fs::remove(qovra::MessagesDir + f);
     ui_->messages.clear();
+  }
+}
+
+// Secure-mode replies from a scripted server: only a login the server
+// marks sent (or already held) in a domain it accepted counts; anything
+// else fails that recipient with no key sealed and no copy kept.
+class SecureReplyTest : public qovra_test::EnvelopeFixture {
+ protected:
+  void SetUp() override {
+    EnvelopeFixture::SetUp();
+    UseRequestSettings();
+    qovra::Session.Certificate = qovra_test::ClientParty().Cert();
+    const std::string db_path = dir_.File("ecm.edb");
+    fs::copy_file(std::string(QOVRA_BIN_DIR) + "/ecm.edb", db_path);
+    ASSERT_TRUE(db_.Open(db_path)) << db_.LastError();
+  }
+  void TearDown() override {
+    db_.Close();
+    EnvelopeFixture::TearDown();
+  }
+
+  qovra_test::ScopedProxyEnv proxy_env_;
+  qovra::SqliteDb db_;
+};
+
+TEST_F(SecureReplyTest, OnlyALoginSentInAnAcceptedDomainCountsAsSent) {
+  const std::string values =
+      "suid=\"0123456789ABCDEF0123456789ABCDEF\" ymbox=\"202612\" "
+      "sent_time=\"2026-12-09 10:11:12\"";
+  struct Row {
+    const char* name;
+    std::string emails;  // the reply's emails element
+    const char* ok;      // of the result's login
+  };
+  const Row rows[] = {
+      {"sent",
+       "<emails><domain val=\"a.uz\" ok=\"1\"><login val=\"x\" ok=\"1\" " + values +
+           "/></domain></emails>",
+       "1"},
+      {"already held",
+       "<emails><domain val=\"a.uz\" ok=\"1\"><login val=\"x\" ok=\"2\"/>"
+       "</domain></emails>",
+       "2"},
+      {"domain refused, login marked sent",
+       "<emails><domain val=\"a.uz\" ok=\"0\"><login val=\"x\" ok=\"1\" " + values +
+           "/></domain></emails>",
+       "0"},
+      {"domain without ok",
+       "<emails><domain val=\"a.uz\"><login val=\"x\" ok=\"1\" " + values + "/></domain></emails>",
+       "0"},
+      {"login refused",
+       "<emails><domain val=\"a.uz\" ok=\"1\"><login val=\"x\" ok=\"0\"/>"
+       "</domain></emails>",
+       "0"},
+      {"login ok not a number",
+       "<emails><domain val=\"a.uz\" ok=\"1\"><login val=\"x\" "
+       "ok=\"yes\" " +
+           values + "/></domain></emails>",
+       "0"},
+      {"no emails", "", "0"},
+  };
+  pugi::xml_document certificates;
+  pugi::xml_node login =
+      certificates.append_child("reply").append_child("emails").append_child("domain");
+  login.append_attribute("val") = "a.uz";
+  login.append_attribute("prx") = "1";
+  login = login.append_child("login");
+  login.append_attribute("val") = "x";
+  login.append_attribute("pbk") =
+      qovra::Base64Encode(qovra_test::Bytes(qovra_test::ClientParty().Pub())).c_str();
+  int n = 0;
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.name);
+    qovra_test::LoopbackListener peer(qovra_test::ListenerScript{
+        true, false,
+        qovra_test::HttpReplyText(200, "OK",
+                                  qovra_test::SessionReply(session_, "<response><res val=\"1\"/>" +
+                                                                         r.emails + "</response>")),
+        true});
+    qovra::Options.Conn.ServerUrl = peer.Origin() + "/qovra4/";
+    qovra::TMailMessage mail;
+    char uuid[33];
+    std::snprintf(uuid, sizeof uuid, "%032X", 0xA0 + n++);
+    mail.Uuid = uuid;
+    mail.FromAddress = "me@a.uz";
+    mail.Recipients.Add("x@a.uz");
+    mail.FolderId = qovra::kFolderOutbox;
+    mail.Flags = qovra::mfAdminOnly;
+    mail.Id = qovra::SaveMailToDatabase(db_, mail, "me@a.uz", nullptr, nullptr, false);
+    ASSERT_GT(mail.Id, 0) << db_.LastError();
+    qovra::TMemoryStream container(std::string(100, 'm'));
+    bool partial = false;
+    pugi::xml_document result;
+    ASSERT_TRUE(qovra::SendMailMessage(
+        {form_, "TfrmMain", nullptr}, {MessagesFolder(), TempFolder(), &db_}, mail, partial,
+        qovra::kSendModeSecure, {}, certificates, container, result));
+    EXPECT_EQ(peer.Requests().size(), 1u);
+    EXPECT_STREQ(result.child("response")
+                     .child("emails")
+                     .child("domain")
+                     .child("login")
+                     .attribute("ok")
+                     .value(),
+                 r.ok);
+    const bool sent = std::string(r.ok) != "0";
+    EXPECT_EQ(partial, !sent);
+    qovra::SqliteStatement q = db_.Prepare("SELECT fau_data FROM ecm_mails WHERE id=?");
+    q.Bind(1, int64_t{mail.Id});
+    ASSERT_EQ(q.Step(), qovra::SqliteStatement::StepResult::Row);
+    EXPECT_EQ(q.ColumnText(0).size(), sent ? 88u : 0u);
+    const std::string eme = mail.Uuid.str() + ".eme", ems = mail.Uuid.str() + ".ems";
+    const std::vector<std::string> kept = {eme, ems}, signature_only = {ems};
+    EXPECT_EQ(FilesIn(MessagesFolder()), sent ? kept : signature_only);
+    EXPECT_EQ(Shown(), std::vector<std::string>{});
+    for (const std::string& f : FilesIn(MessagesFolder())) fs::remove(MessagesFolder() + f);
   }
 }
 
