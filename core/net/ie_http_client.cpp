@@ -273,6 +273,8 @@ bool TIEHttpClient::Send() {
     ok = ok && curl_easy_setopt(e, CURLOPT_POST, 1L) == CURLE_OK;
     ok = ok && curl_easy_setopt(e, CURLOPT_POSTFIELDSIZE_LARGE,
                                 static_cast<curl_off_t>(m.body.ContentLength())) == CURLE_OK;
+    ok = ok && curl_easy_setopt(e, CURLOPT_UPLOAD_BUFFERSIZE,
+                                static_cast<long>(http_detail::kBodyBlockSize)) == CURLE_OK;
     ok = ok && curl_easy_setopt(e, CURLOPT_READFUNCTION, &Impl::OnRead) == CURLE_OK;
     ok = ok && curl_easy_setopt(e, CURLOPT_READDATA, &m) == CURLE_OK;
     ok = ok && curl_easy_setopt(e, CURLOPT_SEEKFUNCTION, &Impl::OnSeek) == CURLE_OK;

@@ -60,8 +60,9 @@ class TIEHttpClient {
   [[nodiscard]] bool OpenRequest(std::string_view url, int verb);
 
   // Sends the request: for a POST the queued parts as one multipart body,
-  // each stream from position 0 in blocks of 8192 bytes, reporting
-  // (content length, bytes so far) after each. A stream that gives fewer
+  // each stream from position 0 in blocks of at most kBodyBlockSize bytes
+  // (ie_http_client_body.h), reporting (content length, bytes so far) after
+  // each. A stream that gives fewer
   // bytes than its size said fails the request; more are never sent.
   // REQUIRES: OpenRequest succeeded; Send is called once.
   [[nodiscard]] bool Send();

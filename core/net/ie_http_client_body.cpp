@@ -8,10 +8,6 @@
 
 namespace qovra::http_detail {
 
-namespace {
-constexpr size_t kBlockSize = 8192;
-}  // namespace
-
 TMultipartBodySource::TMultipartBodySource(std::string boundary)
     : boundary_(std::move(boundary)), closing_text_(MultipartClosingText(boundary_)) {
   Rewind();
@@ -86,7 +82,7 @@ size_t TMultipartBodySource::ReadPiece(char* buffer, size_t max) {
           break;
         }
         const size_t want = static_cast<size_t>(
-            std::min<int64_t>(data_left_, static_cast<int64_t>(std::min(max, kBlockSize))));
+            std::min<int64_t>(data_left_, static_cast<int64_t>(std::min(max, kBodyBlockSize))));
         const size_t got = parts_[part_index_].stream->Read(buffer, want);
         if (got == 0) {
           stream_failed_ = true;  // the stream ended before its size

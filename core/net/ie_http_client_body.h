@@ -12,6 +12,12 @@
 
 namespace qovra::http_detail {
 
+// The most bytes of part data one Read gives, and the upload buffer the
+// client asks libcurl for: large enough that a big body moves at the
+// speed of the loopback, small enough that its progress still moves a
+// window's bar smoothly.
+inline constexpr size_t kBodyBlockSize = size_t{256} << 10;
+
 class TMultipartBodySource {
  public:
   // Returned by Read when a part's stream failed.
@@ -29,7 +35,7 @@ class TMultipartBodySource {
   int64_t ContentLength() const { return content_length_; }
 
   // Fills buffer (max bytes) with the next piece: part header text, one
-  // block of at most 8192 bytes of part data, or the closing text. Returns
+  // block of at most kBodyBlockSize bytes of part data, or the closing text. Returns
   // its size; 0 once the whole body was given; kAbort when a stream could
   // not be rewound or ended before the size Prepare took.
   [[nodiscard]] size_t Read(char* buffer, size_t max);

@@ -12,6 +12,7 @@
 #include "net/http_errors.h"
 #include "net/http_multipart_body.h"
 #include "net/ie_http_client.h"
+#include "net/ie_http_client_body.h"
 #include "seam/fake_ui.h"
 #include "support/http_clients.h"
 #include "support/loopback_listener.h"
@@ -53,7 +54,8 @@ TEST(IEHttpClientWire, TwoPartsGoOutByteForByteAndNothingElse) {
   LoopbackListener peer(
       ListenerScript{true, false, qovra_test::HttpReplyText(200, "OK", "<r/>"), true});
   TMemoryStream header("HEADER\r\n--------------x\r\nbytes");
-  TMemoryStream content(BinaryBytes(20000));
+  // Over two blocks, so that the part goes out in several steps.
+  TMemoryStream content(BinaryBytes(2 * qovra::http_detail::kBodyBlockSize + 20000));
   ASSERT_TRUE(content.SetPosition(5));  // the client rewinds it
 
   ProgressLog log;
@@ -94,13 +96,14 @@ TEST(IEHttpClientWire, TwoPartsGoOutByteForByteAndNothingElse) {
   EXPECT_EQ(client.ContentLength(), static_cast<int64_t>(expected_body.size()));
 
   // Sending: (content length, bytes so far) up to the whole, in steps of at
-  // most one 8192-byte block; then receiving: (4, 0), (4, 4).
+  // most one block; then receiving: (4, 0), (4, 4).
   ASSERT_GE(log.events.size(), 4u);
   int64_t last = 0;
   size_t i = 0;
   for (; i < log.events.size() && log.events[i].first == client.ContentLength(); ++i) {
     EXPECT_GT(log.events[i].second, last);
-    EXPECT_LE(log.events[i].second - last, 8192);
+    EXPECT_LE(log.events[i].second - last,
+              static_cast<int64_t>(qovra::http_detail::kBodyBlockSize));
     last = log.events[i].second;
   }
   EXPECT_EQ(last, client.ContentLength());
@@ -236,7 +239,7 @@ TEST(IEHttpClientWire, ReplyArrivingWhileSendingIsKeptForReceive) {
   ListenerScript script{true, false, qovra_test::HttpReplyText(200, "OK", "early reply"), true};
   script.reply_early = true;
   LoopbackListener peer(script);
-  SlowStream content(std::string(8192 * 8, 'c'));
+  SlowStream content(std::string(qovra::http_detail::kBodyBlockSize * 8, 'c'));
   qovra::TIEHttpClient client(nullptr, nullptr, qovra::TConnOpts());
   ASSERT_TRUE(client.AddPart(qovra_test::MakePart("header", content)));
   ASSERT_TRUE(client.OpenRequest(peer.Origin() + "/qovra4/", qovra::kHttpVerbPost));
