@@ -2,18 +2,28 @@
 // of the input is taken as the request's Content-Type value (so boundaries
 // are fuzzed too), the rest as the body. Whatever the bytes: no crash, no
 // read outside the body, every part found lies inside the body, and the
-// same body read from a file splits into the same parts.
-#include <sys/mman.h>
-#include <unistd.h>
-
+// same body fed piece by piece (pieces of a size the first byte picks, as
+// the server reads it from its socket) splits into the same parts with the
+// same status.
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
 
-#include "body_range.h"
 #include "multipart.h"
+#include "multipart_stream.h"
+
+namespace {
+
+struct MemoryPart : exchange::PartSink {
+  std::string bytes;
+  void Append(const char* p, size_t n) override { bytes.append(p, n); }
+  void Truncate(uint64_t size) override { bytes.resize(static_cast<size_t>(size)); }
+};
+
+}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string_view input(reinterpret_cast<const char*>(data), size);
@@ -34,19 +44,21 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   for (const auto& p : parts) total += p.data.size();
   if (total > body.size()) __builtin_trap();
 
-  const int fd = memfd_create("body", MFD_CLOEXEC);
-  if (fd < 0) return 0;
-  if (write(fd, body.data(), body.size()) == static_cast<ssize_t>(body.size())) {
-    std::vector<exchange::MultipartSpan> spans;
-    const exchange::BodyRange range = exchange::BodyRange::File(fd, 0, body.size());
-    if (exchange::ParseMultipartRange(range, boundary, spans) != status) __builtin_trap();
-    if (spans.size() != parts.size()) __builtin_trap();
-    for (size_t i = 0; i < spans.size(); ++i) {
-      if (spans[i].name != parts[i].name || spans[i].size != parts[i].data.size() ||
-          body.substr(spans[i].offset, spans[i].size) != parts[i].data)
+  std::vector<std::unique_ptr<MemoryPart>> sinks;
+  exchange::MultipartSplitter splitter(boundary, [&sinks](const exchange::StreamedPart&, size_t) {
+    sinks.push_back(std::make_unique<MemoryPart>());
+    return sinks.back().get();
+  });
+  const size_t piece = size > 0 ? 1 + data[0] % 97 : 1;
+  for (size_t at = 0; at < body.size(); at += piece) splitter.Feed(body.substr(at, piece));
+  if (splitter.Finish() != status) __builtin_trap();
+  if (status == exchange::MultipartStatus::Ok) {
+    if (sinks.size() != parts.size()) __builtin_trap();
+    for (size_t i = 0; i < sinks.size(); ++i) {
+      if (splitter.parts()[i].headers.name != parts[i].name || sinks[i]->bytes != parts[i].data ||
+          splitter.parts()[i].size != parts[i].data.size())
         __builtin_trap();
     }
   }
-  close(fd);
   return 0;
 }

@@ -645,11 +645,15 @@ TEST_F(ExchangeMail, FullDiskRefusesWithCode19AndKeepsWhatFits) {
       {"fast, 60% of the free space", 1, [](uint64_t f) { return f / 10 * 6; }, Outcome::Kept},
       {"upload longer than the free space", 0, [](uint64_t f) { return f + (1 << 20); },
        Outcome::PlainRefusal},
-      // The upload fits with less room after it than moving it takes.
-      {"upload fits, the mail does not", 0, [](uint64_t f) { return f - (256 << 10); },
-       Outcome::EncipheredRefusal},
+      // The upload fills the disk: nothing of the mail beside it fits.
+      {"upload fills the disk, the mail's signature does not fit", 0,
+       [](uint64_t f) { return f - 64; }, Outcome::EncipheredRefusal},
       // The refusals left nothing behind.
       {"secure, the free space but 2 MiB", 0, [](uint64_t f) { return f - (2 << 20); },
+       Outcome::Kept},
+      // The upload becomes the mail's file where it lies: no room for a
+      // second copy is needed.
+      {"secure, the free space but 256 KiB", 0, [](uint64_t f) { return f - (256 << 10); },
        Outcome::Kept},
   };
   std::vector<std::string> kept_uuids;

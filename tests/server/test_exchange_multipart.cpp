@@ -2,12 +2,20 @@
 // on a table of bad ones.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
+#include <filesystem>
+#include <memory>
+#include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "body_range.h"
 #include "multipart.h"
+#include "multipart_stream.h"
+#include "request_parts.h"
+#include "support/scratch_dir.h"
 
 namespace {
 
@@ -59,6 +67,13 @@ TEST(ExchangeMultipartBoundary, Table) {
   }
 }
 
+// Blanks and tabs, n of them.
+std::string Padding(size_t n) {
+  std::string pad(n, ' ');
+  for (size_t i = 0; i < n; i += 3) pad[i] = '\t';
+  return pad;
+}
+
 struct GoodCase {
   std::string name;
   std::string boundary;
@@ -66,10 +81,21 @@ struct GoodCase {
   std::vector<std::pair<std::string, std::string>> parts;  // name, data
 };
 
-TEST(ExchangeMultipartBody, AcceptsBothLayoutsAndAwkwardData) {
+// Good bodies of both layouts and awkward data, each with its parts.
+std::vector<GoodCase> GoodCases() {
+  const std::string cd = "Content-Disposition: form-data; name=\"header\"\r\n";
+  const std::string cd_content = "Content-Disposition: form-data; name=\"content\"\r\n";
+  const std::string pad = Padding(2 * exchange::kMaxDelimiterHeld + 3);
+  // Delimiters that are not ones, every few hundred bytes, in binary data.
+  std::string fakes;
+  for (size_t i = 0; fakes.size() < 20000; ++i) {
+    fakes += std::string(300 + i % 7, static_cast<char>(i * 37));
+    const char* tails[] = {"X", " x", "-", "\r", " \r-", "\r\r\n"};
+    fakes += "\r\n--" + kB.substr(0, i % (kB.size() + 1)) + tails[i % 6];
+  }
   const std::string curl_b = "------------------------d74496d66958873e";
   const std::string tricky = "a\r\nb\r\n--" + kB + "X\r\n\r\n--" + kB + " tail\r\n--\r\n\r\n";
-  const std::vector<GoodCase> cases = {
+  return {
       {"operating-system layout, two parts",
        kB,
        IeBody("HDR", "CONTENT"),
@@ -106,7 +132,27 @@ TEST(ExchangeMultipartBody, AcceptsBothLayoutsAndAwkwardData) {
        "\r\nepilogue",
        {{"header", "v"}}},
       {"no parts at all", "b", "--b--", {}},
+      {"padding after a delimiter longer than the streamed parse holds",
+       "b",
+       "--b\r\n" + cd + "\r\nv1\r\n--b" + pad + "\r\n" + cd_content + "\r\nv2\r\n--b--",
+       {{"header", "v1"}, {"content", "v2"}}},
+      {"a long run of blanks after a fake delimiter",
+       "b",
+       "--b\r\n" + cd + "\r\nv1\r\n--b" + pad + "x\r\n--b--",
+       {{"header", "v1\r\n--b" + pad + "x"}}},
+      {"two hyphens after a delimiter's padding are data",
+       "b",
+       "--b\r\n" + cd + "\r\nv\r\n--b \t--\r\n--b--",
+       {{"header", "v\r\n--b \t--"}}},
+      {"long data with fake delimiters all through it",
+       kB,
+       IeBody("H", fakes),
+       {{"header", "H"}, {"content", fakes}}},
   };
+}
+
+TEST(ExchangeMultipartBody, AcceptsBothLayoutsAndAwkwardData) {
+  const std::vector<GoodCase> cases = GoodCases();
   for (const GoodCase& c : cases) {
     SCOPED_TRACE(c.name);
     std::vector<MultipartPart> parts;
@@ -132,12 +178,13 @@ struct BadCase {
   MultipartStatus status;
 };
 
-TEST(ExchangeMultipartBody, BadBodies) {
+// Bodies with boundary "b" and what is wrong with each.
+std::vector<BadCase> BadCases() {
   const std::string cd = "Content-Disposition: form-data; name=\"header\"\r\n";
   std::string many;
   for (size_t i = 0; i <= exchange::kMaxParts; ++i) many += "--b\r\n" + cd + "\r\nx\r\n";
   many += "--b--";
-  const std::vector<BadCase> cases = {
+  return {
       {"empty body", "", MultipartStatus::NoDelimiter},
       {"no delimiter at all", "just some bytes", MultipartStatus::NoDelimiter},
       {"other boundary", "--c\r\n" + cd + "\r\nx\r\n--c--", MultipartStatus::NoDelimiter},
@@ -166,7 +213,14 @@ TEST(ExchangeMultipartBody, BadBodies) {
        MultipartStatus::BadHeaders},
       {"garbage after the delimiter", "--bgarbage", MultipartStatus::NoDelimiter},
       {"too many parts", many, MultipartStatus::TooManyParts},
+      {"padding runs to the end of the body",
+       "--b\r\n" + cd + "\r\nxyz\r\n--b" + Padding(2 * exchange::kMaxDelimiterHeld),
+       MultipartStatus::Truncated},
   };
+}
+
+TEST(ExchangeMultipartBody, BadBodies) {
+  const std::vector<BadCase> cases = BadCases();
   for (const BadCase& c : cases) {
     SCOPED_TRACE(c.name);
     std::vector<MultipartPart> parts{MultipartPart{}};
@@ -186,22 +240,106 @@ TEST(ExchangeMultipartBody, EveryCutOfAGoodBodyIsRefused) {
   EXPECT_EQ(exchange::ParseMultipartBody(body, kB, parts), MultipartStatus::Ok);
 }
 
+// One part's bytes as a splitter's sink keeps them.
+struct MemoryPart : exchange::PartSink {
+  std::string bytes;
+  void Append(const char* p, size_t n) override { bytes.append(p, n); }
+  void Truncate(uint64_t size) override { bytes.resize(static_cast<size_t>(size)); }
+};
+
+using NamedParts = std::vector<std::pair<std::string, std::string>>;
+
+// Splits body fed in pieces of piece bytes; every part's name and bytes
+// in parts.
+MultipartStatus Streamed(const std::string& body, const std::string& boundary, size_t piece,
+                         NamedParts& parts) {
+  std::vector<std::unique_ptr<MemoryPart>> sinks;
+  exchange::MultipartSplitter splitter(boundary, [&](const exchange::StreamedPart&, size_t index) {
+    EXPECT_EQ(index, sinks.size());
+    sinks.push_back(std::make_unique<MemoryPart>());
+    return sinks.back().get();
+  });
+  for (size_t at = 0; at < body.size(); at += piece)
+    splitter.Feed(std::string_view(body).substr(at, piece));
+  const MultipartStatus status = splitter.Finish();
+  parts.clear();
+  for (size_t i = 0; i < sinks.size(); ++i) {
+    parts.emplace_back(splitter.parts()[i].headers.name, sinks[i]->bytes);
+    EXPECT_EQ(splitter.parts()[i].size, sinks[i]->bytes.size()) << "part " << i;
+  }
+  return status;
+}
+
+// Pieces of one byte up to beyond a delimiter's length (the slow and the
+// quick way through the splitter, and every offset of a delimiter against
+// a piece's edge), larger ones, and the whole body at once.
+std::vector<size_t> PieceSizes(const std::string& boundary, size_t body_size) {
+  std::vector<size_t> sizes;
+  for (size_t n = 1; n <= boundary.size() + 8; ++n) sizes.push_back(n);
+  for (size_t n : {size_t{64}, size_t{1000}, size_t{4099}, std::max<size_t>(body_size, 1)})
+    sizes.push_back(n);
+  return sizes;
+}
+
+TEST(ExchangeMultipartStream, GoodBodiesGiveTheSamePartsInPiecesOfAnySize) {
+  for (const GoodCase& c : GoodCases()) {
+    for (size_t piece : PieceSizes(c.boundary, c.body.size())) {
+      SCOPED_TRACE(c.name + ", pieces of " + std::to_string(piece));
+      NamedParts parts;
+      ASSERT_EQ(Streamed(c.body, c.boundary, piece, parts), MultipartStatus::Ok);
+      ASSERT_EQ(parts.size(), c.parts.size());
+      for (size_t i = 0; i < parts.size(); ++i) {
+        EXPECT_EQ(parts[i].first, c.parts[i].first);
+        EXPECT_TRUE(parts[i].second == c.parts[i].second) << "part " << i;
+      }
+    }
+  }
+}
+
+TEST(ExchangeMultipartStream, BadBodiesEndWithTheSameFaultInPiecesOfAnySize) {
+  for (const BadCase& c : BadCases()) {
+    for (size_t piece : PieceSizes("b", c.body.size())) {
+      SCOPED_TRACE(std::string(c.name) + ", pieces of " + std::to_string(piece));
+      NamedParts parts;
+      const MultipartStatus status = Streamed(c.body, "b", piece, parts);
+      EXPECT_EQ(status, c.status) << exchange::MultipartStatusText(status);
+    }
+  }
+}
+
+TEST(ExchangeMultipartStream, EveryCutEndsAsTheWholeBodyParserSays) {
+  // Fake delimiters, padding and a CR at the ends of the data, so that cuts
+  // land in every state of the splitter.
+  const std::string body =
+      IeBody("header\r\nbytes\r", "content\r\n--" + kB + "  x\r\n--") + "\r\nepilogue";
+  std::vector<MultipartPart> whole;
+  for (size_t n = 0; n <= body.size(); ++n) {
+    const MultipartStatus expected = exchange::ParseMultipartBody(body.substr(0, n), kB, whole);
+    for (size_t piece : {size_t{1}, size_t{7}, kB.size() + 3}) {
+      NamedParts parts;
+      EXPECT_EQ(Streamed(body.substr(0, n), kB, piece, parts), expected)
+          << "cut at " << n << ", pieces of " << piece;
+    }
+  }
+}
+
 }  // namespace
 
-// A body streamed to a file is read through a window of kStreamChunk
-// bytes: delimiters and part headers that straddle a window's edge are
-// found as in memory, and every part is located exactly.
-TEST(ExchangeMultipartFile, SplitsAsInMemoryAcrossWindowEdges) {
-  const std::string boundary = "------------240102030405006";
-  const size_t chunk = exchange::kStreamChunk;
-  // The search for the content's end reads windows from the content's
-  // start, each overlapping the last by the delimiter's length less one:
-  // these lengths put the delimiter after the content (and, further back,
-  // the third part's headers) across the first and second window edges.
-  const size_t overlap = boundary.size() + 3;
+// A body read in pieces (as the HTTP layer reads its socket) splits as in
+// memory when a delimiter or a part's headers straddle a piece's edge, and
+// each kept part lands whole in a file of its own.
+TEST(ExchangeRequestParts, SplitsAsInMemoryAcrossPieceEdges) {
+  const std::string boundary = kB;
+  const size_t piece = exchange::kStreamChunk;
+  qovra::testing::ScratchDir dir;
+  ASSERT_FALSE(dir.path().empty());
+  // These sizes put the delimiter after the content (and the third part's
+  // headers after it) across the first and the second piece's edge.
+  const size_t content_start =
+      IePart(0, "header", "HEADER").size() + IePart(1, "content", "").size();
   std::vector<size_t> sizes;
-  for (size_t edge : {chunk, 2 * chunk - overlap})
-    for (size_t back = 1; back < 130; back += 4) sizes.push_back(edge - back);
+  for (size_t edge : {piece, 2 * piece})
+    for (size_t back = 1; back < 130; back += 4) sizes.push_back(edge - back - content_start);
   for (size_t size : sizes) {
     SCOPED_TRACE(size);
     std::string content(size, '\0');
@@ -214,23 +352,78 @@ TEST(ExchangeMultipartFile, SplitsAsInMemoryAcrossWindowEdges) {
     std::vector<MultipartPart> in_memory;
     ASSERT_EQ(exchange::ParseMultipartBody(body, boundary, in_memory), MultipartStatus::Ok);
 
-    std::FILE* f = std::tmpfile();
-    ASSERT_NE(f, nullptr);
-    ASSERT_EQ(std::fwrite(body.data(), 1, body.size(), f), body.size());
-    ASSERT_EQ(std::fflush(f), 0);
-    std::vector<exchange::MultipartSpan> spans;
-    const exchange::BodyRange range = exchange::BodyRange::File(fileno(f), 0, body.size());
-    ASSERT_EQ(exchange::ParseMultipartRange(range, boundary, spans), MultipartStatus::Ok);
-    ASSERT_EQ(spans.size(), in_memory.size());
-    for (size_t i = 0; i < spans.size(); ++i) {
-      EXPECT_EQ(spans[i].name, in_memory[i].name);
-      std::string data;
-      ASSERT_TRUE(range.Sub(spans[i].offset, spans[i].size).ReadAll(data, body.size()));
-      EXPECT_TRUE(data == in_memory[i].data) << i;
+    exchange::RequestParts parts(dir.path(), boundary, {"header", "content", "tail"}, 64);
+    for (size_t at = 0; at < body.size(); at += piece) {
+      const std::string_view p = std::string_view(body).substr(at, piece);
+      parts.Append(p.data(), p.size());
     }
-    // Cut short inside the content: truncated, as in memory.
-    const exchange::BodyRange cut = range.Sub(0, body.size() / 2);
-    EXPECT_EQ(exchange::ParseMultipartRange(cut, boundary, spans), MultipartStatus::Truncated);
-    std::fclose(f);
+    ASSERT_EQ(parts.Finish(), MultipartStatus::Ok);
+    EXPECT_EQ(parts.error(), 0);
+    EXPECT_EQ(parts.size(), body.size());
+    ASSERT_EQ(in_memory.size(), 3u);
+    for (const MultipartPart& part : in_memory) {
+      const std::optional<exchange::BodyRange> range = parts.Part(part.name);
+      ASSERT_TRUE(range) << part.name;
+      std::string data;
+      ASSERT_TRUE(range->ReadAll(data, body.size()));
+      EXPECT_TRUE(data == part.data) << part.name;
+    }
+    EXPECT_TRUE(parts.Part("content")->in_file());
   }
+}
+
+// Kept parts: the first of each wanted name, in memory or in a file, cut
+// back exactly where a long padded delimiter ends them; a file of its own
+// is linked under a name without a copy; other parts are dropped.
+TEST(ExchangeRequestParts, KeepsTheFirstOfEachWantedPart) {
+  qovra::testing::ScratchDir dir;
+  ASSERT_FALSE(dir.path().empty());
+  std::string content(300000, '\0');
+  for (size_t i = 0; i < content.size(); ++i) content[i] = static_cast<char>(i * 7919 >> 5);
+  const std::string pad = Padding(3 * exchange::kMaxDelimiterHeld);
+  const std::string body = "preamble" + IePart(1, "other", "dropped") + IePart(1, "header", "H") +
+                           IePart(1, "content", content) + "\r\n--" + kB + pad +
+                           IePart(1, "header", "second header").substr(4 + kB.size()) + "\r\n--" +
+                           kB + "--";
+  for (size_t piece : {size_t{1000}, size_t{256} << 10}) {
+    SCOPED_TRACE(piece);
+    exchange::RequestParts parts(dir.path(), kB, {"header", "content"}, 4096);
+    for (size_t at = 0; at < body.size(); at += piece) {
+      const std::string_view p = std::string_view(body).substr(at, piece);
+      parts.Append(p.data(), p.size());
+    }
+    ASSERT_EQ(parts.Finish(), MultipartStatus::Ok);
+    EXPECT_EQ(parts.error(), 0);
+    std::string data;
+    ASSERT_TRUE(parts.Part("header"));
+    ASSERT_TRUE(parts.Part("header")->ReadAll(data, body.size()));
+    EXPECT_EQ(data, "H");
+    EXPECT_FALSE(parts.Part("header")->in_file());
+    EXPECT_FALSE(parts.Part("other"));
+    const std::optional<exchange::BodyRange> kept = parts.Part("content");
+    ASSERT_TRUE(kept);
+    ASSERT_TRUE(kept->in_file());
+    ASSERT_TRUE(kept->ReadAll(data, body.size()));
+    EXPECT_TRUE(data == content);
+
+    const std::string named = dir.File("mail.eme");
+    dir.Write("mail.eme", "an older file of that name");
+    ASSERT_TRUE(kept->LinkAs(named));
+    EXPECT_TRUE(qovra::testing::ScratchDir::Read(named) == content);
+    EXPECT_FALSE(exchange::BodyRange::Memory("bytes").LinkAs(dir.File("memory.eme")));
+    EXPECT_FALSE(kept->Sub(1, 100).LinkAs(dir.File("part-of-it.eme")));
+    std::filesystem::remove(named);
+  }
+}
+
+// A body cut off in the middle of its content part keeps no part.
+TEST(ExchangeRequestParts, BodyCutInTheContentKeepsNothing) {
+  qovra::testing::ScratchDir dir;
+  ASSERT_FALSE(dir.path().empty());
+  const std::string body = IeBody("H", std::string(200000, 'c'));
+  exchange::RequestParts parts(dir.path(), kB, {"header", "content"}, 4096);
+  parts.Append(body.data(), body.size() / 2);
+  EXPECT_EQ(parts.Finish(), MultipartStatus::Truncated);
+  EXPECT_FALSE(parts.Part("header"));
+  EXPECT_FALSE(parts.Part("content"));
 }

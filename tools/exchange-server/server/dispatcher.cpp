@@ -1,16 +1,19 @@
 #include "dispatcher.h"
 
 #include <fstream>
+#include <optional>
 #include <sstream>
 #include <utility>
 #include <vector>
 
-#include "multipart.h"
 #include "reply.h"
 
 namespace exchange {
 
 namespace {
+
+constexpr const char* kHeaderPartName = "header";
+constexpr const char* kContentPartName = "content";
 
 constexpr const char* kTestPage =
     "<html><head><title>Qovra exchange server</title></head>"
@@ -38,6 +41,11 @@ Dispatcher::Dispatcher(ServerConfig config) : exchange_(std::move(config)) {}
 
 bool Dispatcher::Init(std::string& error, std::vector<std::string>& warnings) {
   return exchange_.Init(error, warnings);
+}
+
+std::vector<std::string> Dispatcher::PartsToKeep(std::string_view method, std::string_view path) {
+  if (method == "POST" && path == kProtocolPath) return {kHeaderPartName, kContentPartName};
+  return {};
 }
 
 HttpReply Dispatcher::Handle(const HttpRequest& request) {
@@ -68,25 +76,16 @@ HttpReply Dispatcher::NoSpace(const HttpRequest& request) const {
 }
 
 HttpReply Dispatcher::HandleExchange(const HttpRequest& request) {
-  std::string boundary;
-  std::vector<MultipartSpan> parts;
-  const MultipartSpan* header = nullptr;
-  const MultipartSpan* content = nullptr;
-  if (ParseMultipartBoundary(request.content_type, boundary) == MultipartStatus::Ok &&
-      ParseMultipartRange(request.body, boundary, parts) == MultipartStatus::Ok) {
-    for (const MultipartSpan& p : parts) {
-      if (p.name == "header" && !header) header = &p;
-      if (p.name == "content" && !content) content = &p;
-    }
+  // A body that is not multipart, or not well-formed, has no parts.
+  std::optional<BodyRange> header, content;
+  if (request.parts) {
+    header = request.parts->Part(kHeaderPartName);
+    content = request.parts->Part(kContentPartName);
   }
   std::string header_bytes;
-  if (header &&
-      !request.body.Sub(header->offset, header->size).ReadAll(header_bytes, kMaxHeaderPart))
-    header = nullptr;
-  BodyRange content_range;
-  if (content) content_range = request.body.Sub(content->offset, content->size);
+  if (header && !header->ReadAll(header_bytes, kMaxHeaderPart)) header.reset();
   ExchangeReply out =
-      exchange_.Handle(header ? &header_bytes : nullptr, content ? &content_range : nullptr);
+      exchange_.Handle(header ? &header_bytes : nullptr, content ? &*content : nullptr);
   HttpReply reply;
   reply.body = std::move(out.body);
   reply.delivery = out.delivery;

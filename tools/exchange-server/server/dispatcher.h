@@ -10,11 +10,13 @@
 #include <chrono>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "config.h"
 #include "exchange.h"
 #include "fault.h"
+#include "request_parts.h"
 
 namespace exchange {
 
@@ -22,7 +24,11 @@ struct HttpRequest {
   std::string method;
   std::string path;
   std::string content_type;
+  // The body as read, unless it was split into parts while it was read
+  // (a multipart body of a request PartsToKeep names parts for): then body
+  // is empty and parts holds the parts kept.
   BodyRange body;
+  const RequestParts* parts = nullptr;
 };
 
 struct HttpReply {
@@ -54,6 +60,11 @@ class Dispatcher {
 
   // Prepares the server's state (see Exchange::Init).
   [[nodiscard]] bool Init(std::string& error, std::vector<std::string>& warnings);
+
+  // The parts of a request with this method and path that are kept when
+  // its body is multipart: the header and content parts of a protocol
+  // exchange. Empty: the body is kept as it is.
+  static std::vector<std::string> PartsToKeep(std::string_view method, std::string_view path);
 
   HttpReply Handle(const HttpRequest& request);
   // The answer to a request whose body the disk had no room for: the plain

@@ -1,6 +1,5 @@
 #include "http_connection.h"
 
-#include <fcntl.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -9,7 +8,10 @@
 #include <cerrno>
 
 #include "body_range.h"
+#include "body_store.h"
 #include "http_head.h"
+#include "multipart.h"
+#include "request_parts.h"
 #include "write_failure.h"
 
 namespace exchange {
@@ -45,63 +47,6 @@ const char* StatusText(int status) {
 }
 
 }  // namespace
-
-// A request body: in memory up to kMemoryBody, then in an unnamed file.
-// Once storing fails, the rest is read and dropped (error says why), so
-// the client still gets its reply.
-class HttpConnection::Body {
- public:
-  explicit Body(const std::string& dir) : dir_(dir) {}
-  ~Body() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  Body(const Body&) = delete;
-  Body& operator=(const Body&) = delete;
-
-  void Append(const char* p, size_t n) {
-    size_ += n;
-    if (error_ != 0) return;
-    if (fd_ < 0 && memory_.size() + n <= kMemoryBody) {
-      memory_.append(p, n);
-      return;
-    }
-    if (fd_ < 0) {
-      if (!OpenFile() || !WriteAllFd(fd_, memory_.data(), memory_.size())) return Fail();
-      std::string().swap(memory_);
-    }
-    if (!WriteAllFd(fd_, p, n)) Fail();
-  }
-  // The errno of the failure to store it; 0 when it is stored whole.
-  int error() const { return error_; }
-  uint64_t size() const { return size_; }
-  BodyRange Range() const {
-    return fd_ >= 0 ? BodyRange::File(fd_, 0, size_) : BodyRange::Memory(memory_);
-  }
-
- private:
-  bool OpenFile() {
-    fd_ = ::open(dir_.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
-    if (fd_ >= 0) return true;
-    // Filesystems without unnamed files: a named one, unlinked at once.
-    std::string path = dir_ + "/body-XXXXXX";
-    fd_ = ::mkostemp(path.data(), O_CLOEXEC);
-    if (fd_ < 0) return false;
-    ::unlink(path.c_str());
-    return true;
-  }
-  void Fail() {
-    error_ = errno != 0 ? errno : EIO;
-    if (fd_ >= 0) ::close(fd_);
-    fd_ = -1;
-    std::string().swap(memory_);
-  }
-
-  const std::string& dir_;
-  std::string memory_;
-  int fd_ = -1;
-  uint64_t size_ = 0;
-  int error_ = 0;
-};
 
 HttpConnection::HttpConnection(int fd, Dispatcher& dispatcher, const HttpLimits& limits,
                                int stop_fd)
@@ -227,8 +172,8 @@ void HttpConnection::Refuse(int status) {
   SendText(RefusalText(status));
 }
 
-HttpConnection::BodyResult HttpConnection::ReadBody(uint64_t n, Body& body, Clock::time_point start,
-                                                    uint64_t& received) {
+HttpConnection::BodyResult HttpConnection::ReadBody(uint64_t n, BodySink& body,
+                                                    Clock::time_point start, uint64_t& received) {
   while (n > 0) {
     if (pos_ == in_.size() && !Refill(PaceDeadline(start, received), kReadChunk))
       return BodyResult::Lost;
@@ -258,7 +203,7 @@ bool HttpConnection::ReadLine(std::string& line, Clock::time_point start, uint64
 
 // The chunked framing; 0 when read, else the status to refuse with (-1:
 // close without one).
-int HttpConnection::ReadChunked(Body& body, Clock::time_point start) {
+int HttpConnection::ReadChunked(BodySink& body, Clock::time_point start) {
   uint64_t received = 0;
   std::string line;
   for (;;) {
@@ -304,36 +249,54 @@ bool HttpConnection::ServeOne() {
   }
   if (head.expect_continue && !SendText("HTTP/1.1 100 Continue\r\n\r\n")) return false;
 
-  auto body = std::make_unique<Body>(limits_.body_dir);
+  // A multipart body the dispatcher wants parts of is split as it comes
+  // in, each kept part straight into a store of its own; any other body is
+  // kept whole.
+  std::unique_ptr<BodyStore> whole;
+  std::unique_ptr<RequestParts> parts;
+  std::string boundary;
+  std::vector<std::string> names = Dispatcher::PartsToKeep(head.method, head.path);
+  if (!names.empty() && ParseMultipartBoundary(head.content_type, boundary) == MultipartStatus::Ok)
+    parts =
+        std::make_unique<RequestParts>(limits_.body_dir, boundary, std::move(names), kMemoryBody);
+  else
+    whole = std::make_unique<BodyStore>(limits_.body_dir, kMemoryBody);
+  BodySink& sink = parts ? static_cast<BodySink&>(*parts) : *whole;
   const Clock::time_point body_start = Clock::now();
   if (head.chunked) {
-    const int status = ReadChunked(*body, body_start);
+    const int status = ReadChunked(sink, body_start);
     if (status != 0) {
       if (status > 0) Refuse(status);
       return false;
     }
   } else {
     uint64_t received = 0;
-    if (ReadBody(head.content_length, *body, body_start, received) != BodyResult::Ok) return false;
+    if (ReadBody(head.content_length, sink, body_start, received) != BodyResult::Ok) return false;
   }
+  // The parse status reaches the dispatcher through the parts it finds.
+  if (parts) (void)parts->Finish();
 
   HttpRequest request;
   request.method = head.method;
   request.path = head.path;
   request.content_type = head.content_type;
-  if (body->error() != 0) {
+  const int store_error = parts ? parts->error() : whole->error();
+  if (store_error != 0) {
     // The whole body was read, so the client reads the answer, not a reset.
-    if (!ReportWriteFailure("cannot keep a request body of " + std::to_string(body->size()) +
-                                " bytes in " + limits_.body_dir,
-                            body->error()))
+    const uint64_t size = parts ? parts->size() : whole->size();
+    if (!ReportWriteFailure("cannot keep a request body of " + std::to_string(size) + " bytes in " +
+                                limits_.body_dir,
+                            store_error))
       return false;
     SendReply(dispatcher_.NoSpace(request), false);
     return false;
   }
-  request.body = body->Range();
+  if (whole) request.body = whole->Range();
+  request.parts = parts.get();
   const HttpReply reply = dispatcher_.Handle(request);
   // The body's disk space is given back before the reply goes out.
-  body.reset();
+  parts.reset();
+  whole.reset();
   return SendReply(reply, head.keep_alive);
 }
 

@@ -12,6 +12,7 @@
 #include <memory>
 #include <string>
 
+#include "body_store.h"
 #include "dispatcher.h"
 #include "http_layer.h"
 
@@ -55,8 +56,6 @@ class HttpConnection {
   std::list<std::unique_ptr<HttpConnection>>::iterator waiting_place;
 
  private:
-  class Body;
-
   bool HeadBuffered() const;
   bool ServeOne();
   Clock::time_point PaceDeadline(Clock::time_point start, uint64_t done) const;
@@ -70,9 +69,9 @@ class HttpConnection {
   void Refuse(int status);
   void RefuseAtOnce(int status);
   enum class BodyResult { Ok, Lost, NoSpace };
-  BodyResult ReadBody(uint64_t n, Body& body, Clock::time_point start, uint64_t& received);
+  BodyResult ReadBody(uint64_t n, BodySink& body, Clock::time_point start, uint64_t& received);
   bool ReadLine(std::string& line, Clock::time_point start, uint64_t received);
-  int ReadChunked(Body& body, Clock::time_point start);
+  int ReadChunked(BodySink& body, Clock::time_point start);
   bool SendReply(const HttpReply& reply, bool keep_alive);
 
   int fd_;

@@ -19,6 +19,10 @@
 // with 413 before any of it is read (a chunked body once it passes the
 // cap). Bodies up to kMemoryBody stay in memory; longer ones stream to an
 // unnamed 0600 file in limits.body_dir that is gone when the request ends.
+// The multipart body of a protocol exchange is split into its parts as it
+// arrives: the header and content parts are kept that way each (the
+// content in a file of its own, which a command may link under a name of
+// its own), the other parts' bytes are dropped.
 // A body the disk has no room for is read to its end, logged and answered
 // with the dispatcher's no-space reply. The body is handed to the
 // dispatcher as a range; a reply's tail (its files) is streamed after its

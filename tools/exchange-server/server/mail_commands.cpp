@@ -139,6 +139,13 @@ class PartFile {
     return closed;
   }
   const std::string& path() const { return path_; }
+  // Makes content the body: its file takes this one's name when it is a
+  // whole file of its own, else it is copied in, each chunk's disk space
+  // given back as it goes. False (errno set) when it cannot.
+  bool Take(const BodyRange& content) {
+    if (content.LinkAs(path_)) return Close();
+    return content.MoveTo(fd_) && Close();
+  }
 
  private:
   int fd_ = -1;
@@ -267,8 +274,7 @@ CommandReply SendMailCommand(CommandContext& ctx) {
       ForChildren(d, "login", [&](pugi::xml_node) { ++logins; });
     });
     if (domains != 1 || logins != 1) return CommandReply::Enciphered(kResMalformed);
-    if (!ctx.content->MoveTo(body.fd()) || !body.Close())
-      return NotKept(Address(*me), id, "body file", errno);
+    if (!body.Take(*ctx.content)) return NotKept(Address(*me), id, "body file", errno);
   } else {
     std::string rest;
     const ContentStatus cs = OpenPackage(ctx, csize, size, body.fd(), rest);

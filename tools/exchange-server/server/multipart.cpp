@@ -2,8 +2,6 @@
 
 #include <algorithm>
 
-#include "body_range.h"
-
 namespace exchange {
 
 namespace {
@@ -97,52 +95,13 @@ class MemorySource {
   std::string_view body_;
 };
 
-// The body in a file, read through a window of kStreamChunk bytes; a read
-// error reads as the end of the body.
-class FileSource {
- public:
-  explicit FileSource(const BodyRange& body) : body_(body) {}
-  size_t size() const { return static_cast<size_t>(body_.size()); }
-  size_t find(std::string_view needle, size_t from) const {
-    if (needle.empty() || needle.size() >= kStreamChunk) return std::string_view::npos;
-    while (from < size()) {
-      if (!Load(from)) return std::string_view::npos;
-      const size_t found = std::string_view(window_).find(needle);
-      if (found != std::string_view::npos) return from + found;
-      if (from + window_.size() >= size()) return std::string_view::npos;
-      from += window_.size() - (needle.size() - 1);
-    }
-    return std::string_view::npos;
-  }
-  std::string substr(size_t pos, size_t n = std::string_view::npos) const {
-    pos = std::min(pos, size());
-    n = std::min(n, size() - pos);
-    if (n > kStreamChunk) n = kStreamChunk;
-    if (!Load(pos) || window_.size() < n) return {};
-    return window_.substr(0, n);
-  }
-  char operator[](size_t i) const {
-    char c = 0;
-    return body_.Read(i, &c, 1) ? c : '\0';
-  }
-
- private:
-  // Fills the window from pos; false when it cannot be read.
-  bool Load(size_t pos) const {
-    if (pos == start_ && !window_.empty()) return true;
-    const size_t n = std::min(kStreamChunk, size() - pos);
-    window_.resize(n);
-    start_ = pos;
-    if (!body_.Read(pos, window_.data(), n)) {
-      window_.clear();
-      return false;
-    }
-    return true;
-  }
-
-  BodyRange body_;
-  mutable std::string window_;
-  mutable size_t start_ = 0;
+// A part located in the body without copying its bytes.
+struct MultipartSpan {
+  std::string name;
+  std::string filename;
+  std::string content_type;
+  uint64_t offset = 0;  // of the part's bytes in the body
+  uint64_t size = 0;
 };
 
 // After "--" boundary at pos: "--" closes; blanks then CR LF open a part.
@@ -164,16 +123,9 @@ After ClassifyAfterDelimiter(const Source& body, size_t& pos) {
   return After::NotDelimiter;
 }
 
-struct PartHeaders {
-  bool has_disposition = false;
-  std::string name;
-  std::string filename;
-  std::string content_type;
-};
-
 // Reads the header block at pos up to and including its blank line.
 template <typename Source>
-MultipartStatus ReadPartHeaders(const Source& body, size_t& pos, PartHeaders& h) {
+MultipartStatus ReadPartHeaders(const Source& body, size_t& pos, MultipartHeaders& h) {
   const size_t start = pos;
   for (;;) {
     const size_t eol = body.find("\r\n", pos);
@@ -235,6 +187,13 @@ const char* MultipartStatusText(MultipartStatus status) {
   return "unknown";
 }
 
+MultipartStatus ReadMultipartHeaders(std::string_view text, size_t& pos, MultipartHeaders& h) {
+  size_t at = 0;
+  const MultipartStatus status = ReadPartHeaders(MemorySource(text), at, h);
+  if (status == MultipartStatus::Ok) pos = at;
+  return status;
+}
+
 MultipartStatus ParseMultipartBoundary(std::string_view content_type, std::string& boundary) {
   if (!EqualNoCase(MediaType(content_type), "multipart/form-data")) {
     return MultipartStatus::NotMultipart;
@@ -287,7 +246,7 @@ MultipartStatus SplitParts(const Source& body, std::string_view boundary,
   std::vector<MultipartSpan> out;
   while (after == After::Part) {
     if (out.size() >= kMaxParts) return MultipartStatus::TooManyParts;
-    PartHeaders h;
+    MultipartHeaders h;
     const MultipartStatus hs = ReadPartHeaders(body, pos, h);
     if (hs != MultipartStatus::Ok) return hs;
     if (!h.has_disposition) return MultipartStatus::NoPartName;
@@ -337,17 +296,6 @@ MultipartStatus ParseMultipartBody(std::string_view body, std::string_view bound
     parts.push_back(std::move(part));
   }
   return MultipartStatus::Ok;
-}
-
-MultipartStatus ParseMultipartRange(const BodyRange& body, std::string_view boundary,
-                                    std::vector<MultipartSpan>& parts) {
-  if (body.in_file()) return SplitParts(FileSource(body), boundary, parts);
-  std::string_view bytes;
-  std::string copy;
-  // A range in memory is read through the same code as a string.
-  if (!body.ReadAll(copy, body.size())) return MultipartStatus::Truncated;
-  bytes = copy;
-  return SplitParts(MemorySource(bytes), boundary, parts);
 }
 
 }  // namespace exchange

@@ -23,17 +23,6 @@ struct MultipartPart {
   std::string data;
 };
 
-// A part located in the body without copying its bytes.
-struct MultipartSpan {
-  std::string name;
-  std::string filename;
-  std::string content_type;
-  uint64_t offset = 0;  // of the part's bytes in the body
-  uint64_t size = 0;
-};
-
-class BodyRange;
-
 enum class MultipartStatus {
   Ok,
   NotMultipart,  // the request's type is not multipart/form-data
@@ -59,13 +48,23 @@ constexpr size_t kMaxPartHeaderBytes = 16384;
 [[nodiscard]] MultipartStatus ParseMultipartBoundary(std::string_view content_type,
                                                      std::string& boundary);
 
+// The header block of one part as the parsers read it.
+struct MultipartHeaders {
+  bool has_disposition = false;
+  std::string name;
+  std::string filename;
+  std::string content_type;
+};
+
+// Reads the header block that starts text, up to and including its blank
+// line, as ParseMultipartBody does: Ok with pos just past the block, or the
+// first fault in it; Truncated when text ends before the block does and is
+// not yet too long to hold one.
+[[nodiscard]] MultipartStatus ReadMultipartHeaders(std::string_view text, size_t& pos,
+                                                   MultipartHeaders& h);
+
 // Splits body into parts. On any status but Ok, parts is left empty.
 [[nodiscard]] MultipartStatus ParseMultipartBody(std::string_view body, std::string_view boundary,
                                                  std::vector<MultipartPart>& parts);
-
-// The same over a body range (a body streamed to a file is read through a
-// bounded window); each part is given by its offset and size in body.
-[[nodiscard]] MultipartStatus ParseMultipartRange(const BodyRange& body, std::string_view boundary,
-                                                  std::vector<MultipartSpan>& parts);
 
 }  // namespace exchange
