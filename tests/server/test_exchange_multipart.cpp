@@ -374,7 +374,7 @@ TEST(ExchangeRequestParts, SplitsAsInMemoryAcrossPieceEdges) {
 
 // Kept parts: the first of each wanted name, in memory or in a file, cut
 // back exactly where a long padded delimiter ends them; a file of its own
-// is linked under a name without a copy; other parts are dropped.
+// is linked under a new name without a copy; other parts are dropped.
 TEST(ExchangeRequestParts, KeepsTheFirstOfEachWantedPart) {
   qovra::testing::ScratchDir dir;
   ASSERT_FALSE(dir.path().empty());
@@ -407,9 +407,9 @@ TEST(ExchangeRequestParts, KeepsTheFirstOfEachWantedPart) {
     EXPECT_TRUE(data == content);
 
     const std::string named = dir.File("mail.eme");
-    dir.Write("mail.eme", "an older file of that name");
     ASSERT_TRUE(kept->LinkAs(named));
     EXPECT_TRUE(qovra::testing::ScratchDir::Read(named) == content);
+    EXPECT_FALSE(kept->LinkAs(named));  // a name already taken is kept
     EXPECT_FALSE(exchange::BodyRange::Memory("bytes").LinkAs(dir.File("memory.eme")));
     EXPECT_FALSE(kept->Sub(1, 100).LinkAs(dir.File("part-of-it.eme")));
     std::filesystem::remove(named);

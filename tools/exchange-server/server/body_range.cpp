@@ -6,7 +6,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cstdio>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -111,17 +110,9 @@ bool BodyRange::LinkAs(const std::string& path) const {
   if (fd_ < 0 || offset_ != 0 || ::fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode) ||
       static_cast<uint64_t>(st.st_size) != size_)
     return false;
-  // An unnamed file gets a name through its descriptor's link in /proc;
-  // the new name replaces the old one at once.
+  // An unnamed file gets a name through its descriptor's link in /proc.
   const std::string self = "/proc/self/fd/" + std::to_string(fd_);
-  const std::string linked = path + ".link";
-  if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, linked.c_str(), AT_SYMLINK_FOLLOW) != 0)
-    return false;
-  if (::rename(linked.c_str(), path.c_str()) != 0) {
-    ::unlink(linked.c_str());
-    return false;
-  }
-  return true;
+  return ::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, path.c_str(), AT_SYMLINK_FOLLOW) == 0;
 }
 
 void BodyRange::Release(uint64_t offset, uint64_t size) const {

@@ -42,9 +42,11 @@ class BodyRange {
   // it. The range reads as zeros afterwards.
   [[nodiscard]] bool MoveTo(int out_fd) const;
   // Gives the file of a range that is a whole unnamed file (as a body
-  // store makes them) the name path, replacing what is there, without
-  // copying a byte. False, with nothing changed, when the range is not
-  // such a file or the system cannot link it there: the caller copies.
+  // store makes them) the name path, which must not exist yet, without
+  // copying a byte (and without replacing a file, which some file systems
+  // answer by writing the new one out at once). False, with nothing
+  // changed, when the range is not such a file or the system cannot link
+  // it there: the caller copies.
   [[nodiscard]] bool LinkAs(const std::string& path) const;
   // Gives back the disk space of size bytes from offset of a file range,
   // which read as zeros afterwards. Nothing for a range in memory or a file

@@ -6,6 +6,8 @@
 #include <cctype>
 #include <cerrno>
 #include <cstdio>
+#include <string>
+#include <string_view>
 #include <vector>
 
 #include "base64.h"
@@ -120,6 +122,9 @@ ContentStatus OpenPackage(const CommandContext& ctx, int64_t size, int64_t body_
   return ContentStatus::Ok;
 }
 
+// The end of the body files' names (MailStore::NewPartFile).
+constexpr std::string_view kPartSuffix = ".part";
+
 // A body file being prepared for delivery; removed when it goes (its
 // delivered copies are links of their own).
 class PartFile {
@@ -139,11 +144,20 @@ class PartFile {
     return closed;
   }
   const std::string& path() const { return path_; }
-  // Makes content the body: its file takes this one's name when it is a
-  // whole file of its own, else it is copied in, each chunk's disk space
-  // given back as it goes. False (errno set) when it cannot.
+  // Makes content the body: a whole file of its own is linked under a name
+  // beside this one, which it replaces as the body; else it is copied in,
+  // each chunk's disk space given back as it goes. False (errno set) when
+  // it cannot.
   bool Take(const BodyRange& content) {
-    if (content.LinkAs(path_)) return Close();
+    if (path_.ends_with(kPartSuffix)) {
+      std::string linked = path_;
+      linked.insert(linked.size() - kPartSuffix.size(), "-content");
+      if (content.LinkAs(linked)) {
+        std::remove(path_.c_str());
+        path_ = std::move(linked);
+        return Close();
+      }
+    }
     return content.MoveTo(fd_) && Close();
   }
 
