@@ -465,6 +465,8 @@ TEST(ExchangeFault, SpecTexts) {
       {"length:168:9", FaultKind::PlainLength, 9, "", 168, false},
       {"stall", FaultKind::Stall, 0, "", 0, false},
       {"once:drop", FaultKind::Drop, 0, "", 0, true},
+      {"drop:500", FaultKind::Drop, 0, "", 500, false},
+      {"drop:-500", FaultKind::Drop, 0, "", 500, false},
   };
   for (const Row& r : good) {
     Fault f;
@@ -475,9 +477,11 @@ TEST(ExchangeFault, SpecTexts) {
     EXPECT_EQ(f.registered, r.registered) << r.spec;
     EXPECT_EQ(f.length, r.length) << r.spec;
     EXPECT_EQ(f.once, r.once) << r.spec;
+    EXPECT_EQ(f.from_end, std::string_view(r.spec).starts_with("drop:-")) << r.spec;
   }
-  for (const char* bad : {"", "plain", "plain:", "plain:x", "enc", "enc::a", "length:10",
-                          "length:x", "stall:1", "once:", "twice:plain:2", "checkbyte:1"}) {
+  for (const char* bad :
+       {"", "plain", "plain:", "plain:x", "enc", "enc::a", "length:10", "length:x", "stall:1",
+        "once:", "twice:plain:2", "checkbyte:1", "drop:x", "drop:", "drop:-", "drop:--5"}) {
     Fault f;
     std::string error;
     EXPECT_FALSE(ParseFault(bad, f, error)) << bad;

@@ -534,6 +534,16 @@ TEST_F(ExchangeProtocol, StallAndDrop) {
   EXPECT_GT(http.content_length, 168u);
   EXPECT_LT(http.body.size(), http.content_length);
   EXPECT_GT(http.body.size(), 0u);
+  // Cut after a chosen byte.
+  ASSERT_TRUE(server_.SetFault("once:drop:100"));
+  http = c.PostPart(xs_test::HandshakePart(spec));
+  EXPECT_FALSE(http.complete);
+  EXPECT_GT(http.content_length, 168u);
+  EXPECT_EQ(http.body.size(), 100u);
+  ASSERT_TRUE(server_.SetFault("once:drop:-100"));
+  http = c.PostPart(xs_test::HandshakePart(spec));
+  EXPECT_FALSE(http.complete);
+  EXPECT_EQ(http.body.size() + 100, http.content_length);
 
   // Served normally afterwards, and a stalled request does not hold up the
   // server's stop.

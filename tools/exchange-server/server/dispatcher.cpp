@@ -89,6 +89,8 @@ HttpReply Dispatcher::HandleExchange(const HttpRequest& request) {
   HttpReply reply;
   reply.body = std::move(out.body);
   reply.delivery = out.delivery;
+  reply.drop_at = out.drop_at;
+  reply.drop_from_end = out.drop_from_end;
   reply.tail = std::move(out.tail);
   return reply;
 }

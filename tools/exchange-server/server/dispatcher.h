@@ -36,6 +36,8 @@ struct HttpReply {
   std::string content_type = "application/octet-stream";
   std::string body;
   Delivery delivery = Delivery::Normal;
+  uint64_t drop_at = 0;  // Delivery::Drop: as ExchangeReply's
+  bool drop_from_end = false;
   std::shared_ptr<const ReplyTail> tail;  // sent after body when set
 };
 

@@ -141,6 +141,8 @@ ExchangeReply Exchange::Handle(const std::string* header, const BodyRange* conte
     fault_.Applied();
   } else if (kind == FaultKind::Drop) {
     out.delivery = Delivery::Drop;
+    out.drop_at = fault_.Current().length;
+    out.drop_from_end = fault_.Current().from_end;
     fault_.Applied();
   }
   return out;

@@ -57,6 +57,10 @@ struct ReplyTail {
 struct ExchangeReply {
   std::string body;  // the whole body, or its head when tail is set
   Delivery delivery = Delivery::Normal;
+  // Delivery::Drop: the bytes sent before closing (0: half; with
+  // drop_from_end, the bytes of the end that are not sent).
+  uint64_t drop_at = 0;
+  bool drop_from_end = false;
   std::shared_ptr<const ReplyTail> tail;  // streamed after body; may be null
 };
 

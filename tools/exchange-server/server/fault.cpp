@@ -80,8 +80,11 @@ bool ParseFault(std::string_view spec, Fault& out, std::string& error) {
     }
   } else if (kind == "stall" && !more) {
     f.kind = FaultKind::Stall;
-  } else if (kind == "drop" && !more) {
+  } else if (kind == "drop" &&
+             (!more || ParseNumber(rest.substr(rest.starts_with('-') ? 1 : 0), 1 << 30, n))) {
     f.kind = FaultKind::Drop;
+    f.length = more ? static_cast<size_t>(n) : 0;
+    f.from_end = more && rest.starts_with('-');
   } else {
     error = "unknown fault: " + std::string(spec);
     return false;

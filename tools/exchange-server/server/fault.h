@@ -13,7 +13,9 @@
 //   length:N[:C]         answer a plain reply of exactly N bytes with code C
 //                        (default 2), padded with spaces inside the root
 //   stall                accept the request and never answer
-//   drop                 send half of the reply, then close the connection
+//   drop[:N]             send the first N bytes of the reply (with -N all
+//                        but the last N; without N half of it), then close
+//                        the connection
 // Without "once:" the fault stays until changed; with it, it ends after the
 // first exchange it applied to. Faults that need an envelope reply or a
 // session request wait for one.
@@ -43,7 +45,8 @@ struct Fault {
   FaultKind kind = FaultKind::None;
   int code = 0;
   std::string registered;
-  size_t length = 0;
+  size_t length = 0;      // PlainLength: the reply's bytes; Drop: the bytes sent (0: half)
+  bool from_end = false;  // Drop: length counts the bytes not sent
   bool once = false;
 };
 

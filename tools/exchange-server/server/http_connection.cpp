@@ -313,8 +313,12 @@ bool HttpConnection::SendReply(const HttpReply& reply, bool keep_alive) {
       "\r\nContent-Type: " + reply.content_type + "\r\nContent-Length: " + std::to_string(total) +
       "\r\nConnection: " + (keep_alive && !drop ? "keep-alive" : "close") + "\r\n\r\n";
   if (!SendText(head)) return false;
-  // A dropped reply: the full length is announced, half the bytes sent.
-  const uint64_t limit = drop ? total / 2 : total;
+  // A dropped reply: the full length is announced, part of it sent.
+  uint64_t limit = total;
+  if (drop && reply.drop_at == 0) limit = total / 2;
+  if (drop && reply.drop_at > 0)
+    limit = reply.drop_from_end ? total - std::min(reply.drop_at, total)
+                                : std::min(reply.drop_at, total);
   const Clock::time_point start = Clock::now();
   uint64_t sent = 0;
   auto sink = [&](const char* p, size_t n) {
