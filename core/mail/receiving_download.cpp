@@ -3,6 +3,7 @@
 #include <unistd.h>
 #include <zarvo.h>
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <string_view>
@@ -32,9 +33,16 @@ pugi::xml_node RepElement(const pugi::xml_node& root) {
   return {};
 }
 
-// The key of a mail from sender_cert's owner; false when there is none.
+// The key of a mail: in fast mode the session's; in secure mode agreed
+// with the owner of the certificate in the signature container at
+// ems_path. False when there is none. (A fast-mode mail's certificate is
+// checked when the mail is, before anything is kept.)
 bool MailKey(uint8_t send_mode, const std::string& ems_path,
              std::array<uint8_t, kCipherKeySize>& key) {
+  if (send_mode != kSendModeSecure) {
+    key = Session.SessionKey;
+    return true;
+  }
   TEFileStream ems(ems_path, true, false, fmOpenRead);
   if (!ems.Opened()) return false;
   TSignReader reader(ems);
@@ -44,10 +52,6 @@ bool MailKey(uint8_t send_mode, const std::string& ems_path,
   if (cert.empty() || cert.size() > INT32_MAX ||
       initBPb(cert.data(), static_cast<int32_t>(cert.size()), sender.data()) == 0)
     return false;
-  if (send_mode != kSendModeSecure) {
-    key = Session.SessionKey;
-    return true;
-  }
   return UZDST_CIPHER_KEY_generate(Session.OwnPrivateKey.data(), Session.OwnDhKey.data(),
                                    sender.data(), key.data()) == 1;
 }
@@ -63,6 +67,17 @@ TMailFileTaker::TMailFileTaker(std::string uuid, uint8_t send_mode)
 
 bool TMailFileTaker::Takes(const TReplyFile& file) {
   return file.Type == kMessagesFolderType && file.Name == uuid_ + ".eme";
+}
+
+bool TMailFileTaker::TakesInPlace(const TReplyFile& file,
+                                  const std::vector<TReplyFile>& stored_before) {
+  if (!Takes(file)) return false;
+  // The key is at hand: the session's, or agreed with the sender of the
+  // signature container this reply brought already.
+  if (send_mode_ != kSendModeSecure) return true;
+  return std::any_of(stored_before.begin(), stored_before.end(), [this](const TReplyFile& f) {
+    return f.Type == kMessagesFolderType && f.Name == uuid_ + ".ems";
+  });
 }
 
 TReplyFileResult TMailFileTaker::Take(TStream& reply, const TReplyFile& file,
@@ -101,12 +116,17 @@ TReplyFileResult TMailFileTaker::Take(TStream& reply, const TReplyFile& file,
   THashValue wire_hash{};
   {
     TEFileStream out(plain->Path, true, false, fmOpenReadWrite);
-    if (!out.Opened() || !DecipherStreamWithHashes(reply, file.Size, out, progress_data, progress,
-                                                   &wire_hash, &plain->Hash, layers)) {
-      // The wire bytes were there (the reply walk checked), so the write
-      // failed: the user learns why (a full disk in their language).
-      ShowFileError(MessagesDir + file.Name,
-                    out.LastWriteError() != 0 ? out.LastWriteError() : EIO);
+    if (!out.Opened()) {
+      ShowFileError(MessagesDir + file.Name, EIO);
+      return {false, {}};
+    }
+    if (!DecipherStreamWithHashes(reply, file.Size, out, progress_data, progress, &wire_hash,
+                                  &plain->Hash, layers)) {
+      // A failed write: the user learns why (a full disk in their
+      // language). Otherwise the reply ended early (cut off while it
+      // arrived).
+      if (out.LastWriteError() == 0) return {false, "msgInvalidData"};
+      ShowFileError(MessagesDir + file.Name, out.LastWriteError());
       return {false, {}};
     }
   }

@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "keys/crypto_binding.h"
 #include "net/envelope_files.h"
@@ -27,11 +28,14 @@ struct TPlainMail {
   ~TPlainMail();
 };
 
-// Takes <uuid>.eme of a download (166) reply. The mail's key needs the
-// sender's certificate from <uuid>.ems, which the reply stores first. A
-// mail for administrative use only, a reply without its `rep`, an
-// unreadable signature container or sender certificate, a refused key
-// agreement or a file that is not the whole blocks of the announced size
+// Takes <uuid>.eme of a download (166) reply. In secure mode the mail's
+// key is agreed with the sender of the certificate in <uuid>.ems, which the
+// reply stores first (when a server sends it after the mail, the mail is
+// taken once it is stored); in fast mode it is the session key, and the
+// certificate is checked with the mail's other checks. A mail for
+// administrative use only, a reply without its `rep`, (in secure mode) an
+// unreadable signature container or sender certificate or a refused key
+// agreement, or a file that is not the whole blocks of the announced size
 // is stored as <uuid>.eme instead (StoreReplyFile), and the receiving run
 // reports it as before. A failed server signature or a failed write fails
 // the whole download and leaves no file.
@@ -41,6 +45,10 @@ class TMailFileTaker : public IReplyFileTaker {
   TMailFileTaker(std::string uuid, uint8_t send_mode);
 
   bool Takes(const TReplyFile& file) override;
+  // In fast mode the key is the session's, so the file is deciphered while
+  // it arrives; in secure mode only once this reply brought the signature
+  // container with the sender's certificate.
+  bool TakesInPlace(const TReplyFile& file, const std::vector<TReplyFile>& stored_before) override;
   TReplyFileResult Take(TStream& reply, const TReplyFile& file, const TEnvelopeKeys& keys,
                         const pugi::xml_node& root, void* progress_data,
                         TProgressProc progress) override;

@@ -80,8 +80,10 @@ TReplyFileResult StoreReplyFile(TStream& reply, const TReplyFile& file, const TE
                             keys.SessionId, CryptLastLengthFlags(last) | csHashInput);
   }
   if (!copied) {
-    // The wire bytes were there (checked above), so the write failed.
-    ShowFileError(target, out->LastWriteError() != 0 ? out->LastWriteError() : EIO);
+    // A write that failed is the user's to know; otherwise the reply came
+    // up short (it was cut off while it arrived).
+    if (out->LastWriteError() == 0) return Failed("msgInvalidData");
+    ShowFileError(target, out->LastWriteError());
     return Failed({});
   }
 

@@ -15,6 +15,7 @@
 #include <pugixml.hpp>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "base/records.h"
 #include "base/stream.h"
@@ -44,8 +45,8 @@ struct TReplyFileResult {
 
 // Stores file from reply's position into its folder. Failures: a refused
 // name or an unknown folder "msgInvalidData"; fewer wire bytes than the
-// file needs "msgInvalidData"; a missing or wrong signature
-// "msgUnauthenticSignature". On success reply stands after the signature.
+// file needs (announced, or read) "msgInvalidData"; a missing or wrong
+// signature "msgUnauthenticSignature". On success reply stands after the signature.
 // Progress goes to progress with progress_data.
 [[nodiscard]] TReplyFileResult StoreReplyFile(TStream& reply, const TReplyFile& file,
                                               const TEnvelopeKeys& keys, void* progress_data,
@@ -63,6 +64,14 @@ class IReplyFileTaker {
   [[nodiscard]] virtual TReplyFileResult Take(TStream& reply, const TReplyFile& file,
                                               const TEnvelopeKeys& keys, const pugi::xml_node& root,
                                               void* progress_data, TProgressProc progress) = 0;
+  // Whether a file it takes may be handed to it where it lies in a reply
+  // that still arrives, before the files after it; stored_before: the
+  // files of the reply stored so far. Such a file's bytes are read as they
+  // arrive; a read that comes up short means the reply was cut off.
+  [[nodiscard]] virtual bool TakesInPlace(const TReplyFile& /*file*/,
+                                          const std::vector<TReplyFile>& /*stored_before*/) {
+    return false;
+  }
 };
 
 // Bytes a file occupies in the reply: its wire bytes and the signature.

@@ -147,6 +147,147 @@ bool PerformTransfer(CURL* easy, const char* error_buffer, const TSink& sink,
   return true;
 }
 
+struct TCurlPump::State {
+  CURL* easy = nullptr;
+  const char* error_buffer = nullptr;
+  TStream* dest = nullptr;
+  int64_t start = 0;  // dest's position at the start
+  TSink sink;
+  TransferState transfer;
+  CURLM* multi = nullptr;
+  bool attached = false;
+  bool started = false;
+  bool done = false;
+  bool drive_failed = false;  // the multi interface itself failed
+  CURLcode code = CURLE_OK;
+};
+
+TCurlPump::TCurlPump(CURL* easy, const char* error_buffer, TStream& dest,
+                     const TReceiveProgress& progress)
+    : st_(std::make_unique<State>()) {
+  State& s = *st_;
+  s.easy = easy;
+  s.error_buffer = error_buffer;
+  s.dest = &dest;
+  s.start = dest.Position();
+  s.sink = [&dest](const char* data, size_t size) { return dest.WriteBuffer(data, size); };
+  s.transfer.sink = &s.sink;
+  s.transfer.progress = progress;
+}
+
+TCurlPump::~TCurlPump() {
+  State& s = *st_;
+  if (s.attached) curl_multi_remove_handle(s.multi, s.easy);
+  if (s.multi) curl_multi_cleanup(s.multi);
+  // The callbacks point at this pump; never leave them behind.
+  curl_easy_setopt(s.easy, CURLOPT_HEADERDATA, nullptr);
+  curl_easy_setopt(s.easy, CURLOPT_WRITEDATA, nullptr);
+}
+
+template <class Stop>
+void TCurlPump::Drive(Stop stop) {
+  State& s = *st_;
+  if (!s.started) {
+    s.started = true;
+    s.multi = curl_multi_init();
+    bool ok = s.multi != nullptr;
+    ok = ok && curl_easy_setopt(s.easy, CURLOPT_HEADERFUNCTION, &OnHeader) == CURLE_OK;
+    ok = ok && curl_easy_setopt(s.easy, CURLOPT_HEADERDATA, &s.transfer) == CURLE_OK;
+    ok = ok && curl_easy_setopt(s.easy, CURLOPT_WRITEFUNCTION, &OnBody) == CURLE_OK;
+    ok = ok && curl_easy_setopt(s.easy, CURLOPT_WRITEDATA, &s.transfer) == CURLE_OK;
+    ok = ok && curl_multi_add_handle(s.multi, s.easy) == CURLM_OK;
+    s.attached = ok;
+    if (!ok) {
+      s.done = true;
+      s.drive_failed = true;
+      s.code = CURLE_FAILED_INIT;
+    }
+  }
+  while (!s.done && !stop()) {
+    Step();
+    if (s.done || stop()) break;
+    if (curl_multi_poll(s.multi, nullptr, 0, 1000, nullptr) != CURLM_OK) {
+      s.done = true;
+      s.drive_failed = true;
+    }
+  }
+}
+
+void TCurlPump::Step() {
+  State& s = *st_;
+  int running = 0;
+  if (curl_multi_perform(s.multi, &running) != CURLM_OK) {
+    s.done = true;
+    s.drive_failed = true;
+    return;
+  }
+  int left = 0;
+  while (CURLMsg* msg = curl_multi_info_read(s.multi, &left)) {
+    if (msg->msg == CURLMSG_DONE && msg->easy_handle == s.easy) {
+      s.done = true;
+      s.code = msg->data.result;
+    }
+  }
+}
+
+bool TCurlPump::Head() {
+  Drive([this] { return st_->transfer.headers.Done(); });
+  const TransferState& t = st_->transfer;
+  return !Failed() && t.headers.Done() && t.headers.Status() == 200 &&
+         t.headers.ContentLength() >= 0;
+}
+
+bool TCurlPump::Await(int64_t end) {
+  State& s = *st_;
+  Drive([&s, end] { return s.transfer.received >= end; });
+  // Whatever has come meanwhile is taken too, so that the server never
+  // waits on a reader busy with what it has.
+  for (int64_t before = -1; !s.done && s.transfer.received != before;) {
+    before = s.transfer.received;
+    Step();
+  }
+  return s.transfer.received >= end;
+}
+
+bool TCurlPump::Failed() const {
+  const State& s = *st_;
+  return s.done && (s.drive_failed || s.code != CURLE_OK || s.transfer.sink_failed ||
+                    s.transfer.headers.Status() != 200);
+}
+
+int64_t TCurlPump::Length() const {
+  return st_->transfer.headers.ContentLength();
+}
+
+bool TCurlPump::Finish(TTransferResult& result) {
+  Drive([] { return false; });
+  State& s = *st_;
+  result = TTransferResult();
+  result.Status = s.transfer.headers.Status();
+  result.StatusLine = s.transfer.headers.StatusLine();
+  bool ok = false;
+  if (s.drive_failed) {
+    result.Error = CURLE_FAILED_INIT;
+    result.Detail = "the transfer could not be driven";
+  } else if (s.transfer.sink_failed) {
+    result.Error = kHttpErrorStream;
+    result.Detail = "the received data could not be stored";
+  } else if (s.code != CURLE_OK) {
+    result.Error = s.code;
+    result.Detail = ErrorDetail(s.error_buffer);
+  } else if (result.Status != 200) {
+    result.Error = kHttpErrorStatus;
+    result.Detail = result.StatusLine.empty() ? "no HTTP status line" : result.StatusLine;
+  } else {
+    ok = true;
+  }
+  if (!ok && s.start >= 0) {
+    (void)s.dest->SetSize(s.start);
+    s.dest->Seek(s.start, SeekOrigin::Beginning);
+  }
+  return ok;
+}
+
 bool TransferToStream(CURL* easy, const char* error_buffer, TStream& dest,
                       const TReceiveProgress& progress, TTransferResult& result) {
   const int64_t start = dest.Position();

@@ -6,11 +6,13 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <string_view>
 
 #include "base/records.h"
 #include "base/stream.h"
+#include "net/reply_arrival.h"
 
 namespace qovra::http_detail {
 
@@ -60,6 +62,40 @@ struct TTransferResult {
 // are read and dropped.
 [[nodiscard]] bool PerformTransfer(CURL* easy, const char* error_buffer, const TSink& sink,
                                    const TReceiveProgress& progress, TTransferResult& result);
+
+// PerformTransfer in steps, so that the body can be read while it arrives
+// (reply_arrival.h): the transfer runs through a multi handle of its own
+// on the calling thread, only as far as the caller asks.
+class TCurlPump : public IReplyArrival {
+ public:
+  // easy: prepared as for PerformTransfer, and must outlive the pump. The
+  // body of a 200 reply goes to dest from its position.
+  TCurlPump(CURL* easy, const char* error_buffer, TStream& dest, const TReceiveProgress& progress);
+  ~TCurlPump() override;
+  TCurlPump(const TCurlPump&) = delete;
+  TCurlPump& operator=(const TCurlPump&) = delete;
+
+  // Starts the transfer and runs it until the headers of the final reply
+  // are in or it ended. True when they came with status 200 and a
+  // Content-Length: the body may then be awaited.
+  [[nodiscard]] bool Head();
+  [[nodiscard]] bool Await(int64_t end) override;
+  [[nodiscard]] bool Failed() const override;
+  [[nodiscard]] int64_t Length() const override;
+  // Runs the transfer to its end. The outcome of PerformTransfer; on
+  // failure dest is cut back to where it stood at the start.
+  [[nodiscard]] bool Finish(TTransferResult& result);
+
+ private:
+  struct State;
+  // Runs until stop() holds or the transfer ended.
+  template <class Stop>
+  void Drive(Stop stop);
+  // Moves the transfer as far as it goes without waiting.
+  void Step();
+
+  std::unique_ptr<State> st_;
+};
 
 // As PerformTransfer into dest from its position. On failure dest is cut
 // back to the position it had at the call, so nothing of a failed reply is

@@ -158,8 +158,6 @@ TIdHttpClient::TIdHttpClient(TProgressProc progress, void* progress_data, const 
   impl_->conn = conn;
 }
 
-TIdHttpClient::~TIdHttpClient() = default;
-
 bool TIdHttpClient::AddPart(const TRequestPart& part) {
   const std::string name = part.NameText();
   if (!part.Data || !ValidPartName(name)) return false;
@@ -167,50 +165,84 @@ bool TIdHttpClient::AddPart(const TRequestPart& part) {
   return true;
 }
 
-bool TIdHttpClient::Post(std::string_view url, TStream& dest) {
-  Impl& m = *impl_;
-  // Everything the handle points at is declared before it and so outlives it.
-  std::vector<FieldSource> sources(m.fields.size());
+// One post under way: everything its handle points at, declared before
+// the handle and so outliving it.
+struct TIdHttpClient::PostState {
+  std::vector<FieldSource> sources;
   CurlHeaderList headers;
   std::unique_ptr<curl_mime, MimeDeleter> mime;
   char error_buffer[CURL_ERROR_SIZE] = {};
   XferProgress xfer;
-  CurlEasy easy = m.NewHandle(url, error_buffer, xfer);
-  if (easy) mime.reset(curl_mime_init(easy.get()));
-  if (!easy || !mime) {
+  CurlEasy easy;
+  std::unique_ptr<http_detail::TCurlPump> pump;
+  bool set_up = false;  // false: the failure is kept already
+};
+
+TIdHttpClient::~TIdHttpClient() = default;
+
+bool TIdHttpClient::PostHead(std::string_view url, TStream& dest) {
+  Impl& m = *impl_;
+  post_ = std::make_unique<PostState>();
+  PostState& p = *post_;
+  p.sources.resize(m.fields.size());
+  p.easy = m.NewHandle(url, p.error_buffer, p.xfer);
+  if (p.easy) p.mime.reset(curl_mime_init(p.easy.get()));
+  if (!p.easy || !p.mime) {
     m.Fail(CURLE_FAILED_INIT, "");
     return false;
   }
   bool ok = true;
   for (size_t i = 0; i < m.fields.size() && ok; ++i) {
-    FieldSource& src = sources[i];
+    FieldSource& src = p.sources[i];
     src.stream = m.fields[i].stream;
     src.size = src.stream->Size();
     if (src.size < 0 || !src.stream->SetPosition(0)) {
       m.Fail(kHttpErrorStream, "a part's stream cannot be read");
       return false;
     }
-    curl_mimepart* part = curl_mime_addpart(mime.get());
+    curl_mimepart* part = curl_mime_addpart(p.mime.get());
     ok = part && curl_mime_name(part, m.fields[i].name.c_str()) == CURLE_OK &&
          curl_mime_filename(part, kPartFileName) == CURLE_OK &&
          curl_mime_type(part, std::string(kPartContentType).c_str()) == CURLE_OK &&
          curl_mime_data_cb(part, src.size, &ReadField, &SeekField, nullptr, &src) == CURLE_OK;
   }
-  ok = ok && headers.Append("Expect:");
-  ok = ok && curl_easy_setopt(easy.get(), CURLOPT_HTTPHEADER, headers.get()) == CURLE_OK;
-  ok = ok && curl_easy_setopt(easy.get(), CURLOPT_MIMEPOST, mime.get()) == CURLE_OK;
+  ok = ok && p.headers.Append("Expect:");
+  ok = ok && curl_easy_setopt(p.easy.get(), CURLOPT_HTTPHEADER, p.headers.get()) == CURLE_OK;
+  ok = ok && curl_easy_setopt(p.easy.get(), CURLOPT_MIMEPOST, p.mime.get()) == CURLE_OK;
   if (!ok) {
     m.Fail(CURLE_FAILED_INIT, "");
     return false;
   }
+  p.set_up = true;
+  p.pump = std::make_unique<http_detail::TCurlPump>(p.easy.get(), p.error_buffer, dest,
+                                                    http_detail::TReceiveProgress{});
+  return p.pump->Head();
+}
+
+IReplyArrival& TIdHttpClient::Arrival() {
+  return *post_->pump;
+}
+
+bool TIdHttpClient::PostRest() {
+  if (!post_ || !post_->set_up) return false;  // the failure is kept
+  PostState& p = *post_;
   http_detail::TTransferResult r;
-  if (http_detail::TransferToStream(easy.get(), error_buffer, dest, {}, r)) return true;
-  if (std::any_of(sources.begin(), sources.end(), [](const FieldSource& s) { return s.failed; })) {
-    r.Error = kHttpErrorStream;
-    r.Detail = "a part's stream gave fewer bytes than its size";
+  const bool ok = p.pump->Finish(r);
+  if (!ok) {
+    if (std::any_of(p.sources.begin(), p.sources.end(),
+                    [](const FieldSource& s) { return s.failed; })) {
+      r.Error = kHttpErrorStream;
+      r.Detail = "a part's stream gave fewer bytes than its size";
+    }
+    impl_->TakeFailure(r);
   }
-  m.TakeFailure(r);
-  return false;
+  post_.reset();
+  return ok;
+}
+
+bool TIdHttpClient::Post(std::string_view url, TStream& dest) {
+  (void)PostHead(url, dest);
+  return PostRest();
 }
 
 // One GET with the settings' proxy; transfer stores the body (into a stream

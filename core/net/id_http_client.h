@@ -22,6 +22,7 @@
 #include "base/records.h"
 #include "base/stream.h"
 #include "net/http_request_part.h"
+#include "net/reply_arrival.h"
 
 namespace qovra {
 
@@ -44,6 +45,18 @@ class TIdHttpClient {
   // reply with status 200; on failure dest is cut back to where it was.
   [[nodiscard]] bool Post(std::string_view url, TStream& dest);
 
+  // Post in two steps, so that the reply's body can be read while it
+  // arrives. PostHead sends the fields and runs the transfer until the
+  // reply's headers are in: true when they announce a 200 reply of known
+  // length, whose body may then be read through Arrival() (reply_arrival.h)
+  // as it is written to dest. PostRest runs the transfer to its end and
+  // gives Post's outcome (a failure of PostHead included).
+  // REQUIRES: PostRest follows every PostHead; Arrival() only between them
+  // after PostHead returned true.
+  [[nodiscard]] bool PostHead(std::string_view url, TStream& dest);
+  IReplyArrival& Arrival();
+  [[nodiscard]] bool PostRest();
+
   // GET of url into dest, with the same outcome rules as Post.
   [[nodiscard]] bool Download(std::string_view url, TStream& dest);
   // GET of url into the file file_name, written under a temporary name
@@ -57,11 +70,13 @@ class TIdHttpClient {
 
  private:
   struct Impl;
+  struct PostState;
   // One GET; transfer stores the body (into a stream or a file).
   template <class Transfer>
   bool DownloadWith(std::string_view url, Transfer&& transfer);
 
   std::unique_ptr<Impl> impl_;
+  std::unique_ptr<PostState> post_;
 };
 
 }  // namespace qovra

@@ -31,7 +31,7 @@ struct CurlMultiDeleter {
 
 }  // namespace
 
-struct TIEHttpClient::Impl {
+struct TIEHttpClient::Impl : IReplyArrival {
   explicit Impl(std::string b) : boundary(b), body(std::move(b)) {}
 
   TProgressProc progress = nullptr;
@@ -57,12 +57,14 @@ struct TIEHttpClient::Impl {
   // The reply.
   THeaderTracker reply_headers;
   TStream* dest = nullptr;
-  std::string early_reply;  // reply bytes that came while the body was still going out
+  int64_t receive_start = -1;  // dest's position when the reply began
+  std::string early_reply;     // reply bytes that came while the body was still going out
   bool dest_failed = false;
   bool early_overflow = false;
   int64_t reply_total = 0;
   int64_t reply_read = 0;
   bool done = false;
+  bool drive_failed = false;  // the multi interface failed while reading
   CURLcode result = CURLE_OK;
 
   // Where the request goes: the server's host and the proxy on the way.
@@ -141,24 +143,51 @@ struct TIEHttpClient::Impl {
     return n;
   }
 
-  // Runs the transfer until the whole body is handed to libcurl
-  // (until_sent) or until it ends. False when the multi interface failed.
-  bool Drive(bool until_sent) {
+  // Runs the transfer until stop() holds or it ends. False when the multi
+  // interface failed.
+  template <class Stop>
+  bool Drive(Stop stop) {
     while (!done) {
-      int running = 0;
-      if (curl_multi_perform(multi.get(), &running) != CURLM_OK) return false;
-      int left = 0;
-      while (CURLMsg* msg = curl_multi_info_read(multi.get(), &left)) {
-        if (msg->msg == CURLMSG_DONE && msg->easy_handle == easy.get()) {
-          done = true;
-          result = msg->data.result;
-        }
-      }
-      if (done || (until_sent && (verb != kHttpVerbPost || body.Finished()))) return true;
+      if (!Step()) return false;
+      if (done || stop()) return true;
       if (curl_multi_poll(multi.get(), nullptr, 0, 1000, nullptr) != CURLM_OK) return false;
     }
     return true;
   }
+  // Moves the transfer as far as it goes without waiting.
+  bool Step() {
+    int running = 0;
+    if (curl_multi_perform(multi.get(), &running) != CURLM_OK) return false;
+    int left = 0;
+    while (CURLMsg* msg = curl_multi_info_read(multi.get(), &left)) {
+      if (msg->msg == CURLMSG_DONE && msg->easy_handle == easy.get()) {
+        done = true;
+        result = msg->data.result;
+      }
+    }
+    return true;
+  }
+  // Until the whole body is handed to libcurl, or the end.
+  bool DriveUntilSent() {
+    return Drive([this] { return verb != kHttpVerbPost || body.Finished(); });
+  }
+
+  // The reply read while it arrives (ReceiveHead).
+  bool Await(int64_t end) override {
+    if (!Drive([this, end] { return reply_read >= end; })) drive_failed = true;
+    // Whatever has come meanwhile is taken too, so that the server never
+    // waits on a reader busy with what it has.
+    for (int64_t before = -1; !done && !drive_failed && reply_read != before;) {
+      before = reply_read;
+      if (!Step()) drive_failed = true;
+    }
+    return reply_read >= end;
+  }
+  bool Failed() const override {
+    return drive_failed || (done && (result != CURLE_OK || dest_failed || early_overflow ||
+                                     body.StreamFailed() || reply_headers.Status() != 200));
+  }
+  int64_t Length() const override { return reply_headers.ContentLength(); }
 
   // The failure of an ended transfer, if any, as LastError.
   bool TakeTransferResult() {
@@ -288,7 +317,7 @@ bool TIEHttpClient::Send() {
     return false;
   }
   m.attached = true;
-  if (!m.Drive(true)) {
+  if (!m.DriveUntilSent()) {
     m.Fail(CURLE_FAILED_INIT, "the transfer could not be driven");
     return false;
   }
@@ -296,34 +325,52 @@ bool TIEHttpClient::Send() {
 }
 
 bool TIEHttpClient::ReceiveToStream(TStream& dest) {
+  (void)ReceiveHead(dest);
+  return ReceiveRest();
+}
+
+bool TIEHttpClient::ReceiveHead(TStream& dest) {
   Impl& m = *impl_;
-  if (!m.attached) {
-    m.Fail(CURLE_FAILED_INIT, "no request was sent");
-    return false;
-  }
+  m.receive_start = -1;
+  if (!m.attached) return false;
   m.dest = &dest;
-  const int64_t start = dest.Position();
-  // Whatever a failed reply left in dest is taken out again.
-  const auto cut_back = [&dest, start] {
-    if (start < 0) return;
-    (void)dest.SetSize(start);
-    dest.Seek(start, SeekOrigin::Beginning);
-  };
+  m.receive_start = dest.Position();
   if (!m.early_reply.empty()) {
     const bool kept = dest.WriteBuffer(m.early_reply.data(), m.early_reply.size());
     m.reply_read += static_cast<int64_t>(m.early_reply.size());
     m.early_reply.clear();
     if (!kept) {
-      m.dest = nullptr;
-      m.Fail(kHttpErrorStream, "the reply could not be stored");
-      cut_back();
+      m.dest_failed = true;
       return false;
     }
     ReportProgress(m.progress, m.progress_data, m.reply_total, m.reply_read);
   }
-  const bool driven = m.Drive(false);
+  if (!m.Drive([&m] { return m.reply_headers.Done(); })) m.drive_failed = true;
+  return !m.Failed() && m.reply_headers.Done() && m.reply_headers.Status() == 200 &&
+         m.reply_headers.ContentLength() >= 0;
+}
+
+IReplyArrival& TIEHttpClient::Arrival() {
+  return *impl_;
+}
+
+bool TIEHttpClient::ReceiveRest() {
+  Impl& m = *impl_;
+  if (!m.attached) {
+    m.Fail(CURLE_FAILED_INIT, "no request was sent");
+    return false;
+  }
+  TStream* dest = m.dest;
+  const int64_t start = m.receive_start;
+  // Whatever a failed reply left in dest is taken out again.
+  const auto cut_back = [dest, start] {
+    if (!dest || start < 0) return;
+    (void)dest->SetSize(start);
+    dest->Seek(start, SeekOrigin::Beginning);
+  };
+  const bool driven = !m.drive_failed && !m.dest_failed && m.Drive([] { return false; });
   m.dest = nullptr;
-  if (!driven) {
+  if (!driven && !m.dest_failed) {
     m.Fail(CURLE_FAILED_INIT, "the transfer could not be driven");
     cut_back();
     return false;

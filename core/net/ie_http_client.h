@@ -28,6 +28,7 @@
 #include "base/stream.h"
 #include "base/time_stamp.h"
 #include "net/http_request_part.h"
+#include "net/reply_arrival.h"
 #include "net/url.h"
 
 namespace qovra {
@@ -74,6 +75,18 @@ class TIEHttpClient {
   // not kept. On failure dest is cut back to where it was. REQUIRES: Send
   // succeeded.
   [[nodiscard]] bool ReceiveToStream(TStream& dest);
+
+  // ReceiveToStream in two steps, so that the body can be read while it
+  // arrives. ReceiveHead runs the transfer until the headers of the final
+  // reply are in: true when they announce a 200 reply of known length,
+  // whose body may then be read through Arrival() (reply_arrival.h) as it
+  // is written to dest. ReceiveRest runs the transfer to its end with
+  // ReceiveToStream's outcome and messages. REQUIRES: Send succeeded;
+  // ReceiveRest follows ReceiveHead; Arrival() only between them after
+  // ReceiveHead returned true.
+  [[nodiscard]] bool ReceiveHead(TStream& dest);
+  IReplyArrival& Arrival();
+  [[nodiscard]] bool ReceiveRest();
 
   // GET of url into dest from its position. True only for a complete reply
   // with status 200; on failure dest is cut back to where it was, so it

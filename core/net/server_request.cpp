@@ -16,6 +16,7 @@
 #include "net/envelope.h"
 #include "net/id_http_client.h"
 #include "net/ie_http_client.h"
+#include "net/reply_arrival.h"
 #include "net/server_request_reply.h"
 #include "net/session_setup.h"
 #include "platform/temp_files.h"
@@ -149,18 +150,67 @@ bool ClientFailed(const RequestArgs& a, const std::string& detail) {
   return false;
 }
 
-// Posts the parts and stores the reply body in reply. False after a failure
-// that was shown.
-bool Post(const RequestArgs& a, const TRequestPart* parts, int count, TStream& reply) {
+// Reads the reply while it arrives when read_early says so and the client
+// tells a 200 reply of known length: process runs on the body as it comes
+// (through a reader of its own on the spool file) and the transfer is run
+// to its end afterwards. Otherwise the whole body is received first.
+// Returns process's result, or 0 after a client failure that was shown
+// (a reply cut off while it was read counts as one).
+template <class Client, class Process>
+int ReceiveAndProcess(const RequestArgs& a, Client& client, bool headers_in, TEFileStream& spool,
+                      bool read_early, const Process& process) {
+  if (headers_in && read_early) {
+    TEFileStream reader(spool.FileName(), true, false, fmOpenRead);
+    if (reader.Opened()) {
+      TArrivingReply arriving(reader, client.Arrival());
+      const int result = process(arriving, &client.Arrival());
+      if (result == kReplyCutOff) {
+        (void)client.Rest();
+        return ClientFailed(a, client.LastErrorText());
+      }
+      // A failure was shown; what is still on its way is not wanted.
+      if (result != 1) return result;
+      if (!client.Rest()) return ClientFailed(a, client.LastErrorText());
+      return 1;
+    }
+  }
+  if (!client.Rest()) return ClientFailed(a, client.LastErrorText());
+  return process(spool, nullptr);
+}
+
+// The two clients behind one face for ReceiveAndProcess.
+struct IdClient {
+  TIdHttpClient& c;
+  IReplyArrival& Arrival() { return c.Arrival(); }
+  bool Rest() { return c.PostRest(); }
+  std::string LastErrorText() { return c.GetLastErrorText(); }
+};
+struct IeClient {
+  TIEHttpClient& c;
+  IReplyArrival& Arrival() { return c.Arrival(); }
+  bool Rest() { return c.ReceiveRest(); }
+  std::string LastErrorText() { return c.LastErrorText(); }
+};
+
+// Posts the parts, stores the reply body in spool and processes it
+// (process(reply, arrival), arrival null once the body is whole); a
+// request with a taker reads its reply while it arrives. Returns process's
+// result, or 0 after a failure that was shown.
+template <class Process>
+int Post(const RequestArgs& a, const TRequestPart* parts, int count, TEFileStream& spool,
+         const Process& process) {
   ShowStatus(a, "msgSendingRequest");
   const uint8_t client_kind = Options.Conn.useiewc;
+  // Only a download's file is worth reading while it arrives.
+  const bool read_early = a.taker != nullptr;
   if (client_kind < 2) {
     TIdHttpClient client(a.progress, a.progress_bar, Options.Conn);
     for (int i = 0; i < count; ++i) {
       if (!client.AddPart(parts[i])) return ClientFailed(a, client.GetLastErrorText());
     }
-    if (!client.Post(a.url, reply)) return ClientFailed(a, client.GetLastErrorText());
-    return true;
+    const bool headers_in = client.PostHead(a.url, spool);
+    IdClient face{client};
+    return ReceiveAndProcess(a, face, headers_in, spool, read_early, process);
   }
   if (client_kind == 2) {
     TIEHttpClient client(a.progress, a.progress_bar, Options.Conn);
@@ -171,12 +221,13 @@ bool Post(const RequestArgs& a, const TRequestPart* parts, int count, TStream& r
       return ClientFailed(a, client.LastErrorText());
     }
     ShowStatus(a, "msgReadingResponse");
-    if (!client.ReceiveToStream(reply)) return ClientFailed(a, client.LastErrorText());
-    return true;
+    const bool headers_in = client.ReceiveHead(spool);
+    IeClient face{client};
+    return ReceiveAndProcess(a, face, headers_in, spool, read_early, process);
   }
   // No client answers to this setting.
   Fail(a, "msgConnectionError");
-  return false;
+  return 0;
 }
 
 int Exchange(const RequestArgs& a, pugi::xml_document& reply_doc) {
@@ -204,18 +255,19 @@ int Exchange(const RequestArgs& a, pugi::xml_document& reply_doc) {
   const std::string reply_name = GetTempFolder() + RandomHexString(16) + ".dat";
   TEFileStream reply(reply_name, false, true, fmCreate);
   if (!reply.Opened()) return 0;
-  if (!Post(a, out_parts, out_count, reply)) return 0;
-
-  TReplyContext context;
-  context.UseSession = a.use_session;
-  context.Form = a.form;
-  context.FormClass = a.form_class;
-  context.Title = a.title;
-  context.ShowProgressBar = a.show_bar;
-  context.ProgressBar = a.progress_bar;
-  context.Progress = a.progress;
-  context.Taker = a.taker;
-  return ProcessServerReply(reply, context, reply_doc);
+  return Post(a, out_parts, out_count, reply, [&](TStream& body, IReplyArrival* arrival) {
+    TReplyContext context;
+    context.UseSession = a.use_session;
+    context.Form = a.form;
+    context.FormClass = a.form_class;
+    context.Title = a.title;
+    context.ShowProgressBar = a.show_bar;
+    context.ProgressBar = a.progress_bar;
+    context.Progress = a.progress;
+    context.Taker = a.taker;
+    context.Arrival = arrival;
+    return ProcessServerReply(body, context, reply_doc);
+  });
 }
 
 }  // namespace

@@ -1,5 +1,7 @@
 #include "net/server_request_reply.h"
 
+#include <algorithm>
+#include <array>
 #include <charconv>
 #include <cstdio>
 #include <string>
@@ -132,11 +134,26 @@ bool ReadFileElement(const pugi::xml_node& node, TReplyFile& file) {
   return true;
 }
 
+// Waits until the reply holds its bytes up to end (no further than its
+// length); false when it was cut off before. A whole reply holds them.
+bool Arrived(const TReplyContext& ctx, TStream& reply, int64_t end) {
+  return !ctx.Arrival || ctx.Arrival->Await(std::min(end, reply.Size()));
+}
+
+// The result of a file that could not be stored or taken: kReplyCutOff
+// when the reply stopped arriving, else its message shown and 0.
+int FileFailed(const TReplyContext& ctx, const TReplyFileResult& r) {
+  if (ctx.Arrival && ctx.Arrival->Failed()) return kReplyCutOff;
+  if (!r.MsgKey.empty()) ShowWarning(ctx.Form, r.MsgKey);
+  return 0;
+}
+
 int WalkSessionReply(const pugi::xml_node& root, TStream& reply, const TReplyContext& ctx) {
   const TEnvelopeKeys keys{Session.SessionKey, Session.SessionId, Session.ServerKey};
   bool good = false;
-  // Files the taker takes, with their place in the reply.
+  // Files the taker takes after the others, with their place in the reply.
   std::vector<std::pair<TReplyFile, int64_t>> taken;
+  std::vector<TReplyFile> stored;
   for (const pugi::xml_node& child : root.children()) {
     if (child.type() != pugi::node_element) continue;
     if (NameIs(child, "res")) {
@@ -155,6 +172,14 @@ int WalkSessionReply(const pugi::xml_node& root, TStream& reply, const TReplyCon
       return 0;
     }
     if (file.Size == 0) continue;
+    if (ctx.Taker && ctx.Taker->Takes(file) && ctx.Arrival &&
+        ctx.Taker->TakesInPlace(file, stored)) {
+      // Read as it arrives; the bar follows the transfer.
+      ShowProgress(ctx.Form, ctx.ShowProgressBar, std::string(ctx.Title), GetMsg("msgDecrypting"));
+      const TReplyFileResult r = ctx.Taker->Take(reply, file, keys, root, nullptr, nullptr);
+      if (!r.Ok) return FileFailed(ctx, r);
+      continue;
+    }
     if (ctx.Taker && ctx.Taker->Takes(file)) {
       const int64_t at = reply.Position();
       const int64_t span = ReplyFileSpan(file);
@@ -166,28 +191,35 @@ int WalkSessionReply(const pugi::xml_node& root, TStream& reply, const TReplyCon
       continue;
     }
     ShowProgress(ctx.Form, ctx.ShowProgressBar, std::string(ctx.Title), GetMsg("msgDecrypting"));
-    const TReplyFileResult stored =
-        StoreReplyFile(reply, file, keys, ctx.ProgressBar, ctx.Progress);
-    if (!stored.Ok) {
-      if (!stored.MsgKey.empty()) ShowWarning(ctx.Form, stored.MsgKey);
-      return 0;
-    }
+    const TReplyFileResult r = StoreReplyFile(reply, file, keys, ctx.ProgressBar, ctx.Progress);
+    if (!r.Ok) return FileFailed(ctx, r);
+    stored.push_back(std::move(file));
   }
   for (const auto& [file, at] : taken) {
     ShowProgress(ctx.Form, ctx.ShowProgressBar, std::string(ctx.Title), GetMsg("msgDecrypting"));
-    const TReplyFileResult stored =
+    const TReplyFileResult r =
         reply.SetPosition(at)
             ? ctx.Taker->Take(reply, file, keys, root, ctx.ProgressBar, ctx.Progress)
             : TReplyFileResult{false, "msgInvalidData"};
-    if (!stored.Ok) {
-      if (!stored.MsgKey.empty()) ShowWarning(ctx.Form, stored.MsgKey);
-      return 0;
-    }
+    if (!r.Ok) return FileFailed(ctx, r);
   }
   return good ? 1 : NoResult(ctx);
 }
 
+// Waits until the envelope's header, payload and signature are in; false
+// when the reply was cut off before.
+bool EnvelopeArrived(const TReplyContext& ctx, TStream& reply) {
+  if (!ctx.Arrival) return true;
+  std::array<uint8_t, kEnvelopeHeaderSize> header{};
+  if (!Arrived(ctx, reply, kEnvelopeHeaderSize)) return false;
+  if (!reply.SetPosition(0) || !reply.ReadBuffer(header.data(), header.size())) return false;
+  const int64_t end = static_cast<int64_t>(kEnvelopeHeaderSize) + EnvelopeLength(header) +
+                      static_cast<int64_t>(kEnvelopeSignatureSize);
+  return Arrived(ctx, reply, end);
+}
+
 int ProcessSessionReply(TStream& reply, const TReplyContext& ctx, pugi::xml_document& doc) {
+  if (!EnvelopeArrived(ctx, reply)) return kReplyCutOff;
   std::string xml;
   const TEnvelopeKeys keys{Session.SessionKey, Session.SessionId, Session.ServerKey};
   if (std::string_view err = ReadSessionEnvelope(reply, keys, xml); !err.empty()) {
@@ -218,6 +250,9 @@ int ProcessServerReply(TStream& reply, const TReplyContext& context,
                        pugi::xml_document& reply_doc) {
   const int64_t size = reply.Size();
   if (size <= 0) return NoResult(context);
+  // A small reply is read whole first.
+  if (size < kPlainReplyLimit || !context.UseSession)
+    if (!Arrived(context, reply, size)) return kReplyCutOff;
   if (size < kPlainReplyLimit) return ProcessPlainReply(reply, context, reply_doc);
   if (!context.UseSession) return ProcessHandshakeReply(reply, context);
   return ProcessSessionReply(reply, context, reply_doc);

@@ -14,6 +14,11 @@
 // A reply that yields no result code (an empty body, a plain reply without
 // an error code, a session reply without `res`) is shown as
 // "msgConnectionError" and gives 0.
+//
+// A reply read while it arrives is processed the same way, each step once
+// its bytes are in; a file that the taker takes where it lies is handed to
+// it before the files after it have arrived. When the reply is cut off
+// the result is kReplyCutOff, with nothing shown for it.
 #pragma once
 
 #include <pugixml.hpp>
@@ -22,6 +27,7 @@
 #include "base/records.h"
 #include "base/stream.h"
 #include "net/envelope_files.h"
+#include "net/reply_arrival.h"
 #include "seam/ui_seam.h"
 
 namespace qovra {
@@ -37,7 +43,16 @@ struct TReplyContext {
   TProgressProc Progress = nullptr;
   // Takes some of the reply's files itself; null: every file is stored.
   IReplyFileTaker* Taker = nullptr;
+  // Set while the reply still arrives (reply_arrival.h): each step waits
+  // for the bytes it reads, and a file the taker takes where it lies is
+  // read while it arrives. Null: the reply is whole.
+  IReplyArrival* Arrival = nullptr;
 };
+
+// The result when the reply stopped arriving before the bytes a step
+// needed (only with an Arrival): nothing was shown for it; the caller
+// reports the client's failure.
+inline constexpr int kReplyCutOff = -1;
 
 // Processes the whole reply body in reply (read from position 0); the
 // parsed reply XML is left in reply_doc. Returns the request's result.

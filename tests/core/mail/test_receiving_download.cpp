@@ -12,11 +12,14 @@
 #include <string>
 #include <vector>
 
+#include "base/file_stream.h"
 #include "base/records.h"
 #include "core/net/envelope_test_fixture.h"
 #include "keys/crypto_binding.h"
 #include "keys/crypto_pipeline.h"
 #include "mail/receiving_download.h"
+#include "net/reply_arrival.h"
+#include "net/server_request_reply.h"
 #include "store/sign_container.h"
 #include "tevqa.h"
 
@@ -61,16 +64,24 @@ class MailFileTakerTest : public qovra_test::EnvelopeFixture {
     const std::array<uint8_t, qovra::kKeyRecordSize> dh{};
     return qovra::BuildSignatureRecord(kUuid, signature, ClientParty().Cert(), dh, 45000.0);
   }
-  // A download reply: rep, then the .eme and the .ems as the server sends them.
-  std::string Body(int64_t mail_size, int flag, const std::string& eme, bool skip) {
+  // A download reply: rep, then the .eme and the .ems as the server sends
+  // them (or the .ems first).
+  std::string Body(int64_t mail_size, int flag, const std::string& eme, bool skip,
+                   bool ems_first = false) {
+    const std::string eme_element = "<file size=\"" + std::to_string(eme.size()) + "\" skip=\"" +
+                                    (skip ? "1" : "0") + "\" name=\"" + kUuid +
+                                    ".eme\" type=\"1\"/>";
+    const std::string ems_element = "<file size=\"" + std::to_string(ems_.size()) +
+                                    "\" skip=\"1\" name=\"" + kUuid + ".ems\" type=\"1\"/>";
     const std::string xml = "<reply><res val=\"1\"/><rep size=\"" + std::to_string(mail_size) +
-                            "\" flag=\"" + std::to_string(flag) + "\"/><file size=\"" +
-                            std::to_string(eme.size()) + "\" skip=\"" + (skip ? "1" : "0") +
-                            "\" name=\"" + kUuid + ".eme\" type=\"1\"/><file size=\"" +
-                            std::to_string(ems_.size()) + "\" skip=\"1\" name=\"" + kUuid +
-                            ".ems\" type=\"1\"/></reply>";
-    return qovra_test::SessionReply(
-        session_, xml, {WireFile(session_, eme, skip), WireFile(session_, ems_, true)});
+                            "\" flag=\"" + std::to_string(flag) + "\"/>" +
+                            (ems_first ? ems_element + eme_element : eme_element + ems_element) +
+                            "</reply>";
+    const std::string eme_wire = WireFile(session_, eme, skip);
+    const std::string ems_wire = WireFile(session_, ems_, true);
+    return qovra_test::SessionReply(session_, xml,
+                                    ems_first ? std::vector<std::string>{ems_wire, eme_wire}
+                                              : std::vector<std::string>{eme_wire, ems_wire});
   }
   int Run(const std::string& body, qovra::TMailFileTaker& taker) {
     qovra::TMemoryStream reply(body);
@@ -81,6 +92,48 @@ class MailFileTakerTest : public qovra_test::EnvelopeFixture {
     ctx.Taker = &taker;
     return qovra::ProcessServerReply(reply, ctx, doc_);
   }
+  // As Run with body arriving piece bytes at a time, and no further than
+  // arrives (a shorter reply: cut off there), as a client spools a reply.
+  int RunArriving(const std::string& body, size_t arrives, size_t piece,
+                  qovra::TMailFileTaker& taker) {
+    const std::string spool_name = spool_dir_.File("reply.dat");
+    qovra::TEFileStream writer(spool_name, true, true, qovra::fmCreate);
+    qovra::TEFileStream reader(spool_name, true, false, qovra::fmOpenRead);
+    EXPECT_TRUE(writer.Opened() && reader.Opened());
+    PiecewiseArrival arrival(body, arrives, piece, writer);
+    qovra::TArrivingReply reply(reader, arrival);
+    qovra::TReplyContext ctx;
+    ctx.Form = form_;
+    ctx.FormClass = "TfrmMain";
+    ctx.Title = "title";
+    ctx.Taker = &taker;
+    ctx.Arrival = &arrival;
+    return qovra::ProcessServerReply(reply, ctx, doc_);
+  }
+  // Writes body to the spool piece bytes at each step, as far as arrives.
+  class PiecewiseArrival : public qovra::IReplyArrival {
+   public:
+    PiecewiseArrival(const std::string& body, size_t arrives, size_t piece, qovra::TStream& spool)
+        : body_(body), arrives_(std::min(arrives, body.size())), piece_(piece), spool_(spool) {}
+    bool Await(int64_t end) override {
+      while (written_ < end && written_ < static_cast<int64_t>(arrives_)) {
+        const size_t n = std::min(piece_, arrives_ - static_cast<size_t>(written_));
+        EXPECT_TRUE(spool_.WriteBuffer(body_.data() + written_, n));
+        written_ += static_cast<int64_t>(n);
+      }
+      return written_ >= end;
+    }
+    bool Failed() const override {
+      return arrives_ < body_.size() && written_ == static_cast<int64_t>(arrives_);
+    }
+    int64_t Length() const override { return static_cast<int64_t>(body_.size()); }
+
+   private:
+    const std::string& body_;
+    size_t arrives_, piece_;
+    qovra::TStream& spool_;
+    int64_t written_ = 0;
+  };
   std::vector<std::string> Files() {
     std::vector<std::string> names = FolderEntries(MessagesFolder());
     std::sort(names.begin(), names.end());
@@ -91,6 +144,7 @@ class MailFileTakerTest : public qovra_test::EnvelopeFixture {
     ui_->messages.clear();
   }
 
+  qovra::testing::ScratchDir spool_dir_;
   const std::string ems_ = Ems();
   const std::string ems_name_ = std::string(kUuid) + ".ems";
   const std::string eme_name_ = std::string(kUuid) + ".eme";
@@ -119,6 +173,77 @@ TEST_F(MailFileTakerTest, PlainBytesAndHashAtEveryChunkBoundary) {
         EXPECT_EQ(Files(), std::vector<std::string>{ems_name_});
         Clean();
       }
+    }
+  }
+}
+
+// A reply read while it arrives, in pieces that fall anywhere against the
+// chunks: a fast-mode mail, or one whose signature container came first,
+// is deciphered as it comes (its container is not there yet, or is the
+// only other file); otherwise once the rest is in. The bytes and hash are
+// those of the whole reply.
+TEST_F(MailFileTakerTest, PlainBytesAndHashWhileTheReplyArrives) {
+  const size_t chunk = qovra::TPipelineShape{}.ChunkSize;
+  for (const size_t size : {size_t{33}, chunk - 1, chunk + 1, 2 * chunk + 33}) {
+    for (const size_t piece : {size_t{4093}, chunk + 7}) {
+      for (const uint8_t mode : {qovra::kSendModeSecure, qovra::kSendModeFast}) {
+        for (const bool ems_first : {false, true}) {
+          SCOPED_TRACE(testing::Message() << size << " bytes in pieces of " << piece << ", mode "
+                                          << int{mode} << (ems_first ? ", .ems first" : ""));
+          const std::string plain = Content(size);
+          const std::string body =
+              Body(static_cast<int64_t>(size), 0, Eme(plain, mode), true, ems_first);
+          struct InPlace : qovra::TMailFileTaker {
+            using TMailFileTaker::TMailFileTaker;
+            bool asked = false, in_place = false;
+            bool TakesInPlace(const qovra::TReplyFile& f,
+                              const std::vector<qovra::TReplyFile>& before) override {
+              asked = true;
+              in_place = TMailFileTaker::TakesInPlace(f, before);
+              return in_place;
+            }
+          } taker(kUuid, mode);
+          ASSERT_EQ(RunArriving(body, body.size(), piece, taker), 1)
+              << testing::PrintToString(Shown());
+          EXPECT_TRUE(taker.asked);
+          EXPECT_EQ(taker.in_place, mode == qovra::kSendModeFast || ems_first);
+          std::unique_ptr<qovra::TPlainMail> got = taker.Release();
+          ASSERT_TRUE(got);
+          EXPECT_EQ(qovra::testing::ScratchDir::Read(got->Path), plain);
+          EXPECT_EQ(got->Hash, qovra::HashString(plain));
+          const std::string part = std::filesystem::path(got->Path).filename().string();
+          std::vector<std::string> files{part, ems_name_};
+          std::sort(files.begin(), files.end());
+          EXPECT_EQ(Files(), files);
+          got.reset();
+          Clean();
+        }
+      }
+    }
+  }
+}
+
+// A reply cut off while it arrives, wherever: the result says so with
+// nothing shown (the caller reports the connection), and no file stays
+// once the taker goes.
+TEST_F(MailFileTakerTest, ReplyCutOffWhileItArrivesLeavesNoFile) {
+  const size_t size = 2 * qovra::TPipelineShape{}.ChunkSize + 100;
+  const std::string plain = Content(size);
+  for (const uint8_t mode : {qovra::kSendModeSecure, qovra::kSendModeFast}) {
+    const std::string body = Body(static_cast<int64_t>(size), 0, Eme(plain, mode), true);
+    const size_t eme_at = body.size() - 160 - ems_.size() - 160 - qovra::PaddedBlockLength(size);
+    for (const size_t arrives :
+         {size_t{50}, eme_at + 1000, eme_at + size / 2, body.size() - 200, body.size() - 1}) {
+      SCOPED_TRACE(testing::Message() << "mode " << int{mode} << ", cut at " << arrives);
+      {
+        // A mail taken before the cut goes with its taker, as the failed
+        // download drops it.
+        qovra::TMailFileTaker taker(kUuid, mode);
+        EXPECT_EQ(RunArriving(body, arrives, 4093, taker), qovra::kReplyCutOff);
+      }
+      EXPECT_TRUE(Shown().empty()) << testing::PrintToString(Shown());
+      EXPECT_TRUE(Files().empty()) << testing::PrintToString(Files());
+      Clean();
     }
   }
 }
