@@ -632,7 +632,8 @@ TEST_F(ReceivingTest, ServerFaultsEndTheRunWithNothingHalfDone) {
 // after it) is the connection's failure and leaves no file behind, neither
 // in the messages folder nor in the temporary one; the mail stays new and
 // the next run stores it whole. A fast-mode mail is deciphered while it
-// arrives, a secure-mode one once its signature container is in.
+// arrives, a secure-mode one once its signature container is in; with
+// either HTTP client.
 TEST_F(ReceivingTest, CutDownloadLeavesNoPartialFile) {
   qovra::SetMsg("msgConnectionError", "No connection.");
   ASSERT_NO_FATAL_FAILURE(BecomeClient("bob", "pb"));
@@ -651,53 +652,59 @@ TEST_F(ReceivingTest, CutDownloadLeavesNoPartialFile) {
       {"in the signature container's signature", [](size_t) { return "once:drop:-80"; }},
   };
   int n = 30;
-  for (const int mode : {qovra::kSendModeSecure, qovra::kSendModeFast}) {
-    for (const auto& cut : cuts) {
-      SCOPED_TRACE(std::string(cut.name) + (mode == qovra::kSendModeFast ? ", fast" : ", secure"));
-      Outgoing m = Mail(++n, std::string(3 << 20, 'q'));
-      m.mode = mode;
-      Send(m);
-      struct DropOnDownload : qovra::IProgressUi {
-        qovra_test::ExchangeServer* server;
-        qovra::IProgressUi* next;
-        std::string fault;
-        bool armed = true;
-        void ShowProgress(qovra::TWindowHandle o, bool b, const std::string& t,
-                          const std::string& st) override {
-          if (armed && t.rfind("mail 1 ", 0) == 0) {
-            armed = false;
-            EXPECT_TRUE(server->SetFault(fault));
+  // Both HTTP clients read the reply while it arrives.
+  for (const uint8_t client : {0, 2}) {
+    qovra::Options.Conn.useiewc = client;
+    for (const int mode : {qovra::kSendModeSecure, qovra::kSendModeFast}) {
+      for (const auto& cut : cuts) {
+        SCOPED_TRACE(std::string(cut.name) +
+                     (mode == qovra::kSendModeFast ? ", fast" : ", secure") + ", useiewc " +
+                     std::to_string(client));
+        Outgoing m = Mail(++n, std::string(3 << 20, 'q'));
+        m.mode = mode;
+        Send(m);
+        struct DropOnDownload : qovra::IProgressUi {
+          qovra_test::ExchangeServer* server;
+          qovra::IProgressUi* next;
+          std::string fault;
+          bool armed = true;
+          void ShowProgress(qovra::TWindowHandle o, bool b, const std::string& t,
+                            const std::string& st) override {
+            if (armed && t.rfind("mail 1 ", 0) == 0) {
+              armed = false;
+              EXPECT_TRUE(server->SetFault(fault));
+            }
+            next->ShowProgress(o, b, t, st);
           }
-          next->ShowProgress(o, b, t, st);
-        }
-        void HideProgress(qovra::TWindowHandle o, bool k) override { next->HideProgress(o, k); }
-        void ReportProgress(void* bar, int64_t total, int64_t done) override {
-          next->ReportProgress(bar, total, done);
-        }
-      } hook;
-      hook.server = &server_;
-      hook.next = &*ui_;
-      hook.fault = cut.fault(SignContainer(m).size());
-      const std::vector<std::string> files_before = MessageFiles();
-      ui_->messages.clear();
-      qovra::SetProgressUi(&hook);
-      qovra::TReceiveSummary s = Receive();
-      qovra::SetProgressUi(&*ui_);
-      EXPECT_FALSE(hook.armed);
-      EXPECT_EQ(s.Downloaded, 0);
-      EXPECT_EQ(s.Stored, 0);
-      const std::vector<std::string> shown = Shown();
-      ASSERT_EQ(shown.size(), 1u) << testing::PrintToString(shown);
-      EXPECT_EQ(shown[0].rfind("No connection.\r", 0), 0u) << shown[0];
-      EXPECT_EQ(MessageFiles(), files_before);
-      EXPECT_TRUE(fs::is_empty(qovra::GetTempFolder()));
-      const std::vector<std::string> acknowledged = Acknowledged();
-      EXPECT_EQ(std::count(acknowledged.begin(), acknowledged.end(), m.uuid), 0);
+          void HideProgress(qovra::TWindowHandle o, bool k) override { next->HideProgress(o, k); }
+          void ReportProgress(void* bar, int64_t total, int64_t done) override {
+            next->ReportProgress(bar, total, done);
+          }
+        } hook;
+        hook.server = &server_;
+        hook.next = &*ui_;
+        hook.fault = cut.fault(SignContainer(m).size());
+        const std::vector<std::string> files_before = MessageFiles();
+        ui_->messages.clear();
+        qovra::SetProgressUi(&hook);
+        qovra::TReceiveSummary s = Receive();
+        qovra::SetProgressUi(&*ui_);
+        EXPECT_FALSE(hook.armed);
+        EXPECT_EQ(s.Downloaded, 0);
+        EXPECT_EQ(s.Stored, 0);
+        const std::vector<std::string> shown = Shown();
+        ASSERT_EQ(shown.size(), 1u) << testing::PrintToString(shown);
+        EXPECT_EQ(shown[0].rfind("No connection.\r", 0), 0u) << shown[0];
+        EXPECT_EQ(MessageFiles(), files_before);
+        EXPECT_TRUE(fs::is_empty(qovra::GetTempFolder()));
+        const std::vector<std::string> acknowledged = Acknowledged();
+        EXPECT_EQ(std::count(acknowledged.begin(), acknowledged.end(), m.uuid), 0);
 
-      ui_->messages.clear();
-      s = Receive();
-      EXPECT_EQ(s.Stored, 1) << testing::PrintToString(Shown());
-      EXPECT_EQ(ReadFile(dir_.File("messages") + "/" + m.uuid + ".emz"), m.container);
+        ui_->messages.clear();
+        s = Receive();
+        EXPECT_EQ(s.Stored, 1) << testing::PrintToString(Shown());
+        EXPECT_EQ(ReadFile(dir_.File("messages") + "/" + m.uuid + ".emz"), m.container);
+      }
     }
   }
 }
