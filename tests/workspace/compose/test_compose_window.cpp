@@ -100,6 +100,21 @@ TEST_F(ComposeWindowTest, CompletionKeysAndPointer) {
   });
 }
 
+TEST_F(ComposeWindowTest, EnterInAFieldOpensNothing) {
+  Compose([&](TfrmNewMail& form) {
+    TframeNewMailTop* top = form.frameNewMailTop1;
+    QTest::keyClicks(top->eTo, QStringLiteral("dave@127.0.0.1"));
+    QTest::keyClicks(top->eSubject, QStringLiteral("Minutes"));
+    for (QWidget* field : {static_cast<QWidget*>(top->eTo), static_cast<QWidget*>(top->eSubject)}) {
+      EXPECT_EQ(WindowsOpenedByEnter(field), "") << field->objectName().toStdString();
+      EXPECT_TRUE(form.isVisible());
+    }
+    EXPECT_EQ(top->eTo->text(), QStringLiteral("dave@127.0.0.1"));
+    EXPECT_TRUE(Shown().empty());
+    form.Modified = false;
+  });
+}
+
 TEST_F(ComposeWindowTest, AttachingOneBatchAndRemovingRows) {
   const std::string b1023 = MakeFile("b1023.txt", 1023);
   const std::string k1024 = MakeFile("k1024.dat", 1024);

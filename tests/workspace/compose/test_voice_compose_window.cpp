@@ -272,6 +272,25 @@ TEST_F(VoiceComposeTest, CloseQuestion) {
   EXPECT_EQ(Shown(), std::vector<std::string>{"msgSaveToDraftsPrompt"});
 }
 
+TEST_F(VoiceComposeTest, EnterInAFieldStartsNothing) {
+  Voice([&](TfrmNewVoiceMail& form) {
+    TframeNewMailTop* top = form.frameNewMailTop1;
+    QTest::keyClicks(top->eTo, QStringLiteral("dave@127.0.0.1"));
+    QTest::keyClicks(top->eSubject, QStringLiteral("Minutes"));
+    for (QWidget* field : {static_cast<QWidget*>(top->eTo), static_cast<QWidget*>(top->eSubject)}) {
+      const std::string name = field->objectName().toStdString();
+      EXPECT_EQ(WindowsOpenedByEnter(field), "") << name;
+      Pump();
+      EXPECT_EQ(audio_->recording, nullptr) << name;
+      EXPECT_EQ(Buttons(form), (std::vector<bool>{true, false, false, false})) << name;
+      EXPECT_TRUE(form.isVisible());
+    }
+    EXPECT_FALSE(form.HasVoice);
+    form.Modified = false;
+  });
+  EXPECT_TRUE(Shown().empty());
+}
+
 TEST_F(VoiceComposeTest, EachWindowHasItsOwnFilesAndDeletesThem) {
   TComposeCommands none;
   std::string wave1;
