@@ -100,13 +100,28 @@ TEST_F(ComposeWindowTest, CompletionKeysAndPointer) {
   });
 }
 
-TEST_F(ComposeWindowTest, EnterInAFieldOpensNothing) {
+// Enter in a field clicks no button (the window has no default button);
+// on the focused link (a keyboard user tabbed there) it opens the picker.
+TEST_F(ComposeWindowTest, EnterClicksOnlyAFocusedButton) {
   Compose([&](TfrmNewMail& form) {
     TframeNewMailTop* top = form.frameNewMailTop1;
+    // No button is drawn as the one Enter would press.
+    for (const QPushButton* b : form.findChildren<QPushButton*>())
+      EXPECT_FALSE(b->isDefault()) << b->objectName().toStdString();
     QTest::keyClicks(top->eTo, QStringLiteral("dave@127.0.0.1"));
     QTest::keyClicks(top->eSubject, QStringLiteral("Minutes"));
-    for (QWidget* field : {static_cast<QWidget*>(top->eTo), static_cast<QWidget*>(top->eSubject)}) {
-      EXPECT_EQ(WindowsOpenedByEnter(field), "") << field->objectName().toStdString();
+    const struct {
+      QWidget* focus;
+      std::string opened;
+    } cases[] = {
+        {top->eTo, ""},
+        {top->eSubject, ""},
+        {form.lvFileAttachments, ""},
+        {top->wlTo, "TfrmContactsList"},
+    };
+    for (const auto& c : cases) {
+      c.focus->show();
+      EXPECT_EQ(WindowsOpenedByEnter(c.focus), c.opened) << c.focus->objectName().toStdString();
       EXPECT_TRUE(form.isVisible());
     }
     EXPECT_EQ(top->eTo->text(), QStringLiteral("dave@127.0.0.1"));

@@ -65,7 +65,6 @@ QPushButton* PictureButton(QWidget* parent, const char* name, const char* pictur
   b->setObjectName(QString::fromLatin1(name));
   b->setIcon(QIcon(QPixmap::fromImage(LoadPngResource(QString::fromLatin1(picture)))));
   b->setFocusPolicy(Qt::TabFocus);
-  b->setAutoDefault(false);
   return b;
 }
 

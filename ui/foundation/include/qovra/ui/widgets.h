@@ -47,8 +47,7 @@ bool WipeEditText(QLineEdit* edit);
 // parent.
 QAction* NamedAction(QObject* parent, const char* name);
 // A push button named name with the PNG resource picture as its icon,
-// reached by Tab only (a click leaves the focus where it was). It is never
-// a dialog's default button: Enter in a field of its window leaves it alone.
+// reached by Tab only (a click leaves the focus where it was).
 QPushButton* PictureButton(QWidget* parent, const char* name, const char* picture);
 
 }  // namespace qovra::ui
