@@ -10,6 +10,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QMenu>
 #include <QPlainTextEdit>
 #include <QPrinter>
 #include <QPushButton>
@@ -485,6 +486,37 @@ TEST_F(ViewerTest, ReadReceiptReachesTheSender) {
   st.Bind(1, uuid);
   ASSERT_EQ(st.Step(), qovra::SqliteStatement::StepResult::Row);
   EXPECT_NE(st.ColumnText(0), std::string(qovra::kZeroTimeText));
+}
+
+// Save attachments is offered, on the viewer's tool bar and in its menu,
+// only for a mail that has attachments.
+TEST_F(ViewerTest, SaveAttachmentsOfferedOnlyWithAttachments) {
+  const struct {
+    const char* name;
+    std::vector<std::pair<std::string, std::string>> files;
+    bool offered;
+  } cases[] = {
+      {"NoAttachments", {}, false},
+      {"OneAttachment", {{"a.txt", "first"}}, true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string uuid = SendToBob(c.files);
+    Window().SelectFolder(qovra::kFolderInbox);
+    for (int row = 0; row < Window().model->rowCount(); ++row)
+      if (Window().model->Row(row).ToMailMessage().Uuid.view() == uuid) SelectRows({row});
+    bool on_bar = false, in_menu = false;
+    const int result = OpenViewer([&](TfrmViewMail& form) {
+      QCoreApplication::processEvents();
+      QAction* save = Window().alMain->acMailAttachmentsSave;
+      const QWidget* button = form.frameViewMailTop1->tbViewMail->widgetForAction(save);
+      on_bar = button && button->isVisible();
+      in_menu = form.mnuMessage->actions().contains(save);
+    });
+    ASSERT_NE(result, 0);
+    EXPECT_EQ(on_bar, c.offered);
+    EXPECT_EQ(in_menu, c.offered);
+  }
 }
 
 // Alice starts the program offline (the login window, her offline
