@@ -2,6 +2,7 @@
 
 #include <QLabel>
 #include <QPushButton>
+#include <algorithm>
 #include <optional>
 
 #include "base/messages.h"
@@ -17,6 +18,8 @@ namespace {
 
 constexpr int kClientWidth = 360;
 constexpr int kClientHeight = 124;
+constexpr int kButtonWidth = 80;
+constexpr int kButtonHeight = 25;
 constexpr int kResultAccepted = 1;
 constexpr int kResultCancelled = 2;
 constexpr uint8_t kModeReauthenticate = 0;
@@ -51,8 +54,6 @@ TfrmPassword::TfrmPassword(QWidget* owner)
   lblPassword->setWordWrap(true);
   lblPassword->setAlignment(Qt::AlignLeft | Qt::AlignBottom);
   ePassword->setGeometry(72, 50, kClientWidth - 84, 22);
-  btnCancel->setGeometry(kClientWidth - 12 - 80, kClientHeight - 12 - 25, 80, 25);
-  btnOK->setGeometry(kClientWidth - 12 - 80 - 8 - 80, kClientHeight - 12 - 25, 80, 25);
   lblPassword->setBuddy(ePassword);
 
   btnOK->setDefault(true);
@@ -63,6 +64,14 @@ TfrmPassword::TfrmPassword(QWidget* owner)
 
   // TntFormCreate: the language, the password character, the count.
   qovra::ui::ApplyLanguageToForm(this);
+  // Both buttons as wide as the longer caption needs, right-aligned.
+  const int button_width =
+      std::max({kButtonWidth, btnOK->sizeHint().width(), btnCancel->sizeHint().width()});
+  const int buttons_top = kClientHeight - 12 - kButtonHeight;
+  btnCancel->setGeometry(kClientWidth - 12 - button_width, buttons_top, button_width,
+                         kButtonHeight);
+  btnOK->setGeometry(kClientWidth - 12 - 2 * button_width - 8, buttons_top, button_width,
+                     kButtonHeight);
   ePassword->setEchoMode(QLineEdit::Password);
   ePassword->setStyleSheet(QStringLiteral("lineedit-password-character: 9679;"));  // U+25CF
   password_failures_ = 0;

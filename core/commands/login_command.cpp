@@ -44,6 +44,15 @@ std::u16string DecodeName(const pugi::xml_node& node) {
   return Utf8ToUtf16(Base64Decode(node.attribute("val").value()));
 }
 
+// The certificate a login reply carries (element cert, Base64), or empty.
+std::string ReplyCertificate(const pugi::xml_node& root) {
+  for (const pugi::xml_node& child : root.children()) {
+    if (child.type() == pugi::node_element && SameTextAscii(child.name(), "cert"))
+      return Base64Decode(child.attribute("val").value());
+  }
+  return {};
+}
+
 // Secrets of one login attempt, wiped when it ends.
 struct LoginSecrets {
   std::string password;
@@ -98,9 +107,11 @@ int RunLogin(const std::string& login, std::string_view password_utf8, bool full
   if (result != 1) return result;
 
   ApplyLoginReply(reply.document_element(), full_form);
-  if (full_form && Session.Certificate.empty()) {
-    Session.Certificate = LoadFileToString(Options.Keys.crtpath);
-  }
+  // A session that began offline has no certificate (the offline login
+  // takes no server data); without one the mails it signs carry none.
+  if (!full_form && Session.Certificate.empty())
+    Session.Certificate = ReplyCertificate(reply.document_element());
+  if (Session.Certificate.empty()) Session.Certificate = LoadFileToString(Options.Keys.crtpath);
   Session.State = 1;
   Session.Login = login;
   Session.Host = url.HostName;

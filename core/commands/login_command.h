@@ -77,8 +77,10 @@ void ApplyLoginReply(const pugi::xml_node& root, bool full_form);
 
 // The re-authentication with the settings' last login name (lastlgn) and
 // password: the short form; on 1 Session gets the names, level, maxus,
-// State 1, Login, Host, OwnContact.Email and OnlinePasswordHash. The
-// offline password signature is not touched.
+// State 1, Login, Host, OwnContact.Email and OnlinePasswordHash. A session
+// without a certificate (one that began offline) takes the reply's cert,
+// else the crtpath file's, so that the mails it signs carry it; a session
+// that has one keeps it. The offline password signature is not touched.
 [[nodiscard]] int ReauthenticateSession(std::string_view password, const TLoginRequestForm& form);
 
 }  // namespace qovra

@@ -134,19 +134,21 @@ struct TSendPlace {
                                    const pugi::xml_document& certificates, TStream& mail_stream,
                                    pugi::xml_document& result);
 
-// Records at once that the server took the copy of mail row mail_id for
-// address, as secure mode does after each recipient's request: login (a
-// login element of the result document with ok 1) gets the defaults of
-// the values the server left out (so that RecordSendResults writes the
-// same), and the recipient row gets suid, ymbox, sent_time and send_flag
-// 1. A send killed afterwards never sends that copy again. True when
-// written, or when there is no database or stored row to write to.
+// Records at once that the server took (or already held) the copy of mail
+// row mail_id for address, as secure mode does after each recipient's
+// request: login (a login element of the result document whose outcome
+// IsRecordedOutcome) gets the defaults of the values the server left out
+// (so that RecordSendResults writes the same), and the recipient row gets
+// suid, ymbox, sent_time and send_flag 1. A send killed afterwards never
+// sends that copy again. True when written, or when there is no database
+// or stored row to write to.
 [[nodiscard]] bool RecordRecipientSent(SqliteDb& db, int32_t mail_id, std::string_view address,
                                        pugi::xml_node& login);
 
 // Records a completed send in one transaction: the mail's send_mode and,
 // without partial_failure, folder 2 and the sent flag; for every delivered
-// recipient suid, ymbox, sent_time and send_flag 1. mail gets folder 2,
+// recipient, and every copy the server already held and named (shown as
+// skipped), suid, ymbox, sent_time and send_flag 1. mail gets folder 2,
 // mfSent and the current time in memory. results receives the
 // per-recipient lines. False (and nothing written) when a statement fails.
 [[nodiscard]] bool RecordSendResults(SqliteDb& db, TMailMessage& mail, int mode,

@@ -75,19 +75,19 @@ bool RecordSendResults(SqliteDb& db, TMailMessage& mail, int mode, bool partial_
     for (pugi::xml_node l : d.children("login")) {
       const std::string lv = l.attribute("val").value();
       const int64_t ok = ReadOkAttr(l);
-      if (ok == 1) {
+      if (ok == kRecipientSent) {
         results += FormatMsgArgs(GetMsg("msgLoginMailSended"), lv, dv);
-        if (!open) continue;
-        // Values the server left out, or sent in a form that is not safe
-        // to store, get their defaults.
-        TSentValues v = ReadSentValues(l);
-        FillSentDefaults(v);
-        if (!WriteRecipientSent(db, mail.Id, lv + "@" + dv, v)) return false;
-      } else if (ok == 2) {
+      } else if (ok == kRecipientSkipped) {
         results += FormatMsgArgs(GetMsg("msgLoginMailSendingSkipped"), lv, dv);
       } else {
         results += FormatMsgArgs(GetMsg("msgLoginMailSendError"), lv, dv);
       }
+      if (!open || !IsRecordedOutcome(l)) continue;
+      // Values the server left out, or sent in a form that is not safe to
+      // store, get their defaults.
+      TSentValues v = ReadSentValues(l);
+      FillSentDefaults(v);
+      if (!WriteRecipientSent(db, mail.Id, lv + "@" + dv, v)) return false;
     }
   }
   return !open || tx.Commit();

@@ -163,7 +163,7 @@ bool SendSecureCopy(TSendJob& job, const pugi::xml_node& domain, const pugi::xml
   // ok 2: the recipient already holds this mail; skipped, not failed.
   SetLoginResult(out, ReadOkAttr(rl) == 2 ? 2 : 1, rl);
   // Recorded at once: a send killed after this never repeats the copy.
-  if (ReadOkAttr(out) == 1 && job.place.Db) {
+  if (IsRecordedOutcome(out) && job.place.Db) {
     const std::string address = LoginAddress(domain, login);
     if (!RecordRecipientSent(*job.place.Db, mail.Id, address, out))
       std::fprintf(stderr, "qovra: %s not recorded as sent: %s\n", address.c_str(),

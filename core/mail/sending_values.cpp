@@ -62,11 +62,16 @@ void FillSentDefaults(TSentValues& values) {
 
 void SetLoginResult(pugi::xml_node& out, int64_t ok, const pugi::xml_node& reply_login) {
   out.append_attribute("ok") = static_cast<long long>(ok);
-  if (ok != 1) return;
+  if (ok != kRecipientSent && ok != kRecipientSkipped) return;
   const TSentValues values = ReadSentValues(reply_login);
   if (!values.Suid.empty()) out.append_attribute("suid") = values.Suid.c_str();
   if (!values.Ymbox.empty()) out.append_attribute("ymbox") = values.Ymbox.c_str();
   if (!values.SentTime.empty()) out.append_attribute("sent_time") = values.SentTime.c_str();
+}
+
+bool IsRecordedOutcome(const pugi::xml_node& login) {
+  const int64_t ok = ReadOkAttr(login);
+  return ok == kRecipientSent || (ok == kRecipientSkipped && !ReadSentValues(login).Suid.empty());
 }
 
 std::string LowerAddress(std::string_view address) {

@@ -16,6 +16,11 @@ struct TSentValues {
   std::string SentTime;  // "yyyy-mm-dd hh:nn:ss" of a real date and time
 };
 
+// The ok of a login in a send's result document.
+constexpr int64_t kRecipientFailed = 0;
+constexpr int64_t kRecipientSent = 1;
+constexpr int64_t kRecipientSkipped = 2;  // sent before, or a copy the server already held
+
 // The ok attribute as an integer; 0 when absent or not a number.
 int64_t ReadOkAttr(const pugi::xml_node& node);
 
@@ -28,9 +33,15 @@ int64_t ReadOkAttr(const pugi::xml_node& node);
 void FillSentDefaults(TSentValues& values);
 
 // Gives out, a login element of the result document, the attribute ok and,
-// for ok 1, those values of reply_login that ReadSentValues keeps (the
-// others get their defaults when the outcome is recorded).
+// for ok 1 and 2, those values of reply_login that ReadSentValues keeps
+// (the others get their defaults when the outcome is recorded).
 void SetLoginResult(pugi::xml_node& out, int64_t ok, const pugi::xml_node& reply_login);
+
+// True when the outcome of login, a login element of the result document,
+// goes into its recipient row: sent (ok 1), or a copy the server already
+// held (ok 2) given with that copy's suid. An ok 2 without a suid (skipped
+// on this side, or a server that gives none) leaves the row as it is.
+[[nodiscard]] bool IsRecordedOutcome(const pugi::xml_node& login);
 
 // address lower-cased (ASCII), the key of TSendFlags.
 std::string LowerAddress(std::string_view address);

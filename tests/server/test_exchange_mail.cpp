@@ -113,25 +113,25 @@ class ExchangeMail : public ::testing::Test {
            "\"/><flag val=\"9\"/><priority val=\"1\"/><nodec val=\"1\"/>" + emails + "</request>";
   }
 
-  // Secure mode: one recipient, eme sent as is.
+  // Secure mode: one recipient, eme sent as is, by from (c's account).
   void SendSecure(TestClient& c, const std::string& uuid, const std::string& eme, size_t size,
-                  const std::string& login, const std::string& domain, SessionReply& r) {
+                  const std::string& login, const std::string& domain, SessionReply& r,
+                  const std::string& from = "alice@localhost") {
     const std::string emails = "<emails><domain val=\"" + domain + "\" prx=\"1\"><login val=\"" +
                                login + "\"/></domain></emails>";
-    c.Request(SendXml("alice@localhost", uuid, 0, size, eme.size(),
-                      SignContainer(uuid, User("alice@localhost")), emails),
-              r, &eme);
+    c.Request(SendXml(from, uuid, 0, size, eme.size(), SignContainer(uuid, User(from)), emails), r,
+              &eme);
   }
 
   // Fast mode: container and recipient list under the session key.
   void SendFast(TestClient& c, const std::string& uuid, const std::string& container,
-                const std::string& recipients, SessionReply& r) {
+                const std::string& recipients, SessionReply& r,
+                const std::string& from = "alice@localhost") {
     const std::string content = xs_test::CbcEncrypt(
         c.key().data(), reinterpret_cast<const uint8_t*>(c.sid().data()), container + recipients);
-    c.Request(
-        SendXml("alice@localhost", uuid, 1, container.size(), container.size() + recipients.size(),
-                SignContainer(uuid, User("alice@localhost"))),
-        r, &content);
+    c.Request(SendXml(from, uuid, 1, container.size(), container.size() + recipients.size(),
+                      SignContainer(uuid, User(from))),
+              r, &content);
   }
 
   // The login element of the reply's emails for domain and login.
@@ -240,7 +240,7 @@ TEST_F(ExchangeMail, SecureAndFastMailReachRecipientsAndReportsFlowBack) {
   SendSecure(a, kUuid1, eme, 50, "bob", "localhost", again);
   ASSERT_EQ(again.res, 1);
   EXPECT_STREQ(LoginOf(again, "localhost", "bob").attribute("ok").value(), "2");
-  EXPECT_FALSE(LoginOf(again, "localhost", "bob").attribute("suid"));
+  EXPECT_EQ(SentOf(again, "localhost", "bob").suid, bob1.suid);
 
   // Fast: one package for everybody, unknown and foreign recipients too.
   const std::string recipients =
@@ -394,6 +394,60 @@ TEST_F(ExchangeMail, SecureAndFastMailReachRecipientsAndReportsFlowBack) {
   SessionReply unknown;
   flags(kUuid1, Sent{"", "199901", ""}, 0x40, unknown);
   EXPECT_EQ(unknown.res, 13);
+}
+
+// A copy the recipient already holds is not made again, in either mode;
+// its values go back only to the account that sent it, which needs them to
+// ask for its reports.
+TEST_F(ExchangeMail, CopyAlreadyHeldIsNamedOnlyToItsSender) {
+  TestClient a = LoggedIn("alice@localhost", "pa");
+  TestClient c = LoggedIn("carol@127.0.0.1", "pc");
+  const std::string eme(64, 'E'), container(50, 'C');
+  const std::string to_bob =
+      "<emails><domain val=\"localhost\" prx=\"1\"><login val=\"bob\" pbk=\"AAAA\"/>"
+      "</domain></emails>";
+  SessionReply first;
+  SendSecure(a, kUuid1, eme, 50, "bob", "localhost", first);
+  ASSERT_EQ(first.res, 1) << first.xml;
+  const Sent held = SentOf(first, "localhost", "bob");
+  ASSERT_TRUE(IsHexText(held.suid, 32)) << first.xml;
+
+  struct Row {
+    const char* name;
+    TestClient* client;
+    const char* from;
+    int mode;
+    bool named;  // the reply carries the held copy's values
+  } rows[] = {
+      {"secure, its sender", &a, "alice@localhost", 0, true},
+      {"fast, its sender", &a, "alice@localhost", 1, true},
+      {"secure, another sender", &c, "carol@127.0.0.1", 0, false},
+      {"fast, another sender", &c, "carol@127.0.0.1", 1, false},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    SessionReply r;
+    if (row.mode == 0)
+      SendSecure(*row.client, kUuid1, eme, 50, "bob", "localhost", r, row.from);
+    else
+      SendFast(*row.client, kUuid1, container, to_bob, r, row.from);
+    ASSERT_EQ(r.res, 1) << r.xml;
+    EXPECT_STREQ(LoginOf(r, "localhost", "bob").attribute("ok").value(), "2");
+    const Sent got = SentOf(r, "localhost", "bob");
+    EXPECT_EQ(got.suid, row.named ? held.suid : "");
+    EXPECT_EQ(got.ymbox, row.named ? held.ymbox : "");
+    EXPECT_EQ(got.sent_time, row.named ? held.sent_time : "");
+  }
+
+  // Bob holds the first copy only.
+  TestClient b = LoggedIn("bob@localhost", "pb");
+  SessionReply nl;
+  b.Request("<request><cmd val=\"165\"/><user val=\"bob@localhost\"/><emails></emails></request>",
+            nl);
+  ASSERT_EQ(nl.res, 1) << nl.xml;
+  const pugi::xml_node list = nl.doc.document_element().child("new_mails_list");
+  EXPECT_EQ(list.first_child().attribute("suid").value(), held.suid);
+  EXPECT_FALSE(list.first_child().next_sibling()) << nl.xml;
 }
 
 TEST_F(ExchangeMail, SendRefusals) {

@@ -59,7 +59,14 @@ TEST(ExchangeMailStore, CopiesAndReportsSurviveReopen) {
     ASSERT_EQ(DeliverBytes(store, first, "BODY!", "SIGN"), DeliverStatus::Ok);
     MailCopy again = c;
     again.uuid = "0123456789abcdef0123456789abcdef";  // the same mail in other case
+    again.sent_time = "2027-01-02 03:04:05";
+    again.ymbox = "202701";
     EXPECT_EQ(DeliverBytes(store, again, "X", "Y"), DeliverStatus::AlreadyHeld);
+    // It names the copy held, not the one refused.
+    EXPECT_EQ(again.suid, first.suid);
+    EXPECT_EQ(again.ymbox, first.ymbox);
+    EXPECT_EQ(again.sent_time, first.sent_time);
+    EXPECT_EQ(again.sender_account, first.sender_account);
     MailCopy other = c;
     other.recipient_account = 3;
     ASSERT_EQ(DeliverBytes(store, other, "BODY!", "SIGN"), DeliverStatus::Ok);

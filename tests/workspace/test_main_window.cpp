@@ -377,7 +377,8 @@ TEST_F(MainWindowTest, TimeColumnsFitTheirTextsAtFirstShow) {
 }
 
 // A window that is not maximised, in Russian and in Uzbek: the subject
-// takes what the other columns leave and keeps a dozen characters at least;
+// takes what the other columns leave and keeps a dozen characters at least,
+// and the sender gives way to its texts before the subject is cut;
 // no other column is narrower than its texts and caption; at 900 pixels the
 // Read column is whole in sight, at 640 the list scrolls to it; the folder
 // captions are whole, and every toolbar button, Work offline the last, stays
@@ -426,6 +427,12 @@ TEST_F(MainWindowTest, ColumnsAndToolbarFitAWindowThatIsNotMaximised) {
     }
     EXPECT_GE(header->sectionSize(TMailListModel::kColSubject),
               12 * w.lvMain->fontMetrics().averageCharWidth());
+    // The subject is cut here, so the sender has given way to its texts.
+    EXPECT_LT(header->sectionSize(TMailListModel::kColSubject),
+              cells->sizeHintForColumn(TMailListModel::kColSubject));
+    EXPECT_LE(header->sectionSize(TMailListModel::kColAddress),
+              std::max(cells->sizeHintForColumn(TMailListModel::kColAddress),
+                       header->sectionSizeHint(TMailListModel::kColAddress)));
     const int read_end = header->sectionViewportPosition(TMailListModel::kColRead) +
                          header->sectionSize(TMailListModel::kColRead);
     const int list = w.lvMain->viewport()->width();

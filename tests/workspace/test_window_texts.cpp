@@ -6,11 +6,14 @@
 
 #include <QAbstractButton>
 #include <QAction>
+#include <QCoreApplication>
 #include <QLabel>
 #include <QMenu>
+#include <QPushButton>
 #include <QRegularExpression>
 #include <QSet>
 #include <QStringList>
+#include <QStyle>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -223,6 +226,35 @@ TEST_P(WindowTextsTest, MenuTitlesAndUnnamedCommandsShowTheFileTexts) {
     std::unique_ptr<QWidget> window = Make(w.class_name);
     ASSERT_TRUE(window);
     ExpectNoBuiltInText(window.get(), w, [](const QObject* o) { return !HasName(o); });
+  }
+}
+
+// The width a push button's caption needs: its text (and icon) with the
+// style's button margin and frame, without the style's least button width.
+int CaptionWidth(const QPushButton* b) {
+  int width = b->fontMetrics().size(Qt::TextShowMnemonic, b->text()).width();
+  if (!b->icon().isNull()) width += b->iconSize().width() + 4;
+  const QStyle* style = b->style();
+  return width + style->pixelMetric(QStyle::PM_ButtonMargin, nullptr, b) +
+         2 * style->pixelMetric(QStyle::PM_DefaultFrameWidth, nullptr, b);
+}
+
+// Every push button shown holds its caption whole, in either language.
+TEST_P(WindowTextsTest, PushButtonsHoldTheirCaptionsWhole) {
+  ASSERT_TRUE(file_);
+  for (const WindowCase& w : kWindows) {
+    SCOPED_TRACE(w.class_name);
+    std::unique_ptr<QWidget> window = Make(w.class_name);
+    ASSERT_TRUE(window);
+    window->show();
+    QCoreApplication::processEvents();
+    for (QPushButton* b : window->findChildren<QPushButton*>()) {
+      // A button kept out of sight (the login window's Cancel) shows nothing.
+      if (!b->isVisible() || b->width() == 0 || b->text().isEmpty()) continue;
+      EXPECT_GE(b->width(), CaptionWidth(b))
+          << Describe(b).toStdString() << " \"" << b->text().toStdString() << "\"";
+    }
+    window->hide();
   }
 }
 

@@ -1,7 +1,9 @@
 // TNewForm: the shared part of the compose windows.
 #include "qovra/workspace/new_form.h"
 
+#include <QAbstractButton>
 #include <QActionGroup>
+#include <QKeyEvent>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMenu>
@@ -128,6 +130,18 @@ void TNewForm::showEvent(QShowEvent* event) {
     }
   }
   if (top) top->PlaceContactsList(this);
+}
+
+void TNewForm::keyPressEvent(QKeyEvent* event) {
+  const bool enter = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
+  if (!enter || (event->modifiers() & ~Qt::KeypadModifier) != Qt::NoModifier) {
+    QDialog::keyPressEvent(event);
+    return;
+  }
+  if (auto* button = qobject_cast<QAbstractButton*>(focusWidget());
+      button && button->isEnabled() && button->isVisible())
+    button->click();
+  event->accept();
 }
 
 void TNewForm::BindSendCommands(QAction* send, QAction* save_to_drafts) {

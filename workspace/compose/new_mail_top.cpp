@@ -67,6 +67,8 @@ TframeNewMailTop::TframeNewMailTop(QWidget* parent) : QFrame(parent) {
   wlTo->setObjectName(QStringLiteral("wlTo"));
   wlTo->setFlat(true);
   wlTo->setCursor(Qt::PointingHandCursor);
+  // A link, not the window's default button (TNewForm).
+  wlTo->setAutoDefault(false);
   eTo = new QLineEdit(pnlTop);
   eTo->setObjectName(QStringLiteral("eTo"));
   lblSubject = new QLabel(pnlTop);

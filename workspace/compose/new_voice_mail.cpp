@@ -127,6 +127,9 @@ void TfrmNewVoiceMail::BuildRecorder() {
   for (QPushButton* b : {btnRecord, btnPlay, btnPause, btnStop}) row->addWidget(b);
   row->addStretch(1);
   row->addWidget(btnAudioSettings);
+  // No default button: Enter in a field starts nothing (TNewForm).
+  for (QPushButton* b : {btnRecord, btnPlay, btnPause, btnStop, btnAudioSettings})
+    b->setAutoDefault(false);
   btnPlay->setEnabled(false);
   btnPause->setEnabled(false);
   btnStop->setEnabled(false);

@@ -101,10 +101,12 @@ void TMailListColumns::Fit() {
   }
   const int room = view_->viewport()->width();
   const int subject_min = SubjectMinimum();
-  if (others + subject_min > room) {
-    // The sender or recipients give way first, down to their widest text.
+  const int subject_want = std::max(subject_min, ContentWidth(Col::kColSubject));
+  if (others + subject_want > room) {
+    // The sender or recipients give way before the subject is cut, down to
+    // their widest text.
     const int floor = std::min(width[Col::kColAddress], ContentWidth(Col::kColAddress));
-    const int give = std::min(width[Col::kColAddress] - floor, others + subject_min - room);
+    const int give = std::min(width[Col::kColAddress] - floor, others + subject_want - room);
     width[Col::kColAddress] -= give;
     others -= give;
   }

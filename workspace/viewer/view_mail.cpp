@@ -165,13 +165,11 @@ void TfrmViewMail::FillFromReader() {
 
 void TfrmViewMail::showEvent(QShowEvent* event) {
   const bool has = lvFileAttachments->count() > 0;
-  if (frameViewMailTop1->btnSaveAttachments) {
-    // The command is the main window's: only this tool bar's button and
-    // this menu's entry hide.
-    if (QWidget* button =
-            frameViewMailTop1->tbViewMail->widgetForAction(frameViewMailTop1->btnSaveAttachments))
-      button->setVisible(has);
-  }
+  // The command is the main window's: only this tool bar's button and this
+  // menu's entry go (a tool bar shows its button again at every layout,
+  // whatever the button was told).
+  if (!has && frameViewMailTop1->btnSaveAttachments)
+    frameViewMailTop1->tbViewMail->removeAction(frameViewMailTop1->btnSaveAttachments);
   if (!has && mnuSaveAttachments) mnuMessage->removeAction(mnuSaveAttachments);
   if (!centred_ && parentWidget()) {
     centred_ = true;

@@ -206,6 +206,7 @@ TEST_F(LoginCommandTest, ReauthenticationSendsTheShortForm) {
   PointAt(peer);
   qovra::Options.Other.lastlgn = "bob";
   qovra::LatestClientVersion = "own";
+  qovra::Session.Certificate = "OWN";
   const qovra::TLoginRequestForm prompt{form_, "TfrmPassword", nullptr};
   ASSERT_EQ(qovra::ReauthenticateSession("pw", prompt), 1) << testing::PrintToString(Shown());
 
@@ -223,9 +224,33 @@ TEST_F(LoginCommandTest, ReauthenticationSendsTheShortForm) {
   EXPECT_EQ(qovra::Session.Login.str(), "bob");
   EXPECT_EQ(qovra::Session.OwnContact.Email, "bob@127.0.0.1");
   EXPECT_EQ(qovra::Session.OwnContact.LastName, u"Lee");
-  EXPECT_TRUE(qovra::Session.Certificate.empty());
+  // The session's certificate stays; the reply's is not taken.
+  EXPECT_EQ(qovra::Session.Certificate, "OWN");
   EXPECT_EQ(qovra::LatestClientVersion, "own");
   EXPECT_TRUE(qovra::Options.Keys.offpass.empty());
+}
+
+// A session that began offline has no certificate: going online gives it
+// the reply's, else the certificate file's, for the mails it signs.
+TEST_F(LoginCommandTest, ReauthenticationGivesASessionWithoutACertificateOne) {
+  const struct {
+    const char* name;
+    std::string reply_elements;
+    std::string want;
+  } cases[] = {
+      {"FromTheReply", "<cert val=\"" + qovra::Base64Encode("CERT") + "\"/>", "CERT"},
+      {"FromTheFile", "", qovra_test::ClientParty().Cert()},
+  };
+  qovra::Options.Other.lastlgn = "bob";
+  const qovra::TLoginRequestForm prompt{form_, "TfrmPassword", nullptr};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    LoopbackListener peer(ListenerScript{true, false, Reply(c.reply_elements), true});
+    PointAt(peer);
+    qovra::Session.Certificate.clear();
+    ASSERT_EQ(qovra::ReauthenticateSession("pw", prompt), 1) << testing::PrintToString(Shown());
+    EXPECT_EQ(qovra::Session.Certificate, c.want);
+  }
 }
 
 TEST_F(LoginCommandTest, RefusedLoginAtTheLoginWindowIsSilent) {

@@ -4,8 +4,13 @@
 // mark the mails read, and alice's next run picks up delivery and read
 // times. A mail for administrative use only stays enciphered and opens
 // with its sealed key; a copy of a mail already held is never downloaded
-// over the kept files.
+// over the kept files; a send killed after the server took its copies is
+// sent again without a second copy, and the reports still find them.
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <ulmox.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <array>
@@ -124,9 +129,10 @@ class MailExchangeTest : public ::testing::Test {
     return dir_.File(Login(address) + "-messages") + "/";
   }
 
-  // Alice writes a text mail with two attachments, stores it in her outbox
-  // and sends it with the sending steps.
-  Written Send(int n, const std::vector<std::string>& to, int mode, uint16_t flags = 0) {
+  // Alice writes a text mail with two attachments and stores it in her
+  // outbox: mail is its record, entries its recipients.
+  Written Write(int n, const std::vector<std::string>& to, uint16_t flags,
+                qovra::TMailMessage& mail, qovra::TEMailList& entries) {
     Written w;
     char uuid[33];
     std::snprintf(uuid, sizeof uuid, "%032X", 0xA1000 + n);
@@ -135,11 +141,11 @@ class MailExchangeTest : public ::testing::Test {
                      "second file " + std::to_string(n) + "\n"};
     std::string to_text;
     for (const auto& r : to) to_text += (to_text.empty() ? "" : ";") + r;
-    qovra::TMailMessage mail;
+    mail = qovra::TMailMessage{};
     mail.Uuid = w.uuid;
     mail.FromAddress = kAlice;
     EXPECT_TRUE(qovra::SplitAddressList(mail.Recipients, to_text, ';'));
-    const qovra::TEMailList entries = mail.Recipients;
+    entries = mail.Recipients;
     const std::u16string subject = u"Отчёт " + qovra::Utf8ToUtf16(std::to_string(n));
     mail.Subject = subject;
     mail.FolderId = qovra::kFolderOutbox;
@@ -159,10 +165,24 @@ class MailExchangeTest : public ::testing::Test {
     mail.MailSize = container.Size();
     mail.Id = qovra::SaveMailToDatabase(qovra::MailDb, mail, kAlice, nullptr, nullptr, false);
     EXPECT_GT(mail.Id, 0);
+    return w;
+  }
+
+  // Alice sends the outbox mail with the sending steps.
+  qovra::TSendOutcome SendSteps(qovra::TMailMessage& mail, const qovra::TEMailList& entries,
+                                const std::string& container, int mode) {
+    qovra::TMemoryStream stream(container);
     const qovra::TSendPlace place{qovra::MessagesDir, qovra::GetTempFolder(), &qovra::MailDb};
-    const qovra::TSendOutcome out =
-        qovra::RunSendSteps({owner_, "TfrmMain", nullptr}, place, mail, mode, entries, container,
-                            [](std::string_view) { return true; });
+    return qovra::RunSendSteps({owner_, "TfrmMain", nullptr}, place, mail, mode, entries, stream,
+                               [](std::string_view) { return true; });
+  }
+
+  // Alice writes a mail and sends it.
+  Written Send(int n, const std::vector<std::string>& to, int mode, uint16_t flags = 0) {
+    qovra::TMailMessage mail;
+    qovra::TEMailList entries;
+    const Written w = Write(n, to, flags, mail, entries);
+    const qovra::TSendOutcome out = SendSteps(mail, entries, w.container, mode);
     EXPECT_TRUE(out.Sent) << testing::PrintToString(Shown());
     EXPECT_FALSE(out.PartialFailure);
     EXPECT_EQ(out.Mode, mode);
@@ -238,6 +258,43 @@ class MailExchangeTest : public ::testing::Test {
 };
 
 qovra_test::ExchangePki* MailExchangeTest::pki_ = nullptr;
+
+// The progress seam of a sender that dies (SIGKILL) at its first progress
+// step once the server holds `copies` copies of uuid: after the server
+// took them, before the sender could record them.
+class KillOnceTheServerHolds : public qovra::IProgressUi {
+ public:
+  KillOnceTheServerHolds(std::string server_db, std::string uuid, int64_t copies,
+                         qovra::IProgressUi* next)
+      : server_db_(std::move(server_db)), uuid_(std::move(uuid)), copies_(copies), next_(next) {}
+  void ShowProgress(qovra::TWindowHandle o, bool b, const std::string& t,
+                    const std::string& st) override {
+    DieOnceHeld();
+    next_->ShowProgress(o, b, t, st);
+  }
+  void HideProgress(qovra::TWindowHandle o, bool k) override {
+    DieOnceHeld();
+    next_->HideProgress(o, k);
+  }
+  void ReportProgress(void* bar, int64_t total, int64_t done) override {
+    DieOnceHeld();
+    next_->ReportProgress(bar, total, done);
+  }
+
+ private:
+  void DieOnceHeld() {
+    qovra::SqliteDb store;
+    if (!store.Open(server_db_)) return;
+    qovra::SqliteStatement q = store.Prepare("SELECT COUNT(*) FROM mails WHERE uuid=?");
+    q.Bind(1, uuid_);
+    if (q.Step() == qovra::SqliteStatement::StepResult::Row && q.ColumnInt(0) >= copies_)
+      ::raise(SIGKILL);
+  }
+
+  std::string server_db_, uuid_;
+  int64_t copies_;
+  qovra::IProgressUi* next_;
+};
 
 TEST_F(MailExchangeTest, SecureAndFastMailsReachBothDomainsAndReportsComeBack) {
   ASSERT_NO_FATAL_FAILURE(BecomeClient(kAlice));
@@ -376,6 +433,95 @@ TEST_F(MailExchangeTest, CopyOfAMailAlreadyHeldIsNotDownloadedOverIt) {
   s = Receive();
   EXPECT_TRUE(s.Listed);
   EXPECT_EQ(s.NewMails, 0);
+}
+
+// A sender killed after the server took copies of its mail, before it
+// recorded them, sends the mail again from the outbox: the server keeps
+// one copy per recipient and names the copy it already held, the sender
+// shows that recipient as skipped and records the held copy's values, so
+// the delivery and read reports of every recipient come back to its rows.
+TEST_F(MailExchangeTest, SendKilledAfterTheServerTookItsCopiesIsSentAgainAndReportsComeBack) {
+  const struct {
+    const char* name;
+    int mode;
+    int64_t held;  // copies the server holds at the kill
+    const char* shown;
+  } rows[] = {
+      {"secure, after the first copy", qovra::kSendModeSecure, 1,
+       "Result:\rskipped carol@127.0.0.1,\rsent bob@localhost.\r"},
+      {"fast, after the package", qovra::kSendModeFast, 2,
+       "Result:\rskipped carol@127.0.0.1,\rskipped bob@localhost.\r"},
+  };
+  const std::string zero(qovra::kZeroTimeText);
+  for (size_t i = 0; i < std::size(rows); ++i) {
+    SCOPED_TRACE(rows[i].name);
+    qovra::SetMsg("msgLoginMailSended", "sent %s@%s,\r");
+    qovra::SetMsg("msgLoginMailSendingSkipped", "skipped %s@%s,\r");
+    qovra::SetMsg("msgMailSendResult", "Result:\r");
+    ASSERT_NO_FATAL_FAILURE(BecomeClient(kAlice));
+    qovra::TMailMessage mail;
+    qovra::TEMailList entries;
+    const Written w = Write(static_cast<int>(10 + i), {kBob, kCarol}, 0, mail, entries);
+    qovra::MailDb.Close();
+    std::fflush(nullptr);
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+      (void)random_cleanup();  // a random pool of its own, as a new process has
+      random_poll_system();
+      if (!qovra::MailDb.Open(dir_.File(Login(kAlice) + ".edb"))) ::_exit(4);
+      KillOnceTheServerHolds hook(server_.DataDir() + "/server.db", w.uuid, rows[i].held, &*ui_);
+      qovra::SetProgressUi(&hook);
+      (void)SendSteps(mail, entries, w.container, rows[i].mode);
+      ::_exit(3);
+    }
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) << "never reached";
+
+    // The next start finds the mail in the outbox, its copies unrecorded.
+    ASSERT_NO_FATAL_FAILURE(BecomeClient(kAlice));
+    const std::string of_mail =
+        " FROM ecm_recipients r JOIN ecm_mails m ON m.id=r.mail_id WHERE m.uuid='" + w.uuid + "'";
+    EXPECT_EQ(Value("SELECT folder_id FROM ecm_mails WHERE uuid='" + w.uuid + "'"), "1");
+    EXPECT_EQ(Value("SELECT send_flag" + of_mail + " AND r.to_address='" + kCarol + "'"), "0");
+    ASSERT_TRUE(SendSteps(mail, entries, w.container, rows[i].mode).Sent)
+        << testing::PrintToString(Shown());
+    EXPECT_EQ(Shown(), std::vector<std::string>{rows[i].shown});
+    ui_->messages.clear();
+    EXPECT_EQ(Value("SELECT folder_id FROM ecm_mails WHERE uuid='" + w.uuid + "'"), "2");
+
+    // One copy each, and the sender's row names it.
+    qovra::SqliteDb store;
+    ASSERT_TRUE(store.Open(server_.DataDir() + "/server.db"));
+    for (const char* who : {kBob, kCarol}) {
+      SCOPED_TRACE(who);
+      qovra::SqliteStatement q = store.Prepare(
+          "SELECT m.suid || ' ' || m.ymbox || ' ' || m.sent_time FROM mails m JOIN accounts a ON "
+          "a.id=m.recipient_account WHERE m.uuid=? AND a.login=?");
+      q.Bind(1, w.uuid).Bind(2, Login(who));
+      ASSERT_EQ(q.Step(), qovra::SqliteStatement::StepResult::Row);
+      const std::string copy = q.ColumnText(0);
+      EXPECT_NE(q.Step(), qovra::SqliteStatement::StepResult::Row) << "a second copy";
+      EXPECT_EQ(Value("SELECT r.suid || ' ' || r.ymbox || ' ' || r.sent_time || ' ' || "
+                      "r.send_flag" +
+                      of_mail + " AND r.to_address='" + who + "'"),
+                copy + " 1");
+    }
+    store.Close();
+
+    // Both receive it once and read it; the reports reach alice's rows.
+    for (const char* who : {kBob, kCarol}) {
+      SCOPED_TRACE(who);
+      ASSERT_NO_FATAL_FAILURE(BecomeClient(who));
+      EXPECT_EQ(Receive().Stored, 1) << testing::PrintToString(Shown());
+      ASSERT_NO_FATAL_FAILURE(MarkRead(w.uuid));
+    }
+    ASSERT_NO_FATAL_FAILURE(BecomeClient(kAlice));
+    EXPECT_TRUE(Receive().Listed) << testing::PrintToString(Shown());
+    EXPECT_EQ(Value("SELECT count(*)" + of_mail + " AND r.received_time<>'" + zero +
+                    "' AND r.read_time<>'" + zero + "'"),
+              "2");
+  }
 }
 
 }  // namespace

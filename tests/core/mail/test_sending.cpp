@@ -233,7 +233,8 @@ TEST(SentValues, KeptWhenSafeToStoreElseTheirDefaults) {
 }
 
 // The fast-mode reply: refusals and the server's "already held" are lines
-// of the result; nothing but the kept values is copied.
+// of the result; nothing but the kept values (of a sent or a held copy) is
+// copied.
 TEST(CopyResultDocument, CopiesOutcomesAndOnlyTheKeptValues) {
   pugi::xml_document reply;
   ASSERT_TRUE(reply.load_string(
@@ -252,7 +253,8 @@ TEST(CopyResultDocument, CopiesOutcomesAndOnlyTheKeptValues) {
             "<response><emails><domain val=\"a.uz\" ok=\"1\">"
             "<login val=\"good\" ok=\"1\" suid=\"0123456789abcdef0123456789ABCDEF\" "
             "ymbox=\"202612\" sent_time=\"2026-12-09 10:11:12\"/>"
-            "<login val=\"held\" ok=\"2\"/><login val=\"refused\" ok=\"0\"/>"
+            "<login val=\"held\" ok=\"2\" suid=\"0123456789abcdef0123456789ABCDEF\"/>"
+            "<login val=\"refused\" ok=\"0\"/>"
             "<login val=\"odd\" ok=\"0\"/></domain>"
             "<domain val=\"b.uz\" ok=\"0\"><login val=\"x\" ok=\"0\"/></domain>"
             "</emails></response>");
@@ -288,6 +290,78 @@ TEST(RecordSendResults, RefusedDomainFailsEvenWithALoginMarkedSent) {
   q.Bind(1, int64_t{mail.Id});
   ASSERT_EQ(q.Step(), qovra::SqliteStatement::StepResult::Row);
   EXPECT_EQ(q.ColumnInt(0), 0);
+  qovra::ClearMsgTable();
+}
+
+// The line each login's outcome shows and what its recipient row keeps: a
+// copy the server already held shows as skipped and, when the server names
+// it, its row is recorded as a sent one's; unnamed, the row stays unsent.
+TEST(RecordSendResults, EachOutcomeShowsItsLineAndKeepsWhatTheServerNamed) {
+  qovra::SetMsg("msgLoginMailSended", "sent %s@%s,\r");
+  qovra::SetMsg("msgLoginMailSendingSkipped", "skipped %s@%s,\r");
+  qovra::SetMsg("msgLoginMailSendError", "failed %s@%s,\r");
+  struct Case {
+    const char* login;
+    const char* ok;
+    const char* suid;  // with ymbox and sent_time below; null: no values
+    const char* line;
+    bool recorded;
+  };
+  const Case cases[] = {
+      {"sent", "1", "11111111111111111111111111111111", "sent sent@a.uz,\r", true},
+      {"held", "2", "22222222222222222222222222222222", "skipped held@a.uz,\r", true},
+      {"unnamed", "2", nullptr, "skipped unnamed@a.uz,\r", false},
+      {"refused", "0", "33333333333333333333333333333333", "failed refused@a.uz,\r", false},
+  };
+  ScratchDir dir;
+  fs::copy_file(std::string(QOVRA_BIN_DIR) + "/ecm.edb", dir.File("ecm.edb"));
+  qovra::SqliteDb db;
+  ASSERT_TRUE(db.Open(dir.File("ecm.edb")));
+  qovra::TMailMessage mail;
+  mail.Uuid = "0123456789ABCDEF0123456789ABCDEF";
+  mail.FromAddress = "me@a.uz";
+  mail.FolderId = qovra::kFolderOutbox;
+  pugi::xml_document reply;
+  pugi::xml_node domain =
+      reply.append_child("response").append_child("emails").append_child("domain");
+  domain.append_attribute("val") = "a.uz";
+  domain.append_attribute("ok") = "1";
+  std::string want_lines;
+  for (const Case& c : cases) {
+    mail.Recipients.Add(std::string(c.login) + "@a.uz");
+    pugi::xml_node l = domain.append_child("login");
+    l.append_attribute("val") = c.login;
+    l.append_attribute("ok") = c.ok;
+    if (c.suid) {
+      l.append_attribute("suid") = c.suid;
+      l.append_attribute("ymbox") = "202611";
+      l.append_attribute("sent_time") = "2026-11-30 23:59:58";
+    }
+    want_lines += c.line;
+  }
+  mail.Id = qovra::SaveMailToDatabase(db, mail, "me@a.uz", nullptr, nullptr, false);
+  ASSERT_GT(mail.Id, 0);
+  auto row = [&](const Case& c) {
+    qovra::SqliteStatement q = db.Prepare(
+        "SELECT suid,ymbox,sent_time,send_flag FROM ecm_recipients WHERE mail_id=? AND "
+        "to_address=?");
+    q.Bind(1, int64_t{mail.Id}).Bind(2, std::string(c.login) + "@a.uz");
+    EXPECT_EQ(q.Step(), qovra::SqliteStatement::StepResult::Row);
+    return q.ColumnText(0) + " " + q.ColumnText(1) + " " + q.ColumnText(2) + " " + q.ColumnText(3);
+  };
+  std::map<std::string, std::string> before;
+  for (const Case& c : cases) before[c.login] = row(c);
+
+  pugi::xml_document result;
+  qovra::CopyResultDocument(reply, result);
+  std::string results;
+  ASSERT_TRUE(qovra::RecordSendResults(db, mail, 1, false, result, results)) << db.LastError();
+  EXPECT_EQ(results, want_lines);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.login);
+    EXPECT_EQ(row(c),
+              c.recorded ? std::string(c.suid) + " 202611 2026-11-30 23:59:58 1" : before[c.login]);
+  }
   qovra::ClearMsgTable();
 }
 
@@ -1119,18 +1193,23 @@ TEST_F(SecureReplyTest, OnlyALoginSentInAnAcceptedDomainCountsAsSent) {
       "sent_time=\"2026-12-09 10:11:12\"";
   struct Row {
     const char* name;
-    std::string emails;  // the reply's emails element
-    const char* ok;      // of the result's login
+    std::string emails;     // the reply's emails element
+    const char* ok;         // of the result's login
+    bool recorded = false;  // the recipient row holds the server's values
   };
   const Row rows[] = {
       {"sent",
        "<emails><domain val=\"a.uz\" ok=\"1\"><login val=\"x\" ok=\"1\" " + values +
            "/></domain></emails>",
-       "1"},
+       "1", true},
       {"already held",
        "<emails><domain val=\"a.uz\" ok=\"1\"><login val=\"x\" ok=\"2\"/>"
        "</domain></emails>",
        "2"},
+      {"already held, named",
+       "<emails><domain val=\"a.uz\" ok=\"1\"><login val=\"x\" ok=\"2\" " + values +
+           "/></domain></emails>",
+       "2", true},
       {"domain refused, login marked sent",
        "<emails><domain val=\"a.uz\" ok=\"0\"><login val=\"x\" ok=\"1\" " + values +
            "/></domain></emails>",
@@ -1198,6 +1277,17 @@ TEST_F(SecureReplyTest, OnlyALoginSentInAnAcceptedDomainCountsAsSent) {
     q.Bind(1, int64_t{mail.Id});
     ASSERT_EQ(q.Step(), qovra::SqliteStatement::StepResult::Row);
     EXPECT_EQ(q.ColumnText(0).size(), sent ? 88u : 0u);
+    // Recorded as soon as the reply came, before the send ends.
+    qovra::SqliteStatement rq =
+        db_.Prepare("SELECT suid,ymbox,sent_time,send_flag FROM ecm_recipients WHERE mail_id=?");
+    rq.Bind(1, int64_t{mail.Id});
+    ASSERT_EQ(rq.Step(), qovra::SqliteStatement::StepResult::Row);
+    const std::string recorded =
+        rq.ColumnText(0) + " " + rq.ColumnText(1) + " " + rq.ColumnText(2) + " " + rq.ColumnText(3);
+    if (r.recorded)
+      EXPECT_EQ(recorded, "0123456789ABCDEF0123456789ABCDEF 202612 2026-12-09 10:11:12 1");
+    else
+      EXPECT_TRUE(recorded.ends_with(" 0")) << recorded;
     const std::string eme = mail.Uuid.str() + ".eme", ems = mail.Uuid.str() + ".ems";
     const std::vector<std::string> kept = {eme, ems}, signature_only = {ems};
     EXPECT_EQ(FilesIn(MessagesFolder()), sent ? kept : signature_only);

@@ -10,6 +10,7 @@
 #include <QListWidget>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QTest>
 #include <QTimer>
 #include <filesystem>
 #include <fstream>
@@ -166,6 +167,29 @@ class ComposeFixture : public MainWindowFixture {
       picker->btnOK->click();
     });
     picker_timer_->start();
+  }
+
+  // Presses Enter in field, as a user ending a line does, and returns the
+  // class names of the windows that opened over the field's window, joined
+  // by blanks (each is closed at once).
+  std::string WindowsOpenedByEnter(QWidget* field) {
+    picker_timer_->stop();
+    QStringList opened;
+    QWidget* own = field->window();
+    QTimer watch;
+    QObject::connect(&watch, &QTimer::timeout, [&] {
+      QWidget* modal = QApplication::activeModalWidget();
+      if (!modal || modal == own) return;
+      opened << QString::fromLatin1(modal->metaObject()->className());
+      modal->close();
+    });
+    watch.start(0);
+    field->setFocus();
+    QTest::keyClick(field, Qt::Key_Return);
+    QCoreApplication::processEvents();
+    watch.stop();
+    picker_timer_->start();
+    return opened.join(QLatin1Char(' ')).toStdString();
   }
 
   static void Type(TfrmNewMail& form, const QString& to, const QString& subject,

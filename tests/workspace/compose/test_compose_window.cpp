@@ -100,6 +100,36 @@ TEST_F(ComposeWindowTest, CompletionKeysAndPointer) {
   });
 }
 
+// Enter in a field clicks no button (the window has no default button);
+// on the focused link (a keyboard user tabbed there) it opens the picker.
+TEST_F(ComposeWindowTest, EnterClicksOnlyAFocusedButton) {
+  Compose([&](TfrmNewMail& form) {
+    TframeNewMailTop* top = form.frameNewMailTop1;
+    // No button is drawn as the one Enter would press.
+    for (const QPushButton* b : form.findChildren<QPushButton*>())
+      EXPECT_FALSE(b->isDefault()) << b->objectName().toStdString();
+    QTest::keyClicks(top->eTo, QStringLiteral("dave@127.0.0.1"));
+    QTest::keyClicks(top->eSubject, QStringLiteral("Minutes"));
+    const struct {
+      QWidget* focus;
+      std::string opened;
+    } cases[] = {
+        {top->eTo, ""},
+        {top->eSubject, ""},
+        {form.lvFileAttachments, ""},
+        {top->wlTo, "TfrmContactsList"},
+    };
+    for (const auto& c : cases) {
+      c.focus->show();
+      EXPECT_EQ(WindowsOpenedByEnter(c.focus), c.opened) << c.focus->objectName().toStdString();
+      EXPECT_TRUE(form.isVisible());
+    }
+    EXPECT_EQ(top->eTo->text(), QStringLiteral("dave@127.0.0.1"));
+    EXPECT_TRUE(Shown().empty());
+    form.Modified = false;
+  });
+}
+
 TEST_F(ComposeWindowTest, AttachingOneBatchAndRemovingRows) {
   const std::string b1023 = MakeFile("b1023.txt", 1023);
   const std::string k1024 = MakeFile("k1024.dat", 1024);

@@ -272,6 +272,37 @@ TEST_F(VoiceComposeTest, CloseQuestion) {
   EXPECT_EQ(Shown(), std::vector<std::string>{"msgSaveToDraftsPrompt"});
 }
 
+// Enter in a field starts no recording (the window has no default
+// button); on the focused Record button it records.
+TEST_F(VoiceComposeTest, EnterStartsOnlyAFocusedButton) {
+  Voice([&](TfrmNewVoiceMail& form) {
+    TframeNewMailTop* top = form.frameNewMailTop1;
+    // No button is drawn as the one Enter would press.
+    for (const QPushButton* b : form.findChildren<QPushButton*>())
+      EXPECT_FALSE(b->isDefault()) << b->objectName().toStdString();
+    QTest::keyClicks(top->eTo, QStringLiteral("dave@127.0.0.1"));
+    QTest::keyClicks(top->eSubject, QStringLiteral("Minutes"));
+    for (QWidget* field : {static_cast<QWidget*>(top->eTo), static_cast<QWidget*>(top->eSubject)}) {
+      const std::string name = field->objectName().toStdString();
+      EXPECT_EQ(WindowsOpenedByEnter(field), "") << name;
+      Pump();
+      EXPECT_EQ(audio_->recording, nullptr) << name;
+      EXPECT_EQ(Buttons(form), (std::vector<bool>{true, false, false, false})) << name;
+      EXPECT_TRUE(form.isVisible());
+    }
+    EXPECT_FALSE(form.HasVoice);
+    EXPECT_EQ(WindowsOpenedByEnter(form.btnRecord), "");
+    Pump();
+    ASSERT_NE(audio_->recording, nullptr);
+    EXPECT_EQ(Buttons(form), (std::vector<bool>{false, false, true, true}));
+    QTest::mouseClick(form.btnStop, Qt::LeftButton);
+    Pump();
+    EXPECT_TRUE(form.HasVoice);
+    form.Modified = false;
+  });
+  EXPECT_TRUE(Shown().empty());
+}
+
 TEST_F(VoiceComposeTest, EachWindowHasItsOwnFilesAndDeletesThem) {
   TComposeCommands none;
   std::string wave1;

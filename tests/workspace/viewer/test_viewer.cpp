@@ -3,12 +3,14 @@
 // status table over real containers (each spoiled in one way), the read
 // receipt (once, online only), an administrative mail (received, opened,
 // converted from a plain copy, reopened), saving a crafted attachment name,
-// the signature details, and a draft reopened on its working copy.
+// the signature details, a draft reopened on its working copy, and a mail
+// sent by a session that began offline.
 #include <zarvo.h>
 
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QMenu>
 #include <QPlainTextEdit>
 #include <QPrinter>
 #include <QPushButton>
@@ -26,11 +28,14 @@
 #include "base/file_stream.h"
 #include "base/time_stamp.h"
 #include "base/utf.h"
+#include "commands/login_command.h"
 #include "compose_fixture.h"
 #include "keys/crypto_binding.h"
 #include "mail/signature_check.h"
 #include "net/server_request_folders.h"
 #include "platform/run_thread.h"
+#include "qovra/account/login_window.h"
+#include "qovra/controls/edit_ex.h"
 #include "qovra/controls/progress_bar_ex.h"
 #include "qovra/controls/web_link.h"
 #include "qovra/ui/widgets.h"
@@ -481,6 +486,86 @@ TEST_F(ViewerTest, ReadReceiptReachesTheSender) {
   st.Bind(1, uuid);
   ASSERT_EQ(st.Step(), qovra::SqliteStatement::StepResult::Row);
   EXPECT_NE(st.ColumnText(0), std::string(qovra::kZeroTimeText));
+}
+
+// Save attachments is offered, on the viewer's tool bar and in its menu,
+// only for a mail that has attachments.
+TEST_F(ViewerTest, SaveAttachmentsOfferedOnlyWithAttachments) {
+  const struct {
+    const char* name;
+    std::vector<std::pair<std::string, std::string>> files;
+    bool offered;
+  } cases[] = {
+      {"NoAttachments", {}, false},
+      {"OneAttachment", {{"a.txt", "first"}}, true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string uuid = SendToBob(c.files);
+    Window().SelectFolder(qovra::kFolderInbox);
+    for (int row = 0; row < Window().model->rowCount(); ++row)
+      if (Window().model->Row(row).ToMailMessage().Uuid.view() == uuid) SelectRows({row});
+    bool on_bar = false, in_menu = false;
+    const int result = OpenViewer([&](TfrmViewMail& form) {
+      QCoreApplication::processEvents();
+      QAction* save = Window().alMain->acMailAttachmentsSave;
+      const QWidget* button = form.frameViewMailTop1->tbViewMail->widgetForAction(save);
+      on_bar = button && button->isVisible();
+      in_menu = form.mnuMessage->actions().contains(save);
+    });
+    ASSERT_NE(result, 0);
+    EXPECT_EQ(on_bar, c.offered);
+    EXPECT_EQ(in_menu, c.offered);
+  }
+}
+
+// Alice starts the program offline (the login window, her offline
+// password) and later goes online through the password prompt; the mail
+// she then writes and sends reaches bob, who opens it from his list: the
+// sender's certificate went with it and the signature is authentic.
+TEST_F(ViewerTest, MailSentAfterAnOfflineStartIsAuthentic) {
+  ASSERT_NO_FATAL_FAILURE(BecomeClient(kAlice));  // the online login keeps an offline password
+  qovra::Options.Other.lastlgn = "alice";
+  // The program starts again and logs in offline.
+  window_.reset();
+  qovra::Session.Clear();
+  qovra::HandshakeDone = false;
+  {
+    TfrmLogin login;
+    login.chkOfflineWork->setChecked(true);
+    login.chkOfflineWorkClick();
+    login.ePassword->setText(QString::fromLatin1(qovra_test::kComposePassword));
+    login.btnOKClick();
+    ASSERT_EQ(login.result(), TfrmLogin::kResultLoggedIn) << testing::PrintToString(Shown());
+  }
+  ASSERT_EQ(qovra::Session.State, 2);
+  Window().show();
+  // Going online: the prompt logs in again with the password typed.
+  ui_->on_reauthenticate = [] {
+    int owner = 0;
+    return qovra::ReauthenticateSession(qovra_test::kComposePassword,
+                                        {&owner, "TfrmPassword", nullptr});
+  };
+  Window().alMain->acWorkOffline->trigger();
+  ASSERT_EQ(qovra::Session.State, 1) << testing::PrintToString(Shown());
+
+  std::string uuid;
+  const int result = Compose([&](TfrmNewMail& form) {
+    uuid = std::string(form.Mail->Uuid.view());
+    Type(form, QString::fromLatin1(kBob), QStringLiteral("Салом"), QStringLiteral("Матн"));
+    Window().alMain->acMailSend->trigger();
+  });
+  ASSERT_EQ(result, 1);
+  EXPECT_EQ(Shown(), std::vector<std::string>{"Result:\rsent bob@localhost.\r"});
+  ASSERT_NO_FATAL_FAILURE(BecomeClient(kBob));
+  EXPECT_TRUE(Window().acMailReceiveExecute());
+  ASSERT_EQ(Window().LastReceive().Stored, 1) << testing::PrintToString(Shown());
+  ui_->messages.clear();
+  SelectInbox();
+  const Seen seen = Open();
+  ASSERT_TRUE(seen.shown);
+  EXPECT_EQ(seen.status, qovra::kSignValid);
+  EXPECT_EQ(seen.link, QStringLiteral("msgAuthentic"));
 }
 
 // What a user sees of one list row.

@@ -339,6 +339,10 @@ CommandReply SendMailCommand(CommandContext& ctx) {
         case DeliverStatus::AlreadyHeld:
           any = true;
           ol.Attr("ok", "2");
+          // The held copy's values, so that the sender's reports find it;
+          // never those of a copy someone else sent.
+          if (c.sender_account == me->id)
+            ol.Attr("suid", c.suid).Attr("ymbox", c.ymbox).Attr("sent_time", c.sent_time);
           break;
         case DeliverStatus::NoSpace:  // answered as a whole by RunCommand
         case DeliverStatus::Failed:

@@ -226,13 +226,21 @@ DeliverStatus MailStore::Deliver(MailCopy& copy, const std::string& body_path,
     return ReportWriteFailure(what(step), error) ? DeliverStatus::NoSpace : DeliverStatus::Failed;
   };
   std::lock_guard<std::mutex> lock(*mutex_);
-  {
-    Stmt held(db_, "SELECT 1 FROM mails WHERE recipient_account = ?1 AND uuid = ?2");
-    if (!held.ok()) return DeliverStatus::Failed;
-    held.Int(1, copy.recipient_account);
-    held.Text(2, copy.uuid);
-    if (sqlite3_step(held.get()) == SQLITE_ROW) return DeliverStatus::AlreadyHeld;
-  }
+  // Whether the recipient holds a copy of this uuid (copy then becomes
+  // it); nothing when the database cannot be asked.
+  const auto held = [this, &copy]() -> std::optional<bool> {
+    Stmt s(db_, std::string("SELECT ") + kColumns +
+                    " FROM mails WHERE recipient_account = ?1 AND uuid = ?2");
+    if (!s.ok()) return std::nullopt;
+    s.Int(1, copy.recipient_account);
+    s.Text(2, copy.uuid);
+    if (sqlite3_step(s.get()) != SQLITE_ROW) return false;
+    copy = ReadRow(s);
+    return true;
+  };
+  const std::optional<bool> before = held();
+  if (!before) return DeliverStatus::Failed;
+  if (*before) return DeliverStatus::AlreadyHeld;
   for (int attempt = 0; attempt < 4; ++attempt) {
     const std::string suid = NewSuid();
     const std::string eme = PathOf(suid, ".eme"), ems = PathOf(suid, ".ems");
@@ -278,11 +286,9 @@ DeliverStatus MailStore::Deliver(MailCopy& copy, const std::string& body_path,
     // A suid drawn twice is drawn again; anything else is a failure.
     if (sqlite3_extended_errcode(db_) != SQLITE_CONSTRAINT_UNIQUE)
       return ReportDatabaseFailure(db_, what("")) ? DeliverStatus::NoSpace : DeliverStatus::Failed;
-    Stmt again(db_, "SELECT 1 FROM mails WHERE recipient_account = ?1 AND uuid = ?2");
-    if (!again.ok()) return DeliverStatus::Failed;
-    again.Int(1, copy.recipient_account);
-    again.Text(2, copy.uuid);
-    if (sqlite3_step(again.get()) == SQLITE_ROW) return DeliverStatus::AlreadyHeld;
+    const std::optional<bool> now = held();
+    if (!now) return DeliverStatus::Failed;
+    if (*now) return DeliverStatus::AlreadyHeld;
   }
   return DeliverStatus::Failed;
 }

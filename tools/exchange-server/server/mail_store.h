@@ -62,9 +62,10 @@ class MailStore {
   // Stores a new copy for copy.recipient_account: draws its suid, links the
   // finished body file (made by NewPartFile; it stays where it is) as the
   // copy's ".eme", writes the signature file, then the row. AlreadyHeld
-  // when that recipient holds a copy of this uuid (nothing written). On
-  // Failed and NoSpace nothing is left behind, and the cause is logged.
-  // copy.suid and copy.id are set on Ok.
+  // when that recipient holds a copy of this uuid (nothing written; copy
+  // becomes the held copy, whoever sent it). On Failed and NoSpace nothing
+  // is left behind, and the cause is logged. copy.suid and copy.id are set
+  // on Ok.
   [[nodiscard]] DeliverStatus Deliver(MailCopy& copy, const std::string& body_path,
                                       std::string_view signature);
 

@@ -94,6 +94,10 @@ class TNewForm : public QDialog {
   // recipients) and centres the window over its owner; places the
   // completion list.
   void showEvent(QShowEvent* event) override;
+  // The window has no default button: Enter that a field leaves (the
+  // subject, the recipients without a completion list) does nothing, and
+  // Enter on a focused button clicks it.
+  void keyPressEvent(QKeyEvent* event) override;
   // The main window's Send and Save to drafts (either may be null) work
   // from here by their shortcuts and from the menu's two items.
   void BindSendCommands(QAction* send, QAction* save_to_drafts);
