@@ -289,7 +289,7 @@ TEST_F(ExchangeMail, SecureAndFastMailReachRecipientsAndReportsFlowBack) {
                   s.suid + "\"/><ymbox val=\"" + s.ymbox + "\"/><skip val=\"1\"/></request>",
               out);
   };
-  // Secure copy: the upload as sent, and the signature container.
+  // Signature container first, then the secure copy: the upload as sent.
   SessionReply d1;
   download(kUuid1, bob1, d1);
   ASSERT_EQ(d1.res, 1) << d1.xml;
@@ -298,12 +298,12 @@ TEST_F(ExchangeMail, SecureAndFastMailReachRecipientsAndReportsFlowBack) {
   EXPECT_EQ(d1.Attr("rep", "priority"), "1");
   EXPECT_EQ(d1.Attr("rep", "sent_time"), bob1.sent_time);
   ASSERT_EQ(d1.files.size(), 2u);
-  EXPECT_EQ(d1.file_attrs[0].name, std::string(kUuid1) + ".eme");
-  EXPECT_EQ(d1.file_attrs[1].name, std::string(kUuid1) + ".ems");
-  EXPECT_EQ(d1.file_attrs[0].type, 1);
-  EXPECT_TRUE(d1.file_attrs[0].skip);
-  EXPECT_EQ(d1.files[0], eme);
-  EXPECT_EQ(d1.files[1], SignContainer(kUuid1, User("alice@localhost")));
+  EXPECT_EQ(d1.file_attrs[0].name, std::string(kUuid1) + ".ems");
+  EXPECT_EQ(d1.file_attrs[1].name, std::string(kUuid1) + ".eme");
+  EXPECT_EQ(d1.file_attrs[1].type, 1);
+  EXPECT_TRUE(d1.file_attrs[1].skip);
+  EXPECT_EQ(d1.files[0], SignContainer(kUuid1, User("alice@localhost")));
+  EXPECT_EQ(d1.files[1], eme);
   EXPECT_EQ(d1.trailing, 0u);
 
   // Fast copy: enciphered for bob's session from the hash of the uuid.
@@ -312,10 +312,10 @@ TEST_F(ExchangeMail, SecureAndFastMailReachRecipientsAndReportsFlowBack) {
   ASSERT_EQ(d2.res, 1) << d2.xml;
   EXPECT_EQ(d2.Attr("rep", "size"), "70");
   ASSERT_EQ(d2.files.size(), 2u);
-  ASSERT_EQ(d2.files[0].size(), 96u);
+  ASSERT_EQ(d2.files[1].size(), 96u);
   const std::string iv = xs_test::Hash(kUuid2);
   std::string plain =
-      xs_test::CbcDecrypt(b.key().data(), reinterpret_cast<const uint8_t*>(iv.data()), d2.files[0]);
+      xs_test::CbcDecrypt(b.key().data(), reinterpret_cast<const uint8_t*>(iv.data()), d2.files[1]);
   plain.resize(70);
   EXPECT_EQ(plain, container);
 
@@ -555,7 +555,7 @@ TEST_F(ExchangeMail, LargeMailsStreamThroughTheServerWhole) {
     ASSERT_EQ(got.res, 1) << got.plain << got.error << got.xml;
     ASSERT_EQ(got.files.size(), 2u);
     EXPECT_EQ(got.trailing, 0u);
-    std::string body = got.files[0];
+    std::string body = got.files[1];
     ASSERT_EQ(body.size(), (c.size + 31) / 32 * 32);
     if (c.mode == 1) {
       const std::string iv = xs_test::Hash(c.uuid);

@@ -845,7 +845,7 @@ bool PartialIn(const std::string& folder, const std::string& uuid) {
   for (const auto& e : fs::directory_iterator(folder)) {
     const std::string name = e.path().filename().string();
     if (name.size() > 5 && name.compare(name.size() - 5, 5, ".part") == 0 &&
-        (name.rfind(uuid + ".", 0) == 0 || name[0] == '~') && e.file_size() > 0)
+        (name.rfind(uuid + ".", 0) == 0 || name[0] == '~'))
       return true;
   }
   return false;

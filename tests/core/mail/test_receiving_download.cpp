@@ -64,8 +64,8 @@ class MailFileTakerTest : public qovra_test::EnvelopeFixture {
     const std::array<uint8_t, qovra::kKeyRecordSize> dh{};
     return qovra::BuildSignatureRecord(kUuid, signature, ClientParty().Cert(), dh, 45000.0);
   }
-  // A download reply: rep, then the .eme and the .ems as the server sends
-  // them (or the .ems first).
+  // A download reply: rep, then the .eme and the .ems (a server may send
+  // them in either order; ours sends the .ems first).
   std::string Body(int64_t mail_size, int flag, const std::string& eme, bool skip,
                    bool ems_first = false) {
     const std::string eme_element = "<file size=\"" + std::to_string(eme.size()) + "\" skip=\"" +

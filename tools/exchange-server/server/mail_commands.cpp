@@ -423,8 +423,10 @@ CommandReply DownloadMailCommand(CommandContext& ctx) {
       .Attr("flag", std::to_string(c->flag))
       .Attr("sent_time", c->sent_time)
       .Attr("priority", std::to_string(c->priority));
-  if (!reply.Attach(std::move(body)) ||
-      !reply.AttachFile(c->uuid + ".ems", 1, true, std::move(signature)))
+  // The signature container goes first: a client that has the sender's
+  // certificate before the mail can decipher the mail as it arrives.
+  if (!reply.AttachFile(c->uuid + ".ems", 1, true, std::move(signature)) ||
+      !reply.Attach(std::move(body)))
     return CommandReply::Enciphered(kResMailNotFound);
   return reply;
 }
