@@ -21,6 +21,7 @@
 #include "base/file_stream.h"
 #include "base/messages.h"
 #include "base/utf.h"
+#include "bench_noise.h"
 #include "bench_peak_memory.h"
 #include "commands/login_command.h"
 #include "mail/startup.h"
@@ -51,20 +52,9 @@ double Seconds(Clock::time_point since) {
 // An incompressible file of size bytes.
 bool WriteAttachment(const std::string& path, int64_t size) {
   std::ofstream out(path, std::ios::binary);
-  std::vector<uint64_t> block(1 << 16);
-  uint64_t x = 0x9E3779B97F4A7C15ull;
-  for (int64_t left = size; left > 0;) {
-    for (uint64_t& v : block) {
-      x ^= x << 13;
-      x ^= x >> 7;
-      x ^= x << 17;
-      v = x;
-    }
-    const auto n = static_cast<std::streamsize>(
-        std::min<int64_t>(left, static_cast<int64_t>(block.size() * sizeof(uint64_t))));
-    out.write(reinterpret_cast<const char*>(block.data()), n);
-    left -= n;
-  }
+  qovra_bench::WriteNoise(size, [&](const void* data, size_t n) {
+    out.write(static_cast<const char*>(data), static_cast<std::streamsize>(n));
+  });
   return static_cast<bool>(out);
 }
 

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "base/file_stream.h"
+#include "bench_noise.h"
 #include "bench_peak_memory.h"
 #include "keys/crypto_binding.h"
 #include "keys/crypto_pipeline.h"
@@ -51,20 +52,7 @@ int64_t WriteMail(const std::string& path, int64_t size) {
   w.AddMailHeaders("alice@127.0.0.1", u"Large file", "bob@127.0.0.1");
   w.AddField("body", "The file is attached.");
   w.AddAttachmentHeader(u"large.bin", size);
-  std::vector<uint64_t> block(1 << 16);
-  uint64_t x = 0x9E3779B97F4A7C15ull;
-  for (int64_t left = size; left > 0;) {
-    for (uint64_t& v : block) {
-      x ^= x << 13;
-      x ^= x >> 7;
-      x ^= x << 17;
-      v = x;
-    }
-    const size_t n = static_cast<size_t>(
-        std::min<int64_t>(left, static_cast<int64_t>(block.size() * sizeof(uint64_t))));
-    w.WriteBuffer(block.data(), n);
-    left -= static_cast<int64_t>(n);
-  }
+  qovra_bench::WriteNoise(size, [&](const void* data, size_t n) { w.WriteBuffer(data, n); });
   if (!w.Finish()) return 0;
   return out.Size();
 }

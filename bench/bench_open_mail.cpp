@@ -16,6 +16,7 @@
 
 #include "base/file_stream.h"
 #include "base/time_stamp.h"
+#include "bench_noise.h"
 #include "bench_peak_memory.h"
 #include "keys/crypto_binding.h"
 #include "mail/signature_check.h"
@@ -44,19 +45,7 @@ bool WriteContainer(const std::string& path, int64_t size) {
   w.AddMailHeaders("alice@127.0.0.1", u"Large", "bob@localhost");
   w.AddField("body", "A large attachment.");
   w.AddAttachmentHeader(u"large.bin", size);
-  std::vector<uint64_t> block(1 << 16);
-  uint64_t x = 0x9E3779B97F4A7C15ull;
-  for (int64_t left = size; left > 0;) {
-    for (uint64_t& v : block) {
-      x ^= x << 13;
-      x ^= x >> 7;
-      x ^= x << 17;
-      v = x;
-    }
-    const size_t n = static_cast<size_t>(std::min<int64_t>(left, block.size() * 8));
-    w.WriteBuffer(block.data(), n);
-    left -= static_cast<int64_t>(n);
-  }
+  qovra_bench::WriteNoise(size, [&](const void* data, size_t n) { w.WriteBuffer(data, n); });
   return w.Finish();
 }
 

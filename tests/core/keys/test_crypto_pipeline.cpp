@@ -11,6 +11,7 @@
 #include "base/stream.h"
 #include "keys/crypto_binding.h"
 #include "keys/crypto_pipeline.h"
+#include "support/noise_bytes.h"
 
 namespace qovra {
 namespace {
@@ -21,17 +22,7 @@ std::array<uint8_t, 64> MakeKey(uint8_t seed) {
   return k;
 }
 
-std::string Pattern(size_t n) {
-  std::string s(n, '\0');
-  uint32_t x = 2463534242u;
-  for (char& c : s) {
-    x ^= x << 13;
-    x ^= x >> 17;
-    x ^= x << 5;
-    c = static_cast<char>(x);
-  }
-  return s;
-}
+std::string Pattern(size_t n) { return qovra_test::NoiseBytes(n); }
 
 // Takes at most limit bytes, then refuses every write.
 class FailAfterStream : public TMemoryStream {

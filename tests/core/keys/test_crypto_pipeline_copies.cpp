@@ -16,6 +16,7 @@
 #include "base/stream.h"
 #include "keys/crypto_binding.h"
 #include "keys/crypto_pipeline_copies.h"
+#include "support/noise_bytes.h"
 #include "support/scratch_dir.h"
 
 namespace qovra {
@@ -30,17 +31,7 @@ std::array<uint8_t, 64> MakeKey(uint8_t seed) {
   return k;
 }
 
-std::string Pattern(size_t n) {
-  std::string s(n, '\0');
-  uint32_t x = 88675123u;
-  for (char& c : s) {
-    x ^= x << 13;
-    x ^= x >> 17;
-    x ^= x << 5;
-    c = static_cast<char>(x);
-  }
-  return s;
-}
+std::string Pattern(size_t n) { return qovra_test::NoiseBytes(n, 88675123u); }
 
 const THashValue kIv = HashString("0123456789ABCDEF0123456789ABCDEF");
 

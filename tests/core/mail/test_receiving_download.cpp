@@ -21,6 +21,7 @@
 #include "net/reply_arrival.h"
 #include "net/server_request_reply.h"
 #include "store/sign_container.h"
+#include "support/noise_bytes.h"
 #include "tevqa.h"
 
 namespace {
@@ -31,17 +32,7 @@ using qovra_test::WireFile;
 
 constexpr char kUuid[] = "0123456789ABCDEF0123456789ABCDEF";
 
-std::string Content(size_t n) {
-  std::string s(n, '\0');
-  uint32_t x = 2463534242u;
-  for (char& c : s) {
-    x ^= x << 13;
-    x ^= x >> 17;
-    x ^= x << 5;
-    c = static_cast<char>(x);
-  }
-  return s;
-}
+std::string Content(size_t n) { return qovra_test::NoiseBytes(n); }
 
 class MailFileTakerTest : public qovra_test::EnvelopeFixture {
  protected:

@@ -11,6 +11,7 @@
 #include "store/mail_container_names.h"
 #include "store/mail_container_reader.h"
 #include "store/mail_container_writer.h"
+#include "support/noise_bytes.h"
 #include "support/scratch_dir.h"
 #include "test_mail_container_util.h"
 
@@ -51,17 +52,7 @@ std::string ClosingLine() {
 }
 
 // 40 KiB that deflate hardly shrinks: they span several input blocks.
-std::string Noise() {
-  std::string bytes(40 << 10, '\0');
-  uint32_t x = 2463534242u;
-  for (char& c : bytes) {
-    x ^= x << 13;
-    x ^= x >> 17;
-    x ^= x << 5;
-    c = static_cast<char>(x);
-  }
-  return bytes;
-}
+std::string Noise() { return qovra_test::NoiseBytes(40 << 10); }
 
 // A zlib stream whose checksum (its last byte) no longer holds.
 std::string BreakChecksum(std::string z) {
