@@ -120,6 +120,30 @@ class KillWhileWriting : public qovra::IProgressUi {
   qovra::IProgressUi* next_;
 };
 
+// The progress seam of a receive that sets a fault on the exchange server
+// once the download of its first mail begins.
+struct FaultOnFirstDownload : qovra::IProgressUi {
+  FaultOnFirstDownload(qovra_test::ExchangeServer& s, std::string f, qovra::IProgressUi* n)
+      : server(s), fault(std::move(f)), next(n) {}
+  void ShowProgress(qovra::TWindowHandle o, bool b, const std::string& t,
+                    const std::string& st) override {
+    if (armed && t.rfind("mail 1 ", 0) == 0) {
+      armed = false;
+      EXPECT_TRUE(server.SetFault(fault));
+    }
+    next->ShowProgress(o, b, t, st);
+  }
+  void HideProgress(qovra::TWindowHandle o, bool k) override { next->HideProgress(o, k); }
+  void ReportProgress(void* bar, int64_t total, int64_t done) override {
+    next->ReportProgress(bar, total, done);
+  }
+
+  qovra_test::ExchangeServer& server;
+  std::string fault;
+  qovra::IProgressUi* next;
+  bool armed = true;
+};
+
 class ReceivingTest : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
@@ -588,25 +612,7 @@ TEST_F(ReceivingTest, ServerFaultsEndTheRunWithNothingHalfDone) {
   // normally; the mail stays new on the server and comes again.
   ui_->messages.clear();
   ASSERT_TRUE(server_.SetFault("off"));
-  struct FaultOnDownload : qovra::IProgressUi {
-    qovra_test::ExchangeServer* server;
-    qovra::IProgressUi* next;
-    bool armed = true;
-    void ShowProgress(qovra::TWindowHandle o, bool b, const std::string& t,
-                      const std::string& st) override {
-      if (armed && t.rfind("mail 1 ", 0) == 0) {
-        armed = false;
-        EXPECT_TRUE(server->SetFault("once:plain:6"));
-      }
-      next->ShowProgress(o, b, t, st);
-    }
-    void HideProgress(qovra::TWindowHandle o, bool k) override { next->HideProgress(o, k); }
-    void ReportProgress(void* bar, int64_t total, int64_t done) override {
-      next->ReportProgress(bar, total, done);
-    }
-  } hook;
-  hook.server = &server_;
-  hook.next = &*ui_;
+  FaultOnFirstDownload hook(server_, "once:plain:6", &*ui_);
   qovra::SetProgressUi(&hook);
   s = Receive();
   qovra::SetProgressUi(&*ui_);
@@ -627,29 +633,33 @@ TEST_F(ReceivingTest, ServerFaultsEndTheRunWithNothingHalfDone) {
 }
 
 // A download cut off (the server closes the connection) at any stage of
-// the mail's way in (its reply's head, the mail's bytes while they are
-// deciphered as they come, its server signature, the signature container
-// after it) is the connection's failure and leaves no file behind, neither
-// in the messages folder nor in the temporary one; the mail stays new and
-// the next run stores it whole. A fast-mode mail is deciphered while it
-// arrives, a secure-mode one once its signature container is in; with
-// either HTTP client.
+// the mail's way in (its reply's head, the signature container and its
+// server signature, the mail's bytes while they are deciphered as they
+// come, its server signature) is the connection's failure and leaves no
+// file behind, neither in the messages folder nor in the temporary one;
+// the mail stays new and the next run stores it whole. With either HTTP
+// client, in either mode.
 TEST_F(ReceivingTest, CutDownloadLeavesNoPartialFile) {
   qovra::SetMsg("msgConnectionError", "No connection.");
   ASSERT_NO_FATAL_FAILURE(BecomeClient("bob", "pb"));
-  // ems: the signature container's size on the wire; its signature follows.
+  // The reply ends with the signature container and its server signature,
+  // then the mail (eme bytes on the wire) and its server signature; each
+  // cut is counted back from the reply's end.
   const struct {
     const char* name;
-    std::function<std::string(size_t ems)> fault;
+    std::function<std::string(size_t ems, int64_t eme)> fault;
   } cuts[] = {
-      {"halfway", [](size_t) { return "once:drop"; }},
-      {"in the reply's head", [](size_t) { return "once:drop:100"; }},
-      {"early in the mail", [](size_t) { return "once:drop:65536"; }},
-      {"in the mail's signature",
-       [](size_t ems) { return "once:drop:-" + std::to_string(ems + 160 + 80); }},
+      {"halfway", [](size_t, int64_t) { return "once:drop"; }},
+      {"in the reply's head", [](size_t, int64_t) { return "once:drop:100"; }},
       {"in the signature container",
-       [](size_t ems) { return "once:drop:-" + std::to_string(ems / 2 + 160); }},
-      {"in the signature container's signature", [](size_t) { return "once:drop:-80"; }},
+       [](size_t ems, int64_t eme) {
+         return "once:drop:-" + std::to_string(eme + 160 + 160 + static_cast<int64_t>(ems / 2));
+       }},
+      {"in the signature container's signature",
+       [](size_t, int64_t eme) { return "once:drop:-" + std::to_string(eme + 160 + 80); }},
+      {"early in the mail",
+       [](size_t, int64_t eme) { return "once:drop:-" + std::to_string(eme + 160 - 65536); }},
+      {"in the mail's signature", [](size_t, int64_t) { return "once:drop:-80"; }},
   };
   int n = 30;
   // Both HTTP clients read the reply while it arrives.
@@ -663,27 +673,10 @@ TEST_F(ReceivingTest, CutDownloadLeavesNoPartialFile) {
         Outgoing m = Mail(++n, std::string(3 << 20, 'q'));
         m.mode = mode;
         Send(m);
-        struct DropOnDownload : qovra::IProgressUi {
-          qovra_test::ExchangeServer* server;
-          qovra::IProgressUi* next;
-          std::string fault;
-          bool armed = true;
-          void ShowProgress(qovra::TWindowHandle o, bool b, const std::string& t,
-                            const std::string& st) override {
-            if (armed && t.rfind("mail 1 ", 0) == 0) {
-              armed = false;
-              EXPECT_TRUE(server->SetFault(fault));
-            }
-            next->ShowProgress(o, b, t, st);
-          }
-          void HideProgress(qovra::TWindowHandle o, bool k) override { next->HideProgress(o, k); }
-          void ReportProgress(void* bar, int64_t total, int64_t done) override {
-            next->ReportProgress(bar, total, done);
-          }
-        } hook;
-        hook.server = &server_;
-        hook.next = &*ui_;
-        hook.fault = cut.fault(SignContainer(m).size());
+        FaultOnFirstDownload hook(server_,
+                                  cut.fault(SignContainer(m).size(),
+                                            qovra::PaddedBlockLength(m.container.size())),
+                                  &*ui_);
         const std::vector<std::string> files_before = MessageFiles();
         ui_->messages.clear();
         qovra::SetProgressUi(&hook);
