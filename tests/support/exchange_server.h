@@ -16,7 +16,7 @@
 #include <netinet/in.h>
 #include <poll.h>
 #include <signal.h>
-#include <spawn.h>
+#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -179,16 +179,26 @@ class ExchangeServer {
     for (std::string& a : args) argv.push_back(a.data());
     argv.push_back(nullptr);
 
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
     const std::string log = data_dir_ + "/server.log";
-    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, log.c_str(),
-                                     O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    const int rc = ::posix_spawn(&pid_, binary.c_str(), &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
+    const int log_fd = ::open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    if (log_fd < 0) {
+      ::close(out[0]);
+      ::close(out[1]);
+      return Fail("cannot create " + log);
+    }
+    const pid_t parent = ::getpid();
+    pid_ = ::fork();
+    if (pid_ == 0) {
+      // The server ends with the thread that started it, even when the
+      // test process crashes or is killed.
+      if (::prctl(PR_SET_PDEATHSIG, SIGTERM) != 0 || ::getppid() != parent) ::_exit(127);
+      if (::dup2(out[1], STDOUT_FILENO) < 0 || ::dup2(log_fd, STDERR_FILENO) < 0) ::_exit(127);
+      ::execve(binary.c_str(), argv.data(), environ);
+      ::_exit(127);
+    }
+    ::close(log_fd);
     ::close(out[1]);
-    if (rc != 0) {
+    if (pid_ < 0) {
       ::close(out[0]);
       pid_ = -1;
       return Fail("cannot start " + binary);
