@@ -15,6 +15,7 @@
 #include <string>
 #include <system_error>
 
+#include "fuzz_scratch.h"
 #include "mail/mail_import.h"
 #include "platform/temp_files.h"
 #include "store/sqlite_db.h"
@@ -54,9 +55,7 @@ int64_t Count(const char* sql) {
 
 // The work folder is memory-backed when the system offers one.
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  const char* base = access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp";
-  std::string root = std::string(base) + "/fuzz-import-XXXXXX";
-  if (!mkdtemp(root.data())) std::abort();
+  const std::string root = qovra_fuzz::ScratchFolder("fuzz-import");
   work = new Work;
   work->root = root;
   for (const char* dir : {"/in", "/messages", "/tmp"}) fs::create_directory(root + dir);
@@ -65,11 +64,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
       !work->db.Exec("PRAGMA synchronous=OFF; PRAGMA journal_mode=MEMORY;"))
     std::abort();
   qovra::SetTempFolder(root + "/tmp/");
-  std::atexit([] {
-    work->db.Close();
-    std::error_code ec;
-    fs::remove_all(work->root, ec);
-  });
+  std::atexit([] { work->db.Close(); });
   work->target.Db = &work->db;
   work->target.MessagesDir = root + "/messages/";
   work->target.OwnAddress = kOwnAddress;

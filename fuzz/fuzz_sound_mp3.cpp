@@ -9,10 +9,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <string>
 #include <system_error>
 
+#include "fuzz_scratch.h"
 #include "sound_codec.h"
 #include "wave_file.h"
 
@@ -22,31 +22,19 @@ namespace fs = std::filesystem;
 
 std::string root;
 
-bool Exists(const std::string& path) {
-  std::error_code ec;
-  return fs::exists(path, ec);
-}
-
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  const char* base = access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp";
-  root = std::string(base) + "/fuzz-mp3-XXXXXX";
-  if (!mkdtemp(root.data())) std::abort();
-  std::atexit([] {
-    std::error_code ec;
-    fs::remove_all(root, ec);
-  });
+  root = qovra_fuzz::ScratchFolder("fuzz-mp3");
   return 0;
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string in = root + "/in.mp3", out = root + "/out.wav";
-  std::ofstream(in, std::ios::binary)
-      .write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
+  qovra_fuzz::WriteInput(in, data, size);
   std::string error;
   const bool decoded = qovrasnd::Decode(in, out, error);
-  if (Exists(out + ".part") || decoded != Exists(out)) __builtin_trap();
+  if (qovra_fuzz::Exists(out + ".part") || decoded != qovra_fuzz::Exists(out)) __builtin_trap();
   if (!decoded) {
     if (error.empty()) __builtin_trap();
     return 0;

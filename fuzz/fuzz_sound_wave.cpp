@@ -10,11 +10,11 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <string>
 #include <system_error>
 #include <vector>
 
+#include "fuzz_scratch.h"
 #include "sound_codec.h"
 #include "wave_file.h"
 
@@ -30,28 +30,16 @@ bool Mp3Rate(uint32_t rate) {
   return false;
 }
 
-bool Exists(const std::string& path) {
-  std::error_code ec;
-  return fs::exists(path, ec);
-}
-
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  const char* base = access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp";
-  root = std::string(base) + "/fuzz-wave-XXXXXX";
-  if (!mkdtemp(root.data())) std::abort();
-  std::atexit([] {
-    std::error_code ec;
-    fs::remove_all(root, ec);
-  });
+  root = qovra_fuzz::ScratchFolder("fuzz-wave");
   return 0;
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string in = root + "/in.wav", mp3 = root + "/out.mp3", back = root + "/back.wav";
-  std::ofstream(in, std::ios::binary)
-      .write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
+  qovra_fuzz::WriteInput(in, data, size);
   std::string error;
   qovrasnd::TWaveInput wave;
   const bool read = qovrasnd::OpenWave(in, wave, error);
@@ -70,7 +58,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
 
   const bool compressed = qovrasnd::Compress(in, mp3, error);
-  if (Exists(mp3 + ".part") || compressed != Exists(mp3)) __builtin_trap();
+  if (qovra_fuzz::Exists(mp3 + ".part") || compressed != qovra_fuzz::Exists(mp3)) __builtin_trap();
   if (compressed && !read) __builtin_trap();
   if (compressed) {
     if (!qovrasnd::Decode(mp3, back, error)) __builtin_trap();
