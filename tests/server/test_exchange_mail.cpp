@@ -95,6 +95,15 @@ class ExchangeMail : public ::testing::Test {
 
   static const Party& User(const std::string& a) { return pki_->User(a); }
 
+  // Starts the server again with its data in data, alice and bob seeded.
+  void RestartWithDataIn(const std::string& data) {
+    server_.Stop();
+    ExchangeServerOptions o = pki_->Options();
+    o.seed_accounts = {"alice@localhost:pa", "bob@localhost:pb"};
+    o.extra_args = {"--data", data};
+    ASSERT_TRUE(server_.Start(o)) << server_.error();
+  }
+
   TestClient LoggedIn(const std::string& address, const std::string& password) {
     TestClient c(server_.Port(), User(address).keys);
     EXPECT_TRUE(c.Handshake(false));
@@ -673,16 +682,12 @@ std::vector<std::string> FileNames(const std::string& dir) {
 // leaving nothing behind; a mail is kept whenever the disk has room for
 // it once (its upload is moved into place, not copied beside itself).
 TEST_F(ExchangeMail, FullDiskRefusesWithCode19AndKeepsWhatFits) {
-  server_.Stop();
   const PrivateDisk disk_mount(uint64_t{32} << 20);
   ASSERT_TRUE(disk_mount.made()) << disk_mount.dir();
   if (!disk_mount.mounted()) GTEST_SKIP() << disk_mount.why();
   const std::string& disk = disk_mount.dir();
   const std::string data = disk + "/data";
-  ExchangeServerOptions o = pki_->Options();
-  o.seed_accounts = {"alice@localhost:pa", "bob@localhost:pb"};
-  o.extra_args = {"--data", data};
-  ASSERT_TRUE(server_.Start(o)) << server_.error();
+  ASSERT_NO_FATAL_FAILURE(RestartWithDataIn(data));
   TestClient a = LoggedIn("alice@localhost", "pa");
 
   enum class Outcome { Kept, PlainRefusal, EncipheredRefusal };
@@ -831,16 +836,12 @@ std::vector<std::string> LinesWith(const std::string& text, const std::string& p
 // log, and leaves what was stored as it was; once there is room again the
 // same requests go through.
 TEST_F(ExchangeMail, FullDiskRefusesEveryCommandThatWritesWithCode19) {
-  server_.Stop();
   const PrivateDisk disk_mount(uint64_t{8} << 20);
   ASSERT_TRUE(disk_mount.made()) << disk_mount.dir();
   if (!disk_mount.mounted()) GTEST_SKIP() << disk_mount.why();
   const std::string& disk = disk_mount.dir();
   const std::string data = disk + "/data";
-  ExchangeServerOptions o = pki_->Options();
-  o.seed_accounts = {"alice@localhost:pa", "bob@localhost:pb"};
-  o.extra_args = {"--data", data};
-  ASSERT_TRUE(server_.Start(o)) << server_.error();
+  ASSERT_NO_FATAL_FAILURE(RestartWithDataIn(data));
   const auto server_log = [this] {
     std::ifstream in(server_.DataDir() + "/server.log");
     return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
