@@ -122,6 +122,20 @@ TEST(OfferFastMode, AskedOnlyAboveTheLimitWithTwoRecipients) {
   }
 }
 
+// A copy of the shipped mail database and an outbox mail of me@a.uz.
+struct OutboxDb {
+  void Open(const std::string& uuid) {
+    fs::copy_file(std::string(QOVRA_BIN_DIR) + "/ecm.edb", dir.File("ecm.edb"));
+    ASSERT_TRUE(db.Open(dir.File("ecm.edb")));
+    mail.Uuid = uuid;
+    mail.FromAddress = "me@a.uz";
+    mail.FolderId = qovra::kFolderOutbox;
+  }
+  ScratchDir dir;
+  qovra::SqliteDb db;
+  qovra::TMailMessage mail;
+};
+
 TEST(RemoveNodeAndAdvance, MovesOnAndRemoves) {
   pugi::xml_document doc;
   ASSERT_TRUE(doc.load_string("<r><a/><b/></r>"));
@@ -161,14 +175,10 @@ TEST(SentValues, KeptWhenSafeToStoreElseTheirDefaults) {
       {"SqlInTime", hex, "202612", t + "' OR 1", hex, "202612", ""},
       {"Absent", "-", "-", "-", "", "", ""},
   };
-  ScratchDir dir;
-  fs::copy_file(std::string(QOVRA_BIN_DIR) + "/ecm.edb", dir.File("ecm.edb"));
-  qovra::SqliteDb db;
-  ASSERT_TRUE(db.Open(dir.File("ecm.edb")));
-  qovra::TMailMessage mail;
-  mail.Uuid = hex;
-  mail.FromAddress = "me@a.uz";
-  mail.FolderId = qovra::kFolderOutbox;
+  OutboxDb outbox;
+  ASSERT_NO_FATAL_FAILURE(outbox.Open(hex));
+  qovra::SqliteDb& db = outbox.db;
+  qovra::TMailMessage& mail = outbox.mail;
   pugi::xml_document reply;
   pugi::xml_node domain =
       reply.append_child("response").append_child("emails").append_child("domain");
@@ -265,14 +275,10 @@ TEST(CopyResultDocument, CopiesOutcomesAndOnlyTheKeptValues) {
 TEST(RecordSendResults, RefusedDomainFailsEvenWithALoginMarkedSent) {
   qovra::SetMsg("msgDomainMailSendError", "domain %s failed,\r");
   qovra::SetMsg("msgLoginMailSended", "sent %s@%s,\r");
-  ScratchDir dir;
-  fs::copy_file(std::string(QOVRA_BIN_DIR) + "/ecm.edb", dir.File("ecm.edb"));
-  qovra::SqliteDb db;
-  ASSERT_TRUE(db.Open(dir.File("ecm.edb")));
-  qovra::TMailMessage mail;
-  mail.Uuid = "0123456789ABCDEF0123456789ABCDEF";
-  mail.FromAddress = "me@a.uz";
-  mail.FolderId = qovra::kFolderOutbox;
+  OutboxDb outbox;
+  ASSERT_NO_FATAL_FAILURE(outbox.Open("0123456789ABCDEF0123456789ABCDEF"));
+  qovra::SqliteDb& db = outbox.db;
+  qovra::TMailMessage& mail = outbox.mail;
   mail.Recipients.Add("x@b.uz");
   mail.Id = qovra::SaveMailToDatabase(db, mail, "me@a.uz", nullptr, nullptr, false);
   ASSERT_GT(mail.Id, 0);
@@ -313,14 +319,10 @@ TEST(RecordSendResults, EachOutcomeShowsItsLineAndKeepsWhatTheServerNamed) {
       {"unnamed", "2", nullptr, "skipped unnamed@a.uz,\r", false},
       {"refused", "0", "33333333333333333333333333333333", "failed refused@a.uz,\r", false},
   };
-  ScratchDir dir;
-  fs::copy_file(std::string(QOVRA_BIN_DIR) + "/ecm.edb", dir.File("ecm.edb"));
-  qovra::SqliteDb db;
-  ASSERT_TRUE(db.Open(dir.File("ecm.edb")));
-  qovra::TMailMessage mail;
-  mail.Uuid = "0123456789ABCDEF0123456789ABCDEF";
-  mail.FromAddress = "me@a.uz";
-  mail.FolderId = qovra::kFolderOutbox;
+  OutboxDb outbox;
+  ASSERT_NO_FATAL_FAILURE(outbox.Open("0123456789ABCDEF0123456789ABCDEF"));
+  qovra::SqliteDb& db = outbox.db;
+  qovra::TMailMessage& mail = outbox.mail;
   pugi::xml_document reply;
   pugi::xml_node domain =
       reply.append_child("response").append_child("emails").append_child("domain");
