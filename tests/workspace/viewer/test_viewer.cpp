@@ -1086,6 +1086,16 @@ TEST_F(ViewerTest, ReopenedDraftCopiesAndOpensAttachmentsWithProgress) {
        {"msgOpeningMail " + std::to_string(before.size()),
         "msgOpeningAttachment " + std::to_string(attachment.size())}},
   };
+  // In a compose window just opened: a click and a double click on its one
+  // attachment, as a user opens it; then the window closes.
+  const auto OpenOnlyAttachmentAndClose = [](TfrmNewMail* form) {
+    ASSERT_EQ(form->AttachmentCount(), 1);
+    QListWidget* list = form->lvFileAttachments;
+    const QRect at = list->visualItemRect(list->item(0));
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, at.center());
+    QTest::mouseDClick(list->viewport(), Qt::LeftButton, {}, at.center());
+    form->done(2);
+  };
   for (const auto& r : rows) {
     SCOPED_TRACE(r.what);
     ui_->messages.clear();
@@ -1098,12 +1108,7 @@ TEST_F(ViewerTest, ReopenedDraftCopiesAndOpensAttachmentsWithProgress) {
       if (!form) return;
       composed = true;
       EXPECT_TRUE(fs::exists(copy));
-      ASSERT_EQ(form->AttachmentCount(), 1);
-      QListWidget* list = form->lvFileAttachments;
-      const QRect at = list->visualItemRect(list->item(0));
-      QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, at.center());
-      QTest::mouseDClick(list->viewport(), Qt::LeftButton, {}, at.center());
-      form->done(2);
+      OpenOnlyAttachmentAndClose(form);
     });
     {
       std::optional<qovra::testing::ScopedFileSizeLimit> full;
@@ -1135,12 +1140,7 @@ TEST_F(ViewerTest, ReopenedDraftCopiesAndOpensAttachmentsWithProgress) {
       TfrmNewMail* form = Window().NewMailForm();
       if (!form) return;
       composed = true;
-      ASSERT_EQ(form->AttachmentCount(), 1);
-      QListWidget* list = form->lvFileAttachments;
-      const QRect at = list->visualItemRect(list->item(0));
-      QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, at.center());
-      QTest::mouseDClick(list->viewport(), Qt::LeftButton, {}, at.center());
-      form->done(2);
+      OpenOnlyAttachmentAndClose(form);
     });
     Window().alMain->acMailForward->trigger();
     EXPECT_TRUE(composed);
