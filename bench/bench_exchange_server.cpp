@@ -232,6 +232,12 @@ class Bench {
   bool Start() {
     pki_.AddUser("alice@localhost");
     pki_.AddUser("bob@localhost");
+    return Restart();
+  }
+  // A fresh server process: its session table empty (the login runs fill
+  // it with sessions that stay for the 30-minute idle time, and a full
+  // table refuses further logins).
+  bool Restart() {
     qovra_test::ExchangeServerOptions o = pki_.Options();
     o.seed_accounts = {"alice@localhost:secret", "bob@localhost:secret"};
     if (!server_.Start(o)) {
@@ -603,11 +609,15 @@ int main(int argc, char** argv) {
   if (!bench.Start()) return 1;
   bench.Memory(mib);
   bench.FastDownload(std::min<uint64_t>(mib, 256));
+  if (!bench.Restart()) return 1;
   const double one = bench.LoginsPerSecond(1, seconds);
+  if (!bench.Restart()) return 1;
   const double eight = bench.LoginsPerSecond(8, seconds);
   std::printf("logins/s ratio 8 : 1 = %.2fx (target at least 3x; %u cores)\n",
               one > 0 ? eight / one : 0.0, std::thread::hardware_concurrency());
+  if (!bench.Restart()) return 1;
   bench.LatencyUnderLoad();
+  if (!bench.Restart()) return 1;
   bench.LatencyBesideSlowHeads(2000);
   const long logins = argc > 3 ? std::atol(argv[3]) : 100000;
   bench.MemoryOverSessions(logins, /*log_in=*/true, /*session_timeout=*/5, /*idle_wait=*/8);
