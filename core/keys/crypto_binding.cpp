@@ -1,6 +1,7 @@
 #include "keys/crypto_binding.h"
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 #include <limits>
 #include <memory>
@@ -204,6 +205,33 @@ std::string DecryptString(std::string_view form, TCipherIvView iv, TCipherKeyVie
   SecureWipe(plain.data() + keep, body - keep);
   plain.resize(keep);
   return plain;
+}
+
+bool ExtendEncipheredCopy(TStream& copy, TStream& source, int64_t size, std::string_view tail,
+                          TCipherKeyView key, TCipherIvView iv) {
+  if (size < 0) return false;
+  const int64_t whole = size / kCipherBlockSize * kCipherBlockSize;
+  // The plain bytes of the copy's last, padded block, then the tail.
+  std::string rest(static_cast<size_t>(size - whole), '\0');
+  if (!rest.empty() && (source.Seek(whole, SeekOrigin::Beginning) != whole ||
+                        !source.ReadBuffer(rest.data(), rest.size())))
+    return false;
+  rest.append(tail);
+  if (rest.empty()) return true;
+  // The chain goes on from the last whole block's cipher text.
+  std::array<uint8_t, kCipherBlockSize> chain{};
+  if (whole == 0) {
+    std::copy(iv.begin(), iv.end(), chain.begin());
+  } else if (copy.Seek(whole - static_cast<int64_t>(kCipherBlockSize), SeekOrigin::Beginning) !=
+                 whole - static_cast<int64_t>(kCipherBlockSize) ||
+             !copy.ReadBuffer(chain.data(), chain.size())) {
+    return false;
+  }
+  const std::string form = EncryptString(rest, chain, key);
+  SecureWipe(rest.data(), rest.size());
+  return !form.empty() && copy.SetSize(whole) &&
+         copy.Seek(whole, SeekOrigin::Beginning) == whole &&
+         copy.WriteBuffer(form.data() + 1, form.size() - 1);
 }
 
 std::string EncryptStringWithName(std::string_view text, std::string_view name) {

@@ -62,6 +62,15 @@ constexpr uint32_t CryptLastLengthFlags(uint8_t last_length) {
 [[nodiscard]] std::string DecryptString(std::string_view form, TCipherIvView iv,
                                         TCipherKeyView key);
 
+// Extends copy, the encipherment of the first size bytes of source under
+// key from iv as EncryptString's blocks (zero-padded, no header byte), to
+// that of those bytes followed by tail: the copy's last partial block is
+// enciphered again with the tail after it. False when a read or a write
+// fails.
+[[nodiscard]] bool ExtendEncipheredCopy(TStream& copy, TStream& source, int64_t size,
+                                        std::string_view tail, TCipherKeyView key,
+                                        TCipherIvView iv);
+
 // The same under the name key (the built-in key template with both halves
 // XORed with HashString(name)) and the built-in IV. Empty when the name key
 // is refused.

@@ -257,26 +257,35 @@ bool SendSecure(TSendJob& job, bool& partial_failure, const TSecurePlan& plan, T
   return true;
 }
 
-// The package (container, then the recipients text) and, for a mail for
-// administrative use only, the kept copy under the session key in
-// eme_tmp. False when either cannot be written in full.
-bool WriteFastFiles(TSendJob& job, TStream& package, const std::string& recipients,
-                    const std::string& eme_tmp) {
+// The fast-mode package enciphered in the signing pass: copy Copy of the
+// run, made under Key from Id, the session's key and id at the time.
+struct TFastPackage {
+  size_t Copy = 0;
+  std::array<uint8_t, kCipherKeySize> Key{};
+  std::array<uint8_t, kCipherIvSize> Id{};
+  ~TFastPackage() { SecureWipe(Key.data(), Key.size()); }
+};
+
+// Writes the package (container, then the recipients text) plain, for the
+// request to encipher. False when it cannot be written in full.
+bool WritePlainPackage(TSendJob& job, TStream& package, const std::string& recipients) {
   TStream& mail_stream = job.mail_stream;
-  if (mail_stream.Seek(0, SeekOrigin::Beginning) != 0 ||
-      CopyStreamWithHash(mail_stream, job.size, package, job.owner.ProgressBar, ProgressCallback,
-                         nullptr, nullptr) != job.size ||
-      package.Write(recipients.data(), recipients.size()) != recipients.size())
-    return false;
-  if (eme_tmp.empty()) return true;
-  TEFileStream copy(eme_tmp, true, false, fmCreate);
-  return copy.Opened() && mail_stream.Seek(0, SeekOrigin::Beginning) == 0 &&
-         CryptStreamWithHash(mail_stream, job.size, copy, nullptr, nullptr, nullptr,
+  return mail_stream.Seek(0, SeekOrigin::Beginning) == 0 &&
+         CopyStreamWithHash(mail_stream, job.size, package, job.owner.ProgressBar,
+                            ProgressCallback, nullptr, nullptr) == job.size &&
+         package.Write(recipients.data(), recipients.size()) == recipients.size();
+}
+
+// The kept copy of a mail for administrative use, under the session key.
+bool WriteAdminCopy(TSendJob& job, const std::string& path) {
+  TEFileStream copy(path, true, false, fmCreate);
+  return copy.Opened() && job.mail_stream.Seek(0, SeekOrigin::Beginning) == 0 &&
+         CryptStreamWithHash(job.mail_stream, job.size, copy, nullptr, nullptr, nullptr,
                              Session.SessionKey, job.iv, csEncrypt);
 }
 
 bool SendFast(TSendJob& job, bool& partial_failure, int mode, const pugi::xml_node& emails,
-              pugi::xml_document& result) {
+              TCopyRun& run, const TFastPackage& made, pugi::xml_document& result) {
   const TCommandOwner& owner = job.owner;
   const TMailMessage& mail = job.mail;
   const std::string recipients = NodeXml(emails);
@@ -292,21 +301,34 @@ bool SendFast(TSendJob& job, bool& partial_failure, int mode, const pugi::xml_no
   if (!xml.Ok()) return false;
 
   Progress(owner.Form, "msgSending");
-  const std::string package_name = job.place.TempDir + RandomString(16, kRandomUpperNum) + ".emm";
-  TEFileStream package(package_name, false, true, fmCreate);
-  if (!package.Opened()) return false;  // shown by the stream
   const std::string eme =
       job.place.MessagesDir + MailFileName(mail.Uuid.view(), MailFileKind::Enciphered);
   const std::string eme_tmp =
       (mail.Flags & mfAdminOnly) ? eme + "." + RandomString(8, kRandomUpperNum) + ".tmp" : "";
-  if (!WriteFastFiles(job, package, recipients, eme_tmp)) {
+  // The package goes out as the signing pass enciphered it, once the
+  // recipients text is added; should that copy have failed or the session
+  // changed since, it is written plain for the request to encipher.
+  const bool ahead = run.Wait(made.Copy, owner.ProgressBar, ProgressCallback) ==
+                         TCopyRun::Made::kReady &&
+                     made.Key == Session.SessionKey && made.Id == Session.SessionId;
+  const std::string package_name =
+      ahead ? run.Path(made.Copy)
+            : job.place.TempDir + RandomString(16, kRandomUpperNum) + ".emm";
+  TEFileStream package(package_name, false, true, ahead ? fmOpenReadWrite : fmCreate);
+  if (!package.Opened()) return false;  // shown by the stream
+  const bool written =
+      (ahead ? ExtendEncipheredCopy(package, job.mail_stream, job.size, recipients, made.Key,
+                                    made.Id)
+             : WritePlainPackage(job, package, recipients)) &&
+      (eme_tmp.empty() || WriteAdminCopy(job, eme_tmp));
+  if (!written) {
     if (!eme_tmp.empty()) std::remove(eme_tmp.c_str());
     ShowWarning(owner.Form, "msgCannotEncryptFile");
     return false;
   }
 
   pugi::xml_document reply;
-  const bool sent = SendParts(owner, header, package, false, reply) == 1;
+  const bool sent = SendParts(owner, header, package, ahead, reply) == 1;
   // The kept copy of an administrative mail is under the session key; it is
   // kept only once that key is sealed.
   bool sealed = true;
@@ -372,9 +394,19 @@ bool SendMailMessage(const TCommandOwner& owner, const TSendPlace& place, const 
   // enciphers the first recipients' copies; the rest are made ahead while
   // the requests go out one at a time.
   const bool secure = mode == kSendModeSecure;
-  TCopyRun run(mail_stream, iv, place.CopiesPerPass);
+  // In fast mode the pass enciphers the package's container under the
+  // session key instead.
+  TCopyRun run(mail_stream, secure ? TCipherIvView(iv) : TCipherIvView(Session.SessionId),
+               place.CopiesPerPass);
   TSecurePlan plan;
-  if (secure) PlanSecureTurns(place, mail, emails, send_flags, run, plan);
+  TFastPackage fast;
+  if (secure) {
+    PlanSecureTurns(place, mail, emails, send_flags, run, plan);
+  } else {
+    fast.Key = Session.SessionKey;
+    fast.Id = Session.SessionId;
+    fast.Copy = run.Add(fast.Key, place.TempDir + RandomString(16, kRandomUpperNum) + ".emm");
+  }
   THashValue hash{};
   int64_t size = 0;
   if (run.Count() > 0) size = run.HashWithFirstBatch(&hash, owner.ProgressBar, ProgressCallback);
@@ -396,11 +428,11 @@ bool SendMailMessage(const TCommandOwner& owner, const TSendPlace& place, const 
   result.reset();
   TSendJob job{owner, place, mail, sign_text, size, mail_stream, iv};
   bool completed = false;
+  run.StartAhead();
   if (secure) {
-    run.StartAhead();
     completed = SendSecure(job, partial_failure, plan, run, emails, result);
   } else {
-    completed = SendFast(job, partial_failure, mode, emails, result);
+    completed = SendFast(job, partial_failure, mode, emails, run, fast, result);
   }
   HideProgress(owner.Form, false);
   if (!completed) return false;

@@ -342,5 +342,37 @@ TEST(CryptoBindingTest, CopyStreamWithHashCopiesExactlyCount) {
   EXPECT_EQ(CopyStreamWithHash(src2, 40000, full, nullptr, nullptr, nullptr, nullptr), -1);
 }
 
+// A copy enciphered as the stream routine writes it, extended with a tail,
+// is what the stream routine writes for the bytes and the tail together,
+// whatever the lengths around a block; a short source or a copy that
+// cannot be written fails.
+TEST(CryptoBindingTest, ExtendedCopyIsTheEncipheredWhole) {
+  for (const size_t size : {1, 20, 31, 32, 33, 63, 64, 65, 1000}) {
+    for (const size_t tail_size : {0, 1, 12, 31, 32, 33, 90}) {
+      SCOPED_TRACE(testing::Message() << size << " bytes, tail " << tail_size);
+      const std::string plain = Pattern(size);
+      const std::string tail = Pattern(tail_size + 7).substr(7);
+      TMemoryStream source(plain + "after"), whole(plain + tail), copy, want;
+      ASSERT_TRUE(CryptStreamWithHash(source, static_cast<int64_t>(size), copy, nullptr, nullptr,
+                                      nullptr, kKey, kIv, csEncrypt));
+      ASSERT_TRUE(CryptStreamWithHash(whole, static_cast<int64_t>(size + tail_size), want,
+                                      nullptr, nullptr, nullptr, kKey, kIv, csEncrypt));
+      ASSERT_TRUE(
+          ExtendEncipheredCopy(copy, source, static_cast<int64_t>(size), tail, kKey, kIv));
+      EXPECT_EQ(copy.Data(), want.Data());
+    }
+  }
+  TMemoryStream short_source(Pattern(40)), copy;
+  ASSERT_TRUE(CryptStreamWithHash(short_source, 40, copy, nullptr, nullptr, nullptr, kKey, kIv,
+                                  csEncrypt));
+  TMemoryStream shorter(Pattern(35));
+  EXPECT_FALSE(ExtendEncipheredCopy(copy, shorter, 40, "tail", kKey, kIv));
+  // Room for the copy but not for the tail.
+  TMemoryStream source(Pattern(40));
+  FailAfterStream full(copy.Data().size());
+  ASSERT_TRUE(full.WriteBuffer(copy.Data().data(), copy.Data().size()));
+  EXPECT_FALSE(ExtendEncipheredCopy(full, source, 40, std::string(40, 't'), kKey, kIv));
+}
+
 }  // namespace
 }  // namespace qovra

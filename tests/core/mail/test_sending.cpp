@@ -37,6 +37,7 @@
 #include "mail/startup_files.h"
 #include "mail/startup_sweep.h"
 #include "net/server_request.h"
+#include "net/session_setup.h"
 #include "net/server_request_folders.h"
 #include "net/xml_maker_addresses.h"
 #include "platform/temp_files.h"
@@ -709,6 +710,45 @@ TEST_F(SendingTest, FastModeSendsOnePackage) {
   EXPECT_EQ(MailRow(), (std::vector<int64_t>{2, qovra::mfAttachments | qovra::mfSent, 1}));
   EXPECT_EQ(FilesIn(qovra::GetTempFolder()), std::vector<std::string>{});
   EXPECT_EQ(FilesIn(qovra::MessagesDir), (std::vector<std::string>{mail_.Uuid.str() + ".ems"}));
+}
+
+// A session renewed after the signing pass enciphered the package (a new
+// login meanwhile) sends the package under the new session's key: the
+// server still keeps the container as it was.
+TEST_F(SendingTest, FastModePackageFollowsASessionRenewedDuringTheSend) {
+  qovra::SetMsg("msgSending", "sending");
+  PrepareMail({kBob});
+  struct Relogin : qovra::IProgressUi {
+    qovra::IProgressUi* next;
+    qovra::TWindowHandle owner;
+    bool armed = true;
+    std::array<uint8_t, 32> old_id{};
+    void ShowProgress(qovra::TWindowHandle o, bool b, const std::string& t,
+                      const std::string& st) override {
+      next->ShowProgress(o, b, t, st);
+      if (armed && st == "sending") {
+        armed = false;
+        old_id = qovra::Session.SessionId;
+        EXPECT_TRUE(qovra::ServerHandshake(owner, false));
+        EXPECT_EQ(qovra::LoginSession("alice", kPassword, {owner, "TfrmLogin", nullptr}), 1);
+      }
+    }
+    void HideProgress(qovra::TWindowHandle o, bool k) override { next->HideProgress(o, k); }
+    void ReportProgress(void* bar, int64_t total, int64_t done) override {
+      next->ReportProgress(bar, total, done);
+    }
+  } hook;
+  hook.next = &*ui_;
+  hook.owner = owner_;
+  qovra::SetProgressUi(&hook);
+  const qovra::TSendOutcome out = Run(qovra::kSendModeFast);
+  qovra::SetProgressUi(&*ui_);
+  EXPECT_FALSE(hook.armed);
+  EXPECT_NE(qovra::Session.SessionId, hook.old_id);
+  ASSERT_TRUE(out.Sent) << testing::PrintToString(Shown());
+  EXPECT_FALSE(out.PartialFailure);
+  EXPECT_EQ(ServerCopy(Recipients().at(kBob).suid), container_.Data());
+  EXPECT_EQ(FilesIn(qovra::GetTempFolder()), std::vector<std::string>{});
 }
 
 TEST_F(SendingTest, RefusedRecipientsAreListedAndTheRestSent) {
