@@ -123,7 +123,8 @@ TEST(OfferFastMode, AskedOnlyAboveTheLimitWithTwoRecipients) {
   }
 }
 
-// A copy of the shipped mail database and an outbox mail of me@a.uz.
+// A copy of the shipped mail database, an outbox mail of me@a.uz and the
+// start of the server's reply to it.
 struct OutboxDb {
   void Open(const std::string& uuid) {
     fs::copy_file(std::string(QOVRA_BIN_DIR) + "/ecm.edb", dir.File("ecm.edb"));
@@ -131,10 +132,16 @@ struct OutboxDb {
     mail.Uuid = uuid;
     mail.FromAddress = "me@a.uz";
     mail.FolderId = qovra::kFolderOutbox;
+    domain = reply.append_child("response").append_child("emails").append_child("domain");
+    domain.append_attribute("val") = "a.uz";
+    domain.append_attribute("ok") = "1";
   }
   ScratchDir dir;
   qovra::SqliteDb db;
   qovra::TMailMessage mail;
+  // A reply whose domain a.uz was accepted, for the test's logins.
+  pugi::xml_document reply;
+  pugi::xml_node domain;
 };
 
 TEST(RemoveNodeAndAdvance, MovesOnAndRemoves) {
@@ -180,11 +187,8 @@ TEST(SentValues, KeptWhenSafeToStoreElseTheirDefaults) {
   ASSERT_NO_FATAL_FAILURE(outbox.Open(hex));
   qovra::SqliteDb& db = outbox.db;
   qovra::TMailMessage& mail = outbox.mail;
-  pugi::xml_document reply;
-  pugi::xml_node domain =
-      reply.append_child("response").append_child("emails").append_child("domain");
-  domain.append_attribute("val") = "a.uz";
-  domain.append_attribute("ok") = "1";
+  pugi::xml_document& reply = outbox.reply;
+  pugi::xml_node domain = outbox.domain;
   for (const Case& c : cases) {
     mail.Recipients.Add(std::string(c.name) + "@a.uz");
     pugi::xml_node l = domain.append_child("login");
@@ -324,11 +328,8 @@ TEST(RecordSendResults, EachOutcomeShowsItsLineAndKeepsWhatTheServerNamed) {
   ASSERT_NO_FATAL_FAILURE(outbox.Open("0123456789ABCDEF0123456789ABCDEF"));
   qovra::SqliteDb& db = outbox.db;
   qovra::TMailMessage& mail = outbox.mail;
-  pugi::xml_document reply;
-  pugi::xml_node domain =
-      reply.append_child("response").append_child("emails").append_child("domain");
-  domain.append_attribute("val") = "a.uz";
-  domain.append_attribute("ok") = "1";
+  pugi::xml_document& reply = outbox.reply;
+  pugi::xml_node domain = outbox.domain;
   std::string want_lines;
   for (const Case& c : cases) {
     mail.Recipients.Add(std::string(c.login) + "@a.uz");
